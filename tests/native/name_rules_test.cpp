@@ -1,0 +1,69 @@
+#include "extract/name_rules.h"
+
+#include <gtest/gtest.h>
+
+#include "extract/utf8.h"
+
+namespace drovan {
+namespace {
+
+TEST(NameRules, SuffixMatchFoldsOnlyAsciiLetters) {
+    EXPECT_TRUE(NameEndsWithType(u"a.swf", u"swf"));
+    EXPECT_TRUE(NameEndsWithType(u"B.SWF", u"swf"));
+    EXPECT_TRUE(NameEndsWithType(u"clip.Swf", u"sWf"));
+    EXPECT_TRUE(NameEndsWithType(u"aswf", u"swf"));
+    EXPECT_TRUE(NameEndsWithType(u"swf", u"swf"));
+    EXPECT_FALSE(NameEndsWithType(u"a.swf.tmp", u"swf"));
+    EXPECT_FALSE(NameEndsWithType(u"a.sw", u"swf"));
+    EXPECT_FALSE(NameEndsWithType(u"wf", u"swf"));
+    EXPECT_TRUE(NameEndsWithType(u"a.swf", u".swf"));
+    EXPECT_FALSE(NameEndsWithType(u"aswf", u".swf"));
+    // Only A-Z fold: accented and full-width letters compare exactly.
+    EXPECT_FALSE(NameEndsWithType(u"photo.\u00C9", u"\u00E9"));
+    EXPECT_FALSE(NameEndsWithType(u"a.\uFF33WF", u"\uFF53wf"));
+    EXPECT_TRUE(NameEndsWithType(u"\u526A\u8F91.\u89C6\u9891", u"\u89C6\u9891"));
+}
+
+TEST(NameRules, EmptyTypeMatchesEveryName) {
+    EXPECT_TRUE(NameEndsWithType(u"anything", u""));
+    EXPECT_TRUE(NameEndsWithType(u"", u""));
+}
+
+TEST(NameRules, LengthsCountUtf16Units) {
+    EXPECT_TRUE(NameEndsWithType(u"clip\U0001F600", u"\U0001F600"));
+    EXPECT_TRUE(NameEndsWithType(u"\u4E2D\u6587", u"\u6587"));
+    EXPECT_FALSE(NameEndsWithType(u"\U0001F600", u"x\U0001F600"));
+}
+
+TEST(NameRules, NumberedNameGoesBeforeTheLastDot) {
+    EXPECT_EQ(NumberedName(u"clip.swf", 2), u"clip (2).swf");
+    EXPECT_EQ(NumberedName(u"a.b.flv", 3), u"a.b (3).flv");
+    EXPECT_EQ(NumberedName(u"noext", 2), u"noext (2)");
+    EXPECT_EQ(NumberedName(u".swf", 2), u" (2).swf");
+    EXPECT_EQ(NumberedName(u"x.", 12), u"x (12).");
+}
+
+TEST(NameRules, JoinPathAddsExactlyOneSeparator) {
+    EXPECT_EQ(JoinPath(u"C:\\cache", u"a.swf", u'\\'), u"C:\\cache\\a.swf");
+    EXPECT_EQ(JoinPath(u"C:\\", u"a.swf", u'\\'), u"C:\\a.swf");
+    EXPECT_EQ(JoinPath(u"/", u"tmp", u'/'), u"/tmp");
+    EXPECT_TRUE(IsDots(u".") && IsDots(u".."));
+    EXPECT_FALSE(IsDots(u"...") || IsDots(u".a"));
+}
+
+TEST(Utf8, ValidTextConvertsBothWays) {
+    const std::string text = "swf \xE8\xA7\x86\xE9\xA2\x91 \xF0\x9F\x98\x80";
+    const std::u16string wide = Utf8ToUtf16(text);
+    EXPECT_EQ(wide, u"swf \u89C6\u9891 \U0001F600");
+    EXPECT_EQ(Utf16ToUtf8(wide), text);
+}
+
+TEST(Utf8, InvalidBytesSurviveTheRoundTrip) {
+    for (const std::string& bytes : {std::string("a\xFF.swf"), std::string("\xC3"), std::string("\xE8\xA7"),
+                                    std::string("\xC0\x80"), std::string("\xED\xA0\x80"), std::string("\xF8\x88")}) {
+        EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(bytes)), bytes);
+    }
+}
+
+}  // namespace
+}  // namespace drovan

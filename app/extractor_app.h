@@ -1,0 +1,12 @@
+#pragma once
+
+#include "framework/app.h"
+
+namespace drovan {
+
+class ExtractorApp : public framework::App {
+public:
+    void InitInstance() override;
+};
+
+}  // namespace drovan

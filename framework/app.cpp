@@ -1,0 +1,33 @@
+#include "framework/app.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace framework {
+namespace {
+
+App* g_current = nullptr;
+
+}  // namespace
+
+App::App() { g_current = this; }
+
+App::~App() { g_current = nullptr; }
+
+App* App::Current() { return g_current; }
+
+int RunApp() {
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    // The shell's folder browser needs a single-threaded apartment.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (g_current != nullptr) {
+        g_current->InitInstance();
+    }
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return 0;
+}
+
+}  // namespace framework

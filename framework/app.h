@@ -1,0 +1,27 @@
+#pragma once
+
+#include <windows.h>
+
+namespace framework {
+
+class Window;
+
+// The one application object: constructed before the entry point runs, asked to do its work once.
+class App {
+public:
+    App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+    virtual ~App();
+
+    static App* Current();
+    // A dialog-based application does all its work in here; the process ends when it returns.
+    virtual void InitInstance() = 0;
+
+    Window* mainWindow = nullptr;
+};
+
+// The entry point's whole work.
+int RunApp();
+
+}  // namespace framework

@@ -1,0 +1,117 @@
+#include "framework/dialog.h"
+
+#include "framework/app.h"
+
+namespace framework {
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM, LPARAM lParam) {
+    if (message != WM_INITDIALOG) {
+        return FALSE;
+    }
+    auto* dialog = reinterpret_cast<Dialog*>(lParam);
+    dialog->Subclass(hwnd);
+    return dialog->OnInitDialog();
+}
+
+HWND Dialog::Owner() const {
+    if (parent_ != nullptr) {
+        return GetAncestor(parent_, GA_ROOT);
+    }
+    const Window* main = App::Current() != nullptr ? App::Current()->mainWindow : nullptr;
+    return main != nullptr && main != this ? main->hwnd() : nullptr;
+}
+
+INT_PTR Dialog::DoModal() {
+    HWND owner = Owner();
+    result_ = IDCANCEL;
+    HWND dialog = CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(templateId_), owner, &DialogProc,
+                                     reinterpret_cast<LPARAM>(this));
+    if (dialog == nullptr) {
+        return -1;
+    }
+    const bool disabledOwner = owner != nullptr && IsWindowEnabled(owner);
+    if (disabledOwner) {
+        EnableWindow(owner, FALSE);
+    }
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    running_ = true;
+    MSG message;
+    while (running_ && IsWindow(dialog)) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) {
+            // The loop that called us must see the quit request too.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        if (got == -1) {
+            break;
+        }
+        if (!PreTranslate(message, dialog) && !IsDialogMessageW(dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    running_ = false;
+    // Re-enabled before the dialog goes, so that the platform activates the owner and not another program.
+    if (disabledOwner) {
+        EnableWindow(owner, TRUE);
+    }
+    if (IsWindow(dialog)) {
+        DestroyWindow(dialog);
+    }
+    return result_;
+}
+
+bool Dialog::PreTranslate(MSG& message, HWND dialog) {
+    for (HWND hwnd = message.hwnd; hwnd != nullptr; hwnd = GetParent(hwnd)) {
+        if (Window* window = FromHandle(hwnd); window != nullptr && window->PreTranslateMessage(message)) {
+            return true;
+        }
+        if (hwnd == dialog) {
+            break;
+        }
+    }
+    return false;
+}
+
+void Dialog::EndDialog(INT_PTR result) {
+    result_ = result;
+    running_ = false;
+    PostMessageW(hwnd(), WM_NULL, 0, 0);
+}
+
+bool Dialog::UpdateData(bool saving) {
+    DataExchange exchange(hwnd(), saving);
+    DoDataExchange(exchange);
+    return true;
+}
+
+BOOL Dialog::OnInitDialog() {
+    UpdateData(false);
+    return TRUE;
+}
+
+void Dialog::DoDataExchange(DataExchange&) {}
+
+void Dialog::OnOK() {
+    UpdateData(true);
+    EndDialog(IDOK);
+}
+
+void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+
+LRESULT Dialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+        switch (LOWORD(wParam)) {
+            case IDOK:
+                OnOK();
+                return 0;
+            case IDCANCEL:
+                OnCancel();
+                return 0;
+        }
+    }
+    return Window::WindowProc(message, wParam, lParam);
+}
+
+}  // namespace framework

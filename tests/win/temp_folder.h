@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+// A fresh folder under the temporary folder, removed with everything in it when it goes.
+class TempFolder {
+public:
+    TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder();
+
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+    // Writes a file, creating the folders on the way; relative uses backslashes.
+    std::wstring Write(const std::wstring& relative, const std::string& contents) const;
+
+private:
+    std::wstring path_;
+};
+
+bool CreateFolders(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+bool Exists(const std::wstring& path);
+std::string ReadFile(const std::wstring& path);
+
+}  // namespace testing_support

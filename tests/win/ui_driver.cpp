@@ -1,0 +1,86 @@
+#include "ui_driver.h"
+
+namespace testing_support {
+namespace {
+
+struct Search {
+    HWND except;
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    wchar_t className[64] = {};
+    GetClassNameW(hwnd, className, 64);
+    if (hwnd == search->except || !IsWindowVisible(hwnd) || std::wstring(className) != L"#32770") {
+        return TRUE;
+    }
+    if (search->title != nullptr && Text(hwnd) != search->title) {
+        return TRUE;
+    }
+    search->found = hwnd;
+    return FALSE;
+}
+
+}  // namespace
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
+HWND FindDialog(DWORD threadId, HWND except, const wchar_t* title) {
+    Search search{except, title, nullptr};
+    EnumThreadWindows(threadId, &MatchDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForDialog(DWORD threadId, HWND except, const wchar_t* title) {
+    HWND found = nullptr;
+    WaitFor([&] { return (found = FindDialog(threadId, except, title)) != nullptr; });
+    return found;
+}
+
+std::wstring Text(HWND hwnd) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(hwnd, text, 1024);
+    return text;
+}
+
+std::wstring MessageBoxText(HWND box) { return Text(GetDlgItem(box, 0xFFFF)); }
+
+void Click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+void PressKey(DWORD threadId, WPARAM key) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(threadId, &info);
+    PostMessageW(info.hwndFocus, WM_KEYDOWN, key, 1);
+    PostMessageW(info.hwndFocus, WM_KEYUP, key, 0xC0000001);
+}
+
+void CloseEverything(DWORD threadId, HWND except) {
+    for (int round = 0; round < 50; ++round) {
+        HWND box = FindDialog(threadId, except);
+        if (box == nullptr) {
+            break;
+        }
+        for (int id : {IDCANCEL, IDNO, IDOK}) {
+            if (GetDlgItem(box, id) != nullptr) {
+                Click(box, id);
+                break;
+            }
+        }
+        Sleep(100);
+    }
+    PostMessageW(except, WM_CLOSE, 0, 0);
+}
+
+}  // namespace testing_support

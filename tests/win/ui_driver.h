@@ -1,0 +1,29 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+// Helpers for a driver thread that works the windows of the user-interface thread as a user would, through
+// messages, while that thread sits in its modal loops.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// A visible dialog-class window of the thread other than except; with a title when title is not null.
+HWND FindDialog(DWORD threadId, HWND except, const wchar_t* title = nullptr);
+HWND WaitForDialog(DWORD threadId, HWND except, const wchar_t* title = nullptr);
+
+std::wstring Text(HWND hwnd);
+// The text of a message box: its static with id 65535.
+std::wstring MessageBoxText(HWND box);
+// Presses a button of a dialog the way a click does.
+void Click(HWND dialog, int id);
+// Posts a key press to the window that has the keyboard focus on the thread.
+void PressKey(DWORD threadId, WPARAM key);
+
+// Answers every dialog of the thread but except until none is left, then closes except.
+void CloseEverything(DWORD threadId, HWND except);
+
+}  // namespace testing_support

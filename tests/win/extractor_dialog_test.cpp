@@ -1,1 +1,277 @@
-int main(){return 0;}
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/extractor_dialog.h"
+#include "app/shell_seam.h"
+#include "res/resource.h"
+#include "temp_folder.h"
+#include "ui_driver.h"
+
+namespace drovan {
+namespace {
+
+using namespace testing_support;
+
+constexpr const wchar_t* kCaption = L"提示";
+constexpr int kMessageBoxIcon = 0x0440;
+
+// Runs the real main window on this thread while a driver thread works it like a user.
+class ExtractorDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        original = Shell();
+        Shell().internetCacheFolder = [this] {
+            ++cacheQueries;
+            return cacheFolder;
+        };
+        Shell().openFolder = [this](const std::wstring& folder) {
+            std::lock_guard<std::mutex> lock(openedMutex);
+            opened.push_back(folder);
+        };
+        cacheFolder = cache.path();
+    }
+    void TearDown() override { Shell() = original; }
+
+    INT_PTR Run(const std::function<void(HWND dialog)>& script) {
+        const DWORD ui = GetCurrentThreadId();
+        std::thread driver([&] {
+            HWND dialog = WaitForDialog(ui, nullptr, L"Drovan v2.0");
+            if (dialog == nullptr) {
+                ADD_FAILURE() << "the main window did not appear";
+                return;
+            }
+            main = dialog;
+            script(dialog);
+            // Whatever the script left open ends here, so that a failing test cannot hang the run.
+            if (IsWindow(dialog)) {
+                CloseEverything(ui, dialog);
+            }
+        });
+        ExtractorDialog dialog;
+        const INT_PTR result = dialog.DoModal();
+        driver.join();
+        return result;
+    }
+
+    // Waits for a message box and checks its caption; returns it so that the script can answer it.
+    HWND ExpectMessageBox(const std::wstring& text) {
+        HWND box = WaitForDialog(uiThread(), main, kCaption);
+        EXPECT_NE(box, nullptr) << "no message box for: " << testing::PrintToString(text);
+        if (box != nullptr) {
+            EXPECT_EQ(MessageBoxText(box), text);
+        }
+        return box;
+    }
+
+    DWORD uiThread() const { return GetWindowThreadProcessId(main, nullptr); }
+
+    void SetPath(HWND dialog, const std::wstring& path) {
+        SendMessageW(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    }
+    void SetType(HWND dialog, const std::wstring& type) {
+        SendMessageW(GetDlgItem(dialog, IDC_TYPE_COMBO), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(type.c_str()));
+    }
+    bool NoDialogAppearsFor(DWORD ms) {
+        Sleep(ms);
+        return FindDialog(uiThread(), main) == nullptr;
+    }
+
+    ShellSeam original;
+    TempFolder cache;
+    TempFolder destination;
+    std::wstring cacheFolder;
+    std::atomic<int> cacheQueries{0};
+    std::mutex openedMutex;
+    std::vector<std::wstring> opened;
+    HWND main = nullptr;
+};
+
+TEST_F(ExtractorDialogTest, StartsWithTheTypeListAndAReadOnlyPathAndClosesByItsButton) {
+    const INT_PTR result = Run([&](HWND dialog) {
+        HWND combo = GetDlgItem(dialog, IDC_TYPE_COMBO);
+        std::wstring items;
+        const auto count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count; ++i) {
+            wchar_t item[32] = {};
+            SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+            items += item + std::wstring(L" ");
+        }
+        EXPECT_EQ(items, L"swf flv mp3 mp4 jpg png avi wmv rmvb rm mid ");
+        EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
+        EXPECT_EQ(Text(combo), L"swf");
+        EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT), GWL_STYLE) & ES_READONLY);
+        EXPECT_EQ(Text(GetDlgItem(dialog, IDC_SETTINGS_FRAME)), L"设置");
+        EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
+        EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), 0);
+        EXPECT_FALSE(GetWindowLongW(dialog, GWL_STYLE) & WS_CAPTION);
+        Click(dialog, IDC_CLOSE);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(ExtractorDialogTest, EmptyTypeIsRefusedFirstAndEmptyPathWalksNothing) {
+    Run([&](HWND dialog) {
+        SetType(dialog, L"");
+        Click(dialog, IDC_EXTRACT);
+        HWND box = ExpectMessageBox(L"请选择或输入文件类型");
+        if (box != nullptr) {
+            EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
+                      reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_INFORMATION)));
+            Click(box, IDOK);
+        }
+        SetType(dialog, L"swf");
+        Click(dialog, IDC_EXTRACT);
+        EXPECT_TRUE(NoDialogAppearsFor(300));
+    });
+    EXPECT_EQ(cacheQueries, 0);
+}
+
+TEST_F(ExtractorDialogTest, FolderBrowserFillsThePathAndCancellingEmptiesIt) {
+    Run([&](HWND dialog) {
+        HWND combo = GetDlgItem(dialog, IDC_TYPE_COMBO);
+        SendMessageW(combo, CB_SETCURSEL, 9, 0);
+        Click(dialog, IDC_SAVE_PATH);
+        HWND browser = WaitForDialog(uiThread(), dialog);
+        ASSERT_NE(browser, nullptr);
+        EXPECT_EQ(GetWindow(browser, GW_OWNER), dialog);
+        // The browser takes a selection only once its tree is filled: select until its tree shows the folder.
+        HWND tree = FindWindowExW(browser, nullptr, L"SysTreeView32", nullptr);
+        const std::wstring folderName = destination.path().substr(destination.path().rfind(L'\\') + 1);
+        EXPECT_TRUE(WaitFor([&] {
+            SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(destination.path().c_str()));
+            wchar_t shown[MAX_PATH] = {};
+            TVITEMW item{};
+            item.mask = TVIF_TEXT;
+            item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+            item.pszText = shown;
+            item.cchTextMax = MAX_PATH;
+            return item.hItem != nullptr && SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) &&
+                   folderName == shown;
+        }));
+        Click(browser, IDOK);
+        HWND edit = GetDlgItem(dialog, IDC_SAVE_PATH_EDIT);
+        EXPECT_TRUE(WaitFor([&] { return Text(edit) == destination.path(); })) << testing::PrintToString(Text(edit));
+        EXPECT_EQ(Text(combo), L"rm");
+        EXPECT_EQ(FocusedWindow(uiThread()), edit);
+
+        Click(dialog, IDC_SAVE_PATH);
+        browser = WaitForDialog(uiThread(), dialog);
+        ASSERT_NE(browser, nullptr);
+        Click(browser, IDCANCEL);
+        EXPECT_TRUE(WaitFor([&] { return Text(edit).empty(); }));
+    });
+}
+
+TEST_F(ExtractorDialogTest, ExtractsMatchesAndAsksToOpenTheFolder) {
+    cache.Write(L"a\\clip.flv", "one");
+    cache.Write(L"b\\c\\clip.FLV", "two");
+    cache.Write(L"b\\song.mp3", "mp3");
+    Run([&](HWND dialog) {
+        SetPath(dialog, destination.path());
+        SetType(dialog, L"flv");
+        Click(dialog, IDC_EXTRACT);
+        HWND box = ExpectMessageBox(L"提取完成,是否打开文件夹");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
+                  reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_QUESTION)));
+        // The window is back to idle before the question.
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
+        EXPECT_EQ(Text(GetDlgItem(dialog, IDC_SETTINGS_FRAME)), L"设置");
+        Click(box, IDNO);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+        EXPECT_EQ(ReadFile(destination / L"clip.flv"), "one");
+        EXPECT_EQ(ReadFile(destination / L"clip (2).FLV"), "two");
+        EXPECT_FALSE(Exists(destination / L"song.mp3"));
+
+        Click(dialog, IDC_EXTRACT);
+        box = ExpectMessageBox(L"提取完成,是否打开文件夹");
+        ASSERT_NE(box, nullptr);
+        Click(box, IDYES);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+        EXPECT_FALSE(Exists(destination / L"clip (3).flv"));
+    });
+    std::lock_guard<std::mutex> lock(openedMutex);
+    EXPECT_EQ(opened, std::vector<std::wstring>{destination.path()});
+}
+
+TEST_F(ExtractorDialogTest, CopyFailuresAreCountedInTheQuestion) {
+    const std::wstring locked = cache.Write(L"x\\locked.swf", "L");
+    cache.Write(L"free.swf", "F");
+    HANDLE hold = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    Run([&](HWND dialog) {
+        SetPath(dialog, destination.path());
+        Click(dialog, IDC_EXTRACT);
+        HWND box = ExpectMessageBox(L"提取完成,有 1 个文件复制失败,是否打开文件夹");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
+                  reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_WARNING)));
+        Click(box, IDNO);
+    });
+    CloseHandle(hold);
+    EXPECT_EQ(ReadFile(destination / L"free.swf"), "F");
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(ExtractorDialogTest, AMissingSavePathOrCacheFolderIsSaidAndNothingIsWalked) {
+    cache.Write(L"a.swf", "A");
+    Run([&](HWND dialog) {
+        SetPath(dialog, destination / L"gone");
+        Click(dialog, IDC_EXTRACT);
+        HWND box = ExpectMessageBox(L"保存路径不存在,请重新选择");
+        ASSERT_NE(box, nullptr);
+        Click(box, IDOK);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+        EXPECT_EQ(cacheQueries, 0);
+
+        cacheFolder.clear();
+        SetPath(dialog, destination.path());
+        Click(dialog, IDC_EXTRACT);
+        box = ExpectMessageBox(L"找不到浏览器缓存文件夹");
+        ASSERT_NE(box, nullptr);
+        Click(box, IDOK);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
+    });
+    EXPECT_FALSE(Exists(destination / L"a.swf"));
+}
+
+TEST_F(ExtractorDialogTest, EscAndEnterEndTheWindowButEnterOnAButtonRunsIt) {
+    EXPECT_EQ(Run([&](HWND) { PressKey(uiThread(), VK_ESCAPE); }), IDCANCEL);
+    EXPECT_EQ(Run([&](HWND dialog) {
+                  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_TYPE_COMBO)),
+                               TRUE);
+                  PressKey(uiThread(), VK_RETURN);
+              }),
+              IDOK);
+    EXPECT_EQ(Run([&](HWND dialog) { PostMessageW(dialog, WM_CLOSE, 0, 0); }), IDCANCEL);
+    Run([&](HWND dialog) {
+        SetType(dialog, L"");
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_EXTRACT)), TRUE);
+        PressKey(uiThread(), VK_RETURN);
+        HWND box = ExpectMessageBox(L"请选择或输入文件类型");
+        if (box != nullptr) {
+            Click(box, IDOK);
+        }
+        EXPECT_TRUE(IsWindow(dialog));
+    });
+}
+
+TEST(ShellSeam, TheInternetCacheFolderExists) {
+    const std::wstring folder = Shell().internetCacheFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(Exists(folder)) << testing::PrintToString(folder);
+}
+
+}  // namespace
+}  // namespace drovan

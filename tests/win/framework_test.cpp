@@ -1,1 +1,209 @@
-int main(){return 0;}
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <vector>
+
+#include "framework/app.h"
+#include "framework/dialog.h"
+#include "framework/gdi.h"
+#include "res/resource.h"
+
+namespace framework {
+namespace {
+
+constexpr UINT kStep = WM_APP + 1;
+
+// The main window's template, with a step that runs once the modal loop has started.
+class ScriptedDialog : public Dialog {
+public:
+    explicit ScriptedDialog(std::function<void(ScriptedDialog&)> step, HWND parent = nullptr)
+        : Dialog(IDD_MAIN, parent), step_(std::move(step)) {}
+
+    std::vector<UINT> commands;
+    ComboBox combo;
+    std::wstring comboText;
+
+protected:
+    BOOL OnInitDialog() override {
+        Dialog::OnInitDialog();
+        PostMessageW(hwnd(), kStep, 0, 0);
+        return TRUE;
+    }
+    void DoDataExchange(DataExchange& exchange) override {
+        exchange.Control(IDC_TYPE_COMBO, combo);
+        exchange.ComboText(IDC_TYPE_COMBO, comboText);
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == kStep) {
+            step_(*this);
+            return 0;
+        }
+        if (message == WM_COMMAND) {
+            commands.push_back(LOWORD(wParam));
+        }
+        return Dialog::WindowProc(message, wParam, lParam);
+    }
+
+private:
+    std::function<void(ScriptedDialog&)> step_;
+};
+
+class CountingButton : public Window {
+public:
+    int reflectedClicks = 0;
+    std::vector<UINT> pretranslated;
+
+    bool PreTranslateMessage(MSG& message) override {
+        pretranslated.push_back(message.message);
+        return message.message == WM_APP + 7;
+    }
+
+protected:
+    bool OnReflectedMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) override {
+        if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+            ++reflectedClicks;
+            result = 0;
+            return true;
+        }
+        return false;
+    }
+};
+
+TEST(Gdi, SelectGuardsRestoreInReverseOrderAndOwnersDelete) {
+    MemoryDC dc(nullptr);
+    const HGDIOBJ original = GetCurrentObject(dc.get(), OBJ_PEN);
+    HPEN outerHandle;
+    HPEN innerHandle;
+    {
+        Pen outer(CreatePen(PS_SOLID, 1, RGB(255, 0, 0)));
+        Pen inner(CreatePen(PS_SOLID, 1, RGB(0, 255, 0)));
+        outerHandle = outer.get();
+        innerHandle = inner.get();
+        SelectGuard first(dc.get(), outer.get());
+        {
+            SelectGuard second(dc.get(), inner.get());
+            EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_PEN), innerHandle);
+        }
+        EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_PEN), outerHandle);
+    }
+    EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_PEN), original);
+    EXPECT_EQ(GetObjectType(outerHandle), 0u);
+    EXPECT_EQ(GetObjectType(innerHandle), 0u);
+}
+
+TEST(Gdi, MovedOwnersDeleteOnce) {
+    Brush first(CreateSolidBrush(RGB(1, 2, 3)));
+    const HBRUSH handle = first.get();
+    Brush second(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(second.get(), handle);
+    second = Brush(CreateSolidBrush(RGB(4, 5, 6)));
+    EXPECT_EQ(GetObjectType(handle), 0u);
+}
+
+TEST(Dialog, ModalLoopPassesAQuitRequestOnAndEndsTheDialog) {
+    ScriptedDialog dialog([](ScriptedDialog&) { PostQuitMessage(7); });
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 7u);
+    EXPECT_EQ(dialog.hwnd(), nullptr);
+}
+
+TEST(Dialog, OwnerIsDisabledWhileModalAndEnabledAfter) {
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                 nullptr, nullptr);
+    BOOL enabledDuring = TRUE;
+    HWND ownerDuring = nullptr;
+    ScriptedDialog dialog(
+        [&](ScriptedDialog& self) {
+            enabledDuring = IsWindowEnabled(owner);
+            ownerDuring = GetWindow(self.hwnd(), GW_OWNER);
+            self.EndDialog(IDOK);
+        },
+        owner);
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_FALSE(enabledDuring);
+    EXPECT_EQ(ownerDuring, owner);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    DestroyWindow(owner);
+}
+
+TEST(Dialog, TheMainWindowOwnsDialogsOpenedWithoutAParent) {
+    struct TestApp : App {
+        void InitInstance() override {}
+    } app;
+    Window main;
+    HWND mainHandle = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                      nullptr, nullptr);
+    main.Subclass(mainHandle);
+    app.mainWindow = &main;
+    HWND ownerDuring = nullptr;
+    ScriptedDialog dialog([&](ScriptedDialog& self) {
+        ownerDuring = GetWindow(self.hwnd(), GW_OWNER);
+        self.EndDialog(IDOK);
+    });
+    dialog.DoModal();
+    EXPECT_EQ(ownerDuring, mainHandle);
+    DestroyWindow(mainHandle);
+    EXPECT_EQ(main.hwnd(), nullptr);
+}
+
+TEST(Dialog, EscapeCancelsAndEnterWithoutAButtonFocusedEndsWithOk) {
+    for (const auto& [key, expected] : {std::pair<WPARAM, INT_PTR>{VK_ESCAPE, IDCANCEL}, {VK_RETURN, IDOK}}) {
+        const WPARAM pressed = key;
+        ScriptedDialog dialog([pressed](ScriptedDialog& self) {
+            SendMessageW(self.hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(self.hwnd(), IDC_SAVE_PATH_EDIT)),
+                         TRUE);
+            PostMessageW(GetFocus(), WM_KEYDOWN, pressed, 1);
+        });
+        EXPECT_EQ(dialog.DoModal(), expected);
+    }
+}
+
+TEST(Dialog, ControlNotificationsReachTheControlObjectFirst) {
+    CountingButton button;
+    ScriptedDialog dialog([&](ScriptedDialog& self) {
+        button.Subclass(GetDlgItem(self.hwnd(), IDC_SAVE_PATH));
+        SendMessageW(button.hwnd(), BM_CLICK, 0, 0);
+        PostMessageW(button.hwnd(), WM_APP + 7, 0, 0);
+        PostMessageW(button.hwnd(), WM_APP + 8, 0, 0);
+        PostMessageW(self.hwnd(), WM_CLOSE, 0, 0);
+    });
+    dialog.DoModal();
+    EXPECT_EQ(button.reflectedClicks, 1);
+    EXPECT_EQ(std::count(dialog.commands.begin(), dialog.commands.end(), IDC_SAVE_PATH), 0);
+    EXPECT_NE(std::find(button.pretranslated.begin(), button.pretranslated.end(), WM_APP + 7u),
+              button.pretranslated.end());
+    EXPECT_NE(std::find(button.pretranslated.begin(), button.pretranslated.end(), WM_APP + 8u),
+              button.pretranslated.end());
+    EXPECT_EQ(button.hwnd(), nullptr);
+}
+
+TEST(DataExchange, ComboTextShowsExactlyTheValue) {
+    std::wstring shown;
+    std::wstring read;
+    int selection = -1;
+    ScriptedDialog dialog([&](ScriptedDialog& self) {
+        for (const wchar_t* type : {L"swf", L"rmvb", L"rm"}) {
+            self.combo.AddString(type);
+        }
+        self.comboText = L"rm";
+        self.UpdateData(false);
+        selection = static_cast<int>(SendMessageW(self.combo.hwnd(), CB_GETCURSEL, 0, 0));
+        shown = WindowText(self.combo.hwnd());
+        self.comboText = L"gif";
+        self.UpdateData(false);
+        self.UpdateData(true);
+        read = self.comboText;
+        self.EndDialog(IDOK);
+    });
+    dialog.DoModal();
+    EXPECT_EQ(selection, 2);
+    EXPECT_EQ(shown, L"rm");
+    EXPECT_EQ(read, L"gif");
+}
+
+}  // namespace
+}  // namespace framework

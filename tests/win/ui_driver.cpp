@@ -58,12 +58,17 @@ std::wstring MessageBoxText(HWND box) { return Text(GetDlgItem(box, 0xFFFF)); }
 
 void Click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-void PressKey(DWORD threadId, WPARAM key) {
+HWND FocusedWindow(DWORD threadId) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     GetGUIThreadInfo(threadId, &info);
-    PostMessageW(info.hwndFocus, WM_KEYDOWN, key, 1);
-    PostMessageW(info.hwndFocus, WM_KEYUP, key, 0xC0000001);
+    return info.hwndFocus;
+}
+
+void PressKey(DWORD threadId, WPARAM key) {
+    HWND focus = FocusedWindow(threadId);
+    PostMessageW(focus, WM_KEYDOWN, key, 1);
+    PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
 }
 
 void CloseEverything(DWORD threadId, HWND except) {

@@ -20,6 +20,7 @@ std::wstring Text(HWND hwnd);
 std::wstring MessageBoxText(HWND box);
 // Presses a button of a dialog the way a click does.
 void Click(HWND dialog, int id);
+HWND FocusedWindow(DWORD threadId);
 // Posts a key press to the window that has the keyboard focus on the thread.
 void PressKey(DWORD threadId, WPARAM key);
 

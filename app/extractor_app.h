@@ -5,7 +5,7 @@
 namespace drovan {
 
 class ExtractorApp : public framework::App {
-public:
+  public:
     void InitInstance() override;
 };
 

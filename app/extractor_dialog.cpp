@@ -11,8 +11,8 @@
 namespace drovan {
 namespace {
 
-constexpr const wchar_t* kFileTypes[] = {L"swf", L"flv", L"mp3", L"mp4", L"jpg", L"png",
-                                         L"avi", L"wmv", L"rmvb", L"rm", L"mid"};
+constexpr const wchar_t* kFileTypes[] = {L"swf", L"flv", L"mp3",  L"mp4", L"jpg", L"png",
+                                         L"avi", L"wmv", L"rmvb", L"rm",  L"mid"};
 constexpr const wchar_t* kNoticeCaption = L"提示";
 
 // The platform's longest path; the browser gives no way to ask for the length first.
@@ -117,23 +117,21 @@ void ExtractorDialog::OnExtract() {
         Notify(L"保存路径不存在,请重新选择", MB_ICONINFORMATION);
         return;
     }
+    HWND focus = GetFocus();
+    SetBusy(true);
     // An empty folder would make the walk start at the root of the current drive.
     const std::wstring cache = Shell().internetCacheFolder();
+    CollectSummary summary;
+    if (!cache.empty()) {
+        summary = CollectCacheFiles(files, FromWide(cache), FromWide(m_savePath), FromWide(m_fileType));
+    }
+    SetBusy(false);
+    if (IsWindow(focus)) {
+        SetFocus(focus);
+    }
     if (cache.empty()) {
         Notify(L"找不到浏览器缓存文件夹", MB_ICONINFORMATION);
         return;
-    }
-
-    HWND focus = GetFocus();
-    EnableWindow(GetDlgItem(hwnd(), IDC_SAVE_PATH), FALSE);
-    EnableWindow(GetDlgItem(hwnd(), IDC_EXTRACT), FALSE);
-    SetDlgItemTextW(hwnd(), IDC_SETTINGS_FRAME, L"正在提取...");
-    const CollectSummary summary = CollectCacheFiles(files, FromWide(cache), FromWide(m_savePath), FromWide(m_fileType));
-    SetDlgItemTextW(hwnd(), IDC_SETTINGS_FRAME, L"设置");
-    EnableWindow(GetDlgItem(hwnd(), IDC_SAVE_PATH), TRUE);
-    EnableWindow(GetDlgItem(hwnd(), IDC_EXTRACT), TRUE);
-    if (IsWindow(focus)) {
-        SetFocus(focus);
     }
 
     std::wstring question = L"提取完成,是否打开文件夹";
@@ -147,7 +145,15 @@ void ExtractorDialog::OnExtract() {
     }
 }
 
-void ExtractorDialog::OnCloseButton() { SendMessageW(hwnd(), WM_CLOSE, 0, 0); }
+void ExtractorDialog::SetBusy(bool busy) {
+    EnableWindow(GetDlgItem(hwnd(), IDC_SAVE_PATH), !busy);
+    EnableWindow(GetDlgItem(hwnd(), IDC_EXTRACT), !busy);
+    SetDlgItemTextW(hwnd(), IDC_SETTINGS_FRAME, busy ? L"正在提取..." : L"设置");
+}
+
+void ExtractorDialog::OnCloseButton() {
+    SendMessageW(hwnd(), WM_CLOSE, 0, 0);
+}
 
 void ExtractorDialog::Notify(const wchar_t* text, UINT icon) {
     MessageBoxW(hwnd(), text, kNoticeCaption, MB_OK | icon);

@@ -9,18 +9,20 @@ namespace drovan {
 
 // The main window: the file type, the save path and the extract command.
 class ExtractorDialog : public framework::Dialog {
-public:
+  public:
     explicit ExtractorDialog(HWND parent = nullptr);
 
-protected:
+  protected:
     void DoDataExchange(framework::DataExchange& exchange) override;
     BOOL OnInitDialog() override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-private:
+  private:
     void OnSavePath();
     void OnExtract();
     void OnCloseButton();
+    // The two commands are off and the settings frame says so while the cache is walked.
+    void SetBusy(bool busy);
     void Notify(const wchar_t* text, UINT icon);
 
     framework::Window m_sideFrame;

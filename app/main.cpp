@@ -9,4 +9,6 @@ drovan::ExtractorApp theApp;
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return framework::RunApp(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return framework::RunApp();
+}

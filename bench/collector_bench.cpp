@@ -49,7 +49,8 @@ std::uint64_t Generate(const fs::path& root, const Options& options) {
         fs::create_directories(folder);
         const int nameIndex = (i % 10 == 0 && i >= options.folders) ? i - options.folders : i;
         const std::string type = kTypes[nameIndex % std::size(kTypes)];
-        const std::size_t size = random() % 100 < 3 ? 256 * 1024 + random() % (3 << 20) : 1024 + random() % (31 * 1024);
+        const std::size_t size =
+            random() % 100 < 3 ? 256 * 1024 + random() % (3 << 20) : 1024 + random() % (31 * 1024);
         std::ofstream out(folder / ("item" + std::to_string(nameIndex) + "[1]." + type), std::ios::binary);
         out.write(block.data() + random() % 1024, static_cast<std::streamsize>(size));
         total += size;
@@ -117,8 +118,8 @@ int main(int argc, char** argv) {
     const fs::path destination = work / "out";
     std::uint64_t bytes = 0;
     const double generated = Seconds([&] { bytes = Generate(cache, options); });
-    std::printf("tree: %d files in %d folders, %.1f MB, generated in %.1f s\n", options.files, options.folders,
-                bytes / 1e6, generated);
+    std::printf("tree: %d files in %d folders, %.1f MB, generated in %.1f s\n", options.files,
+                options.folders, bytes / 1e6, generated);
 
     drovan::PosixFileSystem files;
     const std::u16string cacheText = drovan::Utf8ToUtf16(cache.string());
@@ -126,14 +127,16 @@ int main(int argc, char** argv) {
 
     // The floor's list: exactly the files the collector copies, with the names it gives them.
     Empty(destination);
-    const drovan::CollectSummary reference = drovan::CollectCacheFiles(files, cacheText, destinationText, u"flv");
+    const drovan::CollectSummary reference =
+        drovan::CollectCacheFiles(files, cacheText, destinationText, u"flv");
     std::vector<std::pair<fs::path, fs::path>> plan;
     for (const auto& entry : fs::recursive_directory_iterator(cache)) {
         if (entry.is_regular_file() && entry.path().extension() == ".flv") {
             plan.emplace_back(entry.path(), destination / ("copy" + std::to_string(plan.size()) + ".flv"));
         }
     }
-    std::printf("matching files: %zu (copied %zu, failed %zu)\n", plan.size(), reference.copied, reference.failed);
+    std::printf("matching files: %zu (copied %zu, failed %zu)\n", plan.size(), reference.copied,
+                reference.failed);
 
     std::vector<double> collector;
     std::vector<double> floor;
@@ -149,13 +152,14 @@ int main(int argc, char** argv) {
                 fs::copy_file(source, target);
             }
         }));
-        walk.push_back(Seconds([&] { drovan::CollectCacheFiles(files, cacheText, destinationText, u"nomatch"); }));
+        walk.push_back(
+            Seconds([&] { drovan::CollectCacheFiles(files, cacheText, destinationText, u"nomatch"); }));
         find.push_back(RunFind(cache, "*nomatch"));
     }
     const double copyRatio = Median(collector) / Median(floor);
     const double walkRatio = Median(walk) / Median(find);
-    std::printf("copy: collector %.1f ms, floor %.1f ms, ratio %.3f (target <= 1.15)\n", Median(collector) * 1e3,
-                Median(floor) * 1e3, copyRatio);
+    std::printf("copy: collector %.1f ms, floor %.1f ms, ratio %.3f (target <= 1.15)\n",
+                Median(collector) * 1e3, Median(floor) * 1e3, copyRatio);
     std::printf("walk: collector %.2f ms, find %.2f ms, ratio %.3f (target <= 1.5)\n", Median(walk) * 1e3,
                 Median(find) * 1e3, walkRatio);
     if (options.keep.empty()) {

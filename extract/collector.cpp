@@ -27,8 +27,8 @@ bool ReadFully(ReadableFile& file, char* buffer, std::size_t size) {
 void CopyMatch(FileSystem& fs, const std::u16string& source, std::u16string_view name,
                std::u16string_view destination, CollectSummary& summary) {
     for (unsigned number = 1; number <= kMaxNumberedName; ++number) {
-        const std::u16string target =
-            JoinPath(destination, number == 1 ? std::u16string(name) : NumberedName(name, number), fs.Separator());
+        const std::u16string target = JoinPath(
+            destination, number == 1 ? std::u16string(name) : NumberedName(name, number), fs.Separator());
         switch (fs.CopyToNewFile(source, target)) {
             case CopyOutcome::Copied:
                 ++summary.copied;
@@ -62,7 +62,8 @@ bool SameContents(FileSystem& fs, std::u16string_view a, std::u16string_view b) 
     std::vector<char> left(kCompareChunk);
     std::vector<char> right(kCompareChunk);
     for (std::uint64_t remaining = *size; remaining > 0;) {
-        const std::size_t chunk = remaining < kCompareChunk ? static_cast<std::size_t>(remaining) : kCompareChunk;
+        const std::size_t chunk =
+            remaining < kCompareChunk ? static_cast<std::size_t>(remaining) : kCompareChunk;
         if (!ReadFully(*first, left.data(), chunk) || !ReadFully(*second, right.data(), chunk) ||
             std::memcmp(left.data(), right.data(), chunk) != 0) {
             return false;

@@ -17,14 +17,14 @@ struct DirectoryEntry {
 };
 
 class DirectoryListing {
-public:
+  public:
     virtual ~DirectoryListing() = default;
     // The entries in the platform's order, "." and ".." included where the platform lists them.
     virtual bool Next(DirectoryEntry& entry) = 0;
 };
 
 class ReadableFile {
-public:
+  public:
     virtual ~ReadableFile() = default;
     virtual std::optional<std::uint64_t> Size() = 0;
     // Sets got to 0 at the end of the file; false on a read error.
@@ -34,7 +34,7 @@ public:
 enum class CopyOutcome { Copied, TargetExists, Failed };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     virtual char16_t Separator() const = 0;
     // Absolute form without a trailing separator (except at a root); empty when there is none.

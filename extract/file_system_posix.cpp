@@ -16,7 +16,7 @@ namespace drovan {
 namespace {
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -27,12 +27,12 @@ public:
     }
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
 class PosixListing final : public DirectoryListing {
-public:
+  public:
     PosixListing(DIR* dir, std::string path) : dir_(dir), path_(std::move(path)) {}
     ~PosixListing() override { closedir(dir_); }
 
@@ -57,13 +57,13 @@ public:
         return true;
     }
 
-private:
+  private:
     DIR* dir_;
     std::string path_;
 };
 
 class PosixReadableFile final : public ReadableFile {
-public:
+  public:
     explicit PosixReadableFile(int fd) : fd_(fd) {}
 
     std::optional<std::uint64_t> Size() override {
@@ -83,7 +83,7 @@ public:
         return n >= 0;
     }
 
-private:
+  private:
     FileDescriptor fd_;
 };
 

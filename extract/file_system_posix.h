@@ -6,7 +6,7 @@ namespace drovan {
 
 // The collector's file operations on POSIX, for the native tests and the benchmark.
 class PosixFileSystem final : public FileSystem {
-public:
+  public:
     char16_t Separator() const override { return u'/'; }
     std::u16string Normalise(std::u16string_view path) override;
     bool SamePath(std::u16string_view a, std::u16string_view b) override { return a == b; }

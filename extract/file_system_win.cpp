@@ -35,7 +35,7 @@ std::wstring GrowingBufferCall(Call call) {
 }
 
 class WindowsListing final : public DirectoryListing {
-public:
+  public:
     WindowsListing(HANDLE find, const WIN32_FIND_DATAW& first) : find_(find), data_(first) {}
     ~WindowsListing() override { FindClose(find_); }
 
@@ -51,14 +51,14 @@ public:
         return true;
     }
 
-private:
+  private:
     HANDLE find_;
     WIN32_FIND_DATAW data_;
     bool pending_ = true;
 };
 
 class WindowsReadableFile final : public ReadableFile {
-public:
+  public:
     explicit WindowsReadableFile(HANDLE file) : file_(file) {}
     ~WindowsReadableFile() override { CloseHandle(file_); }
 
@@ -78,15 +78,19 @@ public:
         return ok != FALSE;
     }
 
-private:
+  private:
     HANDLE file_;
 };
 
 }  // namespace
 
-std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring ToWide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
 
-std::u16string FromWide(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+std::u16string FromWide(std::wstring_view text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 std::wstring ExtendedLengthPath(std::u16string_view path) {
     std::wstring wide = ToWide(path);
@@ -104,9 +108,8 @@ std::u16string WindowsFileSystem::Normalise(std::u16string_view path) {
         return {};
     }
     const std::wstring input = ToWide(path);
-    std::wstring full = GrowingBufferCall([&](wchar_t* buffer, DWORD size) {
-        return GetFullPathNameW(input.c_str(), size, buffer, nullptr);
-    });
+    std::wstring full = GrowingBufferCall(
+        [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(input.c_str(), size, buffer, nullptr); });
     if (full.empty()) {
         return {};
     }
@@ -153,8 +156,9 @@ std::unique_ptr<DirectoryListing> WindowsFileSystem::OpenDirectory(std::u16strin
 }
 
 std::unique_ptr<ReadableFile> WindowsFileSystem::OpenForReading(std::u16string_view path) {
-    const HANDLE file = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE file =
+        CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return nullptr;
     }

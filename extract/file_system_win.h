@@ -9,7 +9,7 @@ namespace drovan {
 // The collector's file operations on Windows. Every path goes to the platform in extended-length form, so
 // folders and files past the classic 260-character limit are walked and copied.
 class WindowsFileSystem final : public FileSystem {
-public:
+  public:
     char16_t Separator() const override { return u'\\'; }
     std::u16string Normalise(std::u16string_view path) override;
     bool SamePath(std::u16string_view a, std::u16string_view b) override;

@@ -3,11 +3,15 @@
 namespace drovan {
 namespace {
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+char16_t FoldAscii(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
 
 }  // namespace
 
-bool IsDots(std::u16string_view name) { return name == u"." || name == u".."; }
+bool IsDots(std::u16string_view name) {
+    return name == u"." || name == u"..";
+}
 
 bool NameEndsWithType(std::u16string_view name, std::u16string_view fileType) {
     if (name.size() < fileType.size()) {

@@ -10,14 +10,21 @@ App* g_current = nullptr;
 
 }  // namespace
 
-App::App() { g_current = this; }
+App::App() {
+    g_current = this;
+}
 
-App::~App() { g_current = nullptr; }
+App::~App() {
+    g_current = nullptr;
+}
 
-App* App::Current() { return g_current; }
+App* App::Current() {
+    return g_current;
+}
 
 int RunApp() {
-    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                        ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     // The shell's folder browser needs a single-threaded apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

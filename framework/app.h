@@ -8,7 +8,7 @@ class Window;
 
 // The one application object: constructed before the entry point runs, asked to do its work once.
 class App {
-public:
+  public:
     App();
     App(const App&) = delete;
     App& operator=(const App&) = delete;

@@ -8,9 +8,10 @@ namespace framework {
 
 class Window;
 
-// Moves values between a dialog's controls and its members: saving reads the controls, otherwise they are set.
+// Moves values between a dialog's controls and its members: saving reads the controls, otherwise they are
+// set.
 class DataExchange {
-public:
+  public:
     DataExchange(HWND dialog, bool saving) : dialog_(dialog), saving_(saving) {}
 
     bool saving() const { return saving_; }
@@ -20,7 +21,7 @@ public:
     // The combo box's text, typed or chosen; when set, it shows exactly value.
     void ComboText(int id, std::wstring& value);
 
-private:
+  private:
     HWND dialog_;
     bool saving_;
 };

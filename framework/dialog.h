@@ -8,7 +8,7 @@ namespace framework {
 // A dialog built from a template and run by a modal loop of our own, which offers every message to the
 // objects of the window it is for and of its parents before the dialog manager sees it.
 class Dialog : public Window {
-public:
+  public:
     // With no parent the application's main window, when there is one, owns the dialog.
     explicit Dialog(int templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
 
@@ -16,7 +16,7 @@ public:
     void EndDialog(INT_PTR result);
     bool UpdateData(bool saving);
 
-protected:
+  protected:
     // Runs the first data exchange; returning TRUE gives the focus to the first tab stop.
     virtual BOOL OnInitDialog();
     virtual void DoDataExchange(DataExchange& exchange);
@@ -24,7 +24,7 @@ protected:
     virtual void OnCancel();
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static bool PreTranslate(MSG& message, HWND dialog);
     HWND Owner() const;

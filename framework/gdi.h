@@ -9,7 +9,7 @@ namespace framework {
 // Owns one GDI object (brush, pen, font, bitmap) and deletes it when it goes.
 template <typename Handle>
 class GdiObject {
-public:
+  public:
     explicit GdiObject(Handle handle = nullptr) : handle_(handle) {}
     GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
     GdiObject& operator=(GdiObject&& other) noexcept {
@@ -29,7 +29,7 @@ public:
         handle_ = handle;
     }
 
-private:
+  private:
     Handle handle_;
 };
 
@@ -40,7 +40,7 @@ using Bitmap = GdiObject<HBITMAP>;
 
 // An icon the program created (a copy, an icon from bits); destroyed when it goes.
 class OwnedIcon {
-public:
+  public:
     explicit OwnedIcon(HICON icon = nullptr) : icon_(icon) {}
     OwnedIcon(OwnedIcon&& other) noexcept : icon_(std::exchange(other.icon_, nullptr)) {}
     OwnedIcon& operator=(OwnedIcon&& other) noexcept {
@@ -59,7 +59,7 @@ public:
         icon_ = icon;
     }
 
-private:
+  private:
     HICON icon_;
 };
 
@@ -69,14 +69,14 @@ struct SharedIcon {
 };
 
 class PaintDC {
-public:
+  public:
     explicit PaintDC(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &paint_)) {}
     PaintDC(const PaintDC&) = delete;
     PaintDC& operator=(const PaintDC&) = delete;
     ~PaintDC() { EndPaint(hwnd_, &paint_); }
     HDC get() const { return dc_; }
 
-private:
+  private:
     HWND hwnd_;
     PAINTSTRUCT paint_{};
     HDC dc_;
@@ -84,7 +84,7 @@ private:
 
 // The whole window's context, non-client area included.
 class WindowDC {
-public:
+  public:
     explicit WindowDC(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
     WindowDC(const WindowDC&) = delete;
     WindowDC& operator=(const WindowDC&) = delete;
@@ -95,13 +95,13 @@ public:
     }
     HDC get() const { return dc_; }
 
-private:
+  private:
     HWND hwnd_;
     HDC dc_;
 };
 
 class MemoryDC {
-public:
+  public:
     explicit MemoryDC(HDC compatibleWith) : dc_(CreateCompatibleDC(compatibleWith)) {}
     MemoryDC(MemoryDC&& other) noexcept : dc_(std::exchange(other.dc_, nullptr)) {}
     MemoryDC& operator=(MemoryDC&&) = delete;
@@ -114,14 +114,14 @@ public:
     }
     HDC get() const { return dc_; }
 
-private:
+  private:
     HDC dc_;
 };
 
 // Selects an object into a context and puts the previous one back; nest guards so that they restore in
 // reverse order.
 class SelectGuard {
-public:
+  public:
     SelectGuard(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
     SelectGuard(const SelectGuard&) = delete;
     SelectGuard& operator=(const SelectGuard&) = delete;
@@ -131,7 +131,7 @@ public:
         }
     }
 
-private:
+  private:
     HDC dc_;
     HGDIOBJ previous_;
 };

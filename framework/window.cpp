@@ -13,7 +13,9 @@ std::unordered_map<HWND, Window*>& HandleMap() {
 
 }  // namespace
 
-HINSTANCE ResourceModule() { return GetModuleHandleW(nullptr); }
+HINSTANCE ResourceModule() {
+    return GetModuleHandleW(nullptr);
+}
 
 Window::~Window() {
     if (hwnd_ != nullptr) {
@@ -40,15 +42,21 @@ bool Window::Subclass(HWND hwnd) {
     return true;
 }
 
-bool Window::PreTranslateMessage(MSG&) { return false; }
+bool Window::PreTranslateMessage(MSG&) {
+    return false;
+}
 
-LRESULT Window::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) { return Default(message, wParam, lParam); }
+LRESULT Window::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    return Default(message, wParam, lParam);
+}
 
 LRESULT Window::Default(UINT message, WPARAM wParam, LPARAM lParam) {
     return CallWindowProcW(original_, hwnd_, message, wParam, lParam);
 }
 
-bool Window::OnReflectedMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+bool Window::OnReflectedMessage(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
 
 LRESULT CALLBACK Window::RoutingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (Window* window = FromHandle(hwnd)) {
@@ -114,6 +122,8 @@ int ComboBox::AddString(const wchar_t* text) {
     return static_cast<int>(SendMessageW(hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
 }
 
-void ComboBox::SetCurSel(int index) { SendMessageW(hwnd(), CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+void ComboBox::SetCurSel(int index) {
+    SendMessageW(hwnd(), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
 
 }  // namespace framework

@@ -7,7 +7,7 @@ namespace framework {
 // A C++ object bound to one window. Messages reach the object's WindowProc; what it does not handle goes to
 // the window's own procedure. Parents pass control notifications back to the control's object first.
 class Window {
-public:
+  public:
     Window() = default;
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
@@ -22,14 +22,14 @@ public:
     // Called by our modal loop for messages to this window or its children before they are dispatched.
     virtual bool PreTranslateMessage(MSG& message);
 
-protected:
+  protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
     // WM_COMMAND, WM_NOTIFY, WM_DRAWITEM, WM_MEASUREITEM and WM_CTLCOLOR* about this control, seen by its
     // parent; returning true answers the message with result.
     virtual bool OnReflectedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-private:
+  private:
     static LRESULT CALLBACK RoutingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Route(UINT message, WPARAM wParam, LPARAM lParam);
     Window* ReflectionTarget(UINT message, WPARAM wParam, LPARAM lParam) const;
@@ -41,7 +41,7 @@ private:
 
 // A combo box bound to a template control.
 class ComboBox : public Window {
-public:
+  public:
     int AddString(const wchar_t* text);
     void SetCurSel(int index);
 };

@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class TempTree {
-public:
+  public:
     TempTree() {
         std::string pattern = (fs::temp_directory_path() / "drovan-test-XXXXXX").string();
         root_ = mkdtemp(pattern.data());
@@ -34,7 +34,7 @@ public:
         return path;
     }
 
-private:
+  private:
     fs::path root_;
 };
 
@@ -54,7 +54,9 @@ std::vector<std::string> Names(const fs::path& folder) {
     return names;
 }
 
-std::u16string U(const fs::path& path) { return Utf8ToUtf16(path.string()); }
+std::u16string U(const fs::path& path) {
+    return Utf8ToUtf16(path.string());
+}
 
 struct Collect {
     PosixFileSystem files;
@@ -75,7 +77,8 @@ TEST(Collector, CopiesMatchesFromEveryDepthFlatIntoTheDestination) {
 
     const CollectSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
 
-    EXPECT_EQ(Names(tree.root() / "out"), (std::vector<std::string>{"a.swf", "aswf", "deep.SWF", "inside.swf"}));
+    EXPECT_EQ(Names(tree.root() / "out"),
+              (std::vector<std::string>{"a.swf", "aswf", "deep.SWF", "inside.swf"}));
     EXPECT_EQ(Read(tree.root() / "out/deep.SWF"), "deep");
     EXPECT_EQ(summary.matched, 4u);
     EXPECT_EQ(summary.copied, 4u);
@@ -191,7 +194,7 @@ TEST(SameContents, ComparesSizeAndEveryByte) {
 
 // An in-memory tree: exact control over the listing order, failures and depth.
 class FakeFileSystem final : public FileSystem {
-public:
+  public:
     struct Node {
         std::vector<std::string> children;
         bool isDirectory = true;
@@ -229,9 +232,9 @@ public:
         return nodes[path].failsToCopy ? CopyOutcome::Failed : CopyOutcome::Copied;
     }
 
-private:
+  private:
     class Listing final : public DirectoryListing {
-    public:
+      public:
         Listing(FakeFileSystem& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
         bool Next(DirectoryEntry& entry) override {
             const auto& children = owner_.nodes[path_].children;
@@ -245,7 +248,7 @@ private:
             return true;
         }
 
-    private:
+      private:
         FakeFileSystem& owner_;
         std::string path_;
         std::size_t index_ = 0;
@@ -289,7 +292,7 @@ TEST(Collector, AFolderThatCannotBeOpenedEndsOnlyItsOwnLevel) {
 
 // One folder "d" in each folder down to kDepth, then one file: as deep as a 32,767-unit Windows path allows.
 class DeepFileSystem final : public FileSystem {
-public:
+  public:
     static constexpr std::size_t kDepth = 16000;
     std::size_t copies = 0;
 
@@ -307,9 +310,9 @@ public:
         return CopyOutcome::Copied;
     }
 
-private:
+  private:
     class OneEntry final : public DirectoryListing {
-    public:
+      public:
         OneEntry(std::u16string name, bool isDirectory) : name_(std::move(name)), isDirectory_(isDirectory) {}
         bool Next(DirectoryEntry& entry) override {
             if (done_) {
@@ -320,7 +323,7 @@ private:
             return true;
         }
 
-    private:
+      private:
         std::u16string name_;
         bool isDirectory_;
         bool done_ = false;

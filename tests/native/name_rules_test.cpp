@@ -59,8 +59,9 @@ TEST(Utf8, ValidTextConvertsBothWays) {
 }
 
 TEST(Utf8, InvalidBytesSurviveTheRoundTrip) {
-    for (const std::string& bytes : {std::string("a\xFF.swf"), std::string("\xC3"), std::string("\xE8\xA7"),
-                                    std::string("\xC0\x80"), std::string("\xED\xA0\x80"), std::string("\xF8\x88")}) {
+    for (const std::string& bytes :
+         {std::string("a\xFF.swf"), std::string("\xC3"), std::string("\xE8\xA7"), std::string("\xC0\x80"),
+          std::string("\xED\xA0\x80"), std::string("\xF8\x88")}) {
         EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(bytes)), bytes);
     }
 }

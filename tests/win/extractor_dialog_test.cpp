@@ -25,11 +25,15 @@ constexpr int kMessageBoxIcon = 0x0440;
 
 // Runs the real main window on this thread while a driver thread works it like a user.
 class ExtractorDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         original = Shell();
         Shell().internetCacheFolder = [this] {
             ++cacheQueries;
+            HWND dialog = main;
+            busyWhileWalking = !IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)) &&
+                               !IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)) &&
+                               Text(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
             return cacheFolder;
         };
         Shell().openFolder = [this](const std::wstring& folder) {
@@ -74,10 +78,12 @@ protected:
     DWORD uiThread() const { return GetWindowThreadProcessId(main, nullptr); }
 
     void SetPath(HWND dialog, const std::wstring& path) {
-        SendMessageW(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        SendMessageW(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>(path.c_str()));
     }
     void SetType(HWND dialog, const std::wstring& type) {
-        SendMessageW(GetDlgItem(dialog, IDC_TYPE_COMBO), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(type.c_str()));
+        SendMessageW(GetDlgItem(dialog, IDC_TYPE_COMBO), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>(type.c_str()));
     }
     bool NoDialogAppearsFor(DWORD ms) {
         Sleep(ms);
@@ -89,9 +95,10 @@ protected:
     TempFolder destination;
     std::wstring cacheFolder;
     std::atomic<int> cacheQueries{0};
+    std::atomic<bool> busyWhileWalking{false};
     std::mutex openedMutex;
     std::vector<std::wstring> opened;
-    HWND main = nullptr;
+    std::atomic<HWND> main{nullptr};
 };
 
 TEST_F(ExtractorDialogTest, StartsWithTheTypeListAndAReadOnlyPathAndClosesByItsButton) {
@@ -147,19 +154,22 @@ TEST_F(ExtractorDialogTest, FolderBrowserFillsThePathAndCancellingEmptiesIt) {
         HWND tree = FindWindowExW(browser, nullptr, L"SysTreeView32", nullptr);
         const std::wstring folderName = destination.path().substr(destination.path().rfind(L'\\') + 1);
         EXPECT_TRUE(WaitFor([&] {
-            SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(destination.path().c_str()));
+            SendMessageW(browser, BFFM_SETSELECTIONW, TRUE,
+                         reinterpret_cast<LPARAM>(destination.path().c_str()));
             wchar_t shown[MAX_PATH] = {};
             TVITEMW item{};
             item.mask = TVIF_TEXT;
             item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
             item.pszText = shown;
             item.cchTextMax = MAX_PATH;
-            return item.hItem != nullptr && SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) &&
+            return item.hItem != nullptr &&
+                   SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) &&
                    folderName == shown;
         }));
         Click(browser, IDOK);
         HWND edit = GetDlgItem(dialog, IDC_SAVE_PATH_EDIT);
-        EXPECT_TRUE(WaitFor([&] { return Text(edit) == destination.path(); })) << testing::PrintToString(Text(edit));
+        EXPECT_TRUE(WaitFor([&] { return Text(edit) == destination.path(); }))
+            << testing::PrintToString(Text(edit));
         EXPECT_EQ(Text(combo), L"rm");
         EXPECT_EQ(FocusedWindow(uiThread()), edit);
 
@@ -183,6 +193,7 @@ TEST_F(ExtractorDialogTest, ExtractsMatchesAndAsksToOpenTheFolder) {
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
                   reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_QUESTION)));
+        EXPECT_TRUE(busyWhileWalking);
         // The window is back to idle before the question.
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)));
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
@@ -249,8 +260,8 @@ TEST_F(ExtractorDialogTest, AMissingSavePathOrCacheFolderIsSaidAndNothingIsWalke
 TEST_F(ExtractorDialogTest, EscAndEnterEndTheWindowButEnterOnAButtonRunsIt) {
     EXPECT_EQ(Run([&](HWND) { PressKey(uiThread(), VK_ESCAPE); }), IDCANCEL);
     EXPECT_EQ(Run([&](HWND dialog) {
-                  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_TYPE_COMBO)),
-                               TRUE);
+                  SendMessageW(dialog, WM_NEXTDLGCTL,
+                               reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_TYPE_COMBO)), TRUE);
                   PressKey(uiThread(), VK_RETURN);
               }),
               IDOK);
@@ -271,6 +282,87 @@ TEST(ShellSeam, TheInternetCacheFolderExists) {
     const std::wstring folder = Shell().internetCacheFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_TRUE(Exists(folder)) << testing::PrintToString(folder);
+}
+
+}  // namespace
+}  // namespace drovan
+
+namespace drovan {
+namespace {
+
+struct RunningProgram {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+};
+
+// Drovan.exe sits two folders above this test program in the build tree.
+std::wstring ProgramPath() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    for (int up = 0; up < 3; ++up) {
+        path.erase(path.rfind(L'\\'));
+    }
+    return path + L"\\Drovan.exe";
+}
+
+struct WindowOfProcess {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchProcessWindow(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowOfProcess*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == search->processId && IsWindowVisible(hwnd) && Text(hwnd) == L"Drovan v2.0") {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+RunningProgram Start() {
+    RunningProgram program;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &program.process)) {
+        ADD_FAILURE() << "cannot start " << testing::PrintToString(ProgramPath());
+        return program;
+    }
+    WaitFor([&] {
+        WindowOfProcess search{program.process.dwProcessId, nullptr};
+        EnumWindows(&MatchProcessWindow, reinterpret_cast<LPARAM>(&search));
+        program.window = search.found;
+        return program.window != nullptr;
+    });
+    EXPECT_NE(program.window, nullptr);
+    return program;
+}
+
+DWORD WaitForExit(RunningProgram& program) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(program.process.hProcess, 10000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(program.process.hProcess, &code);
+    } else {
+        TerminateProcess(program.process.hProcess, 1);
+    }
+    CloseHandle(program.process.hThread);
+    CloseHandle(program.process.hProcess);
+    return code;
+}
+
+TEST(Startup, TwoInstancesRunSideBySideAndEachEndsWithItsWindow) {
+    RunningProgram first = Start();
+    RunningProgram second = Start();
+    ASSERT_NE(first.window, second.window);
+    Click(first.window, IDC_CLOSE);
+    EXPECT_EQ(WaitForExit(first), 0u);
+    EXPECT_TRUE(IsWindow(second.window));
+    PressKey(GetWindowThreadProcessId(second.window, nullptr), VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(second), 0u);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ constexpr UINT kStep = WM_APP + 1;
 
 // The main window's template, with a step that runs once the modal loop has started.
 class ScriptedDialog : public Dialog {
-public:
+  public:
     explicit ScriptedDialog(std::function<void(ScriptedDialog&)> step, HWND parent = nullptr)
         : Dialog(IDD_MAIN, parent), step_(std::move(step)) {}
 
@@ -24,7 +24,7 @@ public:
     ComboBox combo;
     std::wstring comboText;
 
-protected:
+  protected:
     BOOL OnInitDialog() override {
         Dialog::OnInitDialog();
         PostMessageW(hwnd(), kStep, 0, 0);
@@ -45,12 +45,12 @@ protected:
         return Dialog::WindowProc(message, wParam, lParam);
     }
 
-private:
+  private:
     std::function<void(ScriptedDialog&)> step_;
 };
 
 class CountingButton : public Window {
-public:
+  public:
     int reflectedClicks = 0;
     std::vector<UINT> pretranslated;
 
@@ -59,7 +59,7 @@ public:
         return message.message == WM_APP + 7;
     }
 
-protected:
+  protected:
     bool OnReflectedMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) override {
         if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
             ++reflectedClicks;
@@ -112,8 +112,8 @@ TEST(Dialog, ModalLoopPassesAQuitRequestOnAndEndsTheDialog) {
 }
 
 TEST(Dialog, OwnerIsDisabledWhileModalAndEnabledAfter) {
-    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                 nullptr, nullptr);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                                 nullptr, nullptr, nullptr);
     BOOL enabledDuring = TRUE;
     HWND ownerDuring = nullptr;
     ScriptedDialog dialog(
@@ -135,8 +135,8 @@ TEST(Dialog, TheMainWindowOwnsDialogsOpenedWithoutAParent) {
         void InitInstance() override {}
     } app;
     Window main;
-    HWND mainHandle = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                      nullptr, nullptr);
+    HWND mainHandle = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                                      nullptr, nullptr, nullptr);
     main.Subclass(mainHandle);
     app.mainWindow = &main;
     HWND ownerDuring = nullptr;
@@ -154,8 +154,8 @@ TEST(Dialog, EscapeCancelsAndEnterWithoutAButtonFocusedEndsWithOk) {
     for (const auto& [key, expected] : {std::pair<WPARAM, INT_PTR>{VK_ESCAPE, IDCANCEL}, {VK_RETURN, IDOK}}) {
         const WPARAM pressed = key;
         ScriptedDialog dialog([pressed](ScriptedDialog& self) {
-            SendMessageW(self.hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(self.hwnd(), IDC_SAVE_PATH_EDIT)),
-                         TRUE);
+            SendMessageW(self.hwnd(), WM_NEXTDLGCTL,
+                         reinterpret_cast<WPARAM>(GetDlgItem(self.hwnd(), IDC_SAVE_PATH_EDIT)), TRUE);
             PostMessageW(GetFocus(), WM_KEYDOWN, pressed, 1);
         });
         EXPECT_EQ(dialog.DoModal(), expected);

@@ -7,7 +7,9 @@
 namespace testing_support {
 namespace {
 
-std::wstring Extended(const std::wstring& path) { return drovan::ExtendedLengthPath(drovan::FromWide(path)); }
+std::wstring Extended(const std::wstring& path) {
+    return drovan::ExtendedLengthPath(drovan::FromWide(path));
+}
 
 }  // namespace
 
@@ -20,7 +22,9 @@ TempFolder::TempFolder() {
     CreateFolders(path_);
 }
 
-TempFolder::~TempFolder() { RemoveTree(path_); }
+TempFolder::~TempFolder() {
+    RemoveTree(path_);
+}
 
 std::wstring TempFolder::Write(const std::wstring& relative, const std::string& contents) const {
     const std::wstring path = *this / relative;
@@ -33,7 +37,7 @@ std::wstring TempFolder::Write(const std::wstring& relative, const std::string& 
 }
 
 bool CreateFolders(const std::wstring& path) {
-    for (std::size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {
+    for (std::size_t at = path.find(L'\\', 3);; at = path.find(L'\\', at + 1)) {
         CreateDirectoryW(Extended(path.substr(0, at)).c_str(), nullptr);
         if (at == std::wstring::npos) {
             break;
@@ -71,10 +75,13 @@ void RemoveTree(const std::wstring& path) {
     }
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string ReadFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(Extended(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(Extended(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return "<missing>";
     }

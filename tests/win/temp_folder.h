@@ -6,7 +6,7 @@ namespace testing_support {
 
 // A fresh folder under the temporary folder, removed with everything in it when it goes.
 class TempFolder {
-public:
+  public:
     TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -17,7 +17,7 @@ public:
     // Writes a file, creating the folders on the way; relative uses backslashes.
     std::wstring Write(const std::wstring& relative, const std::string& contents) const;
 
-private:
+  private:
     std::wstring path_;
 };
 

@@ -54,9 +54,13 @@ std::wstring Text(HWND hwnd) {
     return text;
 }
 
-std::wstring MessageBoxText(HWND box) { return Text(GetDlgItem(box, 0xFFFF)); }
+std::wstring MessageBoxText(HWND box) {
+    return Text(GetDlgItem(box, 0xFFFF));
+}
 
-void Click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+void Click(HWND dialog, int id) {
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
 
 HWND FocusedWindow(DWORD threadId) {
     GUITHREADINFO info{};

@@ -6,25 +6,25 @@
 
 namespace framework {
 
-// Owns one GDI object (brush, pen, font, bitmap) and deletes it when it goes.
-template <typename Handle>
-class GdiObject {
+// Owns one handle and releases it when it goes; move-only.
+template <typename Handle, auto Release>
+class UniqueHandle {
   public:
-    explicit GdiObject(Handle handle = nullptr) : handle_(handle) {}
-    GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    GdiObject& operator=(GdiObject&& other) noexcept {
+    explicit UniqueHandle(Handle handle = nullptr) : handle_(handle) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         reset(std::exchange(other.handle_, nullptr));
         return *this;
     }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    ~GdiObject() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
 
     Handle get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr; }
     void reset(Handle handle = nullptr) {
         if (handle_ != nullptr) {
-            DeleteObject(handle_);
+            Release(handle_);
         }
         handle_ = handle;
     }
@@ -33,35 +33,14 @@ class GdiObject {
     Handle handle_;
 };
 
-using Brush = GdiObject<HBRUSH>;
-using Pen = GdiObject<HPEN>;
-using Font = GdiObject<HFONT>;
-using Bitmap = GdiObject<HBITMAP>;
-
-// An icon the program created (a copy, an icon from bits); destroyed when it goes.
-class OwnedIcon {
-  public:
-    explicit OwnedIcon(HICON icon = nullptr) : icon_(icon) {}
-    OwnedIcon(OwnedIcon&& other) noexcept : icon_(std::exchange(other.icon_, nullptr)) {}
-    OwnedIcon& operator=(OwnedIcon&& other) noexcept {
-        reset(std::exchange(other.icon_, nullptr));
-        return *this;
-    }
-    OwnedIcon(const OwnedIcon&) = delete;
-    OwnedIcon& operator=(const OwnedIcon&) = delete;
-    ~OwnedIcon() { reset(); }
-
-    HICON get() const { return icon_; }
-    void reset(HICON icon = nullptr) {
-        if (icon_ != nullptr) {
-            DestroyIcon(icon_);
-        }
-        icon_ = icon;
-    }
-
-  private:
-    HICON icon_;
-};
+using Brush = UniqueHandle<HBRUSH, &DeleteObject>;
+using Pen = UniqueHandle<HPEN, &DeleteObject>;
+using Font = UniqueHandle<HFONT, &DeleteObject>;
+using Bitmap = UniqueHandle<HBITMAP, &DeleteObject>;
+// An icon the program created (a copy, an icon from bits).
+using OwnedIcon = UniqueHandle<HICON, &DestroyIcon>;
+// A memory context: MemoryDC(CreateCompatibleDC(dc)).
+using MemoryDC = UniqueHandle<HDC, &DeleteDC>;
 
 // An icon loaded from resources that the platform shares between callers: never destroyed.
 struct SharedIcon {
@@ -97,24 +76,6 @@ class WindowDC {
 
   private:
     HWND hwnd_;
-    HDC dc_;
-};
-
-class MemoryDC {
-  public:
-    explicit MemoryDC(HDC compatibleWith) : dc_(CreateCompatibleDC(compatibleWith)) {}
-    MemoryDC(MemoryDC&& other) noexcept : dc_(std::exchange(other.dc_, nullptr)) {}
-    MemoryDC& operator=(MemoryDC&&) = delete;
-    MemoryDC(const MemoryDC&) = delete;
-    MemoryDC& operator=(const MemoryDC&) = delete;
-    ~MemoryDC() {
-        if (dc_ != nullptr) {
-            DeleteDC(dc_);
-        }
-    }
-    HDC get() const { return dc_; }
-
-  private:
     HDC dc_;
 };
 

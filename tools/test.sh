@@ -20,10 +20,5 @@ cmake --build "$build/win"
 echo "== Windows tests under Wine"
 . "$root/tools/wine-env.sh" "$build/wine-test"
 drovan_ensure_prefix
-displayfile="$(mktemp)"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
-trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true; rm -f "$displayfile"' EXIT
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$displayfile")"
+drovan_start_virtual_display 1280x1024x24
 ctest --test-dir "$build/win" --output-on-failure -j 2

@@ -34,3 +34,15 @@ drovan_ensure_prefix() {
 drovan_cache_folder() {
     echo "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Microsoft/Windows/INetCache"
 }
+
+# Starts a private virtual display, sets DISPLAY to it, and ends it and the Wine session on exit.
+drovan_start_virtual_display() {
+    local displayfile
+    displayfile="$(mktemp)"
+    Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+    drovan_xvfb=$!
+    trap 'wineserver -k 2>/dev/null || true; kill $drovan_xvfb 2>/dev/null || true' EXIT
+    for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+    export DISPLAY=":$(cat "$displayfile")"
+    rm -f "$displayfile"
+}

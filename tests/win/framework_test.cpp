@@ -71,7 +71,7 @@ class CountingButton : public Window {
 };
 
 TEST(Gdi, SelectGuardsRestoreInReverseOrderAndOwnersDelete) {
-    MemoryDC dc(nullptr);
+    MemoryDC dc(CreateCompatibleDC(nullptr));
     const HGDIOBJ original = GetCurrentObject(dc.get(), OBJ_PEN);
     HPEN outerHandle;
     HPEN innerHandle;

@@ -1,0 +1,1 @@
+#include "menu/image_pixels.h"

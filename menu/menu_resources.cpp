@@ -1,0 +1,1 @@
+#include "menu/menu_resources.h"

@@ -1,0 +1,1 @@
+#include "menu/render_settings.h"

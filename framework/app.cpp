@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "framework/window.h"
+
 namespace framework {
 namespace {
 
@@ -20,6 +22,11 @@ App::~App() {
 
 App* App::Current() {
     return g_current;
+}
+
+HWND MainWindowOrDesktop() {
+    const Window* main = g_current != nullptr ? g_current->mainWindow : nullptr;
+    return main != nullptr && main->hwnd() != nullptr ? main->hwnd() : GetDesktopWindow();
 }
 
 int RunApp() {

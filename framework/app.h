@@ -21,6 +21,10 @@ class App {
     Window* mainWindow = nullptr;
 };
 
+// The application's main window, or the desktop when there is none: where helper windows and measuring
+// contexts come from.
+HWND MainWindowOrDesktop();
+
 // The entry point's whole work.
 int RunApp();
 

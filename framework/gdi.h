@@ -1,16 +1,22 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <utility>
 
 namespace framework {
 
-// Owns one handle and releases it when it goes; move-only.
+// Owns one handle and releases it when it goes; move-only. Counts the live handles of its kind, since the
+// platform's own counters are not reliable everywhere the program runs.
 template <typename Handle, auto Release>
 class UniqueHandle {
   public:
-    explicit UniqueHandle(Handle handle = nullptr) : handle_(handle) {}
+    explicit UniqueHandle(Handle handle = nullptr) : handle_(handle) {
+        if (handle_ != nullptr) {
+            ++live_;
+        }
+    }
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         reset(std::exchange(other.handle_, nullptr));
@@ -25,12 +31,18 @@ class UniqueHandle {
     void reset(Handle handle = nullptr) {
         if (handle_ != nullptr) {
             Release(handle_);
+            --live_;
         }
         handle_ = handle;
+        if (handle_ != nullptr) {
+            ++live_;
+        }
     }
+    static int LiveCount() { return live_; }
 
   private:
     Handle handle_;
+    inline static int live_ = 0;
 };
 
 using Brush = UniqueHandle<HBRUSH, &DeleteObject>;
@@ -41,6 +53,7 @@ using Bitmap = UniqueHandle<HBITMAP, &DeleteObject>;
 using OwnedIcon = UniqueHandle<HICON, &DestroyIcon>;
 // A memory context: MemoryDC(CreateCompatibleDC(dc)).
 using MemoryDC = UniqueHandle<HDC, &DeleteDC>;
+using ImageList = UniqueHandle<HIMAGELIST, &ImageList_Destroy>;
 
 // An icon loaded from resources that the platform shares between callers: never destroyed.
 struct SharedIcon {
@@ -58,6 +71,24 @@ class PaintDC {
   private:
     HWND hwnd_;
     PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+// The client area's context (GetDC).
+class ClientDC {
+  public:
+    explicit ClientDC(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+    ClientDC(const ClientDC&) = delete;
+    ClientDC& operator=(const ClientDC&) = delete;
+    ~ClientDC() {
+        if (dc_ != nullptr) {
+            ReleaseDC(hwnd_, dc_);
+        }
+    }
+    HDC get() const { return dc_; }
+
+  private:
+    HWND hwnd_;
     HDC dc_;
 };
 

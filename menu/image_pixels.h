@@ -12,7 +12,8 @@ struct PixelImage {
     std::vector<std::uint32_t> pixels;
 
     PixelImage() = default;
-    PixelImage(int w, int h, std::uint32_t fill) : width(w), height(h), pixels(static_cast<std::size_t>(w) * h, fill) {}
+    PixelImage(int w, int h, std::uint32_t fill)
+        : width(w), height(h), pixels(static_cast<std::size_t>(w) * h, fill) {}
     std::uint32_t& at(int x, int y) { return pixels[static_cast<std::size_t>(y) * width + x]; }
     std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
 };
@@ -41,6 +42,7 @@ struct DisabledPasses {
 DisabledPasses BuildDisabledPasses(const PixelImage& source, const DisabledColours& colours);
 
 // Both copies onto a target image, clipped to it: the whole visible result of the disabled drawing.
-void DrawDisabledImage(PixelImage& target, int x, int y, const PixelImage& source, const DisabledColours& colours);
+void DrawDisabledImage(PixelImage& target, int x, int y, const PixelImage& source,
+                       const DisabledColours& colours);
 
 }  // namespace drovan

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace drovan {
 
@@ -37,12 +38,12 @@ bool IsClassicThemeValue(const std::optional<std::string>& value);
 // The theme test, run at most once: the first call marks it as run before it reads, so that a failed
 // read is never repeated.
 class ThemeTest {
-public:
+  public:
     explicit ThemeTest(std::function<std::optional<std::string>()> readThemeValue)
         : readThemeValue_(std::move(readThemeValue)) {}
     bool IsClassicThemeSelected();
 
-private:
+  private:
     std::function<std::optional<std::string>()> readThemeValue_;
     bool checked_ = false;
     bool selected_ = false;

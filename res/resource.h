@@ -3,6 +3,8 @@
 // Shared by the resource script and the code.
 #define IDD_MAIN 102
 #define IDI_APP 128
+#define IDR_POPUP_MENU 153
+#define IDR_TOOLBAR 155
 
 #define IDC_TYPE_COMBO 1009
 #define IDC_SAVE_PATH_EDIT 1010

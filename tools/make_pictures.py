@@ -97,12 +97,110 @@ def write_icon(path, images):
         out.write(directory + entries + b"".join(data for _, data in images))
 
 
+def write_bitmap(path, rows):
+    """A bottom-up 24-bit BMP."""
+    height, width = len(rows), len(rows[0])
+    stride = (width * 3 + 3) & ~3
+    pixels = b""
+    for row in reversed(rows):
+        line = b"".join(bytes((b, g, r)) for (r, g, b) in row)
+        pixels += line + bytes(stride - len(line))
+    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(pixels), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    with open(path, "wb") as out:
+        out.write(header + info + pixels)
+
+
+BUTTON_FACE = (240, 240, 240)
+GLYPHS = {
+    # 16 x 15 tiles, one character a pixel: B blue, D dark blue, W white, Y yellow, O orange, . background.
+    "save path": [
+        "................",
+        "................",
+        ".OOOOO..........",
+        "OYYYYYO.........",
+        "OYYYYYYOOOOOOOO.",
+        "OYYYYYYYYYYYYYYO",
+        "OYOOOOOOOOOOOOOO",
+        "OYOYYYYYYYYYYYYO",
+        "OYOYYYYYYYYYYYO.",
+        "OOYYYYYYYYYYYYO.",
+        "OOYYYYYYYYYYYO..",
+        "OYYYYYYYYYYYYO..",
+        "OOOOOOOOOOOOOO..",
+        "................",
+        "................",
+    ],
+    "extract": [
+        "......DDDD......",
+        "......DBBD......",
+        "......DBBD......",
+        "......DBBD......",
+        "......DBBD......",
+        "...DDDDBBDDDD...",
+        "...DBBBBBBBBD...",
+        "....DBBBBBBD....",
+        ".....DBBBBD.....",
+        "..D...DBBD...D..",
+        "..D....DD....D..",
+        "..D..........D..",
+        "..DDDDDDDDDDDD..",
+        "................",
+        "................",
+    ],
+    "about": [
+        ".....DDDDDD.....",
+        "...DDBBBBBBDD...",
+        "..DBBBBWWBBBBD..",
+        ".DBBBBBWWBBBBBD.",
+        ".DBBBBBBBBBBBBD.",
+        "DBBBBBWWWBBBBBBD",
+        "DBBBBBBWWBBBBBBD",
+        "DBBBBBBWWBBBBBBD",
+        "DBBBBBBWWBBBBBBD",
+        ".DBBBBBWWBBBBBD.",
+        ".DBBBBWWWWBBBBD.",
+        "..DBBBBBBBBBBD..",
+        "...DDBBBBBBDD...",
+        ".....DDDDDD.....",
+        "................",
+    ],
+}
+PALETTE = {".": BUTTON_FACE, "B": BLUE, "D": BLUE_DARK, "W": WHITE, "Y": (255, 214, 102), "O": (214, 150, 40)}
+
+
+def toolbar_strip(width, height, glyphs, tile_width=16, tile_height=15):
+    rows = [[BUTTON_FACE] * width for _ in range(height)]
+    for index, glyph in enumerate(glyphs):
+        for y, line in enumerate(glyph[:tile_height]):
+            for x, ch in enumerate(line[:tile_width]):
+                rows[y][index * tile_width + x] = PALETTE[ch]
+    return rows
+
+
+def test_strip(count, tile_width, tile_height):
+    """Tiles of one flat colour each, for the tests' own toolbars."""
+    colours = [(200, 30, 30), (30, 160, 30), (30, 30, 200), (200, 160, 30)]
+    rows = [[BUTTON_FACE] * (count * tile_width) for _ in range(tile_height)]
+    for index in range(count):
+        for y in range(2, tile_height - 2):
+            for x in range(2, tile_width - 2):
+                rows[y][index * tile_width + x] = colours[index % len(colours)]
+    return rows
+
+
 def main():
     images = []
     for size in (16, 32, 48):
         rows = app_icon_pixels(size)
         images.append((rows, icon_image(rows)))
     write_icon(os.path.join(RES, "icons", "app.ico"), images)
+    glyphs = [GLYPHS["save path"], GLYPHS["extract"], GLYPHS["about"]]
+    write_bitmap(os.path.join(RES, "bitmaps", "toolbar.bmp"), toolbar_strip(263, 214, glyphs))
+    tests = os.path.join(HERE, "..", "tests", "win", "res")
+    write_bitmap(os.path.join(tests, "wide_toolbar.bmp"), test_strip(2, 20, 18))
+    write_bitmap(os.path.join(tests, "narrow_toolbar.bmp"), test_strip(2, 16, 15))
+    write_bitmap(os.path.join(tests, "separated_toolbar.bmp"), test_strip(3, 16, 15))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,132 @@
+#include "menu/image_pixels_win.h"
+
+namespace drovan {
+namespace {
+
+BITMAPINFO TopDown32(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+// DIB quads are 0xAARRGGBB; our values are 0x00BBGGRR.
+std::uint32_t FromQuad(std::uint32_t quad) {
+    return ((quad >> 16) & 0xFF) | (quad & 0xFF00) | ((quad & 0xFF) << 16);
+}
+
+std::uint32_t ToQuad(std::uint32_t colour) {
+    return FromQuad(colour);
+}
+
+SIZE BitmapSize(HBITMAP bitmap) {
+    BITMAP header{};
+    GetObjectW(bitmap, sizeof header, &header);
+    return SIZE{header.bmWidth, header.bmHeight};
+}
+
+PixelImage Crop(const PixelImage& image, int x, int y, int width, int height) {
+    PixelImage part(width, height, 0);
+    for (int v = 0; v < height; ++v) {
+        for (int u = 0; u < width; ++u) {
+            const int sx = x + u;
+            const int sy = y + v;
+            if (sx >= 0 && sy >= 0 && sx < image.width && sy < image.height) {
+                part.at(u, v) = image.at(sx, sy);
+            }
+        }
+    }
+    return part;
+}
+
+void Blit(HDC dc, int x, int y, const PixelImage& image) {
+    std::vector<std::uint32_t> quads(image.pixels.size());
+    for (std::size_t i = 0; i < quads.size(); ++i) {
+        quads[i] = ToQuad(image.pixels[i]);
+    }
+    BITMAPINFO info = TopDown32(image.width, image.height);
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(image.width), static_cast<DWORD>(image.height), 0, 0, 0,
+                      static_cast<UINT>(image.height), quads.data(), &info, DIB_RGB_COLORS);
+}
+
+}  // namespace
+
+PixelImage ReadBitmapPixels(HBITMAP bitmap) {
+    const SIZE size = BitmapSize(bitmap);
+    PixelImage image(size.cx, size.cy, 0);
+    if (image.pixels.empty()) {
+        return image;
+    }
+    BITMAPINFO info = TopDown32(size.cx, size.cy);
+    framework::ClientDC screen(nullptr);
+    GetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(size.cy), image.pixels.data(), &info,
+              DIB_RGB_COLORS);
+    for (std::uint32_t& pixel : image.pixels) {
+        pixel = FromQuad(pixel);
+    }
+    return image;
+}
+
+void WriteBitmapPixels(HBITMAP bitmap, const PixelImage& image) {
+    std::vector<std::uint32_t> quads(image.pixels.size());
+    for (std::size_t i = 0; i < quads.size(); ++i) {
+        quads[i] = ToQuad(image.pixels[i]);
+    }
+    BITMAPINFO info = TopDown32(image.width, image.height);
+    framework::ClientDC screen(nullptr);
+    SetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(image.height), quads.data(), &info, DIB_RGB_COLORS);
+}
+
+std::uint32_t StoredColour(HBITMAP like, COLORREF colour) {
+    framework::ClientDC screen(nullptr);
+    BITMAP header{};
+    GetObjectW(like, sizeof header, &header);
+    framework::Bitmap scratch(CreateBitmap(2, 2, header.bmPlanes, header.bmBitsPixel, nullptr));
+    framework::MemoryDC memory(CreateCompatibleDC(screen.get()));
+    {
+        framework::SelectGuard select(memory.get(), scratch.get());
+        framework::Brush brush(CreateSolidBrush(colour));
+        const RECT all{0, 0, 2, 2};
+        FillRect(memory.get(), &all, brush.get());
+    }
+    return ReadBitmapPixels(scratch.get()).at(1, 1);
+}
+
+framework::Bitmap RenderImageToBitmap(HDC dc, HIMAGELIST list, int index, int width, int height) {
+    framework::OwnedIcon icon(ImageList_GetIcon(list, index, ILD_NORMAL));
+    framework::Bitmap bitmap(CreateCompatibleBitmap(dc, width, height));
+    framework::MemoryDC memory(CreateCompatibleDC(dc));
+    framework::SelectGuard select(memory.get(), bitmap.get());
+    framework::Brush face(CreateSolidBrush(GetSysColor(COLOR_3DFACE)));
+    DrawIconEx(memory.get(), 0, 0, icon.get(), width, height, 0, face.get(), DI_NORMAL);
+    return bitmap;
+}
+
+void BuildFadedImage(HBITMAP bitmap) {
+    PixelImage image = ReadBitmapPixels(bitmap);
+    BuildFadedImage(image, StoredColour(bitmap, GetSysColor(COLOR_3DFACE)));
+    WriteBitmapPixels(bitmap, image);
+}
+
+void BuildShadowImage(HBITMAP bitmap) {
+    PixelImage image = ReadBitmapPixels(bitmap);
+    BuildShadowImage(image, StoredColour(bitmap, GetSysColor(COLOR_3DFACE)), GetSysColor(COLOR_BTNSHADOW));
+    WriteBitmapPixels(bitmap, image);
+}
+
+void DrawDisabledImage(HDC dc, int x, int y, int width, int height, HBITMAP source, int sourceX, int sourceY,
+                       COLORREF background) {
+    const PixelImage part = Crop(ReadBitmapPixels(source), sourceX, sourceY, width, height);
+    const DisabledColours colours{StoredColour(source, GetSysColor(COLOR_3DFACE)),
+                                  StoredColour(source, GetSysColor(COLOR_BTNHIGHLIGHT)),
+                                  GetSysColor(COLOR_BTNSHADOW), background};
+    const DisabledPasses passes = BuildDisabledPasses(part, colours);
+    Blit(dc, x + 1, y + 1, passes.first);
+    Blit(dc, x, y, passes.second);
+}
+
+}  // namespace drovan

@@ -1,0 +1,449 @@
+#include "menu/tarn_menu.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "framework/app.h"
+#include "framework/window.h"
+#include "menu/image_pixels_win.h"
+#include "menu/menu_resources.h"
+#include "menu/render_settings_win.h"
+
+namespace drovan {
+namespace {
+
+constexpr UINT kImageListFlags = ILC_MASK | ILC_COLORDDB;
+const wchar_t* const kToolbarResourceType = MAKEINTRESOURCEW(241);
+
+int g_liveRecords = 0;
+int g_liveMenus = 0;
+
+// All menu images of all menus, and the command of each slot; they outlive every menu.
+struct SharedImageTables {
+    framework::ImageList images;
+    std::vector<UINT_PTR> ids;
+};
+SharedImageTables g_shared;
+
+std::unordered_map<HMENU, TarnMenu*>& MenuMap() {
+    static std::unordered_map<HMENU, TarnMenu*> map;
+    return map;
+}
+
+struct ResourceBytes {
+    HMODULE module = nullptr;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+std::optional<ResourceBytes> FindResourceBytes(const wchar_t* name, const wchar_t* type) {
+    const HMODULE module = framework::ResourceModule();
+    const HRSRC resource = FindResourceW(module, name, type);
+    if (resource == nullptr) {
+        return std::nullopt;
+    }
+    const HGLOBAL loaded = LoadResource(module, resource);
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data == nullptr) {
+        return std::nullopt;
+    }
+    return ResourceBytes{module, static_cast<const std::uint8_t*>(data), SizeofResource(module, resource)};
+}
+
+std::wstring ToWide(const char* text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// Only 16-colour bitmaps are mapped to the system's button colours; others load as they are.
+framework::Bitmap LoadMappedBitmap(UINT bitmapId) {
+    const std::optional<ResourceBytes> bytes = FindResourceBytes(MAKEINTRESOURCEW(bitmapId), RT_BITMAP);
+    if (!bytes || bytes->size < sizeof(BITMAPINFOHEADER)) {
+        return framework::Bitmap();
+    }
+    BITMAPINFOHEADER header;
+    std::copy(bytes->data, bytes->data + sizeof header, reinterpret_cast<std::uint8_t*>(&header));
+    int colours = static_cast<int>(header.biClrUsed);
+    if (colours == 0) {
+        colours = header.biBitCount == 1 ? 2 : header.biBitCount == 4 ? 16 : header.biBitCount == 8 ? 256 : 0;
+    }
+    if (colours != 16) {
+        return framework::Bitmap();
+    }
+    return framework::Bitmap(
+        CreateMappedBitmap(bytes->module, static_cast<INT_PTR>(bitmapId), 0, nullptr, 0));
+}
+
+int MenuItemCount(HMENU menu) {
+    return menu != nullptr ? GetMenuItemCount(menu) : 0;
+}
+
+}  // namespace
+
+MenuItemData::MenuItemData() {
+    ++g_liveRecords;
+}
+
+MenuItemData::~MenuItemData() {
+    --g_liveRecords;
+}
+
+int MenuItemData::LiveCount() {
+    return g_liveRecords;
+}
+
+void MenuItemData::SetText(const wchar_t* text) {
+    if (text == nullptr) {
+        m_text.reset();
+    } else {
+        m_text = text;
+    }
+}
+
+void MenuItemData::SetTextAnsi(const char* text) {
+    if (text == nullptr) {
+        SetText(nullptr);
+        return;
+    }
+    const std::wstring wide = ToWide(text);
+    SetText(wide.c_str());
+}
+
+std::string MenuItemData::GetText() const {
+    if (!m_text || m_text->empty()) {
+        return {};
+    }
+    const int length = WideCharToMultiByte(CP_ACP, 0, m_text->c_str(), static_cast<int>(m_text->size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, m_text->c_str(), static_cast<int>(m_text->size()), narrow.data(), length,
+                        nullptr, nullptr);
+    return narrow;
+}
+
+TarnMenu::TarnMenu() {
+    ++g_liveMenus;
+}
+
+TarnMenu::~TarnMenu() {
+    TarnMenu::DestroyMenu();
+    --g_liveMenus;
+}
+
+int TarnMenu::LiveCount() {
+    return g_liveMenus;
+}
+
+TarnMenu* TarnMenu::FromHandle(HMENU menu) {
+    const auto found = MenuMap().find(menu);
+    return found == MenuMap().end() ? nullptr : found->second;
+}
+
+bool TarnMenu::Attach(HMENU menu) {
+    if (menu == nullptr) {
+        return false;
+    }
+    m_hMenu = menu;
+    MenuMap()[menu] = this;
+    return true;
+}
+
+BOOL TarnMenu::DestroyMenu() {
+    while (!m_popups.empty()) {
+        m_popups.pop_back();
+    }
+    m_subMenus.clear();
+    m_items.clear();
+    if (m_hMenu == nullptr) {
+        return FALSE;
+    }
+    MenuMap().erase(m_hMenu);
+    const BOOL destroyed = ::DestroyMenu(m_hMenu);
+    m_hMenu = nullptr;
+    return destroyed;
+}
+
+BOOL TarnMenu::AppendItem(const wchar_t* text, UINT flags, UINT_PTR id) {
+    if (id == 0) {
+        flags = (flags & MF_BYPOSITION) | MF_SEPARATOR | MF_OWNERDRAW;
+    } else {
+        flags |= MF_OWNERDRAW;
+    }
+    if (flags & MF_POPUP) {
+        m_subMenus.push_back(reinterpret_cast<HMENU>(id));
+    }
+    m_items.push_back(std::make_unique<MenuItemData>());
+    MenuItemData& record = *m_items.back();
+    record.SetText(text);
+    record.m_sharedImageIndex = FindSharedImage(id);
+    record.m_commandId = id;
+    record.m_flags = flags;
+    return AppendMenuW(m_hMenu, flags, id, reinterpret_cast<const wchar_t*>(&record));
+}
+
+BOOL TarnMenu::LoadMenu(UINT resourceId) {
+    return LoadMenu(MAKEINTRESOURCEW(resourceId & 0xFFFF));
+}
+
+BOOL TarnMenu::LoadMenu(const wchar_t* resourceName) {
+    const std::optional<ResourceBytes> bytes = FindResourceBytes(resourceName, RT_MENU);
+    if (!bytes) {
+        return FALSE;
+    }
+    const std::optional<std::vector<MenuTemplateEntry>> entries = ParseMenuTemplate(bytes->data, bytes->size);
+    if (!entries) {
+        return FALSE;
+    }
+    DestroyMenu();
+    if (!Attach(CreateMenu())) {
+        return FALSE;
+    }
+    std::vector<TarnMenu*> levels{this};
+    for (const MenuTemplateEntry& entry : *entries) {
+        const std::wstring text(entry.text.begin(), entry.text.end());
+        TarnMenu& level = *levels.back();
+        if (entry.isPopup) {
+            auto popup = std::make_unique<TarnMenu>();
+            popup->Attach(CreatePopupMenu());
+            level.AppendItem(text.c_str(), entry.flags, reinterpret_cast<UINT_PTR>(popup->m_hMenu));
+            levels.push_back(popup.get());
+            level.m_popups.push_back(std::move(popup));
+            continue;
+        }
+        level.AppendItem(text.c_str(), entry.flags, entry.id);
+        for (int closed = 0; closed < entry.levelsClosed && !levels.empty(); ++closed) {
+            levels.back()->AlignAcceleratorText();
+            levels.pop_back();
+        }
+    }
+    // The top level is a menu bar: its entries are drawn by the platform as plain text.
+    const int count = std::min(MenuItemCount(m_hMenu), static_cast<int>(m_items.size()));
+    for (int position = 0; position < count; ++position) {
+        MenuItemData& record = *m_items[static_cast<std::size_t>(position)];
+        const wchar_t* text = record.Text() != nullptr ? record.Text() : L"";
+        if (HMENU popup = ::GetSubMenu(m_hMenu, position)) {
+            record.m_flags = MF_BYPOSITION | MF_POPUP;
+            ModifyMenuW(m_hMenu, static_cast<UINT>(position), record.m_flags,
+                        reinterpret_cast<UINT_PTR>(popup), text);
+        } else {
+            record.m_flags = MF_BYPOSITION | MF_STRING;
+            ModifyMenuW(m_hMenu, static_cast<UINT>(position), record.m_flags, record.m_commandId, text);
+        }
+    }
+    return TRUE;
+}
+
+void TarnMenu::AlignAcceleratorText() {
+    const int count = std::min(MenuItemCount(m_hMenu), static_cast<int>(m_items.size()));
+    std::vector<std::u16string> texts;
+    for (int position = 0; position < count; ++position) {
+        const wchar_t* text = m_items[static_cast<std::size_t>(position)]->Text();
+        texts.emplace_back(text != nullptr ? std::u16string(text, text + wcslen(text)) : std::u16string());
+    }
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
+    framework::ClientDC dc(framework::MainWindowOrDesktop());
+    framework::SelectGuard select(dc.get(), font.get());
+    const std::vector<std::u16string> aligned = AlignAcceleratorTexts(texts, [&](std::u16string_view text) {
+        const std::wstring wide(text.begin(), text.end());
+        SIZE extent{};
+        GetTextExtentPoint32W(dc.get(), wide.c_str(), static_cast<int>(wide.size()), &extent);
+        return static_cast<int>(extent.cx);
+    });
+    for (std::size_t i = 0; i < aligned.size(); ++i) {
+        if (aligned[i] != texts[i]) {
+            const std::wstring wide(aligned[i].begin(), aligned[i].end());
+            m_items[i]->SetText(wide.c_str());
+        }
+    }
+}
+
+TarnMenu* TarnMenu::GetSubMenu(int position) const {
+    return m_hMenu != nullptr ? FromHandle(::GetSubMenu(m_hMenu, position)) : nullptr;
+}
+
+TarnMenu* TarnMenu::FindCommand(UINT id, int* position) {
+    return FindCommandSkipping(id, position, Visited());
+}
+
+TarnMenu* TarnMenu::FindNextCommand(UINT id, int* position, const Visited& visited) {
+    return FindCommandSkipping(id, position, visited);
+}
+
+TarnMenu* TarnMenu::FindCommandSkipping(UINT id, int* position, const Visited& visited) {
+    const int count = MenuItemCount(m_hMenu);
+    for (int p = 0; p < count; ++p) {
+        if (HMENU popup = ::GetSubMenu(m_hMenu, p)) {
+            if (TarnMenu* child = FromHandle(popup)) {
+                if (TarnMenu* found = child->FindCommandSkipping(id, position, visited)) {
+                    return found;
+                }
+            }
+            continue;
+        }
+        const bool seen = std::find(visited.begin(), visited.end(),
+                                    std::make_pair<const TarnMenu*, int>(this, int{p})) != visited.end();
+        if (!seen && GetMenuItemID(m_hMenu, p) == id) {
+            *position = p;
+            return this;
+        }
+    }
+    *position = -1;
+    return nullptr;
+}
+
+BOOL TarnMenu::ModifyItem(const char* text, UINT id, HIMAGELIST images, int imageIndex) {
+    if (text == nullptr) {
+        return ModifyItem(static_cast<const wchar_t*>(nullptr), id, images, imageIndex);
+    }
+    const std::wstring wide = ToWide(text);
+    return ModifyItem(wide.c_str(), id, images, imageIndex);
+}
+
+BOOL TarnMenu::ModifyItem(const wchar_t* text, UINT id, HIMAGELIST images, int imageIndex) {
+    int position = -1;
+    TarnMenu* menu = FindCommand(id, &position);
+    Visited visited;
+    MenuItemData* record = nullptr;
+    for (;;) {
+        const bool found =
+            menu != nullptr && position >= 0 && position < static_cast<int>(menu->m_items.size());
+        if (found) {
+            record = menu->m_items[static_cast<std::size_t>(position)].get();
+        } else {
+            m_items.push_back(std::make_unique<MenuItemData>());
+            record = m_items.back().get();
+        }
+        if (text != nullptr) {
+            record->SetText(text);
+        }
+        if (images != nullptr) {
+            record->m_sharedImageIndex = AddSharedImage(images, imageIndex, id);
+        }
+        record->m_commandId = id;
+        record->m_flags = (record->m_flags & ~static_cast<UINT>(MF_BYPOSITION)) | MF_OWNERDRAW;
+        if (!found) {
+            break;
+        }
+        visited.emplace_back(menu, position);
+        menu = FindNextCommand(id, &position, visited);
+        if (menu == nullptr) {
+            break;
+        }
+    }
+    return ModifyMenuW(m_hMenu, id, record->m_flags, id, reinterpret_cast<const wchar_t*>(record));
+}
+
+BOOL TarnMenu::LoadToolbar(UINT toolbarId) {
+    const wchar_t* name = MAKEINTRESOURCEW(toolbarId & 0xFFFF);
+    const std::optional<ResourceBytes> bytes = FindResourceBytes(name, kToolbarResourceType);
+    const std::optional<ToolbarResource> toolbar =
+        bytes ? ParseToolbarResource(bytes->data, bytes->size) : std::nullopt;
+    if (!toolbar || !FindResourceBytes(name, RT_BITMAP)) {
+        return FALSE;
+    }
+    m_imageWidth = std::max(m_imageWidth, static_cast<int>(toolbar->imageWidth));
+    m_imageHeight = std::max(m_imageHeight, static_cast<int>(toolbar->imageHeight));
+    framework::ImageList images(ImageList_Create(m_imageWidth, m_imageHeight, kImageListFlags, 1, 1));
+    if (!AddBitmapImages(images.get(), toolbarId & 0xFFFF)) {
+        return FALSE;
+    }
+    for (const std::uint16_t id : toolbar->commandIds) {
+        if (id == 0 || GetMenuState(m_hMenu, id, MF_BYCOMMAND) == 0xFFFFFFFF) {
+            continue;
+        }
+        int index = ToolbarCommandIndex(toolbar->commandIds, id);
+        if (index >= 0) {
+            const int image = ToolbarImageIndex(toolbar->commandIds, index);
+            if (image > 0) {
+                index = image;
+            }
+        }
+        ModifyItem(static_cast<const wchar_t*>(nullptr), id, images.get(), index);
+    }
+    return TRUE;
+}
+
+BOOL TarnMenu::AddBitmapImages(HIMAGELIST list, UINT bitmapId) const {
+    framework::Bitmap bitmap = LoadMappedBitmap(bitmapId);
+    if (!bitmap) {
+        bitmap.reset(static_cast<HBITMAP>(
+            LoadImageW(framework::ResourceModule(), MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, 0)));
+    }
+    return bitmap && ImageList_AddMasked(list, bitmap.get(), GetSysColor(COLOR_BTNFACE)) >= 0;
+}
+
+int TarnMenu::FindSharedImage(UINT_PTR id) {
+    const auto found = std::find(g_shared.ids.begin(), g_shared.ids.end(), id);
+    return found == g_shared.ids.end() ? -1 : static_cast<int>(found - g_shared.ids.begin());
+}
+
+BOOL TarnMenu::HasImageVariants(int index) {
+    const auto& ids = g_shared.ids;
+    return index >= 0 && static_cast<std::size_t>(index) + 2 < ids.size() && ids[index] == ids[index + 1] &&
+           ids[index] == ids[index + 2];
+}
+
+HIMAGELIST TarnMenu::SharedImages() {
+    return g_shared.images.get();
+}
+
+const std::vector<UINT_PTR>& TarnMenu::SharedImageIds() {
+    return g_shared.ids;
+}
+
+int TarnMenu::AddSharedImage(HIMAGELIST source, int index, UINT id) {
+    if (!g_shared.images) {
+        g_shared.images.reset(ImageList_Create(m_imageWidth, m_imageHeight, kImageListFlags, 1, 1));
+    }
+    framework::OwnedIcon icon(ImageList_GetIcon(source, index, ILD_NORMAL));
+    if (icon.get() == nullptr) {
+        return -1;
+    }
+    const bool variants = IsXpStyle();
+    framework::Bitmap faded;
+    framework::Bitmap shadow;
+    if (variants) {
+        framework::ClientDC dc(framework::MainWindowOrDesktop());
+        faded = RenderImageToBitmap(dc.get(), source, index, m_imageWidth, m_imageHeight);
+        shadow = RenderImageToBitmap(dc.get(), source, index, m_imageWidth, m_imageHeight);
+        BuildFadedImage(faded.get());
+        BuildShadowImage(shadow.get());
+    }
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    HIMAGELIST shared = g_shared.images.get();
+    const int slot = FindSharedImage(id);
+    if (slot >= 0) {
+        ImageList_ReplaceIcon(shared, slot, icon.get());
+        if (variants && HasImageVariants(slot)) {
+            int offset = 1;
+            for (const framework::Bitmap* variant : {&faded, &shadow}) {
+                framework::ImageList scratch(
+                    ImageList_Create(m_imageWidth, m_imageHeight, kImageListFlags, 1, 1));
+                ImageList_AddMasked(scratch.get(), variant->get(), face);
+                framework::OwnedIcon variantIcon(ImageList_GetIcon(scratch.get(), 0, ILD_NORMAL));
+                ImageList_ReplaceIcon(shared, slot + offset++, variantIcon.get());
+            }
+        }
+        return slot;
+    }
+    const int added = ImageList_ReplaceIcon(shared, -1, icon.get());
+    if (added < 0) {
+        return -1;
+    }
+    g_shared.ids.push_back(id);
+    if (variants) {
+        for (const framework::Bitmap* variant : {&faded, &shadow}) {
+            ImageList_AddMasked(shared, variant->get(), face);
+            g_shared.ids.push_back(id);
+        }
+    }
+    return added;
+}
+
+}  // namespace drovan

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/gdi.h"
+
+namespace drovan {
+
+// One entry of a TarnMenu; its address is the entry's item data.
+class MenuItemData {
+  public:
+    MenuItemData();
+    MenuItemData(const MenuItemData&) = delete;
+    MenuItemData& operator=(const MenuItemData&) = delete;
+    ~MenuItemData();
+
+    // Null stores no text.
+    void SetText(const wchar_t* text);
+    // For callers that hold narrow text: converted from the ANSI code page.
+    void SetTextAnsi(const char* text);
+    // The text in the ANSI code page; empty when there is none.
+    std::string GetText() const;
+    // The text, or null.
+    const wchar_t* Text() const { return m_text ? m_text->c_str() : nullptr; }
+
+    static int LiveCount();
+
+    int m_sharedImageIndex = -1;
+    UINT m_flags = 0;
+    // The command id; for a pop-up entry the pop-up's menu handle; 0 for a separator.
+    UINT_PTR m_commandId = 0;
+
+  private:
+    std::optional<std::wstring> m_text;
+};
+
+// The owner-drawn menu. Every entry is backed by a MenuItemData record, and every command's image lives in an
+// image list shared by all menus for the life of the process.
+class TarnMenu {
+  public:
+    TarnMenu();
+    TarnMenu(const TarnMenu&) = delete;
+    TarnMenu& operator=(const TarnMenu&) = delete;
+    virtual ~TarnMenu();
+
+    HMENU handle() const { return m_hMenu; }
+    // The TarnMenu behind a menu handle, or null for a menu that is not one.
+    static TarnMenu* FromHandle(HMENU menu);
+
+    // Builds the tree of a menu resource: owner-drawn pop-up entries, plain text top-level entries.
+    // FALSE, with the menu untouched, when the resource is missing or malformed.
+    virtual BOOL LoadMenu(UINT resourceId);
+    virtual BOOL LoadMenu(const wchar_t* resourceName);
+    // Frees the pop-ups depth first, the records and the platform menu; the image size stays.
+    virtual BOOL DestroyMenu();
+
+    BOOL AppendItem(const wchar_t* text, UINT flags, UINT_PTR id);
+    void AlignAcceleratorText();
+
+    // Changes every entry with the command in this menu and its pop-ups; a command found nowhere gets a
+    // record of this menu all the same, and the result is FALSE.
+    BOOL ModifyItem(const wchar_t* text, UINT id, HIMAGELIST images, int imageIndex);
+    BOOL ModifyItem(const char* text, UINT id, HIMAGELIST images, int imageIndex);
+
+    using Visited = std::vector<std::pair<const TarnMenu*, int>>;
+    // Depth first; pop-up entries are searched, never matched.
+    TarnMenu* FindCommand(UINT id, int* position);
+    TarnMenu* FindNextCommand(UINT id, int* position, const Visited& visited);
+
+    // Binds the images of a toolbar resource (and its bitmap of the same id) to the entries of its commands.
+    BOOL LoadToolbar(UINT toolbarId);
+
+    // The TarnMenu of the pop-up at a position, or null.
+    TarnMenu* GetSubMenu(int position) const;
+
+    static int FindSharedImage(UINT_PTR id);
+    static BOOL HasImageVariants(int index);
+    // Puts image index of source into the shared list for the command; its slot, or -1.
+    int AddSharedImage(HIMAGELIST source, int index, UINT id);
+    static HIMAGELIST SharedImages();
+    static const std::vector<UINT_PTR>& SharedImageIds();
+
+    const std::vector<std::unique_ptr<MenuItemData>>& items() const { return m_items; }
+    const std::vector<HMENU>& subMenus() const { return m_subMenus; }
+    int imageWidth() const { return m_imageWidth; }
+    int imageHeight() const { return m_imageHeight; }
+
+    static int LiveCount();
+
+  private:
+    bool Attach(HMENU menu);
+    TarnMenu* FindCommandSkipping(UINT id, int* position, const Visited& visited);
+    BOOL AddBitmapImages(HIMAGELIST list, UINT bitmapId) const;
+
+    HMENU m_hMenu = nullptr;
+    std::vector<std::unique_ptr<MenuItemData>> m_items;
+    std::vector<HMENU> m_subMenus;
+    // The pop-ups this menu built; other pop-ups stay with whoever made them.
+    std::vector<std::unique_ptr<TarnMenu>> m_popups;
+    int m_imageWidth = 16;
+    int m_imageHeight = 15;
+};
+
+}  // namespace drovan

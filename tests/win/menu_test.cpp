@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "menu/image_pixels_win.h"
+#include "menu/render_settings.h"
+#include "menu/render_settings_win.h"
+#include "menu/tarn_menu.h"
+#include "res/resource.h"
+
+namespace drovan {
+namespace {
+
+std::wstring TextOf(const MenuItemData& record) {
+    return record.Text() != nullptr ? record.Text() : L"<null>";
+}
+
+// The XpStyle tests run in a process of their own that renders as Windows XP with its theme, since the
+// shared image tables keep what the first binding put into them.
+class XpStyle : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        OverrideRenderingSettingsForTests(
+            OsWinXp, [] { return std::optional<std::string>("C:\\WINDOWS\\Resources\\Themes\\Luna.theme"); });
+        ASSERT_TRUE(IsXpStyle());
+    }
+};
+
+TEST(TarnMenuModel, AFreshMenuHasTheDefaultImageSizeAndNothingToDestroy) {
+    TarnMenu menu;
+    EXPECT_EQ(menu.imageWidth(), 16);
+    EXPECT_EQ(menu.imageHeight(), 15);
+    EXPECT_TRUE(menu.items().empty());
+    EXPECT_FALSE(menu.DestroyMenu());
+}
+
+TEST(TarnMenuModel, RecordTextsKeepNullApartFromEmpty) {
+    MenuItemData record;
+    EXPECT_EQ(record.Text(), nullptr);
+    EXPECT_EQ(record.GetText(), "");
+    record.SetTextAnsi("");
+    ASSERT_NE(record.Text(), nullptr);
+    EXPECT_EQ(std::wstring(record.Text()), L"");
+    record.SetText(L"\u5173\u4E8E(&A)...");
+    EXPECT_EQ(record.GetText(), "\xB9\xD8\xD3\xDA(&A)...");  // the same text in code page 936
+    record.SetTextAnsi("\xCC\xE1\xC8\xA1");
+    EXPECT_EQ(TextOf(record), L"\u63D0\u53D6");
+    record.SetTextAnsi(nullptr);
+    EXPECT_EQ(record.Text(), nullptr);
+}
+
+TEST(TarnMenuBuilding, LoadsThePopupMenuWithOwnerDrawnEntries) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_EQ(menu.items().size(), 1u);
+    EXPECT_EQ(TextOf(*menu.items()[0]), L"Popup");
+    EXPECT_EQ(menu.items()[0]->m_flags, 0x410u);
+    ASSERT_EQ(menu.subMenus().size(), 1u);
+    wchar_t shown[32] = {};
+    GetMenuStringW(menu.handle(), 0, shown, 32, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(shown), L"Popup");
+
+    TarnMenu* popup = menu.GetSubMenu(0);
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->handle(), menu.subMenus()[0]);
+    const auto& items = popup->items();
+    ASSERT_EQ(items.size(), 4u);
+    const std::wstring texts[] = {L"\u4FDD\u5B58\u8DEF\u5F84", L"\u63D0\u53D6", L"", L"\u5173\u4E8E(&A)..."};
+    const UINT ids[] = {IDC_SAVE_PATH, IDC_EXTRACT, 0, IDC_ABOUT};
+    const UINT flags[] = {0x100, 0x100, 0x900, 0x100};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(TextOf(*items[i]), texts[i]) << i;
+        EXPECT_EQ(items[i]->m_commandId, ids[i]) << i;
+        EXPECT_EQ(items[i]->m_flags, flags[i]) << i;
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_DATA | MIIM_FTYPE;
+        GetMenuItemInfoW(popup->handle(), static_cast<UINT>(i), TRUE, &info);
+        EXPECT_EQ(info.dwItemData, reinterpret_cast<ULONG_PTR>(items[i].get())) << i;
+        EXPECT_TRUE(info.fType & MFT_OWNERDRAW) << i;
+    }
+}
+
+TEST(TarnMenuBuilding, DestroyFreesEverythingAndASecondLoadRebuildsTheSameTree) {
+    const int menus = TarnMenu::LiveCount();
+    const int records = MenuItemData::LiveCount();
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    EXPECT_EQ(TarnMenu::LiveCount(), menus + 2);
+    EXPECT_EQ(MenuItemData::LiveCount(), records + 5);
+    const HMENU top = menu.handle();
+    const HMENU popup = menu.subMenus()[0];
+
+    EXPECT_TRUE(menu.DestroyMenu());
+    EXPECT_EQ(TarnMenu::LiveCount(), menus + 1);
+    EXPECT_EQ(MenuItemData::LiveCount(), records);
+    EXPECT_FALSE(IsMenu(top));
+    EXPECT_FALSE(IsMenu(popup));
+    EXPECT_EQ(TarnMenu::FromHandle(popup), nullptr);
+
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_NE(menu.GetSubMenu(0), nullptr);
+    EXPECT_EQ(menu.GetSubMenu(0)->items().size(), 4u);
+    EXPECT_EQ(MenuItemData::LiveCount(), records + 5);
+}
+
+TEST(TarnMenuBuilding, MissingOrMalformedTemplatesLeaveTheMenuAlone) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    const HMENU before = menu.handle();
+    const int records = MenuItemData::LiveCount();
+    EXPECT_FALSE(menu.LoadMenu(4711));
+    EXPECT_FALSE(menu.LoadMenu(905));
+    EXPECT_EQ(menu.handle(), before);
+    EXPECT_EQ(MenuItemData::LiveCount(), records);
+}
+
+TEST(TarnMenuBuilding, AppendItemMakesSeparatorsAndRecordsPopups) {
+    TarnMenu host;
+    ASSERT_TRUE(host.LoadMenu(IDR_POPUP_MENU));
+    TarnMenu& popup = *host.GetSubMenu(0);
+    EXPECT_TRUE(popup.AppendItem(L"", MF_STRING, 0));
+    EXPECT_EQ(popup.items().back()->m_flags, 0x900u);
+    EXPECT_EQ(popup.items().back()->m_commandId, 0u);
+    EXPECT_EQ(TextOf(*popup.items().back()), L"");
+
+    HMENU extra = CreatePopupMenu();
+    EXPECT_TRUE(popup.AppendItem(L"More", MF_POPUP, reinterpret_cast<UINT_PTR>(extra)));
+    EXPECT_EQ(popup.items().back()->m_flags, 0x110u);
+    EXPECT_EQ(popup.subMenus().back(), extra);
+}
+
+TEST(TarnMenuBuilding, AcceleratorTextsLineUpBehindTheWidestLabel) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(904));
+    const auto& items = menu.GetSubMenu(0)->items();
+    ASSERT_EQ(items.size(), 3u);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
+    framework::ClientDC dc(GetDesktopWindow());
+    framework::SelectGuard select(dc.get(), font.get());
+    auto width = [&](const std::wstring& text) {
+        SIZE extent{};
+        GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
+        return static_cast<int>(extent.cx);
+    };
+    const std::wstring open = TextOf(*items[0]);
+    const std::wstring save = TextOf(*items[1]);
+    EXPECT_EQ(save, L"Save everything as \tCtrl+Shift+S");
+    EXPECT_EQ(TextOf(*items[2]), L"Without a key");
+    const std::wstring openLabel = open.substr(0, open.find(L'\t'));
+    EXPECT_EQ(open.substr(open.find(L'\t')), L"\tCtrl+O");
+    const int widest = width(L"Save everything as ");
+    EXPECT_GE(width(openLabel), widest);
+    EXPECT_LT(width(openLabel.substr(0, openLabel.size() - 1)), widest);
+}
+
+TEST(TarnMenuLookup, FindsCommandsAcrossPopupsButNeverAPopupEntry) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    int position = -2;
+    EXPECT_EQ(menu.FindCommand(IDC_ABOUT, &position), menu.GetSubMenu(0));
+    EXPECT_EQ(position, 3);
+    const UINT popupId = static_cast<UINT>(reinterpret_cast<UINT_PTR>(menu.subMenus()[0]));
+    EXPECT_EQ(menu.FindCommand(popupId, &position), nullptr);
+    EXPECT_EQ(position, -1);
+    EXPECT_EQ(menu.FindNextCommand(IDC_ABOUT, &position, {{menu.GetSubMenu(0), 3}}), nullptr);
+}
+
+TEST(TarnMenuLookup, ModifyItemChangesTheEntryOrAddsARecordForAMissingCommand) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    TarnMenu& popup = *menu.GetSubMenu(0);
+    EXPECT_TRUE(menu.ModifyItem("\xB5\xBC\xB3\xF6", IDC_EXTRACT, nullptr, 0));
+    EXPECT_EQ(TextOf(*popup.items()[1]), L"\u5BFC\u51FA");
+    EXPECT_EQ(popup.items().size(), 4u);
+    EXPECT_EQ(menu.items().size(), 1u);
+
+    EXPECT_FALSE(menu.ModifyItem(L"Nowhere", 4242, nullptr, 0));
+    ASSERT_EQ(menu.items().size(), 2u);
+    EXPECT_EQ(menu.items()[1]->m_commandId, 4242u);
+    EXPECT_EQ(menu.items()[1]->m_flags, static_cast<UINT>(MF_OWNERDRAW));
+}
+
+TEST(TarnMenuToolbar, BindsTheImagesOfItsCommandsAndReusesTheSlots) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_TRUE(menu.LoadToolbar(IDR_TOOLBAR));
+    EXPECT_EQ(menu.imageWidth(), 16);
+    EXPECT_EQ(menu.imageHeight(), 15);
+    const auto& items = menu.GetSubMenu(0)->items();
+    const int saveSlot = TarnMenu::FindSharedImage(IDC_SAVE_PATH);
+    const int extractSlot = TarnMenu::FindSharedImage(IDC_EXTRACT);
+    const int aboutSlot = TarnMenu::FindSharedImage(IDC_ABOUT);
+    EXPECT_GE(saveSlot, 0);
+    EXPECT_EQ(items[0]->m_sharedImageIndex, saveSlot);
+    EXPECT_EQ(items[1]->m_sharedImageIndex, extractSlot);
+    EXPECT_EQ(items[2]->m_sharedImageIndex, -1);
+    EXPECT_EQ(items[3]->m_sharedImageIndex, aboutSlot);
+    EXPECT_EQ(menu.items()[0]->m_sharedImageIndex, -1);
+    const std::size_t slots = TarnMenu::SharedImageIds().size();
+    EXPECT_EQ(ImageList_GetImageCount(TarnMenu::SharedImages()), static_cast<int>(slots));
+    EXPECT_FALSE(TarnMenu::HasImageVariants(saveSlot));
+
+    TarnMenu second;
+    ASSERT_TRUE(second.LoadMenu(IDR_POPUP_MENU));
+    // The new records point at the slots before any binding.
+    EXPECT_EQ(second.GetSubMenu(0)->items()[1]->m_sharedImageIndex, extractSlot);
+    ASSERT_TRUE(second.LoadToolbar(IDR_TOOLBAR));
+    EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots);
+    EXPECT_EQ(TarnMenu::FindSharedImage(IDC_ABOUT), aboutSlot);
+}
+
+TEST(TarnMenuToolbar, TheImagesAreTheToolbarsTilesOnATransparentFace) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_TRUE(menu.LoadToolbar(IDR_TOOLBAR));
+    framework::ClientDC screen(nullptr);
+    framework::MemoryDC memory(CreateCompatibleDC(screen.get()));
+    framework::Bitmap canvas(CreateCompatibleBitmap(screen.get(), 16, 15));
+    framework::SelectGuard select(memory.get(), canvas.get());
+    const RECT all{0, 0, 16, 15};
+    framework::Brush red(CreateSolidBrush(RGB(255, 0, 0)));
+    FillRect(memory.get(), &all, red.get());
+    ImageList_Draw(TarnMenu::SharedImages(), TarnMenu::FindSharedImage(IDC_EXTRACT), memory.get(), 0, 0,
+                   ILD_TRANSPARENT);
+    // The tile's face is see-through; its arrow is drawn.
+    EXPECT_EQ(GetPixel(memory.get(), 0, 0), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(memory.get(), 7, 3), RGB(41, 134, 231));
+}
+
+TEST(TarnMenuToolbar, ImageSizeOnlyGrowsAndForeignCommandsAndSeparatorsAreSkipped) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_TRUE(menu.LoadToolbar(900));
+    EXPECT_EQ(menu.imageWidth(), 20);
+    EXPECT_EQ(menu.imageHeight(), 18);
+    ASSERT_TRUE(menu.LoadToolbar(901));
+    EXPECT_EQ(menu.imageWidth(), 20);
+    EXPECT_EQ(menu.imageHeight(), 18);
+
+    TarnMenu other;
+    ASSERT_TRUE(other.LoadMenu(IDR_POPUP_MENU));
+    const std::size_t slots = TarnMenu::SharedImageIds().size();
+    ASSERT_TRUE(other.LoadToolbar(902));
+    EXPECT_EQ(TarnMenu::FindSharedImage(4242), -1);
+    EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots + (TarnMenu::FindSharedImage(IDC_ABOUT) < 0 ? 1 : 0));
+    EXPECT_FALSE(other.LoadToolbar(903));
+    EXPECT_FALSE(other.LoadToolbar(4711));
+}
+
+TEST(TarnMenuLeaks, ThousandMenusLeaveNothingBehind) {
+    {
+        TarnMenu warm;
+        warm.LoadMenu(IDR_POPUP_MENU);
+        warm.LoadToolbar(IDR_TOOLBAR);
+    }
+    const int menus = TarnMenu::LiveCount();
+    const int records = MenuItemData::LiveCount();
+    const int bitmaps = framework::Bitmap::LiveCount();
+    const int icons = framework::OwnedIcon::LiveCount();
+    const int lists = framework::ImageList::LiveCount();
+    const int dcs = framework::MemoryDC::LiveCount();
+    const std::size_t slots = TarnMenu::SharedImageIds().size();
+    HMENU last = nullptr;
+    for (int i = 0; i < 1000; ++i) {
+        TarnMenu menu;
+        ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+        ASSERT_TRUE(menu.LoadToolbar(IDR_TOOLBAR));
+        last = menu.subMenus()[0];
+    }
+    EXPECT_FALSE(IsMenu(last));
+    EXPECT_EQ(TarnMenu::LiveCount(), menus);
+    EXPECT_EQ(MenuItemData::LiveCount(), records);
+    EXPECT_EQ(framework::Bitmap::LiveCount(), bitmaps);
+    EXPECT_EQ(framework::OwnedIcon::LiveCount(), icons);
+    EXPECT_EQ(framework::ImageList::LiveCount(), lists);
+    EXPECT_EQ(framework::MemoryDC::LiveCount(), dcs);
+    EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots);
+}
+
+// A 16 x 15 test image: face background, a blue block, a white stroke and a pixel exactly the face colour.
+PixelImage TestImage() {
+    PixelImage image(16, 15, GetSysColor(COLOR_3DFACE));
+    for (int y = 3; y < 12; ++y) {
+        for (int x = 4; x < 12; ++x) {
+            image.at(x, y) = RGB(41, 134, 231);
+        }
+    }
+    for (int x = 5; x < 15; ++x) {
+        image.at(x, 14) = RGB(255, 255, 255);
+    }
+    image.at(15, 0) = RGB(200, 40, 40);
+    image.at(8, 7) = GetSysColor(COLOR_3DFACE);
+    return image;
+}
+
+framework::Bitmap ScreenBitmap(const PixelImage& image) {
+    framework::ClientDC screen(nullptr);
+    framework::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), image.width, image.height));
+    WriteBitmapPixels(bitmap.get(), image);
+    return bitmap;
+}
+
+TEST(ImagePixels, BitmapVariantsMatchThePixelRules) {
+    const PixelImage source = TestImage();
+    framework::Bitmap faded = ScreenBitmap(source);
+    framework::Bitmap shadow = ScreenBitmap(source);
+    BuildFadedImage(faded.get());
+    BuildShadowImage(shadow.get());
+    PixelImage expectedFaded = source;
+    BuildFadedImage(expectedFaded, GetSysColor(COLOR_3DFACE));
+    PixelImage expectedShadow = source;
+    BuildShadowImage(expectedShadow, GetSysColor(COLOR_3DFACE), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(ReadBitmapPixels(faded.get()).pixels, expectedFaded.pixels);
+    EXPECT_EQ(ReadBitmapPixels(shadow.get()).pixels, expectedShadow.pixels);
+}
+
+TEST(ImagePixels, DisabledDrawingOnAContextMatchesThePixelRules) {
+    const PixelImage source = TestImage();
+    framework::Bitmap sourceBitmap = ScreenBitmap(source);
+    const COLORREF back = RGB(250, 250, 230);
+    PixelImage expected(24, 22, RGB(10, 20, 30));
+    DrawDisabledImage(
+        expected, 3, 4, source,
+        {GetSysColor(COLOR_3DFACE), GetSysColor(COLOR_BTNHIGHLIGHT), GetSysColor(COLOR_BTNSHADOW), back});
+
+    framework::Bitmap target = ScreenBitmap(PixelImage(24, 22, RGB(10, 20, 30)));
+    {
+        framework::ClientDC screen(nullptr);
+        framework::MemoryDC memory(CreateCompatibleDC(screen.get()));
+        framework::SelectGuard select(memory.get(), target.get());
+        DrawDisabledImage(memory.get(), 3, 4, 16, 15, sourceBitmap.get(), 0, 0, back);
+    }
+    const PixelImage drawn = ReadBitmapPixels(target.get());
+    EXPECT_EQ(drawn.pixels, expected.pixels);
+    // The red pixel at the source's top right shows in the extra column, in highlight.
+    EXPECT_EQ(drawn.at(3 + 16, 4 + 1), static_cast<std::uint32_t>(GetSysColor(COLOR_BTNHIGHLIGHT)));
+    EXPECT_EQ(drawn.at(3 + 6, 4 + 5), static_cast<std::uint32_t>(GetSysColor(COLOR_BTNSHADOW)));
+}
+
+TEST_F(XpStyle, EachCommandGetsItsImageAndTwoVariants) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_TRUE(menu.LoadToolbar(IDR_TOOLBAR));
+    EXPECT_EQ(TarnMenu::SharedImageIds().size(), 9u);
+    for (UINT id : {IDC_SAVE_PATH, IDC_EXTRACT, IDC_ABOUT}) {
+        const int slot = TarnMenu::FindSharedImage(id);
+        EXPECT_EQ(slot % 3, 0) << id;
+        EXPECT_TRUE(TarnMenu::HasImageVariants(slot)) << id;
+    }
+    TarnMenu second;
+    ASSERT_TRUE(second.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_TRUE(second.LoadToolbar(IDR_TOOLBAR));
+    EXPECT_EQ(TarnMenu::SharedImageIds().size(), 9u);
+    EXPECT_EQ(ImageList_GetImageCount(TarnMenu::SharedImages()), 9);
+}
+
+TEST_F(XpStyle, VariantsAreFadedAndShadowedCopies) {
+    TarnMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
+    ASSERT_TRUE(menu.LoadToolbar(IDR_TOOLBAR));
+    const int slot = TarnMenu::FindSharedImage(IDC_EXTRACT);
+    framework::ClientDC screen(nullptr);
+    auto draw = [&](int index) {
+        framework::Bitmap bitmap = RenderImageToBitmap(screen.get(), TarnMenu::SharedImages(), index, 16, 15);
+        return ReadBitmapPixels(bitmap.get());
+    };
+    const PixelImage image = draw(slot);
+    const PixelImage faded = draw(slot + 1);
+    const PixelImage shadow = draw(slot + 2);
+    const std::uint32_t face = GetSysColor(COLOR_3DFACE);
+    EXPECT_EQ(image.at(7, 3), static_cast<std::uint32_t>(RGB(41, 134, 231)));
+    EXPECT_EQ(faded.at(7, 3), BlendTowardWhite(RGB(41, 134, 231), 0.3));
+    EXPECT_EQ(shadow.at(7, 3), static_cast<std::uint32_t>(GetSysColor(COLOR_BTNSHADOW)));
+    EXPECT_EQ(faded.at(0, 0), face);
+    EXPECT_EQ(shadow.at(0, 0), face);
+}
+
+}  // namespace
+}  // namespace drovan

@@ -74,13 +74,15 @@ class PaintDC {
     HDC dc_;
 };
 
-// The client area's context (GetDC).
-class ClientDC {
+// A window's context from GetDC (client area) or GetWindowDC (the whole window, non-client area included),
+// given back with ReleaseDC.
+template <HDC(WINAPI* Get)(HWND)>
+class ReleasedDC {
   public:
-    explicit ClientDC(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
-    ClientDC(const ClientDC&) = delete;
-    ClientDC& operator=(const ClientDC&) = delete;
-    ~ClientDC() {
+    explicit ReleasedDC(HWND hwnd) : hwnd_(hwnd), dc_(Get(hwnd)) {}
+    ReleasedDC(const ReleasedDC&) = delete;
+    ReleasedDC& operator=(const ReleasedDC&) = delete;
+    ~ReleasedDC() {
         if (dc_ != nullptr) {
             ReleaseDC(hwnd_, dc_);
         }
@@ -92,23 +94,8 @@ class ClientDC {
     HDC dc_;
 };
 
-// The whole window's context, non-client area included.
-class WindowDC {
-  public:
-    explicit WindowDC(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
-    WindowDC(const WindowDC&) = delete;
-    WindowDC& operator=(const WindowDC&) = delete;
-    ~WindowDC() {
-        if (dc_ != nullptr) {
-            ReleaseDC(hwnd_, dc_);
-        }
-    }
-    HDC get() const { return dc_; }
-
-  private:
-    HWND hwnd_;
-    HDC dc_;
-};
+using ClientDC = ReleasedDC<&GetDC>;
+using WindowDC = ReleasedDC<&GetWindowDC>;
 
 // Selects an object into a context and puts the previous one back; nest guards so that they restore in
 // reverse order.

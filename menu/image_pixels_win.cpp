@@ -1,5 +1,7 @@
 #include "menu/image_pixels_win.h"
 
+#include <algorithm>
+
 namespace drovan {
 namespace {
 
@@ -14,13 +16,15 @@ BITMAPINFO TopDown32(int width, int height) {
     return info;
 }
 
-// DIB quads are 0xAARRGGBB; our values are 0x00BBGGRR.
-std::uint32_t FromQuad(std::uint32_t quad) {
-    return ((quad >> 16) & 0xFF) | (quad & 0xFF00) | ((quad & 0xFF) << 16);
+// DIB quads are 0xAARRGGBB and our values 0x00BBGGRR: the same swap converts either way.
+std::uint32_t SwapRedAndBlue(std::uint32_t value) {
+    return ((value >> 16) & 0xFF) | (value & 0xFF00) | ((value & 0xFF) << 16);
 }
 
-std::uint32_t ToQuad(std::uint32_t colour) {
-    return FromQuad(colour);
+std::vector<std::uint32_t> ToQuads(const PixelImage& image) {
+    std::vector<std::uint32_t> quads(image.pixels.size());
+    std::transform(image.pixels.begin(), image.pixels.end(), quads.begin(), SwapRedAndBlue);
+    return quads;
 }
 
 SIZE BitmapSize(HBITMAP bitmap) {
@@ -44,10 +48,7 @@ PixelImage Crop(const PixelImage& image, int x, int y, int width, int height) {
 }
 
 void Blit(HDC dc, int x, int y, const PixelImage& image) {
-    std::vector<std::uint32_t> quads(image.pixels.size());
-    for (std::size_t i = 0; i < quads.size(); ++i) {
-        quads[i] = ToQuad(image.pixels[i]);
-    }
+    const std::vector<std::uint32_t> quads = ToQuads(image);
     BITMAPINFO info = TopDown32(image.width, image.height);
     SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(image.width), static_cast<DWORD>(image.height), 0, 0, 0,
                       static_cast<UINT>(image.height), quads.data(), &info, DIB_RGB_COLORS);
@@ -66,16 +67,13 @@ PixelImage ReadBitmapPixels(HBITMAP bitmap) {
     GetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(size.cy), image.pixels.data(), &info,
               DIB_RGB_COLORS);
     for (std::uint32_t& pixel : image.pixels) {
-        pixel = FromQuad(pixel);
+        pixel = SwapRedAndBlue(pixel);
     }
     return image;
 }
 
 void WriteBitmapPixels(HBITMAP bitmap, const PixelImage& image) {
-    std::vector<std::uint32_t> quads(image.pixels.size());
-    for (std::size_t i = 0; i < quads.size(); ++i) {
-        quads[i] = ToQuad(image.pixels[i]);
-    }
+    const std::vector<std::uint32_t> quads = ToQuads(image);
     BITMAPINFO info = TopDown32(image.width, image.height);
     framework::ClientDC screen(nullptr);
     SetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(image.height), quads.data(), &info, DIB_RGB_COLORS);

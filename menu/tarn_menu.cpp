@@ -268,26 +268,22 @@ TarnMenu* TarnMenu::GetSubMenu(int position) const {
 }
 
 TarnMenu* TarnMenu::FindCommand(UINT id, int* position) {
-    return FindCommandSkipping(id, position, Visited());
+    return FindNextCommand(id, position, Visited());
 }
 
 TarnMenu* TarnMenu::FindNextCommand(UINT id, int* position, const Visited& visited) {
-    return FindCommandSkipping(id, position, visited);
-}
-
-TarnMenu* TarnMenu::FindCommandSkipping(UINT id, int* position, const Visited& visited) {
     const int count = MenuItemCount(m_hMenu);
     for (int p = 0; p < count; ++p) {
         if (HMENU popup = ::GetSubMenu(m_hMenu, p)) {
             if (TarnMenu* child = FromHandle(popup)) {
-                if (TarnMenu* found = child->FindCommandSkipping(id, position, visited)) {
+                if (TarnMenu* found = child->FindNextCommand(id, position, visited)) {
                     return found;
                 }
             }
             continue;
         }
-        const bool seen = std::find(visited.begin(), visited.end(),
-                                    std::make_pair<const TarnMenu*, int>(this, int{p})) != visited.end();
+        const bool seen =
+            std::find(visited.begin(), visited.end(), Visited::value_type{this, p}) != visited.end();
         if (!seen && GetMenuItemID(m_hMenu, p) == id) {
             *position = p;
             return this;

@@ -70,7 +70,7 @@ class TarnMenu {
     BOOL ModifyItem(const char* text, UINT id, HIMAGELIST images, int imageIndex);
 
     using Visited = std::vector<std::pair<const TarnMenu*, int>>;
-    // Depth first; pop-up entries are searched, never matched.
+    // Depth first; pop-up entries are searched, never matched. The next search skips the entries visited.
     TarnMenu* FindCommand(UINT id, int* position);
     TarnMenu* FindNextCommand(UINT id, int* position, const Visited& visited);
 
@@ -96,7 +96,6 @@ class TarnMenu {
 
   private:
     bool Attach(HMENU menu);
-    TarnMenu* FindCommandSkipping(UINT id, int* position, const Visited& visited);
     BOOL AddBitmapImages(HIMAGELIST list, UINT bitmapId) const;
 
     HMENU m_hMenu = nullptr;

@@ -177,6 +177,14 @@ TEST(TarnMenuLookup, ModifyItemChangesTheEntryOrAddsARecordForAMissingCommand) {
     EXPECT_EQ(popup.items().size(), 4u);
     EXPECT_EQ(menu.items().size(), 1u);
 
+    framework::ImageList images(ImageList_Create(16, 15, ILC_MASK | ILC_COLORDDB, 1, 1));
+    framework::Bitmap strip(CreateBitmap(32, 15, 1, 32, nullptr));
+    ImageList_Add(images.get(), strip.get(), nullptr);
+    EXPECT_TRUE(menu.ModifyItem(static_cast<const wchar_t*>(nullptr), IDC_EXTRACT, images.get(), 1));
+    EXPECT_EQ(popup.items()[1]->m_sharedImageIndex, TarnMenu::FindSharedImage(IDC_EXTRACT));
+    EXPECT_GE(popup.items()[1]->m_sharedImageIndex, 0);
+    EXPECT_EQ(TextOf(*popup.items()[1]), L"\u5BFC\u51FA");
+
     EXPECT_FALSE(menu.ModifyItem(L"Nowhere", 4242, nullptr, 0));
     ASSERT_EQ(menu.items().size(), 2u);
     EXPECT_EQ(menu.items()[1]->m_commandId, 4242u);
@@ -262,6 +270,7 @@ TEST(TarnMenuLeaks, ThousandMenusLeaveNothingBehind) {
     const int icons = framework::OwnedIcon::LiveCount();
     const int lists = framework::ImageList::LiveCount();
     const int dcs = framework::MemoryDC::LiveCount();
+    const int brushes = framework::Brush::LiveCount();
     const std::size_t slots = TarnMenu::SharedImageIds().size();
     HMENU last = nullptr;
     for (int i = 0; i < 1000; ++i) {
@@ -277,6 +286,7 @@ TEST(TarnMenuLeaks, ThousandMenusLeaveNothingBehind) {
     EXPECT_EQ(framework::OwnedIcon::LiveCount(), icons);
     EXPECT_EQ(framework::ImageList::LiveCount(), lists);
     EXPECT_EQ(framework::MemoryDC::LiveCount(), dcs);
+    EXPECT_EQ(framework::Brush::LiveCount(), brushes);
     EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots);
 }
 

@@ -69,9 +69,11 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// Each copy run starts with an empty destination and no dirty pages left by the run before it.
 void Empty(const fs::path& folder) {
     fs::remove_all(folder);
     fs::create_directories(folder);
+    sync();
 }
 
 double RunFind(const fs::path& root, const std::string& pattern) {

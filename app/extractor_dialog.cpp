@@ -2,8 +2,6 @@
 
 #include <shlobj.h>
 
-#include <iterator>
-
 #include "app/shell_seam.h"
 #include "extract/file_system_win.h"
 #include "res/resource.h"

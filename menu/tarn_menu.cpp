@@ -152,6 +152,7 @@ bool TarnMenu::Attach(HMENU menu) {
 }
 
 BOOL TarnMenu::DestroyMenu() {
+    // Last pop-up first; each frees its own pop-ups before itself.
     while (!m_popups.empty()) {
         m_popups.pop_back();
     }

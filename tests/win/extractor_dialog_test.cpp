@@ -33,7 +33,7 @@ class ExtractorDialogTest : public ::testing::Test {
             HWND dialog = main;
             busyWhileWalking = !IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)) &&
                                !IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)) &&
-                               Text(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
+                               WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
             return cacheFolder;
         };
         Shell().openFolder = [this](const std::wstring& folder) {
@@ -113,9 +113,9 @@ TEST_F(ExtractorDialogTest, StartsWithTheTypeListAndAReadOnlyPathAndClosesByItsB
         }
         EXPECT_EQ(items, L"swf flv mp3 mp4 jpg png avi wmv rmvb rm mid ");
         EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
-        EXPECT_EQ(Text(combo), L"swf");
+        EXPECT_EQ(WindowText(combo), L"swf");
         EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT), GWL_STYLE) & ES_READONLY);
-        EXPECT_EQ(Text(GetDlgItem(dialog, IDC_SETTINGS_FRAME)), L"设置");
+        EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)), L"设置");
         EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
         EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), 0);
         EXPECT_FALSE(GetWindowLongW(dialog, GWL_STYLE) & WS_CAPTION);
@@ -168,16 +168,16 @@ TEST_F(ExtractorDialogTest, FolderBrowserFillsThePathAndCancellingEmptiesIt) {
         }));
         Click(browser, IDOK);
         HWND edit = GetDlgItem(dialog, IDC_SAVE_PATH_EDIT);
-        EXPECT_TRUE(WaitFor([&] { return Text(edit) == destination.path(); }))
-            << testing::PrintToString(Text(edit));
-        EXPECT_EQ(Text(combo), L"rm");
+        EXPECT_TRUE(WaitFor([&] { return WindowText(edit) == destination.path(); }))
+            << testing::PrintToString(WindowText(edit));
+        EXPECT_EQ(WindowText(combo), L"rm");
         EXPECT_EQ(FocusedWindow(uiThread()), edit);
 
         Click(dialog, IDC_SAVE_PATH);
         browser = WaitForDialog(uiThread(), dialog);
         ASSERT_NE(browser, nullptr);
         Click(browser, IDCANCEL);
-        EXPECT_TRUE(WaitFor([&] { return Text(edit).empty(); }));
+        EXPECT_TRUE(WaitFor([&] { return WindowText(edit).empty(); }));
     });
 }
 
@@ -197,7 +197,7 @@ TEST_F(ExtractorDialogTest, ExtractsMatchesAndAsksToOpenTheFolder) {
         // The window is back to idle before the question.
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)));
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
-        EXPECT_EQ(Text(GetDlgItem(dialog, IDC_SETTINGS_FRAME)), L"设置");
+        EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)), L"设置");
         Click(box, IDNO);
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
         EXPECT_EQ(ReadFile(destination / L"clip.flv"), "one");
@@ -315,7 +315,7 @@ BOOL CALLBACK MatchProcessWindow(HWND hwnd, LPARAM param) {
     auto* search = reinterpret_cast<WindowOfProcess*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(hwnd, &owner);
-    if (owner == search->processId && IsWindowVisible(hwnd) && Text(hwnd) == L"Drovan v2.0") {
+    if (owner == search->processId && IsWindowVisible(hwnd) && WindowText(hwnd) == L"Drovan v2.0") {
         search->found = hwnd;
         return FALSE;
     }

@@ -16,7 +16,7 @@ BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param) {
     if (hwnd == search->except || !IsWindowVisible(hwnd) || std::wstring(className) != L"#32770") {
         return TRUE;
     }
-    if (search->title != nullptr && Text(hwnd) != search->title) {
+    if (search->title != nullptr && WindowText(hwnd) != search->title) {
         return TRUE;
     }
     search->found = hwnd;
@@ -48,14 +48,8 @@ HWND WaitForDialog(DWORD threadId, HWND except, const wchar_t* title) {
     return found;
 }
 
-std::wstring Text(HWND hwnd) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(hwnd, text, 1024);
-    return text;
-}
-
 std::wstring MessageBoxText(HWND box) {
-    return Text(GetDlgItem(box, 0xFFFF));
+    return WindowText(GetDlgItem(box, 0xFFFF));
 }
 
 void Click(HWND dialog, int id) {

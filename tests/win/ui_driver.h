@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "framework/data_exchange.h"
+
 namespace testing_support {
 
 // Helpers for a driver thread that works the windows of the user-interface thread as a user would, through
@@ -15,7 +17,7 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 HWND FindDialog(DWORD threadId, HWND except, const wchar_t* title = nullptr);
 HWND WaitForDialog(DWORD threadId, HWND except, const wchar_t* title = nullptr);
 
-std::wstring Text(HWND hwnd);
+using framework::WindowText;
 // The text of a message box: its static with id 65535.
 std::wstring MessageBoxText(HWND box);
 // Presses a button of a dialog the way a click does.

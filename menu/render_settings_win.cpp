@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "framework/text.h"
 #include "menu/render_settings.h"
 
 namespace drovan {
@@ -40,12 +41,7 @@ std::optional<std::string> ReadThemeValue() {
         if (RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) ==
             ERROR_SUCCESS) {
             text.resize(wcsnlen(text.c_str(), text.size()));
-            const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                                   nullptr, 0, nullptr, nullptr);
-            std::string narrow(static_cast<std::size_t>(length), '\0');
-            WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(),
-                                length, nullptr, nullptr);
-            value = std::move(narrow);
+            value = framework::ToNarrow(text, CP_UTF8);
         }
     }
     RegCloseKey(key);

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "framework/app.h"
+#include "framework/text.h"
 #include "framework/window.h"
 #include "menu/image_pixels_win.h"
 #include "menu/menu_resources.h"
@@ -48,14 +49,6 @@ std::optional<ResourceBytes> FindResourceBytes(const wchar_t* name, const wchar_
         return std::nullopt;
     }
     return ResourceBytes{module, static_cast<const std::uint8_t*>(data), SizeofResource(module, resource)};
-}
-
-std::wstring ToWide(const char* text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
-    wide.resize(wide.size() - 1);
-    return wide;
 }
 
 // Only 16-colour bitmaps are mapped to the system's button colours; others load as they are.
@@ -108,20 +101,12 @@ void MenuItemData::SetTextAnsi(const char* text) {
         SetText(nullptr);
         return;
     }
-    const std::wstring wide = ToWide(text);
+    const std::wstring wide = framework::ToWide(text, CP_ACP);
     SetText(wide.c_str());
 }
 
 std::string MenuItemData::GetText() const {
-    if (!m_text || m_text->empty()) {
-        return {};
-    }
-    const int length = WideCharToMultiByte(CP_ACP, 0, m_text->c_str(), static_cast<int>(m_text->size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, m_text->c_str(), static_cast<int>(m_text->size()), narrow.data(), length,
-                        nullptr, nullptr);
-    return narrow;
+    return m_text ? framework::ToNarrow(*m_text, CP_ACP) : std::string();
 }
 
 TarnMenu::TarnMenu() {
@@ -298,7 +283,7 @@ BOOL TarnMenu::ModifyItem(const char* text, UINT id, HIMAGELIST images, int imag
     if (text == nullptr) {
         return ModifyItem(static_cast<const wchar_t*>(nullptr), id, images, imageIndex);
     }
-    const std::wstring wide = ToWide(text);
+    const std::wstring wide = framework::ToWide(text, CP_ACP);
     return ModifyItem(wide.c_str(), id, images, imageIndex);
 }
 

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "app/shell_seam.h"
+#include "dialogs/path_prompt_dialog.h"
 #include "extract/file_system_win.h"
 #include "res/resource.h"
 
@@ -108,6 +109,8 @@ void ExtractorDialog::OnExtract() {
         return;
     }
     if (m_savePath.empty()) {
+        PathPromptDialog prompt;
+        prompt.DoModal();
         return;
     }
     WindowsFileSystem files;

@@ -27,6 +27,13 @@ class UniqueHandle {
     ~UniqueHandle() { reset(); }
 
     Handle get() const { return handle_; }
+    // Gives up a handle the platform has already destroyed on its own.
+    void forget() {
+        if (handle_ != nullptr) {
+            handle_ = nullptr;
+            --live_;
+        }
+    }
     explicit operator bool() const { return handle_ != nullptr; }
     void reset(Handle handle = nullptr) {
         if (handle_ != nullptr) {
@@ -54,6 +61,8 @@ using OwnedIcon = UniqueHandle<HICON, &DestroyIcon>;
 // A memory context: MemoryDC(CreateCompatibleDC(dc)).
 using MemoryDC = UniqueHandle<HDC, &DeleteDC>;
 using ImageList = UniqueHandle<HIMAGELIST, &ImageList_Destroy>;
+// A window the program made for itself, such as a tooltip.
+using OwnedWindow = UniqueHandle<HWND, &DestroyWindow>;
 
 // An icon loaded from resources that the platform shares between callers: never destroyed.
 struct SharedIcon {

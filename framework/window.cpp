@@ -37,6 +37,7 @@ bool Window::Subclass(HWND hwnd) {
     }
     hwnd_ = hwnd;
     HandleMap()[hwnd] = this;
+    PreSubclassWindow();
     original_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RoutingProc)));
     return true;

@@ -23,6 +23,8 @@ class Window {
     virtual bool PreTranslateMessage(MSG& message);
 
   protected:
+    // Runs once when Subclass binds the window, before this object sees any message.
+    virtual void PreSubclassWindow() {}
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
     // WM_COMMAND, WM_NOTIFY, WM_DRAWITEM, WM_MEASUREITEM and WM_CTLCOLOR* about this control, seen by its

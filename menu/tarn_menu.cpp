@@ -7,6 +7,7 @@
 #include "framework/text.h"
 #include "framework/window.h"
 #include "menu/image_pixels_win.h"
+#include "menu/item_paint_win.h"
 #include "menu/menu_resources.h"
 #include "menu/render_settings_win.h"
 
@@ -150,6 +151,24 @@ BOOL TarnMenu::DestroyMenu() {
     const BOOL destroyed = ::DestroyMenu(m_hMenu);
     m_hMenu = nullptr;
     return destroyed;
+}
+
+void TarnMenu::DrawItem(const DRAWITEMSTRUCT* request) {
+    if (request == nullptr || request->itemData == 0) {
+        return;
+    }
+    PaintMenuEntry(*request, *reinterpret_cast<const MenuItemData*>(request->itemData), m_imageWidth,
+                   m_imageHeight);
+}
+
+void TarnMenu::MeasureItem(MEASUREITEMSTRUCT* request) {
+    if (request == nullptr || request->itemData == 0) {
+        return;
+    }
+    const ItemSize size = MeasureMenuEntry(*reinterpret_cast<const MenuItemData*>(request->itemData),
+                                           m_imageWidth, m_imageHeight);
+    request->itemWidth = static_cast<UINT>(size.width);
+    request->itemHeight = static_cast<UINT>(size.height);
 }
 
 BOOL TarnMenu::AppendItem(const wchar_t* text, UINT flags, UINT_PTR id) {

@@ -54,6 +54,11 @@ class TarnMenu {
     // The TarnMenu behind a menu handle, or null for a menu that is not one.
     static TarnMenu* FromHandle(HMENU menu);
 
+    // The platform's owner-draw requests for this menu's entries, whose item data is their MenuItemData;
+    // requests without item data are ignored.
+    virtual void DrawItem(const DRAWITEMSTRUCT* request);
+    virtual void MeasureItem(MEASUREITEMSTRUCT* request);
+
     // Builds the tree of a menu resource: owner-drawn pop-up entries, plain text top-level entries.
     // FALSE, with the menu untouched, when the resource is missing or malformed.
     virtual BOOL LoadMenu(UINT resourceId);

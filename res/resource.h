@@ -1,16 +1,33 @@
 #pragma once
 
 // Shared by the resource script and the code.
+#define IDD_ABOUT 100
 #define IDD_MAIN 102
+#define IDD_PATH_PROMPT 143
 #define IDI_APP 128
+#define IDI_EXTRACT_HOT 136
+#define IDI_EXTRACT 137
+#define IDI_ABOUT 140
+#define IDI_NOTICE 144
+#define IDI_APP_ALT 162
+#define IDB_DIALOG_BACKGROUND 149
 #define IDR_POPUP_MENU 153
 #define IDR_TOOLBAR 155
+#define IDB_MAIN_BACKGROUND 159
 
 #define IDC_TYPE_COMBO 1009
 #define IDC_SAVE_PATH_EDIT 1010
 #define IDC_SAVE_PATH 1011
 #define IDC_EXTRACT 1012
 #define IDC_SETTINGS_FRAME 1014
+#define IDC_AUTHOR_LABEL 1015
+#define IDC_ABOUT_LINK 1018
 #define IDC_ABOUT 1020
 #define IDC_CLOSE 1021
 #define IDC_SIDE_FRAME 1023
+#define IDC_ABOUT_SEPARATOR 1024
+#define IDC_ABOUT_FRAME 1025
+#define IDC_ABOUT_ICON 1026
+
+// The notice's only button.
+#define IDC_PROMPT_OK 1011

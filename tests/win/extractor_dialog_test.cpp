@@ -11,6 +11,7 @@
 
 #include "app/extractor_dialog.h"
 #include "app/shell_seam.h"
+#include "framework/gdi.h"
 #include "res/resource.h"
 #include "temp_folder.h"
 #include "ui_driver.h"
@@ -75,6 +76,18 @@ class ExtractorDialogTest : public ::testing::Test {
         return box;
     }
 
+    HWND ExpectNotice() {
+        HWND notice = WaitForDialog(uiThread(), main, kCaption);
+        EXPECT_NE(notice, nullptr) << "no save-path notice";
+        if (notice != nullptr) {
+            // The first of the two unnamed statics is the icon, the second the text.
+            HWND icon = GetWindow(notice, GW_CHILD);
+            EXPECT_NE(SendMessageW(icon, STM_GETICON, 0, 0), 0);
+            EXPECT_EQ(WindowText(GetWindow(icon, GW_HWNDNEXT)), L"请选择保存路径");
+        }
+        return notice;
+    }
+
     DWORD uiThread() const { return GetWindowThreadProcessId(main, nullptr); }
 
     void SetPath(HWND dialog, const std::wstring& path) {
@@ -84,6 +97,17 @@ class ExtractorDialogTest : public ::testing::Test {
     void SetType(HWND dialog, const std::wstring& type) {
         SendMessageW(GetDlgItem(dialog, IDC_TYPE_COMBO), WM_SETTEXT, 0,
                      reinterpret_cast<LPARAM>(type.c_str()));
+    }
+    // Extract without a save path: the notice comes, the given action ends it, and nothing else follows.
+    bool NoticeEndsBy(HWND dialog, const std::function<void(HWND notice)>& action) {
+        Click(dialog, IDC_EXTRACT);
+        HWND notice = ExpectNotice();
+        if (notice == nullptr) {
+            return false;
+        }
+        EXPECT_TRUE(WaitFor([&] { return FocusedWindow(uiThread()) == GetDlgItem(notice, IDC_PROMPT_OK); }));
+        action(notice);
+        return WaitFor([&] { return !IsWindow(notice); }) && NoDialogAppearsFor(200);
     }
     bool NoDialogAppearsFor(DWORD ms) {
         Sleep(ms);
@@ -100,6 +124,38 @@ class ExtractorDialogTest : public ::testing::Test {
     std::vector<std::wstring> opened;
     std::atomic<HWND> main{nullptr};
 };
+
+COLORREF ControlBrushColour(HWND dialog, UINT message) {
+    const framework::ClientDC dc(dialog);
+    HWND control = message == WM_CTLCOLORDLG ? dialog : GetWindow(GetWindow(dialog, GW_CHILD), GW_HWNDNEXT);
+    const auto brush = reinterpret_cast<HBRUSH>(
+        SendMessageW(dialog, message, reinterpret_cast<WPARAM>(dc.get()), reinterpret_cast<LPARAM>(control)));
+    LOGBRUSH description{};
+    return GetObjectW(brush, sizeof(description), &description) != 0 ? description.lbColor : CLR_INVALID;
+}
+
+// The client area's corners show the bitmap resource stretched to the client size.
+void ExpectStretchedBackground(HWND window, int bitmapId) {
+    RECT client{};
+    GetClientRect(window, &client);
+    const framework::ClientDC screen(window);
+    const framework::Bitmap bitmap(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId)));
+    ASSERT_TRUE(bitmap);
+    BITMAP size{};
+    GetObjectW(bitmap.get(), sizeof(size), &size);
+    const framework::MemoryDC source(CreateCompatibleDC(screen.get()));
+    const framework::SelectGuard sourceSelection(source.get(), bitmap.get());
+    const framework::MemoryDC expected(CreateCompatibleDC(screen.get()));
+    const framework::Bitmap expectedBitmap(CreateCompatibleBitmap(screen.get(), client.right, client.bottom));
+    const framework::SelectGuard expectedSelection(expected.get(), expectedBitmap.get());
+    StretchBlt(expected.get(), 0, 0, client.right, client.bottom, source.get(), 0, 0, size.bmWidth,
+               size.bmHeight, SRCCOPY);
+    for (const POINT corner : {POINT{0, 0}, POINT{client.right - 1, 0}, POINT{0, client.bottom - 1},
+                               POINT{client.right - 1, client.bottom - 1}}) {
+        EXPECT_EQ(GetPixel(screen.get(), corner.x, corner.y), GetPixel(expected.get(), corner.x, corner.y))
+            << corner.x << "," << corner.y;
+    }
+}
 
 TEST_F(ExtractorDialogTest, StartsWithTheTypeListAndAReadOnlyPathAndClosesByItsButton) {
     const INT_PTR result = Run([&](HWND dialog) {
@@ -137,7 +193,30 @@ TEST_F(ExtractorDialogTest, EmptyTypeIsRefusedFirstAndEmptyPathWalksNothing) {
         }
         SetType(dialog, L"swf");
         Click(dialog, IDC_EXTRACT);
-        EXPECT_TRUE(NoDialogAppearsFor(300));
+        EXPECT_TRUE(NoticeEndsBy(dialog, [](HWND notice) { Click(notice, IDC_PROMPT_OK); }));
+    });
+    EXPECT_EQ(cacheQueries, 0);
+}
+
+TEST_F(ExtractorDialogTest, SavePathNoticeLooksSkinnedAndEndsByCloseBoxEscAndEnter) {
+    Run([&](HWND dialog) {
+        Click(dialog, IDC_EXTRACT);
+        HWND notice = ExpectNotice();
+        if (notice != nullptr) {
+            HWND ok = GetDlgItem(notice, IDC_PROMPT_OK);
+            EXPECT_EQ(WindowText(ok), L"确定");
+            EXPECT_EQ(GetWindowLongW(ok, GWL_STYLE) & 0x1F, BS_OWNERDRAW);
+            EXPECT_TRUE(WaitFor([&] { return FocusedWindow(uiThread()) == ok; }));
+            EXPECT_EQ(ControlBrushColour(notice, WM_CTLCOLORSTATIC), RGB(0xEA, 0xF9, 0xFF));
+            EXPECT_EQ(ControlBrushColour(notice, WM_CTLCOLORDLG), RGB(0xEA, 0xF9, 0xFF));
+            ExpectStretchedBackground(notice, IDB_DIALOG_BACKGROUND);
+            PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0);
+            EXPECT_TRUE(WaitFor([&] { return !IsWindow(notice); }));
+        }
+        const DWORD ui = uiThread();
+        EXPECT_TRUE(NoticeEndsBy(dialog, [ui](HWND) { PressKey(ui, VK_ESCAPE); }));
+        EXPECT_TRUE(NoticeEndsBy(dialog, [ui](HWND) { PressKey(ui, VK_RETURN); }));
+        EXPECT_TRUE(IsWindowEnabled(dialog));
     });
     EXPECT_EQ(cacheQueries, 0);
 }

@@ -1,0 +1,138 @@
+#include "menu/item_draw_classic.h"
+
+#include <algorithm>
+
+#include "menu/render_settings.h"
+
+namespace drovan {
+namespace {
+
+constexpr double kCheckedFillFactor = 0.6;
+
+void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const PlanRect& rect,
+                  std::uint32_t colour) {
+    texts.push_back(TextStep{rect, parts.label, colour, TextAlign::Left});
+    if (parts.hasAccelerator) {
+        texts.push_back(TextStep{rect, parts.accelerator, colour, TextAlign::Right});
+    }
+}
+
+}  // namespace
+
+TextParts SplitAtTabs(const std::u16string& text) {
+    const std::size_t first = text.find(u'\t');
+    if (first == std::u16string::npos) {
+        return TextParts{text, std::u16string(), false};
+    }
+    const std::size_t last = text.rfind(u'\t');
+    return TextParts{text.substr(0, first), text.substr(last + 1), true};
+}
+
+void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour) {
+    static constexpr int kStrokeTops[] = {2, 3, 4, 3, 2, 1, 0};
+    int column = x;
+    for (const int top : kStrokeTops) {
+        steps.push_back(LineStep{column, y + top, column, y + top + 3, colour});
+        ++column;
+    }
+}
+
+void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour) {
+    steps.push_back(DotStep{PlanRect{x, y, x + 6, y + 6}, colour});
+}
+
+ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours) {
+    ItemPlan plan;
+    std::vector<PaintStep>& steps = plan.steps;
+    const PlanRect& rc = item.rect;
+    const int L = rc.left;
+    const int T = rc.top;
+    const int R = rc.right;
+    const int B = rc.bottom;
+    const int W = style.imageWidth;
+    const int H = style.imageHeight;
+    const std::uint32_t bg = style.xpThemeActive ? colours.face : colours.menu;
+
+    if (item.separator) {
+        steps.push_back(FillStep{rc, bg});
+        steps.push_back(EdgeStep{PlanRect{L, T + ((B - T) >> 1), R, B}, EdgeKind::EtchedTop});
+        return plan;
+    }
+
+    const bool hasImage = item.imageSlot >= 0;
+    const bool highlighted = item.selected;
+    std::uint32_t textColour = colours.menuText;
+    if (highlighted) {
+        const PlanRect bar = hasImage || item.checked ? PlanRect{L + W + 5, T, R, B} : rc;
+        steps.push_back(FillStep{bar, colours.highlight});
+        textColour = colours.highlightText;
+    } else {
+        steps.push_back(FillStep{rc, bg});
+        steps.push_back(FrameStep{rc, bg, bg});
+    }
+
+    const int dy = std::max(0, (B - T - H - 4) / 2);
+    const PlanRect inner{L + 1, T + dy + 1, L + W + 3, T + dy + H + 3};
+    const PlanRect box{L, T + dy, L + W + 4, T + dy + H + 4};
+    const int imageX = L + 2;
+    const int imageY = T + dy + 2;
+    const FrameStep raised{box, colours.buttonHighlight, colours.shadow};
+    const FrameStep sunken{box, colours.shadow, colours.buttonHighlight};
+
+    if (hasImage) {
+        steps.push_back(FrameStep{inner, bg, bg});
+        if (item.grayed) {
+            steps.push_back(FrameStep{box, bg, bg});
+            steps.push_back(DisabledImageStep{item.imageSlot, imageX, imageY, W, H, bg});
+        } else if (item.selected) {
+            steps.push_back(FillStep{inner, bg});
+            if (style.recognisedOs) {
+                steps.push_back(item.checked ? sunken : raised);
+            }
+            steps.push_back(ImageStep{item.imageSlot, imageX, imageY});
+        } else {
+            if (item.checked) {
+                steps.push_back(FillStep{inner, BlendTowardWhite(bg, kCheckedFillFactor)});
+                if (style.recognisedOs) {
+                    steps.push_back(sunken);
+                }
+            } else {
+                steps.push_back(FillStep{inner, bg});
+                steps.push_back(FrameStep{box, bg, bg});
+            }
+            steps.push_back(ImageStep{item.imageSlot, imageX, imageY});
+        }
+    } else if (item.checked) {
+        const PlanRect check{L + 1, T + dy + 2, L + W + 1, T + dy + H + 2};
+        steps.push_back(FillStep{check, highlighted ? bg : BlendTowardWhite(bg, kCheckedFillFactor)});
+        if (style.recognisedOs) {
+            steps.push_back(EdgeStep{check, EdgeKind::SunkenOuter});
+        }
+        if (item.hasCheckBitmap) {
+            AddRadioDot(steps, check.left + 5, check.top + 4, colours.menuText);
+        } else {
+            AddTick(steps, check.left + 4, check.top + 4, colours.menuText);
+        }
+    }
+
+    if (item.text.empty()) {
+        return plan;
+    }
+    const TextParts parts = SplitAtTabs(item.text);
+    PlanRect textRect{L + W + 9, T - 1, R, B - 1};
+    if (parts.hasAccelerator) {
+        textRect.right -= W;
+    }
+    if (!item.grayed) {
+        AddTextParts(plan.texts, parts, textRect, textColour);
+    } else if (!highlighted) {
+        const PlanRect engraved{textRect.left + 1, textRect.top + 1, textRect.right + 1, textRect.bottom + 1};
+        AddTextParts(plan.texts, parts, engraved, colours.buttonHighlight);
+        AddTextParts(plan.texts, parts, textRect, colours.grayText);
+    } else {
+        AddTextParts(plan.texts, parts, textRect, bg);
+    }
+    return plan;
+}
+
+}  // namespace drovan

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "menu/item_plan.h"
+
+namespace drovan {
+
+// The label is the text before the first TAB, the accelerator the text after the last one.
+struct TextParts {
+    std::u16string label;
+    std::u16string accelerator;
+    bool hasAccelerator = false;
+};
+TextParts SplitAtTabs(const std::u16string& text);
+
+// The check mark shapes of both styles, with (x, y) the top-left corner of the shape's cell.
+void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour);
+void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour);
+
+// The classic look: menu-coloured background, a highlight bar beside the image column, images in small 3-D
+// boxes, engraved disabled text. Disabled entries are highlighted under the pointer too.
+ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours);
+
+}  // namespace drovan

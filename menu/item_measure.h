@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+
+namespace drovan {
+
+struct ItemSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The space between the image column and what follows it.
+int ImagePadding(bool xpStyle);
+
+struct MeasureFacts {
+    int imageWidth = 16;
+    int imageHeight = 15;
+    int menuBarHeight = 0;  // SM_CYMENU
+    bool xpStyle = false;
+};
+
+ItemSize MeasureSeparator(const MeasureFacts& facts);
+// textWidth: the extent of the whole text, accelerator part included.
+ItemSize MeasureTextItem(const MeasureFacts& facts, int textWidth);
+
+// Systems outside the recognised ones measure with whatever font the context holds.
+bool MeasuresWithMenuFont(int osClass);
+// The 16-bit-hosted layer measures by DrawText's calculated rectangle and widens it by three average
+// characters.
+bool MeasuresByCalculatedRect(int osClass);
+int WidenCalculatedWidth(int calculatedWidth, std::size_t codeUnits);
+
+}  // namespace drovan

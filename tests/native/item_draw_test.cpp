@@ -1,0 +1,492 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+#include "menu/item_draw_classic.h"
+#include "menu/item_draw_xp.h"
+#include "menu/render_settings.h"
+
+namespace drovan {
+
+std::ostream& operator<<(std::ostream& out, const PlanRect& r) {
+    return out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
+}
+
+namespace {
+
+MenuColours TestColours() {
+    MenuColours c;
+    c.menu = 0x00F0F0F0;
+    c.window = 0x00FFFFFE;
+    c.menuText = 0x00000001;
+    c.highlight = 0x00C08030;
+    c.highlightText = 0x00FFFFFD;
+    c.face = 0x00D0D0D0;
+    c.shadow = 0x00808080;
+    c.grayText = 0x00606060;
+    c.buttonHighlight = 0x00FFFFFC;
+    return c;
+}
+
+const MenuColours kColours = TestColours();
+constexpr int L = 10;
+constexpr int T = 30;
+constexpr int R = 150;
+
+ItemFacts Entry(int height, std::u16string text = u"Save") {
+    ItemFacts item;
+    item.rect = PlanRect{L, T, R, T + height};
+    item.text = std::move(text);
+    return item;
+}
+
+ItemFacts ImageEntry(int height, int slot = 3) {
+    ItemFacts item = Entry(height);
+    item.imageSlot = slot;
+    return item;
+}
+
+template <typename Step>
+std::vector<Step> StepsOf(const ItemPlan& plan) {
+    std::vector<Step> found;
+    for (const PaintStep& step : plan.steps) {
+        if (const Step* typed = std::get_if<Step>(&step)) {
+            found.push_back(*typed);
+        }
+    }
+    return found;
+}
+
+bool HasFill(const ItemPlan& plan, const PlanRect& rect, std::uint32_t colour) {
+    for (const FillStep& fill : StepsOf<FillStep>(plan)) {
+        if (fill.rect == rect && fill.colour == colour) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HasFrame(const ItemPlan& plan, const PlanRect& rect, std::uint32_t topLeft, std::uint32_t bottomRight) {
+    for (const FrameStep& frame : StepsOf<FrameStep>(plan)) {
+        if (frame.rect == rect && frame.topLeft == topLeft && frame.bottomRight == bottomRight) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HasFrameRound(const ItemPlan& plan, const PlanRect& rect) {
+    for (const FrameStep& frame : StepsOf<FrameStep>(plan)) {
+        if (frame.rect == rect) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<LineStep> ExpectedTick(int x, int y, std::uint32_t colour) {
+    const int tops[] = {2, 3, 4, 3, 2, 1, 0};
+    std::vector<LineStep> strokes;
+    for (int column = 0; column < 7; ++column) {
+        strokes.push_back(LineStep{x + column, y + tops[column], x + column, y + tops[column] + 3, colour});
+    }
+    return strokes;
+}
+
+void ExpectStrokes(const std::vector<LineStep>& actual, const std::vector<LineStep>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(actual[i].x1, expected[i].x1) << i;
+        EXPECT_EQ(actual[i].y1, expected[i].y1) << i;
+        EXPECT_EQ(actual[i].x2, expected[i].x2) << i;
+        EXPECT_EQ(actual[i].y2, expected[i].y2) << i;
+        EXPECT_EQ(actual[i].colour, expected[i].colour) << i;
+    }
+}
+
+// --- shared pieces ---
+
+TEST(ItemTextSplit, TabsSeparateLabelAndAccelerator) {
+    const TextParts plain = SplitAtTabs(u"About(&A)...");
+    EXPECT_EQ(plain.label, u"About(&A)...");
+    EXPECT_FALSE(plain.hasAccelerator);
+    const TextParts one = SplitAtTabs(u"Open\tCtrl+O");
+    EXPECT_EQ(one.label, u"Open");
+    EXPECT_EQ(one.accelerator, u"Ctrl+O");
+    EXPECT_TRUE(one.hasAccelerator);
+    const TextParts two = SplitAtTabs(u"Label\tmiddle\tKey");
+    EXPECT_EQ(two.label, u"Label");
+    EXPECT_EQ(two.accelerator, u"Key");
+    const TextParts trailing = SplitAtTabs(u"Label\t");
+    EXPECT_EQ(trailing.label, u"Label");
+    EXPECT_EQ(trailing.accelerator, u"");
+    EXPECT_TRUE(trailing.hasAccelerator);
+}
+
+TEST(ItemCheckMarks, TheTickIsSevenThreePixelStrokes) {
+    std::vector<PaintStep> steps;
+    AddTick(steps, 5, 9, 0x123456);
+    std::vector<LineStep> strokes;
+    for (const PaintStep& step : steps) {
+        strokes.push_back(std::get<LineStep>(step));
+    }
+    ExpectStrokes(strokes, ExpectedTick(5, 9, 0x123456));
+}
+
+TEST(ItemStyleChoice, APaletteDeviceFallsBackToClassic) {
+    EXPECT_EQ(ChooseItemStyle(false, true), ItemStyle::Xp);
+    EXPECT_EQ(ChooseItemStyle(true, true), ItemStyle::Classic);
+    EXPECT_EQ(ChooseItemStyle(false, false), ItemStyle::Classic);
+    EXPECT_EQ(ChooseItemStyle(true, false), ItemStyle::Classic);
+}
+
+// --- classic style ---
+
+TEST(ClassicItem, SeparatorIsAnEtchedLineAtTheMiddleRow) {
+    ItemFacts odd = Entry(9, u"");
+    odd.separator = true;
+    const ItemPlan plan = PlanClassicItem(odd, StyleFacts{}, kColours);
+    ASSERT_EQ(plan.steps.size(), 2u);
+    EXPECT_TRUE(HasFill(plan, odd.rect, kColours.menu));
+    const EdgeStep edge = std::get<EdgeStep>(plan.steps[1]);
+    EXPECT_EQ(edge.kind, EdgeKind::EtchedTop);
+    EXPECT_EQ(edge.rect, (PlanRect{L, T + 4, R, T + 9}));
+    EXPECT_TRUE(plan.texts.empty());
+
+    ItemFacts even = Entry(10, u"");
+    even.separator = true;
+    EXPECT_EQ(std::get<EdgeStep>(PlanClassicItem(even, StyleFacts{}, kColours).steps[1]).rect.top, T + 5);
+}
+
+TEST(ClassicItem, ThePlainImageSitsInAFlatBoxAtTheWorkedOffsets) {
+    const ItemPlan plan = PlanClassicItem(ImageEntry(19), StyleFacts{}, kColours);
+    const PlanRect item{L, T, R, T + 19};
+    EXPECT_TRUE(HasFill(plan, item, kColours.menu));
+    EXPECT_TRUE(HasFrame(plan, item, kColours.menu, kColours.menu));
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 1, T + 1, L + 19, T + 18}), kColours.menu));
+    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 20, T + 19}), kColours.menu, kColours.menu));
+    const std::vector<ImageStep> images = StepsOf<ImageStep>(plan);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].slot, 3);
+    EXPECT_EQ(images[0].x, L + 2);
+    EXPECT_EQ(images[0].y, T + 2);
+    EXPECT_FALSE(plan.offscreen);
+    ASSERT_EQ(plan.texts.size(), 1u);
+    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 25, T - 1, R, T + 18}));
+    EXPECT_EQ(plan.texts[0].colour, kColours.menuText);
+    EXPECT_EQ(plan.texts[0].align, TextAlign::Left);
+    EXPECT_EQ(plan.texts[0].text, u"Save");
+}
+
+TEST(ClassicItem, TheImageIsCentredVerticallyButNeverAboveTheTop) {
+    const std::vector<ImageStep> tall =
+        StepsOf<ImageStep>(PlanClassicItem(ImageEntry(27), StyleFacts{}, kColours));
+    EXPECT_EQ(tall.at(0).y, T + 4 + 2);  // (27 - 15 - 4) / 2 = 4
+    const std::vector<ImageStep> odd =
+        StepsOf<ImageStep>(PlanClassicItem(ImageEntry(22), StyleFacts{}, kColours));
+    EXPECT_EQ(odd.at(0).y, T + 1 + 2);
+    const std::vector<ImageStep> low =
+        StepsOf<ImageStep>(PlanClassicItem(ImageEntry(12), StyleFacts{}, kColours));
+    EXPECT_EQ(low.at(0).y, T + 2);
+}
+
+TEST(ClassicItem, AHighlightedImageEntryKeepsTheImageColumnOutOfTheBar) {
+    ItemFacts item = ImageEntry(19);
+    item.selected = true;
+    const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 21, T, R, T + 19}), kColours.highlight));
+    EXPECT_FALSE(HasFill(plan, item.rect, kColours.highlight));
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 1, T + 1, L + 19, T + 18}), kColours.menu));
+    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 20, T + 19}), kColours.buttonHighlight, kColours.shadow));
+    ASSERT_EQ(plan.texts.size(), 1u);
+    EXPECT_EQ(plan.texts[0].colour, kColours.highlightText);
+}
+
+TEST(ClassicItem, AHighlightedEntryWithoutImageOrCheckIsHighlightedWhole) {
+    ItemFacts item = Entry(19);
+    item.selected = true;
+    const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plan, item.rect, kColours.highlight));
+    EXPECT_TRUE(StepsOf<FrameStep>(plan).empty());
+}
+
+TEST(ClassicItem, ACheckedImageIsSunkenAndShowsNoTick) {
+    ItemFacts item = ImageEntry(19);
+    item.checked = true;
+    const ItemPlan plain = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(
+        HasFill(plain, (PlanRect{L + 1, T + 1, L + 19, T + 18}), BlendTowardWhite(kColours.menu, 0.6)));
+    EXPECT_TRUE(HasFrame(plain, (PlanRect{L, T, L + 20, T + 19}), kColours.shadow, kColours.buttonHighlight));
+    EXPECT_TRUE(StepsOf<LineStep>(plain).empty());
+    EXPECT_TRUE(StepsOf<DotStep>(plain).empty());
+
+    item.selected = true;
+    const ItemPlan highlighted = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(
+        HasFrame(highlighted, (PlanRect{L, T, L + 20, T + 19}), kColours.shadow, kColours.buttonHighlight));
+    EXPECT_TRUE(HasFill(highlighted, (PlanRect{L + 21, T, R, T + 19}), kColours.highlight));
+    EXPECT_TRUE(StepsOf<LineStep>(highlighted).empty());
+}
+
+TEST(ClassicItem, ACheckedEntryWithoutImageGetsATickInASunkenLighterBox) {
+    ItemFacts item = Entry(27);
+    item.checked = true;
+    const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
+    const PlanRect box{L + 1, T + 4 + 2, L + 17, T + 4 + 17};
+    EXPECT_TRUE(HasFill(plan, box, BlendTowardWhite(kColours.menu, 0.6)));
+    const std::vector<EdgeStep> edges = StepsOf<EdgeStep>(plan);
+    ASSERT_EQ(edges.size(), 1u);
+    EXPECT_EQ(edges[0].rect, box);
+    EXPECT_EQ(edges[0].kind, EdgeKind::SunkenOuter);
+    ExpectStrokes(StepsOf<LineStep>(plan), ExpectedTick(box.left + 4, box.top + 4, kColours.menuText));
+
+    item.selected = true;
+    const ItemPlan highlighted = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(highlighted, box, kColours.menu));
+    EXPECT_TRUE(HasFill(highlighted, (PlanRect{L + 21, T, R, T + 27}), kColours.highlight));
+    ExpectStrokes(StepsOf<LineStep>(highlighted), ExpectedTick(box.left + 4, box.top + 4, kColours.menuText));
+}
+
+TEST(ClassicItem, AnEntryWithItsOwnCheckBitmapGetsADot) {
+    ItemFacts item = Entry(19);
+    item.checked = true;
+    item.hasCheckBitmap = true;
+    const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(StepsOf<LineStep>(plan).empty());
+    const std::vector<DotStep> dots = StepsOf<DotStep>(plan);
+    ASSERT_EQ(dots.size(), 1u);
+    EXPECT_EQ(dots[0].rect, (PlanRect{L + 6, T + 6, L + 12, T + 12}));
+    EXPECT_EQ(dots[0].colour, kColours.menuText);
+}
+
+TEST(ClassicItem, UnrecognisedSystemsGetNoThreeDimensionalBoxes) {
+    StyleFacts style;
+    style.recognisedOs = false;
+    ItemFacts image = ImageEntry(19);
+    image.selected = true;
+    EXPECT_FALSE(HasFrameRound(PlanClassicItem(image, style, kColours), (PlanRect{L, T, L + 20, T + 19})));
+    image.selected = false;
+    image.checked = true;
+    EXPECT_FALSE(HasFrameRound(PlanClassicItem(image, style, kColours), (PlanRect{L, T, L + 20, T + 19})));
+    ItemFacts check = Entry(19);
+    check.checked = true;
+    const ItemPlan plan = PlanClassicItem(check, style, kColours);
+    EXPECT_TRUE(StepsOf<EdgeStep>(plan).empty());
+    EXPECT_EQ(StepsOf<LineStep>(plan).size(), 7u);
+}
+
+TEST(ClassicItem, ADisabledEntryIsEngravedAndItsImageEmbossed) {
+    ItemFacts item = ImageEntry(19);
+    item.grayed = true;
+    item.text = u"Open\tCtrl+O";
+    const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(StepsOf<ImageStep>(plan).empty());
+    const std::vector<DisabledImageStep> disabled = StepsOf<DisabledImageStep>(plan);
+    ASSERT_EQ(disabled.size(), 1u);
+    EXPECT_EQ(disabled[0].x, L + 2);
+    EXPECT_EQ(disabled[0].y, T + 2);
+    EXPECT_EQ(disabled[0].width, 16);
+    EXPECT_EQ(disabled[0].height, 15);
+    EXPECT_EQ(disabled[0].background, kColours.menu);
+    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 20, T + 19}), kColours.menu, kColours.menu));
+    EXPECT_FALSE(plan.offscreen);
+
+    ASSERT_EQ(plan.texts.size(), 4u);
+    const PlanRect text{L + 25, T - 1, R - 16, T + 18};
+    const PlanRect raised{text.left + 1, text.top + 1, text.right + 1, text.bottom + 1};
+    EXPECT_EQ(plan.texts[0].rect, raised);
+    EXPECT_EQ(plan.texts[0].colour, kColours.buttonHighlight);
+    EXPECT_EQ(plan.texts[1].rect, raised);
+    EXPECT_EQ(plan.texts[1].align, TextAlign::Right);
+    EXPECT_EQ(plan.texts[2].rect, text);
+    EXPECT_EQ(plan.texts[2].colour, kColours.grayText);
+    EXPECT_EQ(plan.texts[3].text, u"Ctrl+O");
+    EXPECT_EQ(plan.texts[3].colour, kColours.grayText);
+}
+
+TEST(ClassicItem, ADisabledEntryUnderThePointerIsHighlightedWithBackgroundText) {
+    ItemFacts item = Entry(19);
+    item.grayed = true;
+    item.selected = true;
+    const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plan, item.rect, kColours.highlight));
+    ASSERT_EQ(plan.texts.size(), 1u);
+    EXPECT_EQ(plan.texts[0].colour, kColours.menu);
+    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 25, T - 1, R, T + 18}));
+}
+
+TEST(ClassicItem, AnEmptyTextDrawsNoText) {
+    ItemFacts item = ImageEntry(19);
+    item.text.clear();
+    const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(plan.texts.empty());
+    EXPECT_EQ(StepsOf<ImageStep>(plan).size(), 1u);
+}
+
+TEST(ClassicItem, UnderTheXpThemeTheBackgroundIsTheFaceColour) {
+    StyleFacts style;
+    style.xpThemeActive = true;
+    const ItemPlan plan = PlanClassicItem(Entry(19), style, kColours);
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, R, T + 19}), kColours.face));
+    EXPECT_FALSE(HasFill(plan, (PlanRect{L, T, R, T + 19}), kColours.menu));
+}
+
+// --- XP style ---
+
+const std::uint32_t kSelectionFill = BlendTowardWhite(kColours.highlight, 0.7);
+const std::uint32_t kCheckFill = BlendTowardWhite(kColours.highlight, 0.85);
+
+TEST(XpItem, SeparatorLineStartsPastTheBandWhichRunsThrough) {
+    ItemFacts item = Entry(11, u"");
+    item.separator = true;
+    const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plan, item.rect, kColours.window));
+    const std::vector<EdgeStep> edges = StepsOf<EdgeStep>(plan);
+    ASSERT_EQ(edges.size(), 1u);
+    EXPECT_EQ(edges[0].rect, (PlanRect{L + 30, T + 5, R, T + 11}));
+    EXPECT_EQ(edges[0].kind, EdgeKind::EtchedTop);
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, L + 23, T + 11}), kColours.face));
+    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 23, T + 11}), kColours.face, kColours.face));
+    EXPECT_TRUE(plan.texts.empty());
+    EXPECT_FALSE(plan.offscreen);
+}
+
+TEST(XpItem, APlainEntryShowsTheFadedImageInTheBand) {
+    ItemFacts item = ImageEntry(22);
+    item.hasVariants = true;
+    const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plan, item.rect, kColours.window));
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, L + 23, T + 22}), kColours.face));
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 1, T + 1, L + 22, T + 21}), kColours.face));
+    const std::vector<ImageStep> images = StepsOf<ImageStep>(plan);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].slot, 4);
+    EXPECT_EQ(images[0].x, L + 4);
+    EXPECT_EQ(images[0].y, T + 4);
+    ASSERT_EQ(plan.texts.size(), 1u);
+    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 31, T - 1, R, T + 21}));
+    EXPECT_EQ(plan.texts[0].colour, kColours.menuText);
+    EXPECT_FALSE(plan.offscreen);
+
+    item.hasVariants = false;
+    EXPECT_EQ(StepsOf<ImageStep>(PlanXpItem(item, StyleFacts{}, kColours)).at(0).slot, 3);
+}
+
+TEST(XpItem, AHighlightedEntryRaisesItsImageOverTheShadow) {
+    ItemFacts item = ImageEntry(22);
+    item.hasVariants = true;
+    item.selected = true;
+    const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plan, item.rect, kSelectionFill));
+    EXPECT_TRUE(HasFrame(plan, item.rect, kColours.highlight, kColours.highlight));
+    EXPECT_FALSE(HasFill(plan, (PlanRect{L, T, L + 23, T + 22}), kColours.face));
+    const std::vector<ImageStep> images = StepsOf<ImageStep>(plan);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0].slot, 5);
+    EXPECT_EQ(images[0].x, L + 5);
+    EXPECT_EQ(images[0].y, T + 5);
+    EXPECT_EQ(images[1].slot, 3);
+    EXPECT_EQ(images[1].x, L + 3);
+    EXPECT_EQ(images[1].y, T + 3);
+    ASSERT_EQ(plan.texts.size(), 1u);
+    EXPECT_EQ(plan.texts[0].colour, kColours.menuText);
+
+    item.hasVariants = false;
+    const std::vector<ImageStep> single = StepsOf<ImageStep>(PlanXpItem(item, StyleFacts{}, kColours));
+    ASSERT_EQ(single.size(), 1u);
+    EXPECT_EQ(single[0].x, L + 4);
+}
+
+TEST(XpItem, ACheckedImageIsBorderedAndMovedUpLeftWithoutTick) {
+    ItemFacts item = ImageEntry(22);
+    item.hasVariants = true;
+    item.checked = true;
+    const PlanRect box{L + 1, T + 1, L + 22, T + 21};
+    const ItemPlan plain = PlanXpItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plain, box, kCheckFill));
+    EXPECT_TRUE(HasFrame(plain, box, kColours.highlight, kColours.highlight));
+    ASSERT_EQ(StepsOf<ImageStep>(plain).size(), 1u);
+    EXPECT_EQ(StepsOf<ImageStep>(plain)[0].slot, 3);
+    EXPECT_EQ(StepsOf<ImageStep>(plain)[0].x, L + 3);
+    EXPECT_TRUE(StepsOf<LineStep>(plain).empty());
+
+    item.selected = true;
+    const ItemPlan highlighted = PlanXpItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(highlighted, box, kSelectionFill));
+    EXPECT_TRUE(HasFrame(highlighted, box, kColours.highlight, kColours.highlight));
+    const std::vector<ImageStep> images = StepsOf<ImageStep>(highlighted);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].slot, 3);
+    EXPECT_EQ(images[0].x, L + 3);
+    EXPECT_EQ(images[0].y, T + 3);
+}
+
+TEST(XpItem, ACheckedEntryWithoutImageGetsATickInABorderedSquare) {
+    ItemFacts item = Entry(22);
+    item.checked = true;
+    const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
+    const PlanRect box{L + 4, T + 3, L + 20, T + 19};
+    EXPECT_TRUE(HasFill(plan, box, kCheckFill));
+    EXPECT_TRUE(HasFrame(plan, box, kColours.highlight, kColours.highlight));
+    ExpectStrokes(StepsOf<LineStep>(plan), ExpectedTick(L + 9, T + 7, kColours.menuText));
+
+    item.hasCheckBitmap = true;
+    const std::vector<DotStep> dots = StepsOf<DotStep>(PlanXpItem(item, StyleFacts{}, kColours));
+    ASSERT_EQ(dots.size(), 1u);
+    EXPECT_EQ(dots[0].rect, (PlanRect{L + 9, T + 7, L + 15, T + 13}));
+}
+
+TEST(XpItem, TheCheckSquareStaysInsideAShortEntry) {
+    ItemFacts item = Entry(12);
+    item.checked = true;
+    const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 4, T, L + 20, T + 16}), kCheckFill));
+}
+
+TEST(XpItem, ADisabledEntryIsNeverHighlightedAndIsPaintedOffscreen) {
+    ItemFacts item = ImageEntry(22);
+    item.hasVariants = true;
+    item.grayed = true;
+    item.selected = true;
+    item.text = u"Open\tCtrl+O";
+    const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
+    EXPECT_TRUE(plan.offscreen);
+    EXPECT_FALSE(HasFill(plan, item.rect, kSelectionFill));
+    EXPECT_TRUE(HasFill(plan, item.rect, kColours.window));
+    EXPECT_TRUE(StepsOf<ImageStep>(plan).empty());
+    const std::vector<DisabledImageStep> disabled = StepsOf<DisabledImageStep>(plan);
+    ASSERT_EQ(disabled.size(), 1u);
+    EXPECT_EQ(disabled[0].slot, 3);
+    EXPECT_EQ(disabled[0].x, L + 4);
+    EXPECT_EQ(disabled[0].y, T + 4);
+    EXPECT_EQ(disabled[0].background, kColours.face);
+    ASSERT_EQ(plan.texts.size(), 2u);
+    EXPECT_EQ(plan.texts[0].colour, kColours.grayText);
+    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 31, T - 1, R - 16, T + 21}));
+    EXPECT_EQ(plan.texts[1].text, u"Ctrl+O");
+    EXPECT_EQ(plan.texts[1].colour, kColours.grayText);
+}
+
+TEST(XpItem, TwoTabsDrawTheFirstAndLastPartsOnly) {
+    const ItemPlan plan = PlanXpItem(Entry(22, u"A\tB\tC"), StyleFacts{}, kColours);
+    ASSERT_EQ(plan.texts.size(), 2u);
+    EXPECT_EQ(plan.texts[0].text, u"A");
+    EXPECT_EQ(plan.texts[1].text, u"C");
+    EXPECT_EQ(plan.texts[1].align, TextAlign::Right);
+    EXPECT_EQ(plan.texts[1].rect.right, R - 16);
+}
+
+TEST(XpItem, ALargerImageWidensTheBandAndCentresTheImage) {
+    StyleFacts style;
+    style.imageWidth = 20;
+    style.imageHeight = 18;
+    const ItemPlan plan = PlanXpItem(ImageEntry(25), style, kColours);
+    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, L + 27, T + 25}), kColours.face));
+    EXPECT_EQ(StepsOf<ImageStep>(plan).at(0).x, L + 4);
+    EXPECT_EQ(StepsOf<ImageStep>(plan).at(0).y, T + 4);
+    EXPECT_EQ(plan.texts.at(0).rect.left, L + 35);
+}
+
+}  // namespace
+}  // namespace drovan

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "framework/gdi.h"
+#include "menu/render_settings.h"
+#include "menu/render_settings_win.h"
+#include "menu/tarn_menu.h"
+#include "res/resource.h"
+
+namespace drovan {
+namespace {
+
+constexpr COLORREF kUntouched = RGB(0x12, 0x34, 0x56);
+constexpr int kWidth = 200;
+
+// A 32-bit memory context whose pixels read back exactly as drawn.
+class PixelSurface {
+  public:
+    PixelSurface(int width, int height) : width_(width), height_(height) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        bitmap_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        dc_.reset(CreateCompatibleDC(nullptr));
+        old_ = SelectObject(dc_.get(), bitmap_.get());
+        const RECT all{0, 0, width, height};
+        framework::Brush brush(CreateSolidBrush(kUntouched));
+        FillRect(dc_.get(), &all, brush.get());
+    }
+    PixelSurface(const PixelSurface&) = delete;
+    PixelSurface& operator=(const PixelSurface&) = delete;
+    ~PixelSurface() { SelectObject(dc_.get(), old_); }
+
+    HDC dc() const { return dc_.get(); }
+    COLORREF At(int x, int y) const { return GetPixel(dc_.get(), x, y); }
+    // Pixels of a colour inside [left, right) x [top, bottom).
+    int Count(int left, int top, int right, int bottom, COLORREF colour) const {
+        int count = 0;
+        for (int y = top; y < bottom; ++y) {
+            for (int x = left; x < right; ++x) {
+                count += At(x, y) == colour ? 1 : 0;
+            }
+        }
+        return count;
+    }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+  private:
+    int width_;
+    int height_;
+    framework::Bitmap bitmap_;
+    framework::MemoryDC dc_;
+    HGDIOBJ old_ = nullptr;
+};
+
+COLORREF Sys(int index) {
+    return GetSysColor(index);
+}
+
+// The popup of the program's menu with the toolbar images, entries 1011, 1012, separator, 1020.
+class MenuDrawing : public ::testing::Test {
+  protected:
+    void LoadPopup() {
+        ASSERT_TRUE(menu_.LoadMenu(IDR_POPUP_MENU));
+        ASSERT_TRUE(menu_.LoadToolbar(IDR_TOOLBAR));
+        popup_ = menu_.GetSubMenu(0);
+        ASSERT_NE(popup_, nullptr);
+        ASSERT_EQ(popup_->items().size(), 4u);
+    }
+
+    MenuItemData& Entry(std::size_t position) const { return *popup_->items()[position]; }
+
+    SIZE Measure(std::size_t position) const {
+        MEASUREITEMSTRUCT request{};
+        request.CtlType = ODT_MENU;
+        request.itemID = static_cast<UINT>(Entry(position).m_commandId);
+        request.itemData = reinterpret_cast<ULONG_PTR>(&Entry(position));
+        popup_->MeasureItem(&request);
+        return SIZE{static_cast<LONG>(request.itemWidth), static_cast<LONG>(request.itemHeight)};
+    }
+
+    void Draw(const PixelSurface& surface, std::size_t position, UINT state) const {
+        DRAWITEMSTRUCT request{};
+        request.CtlType = ODT_MENU;
+        request.itemID = static_cast<UINT>(Entry(position).m_commandId);
+        request.itemAction = ODA_DRAWENTIRE;
+        request.itemState = state;
+        request.hwndItem = reinterpret_cast<HWND>(popup_->handle());
+        request.hDC = surface.dc();
+        request.rcItem = RECT{0, 0, surface.width(), surface.height()};
+        request.itemData = reinterpret_cast<ULONG_PTR>(&Entry(position));
+        popup_->DrawItem(&request);
+    }
+
+    static int TextExtent(const MenuItemData& record) {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
+        framework::ClientDC dc(nullptr);
+        framework::SelectGuard select(dc.get(), font.get());
+        SIZE extent{};
+        GetTextExtentPoint32W(dc.get(), record.Text(), static_cast<int>(wcslen(record.Text())), &extent);
+        return extent.cx;
+    }
+
+    TarnMenu menu_;
+    TarnMenu* popup_ = nullptr;
+};
+
+// Windows 2000: the classic style with its 3-D image boxes.
+class ClassicDrawing : public MenuDrawing {
+  protected:
+    void SetUp() override {
+        OverrideRenderingSettingsForTests(OsWin2000, [] { return std::optional<std::string>(); });
+        ASSERT_FALSE(IsXpStyle());
+        LoadPopup();
+    }
+};
+
+TEST_F(ClassicDrawing, EntriesMeasureTheirTextBesideTheImageColumn) {
+    const int barHeight = GetSystemMetrics(SM_CYMENU);
+    const SIZE save = Measure(0);
+    EXPECT_EQ(save.cx, TextExtent(Entry(0)) + 33);
+    EXPECT_EQ(save.cy, std::max(barHeight, 19));
+    const SIZE separator = Measure(2);
+    EXPECT_EQ(separator.cx, 0);
+    EXPECT_EQ(separator.cy, std::max(barHeight / 2, 9));
+}
+
+TEST_F(ClassicDrawing, APlainEntryIsMenuColouredWithItsImageInAFlatBox) {
+    PixelSurface surface(kWidth, 19);
+    Draw(surface, 0, 0);
+    const COLORREF menu = Sys(COLOR_MENU);
+    EXPECT_EQ(surface.At(0, 0), menu);
+    EXPECT_EQ(surface.At(19, 18), menu);
+    EXPECT_EQ(surface.At(20, 9), menu);
+    EXPECT_EQ(surface.At(kWidth - 2, 9), menu);
+    EXPECT_EQ(surface.Count(0, 0, kWidth, 19, kUntouched), 0);
+    EXPECT_GT(16 * 15 - surface.Count(2, 2, 18, 17, menu), 20) << "image ink";
+    EXPECT_GT(surface.Count(25, 0, kWidth, 19, Sys(COLOR_MENUTEXT)), 10) << "text";
+}
+
+TEST_F(ClassicDrawing, AHighlightedEntryRaisesItsImageBesideTheBar) {
+    PixelSurface surface(kWidth, 19);
+    Draw(surface, 0, ODS_SELECTED);
+    const COLORREF highlight = Sys(COLOR_HIGHLIGHT);
+    EXPECT_EQ(surface.At(21, 9), highlight);
+    EXPECT_EQ(surface.At(kWidth - 1, 18), highlight);
+    EXPECT_EQ(surface.At(20, 9), kUntouched) << "the column between box and bar is left alone";
+    EXPECT_EQ(surface.At(0, 0), Sys(COLOR_BTNHIGHLIGHT));
+    EXPECT_EQ(surface.At(19, 18), Sys(COLOR_BTNSHADOW));
+    EXPECT_GT(surface.Count(25, 0, kWidth, 19, Sys(COLOR_HIGHLIGHTTEXT)), 10) << "text";
+    EXPECT_EQ(surface.Count(25, 0, kWidth, 19, Sys(COLOR_MENUTEXT)), 0);
+}
+
+TEST_F(ClassicDrawing, TheSeparatorIsEtchedAcrossItsMiddleRow) {
+    PixelSurface surface(kWidth, 9);
+    Draw(surface, 2, 0);
+    EXPECT_EQ(surface.At(100, 4), Sys(COLOR_BTNSHADOW));
+    EXPECT_EQ(surface.At(100, 5), Sys(COLOR_BTNHIGHLIGHT));
+    EXPECT_EQ(surface.At(0, 4), Sys(COLOR_BTNSHADOW));
+    EXPECT_EQ(surface.At(100, 2), Sys(COLOR_MENU));
+    EXPECT_EQ(surface.At(100, 7), Sys(COLOR_MENU));
+}
+
+TEST_F(ClassicDrawing, RequestsWithoutItemDataAreIgnored) {
+    PixelSurface surface(kWidth, 19);
+    DRAWITEMSTRUCT draw{};
+    draw.CtlType = ODT_MENU;
+    draw.hDC = surface.dc();
+    draw.rcItem = RECT{0, 0, kWidth, 19};
+    popup_->DrawItem(&draw);
+    EXPECT_EQ(surface.Count(0, 0, kWidth, 19, kUntouched), kWidth * 19);
+    MEASUREITEMSTRUCT measure{};
+    measure.itemWidth = 7;
+    popup_->MeasureItem(&measure);
+    EXPECT_EQ(measure.itemWidth, 7u);
+}
+
+// Windows XP with its theme; run in a process of its own, since the shared images keep their variants.
+class XpDrawing : public MenuDrawing {
+  protected:
+    void SetUp() override {
+        OverrideRenderingSettingsForTests(
+            OsWinXp, [] { return std::optional<std::string>("C:\\WINDOWS\\Resources\\Themes\\Luna.theme"); });
+        ASSERT_TRUE(IsXpStyle());
+        LoadPopup();
+        ASSERT_TRUE(TarnMenu::HasImageVariants(Entry(0).m_sharedImageIndex));
+    }
+};
+
+TEST_F(XpDrawing, EntriesMeasureTheirTextBesideTheBand) {
+    const int barHeight = GetSystemMetrics(SM_CYMENU);
+    const SIZE save = Measure(0);
+    EXPECT_EQ(save.cx, TextExtent(Entry(0)) + 31);
+    EXPECT_EQ(save.cy, std::max(barHeight, 22));
+    EXPECT_EQ(Measure(2).cy, std::max(barHeight / 2, 11));
+}
+
+TEST_F(XpDrawing, APlainEntryHasAWhiteBodyAndAGreyBand) {
+    PixelSurface surface(kWidth, 22);
+    Draw(surface, 0, 0);
+    const COLORREF band = Sys(COLOR_3DFACE);
+    EXPECT_EQ(surface.At(0, 0), band);
+    EXPECT_EQ(surface.At(22, 11), band);
+    EXPECT_EQ(surface.At(23, 11), Sys(COLOR_WINDOW));
+    EXPECT_EQ(surface.At(kWidth - 1, 21), Sys(COLOR_WINDOW));
+    EXPECT_EQ(surface.Count(0, 0, kWidth, 22, kUntouched), 0);
+    EXPECT_GT(16 * 15 - surface.Count(4, 4, 20, 19, band), 20) << "faded image";
+    EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_MENUTEXT)), 10) << "text";
+}
+
+TEST_F(XpDrawing, AHighlightedEntryIsALightBorderedBoxOverTheBand) {
+    PixelSurface surface(kWidth, 22);
+    Draw(surface, 0, ODS_SELECTED);
+    const COLORREF border = Sys(COLOR_HIGHLIGHT);
+    const COLORREF fill = BlendTowardWhite(border, 0.7);
+    EXPECT_EQ(surface.At(0, 0), border);
+    EXPECT_EQ(surface.At(kWidth - 1, 21), border);
+    EXPECT_EQ(surface.At(1, 1), fill);
+    EXPECT_EQ(surface.At(kWidth - 2, 11), fill);
+    EXPECT_EQ(surface.Count(0, 0, kWidth, 22, Sys(COLOR_3DFACE)), 0);
+    EXPECT_GT(surface.Count(5, 5, 22, 21, Sys(COLOR_BTNSHADOW)), 20) << "shadow below the raised image";
+    EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_MENUTEXT)), 10) << "text keeps the menu text colour";
+}
+
+TEST_F(XpDrawing, ADisabledEntryUnderThePointerIsNotHighlighted) {
+    PixelSurface surface(kWidth, 22);
+    Draw(surface, 1, ODS_GRAYED | ODS_SELECTED);
+    EXPECT_EQ(surface.At(0, 0), Sys(COLOR_3DFACE));
+    EXPECT_EQ(surface.At(kWidth - 2, 11), Sys(COLOR_WINDOW));
+    EXPECT_EQ(surface.Count(0, 0, kWidth, 22, BlendTowardWhite(Sys(COLOR_HIGHLIGHT), 0.7)), 0);
+    EXPECT_EQ(surface.Count(0, 0, kWidth, 22, kUntouched), 0) << "the off-screen copy covers the entry";
+    EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_GRAYTEXT)), 5);
+}
+
+}  // namespace
+}  // namespace drovan

@@ -8,7 +8,8 @@
 namespace drovan {
 namespace {
 
-// 8-point "MS Sans Serif" at the screen's resolution.
+// 8-point "MS Sans Serif" at the screen's resolution. The default character set lets the platform pick a face
+// with the captions' Chinese glyphs; the Western set shows them as boxes where no font is linked in.
 HFONT CreateCaptionFont() {
     LOGFONTW font{};
     {
@@ -16,6 +17,7 @@ HFONT CreateCaptionFont() {
         font.lfHeight = -MulDiv(8, GetDeviceCaps(screen.get(), LOGPIXELSY), 72);
     }
     font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
     font.lfOutPrecision = OUT_STROKE_PRECIS;
     font.lfClipPrecision = CLIP_STROKE_PRECIS;
     font.lfQuality = PROOF_QUALITY;

@@ -192,7 +192,6 @@ TEST_F(ExtractorDialogTest, EmptyTypeIsRefusedFirstAndEmptyPathWalksNothing) {
             Click(box, IDOK);
         }
         SetType(dialog, L"swf");
-        Click(dialog, IDC_EXTRACT);
         EXPECT_TRUE(NoticeEndsBy(dialog, [](HWND notice) { Click(notice, IDC_PROMPT_OK); }));
     });
     EXPECT_EQ(cacheQueries, 0);

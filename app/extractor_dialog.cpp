@@ -1,10 +1,14 @@
 #include "app/extractor_dialog.h"
 
 #include <shlobj.h>
+#include <windowsx.h>
 
+#include "app/main_skin.h"
 #include "app/shell_seam.h"
 #include "dialogs/path_prompt_dialog.h"
+#include "dialogs/stretched_background.h"
 #include "extract/file_system_win.h"
+#include "menu/tarn_menu.h"
 #include "res/resource.h"
 
 namespace drovan {
@@ -46,12 +50,26 @@ std::wstring ChooseFolder(HWND owner) {
     return path;
 }
 
+bool RepaintsFrameStrips(UINT message) {
+    switch (message) {
+        case WM_MOVE:
+        case WM_PAINT:
+        case WM_NOTIFY:
+        case WM_NCPAINT:
+        case WM_NCACTIVATE:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 ExtractorDialog::ExtractorDialog(HWND parent)
     : Dialog(IDD_MAIN, parent),
       m_icon{LoadAppIcon(SM_CXICON, SM_CYICON)},
-      m_smallIcon{LoadAppIcon(SM_CXSMICON, SM_CYSMICON)} {}
+      m_smallIcon{LoadAppIcon(SM_CXSMICON, SM_CYSMICON)},
+      m_backgroundBrush(CreateSolidBrush(kSkinLight)) {}
 
 void ExtractorDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_SIDE_FRAME, m_sideFrame);
@@ -75,24 +93,169 @@ BOOL ExtractorDialog::OnInitDialog() {
         m_typeCombo.AddString(type);
     }
     m_typeCombo.SetCurSel(0);
+    SetUpSkin();
     return TRUE;
 }
 
+void ExtractorDialog::SetUpSkin() {
+    m_savePathButton.SetStateColor(NormalBack, kSkinLight, TRUE);
+    m_savePathButton.SetStateColor(HotBack, 0xFFF0C8, TRUE);
+    m_savePathButton.SetStateColor(FocusBack, kSkinLight, TRUE);
+    m_savePathButton.SetTipText(L"选择缓存文件接收路径", TRUE);
+
+    m_extractButton.SetIcons(IDI_EXTRACT_HOT, IDI_EXTRACT);
+    m_extractButton.SetTransparent(TRUE);
+    m_extractButton.SetStateColor(HotText, kSkinBlue, TRUE);
+    m_extractButton.SetStateColor(NormalText, kSkinBlue, TRUE);
+    m_extractButton.SetTipText(L"提取", TRUE);
+
+    m_aboutButton.SetTransparent(TRUE);
+    m_aboutButton.SetHoverBorder(FALSE, TRUE);
+    m_aboutButton.SetIcons(IDI_ABOUT, ICON_GRAY_COPY);
+    m_aboutButton.SetTipText(L"关于", TRUE);
+
+    m_closeButton.SetTransparent(TRUE);
+    m_closeButton.SetStateColor(HotText, 0x7C522C, TRUE);
+    m_closeButton.SetStateColor(NormalText, 0xA56E3A, TRUE);
+
+    m_settingsFrame.SetFrameColors(kSkinBlue, 0, false);
+    m_settingsFrame.SetCaptionColor(kSkinBlue, false);
+    m_sideFrame.SetFrameColors(kSkinBlue, 0, false);
+}
+
 LRESULT ExtractorDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
-        switch (LOWORD(wParam)) {
-            case IDC_SAVE_PATH:
-                OnSavePath();
-                return 0;
-            case IDC_EXTRACT:
-                OnExtract();
-                return 0;
-            case IDC_CLOSE:
-                OnCloseButton();
-                return 0;
+    const LRESULT result = HandleMessage(message, wParam, lParam);
+    if (RepaintsFrameStrips(message) && IsWindow(hwnd())) {
+        const framework::WindowDC dc(hwnd());
+        if (dc.get() != nullptr) {
+            PaintFrameStrips(dc.get());
         }
     }
+    return result;
+}
+
+LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            // Buttons and popup entries alike: both arrive with a zero notification code.
+            if (HIWORD(wParam) == BN_CLICKED) {
+                switch (LOWORD(wParam)) {
+                    case IDC_SAVE_PATH:
+                        OnSavePath();
+                        return 0;
+                    case IDC_EXTRACT:
+                        OnExtract();
+                        return 0;
+                    case IDC_ABOUT:
+                        OnAbout();
+                        return 0;
+                    case IDC_CLOSE:
+                        OnCloseButton();
+                        return 0;
+                }
+            }
+            break;
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<LRESULT>(m_icon.handle);
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+            return OnCtlColor(message, wParam, lParam);
+        case WM_NCHITTEST:
+            return OnNcHitTest(wParam, lParam);
+        case WM_RBUTTONDOWN:
+            OnRButtonDown(lParam);
+            break;
+        case WM_MEASUREITEM: {
+            auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            if (item->CtlType == ODT_MENU && m_trackedPopup != nullptr) {
+                m_trackedPopup->MeasureItem(item);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlType == ODT_MENU) {
+                if (TarnMenu* menu = TarnMenu::FromHandle(reinterpret_cast<HMENU>(item->hwndItem))) {
+                    menu->DrawItem(item);
+                    return TRUE;
+                }
+            }
+            break;
+        }
+        default:
+            break;
+    }
     return Dialog::WindowProc(message, wParam, lParam);
+}
+
+void ExtractorDialog::OnPaint() {
+    if (!IsIconic(hwnd())) {
+        PaintStretchedBackground(hwnd(), IDB_MAIN_BACKGROUND);
+        return;
+    }
+    const framework::PaintDC paint(hwnd());
+    SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.get()), 0);
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    const Point origin = MinimisedIconOrigin(client.right - client.left, client.bottom - client.top,
+                                             GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    DrawIcon(paint.get(), origin.x, origin.y, m_icon.handle);
+}
+
+LRESULT ExtractorDialog::OnCtlColor(UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT defaultBrush = Dialog::WindowProc(message, wParam, lParam);
+    // The read-only path edit asks as a static; the combo box's edit and list ask as themselves.
+    if (message == WM_CTLCOLORSTATIC || message == WM_CTLCOLOREDIT || message == WM_CTLCOLORLISTBOX) {
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(m_backgroundBrush.get());
+    }
+    return defaultBrush;
+}
+
+LRESULT ExtractorDialog::OnNcHitTest(WPARAM wParam, LPARAM lParam) {
+    RECT window{};
+    GetWindowRect(hwnd(), &window);
+    if (InDragBand({window.left, window.top, window.right, window.bottom}, GET_X_LPARAM(lParam),
+                   GET_Y_LPARAM(lParam))) {
+        return HTCAPTION;
+    }
+    return Dialog::WindowProc(WM_NCHITTEST, wParam, lParam);
+}
+
+void ExtractorDialog::OnRButtonDown(LPARAM position) {
+    TarnMenu menu;
+    menu.LoadMenu(IDR_POPUP_MENU);
+    menu.LoadToolbar(IDR_TOOLBAR);
+    TarnMenu* popup = menu.GetSubMenu(0);
+    if (popup == nullptr) {
+        return;
+    }
+    POINT point{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    ClientToScreen(hwnd(), &point);
+    m_trackedPopup = popup;
+    TrackPopupMenu(popup->handle(), TPM_RIGHTBUTTON, point.x, point.y, 0, hwnd(), nullptr);
+    m_trackedPopup = nullptr;
+}
+
+void ExtractorDialog::PaintFrameStrips(HDC dc) const {
+    RECT window{};
+    GetWindowRect(hwnd(), &window);
+    const framework::Brush light(CreateSolidBrush(kSkinLight));
+    const framework::Brush blue(CreateSolidBrush(kSkinBlue));
+    for (const FrameStrip& strip : FrameStrips(window.right - window.left, window.bottom - window.top,
+                                               GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME))) {
+        const framework::SelectGuard selection(dc, strip.colour == kSkinLight ? light.get() : blue.get());
+        PatBlt(dc, strip.rect.left, strip.rect.top, strip.rect.width(), strip.rect.height(), PATCOPY);
+    }
 }
 
 void ExtractorDialog::OnSavePath() {
@@ -151,6 +314,8 @@ void ExtractorDialog::SetBusy(bool busy) {
     EnableWindow(GetDlgItem(hwnd(), IDC_EXTRACT), !busy);
     SetDlgItemTextW(hwnd(), IDC_SETTINGS_FRAME, busy ? L"正在提取..." : L"设置");
 }
+
+void ExtractorDialog::OnAbout() {}
 
 void ExtractorDialog::OnCloseButton() {
     SendMessageW(hwnd(), WM_CLOSE, 0, 0);

@@ -2,12 +2,17 @@
 
 #include <string>
 
+#include "controls/caption_frame_win.h"
+#include "controls/skin_button_win.h"
 #include "framework/dialog.h"
 #include "framework/gdi.h"
 
 namespace drovan {
 
-// The main window: the file type, the save path and the extract command.
+class TarnMenu;
+
+// The main window: the file type, the save path and the extract command, in a caption-less skin that is
+// dragged by its top band.
 class ExtractorDialog : public framework::Dialog {
   public:
     explicit ExtractorDialog(HWND parent = nullptr);
@@ -18,24 +23,35 @@ class ExtractorDialog : public framework::Dialog {
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   private:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void SetUpSkin();
     void OnSavePath();
     void OnExtract();
+    void OnAbout();
     void OnCloseButton();
+    void OnPaint();
+    LRESULT OnCtlColor(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnNcHitTest(WPARAM wParam, LPARAM lParam);
+    void OnRButtonDown(LPARAM position);
+    void PaintFrameStrips(HDC dc) const;
     // The two commands are off and the settings frame says so while the cache is walked.
     void SetBusy(bool busy);
     void Notify(const wchar_t* text, UINT icon);
 
-    framework::Window m_sideFrame;
-    framework::Window m_settingsFrame;
-    framework::Window m_closeButton;
-    framework::Window m_aboutButton;
-    framework::Window m_extractButton;
-    framework::Window m_savePathButton;
+    CaptionFrame m_sideFrame;
+    CaptionFrame m_settingsFrame;
+    SkinButton m_closeButton;
+    SkinButton m_aboutButton;
+    SkinButton m_extractButton;
+    SkinButton m_savePathButton;
     framework::ComboBox m_typeCombo;
     std::wstring m_savePath;
     std::wstring m_fileType;
     framework::SharedIcon m_icon;
     framework::SharedIcon m_smallIcon;
+    framework::Brush m_backgroundBrush;
+    // The popup being tracked: item measurements name no menu, so they go to this one.
+    TarnMenu* m_trackedPopup = nullptr;
 };
 
 }  // namespace drovan

@@ -23,7 +23,28 @@ BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param) {
     return FALSE;
 }
 
+BOOL CALLBACK MatchPopupMenu(HWND hwnd, LPARAM param) {
+    wchar_t className[64] = {};
+    GetClassNameW(hwnd, className, 64);
+    if (IsWindowVisible(hwnd) && std::wstring(className) == L"#32768") {
+        *reinterpret_cast<HWND*>(param) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 }  // namespace
+
+HWND FindPopupMenu(DWORD threadId) {
+    HWND found = nullptr;
+    EnumThreadWindows(threadId, &MatchPopupMenu, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void PressMenuKey(HWND menu, WPARAM key) {
+    PostMessageW(menu, WM_KEYDOWN, key, 1);
+    PostMessageW(menu, WM_KEYUP, key, 0xC0000001);
+}
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
@@ -70,16 +91,26 @@ void PressKey(DWORD threadId, WPARAM key) {
 }
 
 void CloseEverything(DWORD threadId, HWND except) {
+    for (HWND menu; (menu = FindPopupMenu(threadId)) != nullptr;) {
+        PressMenuKey(menu, VK_ESCAPE);
+        WaitFor([&] { return !IsWindowVisible(menu); }, 2000);
+    }
     for (int round = 0; round < 50; ++round) {
         HWND box = FindDialog(threadId, except);
         if (box == nullptr) {
             break;
         }
+        bool answered = false;
         for (int id : {IDCANCEL, IDNO, IDOK}) {
             if (GetDlgItem(box, id) != nullptr) {
                 Click(box, id);
+                answered = true;
                 break;
             }
+        }
+        // A box without those buttons, such as About, ends by its close box.
+        if (!answered) {
+            PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
         }
         Sleep(100);
     }

@@ -26,7 +26,12 @@ HWND FocusedWindow(DWORD threadId);
 // Posts a key press to the window that has the keyboard focus on the thread.
 void PressKey(DWORD threadId, WPARAM key);
 
-// Answers every dialog of the thread but except until none is left, then closes except.
+// The visible popup menu window of the thread, if any; keys posted to it reach the menu's own loop.
+HWND FindPopupMenu(DWORD threadId);
+void PressMenuKey(HWND menu, WPARAM key);
+
+// Ends open popup menus, then answers every dialog of the thread but except until none is left, then closes
+// except.
 void CloseEverything(DWORD threadId, HWND except);
 
 }  // namespace testing_support

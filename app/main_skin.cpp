@@ -1,0 +1,37 @@
+#include "app/main_skin.h"
+
+#include <algorithm>
+
+namespace drovan {
+
+Rect DragBand(const Rect& window) {
+    Rect band = window;
+    band.bottom -= kDragBandBottomMargin;
+    return band;
+}
+
+bool Contains(const Rect& rect, int x, int y) {
+    return x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+}
+
+bool InDragBand(const Rect& window, int x, int y) {
+    return Contains(DragBand(window), x, y);
+}
+
+std::array<FrameStrip, 4> FrameStrips(int windowWidth, int windowHeight, int frameWidth, int frameHeight) {
+    // A negative thickness would paint the strip on the wrong side of its edge, inside the window.
+    const int across = std::max(0, frameWidth - 3);
+    const int down = std::max(0, frameHeight - 3);
+    return {{
+        {{0, 0, windowWidth, down}, kSkinLight},
+        {{0, 0, across, windowHeight}, kSkinLight},
+        {{0, windowHeight - down, windowWidth, windowHeight}, kSkinBlue},
+        {{windowWidth - across, 0, windowWidth, windowHeight}, kSkinBlue},
+    }};
+}
+
+Point MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
+    return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
+}
+
+}  // namespace drovan

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "framework/rect.h"
+
+namespace drovan {
+
+// The main window's look and drag band, computed from plain sizes.
+
+inline constexpr std::uint32_t kSkinLight = 0xFFF3E7;
+inline constexpr std::uint32_t kSkinBlue = 0xE78629;
+// The window is dragged anywhere above this many pixels from its bottom edge.
+inline constexpr int kDragBandBottomMargin = 180;
+
+// The window rectangle less its bottom margin; empty for a window no taller than the margin.
+Rect DragBand(const Rect& window);
+// The platform's point-in-rectangle rule: left and top edges inside, right and bottom edges outside.
+bool Contains(const Rect& rect, int x, int y);
+bool InDragBand(const Rect& window, int x, int y);
+
+struct FrameStrip {
+    Rect rect;
+    std::uint32_t colour;
+};
+
+// Top and left in the light colour, then bottom and right in blue, in window coordinates. Each strip is the
+// frame metric less three pixels thick, and none when the frame is thinner than that.
+std::array<FrameStrip, 4> FrameStrips(int windowWidth, int windowHeight, int frameWidth, int frameHeight);
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+
+// Where the icon goes in the minimised window's client area: centred, the halves truncated toward zero.
+Point MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
+
+}  // namespace drovan

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "main_window_fixture.h"
+#include "menu/render_settings.h"
+#include "menu/render_settings_win.h"
+#include "menu/tarn_menu.h"
+
+namespace drovan {
+namespace {
+
+constexpr UINT kGetMenuHandle = 0x01E1;  // MN_GETHMENU
+
+// A client point on the window's own surface, left of the settings frame and below the drag band.
+POINT SurfacePoint(HWND dialog) {
+    RECT units{5, 133, 0, 0};
+    MapDialogRect(dialog, &units);
+    return {units.left, units.top};
+}
+
+HMENU MenuOf(HWND menuWindow) {
+    return reinterpret_cast<HMENU>(SendMessageW(menuWindow, kGetMenuHandle, 0, 0));
+}
+
+int TextExtent(const wchar_t* text) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
+    framework::ClientDC dc(nullptr);
+    framework::SelectGuard select(dc.get(), font.get());
+    SIZE extent{};
+    GetTextExtentPoint32W(dc.get(), text, static_cast<int>(wcslen(text)), &extent);
+    return extent.cx;
+}
+
+// The entry's rectangle in the menu window's own coordinates.
+RECT EntryRect(HWND menuWindow, int position) {
+    RECT entry{};
+    GetMenuItemRect(nullptr, MenuOf(menuWindow), position, &entry);
+    RECT window{};
+    GetWindowRect(menuWindow, &window);
+    OffsetRect(&entry, -window.left, -window.top);
+    return entry;
+}
+
+COLORREF MenuPixel(HWND menuWindow, int x, int y) {
+    const framework::WindowDC dc(menuWindow);
+    return GetPixel(dc.get(), x, y);
+}
+
+struct ExpectedLook {
+    int textHeight;
+    int separatorHeight;
+    int widthBesideText;
+};
+
+class PopupTest : public ExtractorDialogTest {
+  protected:
+    HWND OpenPopup(HWND dialog) {
+        const POINT at = SurfacePoint(dialog);
+        PostMessageW(dialog, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
+        HWND menu = nullptr;
+        WaitFor([&] { return (menu = FindPopupMenu(uiThread())) != nullptr; });
+        EXPECT_NE(menu, nullptr) << "no popup";
+        return menu;
+    }
+    // Chooses the entry at a position with the arrow keys and Enter.
+    void Choose(HWND dialog, int downs) {
+        HWND menu = OpenPopup(dialog);
+        if (menu == nullptr) {
+            return;
+        }
+        for (int i = 0; i < downs; ++i) {
+            PressMenuKey(menu, VK_DOWN);
+        }
+        PressMenuKey(menu, VK_RETURN);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }));
+    }
+
+    // Opens the popup, checks the entries' sizes, highlights the first and reads one pixel of the highlighted
+    // and of the plain entry at a column given by the caller.
+    void ExpectEntries(HWND dialog, const ExpectedLook& look, int column, COLORREF highlighted,
+                       COLORREF plain) {
+        HWND menu = OpenPopup(dialog);
+        ASSERT_NE(menu, nullptr);
+        HMENU handle = MenuOf(menu);
+        ASSERT_EQ(GetMenuItemCount(handle), 4);
+        EXPECT_EQ(GetMenuItemID(handle, 0), static_cast<UINT>(IDC_SAVE_PATH));
+        EXPECT_EQ(GetMenuItemID(handle, 1), static_cast<UINT>(IDC_EXTRACT));
+        EXPECT_EQ(GetMenuState(handle, 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+        EXPECT_EQ(GetMenuItemID(handle, 3), static_cast<UINT>(IDC_ABOUT));
+        const int widest =
+            std::max({TextExtent(L"保存路径"), TextExtent(L"提取"), TextExtent(L"关于(&A)...")});
+        for (int position = 0; position < 4; ++position) {
+            const RECT entry = EntryRect(menu, position);
+            EXPECT_EQ(entry.bottom - entry.top, position == 2 ? look.separatorHeight : look.textHeight)
+                << position;
+            EXPECT_GE(entry.right - entry.left, widest + look.widthBesideText) << position;
+        }
+        PressMenuKey(menu, VK_DOWN);
+        const RECT first = EntryRect(menu, 0);
+        const RECT second = EntryRect(menu, 1);
+        const int y = (first.top + first.bottom) / 2;
+        EXPECT_TRUE(WaitFor([&] { return MenuPixel(menu, first.left + column, y) == highlighted; }, 3000))
+            << std::hex << MenuPixel(menu, first.left + column, y);
+        EXPECT_EQ(MenuPixel(menu, second.left + column, (second.top + second.bottom) / 2), plain);
+        // The images are drawn: the image column of the plain entry is not one flat colour.
+        const COLORREF corner = MenuPixel(menu, second.left + 4, second.top + 4);
+        int ink = 0;
+        for (int x = 0; x < 16; ++x) {
+            for (int v = 0; v < 15; ++v) {
+                ink += MenuPixel(menu, second.left + 2 + x, second.top + 2 + v) != corner ? 1 : 0;
+            }
+        }
+        EXPECT_GT(ink, 10);
+        PressMenuKey(menu, VK_ESCAPE);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }));
+    }
+};
+
+TEST_F(PopupTest, ClassicEntriesAreMeasuredAndDrawnFromTheSystemMetrics) {
+    Run([&](HWND dialog) {
+        const int bar = GetSystemMetrics(SM_CYMENU);
+        // A column in the text part: highlighted entries are filled with the highlight colour there.
+        ExpectEntries(dialog, {std::max(bar, 19), std::max(bar / 2, 9), 33}, 60, GetSysColor(COLOR_HIGHLIGHT),
+                      GetSysColor(COLOR_MENU));
+    });
+}
+
+TEST_F(PopupTest, EachEntryRunsTheCommandOfItsButtonAndDismissingRunsNothing) {
+    Run([&](HWND dialog) {
+        Choose(dialog, 2);
+        HWND notice = ExpectNotice();
+        if (notice != nullptr) {
+            PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0);
+            EXPECT_TRUE(WaitFor([&] { return !IsWindow(notice); }));
+        }
+
+        Choose(dialog, 1);
+        HWND browser = WaitForDialog(uiThread(), dialog);
+        ASSERT_NE(browser, nullptr);
+        EXPECT_NE(WindowText(browser), L"关于 Drovan");
+        Click(browser, IDCANCEL);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(browser); }));
+
+        Choose(dialog, 3);
+        HWND about = WaitForDialog(uiThread(), dialog, L"关于 Drovan");
+        ASSERT_NE(about, nullptr);
+        PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }));
+
+        // The entries draw their own texts, so a typed mnemonic chooses nothing.
+        HWND menu = OpenPopup(dialog);
+        ASSERT_NE(menu, nullptr);
+        PressMenuKey(menu, 'A');
+        PressMenuKey(menu, VK_ESCAPE);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }));
+        EXPECT_TRUE(NoDialogAppearsFor(300));
+    });
+    EXPECT_EQ(cacheQueries, 0);
+}
+
+TEST_F(PopupTest, EveryRightClickBuildsAFreshMenuAndLeavesNothingBehind) {
+    Run([&](HWND dialog) {
+        struct Counts {
+            int menus, items, bitmaps, brushes, pens, fonts, icons, memoryDCs, imageLists;
+            bool operator==(const Counts& o) const {
+                return menus == o.menus && items == o.items && bitmaps == o.bitmaps && brushes == o.brushes &&
+                       pens == o.pens && fonts == o.fonts && icons == o.icons && memoryDCs == o.memoryDCs &&
+                       imageLists == o.imageLists;
+            }
+        };
+        auto count = [] {
+            return Counts{TarnMenu::LiveCount(),
+                          MenuItemData::LiveCount(),
+                          framework::Bitmap::LiveCount(),
+                          framework::Brush::LiveCount(),
+                          framework::Pen::LiveCount(),
+                          framework::Font::LiveCount(),
+                          framework::OwnedIcon::LiveCount(),
+                          framework::MemoryDC::LiveCount(),
+                          framework::ImageList::LiveCount()};
+        };
+        HMENU firstMenu = nullptr;
+        Counts afterFirst{};
+        for (int round = 0; round < 200; ++round) {
+            HWND menu = OpenPopup(dialog);
+            ASSERT_NE(menu, nullptr) << round;
+            EXPECT_GT(TarnMenu::LiveCount(), 0);
+            if (round == 0) {
+                firstMenu = MenuOf(menu);
+            }
+            PressMenuKey(menu, VK_DOWN);
+            PressMenuKey(menu, VK_ESCAPE);
+            ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); })) << round;
+            ASSERT_TRUE(WaitFor([] { return TarnMenu::LiveCount() == 0; })) << round;
+            if (round == 0) {
+                afterFirst = count();
+                EXPECT_EQ(afterFirst.items, 0);
+                EXPECT_FALSE(IsMenu(firstMenu));
+            }
+        }
+        EXPECT_TRUE(count() == afterFirst);
+    });
+}
+
+// Windows XP with its theme, in a process of its own since the shared menu images keep their variants.
+class PopupXpTest : public PopupTest {
+  protected:
+    void SetUp() override {
+        PopupTest::SetUp();
+        OverrideRenderingSettingsForTests(
+            OsWinXp, [] { return std::optional<std::string>("C:\\WINDOWS\\Resources\\Themes\\Luna.theme"); });
+        ASSERT_TRUE(IsXpStyle());
+    }
+};
+
+TEST_F(PopupXpTest, XpEntriesAreMeasuredAndDrawnWithTheBandAndTheLightHighlight) {
+    Run([&](HWND dialog) {
+        const int bar = GetSystemMetrics(SM_CYMENU);
+        const COLORREF fill = BlendTowardWhite(GetSysColor(COLOR_HIGHLIGHT), 0.7);
+        ExpectEntries(dialog, {std::max(bar, 22), std::max(bar / 2, 11), 31}, 60, fill,
+                      GetSysColor(COLOR_WINDOW));
+    });
+}
+
+}  // namespace
+}  // namespace drovan

@@ -5,6 +5,7 @@
 
 #include "app/main_skin.h"
 #include "app/shell_seam.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/path_prompt_dialog.h"
 #include "dialogs/stretched_background.h"
 #include "extract/file_system_win.h"
@@ -160,14 +161,6 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(m_icon.handle);
-        case WM_CTLCOLORMSGBOX:
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORLISTBOX:
-        case WM_CTLCOLORBTN:
-        case WM_CTLCOLORDLG:
-        case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORSTATIC:
-            return OnCtlColor(message, wParam, lParam);
         case WM_NCHITTEST:
             return OnNcHitTest(wParam, lParam);
         case WM_RBUTTONDOWN:
@@ -192,6 +185,9 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             break;
         }
         default:
+            if (framework::IsControlColourMessage(message)) {
+                return OnCtlColor(message, wParam, lParam);
+            }
             break;
     }
     return Dialog::WindowProc(message, wParam, lParam);
@@ -315,7 +311,10 @@ void ExtractorDialog::SetBusy(bool busy) {
     SetDlgItemTextW(hwnd(), IDC_SETTINGS_FRAME, busy ? L"正在提取..." : L"设置");
 }
 
-void ExtractorDialog::OnAbout() {}
+void ExtractorDialog::OnAbout() {
+    AboutDialog about;
+    about.DoModal();
+}
 
 void ExtractorDialog::OnCloseButton() {
     SendMessageW(hwnd(), WM_CLOSE, 0, 0);

@@ -10,12 +10,8 @@ Rect DragBand(const Rect& window) {
     return band;
 }
 
-bool Contains(const Rect& rect, int x, int y) {
-    return x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
-}
-
 bool InDragBand(const Rect& window, int x, int y) {
-    return Contains(DragBand(window), x, y);
+    return DragBand(window).Contains(x, y);
 }
 
 std::array<FrameStrip, 4> FrameStrips(int windowWidth, int windowHeight, int frameWidth, int frameHeight) {

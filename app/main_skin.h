@@ -16,8 +16,6 @@ inline constexpr int kDragBandBottomMargin = 180;
 
 // The window rectangle less its bottom margin; empty for a window no taller than the margin.
 Rect DragBand(const Rect& window);
-// The platform's point-in-rectangle rule: left and top edges inside, right and bottom edges outside.
-bool Contains(const Rect& rect, int x, int y);
 bool InDragBand(const Rect& window, int x, int y);
 
 struct FrameStrip {

@@ -35,16 +35,11 @@ LRESULT PathPromptDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_PAINT:
             PaintStretchedBackground(hwnd(), IDB_DIALOG_BACKGROUND);
             return 0;
-        case WM_CTLCOLORMSGBOX:
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORLISTBOX:
-        case WM_CTLCOLORBTN:
-        case WM_CTLCOLORDLG:
-        case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORSTATIC:
-            SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-            return reinterpret_cast<LRESULT>(m_backgroundBrush.get());
         default:
+            if (framework::IsControlColourMessage(message)) {
+                SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+                return reinterpret_cast<LRESULT>(m_backgroundBrush.get());
+            }
             break;
     }
     return Dialog::WindowProc(message, wParam, lParam);

@@ -18,7 +18,12 @@ HWND Dialog::Owner() const {
         return GetAncestor(parent_, GA_ROOT);
     }
     const Window* main = App::Current() != nullptr ? App::Current()->mainWindow : nullptr;
-    return main != nullptr && main != this ? main->hwnd() : nullptr;
+    if (main != nullptr) {
+        return main != this ? main->hwnd() : nullptr;
+    }
+    // With no registered main window, the window the user is working in owns the box opened from it.
+    HWND active = GetActiveWindow();
+    return active != nullptr ? GetAncestor(active, GA_ROOT) : nullptr;
 }
 
 INT_PTR Dialog::DoModal() {

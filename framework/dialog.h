@@ -9,7 +9,7 @@ namespace framework {
 // objects of the window it is for and of its parents before the dialog manager sees it.
 class Dialog : public Window {
   public:
-    // With no parent the application's main window, when there is one, owns the dialog.
+    // With no parent the application's main window owns the dialog, or else the thread's active window.
     explicit Dialog(int templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
 
     INT_PTR DoModal();

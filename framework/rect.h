@@ -12,6 +12,8 @@ struct Rect {
     int width() const { return right - left; }
     int height() const { return bottom - top; }
     bool empty() const { return right <= left || bottom <= top; }
+    // Left and top edges inside, right and bottom edges outside, as the platform tests points.
+    bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
     Rect Offset(int dx, int dy) const { return {left + dx, top + dy, right + dx, bottom + dy}; }
     Rect Deflate(int dx, int dy) const { return {left + dx, top + dy, right - dx, bottom - dy}; }
     friend bool operator==(const Rect& a, const Rect& b) {

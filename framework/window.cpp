@@ -99,17 +99,12 @@ Window* Window::ReflectionTarget(UINT message, WPARAM wParam, LPARAM lParam) con
             control = item->CtlType == ODT_MENU ? nullptr : GetDlgItem(hwnd_, static_cast<int>(wParam));
             break;
         }
-        case WM_CTLCOLORMSGBOX:
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORLISTBOX:
-        case WM_CTLCOLORBTN:
-        case WM_CTLCOLORDLG:
-        case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORSTATIC:
+        default:
+            if (!IsControlColourMessage(message)) {
+                return nullptr;
+            }
             control = reinterpret_cast<HWND>(lParam);
             break;
-        default:
-            return nullptr;
     }
     return control != nullptr && control != hwnd_ ? FromHandle(control) : nullptr;
 }

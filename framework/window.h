@@ -50,4 +50,9 @@ class ComboBox : public Window {
 
 HINSTANCE ResourceModule();
 
+// WM_CTLCOLORMSGBOX up to WM_CTLCOLORSTATIC: a window asks its parent for the brush and colours to draw with.
+inline bool IsControlColourMessage(UINT message) {
+    return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+}
+
 }  // namespace framework

@@ -131,6 +131,7 @@ framework::Font CaptionFont() {
     framework::ClientDC screen(nullptr);
     font.lfHeight = -MulDiv(8, GetDeviceCaps(screen.get(), LOGPIXELSY), 72);
     font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
     font.lfOutPrecision = OUT_STROKE_PRECIS;
     font.lfClipPrecision = CLIP_STROKE_PRECIS;
     font.lfQuality = PROOF_QUALITY;

@@ -44,6 +44,7 @@ TEST_F(ExtractorDialogTest, EmptyTypeIsRefusedFirstAndEmptyPathWalksNothing) {
             EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
                       reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_INFORMATION)));
             Click(box, IDOK);
+            EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
         }
         SetType(dialog, L"swf");
         EXPECT_TRUE(NoticeEndsBy(dialog, [](HWND notice) { Click(notice, IDC_PROMPT_OK); }));

@@ -62,6 +62,10 @@ struct ExpectedLook {
 class PopupTest : public ExtractorDialogTest {
   protected:
     HWND OpenPopup(HWND dialog) {
+        // As for a user: the window is enabled again after any box it showed, and in front, since a popup of a
+        // window in the background closes as soon as it opens.
+        EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(dialog) != FALSE; }));
+        SetForegroundWindow(dialog);
         const POINT at = SurfacePoint(dialog);
         PostMessageW(dialog, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
         HWND menu = nullptr;

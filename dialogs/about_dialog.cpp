@@ -1,0 +1,133 @@
+#include "dialogs/about_dialog.h"
+
+#include <windowsx.h>
+
+#include "dialogs/about_link.h"
+#include "dialogs/stretched_background.h"
+#include "dialogs/web_page_opener.h"
+#include "res/resource.h"
+
+namespace drovan {
+namespace {
+
+constexpr COLORREF kAboutBackground = 0xFFF3E7;
+constexpr COLORREF kSeparatorColour = 0xE78629;
+constexpr UINT_PTR kIconTimer = 1;
+constexpr UINT kIconPeriodMs = 800;
+
+HFONT CreateLinkFont() {
+    // The default character set lets the platform link in a face with the link's Chinese glyphs; the Western
+    // set draws them as boxes where no font is linked in.
+    return CreateFontW(15, 0, 0, 0, FW_DONTCARE, FALSE, TRUE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
+}
+
+framework::SharedIcon LoadSharedIcon(int id) {
+    return {LoadIconW(framework::ResourceModule(), MAKEINTRESOURCEW(id))};
+}
+
+}  // namespace
+
+int AboutDialog::s_iconIndex = 0;
+
+AboutDialog::AboutDialog()
+    : Dialog(IDD_ABOUT),
+      m_linkColor(kLinkNormalColour),
+      m_animationIcons{LoadSharedIcon(IDI_APP_ALT), LoadSharedIcon(IDI_APP)},
+      m_linkFont(CreateLinkFont()),
+      m_backgroundBrush(CreateSolidBrush(kAboutBackground)) {}
+
+void AboutDialog::DoDataExchange(framework::DataExchange& exchange) {
+    exchange.Control(IDC_ABOUT_FRAME, m_frame);
+}
+
+BOOL AboutDialog::OnInitDialog() {
+    Dialog::OnInitDialog();
+    SendDlgItemMessageW(hwnd(), IDC_ABOUT_LINK, WM_SETFONT, reinterpret_cast<WPARAM>(m_linkFont.get()), TRUE);
+    m_frame.SetFrameColors(kSeparatorColour, 0, false);
+    SetTimer(hwnd(), kIconTimer, kIconPeriodMs, nullptr);
+    return TRUE;
+}
+
+LRESULT AboutDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_TIMER:
+            OnTimer();
+            break;
+        case WM_MOUSEMOVE:
+            OnMouseMove({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            break;
+        case WM_LBUTTONDOWN:
+            OnLButtonDown({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            break;
+        case WM_PAINT:
+            PaintStretchedBackground(hwnd(), IDB_DIALOG_BACKGROUND);
+            return 0;
+        default:
+            if (framework::IsControlColourMessage(message)) {
+                Dialog::WindowProc(message, wParam, lParam);
+                return reinterpret_cast<LRESULT>(
+                    OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), message));
+            }
+            break;
+    }
+    return Dialog::WindowProc(message, wParam, lParam);
+}
+
+void AboutDialog::OnTimer() {
+    const AnimationTick tick = NextAnimationTick(s_iconIndex);
+    SendDlgItemMessageW(
+        hwnd(), IDC_ABOUT_ICON, STM_SETICON,
+        reinterpret_cast<WPARAM>(m_animationIcons[static_cast<std::size_t>(tick.shown)].handle), 0);
+    s_iconIndex = tick.next;
+}
+
+void AboutDialog::OnMouseMove(POINT point) {
+    const LinkResponse response = LinkAfterMouseMove(LinkRect(), point.x, point.y);
+    if (response.overLink) {
+        if (HCURSOR hand = LoadCursorW(nullptr, IDC_HAND)) {
+            SetCursor(hand);
+        }
+    }
+    m_linkColor = response.colour;
+    RedrawLink();
+}
+
+void AboutDialog::OnLButtonDown(POINT point) {
+    const LinkResponse response = LinkAfterButtonDown(m_linkColor, LinkRect(), point.x, point.y);
+    if (response.overLink) {
+        WebPageOpener()(kMakerPage);
+    }
+    m_linkColor = response.colour;
+}
+
+HBRUSH AboutDialog::OnCtlColor(HDC dc, HWND control, UINT message) {
+    if (message == WM_CTLCOLORSTATIC) {
+        SetBkMode(dc, TRANSPARENT);
+        switch (GetDlgCtrlID(control)) {
+            case IDC_ABOUT_LINK:
+                SetTextColor(dc, m_linkColor);
+                break;
+            case IDC_ABOUT_SEPARATOR:
+                SetTextColor(dc, kSeparatorColour);
+                break;
+            default:
+                break;
+        }
+    }
+    return m_backgroundBrush.get();
+}
+
+Rect AboutDialog::LinkRect() const {
+    RECT window{};
+    GetWindowRect(GetDlgItem(hwnd(), IDC_ABOUT_LINK), &window);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&window), 2);
+    return {window.left, window.top, window.right, window.bottom};
+}
+
+void AboutDialog::RedrawLink() const {
+    RedrawWindow(GetDlgItem(hwnd(), IDC_ABOUT_LINK), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+}  // namespace drovan

@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "dialogs/about_dialog.h"
+#include "dialogs/web_page_opener.h"
+#include "framework/gdi.h"
+#include "res/resource.h"
+#include "ui_driver.h"
+
+namespace drovan {
+namespace {
+
+using namespace testing_support;
+
+constexpr const wchar_t* kTitle = L"关于 Drovan";
+constexpr COLORREF kBlue = 0xE78629;
+constexpr COLORREF kRed = 0x0000FF;
+constexpr COLORREF kBackground = 0xFFF3E7;
+
+// Every tick the About boxes of this process have handled, whether a test sent it or the timer fired it. The
+// shared icon index follows it: an even count shows the alternative image next.
+std::atomic<int> g_ticks{0};
+std::atomic<bool> g_timerRuns{false};
+
+// The box's own timer would tick into the middle of a test, so its ticks are dropped unless a test lets them
+// through.
+LRESULT CALLBACK FilterTimerTicks(int code, WPARAM wParam, LPARAM lParam) {
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_TIMER &&
+        GetDlgItem(message->hwnd, IDC_ABOUT_ICON) != nullptr) {
+        if (g_timerRuns) {
+            ++g_ticks;
+        } else {
+            message->message = WM_NULL;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+HICON ResourceIcon(int id) {
+    return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id));
+}
+
+HICON IconForTick(int tick) {
+    return ResourceIcon(tick % 2 == 0 ? IDI_APP_ALT : IDI_APP);
+}
+
+HICON ShownIcon(HWND about) {
+    return reinterpret_cast<HICON>(SendDlgItemMessageW(about, IDC_ABOUT_ICON, STM_GETICON, 0, 0));
+}
+
+// Sends one tick; returns what the icon should show and what it shows.
+std::pair<HICON, HICON> Tick(HWND about) {
+    const HICON expected = IconForTick(g_ticks++);
+    SendMessageW(about, WM_TIMER, 1, 0);
+    return {expected, ShownIcon(about)};
+}
+
+RECT ControlRect(HWND about, int id) {
+    RECT rect{};
+    GetWindowRect(GetDlgItem(about, id), &rect);
+    MapWindowPoints(nullptr, about, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+POINT Centre(const RECT& rect) {
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+void MoveMouse(HWND about, POINT point) {
+    SendMessageW(about, WM_MOUSEMOVE, 0, MAKELPARAM(point.x, point.y));
+}
+
+void PressButton(HWND about, POINT point) {
+    SendMessageW(about, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(point.x, point.y));
+    SendMessageW(about, WM_LBUTTONUP, 0, MAKELPARAM(point.x, point.y));
+}
+
+HCURSOR CurrentCursor() {
+    CURSORINFO info{};
+    info.cbSize = sizeof(info);
+    GetCursorInfo(&info);
+    return info.hCursor;
+}
+
+// How many pixels of the area, in the dialog's client coordinates, show the colour on the screen.
+int CountColour(HWND about, const RECT& area, COLORREF colour) {
+    const framework::ClientDC screen(about);
+    int count = 0;
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        for (LONG x = area.left; x < area.right; ++x) {
+            count += GetPixel(screen.get(), x, y) == colour ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+struct ControlColours {
+    COLORREF brush = CLR_INVALID;
+    COLORREF text = CLR_INVALID;
+    int bkMode = 0;
+};
+
+// Asks the dialog for a control's colours with a context whose text colour and mode are not the defaults.
+ControlColours AskColours(HWND about, UINT message, HWND control) {
+    const framework::ClientDC dc(about);
+    SetTextColor(dc.get(), 0x123456);
+    SetBkMode(dc.get(), OPAQUE);
+    const auto brush = reinterpret_cast<HBRUSH>(
+        SendMessageW(about, message, reinterpret_cast<WPARAM>(dc.get()), reinterpret_cast<LPARAM>(control)));
+    ControlColours colours;
+    LOGBRUSH description{};
+    if (GetObjectW(brush, sizeof(description), &description) != 0) {
+        colours.brush = description.lbColor;
+    }
+    colours.text = GetTextColor(dc.get());
+    colours.bkMode = GetBkMode(dc.get());
+    return colours;
+}
+
+COLORREF LinkTextColour(HWND about) {
+    return AskColours(about, WM_CTLCOLORSTATIC, GetDlgItem(about, IDC_ABOUT_LINK)).text;
+}
+
+// Stretched over the whole client area, the bitmap's corner pixels land in the client area's corners.
+void ExpectStretchedBackground(HWND window, int bitmapId) {
+    const framework::Bitmap bitmap(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId)));
+    ASSERT_TRUE(bitmap);
+    BITMAP size{};
+    GetObjectW(bitmap.get(), sizeof(size), &size);
+    const framework::ClientDC screen(window);
+    const framework::MemoryDC source(CreateCompatibleDC(screen.get()));
+    const framework::SelectGuard selection(source.get(), bitmap.get());
+    RECT client{};
+    GetClientRect(window, &client);
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{0, 1}, std::pair{1, 1}}) {
+        EXPECT_EQ(GetPixel(screen.get(), x * (client.right - 1), y * (client.bottom - 1)),
+                  GetPixel(source.get(), x * (size.bmWidth - 1), y * (size.bmHeight - 1)))
+            << x << "," << y;
+    }
+}
+
+// Runs the real About box on this thread while a driver thread works it like a user.
+class AboutDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        original_ = WebPageOpener();
+        WebPageOpener() = [this](const std::wstring& address) {
+            std::lock_guard<std::mutex> lock(openedMutex_);
+            opened_.push_back(address);
+        };
+        hook_ = SetWindowsHookExW(WH_GETMESSAGE, &FilterTimerTicks, nullptr, GetCurrentThreadId());
+        ASSERT_NE(hook_, nullptr);
+    }
+    void TearDown() override {
+        g_timerRuns = false;
+        UnhookWindowsHookEx(hook_);
+        WebPageOpener() = original_;
+    }
+
+    INT_PTR Run(const std::function<void(HWND about)>& script) {
+        const DWORD ui = GetCurrentThreadId();
+        std::thread driver([&] {
+            HWND about = WaitForDialog(ui, nullptr, kTitle);
+            if (about == nullptr) {
+                ADD_FAILURE() << "the About box did not appear";
+                return;
+            }
+            uiThread_ = ui;
+            script(about);
+            // Whatever the script left open ends here, so that a failing test cannot hang the run.
+            if (IsWindow(about)) {
+                PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
+            }
+        });
+        AboutDialog dialog;
+        const INT_PTR result = dialog.DoModal();
+        driver.join();
+        return result;
+    }
+
+    std::vector<std::wstring> Opened() {
+        std::lock_guard<std::mutex> lock(openedMutex_);
+        return opened_;
+    }
+
+    DWORD uiThread_ = 0;
+
+  private:
+    std::function<void(const std::wstring&)> original_;
+    HHOOK hook_ = nullptr;
+    std::mutex openedMutex_;
+    std::vector<std::wstring> opened_;
+};
+
+TEST_F(AboutDialogTest, TicksAlternateTheTwoIconsAndTheNextOpeningContinues) {
+    ASSERT_NE(ResourceIcon(IDI_APP_ALT), nullptr);
+    ASSERT_NE(ResourceIcon(IDI_APP_ALT), ResourceIcon(IDI_APP));
+    std::vector<HICON> expected;
+    std::vector<HICON> shown;
+    for (int opening = 0; opening < 2; ++opening) {
+        Run([&](HWND about) {
+            EXPECT_EQ(ShownIcon(about), ResourceIcon(IDI_APP)) << "opening " << opening;
+            for (int tick = 0; tick < 3; ++tick) {
+                const auto [should, is] = Tick(about);
+                expected.push_back(should);
+                shown.push_back(is);
+            }
+        });
+    }
+    EXPECT_EQ(shown, expected);
+}
+
+TEST_F(AboutDialogTest, TheIconTimerTicksOnItsOwnEvery800Ms) {
+    g_timerRuns = true;
+    Run([&](HWND about) {
+        const int before = g_ticks;
+        const HICON first = IconForTick(before);
+        ASSERT_TRUE(WaitFor([&] { return g_ticks > before && ShownIcon(about) == first; }, 3000));
+        const DWORD firstAt = GetTickCount();
+        const HICON second = IconForTick(before + 1);
+        ASSERT_TRUE(WaitFor([&] { return g_ticks > before + 1 && ShownIcon(about) == second; }, 3000));
+        const DWORD period = GetTickCount() - firstAt;
+        EXPECT_GE(period, 600u);
+        EXPECT_LE(period, 1600u);
+        g_timerRuns = false;
+    });
+}
+
+TEST_F(AboutDialogTest, TheLinkTurnsRedUnderThePointerWithTheHandCursorAndBlueOffIt) {
+    Run([&](HWND about) {
+        const RECT link = ControlRect(about, IDC_ABOUT_LINK);
+        const POINT centre = Centre(link);
+        const int area = (link.right - link.left) * (link.bottom - link.top);
+
+        MoveMouse(about, centre);
+        EXPECT_GT(CountColour(about, link, kRed), 0);
+        EXPECT_EQ(CountColour(about, link, kBlue), 0);
+        // The label is filled with the light brush, not the bitmap behind it.
+        EXPECT_GT(CountColour(about, link, kBackground), area / 2);
+        EXPECT_EQ(CurrentCursor(), LoadCursorW(nullptr, IDC_HAND));
+
+        MoveMouse(about, {link.left - 1, centre.y});
+        EXPECT_GT(CountColour(about, link, kBlue), 0);
+        EXPECT_EQ(CountColour(about, link, kRed), 0);
+
+        // The link's left and top edges are on it, its right and bottom ones are not.
+        MoveMouse(about, {link.left, link.top});
+        EXPECT_GT(CountColour(about, link, kRed), 0);
+        MoveMouse(about, {link.right, centre.y});
+        EXPECT_EQ(CountColour(about, link, kRed), 0);
+        MoveMouse(about, {link.right - 1, link.bottom - 1});
+        EXPECT_GT(CountColour(about, link, kRed), 0);
+        MoveMouse(about, {centre.x, link.bottom});
+        EXPECT_EQ(CountColour(about, link, kRed), 0);
+    });
+}
+
+TEST_F(AboutDialogTest, OnlyAClickOnTheLinkOpensTheMakersPageAndItTurnsBackToBlue) {
+    Run([&](HWND about) {
+        const RECT link = ControlRect(about, IDC_ABOUT_LINK);
+        MoveMouse(about, Centre(link));
+        ASSERT_EQ(LinkTextColour(about), kRed);
+
+        PressButton(about, {link.left - 1, link.top});
+        PressButton(about, Centre(ControlRect(about, IDC_ABOUT_SEPARATOR)));
+        EXPECT_TRUE(Opened().empty());
+        EXPECT_EQ(LinkTextColour(about), kRed);
+
+        PressButton(about, Centre(link));
+        EXPECT_EQ(Opened(), std::vector<std::wstring>{L"http://www.example.org/velmar/"});
+        EXPECT_EQ(LinkTextColour(about), kBlue);
+        RedrawWindow(GetDlgItem(about, IDC_ABOUT_LINK), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        EXPECT_TRUE(WaitFor([&] { return CountColour(about, link, kBlue) > 0; }, 2000));
+    });
+}
+
+TEST_F(AboutDialogTest, LabelsSitOnTheLightBrushWithoutTextBackgroundAndTheBitmapFillsTheRest) {
+    Run([&](HWND about) {
+        const COLORREF defaultText = GetSysColor(COLOR_WINDOWTEXT);
+        const struct {
+            int id;
+            COLORREF text;
+        } labels[] = {{IDC_ABOUT_LINK, kBlue}, {IDC_ABOUT_SEPARATOR, kBlue}, {IDC_AUTHOR_LABEL, defaultText}};
+        for (const auto& label : labels) {
+            const ControlColours colours = AskColours(about, WM_CTLCOLORSTATIC, GetDlgItem(about, label.id));
+            EXPECT_EQ(colours.brush, kBackground) << label.id;
+            EXPECT_EQ(colours.text, label.text) << label.id;
+            EXPECT_EQ(colours.bkMode, TRANSPARENT) << label.id;
+        }
+        EXPECT_EQ(AskColours(about, WM_CTLCOLORSTATIC, GetDlgItem(about, IDC_ABOUT_ICON)).brush, kBackground);
+        const ControlColours dialog = AskColours(about, WM_CTLCOLORDLG, about);
+        EXPECT_EQ(dialog.brush, kBackground);
+        EXPECT_EQ(dialog.bkMode, OPAQUE);
+
+        EXPECT_TRUE(
+            WaitFor([&] { return CountColour(about, ControlRect(about, IDC_ABOUT_SEPARATOR), kBlue) > 0; }));
+        // The frame's dark line runs down its left edge in the link's blue.
+        const RECT frame = ControlRect(about, IDC_ABOUT_FRAME);
+        const RECT leftEdge{frame.left, frame.top, frame.left + 1, frame.bottom};
+        EXPECT_GT(CountColour(about, leftEdge, kBlue), (frame.bottom - frame.top) / 2);
+        ExpectStretchedBackground(about, IDB_DIALOG_BACKGROUND);
+    });
+}
+
+TEST_F(AboutDialogTest, TheLinkFontIsUnderlined15PixelArialThatMayTakeChineseGlyphsFromAnotherFace) {
+    Run([&](HWND about) {
+        const auto font =
+            reinterpret_cast<HFONT>(SendDlgItemMessageW(about, IDC_ABOUT_LINK, WM_GETFONT, 0, 0));
+        LOGFONTW description{};
+        ASSERT_NE(GetObjectW(font, sizeof(description), &description), 0);
+        EXPECT_EQ(description.lfHeight, 15);
+        EXPECT_TRUE(description.lfUnderline);
+        EXPECT_FALSE(description.lfItalic);
+        EXPECT_EQ(description.lfCharSet, DEFAULT_CHARSET);
+        EXPECT_EQ(description.lfPitchAndFamily, FF_SWISS);
+        EXPECT_EQ(std::wstring(description.lfFaceName), L"Arial");
+    });
+}
+
+TEST_F(AboutDialogTest, EndsByEscEnterAndTheCloseBox) {
+    EXPECT_EQ(Run([&](HWND) { PressKey(uiThread_, VK_ESCAPE); }), IDCANCEL);
+    EXPECT_EQ(Run([&](HWND) { PressKey(uiThread_, VK_RETURN); }), IDOK);
+    EXPECT_EQ(Run([&](HWND about) { PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0); }), IDCANCEL);
+}
+
+TEST_F(AboutDialogTest, AHundredOpeningsLeaveNoFontBrushOrBitmapBehind) {
+    const int fonts = framework::Font::LiveCount();
+    const int brushes = framework::Brush::LiveCount();
+    const int bitmaps = framework::Bitmap::LiveCount();
+    const int contexts = framework::MemoryDC::LiveCount();
+    for (int opening = 0; opening < 100; ++opening) {
+        Run([&](HWND about) {
+            MoveMouse(about, Centre(ControlRect(about, IDC_ABOUT_LINK)));
+            Tick(about);
+            RedrawWindow(about, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            PostMessageW(about, WM_CLOSE, 0, 0);
+        });
+    }
+    EXPECT_EQ(framework::Font::LiveCount(), fonts);
+    EXPECT_EQ(framework::Brush::LiveCount(), brushes);
+    EXPECT_EQ(framework::Bitmap::LiveCount(), bitmaps);
+    EXPECT_EQ(framework::MemoryDC::LiveCount(), contexts);
+}
+
+}  // namespace
+}  // namespace drovan

@@ -17,15 +17,34 @@ drovan_ensure_prefix
 drovan_start_virtual_display 1024x768x24
 mkdir -p "$docs"
 
-find_window() {
-    local id=""
+find_main_window() {
     for _ in $(seq 100); do
-        id="$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)"
-        [ -n "$id" ] && break
+        main="$(xdotool search --onlyvisible --name '^Drovan v2.0$' 2>/dev/null | head -n 1 || true)"
+        [ -n "$main" ] && return 0
         sleep 0.1
     done
-    [ -n "$id" ] || { echo "no window titled $1" >&2; exit 1; }
-    echo "$id"
+    echo "the main window did not appear" >&2
+    exit 1
+}
+
+# The largest visible window of the program other than the main window (tooltips are windows too).
+find_box() {
+    box=""
+    for _ in $(seq 100); do
+        local best=0 id
+        for id in $(xdotool search --onlyvisible --class drovan.exe 2>/dev/null); do
+            [ "$id" = "$main" ] && continue
+            geometry "$id"
+            if [ $((WIDTH * HEIGHT)) -gt "$best" ]; then
+                best=$((WIDTH * HEIGHT))
+                box="$id"
+            fi
+        done
+        [ -n "$box" ] && return 0
+        sleep 0.1
+    done
+    echo "no $1 appeared" >&2
+    exit 1
 }
 
 # Window geometry as X, Y, WIDTH, HEIGHT shell variables.
@@ -39,11 +58,11 @@ shoot_window() {
     echo "$docs/$2"
 }
 
-# The main window and whatever popup hangs from its surface point, with a margin for the menu.
+# The main window with the popup open over it.
 shoot_popup() {
     geometry "$main"
     sleep 1
-    import -window root -crop "$((WIDTH + 160))x$((HEIGHT + 40))+$X+$Y" +repage "$docs/$1"
+    import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$docs/$1"
     echo "$docs/$1"
 }
 
@@ -55,12 +74,11 @@ click_units() {
 
 start() {
     wine "$build/win/Drovan.exe" >/dev/null 2>&1 &
-    main="$(find_window 'Drovan v2.0')"
-    xdotool windowmove "$main" 120 100
+    find_main_window
 }
 
 stop() {
-    xdotool key --window "$main" Escape || true
+    xdotool key Escape
     wineserver -w
 }
 
@@ -69,14 +87,18 @@ start
 shoot_window "$main" main-window.png
 
 click_units 1 146 72
-shoot_window "$(find_window '关于 Drovan')" about.png
+find_box "About box"
+shoot_window "$box" about.png
 xdotool key Escape
+sleep 0.5
 
 click_units 1 146 107
-shoot_window "$(find_window '提示')" notice.png
+find_box "notice"
+shoot_window "$box" notice.png
 xdotool key Escape
+sleep 0.5
 
-click_units 3 5 133
+click_units 3 5 60
 sleep 0.5
 xdotool key Down
 shoot_popup popup-classic.png
@@ -86,7 +108,7 @@ stop
 # Windows XP with its theme: the program reads the version Wine reports for it.
 wine reg add 'HKCU\Software\Wine\AppDefaults\Drovan.exe' /v Version /d winxp /f >/dev/null 2>&1
 start
-click_units 3 5 133
+click_units 3 5 60
 sleep 0.5
 xdotool key Down
 shoot_popup popup-xp.png

@@ -6,8 +6,9 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winebrowser.exe=d"
 export LC_ALL=zh_CN.UTF-8
 
-# Creates the prefix once: current Windows colours, no 2-second stalls without a window manager, and profile
-# folders that are real folders inside the prefix instead of links into the user's home.
+# Creates the prefix once: current Windows colours, no 2-second stalls without a window manager, the caption
+# buttons' symbol font, and profile folders that are real folders inside the prefix instead of links into the
+# user's home.
 drovan_ensure_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
@@ -24,6 +25,8 @@ drovan_ensure_prefix() {
                 fi
             done
         done
+        # Debian's Wine does not look in its own font folder, and without Marlett the close box shows an "r".
+        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
         wine reg import "$(dirname "${BASH_SOURCE[0]}")/windows-colours.reg" >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         wineserver -w

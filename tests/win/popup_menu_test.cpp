@@ -62,8 +62,8 @@ struct ExpectedLook {
 class PopupTest : public ExtractorDialogTest {
   protected:
     HWND OpenPopup(HWND dialog) {
-        // As for a user: the window is enabled again after any box it showed, and in front, since a popup of a
-        // window in the background closes as soon as it opens.
+        // As for a user: the window is enabled again after any box it showed, and in front, since a popup of
+        // a window in the background closes as soon as it opens.
         EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(dialog) != FALSE; }));
         SetForegroundWindow(dialog);
         const POINT at = SurfacePoint(dialog);
@@ -150,7 +150,12 @@ TEST_F(PopupTest, EachEntryRunsTheCommandOfItsButtonAndDismissingRunsNothing) {
         ASSERT_NE(browser, nullptr);
         EXPECT_NE(WindowText(browser), L"关于 Drovan");
         Click(browser, IDCANCEL);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(browser); }));
+        // As after the button: the command ends by putting the focus on the path field.
+        HWND edit = GetDlgItem(dialog, IDC_SAVE_PATH_EDIT);
+        EXPECT_TRUE(WaitFor([&] { return FocusedWindow(uiThread()) == edit; }));
+        // Wine passes the activation back from the closed browser late, and a change of activation closes any
+        // popup that opened before it.
+        Sleep(500);
 
         Choose(dialog, 3);
         HWND about = WaitForDialog(uiThread(), dialog, L"关于 Drovan");

@@ -9,6 +9,7 @@
 #include "dialogs/path_prompt_dialog.h"
 #include "dialogs/stretched_background.h"
 #include "extract/file_system_win.h"
+#include "framework/rect_win.h"
 #include "menu/tarn_menu.h"
 #include "res/resource.h"
 
@@ -220,8 +221,7 @@ LRESULT ExtractorDialog::OnCtlColor(UINT message, WPARAM wParam, LPARAM lParam) 
 LRESULT ExtractorDialog::OnNcHitTest(WPARAM wParam, LPARAM lParam) {
     RECT window{};
     GetWindowRect(hwnd(), &window);
-    if (InDragBand({window.left, window.top, window.right, window.bottom}, GET_X_LPARAM(lParam),
-                   GET_Y_LPARAM(lParam))) {
+    if (InDragBand(FromRECT(window), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
         return HTCAPTION;
     }
     return Dialog::WindowProc(WM_NCHITTEST, wParam, lParam);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/data_exchange.h"
+#include "framework/rect_win.h"
 
 namespace drovan {
 namespace {
@@ -15,14 +16,6 @@ namespace {
 constexpr UINT kTextFormat = DT_WORDBREAK | DT_CENTER;
 constexpr UINT_PTR kToolId = 1;
 constexpr int kMaxTipWidth = 400;
-
-Rect FromRECT(const RECT& rect) {
-    return {rect.left, rect.top, rect.right, rect.bottom};
-}
-
-RECT ToRECT(const Rect& rect) {
-    return {rect.left, rect.top, rect.right, rect.bottom};
-}
 
 HICON GrayCopyHandle() {
     return reinterpret_cast<HICON>(static_cast<INT_PTR>(ICON_GRAY_COPY));

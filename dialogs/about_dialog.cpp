@@ -5,6 +5,7 @@
 #include "dialogs/about_link.h"
 #include "dialogs/stretched_background.h"
 #include "dialogs/web_page_opener.h"
+#include "framework/rect_win.h"
 #include "res/resource.h"
 
 namespace drovan {
@@ -122,7 +123,7 @@ Rect AboutDialog::LinkRect() const {
     RECT window{};
     GetWindowRect(GetDlgItem(hwnd(), IDC_ABOUT_LINK), &window);
     MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&window), 2);
-    return {window.left, window.top, window.right, window.bottom};
+    return FromRECT(window);
 }
 
 void AboutDialog::RedrawLink() const {

@@ -9,7 +9,7 @@ namespace {
 
 constexpr double kCheckedFillFactor = 0.6;
 
-void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const PlanRect& rect,
+void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Rect& rect,
                   std::uint32_t colour) {
     texts.push_back(TextStep{rect, parts.label, colour, TextAlign::Left});
     if (parts.hasAccelerator) {
@@ -38,13 +38,13 @@ void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour) 
 }
 
 void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour) {
-    steps.push_back(DotStep{PlanRect{x, y, x + 6, y + 6}, colour});
+    steps.push_back(DotStep{Rect{x, y, x + 6, y + 6}, colour});
 }
 
 ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours) {
     ItemPlan plan;
     std::vector<PaintStep>& steps = plan.steps;
-    const PlanRect& rc = item.rect;
+    const Rect& rc = item.rect;
     const int L = rc.left;
     const int T = rc.top;
     const int R = rc.right;
@@ -55,7 +55,7 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
 
     if (item.separator) {
         steps.push_back(FillStep{rc, bg});
-        steps.push_back(EdgeStep{PlanRect{L, T + ((B - T) >> 1), R, B}, EdgeKind::EtchedTop});
+        steps.push_back(EdgeStep{Rect{L, T + ((B - T) >> 1), R, B}, EdgeKind::EtchedTop});
         return plan;
     }
 
@@ -63,7 +63,7 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
     const bool highlighted = item.selected;
     std::uint32_t textColour = colours.menuText;
     if (highlighted) {
-        const PlanRect bar = hasImage || item.checked ? PlanRect{L + W + 5, T, R, B} : rc;
+        const Rect bar = hasImage || item.checked ? Rect{L + W + 5, T, R, B} : rc;
         steps.push_back(FillStep{bar, colours.highlight});
         textColour = colours.highlightText;
     } else {
@@ -72,8 +72,8 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
     }
 
     const int dy = std::max(0, (B - T - H - 4) / 2);
-    const PlanRect inner{L + 1, T + dy + 1, L + W + 3, T + dy + H + 3};
-    const PlanRect box{L, T + dy, L + W + 4, T + dy + H + 4};
+    const Rect inner{L + 1, T + dy + 1, L + W + 3, T + dy + H + 3};
+    const Rect box{L, T + dy, L + W + 4, T + dy + H + 4};
     const int imageX = L + 2;
     const int imageY = T + dy + 2;
     const FrameStep raised{box, colours.buttonHighlight, colours.shadow};
@@ -103,7 +103,7 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
             steps.push_back(ImageStep{item.imageSlot, imageX, imageY});
         }
     } else if (item.checked) {
-        const PlanRect check{L + 1, T + dy + 2, L + W + 1, T + dy + H + 2};
+        const Rect check{L + 1, T + dy + 2, L + W + 1, T + dy + H + 2};
         steps.push_back(FillStep{check, highlighted ? bg : BlendTowardWhite(bg, kCheckedFillFactor)});
         if (style.recognisedOs) {
             steps.push_back(EdgeStep{check, EdgeKind::SunkenOuter});
@@ -119,14 +119,14 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
         return plan;
     }
     const TextParts parts = SplitAtTabs(item.text);
-    PlanRect textRect{L + W + 9, T - 1, R, B - 1};
+    Rect textRect{L + W + 9, T - 1, R, B - 1};
     if (parts.hasAccelerator) {
         textRect.right -= W;
     }
     if (!item.grayed) {
         AddTextParts(plan.texts, parts, textRect, textColour);
     } else if (!highlighted) {
-        const PlanRect engraved{textRect.left + 1, textRect.top + 1, textRect.right + 1, textRect.bottom + 1};
+        const Rect engraved{textRect.left + 1, textRect.top + 1, textRect.right + 1, textRect.bottom + 1};
         AddTextParts(plan.texts, parts, engraved, colours.buttonHighlight);
         AddTextParts(plan.texts, parts, textRect, colours.grayText);
     } else {

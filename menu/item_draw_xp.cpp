@@ -23,7 +23,7 @@ int CentringOffset(int room, int size) {
 ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours) {
     ItemPlan plan;
     std::vector<PaintStep>& steps = plan.steps;
-    const PlanRect& rc = item.rect;
+    const Rect& rc = item.rect;
     const int L = rc.left;
     const int T = rc.top;
     const int R = rc.right;
@@ -37,7 +37,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
     const std::uint32_t border = colours.highlight;
     const std::uint32_t highlightFill = BlendTowardWhite(border, kHighlightFillFactor);
     const std::uint32_t checkFill = BlendTowardWhite(border, kCheckFillFactor);
-    const PlanRect band{L, T, L + bandWidth, B};
+    const Rect band{L, T, L + bandWidth, B};
 
     plan.offscreen = item.grayed;
     const bool highlighted = item.selected && !item.grayed;
@@ -45,7 +45,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
     if (item.separator) {
         steps.push_back(FillStep{rc, body});
         steps.push_back(
-            EdgeStep{PlanRect{L + bandWidth + padding, T + ((B - T) >> 1), R, B}, EdgeKind::EtchedTop});
+            EdgeStep{Rect{L + bandWidth + padding, T + ((B - T) >> 1), R, B}, EdgeKind::EtchedTop});
         steps.push_back(FillStep{band, bandColour});
         steps.push_back(FrameStep{band, bandColour, bandColour});
         return plan;
@@ -63,7 +63,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
 
     int imageX = L + CentringOffset(bandWidth, W);
     int imageY = T + CentringOffset(B - T, H);
-    const PlanRect imageBox{L + 1, T + 1, L + bandWidth - 1, B - 1};
+    const Rect imageBox{L + 1, T + 1, L + bandWidth - 1, B - 1};
     const int slot = item.imageSlot;
 
     if (slot >= 0) {
@@ -94,7 +94,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
     } else if (item.checked) {
         const int checkX = L + CentringOffset(bandWidth, kCheckBoxSize);
         const int checkY = T + CentringOffset(B - T, kCheckBoxSize);
-        const PlanRect check{checkX, checkY, checkX + kCheckBoxSize, checkY + kCheckBoxSize};
+        const Rect check{checkX, checkY, checkX + kCheckBoxSize, checkY + kCheckBoxSize};
         steps.push_back(FillStep{check, checkFill});
         steps.push_back(FrameStep{check, border, border});
         if (item.hasCheckBitmap) {
@@ -108,7 +108,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
         return plan;
     }
     const TextParts parts = SplitAtTabs(item.text);
-    PlanRect textRect{L + bandWidth + 8, T - 1, R, B - 1};
+    Rect textRect{L + bandWidth + 8, T - 1, R, B - 1};
     if (parts.hasAccelerator) {
         textRect.right -= W;
     }

@@ -5,6 +5,7 @@
 
 #include "framework/app.h"
 #include "framework/gdi.h"
+#include "framework/rect_win.h"
 #include "menu/image_pixels_win.h"
 #include "menu/item_draw_classic.h"
 #include "menu/item_draw_xp.h"
@@ -14,14 +15,6 @@
 
 namespace drovan {
 namespace {
-
-RECT ToRect(const PlanRect& rect) {
-    return RECT{rect.left, rect.top, rect.right, rect.bottom};
-}
-
-PlanRect ToPlanRect(const RECT& rect) {
-    return PlanRect{rect.left, rect.top, rect.right, rect.bottom};
-}
 
 void FillSolid(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
     const RECT rect{left, top, right, bottom};
@@ -60,7 +53,7 @@ class StepPainter {
         FillSolid(dc_, step.rect.left, step.rect.top, step.rect.right, step.rect.bottom, step.colour);
     }
     void operator()(const FrameStep& step) const {
-        const PlanRect& r = step.rect;
+        const Rect& r = step.rect;
         if (r.right <= r.left || r.bottom <= r.top) {
             return;
         }
@@ -70,7 +63,7 @@ class StepPainter {
         FillSolid(dc_, r.left, r.bottom - 1, r.right, r.bottom, step.bottomRight);
     }
     void operator()(const EdgeStep& step) const {
-        RECT rect = ToRect(step.rect);
+        RECT rect = ToRECT(step.rect);
         if (step.kind == EdgeKind::EtchedTop) {
             DrawEdge(dc_, &rect, EDGE_ETCHED, BF_TOP);
         } else {
@@ -169,7 +162,7 @@ void ExecuteItemPlan(HDC dc, const ItemPlan& plan, HIMAGELIST images) {
     const COLORREF oldColour = GetTextColor(dc);
     for (const TextStep& text : plan.texts) {
         const std::wstring wide(text.text.begin(), text.text.end());
-        RECT rect = ToRect(text.rect);
+        RECT rect = ToRECT(text.rect);
         const UINT align = text.align == TextAlign::Right ? DT_RIGHT : DT_LEFT;
         SetTextColor(dc, text.colour);
         DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &rect, align | DT_VCENTER | DT_SINGLELINE);
@@ -181,7 +174,7 @@ void ExecuteItemPlan(HDC dc, const ItemPlan& plan, HIMAGELIST images) {
 void PaintMenuEntry(const DRAWITEMSTRUCT& request, const MenuItemData& record, int imageWidth,
                     int imageHeight) {
     ItemFacts item;
-    item.rect = ToPlanRect(request.rcItem);
+    item.rect = FromRECT(request.rcItem);
     item.separator = (record.m_flags & MF_SEPARATOR) != 0;
     item.selected = (request.itemState & ODS_SELECTED) != 0;
     item.grayed = (request.itemState & ODS_GRAYED) != 0;

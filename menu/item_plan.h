@@ -5,19 +5,9 @@
 #include <variant>
 #include <vector>
 
+#include "framework/rect.h"
+
 namespace drovan {
-
-struct PlanRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-
-    bool operator==(const PlanRect& other) const {
-        return left == other.left && top == other.top && right == other.right && bottom == other.bottom;
-    }
-    bool operator!=(const PlanRect& other) const { return !(*this == other); }
-};
 
 // The system colours menu drawing reads, as 0x00BBGGRR.
 struct MenuColours {
@@ -34,7 +24,7 @@ struct MenuColours {
 
 // One entry as a draw request finds it.
 struct ItemFacts {
-    PlanRect rect;
+    Rect rect;
     bool separator = false;
     bool selected = false;
     bool grayed = false;
@@ -54,13 +44,13 @@ struct StyleFacts {
 };
 
 struct FillStep {
-    PlanRect rect;
+    Rect rect;
     std::uint32_t colour = 0;
 };
 
 // A one-pixel frame just inside rect: top and left in one colour, bottom and right in the other.
 struct FrameStep {
-    PlanRect rect;
+    Rect rect;
     std::uint32_t topLeft = 0;
     std::uint32_t bottomRight = 0;
 };
@@ -68,7 +58,7 @@ struct FrameStep {
 enum class EdgeKind { EtchedTop, SunkenOuter };
 
 struct EdgeStep {
-    PlanRect rect;
+    Rect rect;
     EdgeKind kind = EdgeKind::EtchedTop;
 };
 
@@ -83,7 +73,7 @@ struct LineStep {
 
 // A filled ellipse in one colour.
 struct DotStep {
-    PlanRect rect;
+    Rect rect;
     std::uint32_t colour = 0;
 };
 
@@ -108,7 +98,7 @@ enum class TextAlign { Left, Right };
 
 // One line of text, vertically centred in rect, with "&" marking the mnemonic; drawn without a background.
 struct TextStep {
-    PlanRect rect;
+    Rect rect;
     std::u16string text;
     std::uint32_t colour = 0;
     TextAlign align = TextAlign::Left;

@@ -9,7 +9,7 @@
 
 namespace drovan {
 
-std::ostream& operator<<(std::ostream& out, const PlanRect& r) {
+std::ostream& operator<<(std::ostream& out, const Rect& r) {
     return out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
 }
 
@@ -36,7 +36,7 @@ constexpr int R = 150;
 
 ItemFacts Entry(int height, std::u16string text = u"Save") {
     ItemFacts item;
-    item.rect = PlanRect{L, T, R, T + height};
+    item.rect = Rect{L, T, R, T + height};
     item.text = std::move(text);
     return item;
 }
@@ -58,7 +58,7 @@ std::vector<Step> StepsOf(const ItemPlan& plan) {
     return found;
 }
 
-bool HasFill(const ItemPlan& plan, const PlanRect& rect, std::uint32_t colour) {
+bool HasFill(const ItemPlan& plan, const Rect& rect, std::uint32_t colour) {
     for (const FillStep& fill : StepsOf<FillStep>(plan)) {
         if (fill.rect == rect && fill.colour == colour) {
             return true;
@@ -67,7 +67,7 @@ bool HasFill(const ItemPlan& plan, const PlanRect& rect, std::uint32_t colour) {
     return false;
 }
 
-bool HasFrame(const ItemPlan& plan, const PlanRect& rect, std::uint32_t topLeft, std::uint32_t bottomRight) {
+bool HasFrame(const ItemPlan& plan, const Rect& rect, std::uint32_t topLeft, std::uint32_t bottomRight) {
     for (const FrameStep& frame : StepsOf<FrameStep>(plan)) {
         if (frame.rect == rect && frame.topLeft == topLeft && frame.bottomRight == bottomRight) {
             return true;
@@ -76,7 +76,7 @@ bool HasFrame(const ItemPlan& plan, const PlanRect& rect, std::uint32_t topLeft,
     return false;
 }
 
-bool HasFrameRound(const ItemPlan& plan, const PlanRect& rect) {
+bool HasFrameRound(const ItemPlan& plan, const Rect& rect) {
     for (const FrameStep& frame : StepsOf<FrameStep>(plan)) {
         if (frame.rect == rect) {
             return true;
@@ -151,7 +151,7 @@ TEST(ClassicItem, SeparatorIsAnEtchedLineAtTheMiddleRow) {
     EXPECT_TRUE(HasFill(plan, odd.rect, kColours.menu));
     const EdgeStep edge = std::get<EdgeStep>(plan.steps[1]);
     EXPECT_EQ(edge.kind, EdgeKind::EtchedTop);
-    EXPECT_EQ(edge.rect, (PlanRect{L, T + 4, R, T + 9}));
+    EXPECT_EQ(edge.rect, (Rect{L, T + 4, R, T + 9}));
     EXPECT_TRUE(plan.texts.empty());
 
     ItemFacts even = Entry(10, u"");
@@ -161,11 +161,11 @@ TEST(ClassicItem, SeparatorIsAnEtchedLineAtTheMiddleRow) {
 
 TEST(ClassicItem, ThePlainImageSitsInAFlatBoxAtTheWorkedOffsets) {
     const ItemPlan plan = PlanClassicItem(ImageEntry(19), StyleFacts{}, kColours);
-    const PlanRect item{L, T, R, T + 19};
+    const Rect item{L, T, R, T + 19};
     EXPECT_TRUE(HasFill(plan, item, kColours.menu));
     EXPECT_TRUE(HasFrame(plan, item, kColours.menu, kColours.menu));
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 1, T + 1, L + 19, T + 18}), kColours.menu));
-    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 20, T + 19}), kColours.menu, kColours.menu));
+    EXPECT_TRUE(HasFill(plan, (Rect{L + 1, T + 1, L + 19, T + 18}), kColours.menu));
+    EXPECT_TRUE(HasFrame(plan, (Rect{L, T, L + 20, T + 19}), kColours.menu, kColours.menu));
     const std::vector<ImageStep> images = StepsOf<ImageStep>(plan);
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].slot, 3);
@@ -173,7 +173,7 @@ TEST(ClassicItem, ThePlainImageSitsInAFlatBoxAtTheWorkedOffsets) {
     EXPECT_EQ(images[0].y, T + 2);
     EXPECT_FALSE(plan.offscreen);
     ASSERT_EQ(plan.texts.size(), 1u);
-    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 25, T - 1, R, T + 18}));
+    EXPECT_EQ(plan.texts[0].rect, (Rect{L + 25, T - 1, R, T + 18}));
     EXPECT_EQ(plan.texts[0].colour, kColours.menuText);
     EXPECT_EQ(plan.texts[0].align, TextAlign::Left);
     EXPECT_EQ(plan.texts[0].text, u"Save");
@@ -195,10 +195,10 @@ TEST(ClassicItem, AHighlightedImageEntryKeepsTheImageColumnOutOfTheBar) {
     ItemFacts item = ImageEntry(19);
     item.selected = true;
     const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 21, T, R, T + 19}), kColours.highlight));
+    EXPECT_TRUE(HasFill(plan, (Rect{L + 21, T, R, T + 19}), kColours.highlight));
     EXPECT_FALSE(HasFill(plan, item.rect, kColours.highlight));
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 1, T + 1, L + 19, T + 18}), kColours.menu));
-    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 20, T + 19}), kColours.buttonHighlight, kColours.shadow));
+    EXPECT_TRUE(HasFill(plan, (Rect{L + 1, T + 1, L + 19, T + 18}), kColours.menu));
+    EXPECT_TRUE(HasFrame(plan, (Rect{L, T, L + 20, T + 19}), kColours.buttonHighlight, kColours.shadow));
     ASSERT_EQ(plan.texts.size(), 1u);
     EXPECT_EQ(plan.texts[0].colour, kColours.highlightText);
 }
@@ -215,17 +215,16 @@ TEST(ClassicItem, ACheckedImageIsSunkenAndShowsNoTick) {
     ItemFacts item = ImageEntry(19);
     item.checked = true;
     const ItemPlan plain = PlanClassicItem(item, StyleFacts{}, kColours);
-    EXPECT_TRUE(
-        HasFill(plain, (PlanRect{L + 1, T + 1, L + 19, T + 18}), BlendTowardWhite(kColours.menu, 0.6)));
-    EXPECT_TRUE(HasFrame(plain, (PlanRect{L, T, L + 20, T + 19}), kColours.shadow, kColours.buttonHighlight));
+    EXPECT_TRUE(HasFill(plain, (Rect{L + 1, T + 1, L + 19, T + 18}), BlendTowardWhite(kColours.menu, 0.6)));
+    EXPECT_TRUE(HasFrame(plain, (Rect{L, T, L + 20, T + 19}), kColours.shadow, kColours.buttonHighlight));
     EXPECT_TRUE(StepsOf<LineStep>(plain).empty());
     EXPECT_TRUE(StepsOf<DotStep>(plain).empty());
 
     item.selected = true;
     const ItemPlan highlighted = PlanClassicItem(item, StyleFacts{}, kColours);
     EXPECT_TRUE(
-        HasFrame(highlighted, (PlanRect{L, T, L + 20, T + 19}), kColours.shadow, kColours.buttonHighlight));
-    EXPECT_TRUE(HasFill(highlighted, (PlanRect{L + 21, T, R, T + 19}), kColours.highlight));
+        HasFrame(highlighted, (Rect{L, T, L + 20, T + 19}), kColours.shadow, kColours.buttonHighlight));
+    EXPECT_TRUE(HasFill(highlighted, (Rect{L + 21, T, R, T + 19}), kColours.highlight));
     EXPECT_TRUE(StepsOf<LineStep>(highlighted).empty());
 }
 
@@ -233,7 +232,7 @@ TEST(ClassicItem, ACheckedEntryWithoutImageGetsATickInASunkenLighterBox) {
     ItemFacts item = Entry(27);
     item.checked = true;
     const ItemPlan plan = PlanClassicItem(item, StyleFacts{}, kColours);
-    const PlanRect box{L + 1, T + 4 + 2, L + 17, T + 4 + 17};
+    const Rect box{L + 1, T + 4 + 2, L + 17, T + 4 + 17};
     EXPECT_TRUE(HasFill(plan, box, BlendTowardWhite(kColours.menu, 0.6)));
     const std::vector<EdgeStep> edges = StepsOf<EdgeStep>(plan);
     ASSERT_EQ(edges.size(), 1u);
@@ -244,7 +243,7 @@ TEST(ClassicItem, ACheckedEntryWithoutImageGetsATickInASunkenLighterBox) {
     item.selected = true;
     const ItemPlan highlighted = PlanClassicItem(item, StyleFacts{}, kColours);
     EXPECT_TRUE(HasFill(highlighted, box, kColours.menu));
-    EXPECT_TRUE(HasFill(highlighted, (PlanRect{L + 21, T, R, T + 27}), kColours.highlight));
+    EXPECT_TRUE(HasFill(highlighted, (Rect{L + 21, T, R, T + 27}), kColours.highlight));
     ExpectStrokes(StepsOf<LineStep>(highlighted), ExpectedTick(box.left + 4, box.top + 4, kColours.menuText));
 }
 
@@ -256,7 +255,7 @@ TEST(ClassicItem, AnEntryWithItsOwnCheckBitmapGetsADot) {
     EXPECT_TRUE(StepsOf<LineStep>(plan).empty());
     const std::vector<DotStep> dots = StepsOf<DotStep>(plan);
     ASSERT_EQ(dots.size(), 1u);
-    EXPECT_EQ(dots[0].rect, (PlanRect{L + 6, T + 6, L + 12, T + 12}));
+    EXPECT_EQ(dots[0].rect, (Rect{L + 6, T + 6, L + 12, T + 12}));
     EXPECT_EQ(dots[0].colour, kColours.menuText);
 }
 
@@ -265,10 +264,10 @@ TEST(ClassicItem, UnrecognisedSystemsGetNoThreeDimensionalBoxes) {
     style.recognisedOs = false;
     ItemFacts image = ImageEntry(19);
     image.selected = true;
-    EXPECT_FALSE(HasFrameRound(PlanClassicItem(image, style, kColours), (PlanRect{L, T, L + 20, T + 19})));
+    EXPECT_FALSE(HasFrameRound(PlanClassicItem(image, style, kColours), (Rect{L, T, L + 20, T + 19})));
     image.selected = false;
     image.checked = true;
-    EXPECT_FALSE(HasFrameRound(PlanClassicItem(image, style, kColours), (PlanRect{L, T, L + 20, T + 19})));
+    EXPECT_FALSE(HasFrameRound(PlanClassicItem(image, style, kColours), (Rect{L, T, L + 20, T + 19})));
     ItemFacts check = Entry(19);
     check.checked = true;
     const ItemPlan plan = PlanClassicItem(check, style, kColours);
@@ -289,12 +288,12 @@ TEST(ClassicItem, ADisabledEntryIsEngravedAndItsImageEmbossed) {
     EXPECT_EQ(disabled[0].width, 16);
     EXPECT_EQ(disabled[0].height, 15);
     EXPECT_EQ(disabled[0].background, kColours.menu);
-    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 20, T + 19}), kColours.menu, kColours.menu));
+    EXPECT_TRUE(HasFrame(plan, (Rect{L, T, L + 20, T + 19}), kColours.menu, kColours.menu));
     EXPECT_FALSE(plan.offscreen);
 
     ASSERT_EQ(plan.texts.size(), 4u);
-    const PlanRect text{L + 25, T - 1, R - 16, T + 18};
-    const PlanRect raised{text.left + 1, text.top + 1, text.right + 1, text.bottom + 1};
+    const Rect text{L + 25, T - 1, R - 16, T + 18};
+    const Rect raised{text.left + 1, text.top + 1, text.right + 1, text.bottom + 1};
     EXPECT_EQ(plan.texts[0].rect, raised);
     EXPECT_EQ(plan.texts[0].colour, kColours.buttonHighlight);
     EXPECT_EQ(plan.texts[1].rect, raised);
@@ -313,7 +312,7 @@ TEST(ClassicItem, ADisabledEntryUnderThePointerIsHighlightedWithBackgroundText) 
     EXPECT_TRUE(HasFill(plan, item.rect, kColours.highlight));
     ASSERT_EQ(plan.texts.size(), 1u);
     EXPECT_EQ(plan.texts[0].colour, kColours.menu);
-    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 25, T - 1, R, T + 18}));
+    EXPECT_EQ(plan.texts[0].rect, (Rect{L + 25, T - 1, R, T + 18}));
 }
 
 TEST(ClassicItem, AnEmptyTextDrawsNoText) {
@@ -328,8 +327,8 @@ TEST(ClassicItem, UnderTheXpThemeTheBackgroundIsTheFaceColour) {
     StyleFacts style;
     style.xpThemeActive = true;
     const ItemPlan plan = PlanClassicItem(Entry(19), style, kColours);
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, R, T + 19}), kColours.face));
-    EXPECT_FALSE(HasFill(plan, (PlanRect{L, T, R, T + 19}), kColours.menu));
+    EXPECT_TRUE(HasFill(plan, (Rect{L, T, R, T + 19}), kColours.face));
+    EXPECT_FALSE(HasFill(plan, (Rect{L, T, R, T + 19}), kColours.menu));
 }
 
 // --- XP style ---
@@ -344,10 +343,10 @@ TEST(XpItem, SeparatorLineStartsPastTheBandWhichRunsThrough) {
     EXPECT_TRUE(HasFill(plan, item.rect, kColours.window));
     const std::vector<EdgeStep> edges = StepsOf<EdgeStep>(plan);
     ASSERT_EQ(edges.size(), 1u);
-    EXPECT_EQ(edges[0].rect, (PlanRect{L + 30, T + 5, R, T + 11}));
+    EXPECT_EQ(edges[0].rect, (Rect{L + 30, T + 5, R, T + 11}));
     EXPECT_EQ(edges[0].kind, EdgeKind::EtchedTop);
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, L + 23, T + 11}), kColours.face));
-    EXPECT_TRUE(HasFrame(plan, (PlanRect{L, T, L + 23, T + 11}), kColours.face, kColours.face));
+    EXPECT_TRUE(HasFill(plan, (Rect{L, T, L + 23, T + 11}), kColours.face));
+    EXPECT_TRUE(HasFrame(plan, (Rect{L, T, L + 23, T + 11}), kColours.face, kColours.face));
     EXPECT_TRUE(plan.texts.empty());
     EXPECT_FALSE(plan.offscreen);
 }
@@ -357,15 +356,15 @@ TEST(XpItem, APlainEntryShowsTheFadedImageInTheBand) {
     item.hasVariants = true;
     const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
     EXPECT_TRUE(HasFill(plan, item.rect, kColours.window));
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, L + 23, T + 22}), kColours.face));
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 1, T + 1, L + 22, T + 21}), kColours.face));
+    EXPECT_TRUE(HasFill(plan, (Rect{L, T, L + 23, T + 22}), kColours.face));
+    EXPECT_TRUE(HasFill(plan, (Rect{L + 1, T + 1, L + 22, T + 21}), kColours.face));
     const std::vector<ImageStep> images = StepsOf<ImageStep>(plan);
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].slot, 4);
     EXPECT_EQ(images[0].x, L + 4);
     EXPECT_EQ(images[0].y, T + 4);
     ASSERT_EQ(plan.texts.size(), 1u);
-    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 31, T - 1, R, T + 21}));
+    EXPECT_EQ(plan.texts[0].rect, (Rect{L + 31, T - 1, R, T + 21}));
     EXPECT_EQ(plan.texts[0].colour, kColours.menuText);
     EXPECT_FALSE(plan.offscreen);
 
@@ -380,7 +379,7 @@ TEST(XpItem, AHighlightedEntryRaisesItsImageOverTheShadow) {
     const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
     EXPECT_TRUE(HasFill(plan, item.rect, kSelectionFill));
     EXPECT_TRUE(HasFrame(plan, item.rect, kColours.highlight, kColours.highlight));
-    EXPECT_FALSE(HasFill(plan, (PlanRect{L, T, L + 23, T + 22}), kColours.face));
+    EXPECT_FALSE(HasFill(plan, (Rect{L, T, L + 23, T + 22}), kColours.face));
     const std::vector<ImageStep> images = StepsOf<ImageStep>(plan);
     ASSERT_EQ(images.size(), 2u);
     EXPECT_EQ(images[0].slot, 5);
@@ -402,7 +401,7 @@ TEST(XpItem, ACheckedImageIsBorderedAndMovedUpLeftWithoutTick) {
     ItemFacts item = ImageEntry(22);
     item.hasVariants = true;
     item.checked = true;
-    const PlanRect box{L + 1, T + 1, L + 22, T + 21};
+    const Rect box{L + 1, T + 1, L + 22, T + 21};
     const ItemPlan plain = PlanXpItem(item, StyleFacts{}, kColours);
     EXPECT_TRUE(HasFill(plain, box, kCheckFill));
     EXPECT_TRUE(HasFrame(plain, box, kColours.highlight, kColours.highlight));
@@ -426,7 +425,7 @@ TEST(XpItem, ACheckedEntryWithoutImageGetsATickInABorderedSquare) {
     ItemFacts item = Entry(22);
     item.checked = true;
     const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
-    const PlanRect box{L + 4, T + 3, L + 20, T + 19};
+    const Rect box{L + 4, T + 3, L + 20, T + 19};
     EXPECT_TRUE(HasFill(plan, box, kCheckFill));
     EXPECT_TRUE(HasFrame(plan, box, kColours.highlight, kColours.highlight));
     ExpectStrokes(StepsOf<LineStep>(plan), ExpectedTick(L + 9, T + 7, kColours.menuText));
@@ -434,14 +433,14 @@ TEST(XpItem, ACheckedEntryWithoutImageGetsATickInABorderedSquare) {
     item.hasCheckBitmap = true;
     const std::vector<DotStep> dots = StepsOf<DotStep>(PlanXpItem(item, StyleFacts{}, kColours));
     ASSERT_EQ(dots.size(), 1u);
-    EXPECT_EQ(dots[0].rect, (PlanRect{L + 9, T + 7, L + 15, T + 13}));
+    EXPECT_EQ(dots[0].rect, (Rect{L + 9, T + 7, L + 15, T + 13}));
 }
 
 TEST(XpItem, TheCheckSquareStaysInsideAShortEntry) {
     ItemFacts item = Entry(12);
     item.checked = true;
     const ItemPlan plan = PlanXpItem(item, StyleFacts{}, kColours);
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L + 4, T, L + 20, T + 16}), kCheckFill));
+    EXPECT_TRUE(HasFill(plan, (Rect{L + 4, T, L + 20, T + 16}), kCheckFill));
 }
 
 TEST(XpItem, ADisabledEntryIsNeverHighlightedAndIsPaintedOffscreen) {
@@ -463,7 +462,7 @@ TEST(XpItem, ADisabledEntryIsNeverHighlightedAndIsPaintedOffscreen) {
     EXPECT_EQ(disabled[0].background, kColours.face);
     ASSERT_EQ(plan.texts.size(), 2u);
     EXPECT_EQ(plan.texts[0].colour, kColours.grayText);
-    EXPECT_EQ(plan.texts[0].rect, (PlanRect{L + 31, T - 1, R - 16, T + 21}));
+    EXPECT_EQ(plan.texts[0].rect, (Rect{L + 31, T - 1, R - 16, T + 21}));
     EXPECT_EQ(plan.texts[1].text, u"Ctrl+O");
     EXPECT_EQ(plan.texts[1].colour, kColours.grayText);
 }
@@ -482,7 +481,7 @@ TEST(XpItem, ALargerImageWidensTheBandAndCentresTheImage) {
     style.imageWidth = 20;
     style.imageHeight = 18;
     const ItemPlan plan = PlanXpItem(ImageEntry(25), style, kColours);
-    EXPECT_TRUE(HasFill(plan, (PlanRect{L, T, L + 27, T + 25}), kColours.face));
+    EXPECT_TRUE(HasFill(plan, (Rect{L, T, L + 27, T + 25}), kColours.face));
     EXPECT_EQ(StepsOf<ImageStep>(plan).at(0).x, L + 4);
     EXPECT_EQ(StepsOf<ImageStep>(plan).at(0).y, T + 4);
     EXPECT_EQ(plan.texts.at(0).rect.left, L + 35);

@@ -8,6 +8,7 @@
 #include "menu/render_settings.h"
 #include "menu/render_settings_win.h"
 #include "menu/tarn_menu.h"
+#include "menu_font.h"
 #include "res/resource.h"
 
 namespace drovan {
@@ -101,15 +102,7 @@ class MenuDrawing : public ::testing::Test {
     }
 
     static int TextExtent(const MenuItemData& record) {
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof metrics;
-        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-        framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
-        framework::ClientDC dc(nullptr);
-        framework::SelectGuard select(dc.get(), font.get());
-        SIZE extent{};
-        GetTextExtentPoint32W(dc.get(), record.Text(), static_cast<int>(wcslen(record.Text())), &extent);
-        return extent.cx;
+        return testing_support::MenuTextExtent(record.Text());
     }
 
     TarnMenu menu_;

@@ -9,6 +9,7 @@
 #include "menu/render_settings.h"
 #include "menu/render_settings_win.h"
 #include "menu/tarn_menu.h"
+#include "menu_font.h"
 
 namespace drovan {
 namespace {
@@ -24,18 +25,6 @@ POINT SurfacePoint(HWND dialog) {
 
 HMENU MenuOf(HWND menuWindow) {
     return reinterpret_cast<HMENU>(SendMessageW(menuWindow, kGetMenuHandle, 0, 0));
-}
-
-int TextExtent(const wchar_t* text) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
-    framework::ClientDC dc(nullptr);
-    framework::SelectGuard select(dc.get(), font.get());
-    SIZE extent{};
-    GetTextExtentPoint32W(dc.get(), text, static_cast<int>(wcslen(text)), &extent);
-    return extent.cx;
 }
 
 // The entry's rectangle in the menu window's own coordinates.
@@ -99,7 +88,7 @@ class PopupTest : public ExtractorDialogTest {
         EXPECT_EQ(GetMenuState(handle, 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
         EXPECT_EQ(GetMenuItemID(handle, 3), static_cast<UINT>(IDC_ABOUT));
         const int widest =
-            std::max({TextExtent(L"保存路径"), TextExtent(L"提取"), TextExtent(L"关于(&A)...")});
+            std::max({MenuTextExtent(L"保存路径"), MenuTextExtent(L"提取"), MenuTextExtent(L"关于(&A)...")});
         for (int position = 0; position < 4; ++position) {
             const RECT entry = EntryRect(menu, position);
             EXPECT_EQ(entry.bottom - entry.top, position == 2 ? look.separatorHeight : look.textHeight)

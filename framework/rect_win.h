@@ -1,0 +1,17 @@
+#pragma once
+
+#include <windows.h>
+
+#include "framework/rect.h"
+
+namespace drovan {
+
+inline Rect FromRECT(const RECT& rect) {
+    return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+inline RECT ToRECT(const Rect& rect) {
+    return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+}  // namespace drovan

@@ -9,14 +9,6 @@ namespace {
 
 constexpr double kCheckedFillFactor = 0.6;
 
-void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Rect& rect,
-                  std::uint32_t colour) {
-    texts.push_back(TextStep{rect, parts.label, colour, TextAlign::Left});
-    if (parts.hasAccelerator) {
-        texts.push_back(TextStep{rect, parts.accelerator, colour, TextAlign::Right});
-    }
-}
-
 }  // namespace
 
 TextParts SplitAtTabs(const std::u16string& text) {
@@ -26,6 +18,14 @@ TextParts SplitAtTabs(const std::u16string& text) {
     }
     const std::size_t last = text.rfind(u'\t');
     return TextParts{text.substr(0, first), text.substr(last + 1), true};
+}
+
+void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Rect& rect,
+                  std::uint32_t colour) {
+    texts.push_back(TextStep{rect, parts.label, colour, TextAlign::Left});
+    if (parts.hasAccelerator) {
+        texts.push_back(TextStep{rect, parts.accelerator, colour, TextAlign::Right});
+    }
 }
 
 void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour) {

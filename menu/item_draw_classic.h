@@ -15,6 +15,9 @@ struct TextParts {
     bool hasAccelerator = false;
 };
 TextParts SplitAtTabs(const std::u16string& text);
+// The label left-aligned in rect and the accelerator, when there is one, right-aligned in it.
+void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Rect& rect,
+                  std::uint32_t colour);
 
 // The check mark shapes of both styles, with (x, y) the top-left corner of the shape's cell.
 void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour);

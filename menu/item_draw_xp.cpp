@@ -113,10 +113,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
         textRect.right -= W;
     }
     const std::uint32_t textColour = item.grayed ? colours.grayText : colours.menuText;
-    plan.texts.push_back(TextStep{textRect, parts.label, textColour, TextAlign::Left});
-    if (parts.hasAccelerator) {
-        plan.texts.push_back(TextStep{textRect, parts.accelerator, textColour, TextAlign::Right});
-    }
+    AddTextParts(plan.texts, parts, textRect, textColour);
     return plan;
 }
 

@@ -9,58 +9,16 @@
 #include "menu/render_settings_win.h"
 #include "menu/tarn_menu.h"
 #include "menu_font.h"
+#include "pixel_surface.h"
 #include "res/resource.h"
 
 namespace drovan {
 namespace {
 
+using testing_support::PixelSurface;
+
 constexpr COLORREF kUntouched = RGB(0x12, 0x34, 0x56);
 constexpr int kWidth = 200;
-
-// A 32-bit memory context whose pixels read back exactly as drawn.
-class PixelSurface {
-  public:
-    PixelSurface(int width, int height) : width_(width), height_(height) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        bitmap_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        dc_.reset(CreateCompatibleDC(nullptr));
-        old_ = SelectObject(dc_.get(), bitmap_.get());
-        const RECT all{0, 0, width, height};
-        framework::Brush brush(CreateSolidBrush(kUntouched));
-        FillRect(dc_.get(), &all, brush.get());
-    }
-    PixelSurface(const PixelSurface&) = delete;
-    PixelSurface& operator=(const PixelSurface&) = delete;
-    ~PixelSurface() { SelectObject(dc_.get(), old_); }
-
-    HDC dc() const { return dc_.get(); }
-    COLORREF At(int x, int y) const { return GetPixel(dc_.get(), x, y); }
-    // Pixels of a colour inside [left, right) x [top, bottom).
-    int Count(int left, int top, int right, int bottom, COLORREF colour) const {
-        int count = 0;
-        for (int y = top; y < bottom; ++y) {
-            for (int x = left; x < right; ++x) {
-                count += At(x, y) == colour ? 1 : 0;
-            }
-        }
-        return count;
-    }
-    int width() const { return width_; }
-    int height() const { return height_; }
-
-  private:
-    int width_;
-    int height_;
-    framework::Bitmap bitmap_;
-    framework::MemoryDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
 
 COLORREF Sys(int index) {
     return GetSysColor(index);
@@ -130,7 +88,7 @@ TEST_F(ClassicDrawing, EntriesMeasureTheirTextBesideTheImageColumn) {
 }
 
 TEST_F(ClassicDrawing, APlainEntryIsMenuColouredWithItsImageInAFlatBox) {
-    PixelSurface surface(kWidth, 19);
+    PixelSurface surface(kWidth, 19, kUntouched);
     Draw(surface, 0, 0);
     const COLORREF menu = Sys(COLOR_MENU);
     EXPECT_EQ(surface.At(0, 0), menu);
@@ -143,7 +101,7 @@ TEST_F(ClassicDrawing, APlainEntryIsMenuColouredWithItsImageInAFlatBox) {
 }
 
 TEST_F(ClassicDrawing, AHighlightedEntryRaisesItsImageBesideTheBar) {
-    PixelSurface surface(kWidth, 19);
+    PixelSurface surface(kWidth, 19, kUntouched);
     Draw(surface, 0, ODS_SELECTED);
     const COLORREF highlight = Sys(COLOR_HIGHLIGHT);
     EXPECT_EQ(surface.At(21, 9), highlight);
@@ -156,7 +114,7 @@ TEST_F(ClassicDrawing, AHighlightedEntryRaisesItsImageBesideTheBar) {
 }
 
 TEST_F(ClassicDrawing, TheSeparatorIsEtchedAcrossItsMiddleRow) {
-    PixelSurface surface(kWidth, 9);
+    PixelSurface surface(kWidth, 9, kUntouched);
     Draw(surface, 2, 0);
     EXPECT_EQ(surface.At(100, 4), Sys(COLOR_BTNSHADOW));
     EXPECT_EQ(surface.At(100, 5), Sys(COLOR_BTNHIGHLIGHT));
@@ -166,7 +124,7 @@ TEST_F(ClassicDrawing, TheSeparatorIsEtchedAcrossItsMiddleRow) {
 }
 
 TEST_F(ClassicDrawing, RequestsWithoutItemDataAreIgnored) {
-    PixelSurface surface(kWidth, 19);
+    PixelSurface surface(kWidth, 19, kUntouched);
     DRAWITEMSTRUCT draw{};
     draw.CtlType = ODT_MENU;
     draw.hDC = surface.dc();
@@ -200,7 +158,7 @@ TEST_F(XpDrawing, EntriesMeasureTheirTextBesideTheBand) {
 }
 
 TEST_F(XpDrawing, APlainEntryHasAWhiteBodyAndAGreyBand) {
-    PixelSurface surface(kWidth, 22);
+    PixelSurface surface(kWidth, 22, kUntouched);
     Draw(surface, 0, 0);
     const COLORREF band = Sys(COLOR_3DFACE);
     EXPECT_EQ(surface.At(0, 0), band);
@@ -213,7 +171,7 @@ TEST_F(XpDrawing, APlainEntryHasAWhiteBodyAndAGreyBand) {
 }
 
 TEST_F(XpDrawing, AHighlightedEntryIsALightBorderedBoxOverTheBand) {
-    PixelSurface surface(kWidth, 22);
+    PixelSurface surface(kWidth, 22, kUntouched);
     Draw(surface, 0, ODS_SELECTED);
     const COLORREF border = Sys(COLOR_HIGHLIGHT);
     const COLORREF fill = BlendTowardWhite(border, 0.7);
@@ -227,7 +185,7 @@ TEST_F(XpDrawing, AHighlightedEntryIsALightBorderedBoxOverTheBand) {
 }
 
 TEST_F(XpDrawing, ADisabledEntryUnderThePointerIsNotHighlighted) {
-    PixelSurface surface(kWidth, 22);
+    PixelSurface surface(kWidth, 22, kUntouched);
     Draw(surface, 1, ODS_GRAYED | ODS_SELECTED);
     EXPECT_EQ(surface.At(0, 0), Sys(COLOR_3DFACE));
     EXPECT_EQ(surface.At(kWidth - 2, 11), Sys(COLOR_WINDOW));

@@ -4,54 +4,24 @@
 #include <windows.h>
 
 #include "framework/gdi.h"
+#include "pixel_surface.h"
 
 namespace drovan {
 namespace {
 
+using testing_support::FillWith;
+using testing_support::PixelSurface;
+
 constexpr COLORREF kBefore = RGB(0x12, 0x34, 0x56);
 constexpr COLORREF kInk = RGB(0xC0, 0x20, 0x10);
 
-// A 32-bit memory context whose pixels read back exactly as drawn.
-class PixelSurface {
-  public:
-    PixelSurface(int width, int height) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        bitmap_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        dc_.reset(CreateCompatibleDC(nullptr));
-        old_ = SelectObject(dc_.get(), bitmap_.get());
-        Fill(RECT{0, 0, width, height}, kBefore);
-    }
-    PixelSurface(const PixelSurface&) = delete;
-    PixelSurface& operator=(const PixelSurface&) = delete;
-    ~PixelSurface() { SelectObject(dc_.get(), old_); }
-
-    HDC dc() const { return dc_.get(); }
-    COLORREF At(int x, int y) const { return GetPixel(dc_.get(), x, y); }
-    void Fill(const RECT& rect, COLORREF colour) const { FillIn(dc_.get(), rect, colour); }
-    static void FillIn(HDC dc, const RECT& rect, COLORREF colour) {
-        framework::Brush brush(CreateSolidBrush(colour));
-        FillRect(dc, &rect, brush.get());
-    }
-
-  private:
-    framework::Bitmap bitmap_;
-    framework::MemoryDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
-
 TEST(OffscreenDC, DrawingReachesTheTargetOnlyWhenTheSurfaceGoes) {
-    PixelSurface target(60, 40);
+    PixelSurface target(60, 40, kBefore);
     const RECT area{10, 5, 50, 25};
     {
         OffscreenDC surface(target.dc(), area);
         ASSERT_TRUE(surface.isOffscreen());
-        PixelSurface::FillIn(surface.get(), area, kInk);
+        FillWith(surface.get(), area, kInk);
         EXPECT_EQ(target.At(10, 5), kBefore);
         EXPECT_EQ(target.At(49, 24), kBefore);
     }
@@ -63,20 +33,20 @@ TEST(OffscreenDC, DrawingReachesTheTargetOnlyWhenTheSurfaceGoes) {
 }
 
 TEST(OffscreenDC, TheWholeRectangleReplacesTheTargetEvenWhereNothingWasDrawn) {
-    PixelSurface target(60, 40);
+    PixelSurface target(60, 40, kBefore);
     {
         OffscreenDC surface(target.dc(), RECT{10, 5, 50, 25});
-        PixelSurface::FillIn(surface.get(), RECT{10, 5, 20, 10}, kInk);
+        FillWith(surface.get(), RECT{10, 5, 20, 10}, kInk);
     }
     EXPECT_EQ(target.At(12, 7), kInk);
     EXPECT_NE(target.At(40, 20), kBefore);
 }
 
 TEST(OffscreenDC, DrawingOutsideTheRectangleNeverReachesTheTarget) {
-    PixelSurface target(60, 40);
+    PixelSurface target(60, 40, kBefore);
     {
         OffscreenDC surface(target.dc(), RECT{10, 5, 50, 25});
-        PixelSurface::FillIn(surface.get(), RECT{0, 0, 60, 40}, kInk);
+        FillWith(surface.get(), RECT{0, 0, 60, 40}, kInk);
     }
     EXPECT_EQ(target.At(0, 0), kBefore);
     EXPECT_EQ(target.At(9, 15), kBefore);
@@ -88,11 +58,11 @@ TEST(OffscreenDC, DrawingOutsideTheRectangleNeverReachesTheTarget) {
 }
 
 TEST(OffscreenDC, AnEmptyOrInvertedRectangleCopiesNothing) {
-    PixelSurface target(60, 40);
+    PixelSurface target(60, 40, kBefore);
     for (const RECT& area : {RECT{10, 5, 10, 25}, RECT{10, 5, 50, 5}, RECT{50, 25, 10, 5}}) {
         {
             OffscreenDC surface(target.dc(), area);
-            PixelSurface::FillIn(surface.get(), RECT{0, 0, 60, 40}, kInk);
+            FillWith(surface.get(), RECT{0, 0, 60, 40}, kInk);
         }
         for (int y = 0; y < 40; y += 3) {
             for (int x = 0; x < 60; x += 3) {
@@ -103,12 +73,12 @@ TEST(OffscreenDC, AnEmptyOrInvertedRectangleCopiesNothing) {
 }
 
 TEST(OffscreenDC, APrintingTargetIsDrawnDirectlyAndLeftAlive) {
-    PixelSurface target(60, 40);
+    PixelSurface target(60, 40, kBefore);
     {
         OffscreenDC surface(target.dc(), RECT{10, 5, 50, 25}, true);
         EXPECT_FALSE(surface.isOffscreen());
         EXPECT_EQ(surface.get(), target.dc());
-        PixelSurface::FillIn(surface.get(), RECT{10, 5, 20, 10}, kInk);
+        FillWith(surface.get(), RECT{10, 5, 20, 10}, kInk);
         EXPECT_EQ(target.At(12, 7), kInk);
     }
     EXPECT_EQ(GetObjectType(target.dc()), static_cast<DWORD>(OBJ_MEMDC));

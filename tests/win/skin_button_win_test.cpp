@@ -9,6 +9,7 @@
 
 #include "controls/skin_button_win.h"
 #include "framework/gdi.h"
+#include "pixel_surface.h"
 #include "res/resource.h"
 
 namespace drovan {
@@ -71,30 +72,15 @@ class ButtonDialog : public framework::Window {
     std::map<int, int> clicks_;
 };
 
-// A 32-bit surface whose pixels can be read back.
-class Canvas {
+// A surface that starts black, with the box of the pixels of one colour.
+class Canvas : public testing_support::PixelSurface {
   public:
-    Canvas(int width, int height) : width_(width), height_(height) {
-        BITMAPINFO format{};
-        format.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        bitmap_.reset(CreateDIBSection(nullptr, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
-        bits_ = static_cast<const std::uint32_t*>(bits);
-        selection_.emplace(dc_.get(), bitmap_.get());
-        const RECT all{0, 0, width, height};
-        FillRect(dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    }
-    HDC dc() const { return dc_.get(); }
-    COLORREF At(int x, int y) const {
-        GdiFlush();
-        const std::uint32_t pixel = bits_[y * width_ + x];
-        return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-    }
-    // The box of the pixels of one colour; empty when there are none.
+    Canvas(int width, int height) : PixelSurface(width, height, RGB(0, 0, 0)) {}
+    // Empty when there are none.
     RECT BoxOf(COLORREF colour) const {
-        RECT box{width_, height_, 0, 0};
-        for (int y = 0; y < height_; ++y) {
-            for (int x = 0; x < width_; ++x) {
+        RECT box{width(), height(), 0, 0};
+        for (int y = 0; y < height(); ++y) {
+            for (int x = 0; x < width(); ++x) {
                 if (At(x, y) == colour) {
                     box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y),
                            std::max<LONG>(box.right, x + 1), std::max<LONG>(box.bottom, y + 1)};
@@ -103,14 +89,6 @@ class Canvas {
         }
         return box;
     }
-
-  private:
-    int width_;
-    int height_;
-    framework::MemoryDC dc_{CreateCompatibleDC(nullptr)};
-    framework::Bitmap bitmap_;
-    const std::uint32_t* bits_ = nullptr;
-    std::optional<framework::SelectGuard> selection_;
 };
 
 RECT ClientRect(HWND window) {

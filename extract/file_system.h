@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace drovan {
+
+struct DirectoryEntry {
+    std::u16string name;
+    bool isDirectory = false;
+    // Junctions and symbolic links: never descended into, so a link loop cannot trap the walk.
+    bool isReparsePoint = false;
+};
+
+class DirectoryListing {
+  public:
+    virtual ~DirectoryListing() = default;
+    // The entries in the platform's order, "." and ".." included where the platform lists them.
+    virtual bool Next(DirectoryEntry& entry) = 0;
+};
+
+class ReadableFile {
+  public:
+    virtual ~ReadableFile() = default;
+    virtual std::optional<std::uint64_t> Size() = 0;
+    // Sequential read. Sets got to 0 at the end of the file; false on a read error.
+    virtual bool Read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
+    // Positioned read for the cache readers; got < capacity only at the end of the file. False on an error.
+    virtual bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) = 0;
+};
+
+enum class WriteStatus { Ok, DiskFull, Failed };
+
+// A file being created. Its bytes show under the name only once Commit succeeds: destroying it uncommitted,
+// or the process dying while it is written, leaves nothing under the name.
+class NewFile {
+  public:
+    virtual ~NewFile() = default;
+    virtual WriteStatus Write(const char* data, std::size_t size) = 0;
+    virtual WriteStatus Commit() = 0;
+};
+
+enum class CreateStatus { Created, NameTaken, DiskFull, Failed };
+
+class FileSystem {
+  public:
+    virtual ~FileSystem() = default;
+    virtual char16_t Separator() const = 0;
+    // Absolute form without a trailing separator (except at a root); empty when there is none.
+    virtual std::u16string Normalise(std::u16string_view path) = 0;
+    virtual bool SamePath(std::u16string_view a, std::u16string_view b) = 0;
+    virtual bool IsDirectory(std::u16string_view path) = 0;
+    // Null when the folder cannot be listed.
+    virtual std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) = 0;
+    // Shares read, write and delete access: a browser that holds its cache open neither blocks us nor is
+    // blocked. Null when the file cannot be opened.
+    virtual std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) = 0;
+    // Never replaces anything at path, even a file made between a check and the call: NameTaken then (a file
+    // or a folder is there). Null unless status is Created.
+    virtual std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) = 0;
+};
+
+}  // namespace drovan

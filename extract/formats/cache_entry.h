@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace drovan {
+
+enum class CacheKind { FirefoxCache2, ChromiumSimple, ChromiumBlockfile };
+
+// Where a run of the stored body lies: length bytes at fileOffset of file, making body bytes
+// [bodyOffset, bodyOffset + length).
+struct BodyPiece {
+    std::u16string file;
+    std::uint64_t fileOffset = 0;
+    std::uint64_t length = 0;
+    std::uint64_t bodyOffset = 0;
+};
+
+struct ContentRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::optional<std::uint64_t> total;  // "*" gives none
+};
+
+// One response a browser cached. Readers fill it from small metadata and never load the body.
+struct CacheEntry {
+    CacheKind kind = CacheKind::ChromiumSimple;
+    std::string key;  // as stored, partition prefix and all
+    std::string url;  // the key without its partition prefix; empty when the key holds no URL
+    int status = 0;   // 0 when the stored response could not be read
+    std::string contentType;
+    std::string contentEncoding;
+    std::optional<std::uint64_t> contentLength;
+    std::optional<ContentRange> contentRange;
+    // The stored (still encoded) body in order of bodyOffset: one piece for a plain body, several for media
+    // cached in pieces, none for an empty body.
+    std::vector<BodyPiece> pieces;
+    std::uint64_t storedSize = 0;  // sum of the pieces' lengths
+    // The browser marked the body as a prefix of the response (a download cut short).
+    bool truncated = false;
+    // Stored bytes make up the whole body, from byte 0 to its end, with no gap.
+    bool complete = false;
+};
+
+}  // namespace drovan

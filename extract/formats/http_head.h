@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "extract/formats/cache_entry.h"
+
+namespace drovan {
+
+// A stored response's status line and header lines.
+struct HttpHead {
+    int status = 0;
+    std::vector<std::pair<std::string, std::string>> headers;
+    // The first header of that name, compared case-insensitively.
+    std::optional<std::string_view> Find(std::string_view name) const;
+};
+
+// Lines separated by NUL (Chromium's raw headers) or by CRLF/LF (Firefox's response-head).
+std::optional<HttpHead> ParseHeaderLines(std::string_view text);
+
+struct ChromiumResponseInfo {
+    HttpHead head;
+    bool truncated = false;
+};
+
+// The pickled response info of a Chromium entry's stream 0.
+std::optional<ChromiumResponseInfo> ParseChromiumResponseInfo(std::string_view pickle);
+
+// Status, Content-Type (without parameters), Content-Encoding, Content-Length and Content-Range into entry.
+void ApplyHead(const HttpHead& head, CacheEntry& entry);
+
+// Decides entry.complete from its status, lengths, truncation and pieces: a 200 whose pieces hold exactly
+// Content-Length bytes (or any stored length when there is none), or a 206 whose pieces cover
+// [0, total) with no gap.
+void DecideCompleteness(CacheEntry& entry);
+
+// The URL inside a key: Chromium's "1/0/_dk_<site> <site> <url>" and older forms, a blockfile child's
+// "Range_<key>:<sig>:<n>"; Firefox's "<tags>,:<url>". Empty when there is none.
+std::string UrlFromChromiumKey(std::string_view key);
+std::string UrlFromFirefoxKey(std::string_view key);
+
+}  // namespace drovan

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "extract/file_system.h"
+
+namespace drovan {
+
+struct ExtractionProgress;
+
+// What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from its
+// start more than once (once to write, once for each taken name whose contents must be compared).
+class Content {
+  public:
+    enum class Status { Done, Refused, SourceFailed };
+    using Sink = std::function<bool(const char* data, std::size_t size)>;
+    virtual ~Content() = default;
+    // Feeds every byte to sink in order; Refused as soon as sink returns false.
+    virtual Status Stream(const Sink& sink) = 0;
+};
+
+enum class PlaceOutcome {
+    Copied,
+    AlreadyPresent,  // a file with the same bytes already had the name or one of its numbered names
+    Failed,          // the source could not be read or the target not written; nothing was left behind
+    DestinationFull, // every later file would fail too
+    Stopped,         // progress->stop was set while writing; nothing was left behind
+};
+
+// Writes content into folder under name or, when that is taken by different bytes, "name (2).ext",
+// "name (3).ext", …, never replacing anything. progress may be null.
+PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
+                          Content& content, const ExtractionProgress* progress);
+
+}  // namespace drovan

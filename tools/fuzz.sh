@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the menu template and toolbar readers and runs each for the given
-# number of seconds (default 60). Exits non-zero when a target finds a crash; reproducers go to
+# Builds the libFuzzer targets of the menu template and toolbar readers and of the cache readers and runs each
+# for the given number of seconds (default 60). Exits non-zero when a target finds a crash; reproducers go to
 # build/fuzz/artifacts.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -37,7 +37,9 @@ words() {
 
 menu_seeds="$build/corpus/menu_template"
 toolbar_seeds="$build/corpus/toolbar"
-mkdir -p "$menu_seeds" "$toolbar_seeds" "$build/artifacts"
+mkdir -p "$menu_seeds" "$toolbar_seeds" "$build/corpus/blockfile" "$build/corpus/sparse" "$build/artifacts"
+# Small sound blockfile caches, written by the tests' cache builder.
+"$build/blockfile_fuzz_seeds" "$build/corpus/blockfile"
 
 # Menu 153: one pop-up "Popup" (pop-up | end) holding Save path, Extract, a separator and About (end).
 words 0 0 0x90 0x50 0x6F 0x70 0x75 0x70 0 \
@@ -52,7 +54,7 @@ words 1 16 15 3 1011 1012 1020 >"$toolbar_seeds/seed-program-toolbar"
 words 2 20 20 5 1011 0 1012 0 1020 >"$toolbar_seeds/seed-separators"
 
 status=0
-for target in menu_template toolbar; do
+for target in menu_template toolbar blockfile sparse; do
     echo "== $target: $seconds s"
     if ! "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/${target}-" "$build/corpus/$target"; then

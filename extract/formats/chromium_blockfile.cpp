@@ -276,7 +276,9 @@ struct EntryRecord {
     bool dirty = false;
 };
 
-enum class LoadResult { Ok, NotInUse, Bad, Unreadable };
+// Unreadable and Misplaced records end their chain: their next link is not to be trusted. A Bad record was
+// read from its own bucket, so its chain goes on.
+enum class LoadResult { Ok, NotInUse, Bad, Misplaced, Unreadable };
 
 struct SparseParent {
     CacheEntry entry;
@@ -498,23 +500,24 @@ class BlockfileReader {
             reader.U32LE(stream);
         }
         reader.U32LE(entry.flags);
-        if (entry.state != 0) {
-            return LoadResult::NotInUse;
-        }
         if (entry.keyLength > kMaxKeyLength) {
-            return LoadResult::Bad;
+            return LoadResult::Misplaced;
         }
         if (entry.longKey == 0) {
             // Inline, NUL-terminated within the record's own blocks.
             if (kKeyOffset + entry.keyLength >= record.size()) {
-                return LoadResult::Bad;
+                return LoadResult::Misplaced;
             }
             entry.key = record.substr(kKeyOffset, entry.keyLength);
         } else if (!ReadStored(entry.longKey, entry.keyLength, entry.key)) {
-            return LoadResult::Bad;
+            return LoadResult::Misplaced;
         }
+        // Only an entry proven to belong to this bucket may lead on: so every entry is walked from one slot.
         if (entry.hash != SuperFastHash(entry.key) || (entry.hash & mask) != bucket) {
-            return LoadResult::Bad;
+            return LoadResult::Misplaced;
+        }
+        if (entry.state != 0) {
+            return LoadResult::NotInUse;
         }
         for (std::uint32_t size : entry.dataSize) {
             if (size > INT32_MAX) {
@@ -542,19 +545,19 @@ class BlockfileReader {
 
     void WalkChain(std::uint32_t address, std::uint32_t bucket, std::uint32_t mask) {
         while (address != 0 && !m_stopped) {
-            if (!m_visited.insert(address).second) {
-                ++m_report.damaged;  // a loop, or an entry linked from two places
-                return;
-            }
             EntryRecord entry;
             LoadResult result = LoadEntry(address, bucket, mask, entry);
-            if (result == LoadResult::Bad || result == LoadResult::Unreadable) {
+            if (result != LoadResult::Ok && result != LoadResult::NotInUse) {
                 // A running browser may have been mid-write: look once more.
                 entry = EntryRecord();
                 result = LoadEntry(address, bucket, mask, entry);
             }
-            if (result == LoadResult::Unreadable) {
+            if (result == LoadResult::Unreadable || result == LoadResult::Misplaced) {
                 ++m_report.damaged;
+                return;
+            }
+            if (!m_visited.insert(address).second) {
+                ++m_report.damaged;  // a loop, or an entry linked twice into its bucket
                 return;
             }
             if (result == LoadResult::Bad) {

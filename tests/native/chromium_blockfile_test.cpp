@@ -278,6 +278,14 @@ TEST(BlockfileReader, SkipsAndCountsWhatIsDamaged) {
              b.Patch(tail, 4, b.Slot(SuperFastHash(second) & (BlockfileBuilder::kTableLength - 1)));
          },
          nullptr, 4, 1},
+        {"entry linking into another bucket's chain",
+         [](BlockfileBuilder& b, auto& ids) {
+             // From the bucket walked first, so that the other entry is met out of place before its own turn.
+             const std::uint32_t bucketA = SuperFastHash(kSite + "http://127.0.0.1:8000/a") & 63;
+             const std::uint32_t bucketB = SuperFastHash(kSite + "http://127.0.0.1:8000/b") & 63;
+             b.Patch(bucketA < bucketB ? ids[0] : ids[1], 4, bucketA < bucketB ? ids[1] : ids[0]);
+         },
+         nullptr, 2, 1},
         {"inline key longer than its block", [](BlockfileBuilder& b, auto& ids) { b.Patch(ids[0], 32, 200); },
          nullptr, 1, 1},
         {"long key longer than its record",

@@ -294,6 +294,22 @@ struct StoredChild {
     std::string stream2;
 };
 
+// The child number at the end of a child's key: lower-case hex as Chromium writes it, no leading zeros.
+std::optional<std::uint32_t> ChildIndex(std::string_view hex) {
+    if (hex.empty() || hex.size() > 8 || (hex.size() > 1 && hex[0] == '0')) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (char c : hex) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value << 4 | static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
 bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std::string& bytes) {
     bytes.assign(size, '\0');
     std::size_t got = 0;
@@ -643,19 +659,25 @@ class BlockfileReader {
         m_children.emplace(record.key, std::move(child));
     }
 
+    // Walks only the children that exist (a bitmap may claim 65536), and each child serves one parent at
+    // most, so the work stays in proportion to the records in the files.
     void AssembleParent(SparseParent& parent) {
+        std::string prefix = SparseChildKey(parent.entry.key, parent.signature, 0);
+        prefix.pop_back();
         std::vector<SparseChild> children;
-        for (std::size_t bit = 0; bit < parent.childBitmap.size() * 8; ++bit) {
-            if (!BitSet(parent.childBitmap, bit)) {
+        auto stored = m_children.lower_bound(prefix);
+        while (stored != m_children.end() && stored->first.compare(0, prefix.size(), prefix) == 0) {
+            const std::optional<std::uint32_t> index =
+                ChildIndex(std::string_view(stored->first).substr(prefix.size()));
+            // A child the parent does not list, or a missing one, is a gap: the entry stays incomplete.
+            if (!index || !BitSet(parent.childBitmap, *index)) {
+                ++stored;
                 continue;
             }
-            const auto index = static_cast<std::uint32_t>(bit);
-            const auto stored = m_children.find(SparseChildKey(parent.entry.key, parent.signature, index));
-            // A missing child is a gap: the entry stays incomplete.
-            if (stored != m_children.end()) {
-                const StoredChild& child = stored->second;
-                children.push_back({index, child.path, child.offset, child.size, child.stream2});
-            }
+            StoredChild& child = stored->second;
+            children.push_back(
+                {*index, std::move(child.path), child.offset, child.size, std::move(child.stream2)});
+            stored = m_children.erase(stored);
         }
         parent.entry.pieces = SparsePieces(parent.signature, children);
         parent.entry.storedSize = 0;

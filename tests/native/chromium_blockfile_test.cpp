@@ -411,6 +411,8 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
         {"parent not knowing its last child",
          [&](auto&, auto& parent) { parent.stream2 = SparseStream(kSignature, key.size(), Bits(32, 0, 2)); },
          false},
+        {"child number not as Chromium writes it",
+         [&](auto& children, auto&) { children[1].key = SparseChildKey(key, kSignature, 0) + "1"; }, false},
         {"parent flag lost on a 206", [](auto&, auto& parent) { parent.flags = 0; }, true},
         {"parent stored as a 200 of the full length",
          [](auto&, auto& parent) { parent.stream0 = Ok(kClipSize, "video/mp4"); }, true},

@@ -92,14 +92,29 @@ TEST(Gdi, SelectGuardsRestoreInReverseOrderAndOwnersDelete) {
     EXPECT_EQ(GetObjectType(innerHandle), 0u);
 }
 
-TEST(Gdi, MovedOwnersDeleteOnce) {
-    Brush first(CreateSolidBrush(RGB(1, 2, 3)));
-    const HBRUSH handle = first.get();
-    Brush second(std::move(first));
-    EXPECT_FALSE(first);
-    EXPECT_EQ(second.get(), handle);
-    second = Brush(CreateSolidBrush(RGB(4, 5, 6)));
-    EXPECT_EQ(GetObjectType(handle), 0u);
+TEST(Gdi, MovedOwnersDeleteOnceAndCountEachHandleOnce) {
+    const int before = Brush::LiveCount();
+    {
+        Brush first(CreateSolidBrush(RGB(1, 2, 3)));
+        const HBRUSH handle = first.get();
+        Brush second(std::move(first));
+        EXPECT_FALSE(first);
+        EXPECT_EQ(second.get(), handle);
+        EXPECT_EQ(Brush::LiveCount(), before + 1);
+        second = Brush(CreateSolidBrush(RGB(4, 5, 6)));
+        EXPECT_EQ(GetObjectType(handle), 0u);
+        EXPECT_EQ(Brush::LiveCount(), before + 1);
+        Brush empty;
+        second = std::move(empty);
+        EXPECT_FALSE(second);
+        EXPECT_EQ(Brush::LiveCount(), before);
+        Brush third(CreateSolidBrush(RGB(7, 8, 9)));
+        Brush& alias = third;
+        third = std::move(alias);
+        EXPECT_TRUE(third);
+        EXPECT_EQ(Brush::LiveCount(), before + 1);
+    }
+    EXPECT_EQ(Brush::LiveCount(), before);
 }
 
 TEST(Dialog, ModalLoopPassesAQuitRequestOnAndEndsTheDialog) {

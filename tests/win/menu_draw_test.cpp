@@ -194,5 +194,48 @@ TEST_F(XpDrawing, ADisabledEntryUnderThePointerIsNotHighlighted) {
     EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_GRAYTEXT)), 5);
 }
 
+// Live owners of every kind that building and drawing a menu use.
+struct LiveHandles {
+    int menus = TarnMenu::LiveCount();
+    int records = MenuItemData::LiveCount();
+    int bitmaps = framework::Bitmap::LiveCount();
+    int brushes = framework::Brush::LiveCount();
+    int pens = framework::Pen::LiveCount();
+    int fonts = framework::Font::LiveCount();
+    int icons = framework::OwnedIcon::LiveCount();
+    int lists = framework::ImageList::LiveCount();
+    int memoryDCs = framework::MemoryDC::LiveCount();
+
+    bool operator==(const LiveHandles& other) const {
+        return menus == other.menus && records == other.records && bitmaps == other.bitmaps &&
+               brushes == other.brushes && pens == other.pens && fonts == other.fonts &&
+               icons == other.icons && lists == other.lists && memoryDCs == other.memoryDCs;
+    }
+};
+
+// Each round builds a menu (the images and their variants are made again) and draws every entry in every
+// state: plain and raised images, variants, disabled images and the off-screen copy of grayed entries.
+TEST_F(XpDrawing, BuildingAndDrawingInEveryStateLeaveNothingBehind) {
+    PixelSurface surface(kWidth, 22, kUntouched);
+    const UINT states[] = {0, ODS_SELECTED, ODS_CHECKED, ODS_GRAYED, ODS_GRAYED | ODS_SELECTED};
+    const std::size_t slots = TarnMenu::SharedImageIds().size();
+    const LiveHandles before;
+    for (int round = 0; round < 100; ++round) {
+        {
+            TarnMenu rebuilt;
+            ASSERT_TRUE(rebuilt.LoadMenu(IDR_POPUP_MENU));
+            ASSERT_TRUE(rebuilt.LoadToolbar(IDR_TOOLBAR));
+        }
+        for (const UINT state : states) {
+            for (std::size_t position = 0; position < popup_->items().size(); ++position) {
+                Draw(surface, position, state);
+            }
+        }
+        ASSERT_TRUE(LiveHandles() == before) << "round " << round;
+    }
+    EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots);
+    EXPECT_EQ(ImageList_GetImageCount(TarnMenu::SharedImages()), static_cast<int>(slots));
+}
+
 }  // namespace
 }  // namespace drovan

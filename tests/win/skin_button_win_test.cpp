@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -215,7 +216,7 @@ TEST(SkinButtonDraw, ColoursBorderAndTextByState) {
     EXPECT_GT(dotted, 0);
 }
 
-TEST(SkinButtonInput, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveFocusAndDeactivation) {
+TEST(SkinButtonInput, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveAndFocusLoss) {
     ButtonDialog dialog;
     SkinButton button;
     ASSERT_TRUE(button.Subclass(dialog.item(1001)));
@@ -234,15 +235,48 @@ TEST(SkinButtonInput, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveFocu
     EXPECT_FALSE(Hovered(button));
 
     MoveMouse(button, 0, 4, 4);
-    SendMessageW(button.hwnd(), WM_ACTIVATE, WA_ACTIVE, 0);
-    EXPECT_TRUE(Hovered(button));
-    SendMessageW(button.hwnd(), WM_ACTIVATE, WA_INACTIVE, 0);
-    EXPECT_FALSE(Hovered(button));
-
-    MoveMouse(button, 0, 4, 4);
     const RECT client = ClientRect(button.hwnd());
     MoveMouse(button, 0, client.right + 200, 4);
     EXPECT_FALSE(Hovered(button));
+}
+
+// Pumps this thread's messages until the condition holds; false when two seconds pass first.
+bool PumpUntil(const std::function<bool()>& done) {
+    for (int waited = 0; waited < 2000; waited += 20) {
+        Pump();
+        if (done()) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+// What a user does: the pointer rests on the button, then another window comes up over the dialog and is
+// activated. The platform tells top-level windows of the activation, never the button itself.
+TEST(SkinButtonInput, HoverEndsWhenAnotherWindowIsActivatedOverTheDialog) {
+    ButtonDialog dialog;
+    SkinButton button;
+    ASSERT_TRUE(button.Subclass(dialog.item(1001)));
+    SetTestColours(button);
+    dialog.Show();
+    SetForegroundWindow(dialog.hwnd());
+    RECT onScreen{};
+    GetWindowRect(button.hwnd(), &onScreen);
+    SetCursorPos(onScreen.left + 4, onScreen.top + 4);
+    ASSERT_TRUE(PumpUntil([&] { return Hovered(button); }));
+
+    RECT dialogRect{};
+    GetWindowRect(dialog.hwnd(), &dialogRect);
+    framework::OwnedWindow other(
+        CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, dialogRect.left, dialogRect.top,
+                        dialogRect.right - dialogRect.left, dialogRect.bottom - dialogRect.top, nullptr,
+                        nullptr, nullptr, nullptr));
+    ASSERT_TRUE(other);
+    SetForegroundWindow(other.get());
+    SetActiveWindow(other.get());
+    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == other.get(); }));
+    EXPECT_TRUE(PumpUntil([&] { return !Hovered(button); }));
 }
 
 TEST(SkinButtonInput, DoubleClickIsTwoClicks) {

@@ -6,6 +6,7 @@
 
 #include "framework/app.h"
 #include "framework/dialog.h"
+#include "framework/dib_pixels.h"
 #include "framework/gdi.h"
 #include "res/resource.h"
 
@@ -115,6 +116,34 @@ TEST(Gdi, MovedOwnersDeleteOnceAndCountEachHandleOnce) {
         EXPECT_EQ(Brush::LiveCount(), before + 1);
     }
     EXPECT_EQ(Brush::LiveCount(), before);
+}
+
+// A 32-bit section keeps every byte, alpha included; a screen-compatible bitmap keeps the colours; a bitmap
+// that is not one reads as nothing.
+TEST(DibPixels, ReadBackWhatWasWrittenRowByRowFromTheTop) {
+    const DibPixels written{3, 2, {0x80FF0000, 0x0000FF00, 0xFF0000FF, 0x00102030, 0x40FFFFFF, 0x00000000}};
+    BITMAPINFO info = TopDown32(3, 2);
+    void* bits = nullptr;
+    const Bitmap section(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(WriteDibPixels(section.get(), written));
+    const std::optional<DibPixels> sectionRead = ReadDibPixels(section.get());
+    ASSERT_TRUE(sectionRead);
+    EXPECT_EQ(sectionRead->width, 3);
+    EXPECT_EQ(sectionRead->height, 2);
+    EXPECT_EQ(sectionRead->quads, written.quads);
+
+    const ClientDC screen(nullptr);
+    const Bitmap compatible(CreateCompatibleBitmap(screen.get(), 3, 2));
+    ASSERT_TRUE(WriteDibPixels(compatible.get(), written));
+    const std::optional<DibPixels> compatibleRead = ReadDibPixels(compatible.get());
+    ASSERT_TRUE(compatibleRead);
+    for (std::size_t index = 0; index < written.quads.size(); ++index) {
+        EXPECT_EQ(compatibleRead->quads[index] & 0xFFFFFF, written.quads[index] & 0xFFFFFF) << index;
+    }
+
+    EXPECT_FALSE(ReadDibPixels(nullptr));
+    const Brush notABitmap(CreateSolidBrush(RGB(1, 2, 3)));
+    EXPECT_FALSE(ReadDibPixels(reinterpret_cast<HBITMAP>(notABitmap.get())));
 }
 
 TEST(Dialog, ModalLoopPassesAQuitRequestOnAndEndsTheDialog) {

@@ -8,6 +8,7 @@
 #include "menu/render_settings.h"
 #include "menu/render_settings_win.h"
 #include "menu/tarn_menu.h"
+#include "live_handles.h"
 #include "menu_font.h"
 #include "pixel_surface.h"
 #include "res/resource.h"
@@ -194,32 +195,15 @@ TEST_F(XpDrawing, ADisabledEntryUnderThePointerIsNotHighlighted) {
     EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_GRAYTEXT)), 5);
 }
 
-// Live owners of every kind that building and drawing a menu use.
-struct LiveHandles {
-    int menus = TarnMenu::LiveCount();
-    int records = MenuItemData::LiveCount();
-    int bitmaps = framework::Bitmap::LiveCount();
-    int brushes = framework::Brush::LiveCount();
-    int pens = framework::Pen::LiveCount();
-    int fonts = framework::Font::LiveCount();
-    int icons = framework::OwnedIcon::LiveCount();
-    int lists = framework::ImageList::LiveCount();
-    int memoryDCs = framework::MemoryDC::LiveCount();
-
-    bool operator==(const LiveHandles& other) const {
-        return menus == other.menus && records == other.records && bitmaps == other.bitmaps &&
-               brushes == other.brushes && pens == other.pens && fonts == other.fonts &&
-               icons == other.icons && lists == other.lists && memoryDCs == other.memoryDCs;
-    }
-};
-
 // Each round builds a menu (the images and their variants are made again) and draws every entry in every
 // state: plain and raised images, variants, disabled images and the off-screen copy of grayed entries.
 TEST_F(XpDrawing, BuildingAndDrawingInEveryStateLeaveNothingBehind) {
     PixelSurface surface(kWidth, 22, kUntouched);
     const UINT states[] = {0, ODS_SELECTED, ODS_CHECKED, ODS_GRAYED, ODS_GRAYED | ODS_SELECTED};
     const std::size_t slots = TarnMenu::SharedImageIds().size();
-    const LiveHandles before;
+    const testing_support::LiveHandles before;
+    const int menus = TarnMenu::LiveCount();
+    const int records = MenuItemData::LiveCount();
     for (int round = 0; round < 100; ++round) {
         {
             TarnMenu rebuilt;
@@ -231,7 +215,9 @@ TEST_F(XpDrawing, BuildingAndDrawingInEveryStateLeaveNothingBehind) {
                 Draw(surface, position, state);
             }
         }
-        ASSERT_TRUE(LiveHandles() == before) << "round " << round;
+        ASSERT_TRUE(testing_support::LiveHandles() == before) << "round " << round;
+        ASSERT_EQ(TarnMenu::LiveCount(), menus);
+        ASSERT_EQ(MenuItemData::LiveCount(), records);
     }
     EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots);
     EXPECT_EQ(ImageList_GetImageCount(TarnMenu::SharedImages()), static_cast<int>(slots));

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "controls/skin_button_win.h"
+#include "framework/dib_pixels.h"
 #include "framework/gdi.h"
+#include "live_handles.h"
 #include "pixel_surface.h"
 #include "res/resource.h"
 
@@ -137,16 +140,12 @@ std::vector<std::uint32_t> IconPixels(HICON icon, SIZE& size) {
     }
     const framework::Bitmap mask(info.hbmMask);
     const framework::Bitmap colour(info.hbmColor);
-    BITMAP description{};
-    GetObjectW(colour.get(), sizeof(description), &description);
-    size = {description.bmWidth, description.bmHeight};
-    BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<std::uint32_t> pixels(static_cast<size_t>(size.cx * size.cy));
-    const framework::ClientDC screen(nullptr);
-    GetDIBits(screen.get(), colour.get(), 0, static_cast<UINT>(size.cy), pixels.data(), &format,
-              DIB_RGB_COLORS);
-    return pixels;
+    const std::optional<framework::DibPixels> pixels = framework::ReadDibPixels(colour.get());
+    if (!pixels) {
+        return {};
+    }
+    size = {pixels->width, pixels->height};
+    return pixels->quads;
 }
 
 TEST(SkinButtonDraw, ColoursBorderAndTextByState) {
@@ -493,23 +492,10 @@ TEST(SkinButtonTip, SecondTextUpdatesTheOneTool) {
     EXPECT_EQ(tool.rect.bottom, firstRect.bottom);
 }
 
-struct LiveCounts {
-    int brushes = framework::Brush::LiveCount();
-    int pens = framework::Pen::LiveCount();
-    int fonts = framework::Font::LiveCount();
-    int bitmaps = framework::Bitmap::LiveCount();
-    int icons = framework::OwnedIcon::LiveCount();
-    int memoryDCs = framework::MemoryDC::LiveCount();
-    int windows = framework::OwnedWindow::LiveCount();
-    bool operator==(const LiveCounts& other) const {
-        return brushes == other.brushes && pens == other.pens && fonts == other.fonts &&
-               bitmaps == other.bitmaps && icons == other.icons && memoryDCs == other.memoryDCs &&
-               windows == other.windows;
-    }
-};
+using testing_support::LiveHandles;
 
 TEST(SkinButtonLeaks, DrawsAndDialogsLeaveNothingBehind) {
-    const LiveCounts before;
+    const LiveHandles before;
     for (int round = 0; round < 300; ++round) {
         ButtonDialog dialog;
         SkinButton withIcons;
@@ -524,15 +510,15 @@ TEST(SkinButtonLeaks, DrawsAndDialogsLeaveNothingBehind) {
         dialog.Show();
         const RECT client = ClientRect(withIcons.hwnd());
         Canvas canvas(client.right, client.bottom);
-        const LiveCounts beforeDraws;
+        const LiveHandles beforeDraws;
         for (const UINT state : {0u, UINT{ODS_FOCUS}, UINT{ODS_SELECTED}, UINT{ODS_DISABLED}}) {
             Draw(withIcons, canvas, state);
             Draw(transparent, canvas, state);
             Draw(box, canvas, state);
         }
-        ASSERT_TRUE(LiveCounts() == beforeDraws) << round;
+        ASSERT_TRUE(LiveHandles() == beforeDraws) << round;
     }
-    EXPECT_TRUE(LiveCounts() == before);
+    EXPECT_TRUE(LiveHandles() == before);
 }
 
 }  // namespace

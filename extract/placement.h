@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "extract/file_system.h"
 
@@ -11,8 +12,8 @@ namespace drovan {
 
 struct ExtractionProgress;
 
-// What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from its
-// start more than once (once to write, once for each taken name whose contents must be compared).
+// What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from
+// its start more than once (once to write, once for each taken name whose contents must be compared).
 class Content {
   public:
     enum class Status { Done, Refused, SourceFailed };
@@ -24,10 +25,21 @@ class Content {
 
 enum class PlaceOutcome {
     Copied,
-    AlreadyPresent,  // a file with the same bytes already had the name or one of its numbered names
-    Failed,          // the source could not be read or the target not written; nothing was left behind
-    DestinationFull, // every later file would fail too
-    Stopped,         // progress->stop was set while writing; nothing was left behind
+    AlreadyPresent,   // a file with the same bytes already had the name or one of its numbered names
+    Failed,           // the source could not be read or the target not written; nothing was left behind
+    DestinationFull,  // every later file would fail too
+    Stopped,          // progress->stop was set while writing; nothing was left behind
+};
+
+// A file on disk as content, opened afresh through fs for every pass.
+class FileContent final : public Content {
+  public:
+    FileContent(FileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
+    Status Stream(const Sink& sink) override;
+
+  private:
+    FileSystem& m_fs;
+    std::u16string m_path;
 };
 
 // Writes content into folder under name or, when that is taken by different bytes, "name (2).ext",

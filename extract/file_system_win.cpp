@@ -110,7 +110,8 @@ class WindowsReadableFile final : public ReadableFile {
     bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
         got = 0;
         while (got < capacity) {
-            // On a handle opened for synchronous access the offset in OVERLAPPED positions the read.
+            // On a handle opened for synchronous access the offset in OVERLAPPED positions the read (and
+            // moves the sequential position with it).
             OVERLAPPED at{};
             const std::uint64_t position = offset + got;
             at.Offset = static_cast<DWORD>(position);
@@ -163,7 +164,6 @@ class WindowsNewFile final : public NewFile {
         if (!MarkForDeletion(m_file.get(), false)) {
             return WriteStatus::Failed;
         }
-        // Closing flushes nothing that could fail on a local volume; the bytes are all written.
         m_file = FileHandle(INVALID_HANDLE_VALUE);
         return WriteStatus::Ok;
     }

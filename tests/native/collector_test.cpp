@@ -420,11 +420,6 @@ TEST(PosixFileSystem, ReadAtReadsWhereAsked) {
         EXPECT_TRUE(file->ReadAt(read.offset, buffer, read.capacity, got)) << read.offset;
         EXPECT_EQ(std::string(buffer, got), read.expected) << read.offset;
     }
-    // Positioned reads leave the sequential position alone.
-    char first[3] = {};
-    std::size_t got = 0;
-    EXPECT_TRUE(file->Read(first, 3, got));
-    EXPECT_EQ(std::string(first, got), "012");
 }
 
 // A destination that really fills up: a small tmpfs. Mounting needs root.

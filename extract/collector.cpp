@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "extract/name_rules.h"
+#include "extract/progress.h"
 
 namespace drovan {
 namespace {
@@ -74,7 +75,7 @@ bool SameContents(FileSystem& fs, std::u16string_view a, std::u16string_view b) 
 }
 
 CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                                 std::u16string_view fileType) {
+                                 std::u16string_view fileType, ExtractionProgress* progress) {
     CollectSummary summary;
     const std::u16string root = fs.Normalise(folder);
     const std::u16string target = fs.Normalise(destination);
@@ -113,8 +114,14 @@ CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std
             continue;
         }
         if (NameEndsWithType(entry.name, fileType)) {
+            if (progress != nullptr && progress->stop) {
+                break;
+            }
             ++summary.matched;
             CopyMatch(fs, path, entry.name, target, summary);
+            if (progress != nullptr) {
+                ++progress->done;
+            }
         }
     }
     return summary;

@@ -9,6 +9,8 @@
 
 namespace drovan {
 
+struct ExtractionProgress;
+
 struct DirectoryEntry {
     std::u16string name;
     bool isDirectory = false;
@@ -58,8 +60,9 @@ struct CollectSummary {
 bool SameContents(FileSystem& fs, std::u16string_view a, std::u16string_view b);
 
 // Walks folder depth first in the platform's order and copies every file whose name ends with fileType
-// flat into destination, under a free numbered name when the name is taken by a different file.
+// flat into destination, under a free numbered name when the name is taken by a different file. progress may
+// be null; a stop ends the walk before the next file.
 CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                                 std::u16string_view fileType);
+                                 std::u16string_view fileType, ExtractionProgress* progress = nullptr);
 
 }  // namespace drovan

@@ -344,6 +344,11 @@ void ExtractorDialog::OnExtract() {
 }
 
 void ExtractorDialog::StartExtraction(const std::wstring& cacheFolder) {
+    // The extract button had the focus and lost it when it was disabled; without a focus Esc and Enter
+    // would not reach the dialog manager.
+    if (GetFocus() == nullptr) {
+        SendMessageW(hwnd(), WM_NEXTDLGCTL, 0, FALSE);
+    }
     m_taskbarProgress = std::make_unique<TaskbarProgress>(hwnd());
     SetTimer(hwnd(), kProgressTimer, kProgressInterval, nullptr);
     m_job = std::make_unique<ExtractionJob>(

@@ -291,6 +291,9 @@ void ExtractorDialog::OnRButtonDown(LPARAM position) {
     m_trackedPopup = popup;
     TrackPopupMenu(popup->handle(), TPM_RIGHTBUTTON, point.x, point.y, 0, hwnd(), nullptr);
     m_trackedPopup = nullptr;
+    if (m_finishDeferred) {
+        PostMessageW(hwnd(), kExtractionFinished, 0, 0);
+    }
 }
 
 void ExtractorDialog::PaintFrameStrips(HDC dc) const {
@@ -364,8 +367,9 @@ void ExtractorDialog::OnExtractionFinished() {
     if (!m_job) {
         return;
     }
-    // A box of ours is open (the close question, the About box): the question would come on top of it.
-    if (!IsWindowEnabled(hwnd())) {
+    // A box of ours (the close question, the About box) or the popup is open: the question would come on top
+    // of it. It comes when the window is enabled again or the popup has closed.
+    if (!IsWindowEnabled(hwnd()) || m_trackedPopup != nullptr) {
         m_finishDeferred = true;
         return;
     }

@@ -65,7 +65,7 @@ class ExtractorDialog : public framework::Dialog {
     TarnMenu* m_trackedPopup = nullptr;
     HWND m_focusBeforeExtraction = nullptr;
     bool m_askingToStop = false;
-    // The worker finished while a box of ours was open; the completion question waits for it to close.
+    // The worker finished while a box of ours or the popup was open; the completion question waits for it.
     bool m_finishDeferred = false;
     std::unique_ptr<TaskbarProgress> m_taskbarProgress;
     // Last, so that it goes first: the worker is joined before anything it reports to.

@@ -7,6 +7,8 @@
 #include <functional>
 #include <sstream>
 
+#include "extract/file_system_posix.h"
+#include "extract/utf8.h"
 #include "tests/native/blockfile_builder.h"
 #include "tests/native/sha256.h"
 
@@ -45,15 +47,18 @@ ReadResult ReadAll(MemoryFileSystem& fs, const std::u16string& folder = u"/cache
 }
 
 // The stored body, read piece by piece as a harvester would.
-std::string PieceBytes(MemoryFileSystem& fs, const CacheEntry& entry) {
+std::string PieceBytes(FileSystem& fs, const CacheEntry& entry) {
     std::string body;
     for (const BodyPiece& piece : entry.pieces) {
-        const auto file = fs.files().find(piece.file);
-        if (file == fs.files().end() || piece.fileOffset + piece.length > file->second.size()) {
+        const std::unique_ptr<ReadableFile> file = fs.OpenForReading(piece.file);
+        std::string bytes(piece.length, '\0');
+        std::size_t got = 0;
+        if (!file || !file->ReadAt(piece.fileOffset, bytes.data(), bytes.size(), got) ||
+            got != bytes.size()) {
             ADD_FAILURE() << "piece outside its file";
             return {};
         }
-        body += file->second.substr(piece.fileOffset, piece.length);
+        body += bytes;
     }
     return body;
 }
@@ -529,15 +534,15 @@ std::string DiskFile(const std::filesystem::path& path) {
     return bytes.str();
 }
 
-// The cache Chromium wrote in blockfile mode, with the manifest of what the server sent.
+// The cache Chromium wrote in blockfile mode, with the manifest of what the server sent, read from the disk.
 TEST(BlockfileRealCache, EveryManifestLineFoundInItsState) {
     const std::filesystem::path folder = std::filesystem::path(DROVAN_TEST_DATA) / "chromium-blockfile";
-    MemoryFileSystem fs;
-    for (const auto& file : std::filesystem::directory_iterator(folder)) {
-        const std::string name = file.path().filename().string();
-        fs.AddFile(u"/cache/" + std::u16string(name.begin(), name.end()), DiskFile(file.path()));
-    }
-    const ReadResult result = ReadAll(fs);
+    PosixFileSystem fs;
+    ReadResult result;
+    result.report = ReadChromiumBlockfile(fs, Utf8ToUtf16(folder.string()), [&](CacheEntry& entry) {
+        result.entries.push_back(entry);
+        return true;
+    });
     EXPECT_EQ(result.report.damaged, 0u);
 
     std::istringstream manifest(DiskFile(folder / "manifest.tsv"));

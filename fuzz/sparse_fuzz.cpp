@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A parsed Content-Range always names at least one byte.
     const auto total = input.ConsumeIntegralInRange<std::uint32_t>(1, UINT32_MAX);
     std::vector<SparseChild> children;
-    while (input.remaining_bytes() > 0 && children.size() < 64) {
+    while (input.remaining_bytes() > 0 && children.size() < 12) {
         SparseChild child;
         child.index = input.ConsumeIntegralInRange<std::uint32_t>(0, 7);
         child.file = input.ConsumeBool() ? u"f_000001" : u"data_3";

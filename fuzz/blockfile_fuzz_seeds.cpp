@@ -52,14 +52,14 @@ int main(int argc, char** argv) {
     const std::string key = kSite + "clip.mp4";
     const std::uint64_t signature = 0x2fc0a2fa45931c;
     BlockfileBuilder sparse;
-    EntrySpec parent;
+    EntryParts parent;
     parent.key = key;
     parent.flags = 1;
     parent.stream0 = ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/1053576\n");
     parent.stream2 = SparseStream(signature, key.size(), Bits(32, 0, 2));
     sparse.AddEntry(parent);
     for (std::uint32_t i = 0; i < 2; ++i) {
-        EntrySpec child;
+        EntryParts child;
         child.key = SparseChildKey(key, signature, i);
         child.flags = 2;
         child.stream1 = Body(i == 0 ? 4096 : 5000);

@@ -68,7 +68,7 @@ inline std::string Bits(std::size_t bits, std::size_t first, std::size_t end) {
     return bitmap;
 }
 
-struct EntrySpec {
+struct EntryParts {
     std::string key;
     std::string stream0;
     std::string stream1;
@@ -79,12 +79,12 @@ struct EntrySpec {
     bool longKey = false;  // the key in a record of its own even when it would fit inline
 };
 
-inline EntrySpec Plain(std::string key, std::string stream0, std::string stream1) {
-    EntrySpec spec;
-    spec.key = std::move(key);
-    spec.stream0 = std::move(stream0);
-    spec.stream1 = std::move(stream1);
-    return spec;
+inline EntryParts Plain(std::string key, std::string stream0, std::string stream1) {
+    EntryParts parts;
+    parts.key = std::move(key);
+    parts.stream0 = std::move(stream0);
+    parts.stream1 = std::move(stream1);
+    return parts;
 }
 
 class BlockfileBuilder {
@@ -140,42 +140,42 @@ class BlockfileBuilder {
         return address;
     }
 
-    // The EntryStore bytes for spec, its streams and key stored; not yet linked anywhere.
-    std::string EntryRecord(const EntrySpec& spec, std::uint32_t& address) {
-        const bool inlineKey = !spec.longKey && spec.key.size() <= 927;
-        const std::uint32_t blocks = inlineKey && spec.key.size() >= 160
-                                         ? static_cast<std::uint32_t>((spec.key.size() - 160) / 256 + 2)
+    // The EntryStore bytes for parts, its streams and key stored; not yet linked anywhere.
+    std::string EntryRecord(const EntryParts& parts, std::uint32_t& address) {
+        const bool inlineKey = !parts.longKey && parts.key.size() <= 927;
+        const std::uint32_t blocks = inlineKey && parts.key.size() >= 160
+                                         ? static_cast<std::uint32_t>((parts.key.size() - 160) / 256 + 2)
                                          : 1;
         address = Allocate(1, blocks);
         std::string record(256 * blocks, '\0');
         const std::uint32_t rankings = Allocate(0, 1);
         std::string node(36, '\0');
         PutU32(node, 24, address);
-        PutU32(node, 28, spec.dirty);
+        PutU32(node, 28, parts.dirty);
         WriteRecord(rankings, node);
-        PutU32(record, 0, blockfile::SuperFastHash(spec.key));
+        PutU32(record, 0, blockfile::SuperFastHash(parts.key));
         PutU32(record, 8, rankings);
-        PutU32(record, 20, spec.state);
-        PutU32(record, 32, static_cast<std::uint32_t>(spec.key.size()));
+        PutU32(record, 20, parts.state);
+        PutU32(record, 32, static_cast<std::uint32_t>(parts.key.size()));
         if (inlineKey) {
-            record.replace(96, spec.key.size(), spec.key);
+            record.replace(96, parts.key.size(), parts.key);
         } else {
-            PutU32(record, 36, AddStream(spec.key + '\0'));
+            PutU32(record, 36, AddStream(parts.key + '\0'));
         }
-        const std::string* streams[] = {&spec.stream0, &spec.stream1, &spec.stream2};
+        const std::string* streams[] = {&parts.stream0, &parts.stream1, &parts.stream2};
         for (int i = 0; i < 3; ++i) {
             PutU32(record, 40 + 4 * i, static_cast<std::uint32_t>(streams[i]->size()));
             PutU32(record, 56 + 4 * i, AddStream(*streams[i]));
         }
-        PutU32(record, 72, spec.flags);
+        PutU32(record, 72, parts.flags);
         return record;
     }
 
     // Stores the entry at the head of its bucket's chain; returns its address.
-    std::uint32_t AddEntry(const EntrySpec& spec) {
+    std::uint32_t AddEntry(const EntryParts& parts) {
         std::uint32_t address = 0;
-        std::string record = EntryRecord(spec, address);
-        const std::uint32_t bucket = blockfile::SuperFastHash(spec.key) & (kTableLength - 1);
+        std::string record = EntryRecord(parts, address);
+        const std::uint32_t bucket = blockfile::SuperFastHash(parts.key) & (kTableLength - 1);
         PutU32(record, 4, m_table[bucket]);
         m_table[bucket] = address;
         WriteRecord(address, record);

@@ -17,7 +17,7 @@ namespace {
 
 using namespace blockfile;
 using testing::BlockfileBuilder;
-using testing::EntrySpec;
+using testing::EntryParts;
 using testing::Plain;
 using testing::PutU32;
 using testing::ResponseInfo;
@@ -150,12 +150,12 @@ TEST(BlockfileReader, FindsBodiesAndKeysWhereverTheyAreStored) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         urls.push_back("http://127.0.0.1:8000/" + std::to_string(i) + "/" + std::string(c.pathLength, 'p'));
-        EntrySpec spec;
-        spec.key = kSite + urls.back();
-        spec.stream0 = Ok(c.bodySize);
-        spec.stream1 = Pattern(c.bodySize, static_cast<unsigned>(i));
-        spec.longKey = c.longKey;
-        builder.AddEntry(spec);
+        EntryParts parts;
+        parts.key = kSite + urls.back();
+        parts.stream0 = Ok(c.bodySize);
+        parts.stream1 = Pattern(c.bodySize, static_cast<unsigned>(i));
+        parts.longKey = c.longKey;
+        builder.AddEntry(parts);
     }
     MemoryFileSystem fs;
     builder.Install(fs, u"/cache");
@@ -198,12 +198,12 @@ TEST(BlockfileReader, TellsCutAndOpenEntriesFromWholeOnes) {
     };
     for (const auto& c : cases) {
         BlockfileBuilder builder;
-        EntrySpec spec;
-        spec.key = kSite + "http://127.0.0.1:8000/a";
-        spec.stream0 = c.stream0;
-        spec.stream1 = Pattern(5000, 1);
-        spec.dirty = c.dirty;
-        builder.AddEntry(spec);
+        EntryParts parts;
+        parts.key = kSite + "http://127.0.0.1:8000/a";
+        parts.stream0 = c.stream0;
+        parts.stream1 = Pattern(5000, 1);
+        parts.dirty = c.dirty;
+        builder.AddEntry(parts);
         MemoryFileSystem fs;
         builder.Install(fs, u"/cache");
         const ReadResult result = ReadAll(fs);
@@ -299,8 +299,9 @@ TEST(BlockfileReader, SkipsAndCountsWhatIsDamaged) {
          nullptr, 1, 1},
         {"long key longer than its record",
          [](BlockfileBuilder& b, auto&) {
-             EntrySpec spec = Plain(kSite + "http://127.0.0.1:8000/" + std::string(2000, 'k'), Ok(3), "abc");
-             b.Patch(b.AddEntry(spec), 32, 3000);
+             EntryParts parts =
+                 Plain(kSite + "http://127.0.0.1:8000/" + std::string(2000, 'k'), Ok(3), "abc");
+             b.Patch(b.AddEntry(parts), 32, 3000);
          },
          nullptr, 2, 1},
         {"key that does not hash to its bucket",
@@ -377,7 +378,7 @@ TEST(BlockfileReader, SkipsAndCountsWhatIsDamaged) {
 // A 2 MiB + 500000-byte clip cached in three children, the last with a partly written block.
 struct SparseCase {
     const char* name;
-    std::function<void(std::vector<EntrySpec>& children, EntrySpec& parent)> change;
+    std::function<void(std::vector<EntryParts>& children, EntryParts& parent)> change;
     bool complete;
 };
 
@@ -429,7 +430,7 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
          false},
     };
     for (const auto& c : cases) {
-        EntrySpec parent;
+        EntryParts parent;
         parent.key = key;
         parent.stream0 =
             ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Type: video/mp4\nContent-Length: " +
@@ -437,9 +438,9 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
                          std::to_string(kClipSize) + "\n");
         parent.stream2 = SparseStream(kSignature, key.size(), Bits(32, 0, 3));
         parent.flags = 1;
-        std::vector<EntrySpec> children;
+        std::vector<EntryParts> children;
         for (std::uint32_t i = 0; i < 3; ++i) {
-            EntrySpec child;
+            EntryParts child;
             child.key = SparseChildKey(key, kSignature, i);
             child.flags = 2;
             child.stream1 = clip.substr(i * kSparseChildSize, kSparseChildSize);
@@ -455,7 +456,7 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
         }
         BlockfileBuilder builder;
         builder.AddEntry(parent);
-        for (const EntrySpec& child : children) {
+        for (const EntryParts& child : children) {
             builder.AddEntry(child);
         }
         MemoryFileSystem fs;

@@ -381,14 +381,14 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes) {
     std::vector<FirefoxProfilePath> profiles;
     bool inProfile = false;
     std::u16string path;
-    std::optional<bool> relative;
+    std::string_view isRelative;  // "1" or "0"; anything else leaves it to the path
     const auto finishSection = [&] {
         if (inProfile && !path.empty() && profiles.size() < kMaxFirefoxProfiles) {
-            profiles.push_back({path, relative.value_or(!LooksAbsolute(path))});
+            profiles.push_back({path, isRelative == "1" || (isRelative != "0" && !LooksAbsolute(path))});
         }
         inProfile = false;
         path.clear();
-        relative.reset();
+        isRelative = {};
     };
     while (!bytes.empty()) {
         const std::size_t end = bytes.find('\n');
@@ -413,8 +413,8 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes) {
         const std::string_view value = Trimmed(line.substr(equals + 1));
         if (SameAsciiFolded(key, "Path")) {
             path = Utf8ToUtf16(value);
-        } else if (SameAsciiFolded(key, "IsRelative") && (value == "0" || value == "1")) {
-            relative = value == "1";
+        } else if (SameAsciiFolded(key, "IsRelative")) {
+            isRelative = value;
         }
     }
     finishSection();

@@ -271,6 +271,75 @@ TEST(BrowserCaches, AFolderMeetsTheSameCacheOnce) {
     }
 }
 
+// Windows' separator and case-blind names over a MemoryFileSystem that keeps '/'-separated paths.
+class BackslashFileSystem final : public FileSystem {
+  public:
+    explicit BackslashFileSystem(MemoryFileSystem& files) : m_files(files) {}
+    char16_t Separator() const override { return u'\\'; }
+    std::u16string Normalise(std::u16string_view path) override {
+        std::u16string result(path);
+        while (result.size() > 3 && result.back() == u'\\') {
+            result.pop_back();
+        }
+        return result;
+    }
+    bool SamePath(std::u16string_view a, std::u16string_view b) override {
+        const auto fold = [](char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; };
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                                  [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
+    }
+    bool IsDirectory(std::u16string_view path) override { return m_files.IsDirectory(Slashed(path)); }
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        return m_files.OpenDirectory(Slashed(folder));
+    }
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
+        return m_files.OpenForReading(Slashed(path));
+    }
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
+        return m_files.CreateNewFile(Slashed(path), status);
+    }
+
+  private:
+    static std::u16string Slashed(std::u16string_view path) {
+        std::u16string result(path);
+        std::replace(result.begin(), result.end(), u'\\', u'/');
+        return result;
+    }
+
+    MemoryFileSystem& m_files;
+};
+
+TEST(BrowserCaches, WindowsSeparatorsAndCaseBlindNames) {
+    MemoryFileSystem files;
+    const std::u16string local = u"C:/Users/u/AppData/Local";
+    AddBlockfile(files, local + u"/Google/Chrome/User Data/Default/Cache/Cache_Data");
+    AddSimple(files, u"C:/Users/u/AppData/Roaming/Code/Cache/Cache_Data");
+    AddSimple(files, local + u"/TEMP/App/Cache/Cache_Data");
+    files.AddFile(u"C:/Users/u/AppData/Roaming/Mozilla/Firefox/profiles.ini",
+                  "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/rel.default\r\n"
+                  "[Profile1]\r\nIsRelative=0\r\nPath=C:"
+                  "\\USERS\\U\\AppData\\Roaming\\Mozilla\\Firefox\\Profiles\\abs\r\n"
+                  "[Profile2]\r\nIsRelative=0\r\nPath=D:/Firefox/elsewhere\r\n");
+    AddCache2(files, local + u"/Mozilla/Firefox/Profiles/rel.default/cache2");
+    AddCache2(files, local + u"/Mozilla/Firefox/Profiles/abs/cache2");
+    AddCache2(files, u"D:/Firefox/elsewhere/cache2");
+    BackslashFileSystem fs(files);
+    std::vector<Found> expected = {
+        {R"(C:\Users\u\AppData\Local\Google\Chrome\User Data\Default\Cache\Cache_Data)",
+         CacheKind::ChromiumBlockfile, "Google Chrome / Default"},
+        {R"(C:\Users\u\AppData\Roaming\Code\Cache\Cache_Data)", CacheKind::ChromiumSimple, "Code"},
+        {R"(C:\Users\u\AppData\Local\Mozilla\Firefox\Profiles\rel.default\cache2)", CacheKind::FirefoxCache2,
+         "Firefox / rel.default"},
+        {R"(C:\Users\u\AppData\Local\Mozilla\Firefox\Profiles\abs\cache2)", CacheKind::FirefoxCache2,
+         "Firefox / abs"},
+        {R"(D:\Firefox\elsewhere\cache2)", CacheKind::FirefoxCache2, "Firefox / elsewhere"},
+    };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Sorted(FindBrowserCaches(
+                  fs, {uR"(C:\Users\u\AppData\Local\)", uR"(C:\Users\u\AppData\Roaming)", {}})),
+              expected);
+}
+
 TEST(ProfilesIni, PathsOfTheProfileSections) {
     using namespace std::string_literals;
     using Paths = std::vector<std::pair<std::string, bool>>;

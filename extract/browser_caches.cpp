@@ -197,7 +197,7 @@ class CacheFinder {
         if (!m_local.empty()) {
             roots.push_back(&m_local);
         }
-        if (!m_roaming.empty() && !(!m_local.empty() && m_fs.SamePath(m_local, m_roaming))) {
+        if (!m_roaming.empty() && (m_local.empty() || !m_fs.SamePath(m_local, m_roaming))) {
             roots.push_back(&m_roaming);
         }
         return roots;

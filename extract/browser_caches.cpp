@@ -1,6 +1,7 @@
 #include "extract/browser_caches.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -252,7 +253,8 @@ class CacheFinder {
         if (!file) {
             return bytes;
         }
-        bytes.resize(kMaxProfilesIniBytes);
+        bytes.resize(static_cast<std::size_t>(
+            std::min<std::uint64_t>(file->Size().value_or(kMaxProfilesIniBytes), kMaxProfilesIniBytes)));
         std::size_t size = 0;
         std::size_t got = 0;
         while (size < bytes.size() && file->ReadAt(size, bytes.data() + size, bytes.size() - size, got) &&

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs.AddFile(u"/u/Local/Mozilla/Firefox/Profiles/a/cache2/entries/0123456789ABCDEF0123456789ABCDEF01234567",
                "");
     const std::vector<drovan::CacheSource> sources =
-        drovan::FindBrowserCaches(fs, {u"/u/Local", u"/u/Roaming", {}});
+        drovan::FindBrowserCaches(fs, {u"/u/Local", u"/u/Roaming", {}}, {1, 0, 8192});
     Require(sources.size() <= 1);
     for (const drovan::CacheSource& source : sources) {
         Require(source.folder == u"/u/Local/Mozilla/Firefox/Profiles/a/cache2");

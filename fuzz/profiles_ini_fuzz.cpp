@@ -16,7 +16,7 @@ void Require(bool condition) {
 }  // namespace
 
 // The profiles.ini of a Firefox install, then the known places of a tree holding it and a cache its paths
-// may point at (the folder search, which never reads profiles.ini paths, is left out for speed).
+// may point at. The folder search passes known places by, so it is left out for speed.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::vector<drovan::FirefoxProfilePath> profiles = drovan::ParseProfilesIni(bytes);

@@ -8,6 +8,7 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/path_prompt_dialog.h"
 #include "dialogs/skinned_background.h"
+#include "extract/collector.h"
 #include "extract/file_system_win.h"
 #include "framework/rect_win.h"
 #include "menu/tarn_menu.h"

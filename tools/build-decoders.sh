@@ -12,6 +12,10 @@ cc=x86_64-w64-mingw32-gcc-posix
 ar=x86_64-w64-mingw32-ar
 packages=(brotli libzstd)
 
+# One build at a time, however many scripts start it.
+mkdir -p "$deps"
+exec 9>"$deps/.lock"
+flock 9
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then
     exit 0
 fi

@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kOutputChunk = 64 * 1024;
 // zlib counts input in 32-bit units.
 constexpr std::size_t kInflateInputChunk = 1u << 30;
-// Browsers decode zstd with windows of at most 8 MiB; a larger one would come from no real server.
+// The zstd content coding limits windows to 8 MiB, as browsers do; it also bounds what one decoder allocates.
 constexpr int kZstdWindowLogMax = 23;
 
 char LowerAscii(char c) {

@@ -246,6 +246,25 @@ TEST(BodyDecoder, FlippedByteIsCaughtByChecksums) {
     }
 }
 
+TEST(BodyDecoder, ZstdWindowAboveEightMebibytesIsRefusedAsCorrupt) {
+    const std::string payload = Text(4096);
+    for (const int windowLog : {20, 23, 24}) {
+        ZSTD_CCtx* context = ZSTD_createCCtx();
+        ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog);
+        std::string body(ZSTD_compressBound(payload.size()) + 64, '\0');
+        ZSTD_outBuffer out{body.data(), body.size(), 0};
+        ZSTD_inBuffer in{payload.data(), payload.size(), 0};
+        // Streamed, so that the frame declares its window instead of the payload's size.
+        ZSTD_compressStream2(context, &out, &in, ZSTD_e_continue);
+        EXPECT_EQ(ZSTD_compressStream2(context, &out, &in, ZSTD_e_end), 0u);
+        ZSTD_freeCCtx(context);
+        body.resize(out.pos);
+        const Decoded decoded = Decode(ContentCoding::Zstd, body);
+        EXPECT_EQ(decoded.status, windowLog <= 23 ? DecodeStatus::Ok : DecodeStatus::Corrupt) << windowLog;
+        EXPECT_EQ(decoded.bytes.size(), windowLog <= 23 ? payload.size() : 0u) << windowLog;
+    }
+}
+
 TEST(BodyDecoder, GzipDecodesEveryMember) {
     const std::string first = Text(70 * 1024), second = "second member", third = Noise(3000);
     const std::string body =

@@ -83,8 +83,10 @@ rm -rf "$src"
 mkdir -p "$src"
 # The newest version first; when its files cannot be had (a mirror without the security pool), the release's own.
 for package in "${packages[@]}"; do
-    (cd "$src" && { apt-get "${apt_options[@]}" source --download-only -qq "$package" >/dev/null 2>&1 ||
-        apt-get "${apt_options[@]}" source --download-only -qq "$package/$codename" >/dev/null; })
+    if ! (cd "$src" && apt-get "${apt_options[@]}" source --download-only -qq "$package" >/dev/null 2>&1); then
+        rm -f "$src/${package}_"*
+        (cd "$src" && apt-get "${apt_options[@]}" source --download-only -qq "$package/$codename" >/dev/null)
+    fi
 done
 for dsc in "$src"/*.dsc; do
     dpkg-source --no-check -x "$dsc" "$src/$(basename "$dsc" .dsc)" >/dev/null
@@ -92,7 +94,7 @@ done
 brotli_dir="$(ls -d "$src"/brotli_*/)"
 zstd_dir="$(ls -d "$src"/libzstd_*/)"
 
-rm -rf "$prefix"
+rm -rf "$prefix" "$deps/obj"
 mkdir -p "$prefix/include" "$prefix/lib" "$deps/obj/brotli" "$deps/obj/zstd"
 jobs="$(nproc)"
 
@@ -101,7 +103,8 @@ compile_archive() {
     local objects="$1" library="$2"
     shift 2
     printf '%s\0' "$@" | OBJECTS="$objects" xargs -0 -n 1 -P "$jobs" bash -c \
-        'file="${!#}"; "$0" "${@:1:$#-1}" -c "$file" -o "$OBJECTS/$(basename "${file%.c}").o"' "$cc" -O2 "${cflags[@]}"
+        'file="${!#}"; "$0" "${@:1:$#-1}" -c "$file" -o "$OBJECTS/$(basename "${file%.c}").o"' \
+        "$cc" -O2 "${cflags[@]}"
     "$ar" rcs "$prefix/lib/$library" "$objects"/*.o
 }
 
@@ -110,7 +113,7 @@ cflags=(-I"$brotli_dir/c/include")
 compile_archive "$deps/obj/brotli" libbrotlidec.a "$brotli_dir"/c/common/*.c "$brotli_dir"/c/dec/*.c
 cp -r "$brotli_dir/c/include/brotli" "$prefix/include/"
 
-# The decompressor's x86-64 assembly is written for ELF; the C path is used instead.
+# zstd uses its x86-64 assembly only on Linux and macOS; said outright, so that no .S file is ever wanted.
 cflags=(-DZSTD_DISABLE_ASM -DZSTD_LEGACY_SUPPORT=0 -I"$zstd_dir/lib" -I"$zstd_dir/lib/common")
 compile_archive "$deps/obj/zstd" libzstd.a "$zstd_dir"/lib/common/*.c "$zstd_dir"/lib/decompress/*.c
 cp "$zstd_dir/lib/zstd.h" "$zstd_dir/lib/zstd_errors.h" "$prefix/include/"

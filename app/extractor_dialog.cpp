@@ -7,7 +7,7 @@
 #include "app/shell_seam.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/path_prompt_dialog.h"
-#include "dialogs/stretched_background.h"
+#include "dialogs/skinned_background.h"
 #include "extract/file_system_win.h"
 #include "framework/rect_win.h"
 #include "menu/tarn_menu.h"
@@ -71,7 +71,7 @@ ExtractorDialog::ExtractorDialog(HWND parent)
     : Dialog(IDD_MAIN, parent),
       m_icon{LoadAppIcon(SM_CXICON, SM_CYICON)},
       m_smallIcon{LoadAppIcon(SM_CXSMICON, SM_CYSMICON)},
-      m_backgroundBrush(CreateSolidBrush(kSkinLight)) {}
+      m_background(IDB_MAIN_BACKGROUND, kSkinLight) {}
 
 void ExtractorDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_SIDE_FRAME, m_sideFrame);
@@ -196,7 +196,7 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 
 void ExtractorDialog::OnPaint() {
     if (!IsIconic(hwnd())) {
-        PaintStretchedBackground(hwnd(), IDB_MAIN_BACKGROUND);
+        m_background.Paint(hwnd());
         return;
     }
     const framework::PaintDC paint(hwnd());
@@ -212,8 +212,7 @@ LRESULT ExtractorDialog::OnCtlColor(UINT message, WPARAM wParam, LPARAM lParam) 
     const LRESULT defaultBrush = Dialog::WindowProc(message, wParam, lParam);
     // The read-only path edit asks as a static; the combo box's edit and list ask as themselves.
     if (message == WM_CTLCOLORSTATIC || message == WM_CTLCOLOREDIT || message == WM_CTLCOLORLISTBOX) {
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<LRESULT>(m_backgroundBrush.get());
+        return reinterpret_cast<LRESULT>(m_background.ControlColour(reinterpret_cast<HDC>(wParam)));
     }
     return defaultBrush;
 }

@@ -4,6 +4,7 @@
 
 #include "controls/caption_frame_win.h"
 #include "controls/skin_button_win.h"
+#include "dialogs/skinned_background.h"
 #include "framework/dialog.h"
 #include "framework/gdi.h"
 
@@ -49,7 +50,7 @@ class ExtractorDialog : public framework::Dialog {
     std::wstring m_fileType;
     framework::SharedIcon m_icon;
     framework::SharedIcon m_smallIcon;
-    framework::Brush m_backgroundBrush;
+    SkinnedBackground m_background;
     // The popup being tracked: item measurements name no menu, so they go to this one.
     TarnMenu* m_trackedPopup = nullptr;
 };

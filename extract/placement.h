@@ -11,8 +11,8 @@ namespace drovan {
 
 struct ExtractionProgress;
 
-// What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from its
-// start more than once (once to write, once for each taken name whose contents must be compared).
+// What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from
+// its start more than once (once to write, once for each taken name whose contents must be compared).
 class Content {
   public:
     enum class Status { Done, Refused, SourceFailed };
@@ -24,10 +24,10 @@ class Content {
 
 enum class PlaceOutcome {
     Copied,
-    AlreadyPresent,  // a file with the same bytes already had the name or one of its numbered names
-    Failed,          // the source could not be read or the target not written; nothing was left behind
-    DestinationFull, // every later file would fail too
-    Stopped,         // progress->stop was set while writing; nothing was left behind
+    AlreadyPresent,   // a file with the same bytes already had the name or one of its numbered names
+    Failed,           // the source could not be read or the target not written; nothing was left behind
+    DestinationFull,  // every later file would fail too
+    Stopped,          // progress->stop was set while writing; nothing was left behind
 };
 
 // Writes content into folder under name or, when that is taken by different bytes, "name (2).ext",

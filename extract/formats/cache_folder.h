@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "extract/file_system.h"
+#include "extract/formats/cache_entry.h"
+
+namespace drovan {
+
+// A cache folder is known by its files, never by its path: a Chromium folder by its index's magic, a Firefox
+// folder by its entries folder (the cache2 folder itself or its entries folder may be given); the reader of a
+// Firefox cache takes either.
+std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_view folder);
+
+struct CacheReadReport {
+    std::size_t entries = 0;  // handed to the sink
+    std::size_t damaged = 0;  // records skipped because they could not be read soundly
+};
+
+// Called for every entry read; returning false ends the reading.
+using CacheEntrySink = std::function<bool(CacheEntry& entry)>;
+
+CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                const CacheEntrySink& sink);
+
+}  // namespace drovan

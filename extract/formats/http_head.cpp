@@ -1,0 +1,291 @@
+#include "extract/formats/http_head.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "extract/formats/byte_reader.h"
+
+namespace drovan {
+namespace {
+
+constexpr std::uint32_t kResponseInfoVersion = 3;
+constexpr std::uint32_t kFlagTruncated = 1u << 12;
+constexpr std::uint32_t kFlagHasExtraFlags = 1u << 31;
+constexpr std::uint32_t kExtraFlagOriginalResponseTime = 1u << 2;
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Digits only, no sign, no overflow.
+std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
+    if (text.empty() || text.size() > 19) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
+// "HTTP/1.1 206 Partial Content" -> 206.
+int ParseStatusLine(std::string_view line) {
+    if (line.substr(0, 5) != "HTTP/") {
+        return 0;
+    }
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos) {
+        return 0;
+    }
+    const std::string_view code = line.substr(space + 1, 3);
+    const std::optional<std::uint64_t> value = ParseDecimal(code);
+    if (code.size() != 3 || !value) {
+        return 0;
+    }
+    return static_cast<int>(*value);
+}
+
+// "bytes 0-99/1000" or "bytes 0-99/*".
+std::optional<ContentRange> ParseContentRange(std::string_view value) {
+    value = Trim(value);
+    if (!EqualsIgnoringCase(value.substr(0, 6), "bytes ")) {
+        return std::nullopt;
+    }
+    value = Trim(value.substr(6));
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) {
+        return std::nullopt;
+    }
+    const auto first = ParseDecimal(Trim(value.substr(0, dash)));
+    const auto last = ParseDecimal(Trim(value.substr(dash + 1, slash - dash - 1)));
+    if (!first || !last || *first > *last) {
+        return std::nullopt;
+    }
+    ContentRange range{*first, *last, std::nullopt};
+    const std::string_view total = Trim(value.substr(slash + 1));
+    if (total != "*") {
+        range.total = ParseDecimal(total);
+        if (!range.total || *range.total <= *last) {
+            return std::nullopt;
+        }
+    }
+    return range;
+}
+
+bool ReadPickleString(ByteReader& reader, std::string_view& text) {
+    std::uint32_t length = 0;
+    if (!reader.U32LE(length) || !reader.Bytes(length, text)) {
+        return false;
+    }
+    const std::size_t padding = (4 - length % 4) % 4;
+    return reader.Skip(std::min(padding, reader.remaining()));
+}
+
+}  // namespace
+
+std::optional<std::string_view> HttpHead::Find(std::string_view name) const {
+    for (const auto& [headerName, value] : headers) {
+        if (EqualsIgnoringCase(headerName, name)) {
+            return std::string_view(value);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<HttpHead> ParseHeaderLines(std::string_view text) {
+    HttpHead head;
+    bool statusSeen = false;
+    while (!text.empty()) {
+        std::size_t end = text.find_first_of(std::string_view("\0\n", 2));
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            continue;
+        }
+        if (!statusSeen) {
+            head.status = ParseStatusLine(line);
+            if (head.status == 0) {
+                return std::nullopt;
+            }
+            statusSeen = true;
+            continue;
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            continue;
+        }
+        head.headers.emplace_back(std::string(Trim(line.substr(0, colon))),
+                                  std::string(Trim(line.substr(colon + 1))));
+    }
+    if (!statusSeen) {
+        return std::nullopt;
+    }
+    return head;
+}
+
+std::optional<ChromiumResponseInfo> ParseChromiumResponseInfo(std::string_view pickle) {
+    ByteReader reader(pickle);
+    std::uint32_t payloadSize = 0;
+    if (!reader.U32LE(payloadSize) || payloadSize > reader.remaining()) {
+        return std::nullopt;
+    }
+    ByteReader payload(pickle.substr(4, payloadSize));
+    std::uint32_t flags = 0;
+    if (!payload.U32LE(flags) || (flags & 0xFF) != kResponseInfoVersion) {
+        return std::nullopt;
+    }
+    std::uint32_t extraFlags = 0;
+    if ((flags & kFlagHasExtraFlags) != 0 && !payload.U32LE(extraFlags)) {
+        return std::nullopt;
+    }
+    std::uint64_t requestTime = 0;
+    std::uint64_t responseTime = 0;
+    if (!payload.U64LE(requestTime) || !payload.U64LE(responseTime)) {
+        return std::nullopt;
+    }
+    std::uint64_t originalResponseTime = 0;
+    if ((extraFlags & kExtraFlagOriginalResponseTime) != 0 && !payload.U64LE(originalResponseTime)) {
+        return std::nullopt;
+    }
+    std::string_view rawHeaders;
+    if (!ReadPickleString(payload, rawHeaders)) {
+        return std::nullopt;
+    }
+    std::optional<HttpHead> head = ParseHeaderLines(rawHeaders);
+    if (!head) {
+        return std::nullopt;
+    }
+    return ChromiumResponseInfo{std::move(*head), (flags & kFlagTruncated) != 0};
+}
+
+void ApplyHead(const HttpHead& head, CacheEntry& entry) {
+    entry.status = head.status;
+    if (const auto type = head.Find("Content-Type")) {
+        std::string_view mime = Trim(type->substr(0, type->find(';')));
+        entry.contentType.clear();
+        for (char c : mime) {
+            entry.contentType += LowerAscii(c);
+        }
+    }
+    if (const auto encoding = head.Find("Content-Encoding")) {
+        entry.contentEncoding = std::string(Trim(*encoding));
+    }
+    if (const auto length = head.Find("Content-Length")) {
+        entry.contentLength = ParseDecimal(Trim(*length));
+    }
+    if (const auto range = head.Find("Content-Range")) {
+        entry.contentRange = ParseContentRange(*range);
+    }
+}
+
+void DecideCompleteness(CacheEntry& entry) {
+    std::sort(entry.pieces.begin(), entry.pieces.end(),
+              [](const BodyPiece& a, const BodyPiece& b) { return a.bodyOffset < b.bodyOffset; });
+    std::uint64_t covered = 0;
+    bool contiguous = true;
+    for (const BodyPiece& piece : entry.pieces) {
+        if (piece.bodyOffset != covered || piece.length > UINT64_MAX - covered) {
+            contiguous = false;
+            break;
+        }
+        covered += piece.length;
+    }
+    entry.complete = false;
+    if (!contiguous || covered != entry.storedSize || entry.truncated) {
+        return;
+    }
+    if (entry.status == 200) {
+        entry.complete = !entry.contentLength || *entry.contentLength == covered;
+    } else if (entry.status == 206) {
+        // A 206 is whole only when its range names the total and the pieces hold all of it from byte 0.
+        const std::optional<ContentRange>& range = entry.contentRange;
+        entry.complete = range && range->total && range->first == 0 && covered == *range->total;
+    }
+}
+
+std::string UrlFromChromiumKey(std::string_view key) {
+    if (key.substr(0, 6) == "Range_") {
+        key.remove_prefix(6);
+        // Children append ":<signature>:<child number>".
+        for (int i = 0; i < 2; ++i) {
+            const std::size_t colon = key.rfind(':');
+            if (colon == std::string_view::npos) {
+                return {};
+            }
+            key = key.substr(0, colon);
+        }
+    }
+    // Up to two leading "<digits>/" parts: credentials and upload id.
+    for (int i = 0; i < 2; ++i) {
+        std::size_t digits = 0;
+        while (digits < key.size() && key[digits] >= '0' && key[digits] <= '9') {
+            ++digits;
+        }
+        if (digits == 0 || digits >= key.size() || key[digits] != '/') {
+            break;
+        }
+        key.remove_prefix(digits + 1);
+    }
+    if (key.substr(0, 4) == "_dk_") {
+        // At least the top-frame site and the frame site come before the URL.
+        const std::size_t space = key.rfind(' ');
+        if (std::count(key.begin(), key.end(), ' ') < 2) {
+            return {};
+        }
+        key = key.substr(space + 1);
+    }
+    if (key.find("://") == std::string_view::npos) {
+        return {};
+    }
+    return std::string(key);
+}
+
+std::string UrlFromFirefoxKey(std::string_view key) {
+    std::size_t position = 0;
+    while (position < key.size()) {
+        if (key[position] == ':') {
+            const std::string_view url = key.substr(position + 1);
+            return url.find("://") == std::string_view::npos ? std::string() : std::string(url);
+        }
+        // Skip the tag's value up to a single comma; a doubled comma belongs to the value.
+        std::size_t next = position + 1;
+        for (;;) {
+            next = key.find(',', next);
+            if (next == std::string_view::npos) {
+                return {};
+            }
+            if (next + 1 < key.size() && key[next + 1] == ',') {
+                next += 2;
+                continue;
+            }
+            break;
+        }
+        position = next + 1;
+    }
+    return {};
+}
+
+}  // namespace drovan

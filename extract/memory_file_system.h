@@ -1,0 +1,31 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "extract/file_system.h"
+
+namespace drovan {
+
+// Files held in memory under '/'-separated paths, for the readers' tests and fuzz targets. A folder exists
+// when it was added or some file lies below it.
+class MemoryFileSystem final : public FileSystem {
+  public:
+    void AddFile(std::u16string path, std::string bytes) { m_files[std::move(path)] = std::move(bytes); }
+    void AddFolder(std::u16string path) { m_folders[std::move(path)] = true; }
+    const std::map<std::u16string, std::string>& files() const { return m_files; }
+
+    char16_t Separator() const override { return u'/'; }
+    std::u16string Normalise(std::u16string_view path) override;
+    bool SamePath(std::u16string_view a, std::u16string_view b) override { return a == b; }
+    bool IsDirectory(std::u16string_view path) override;
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override;
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;
+
+  private:
+    std::map<std::u16string, std::string> m_files;
+    std::map<std::u16string, bool> m_folders;
+};
+
+}  // namespace drovan

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the menu template and toolbar readers and runs each for the given
-# number of seconds (default 60). Exits non-zero when a target finds a crash; reproducers go to
+# Builds the libFuzzer targets of the menu template and toolbar readers, the cache readers, the stored response
+# heads and the entry names and types, and runs each for the given number of seconds (default 60); naming targets
+# after the seconds runs only those. Exits non-zero when a target finds a crash; reproducers go to
 # build/fuzz/artifacts.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/fuzz"
 seconds="${1:-60}"
 if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
-    echo "usage: $0 [seconds per target]" >&2
+    echo "usage: $0 [seconds per target] [target ...]" >&2
     exit 2
 fi
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar firefox_cache2 chromium_simple response_head entry_name)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
 missing=()
@@ -51,8 +55,14 @@ words 1 2 0xFFFF 0x10 0x46 0 0 1 0x41 0x09 0x42 0 0x90 0x52 0 0x89 2 0x43 0 \
 words 1 16 15 3 1011 1012 1020 >"$toolbar_seeds/seed-program-toolbar"
 words 2 20 20 5 1011 0 1012 0 1020 >"$toolbar_seeds/seed-separators"
 
+for target in firefox_cache2 chromium_simple response_head entry_name; do
+    mkdir -p "$build/corpus/$target"
+done
+"$build/cache_seeds" "$build/corpus/firefox_cache2" "$build/corpus/chromium_simple" \
+    "$build/corpus/response_head" "$build/corpus/entry_name"
+
 status=0
-for target in menu_template toolbar; do
+for target in "${targets[@]}"; do
     echo "== $target: $seconds s"
     if ! "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/${target}-" "$build/corpus/$target"; then

@@ -185,7 +185,8 @@ std::u16string FileNameForEntry(std::string_view url, std::string_view type) {
     if (IsDeviceName(name)) {
         name.insert(name.begin(), u'_');
     }
-    return Shortened(name);
+    name = Shortened(name);
+    return name.empty() ? u"unnamed" : name;
 }
 
 }  // namespace drovan

@@ -67,6 +67,7 @@ TEST(EntryNames, LongNamesKeepTheirEnding) {
          std::u16string(144, u'a') + u"\U0001F600.mp3"},
         {"http://h/" + std::string(147, 'a') + "%20%20%20" + std::string(10, 'b'), "",
          std::u16string(147, u'a')},
+        {"http://h/" + std::string(160, ' ') + "b", "", u"unnamed"},
     };
     for (const auto& c : cases) {
         const std::u16string name = FileNameForEntry(c.url, c.type);

@@ -85,8 +85,9 @@ struct Metadata {
 };
 
 // metadata is [M, size - 4): hash, chunk hashes, header, key, elements and, from version 4 on, a 4-byte
-// trailer outside the hash. Whether the trailer is there is settled by the hash where it can be, since
-// writers disagree about it; a version above the known ones is trusted only with a matching hash.
+// trailer outside the hash. The trailer is undocumented, so whether it is there is settled by the hash where
+// the hash allows; after that the version's own ending is tried first. A version above the known ones is
+// trusted only with a matching hash.
 std::optional<Metadata> ParseMetadata(std::string_view metadata, std::uint64_t bodyEnd) {
     ByteReader reader(metadata);
     std::uint32_t hash = 0;
@@ -110,8 +111,9 @@ std::optional<Metadata> ParseMetadata(std::string_view metadata, std::uint64_t b
     const std::size_t ends[2] = {version >= 4 ? withTrailer : withoutTrailer,
                                  version >= 4 ? withoutTrailer : withTrailer};
     Metadata result{key, {}};
-    for (int pass = 0; pass < 2; ++pass) {
-        const bool hashMustMatch = pass == 0 || version > kNewestKnownVersion;
+    const int passes = version > kNewestKnownVersion ? 1 : 2;
+    for (int pass = 0; pass < passes; ++pass) {
+        const bool hashMustMatch = pass == 0;
         for (std::size_t end : ends) {
             if (end < elementsStart) {
                 continue;

@@ -13,7 +13,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple response_head entry_name
+[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple blockfile sparse response_head entry_name
     decode_gzip decode_deflate decode_brotli decode_zstd)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
@@ -44,6 +44,9 @@ menu_seeds="$build/corpus/menu_template"
 toolbar_seeds="$build/corpus/toolbar"
 profiles_seeds="$build/corpus/profiles_ini"
 mkdir -p "$menu_seeds" "$toolbar_seeds" "$profiles_seeds" "$build/artifacts"
+mkdir -p "$build/corpus/blockfile" "$build/corpus/sparse"
+# Small sound blockfile caches, written by the tests' cache builder.
+"$build/blockfile_fuzz_seeds" "$build/corpus/blockfile"
 
 # Menu 153: one pop-up "Popup" (pop-up | end) holding Save path, Extract, a separator and About (end).
 words 0 0 0x90 0x50 0x6F 0x70 0x75 0x70 0 \

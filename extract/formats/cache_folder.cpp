@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "extract/formats/chromium_blockfile.h"
 #include "extract/formats/chromium_simple.h"
 #include "extract/formats/firefox_cache2.h"
 #include "extract/name_rules.h"
@@ -74,7 +75,7 @@ CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, Cach
         case CacheKind::ChromiumSimple:
             return ReadChromiumSimple(fs, folder, sink);
         case CacheKind::ChromiumBlockfile:
-            break;
+            return ReadChromiumBlockfile(fs, folder, sink);
     }
     return {};
 }

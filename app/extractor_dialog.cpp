@@ -7,7 +7,8 @@
 #include "app/shell_seam.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/path_prompt_dialog.h"
-#include "dialogs/stretched_background.h"
+#include "dialogs/skinned_background.h"
+#include "extract/collector.h"
 #include "extract/file_system_win.h"
 #include "framework/rect_win.h"
 #include "menu/tarn_menu.h"
@@ -19,6 +20,11 @@ namespace {
 constexpr const wchar_t* kFileTypes[] = {L"swf", L"flv", L"mp3",  L"mp4", L"jpg", L"png",
                                          L"avi", L"wmv", L"rmvb", L"rm",  L"mid"};
 constexpr const wchar_t* kNoticeCaption = L"提示";
+
+constexpr UINT kExtractionFinished = WM_APP + 1;
+constexpr UINT_PTR kProgressTimer = 1;
+// Ten times a second at most: progress then costs the extraction nothing.
+constexpr UINT kProgressInterval = 100;
 
 // The platform's longest path; the browser gives no way to ask for the length first.
 constexpr DWORD kLongestPath = 32768;
@@ -71,7 +77,7 @@ ExtractorDialog::ExtractorDialog(HWND parent)
     : Dialog(IDD_MAIN, parent),
       m_icon{LoadAppIcon(SM_CXICON, SM_CYICON)},
       m_smallIcon{LoadAppIcon(SM_CXSMICON, SM_CYSMICON)},
-      m_backgroundBrush(CreateSolidBrush(kSkinLight)) {}
+      m_background(IDB_MAIN_BACKGROUND, kSkinLight) {}
 
 void ExtractorDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_SIDE_FRAME, m_sideFrame);
@@ -141,12 +147,17 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         case WM_COMMAND:
             // Buttons and popup entries alike: both arrive with a zero notification code.
             if (HIWORD(wParam) == BN_CLICKED) {
+                // While extracting, a second extraction or a new path must not start by any route.
                 switch (LOWORD(wParam)) {
                     case IDC_SAVE_PATH:
-                        OnSavePath();
+                        if (!m_job) {
+                            OnSavePath();
+                        }
                         return 0;
                     case IDC_EXTRACT:
-                        OnExtract();
+                        if (!m_job) {
+                            OnExtract();
+                        }
                         return 0;
                     case IDC_ABOUT:
                         OnAbout();
@@ -154,9 +165,46 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
                     case IDC_CLOSE:
                         OnCloseButton();
                         return 0;
+                    // Esc, Enter and WM_CLOSE end the dialog through these.
+                    case IDOK:
+                    case IDCANCEL:
+                        if (m_job && !StoppedOnClose()) {
+                            return 0;
+                        }
+                        break;
                 }
             }
             break;
+        case kExtractionFinished:
+            OnExtractionFinished();
+            return 0;
+        case WM_ENABLE:
+            if (wParam && m_finishDeferred) {
+                PostMessageW(hwnd(), kExtractionFinished, 0, 0);
+            }
+            break;
+        case WM_TIMER:
+            if (wParam == kProgressTimer && m_job && m_taskbarProgress) {
+                m_taskbarProgress->Show(m_job->progress());
+                return 0;
+            }
+            break;
+        case WM_SETCURSOR:
+            // HTERROR is a click beside an open box, which the default handling answers.
+            if (m_job && static_cast<short>(LOWORD(lParam)) != HTERROR) {
+                SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+                return TRUE;
+            }
+            break;
+        // Logoff or shutdown: stop without asking, so that the session does not end in the middle of a file.
+        case WM_QUERYENDSESSION:
+            StopExtraction();
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam) {
+                StopExtraction();
+            }
+            return 0;
         case WM_PAINT:
             OnPaint();
             return 0;
@@ -196,7 +244,7 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 
 void ExtractorDialog::OnPaint() {
     if (!IsIconic(hwnd())) {
-        PaintStretchedBackground(hwnd(), IDB_MAIN_BACKGROUND);
+        m_background.Paint(hwnd());
         return;
     }
     const framework::PaintDC paint(hwnd());
@@ -212,8 +260,7 @@ LRESULT ExtractorDialog::OnCtlColor(UINT message, WPARAM wParam, LPARAM lParam) 
     const LRESULT defaultBrush = Dialog::WindowProc(message, wParam, lParam);
     // The read-only path edit asks as a static; the combo box's edit and list ask as themselves.
     if (message == WM_CTLCOLORSTATIC || message == WM_CTLCOLOREDIT || message == WM_CTLCOLORLISTBOX) {
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<LRESULT>(m_backgroundBrush.get());
+        return reinterpret_cast<LRESULT>(m_background.ControlColour(reinterpret_cast<HDC>(wParam)));
     }
     return defaultBrush;
 }
@@ -235,11 +282,18 @@ void ExtractorDialog::OnRButtonDown(LPARAM position) {
     if (popup == nullptr) {
         return;
     }
+    if (m_job) {
+        EnableMenuItem(popup->handle(), IDC_SAVE_PATH, MF_BYCOMMAND | MF_GRAYED);
+        EnableMenuItem(popup->handle(), IDC_EXTRACT, MF_BYCOMMAND | MF_GRAYED);
+    }
     POINT point{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
     ClientToScreen(hwnd(), &point);
     m_trackedPopup = popup;
     TrackPopupMenu(popup->handle(), TPM_RIGHTBUTTON, point.x, point.y, 0, hwnd(), nullptr);
     m_trackedPopup = nullptr;
+    if (m_finishDeferred) {
+        PostMessageW(hwnd(), kExtractionFinished, 0, 0);
+    }
 }
 
 void ExtractorDialog::PaintFrameStrips(HDC dc) const {
@@ -277,23 +331,87 @@ void ExtractorDialog::OnExtract() {
         Notify(L"保存路径不存在,请重新选择", MB_ICONINFORMATION);
         return;
     }
-    HWND focus = GetFocus();
+    m_focusBeforeExtraction = GetFocus();
     SetBusy(true);
     // An empty folder would make the walk start at the root of the current drive.
     const std::wstring cache = Shell().internetCacheFolder();
-    CollectSummary summary;
-    if (!cache.empty()) {
-        summary = CollectCacheFiles(files, FromWide(cache), FromWide(m_savePath), FromWide(m_fileType));
-    }
-    SetBusy(false);
-    if (IsWindow(focus)) {
-        SetFocus(focus);
-    }
     if (cache.empty()) {
+        SetBusy(false);
+        if (IsWindow(m_focusBeforeExtraction)) {
+            SetFocus(m_focusBeforeExtraction);
+        }
         Notify(L"找不到浏览器缓存文件夹", MB_ICONINFORMATION);
         return;
     }
+    StartExtraction(cache);
+}
 
+void ExtractorDialog::StartExtraction(const std::wstring& cacheFolder) {
+    // The extract button had the focus and lost it when it was disabled; without a focus Esc and Enter
+    // would not reach the dialog manager.
+    if (GetFocus() == nullptr) {
+        SendMessageW(hwnd(), WM_NEXTDLGCTL, 0, FALSE);
+    }
+    m_taskbarProgress = std::make_unique<TaskbarProgress>(hwnd());
+    SetTimer(hwnd(), kProgressTimer, kProgressInterval, nullptr);
+    m_job = std::make_unique<ExtractionJob>(
+        [folder = FromWide(cacheFolder), destination = FromWide(m_savePath),
+         type = FromWide(m_fileType)](ExtractionProgress& progress) {
+            WindowsFileSystem files;
+            return CollectCacheFiles(files, folder, destination, type, &progress);
+        },
+        hwnd(), kExtractionFinished);
+}
+
+void ExtractorDialog::OnExtractionFinished() {
+    if (!m_job) {
+        return;
+    }
+    // A box of ours (the close question, the About box) or the popup is open: the question would come on top
+    // of it. It comes when the window is enabled again or the popup has closed.
+    if (!IsWindowEnabled(hwnd()) || m_trackedPopup != nullptr) {
+        m_finishDeferred = true;
+        return;
+    }
+    AskToOpenFolder(EndExtraction());
+}
+
+CollectSummary ExtractorDialog::EndExtraction() {
+    KillTimer(hwnd(), kProgressTimer);
+    const CollectSummary summary = m_job->Finish();
+    m_job.reset();
+    m_taskbarProgress.reset();
+    m_finishDeferred = false;
+    SetBusy(false);
+    if (IsWindow(m_focusBeforeExtraction)) {
+        SetFocus(m_focusBeforeExtraction);
+    }
+    return summary;
+}
+
+void ExtractorDialog::StopExtraction() {
+    if (m_job) {
+        m_job->RequestStop();
+        EndExtraction();
+    }
+}
+
+bool ExtractorDialog::StoppedOnClose() {
+    // A second close while the question is open: the first one's answer counts.
+    if (m_askingToStop) {
+        return false;
+    }
+    m_askingToStop = true;
+    const int answer = MessageBoxW(hwnd(), L"正在提取,是否停止?", kNoticeCaption, MB_YESNO | MB_ICONQUESTION);
+    m_askingToStop = false;
+    if (answer != IDYES) {
+        return false;
+    }
+    StopExtraction();
+    return true;
+}
+
+void ExtractorDialog::AskToOpenFolder(const CollectSummary& summary) {
     std::wstring question = L"提取完成,是否打开文件夹";
     UINT icon = MB_ICONQUESTION;
     if (summary.failed > 0) {

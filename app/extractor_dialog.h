@@ -1,9 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "app/extraction_job_win.h"
+#include "app/taskbar_progress_win.h"
 #include "controls/caption_frame_win.h"
 #include "controls/skin_button_win.h"
+#include "dialogs/skinned_background.h"
 #include "framework/dialog.h"
 #include "framework/gdi.h"
 
@@ -27,6 +31,14 @@ class ExtractorDialog : public framework::Dialog {
     void SetUpSkin();
     void OnSavePath();
     void OnExtract();
+    void StartExtraction(const std::wstring& cacheFolder);
+    void OnExtractionFinished();
+    // Joins the worker and puts the window back to idle.
+    CollectSummary EndExtraction();
+    void StopExtraction();
+    // The question asked when the window is closed during an extraction; true once stopped.
+    bool StoppedOnClose();
+    void AskToOpenFolder(const CollectSummary& summary);
     void OnAbout();
     void OnCloseButton();
     void OnPaint();
@@ -49,9 +61,16 @@ class ExtractorDialog : public framework::Dialog {
     std::wstring m_fileType;
     framework::SharedIcon m_icon;
     framework::SharedIcon m_smallIcon;
-    framework::Brush m_backgroundBrush;
+    SkinnedBackground m_background;
     // The popup being tracked: item measurements name no menu, so they go to this one.
     TarnMenu* m_trackedPopup = nullptr;
+    HWND m_focusBeforeExtraction = nullptr;
+    bool m_askingToStop = false;
+    // The worker finished while a box of ours or the popup was open; the completion question waits for it.
+    bool m_finishDeferred = false;
+    std::unique_ptr<TaskbarProgress> m_taskbarProgress;
+    // Last, so that it goes first: the worker is joined before anything it reports to.
+    std::unique_ptr<ExtractionJob> m_job;
 };
 
 }  // namespace drovan

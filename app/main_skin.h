@@ -3,14 +3,13 @@
 #include <array>
 #include <cstdint>
 
+#include "controls/skin_palette.h"
 #include "framework/rect.h"
 
 namespace drovan {
 
 // The main window's look and drag band, computed from plain sizes.
 
-inline constexpr std::uint32_t kSkinLight = 0xFFF3E7;
-inline constexpr std::uint32_t kSkinBlue = 0xE78629;
 // The window is dragged anywhere above this many pixels from its bottom edge.
 inline constexpr int kDragBandBottomMargin = 180;
 

@@ -93,15 +93,14 @@ LRESULT CaptionFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return Window::WindowProc(message, wParam, lParam);
 }
 
-bool CaptionFrame::OnReflectedMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
-    if (message < WM_CTLCOLORMSGBOX || message > WM_CTLCOLORSTATIC) {
-        return false;
+bool CaptionFrame::OnReflectedMessage(UINT message, WPARAM, LPARAM, LRESULT&) {
+    if (framework::IsControlColourMessage(message)) {
+        // The button's own painting has begun (a new text, a new state): the parent's background and then
+        // this frame are painted again over it. The parent still answers, so that what the button clears now
+        // is cleared with the parent's brush and not the system's grey.
+        InvalidateRect(GetParent(hwnd()), nullptr, TRUE);
     }
-    // The button's own painting has begun (a new text, a new state): the parent's background and then this
-    // frame are painted again over it.
-    InvalidateRect(GetParent(hwnd()), nullptr, TRUE);
-    result = 0;
-    return true;
+    return false;
 }
 
 void CaptionFrame::OnPaint() {

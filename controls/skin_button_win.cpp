@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/data_exchange.h"
+#include "framework/dib_pixels.h"
 #include "framework/rect_win.h"
 
 namespace drovan {
@@ -127,31 +128,18 @@ HICON SkinButton::MakeGrayIcon(HICON icon) {
     }
     const framework::Bitmap mask(info.hbmMask);
     const framework::Bitmap colour(info.hbmColor);
-    BITMAP description{};
-    if (!colour || GetObjectW(colour.get(), sizeof(description), &description) == 0) {
-        return nullptr;
-    }
     const framework::ClientDC buttonDC(hwnd());
     if (buttonDC.get() == nullptr) {
         return nullptr;
     }
-    // Read and write 32-bit pixels so that the alpha channel survives; a per-pixel GetPixel/SetPixel round
-    // trip through the device would drop it and turn a soft-edged icon into an opaque square.
-    const int width = description.bmWidth;
-    const int height = description.bmHeight;
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof(format.bmiHeader);
-    format.bmiHeader.biWidth = width;
-    format.bmiHeader.biHeight = -height;
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    std::vector<std::uint32_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
-    if (GetDIBits(buttonDC.get(), colour.get(), 0, static_cast<UINT>(height), pixels.data(), &format,
-                  DIB_RGB_COLORS) != height) {
+    // 32-bit pixels, so that the alpha channel survives; a per-pixel GetPixel/SetPixel round trip through the
+    // device would drop it and turn a soft-edged icon into an opaque square.
+    const std::optional<framework::DibPixels> pixels = framework::ReadDibPixels(colour.get());
+    if (!pixels) {
         return nullptr;
     }
-    const std::vector<std::uint32_t> grey = GreyPixels(pixels);
+    const std::vector<std::uint32_t> grey = GreyPixels(pixels->quads);
+    BITMAPINFO format = framework::TopDown32(pixels->width, pixels->height);
     void* bits = nullptr;
     const framework::Bitmap greyBitmap(
         CreateDIBSection(buttonDC.get(), &format, DIB_RGB_COLORS, &bits, nullptr, 0));

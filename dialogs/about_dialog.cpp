@@ -3,7 +3,7 @@
 #include <windowsx.h>
 
 #include "dialogs/about_link.h"
-#include "dialogs/stretched_background.h"
+#include "controls/skin_palette.h"
 #include "dialogs/web_page_opener.h"
 #include "framework/rect_win.h"
 #include "res/resource.h"
@@ -11,8 +11,6 @@
 namespace drovan {
 namespace {
 
-constexpr COLORREF kAboutBackground = 0xFFF3E7;
-constexpr COLORREF kSeparatorColour = 0xE78629;
 constexpr UINT_PTR kIconTimer = 1;
 constexpr UINT kIconPeriodMs = 800;
 
@@ -36,7 +34,7 @@ AboutDialog::AboutDialog()
       m_linkColor(kLinkNormalColour),
       m_animationIcons{LoadSharedIcon(IDI_APP_ALT), LoadSharedIcon(IDI_APP)},
       m_linkFont(CreateLinkFont()),
-      m_backgroundBrush(CreateSolidBrush(kAboutBackground)) {}
+      m_background(IDB_DIALOG_BACKGROUND, kSkinLight) {}
 
 void AboutDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_ABOUT_FRAME, m_frame);
@@ -45,7 +43,7 @@ void AboutDialog::DoDataExchange(framework::DataExchange& exchange) {
 BOOL AboutDialog::OnInitDialog() {
     Dialog::OnInitDialog();
     SendDlgItemMessageW(hwnd(), IDC_ABOUT_LINK, WM_SETFONT, reinterpret_cast<WPARAM>(m_linkFont.get()), TRUE);
-    m_frame.SetFrameColors(kSeparatorColour, 0, false);
+    m_frame.SetFrameColors(kSkinBlue, 0, false);
     SetTimer(hwnd(), kIconTimer, kIconPeriodMs, nullptr);
     return TRUE;
 }
@@ -62,7 +60,7 @@ LRESULT AboutDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             OnLButtonDown({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
             break;
         case WM_PAINT:
-            PaintStretchedBackground(hwnd(), IDB_DIALOG_BACKGROUND);
+            m_background.Paint(hwnd());
             return 0;
         default:
             if (framework::IsControlColourMessage(message)) {
@@ -103,20 +101,20 @@ void AboutDialog::OnLButtonDown(POINT point) {
 }
 
 HBRUSH AboutDialog::OnCtlColor(HDC dc, HWND control, UINT message) {
-    if (message == WM_CTLCOLORSTATIC) {
-        SetBkMode(dc, TRANSPARENT);
-        switch (GetDlgCtrlID(control)) {
-            case IDC_ABOUT_LINK:
-                SetTextColor(dc, m_linkColor);
-                break;
-            case IDC_ABOUT_SEPARATOR:
-                SetTextColor(dc, kSeparatorColour);
-                break;
-            default:
-                break;
-        }
+    if (message != WM_CTLCOLORSTATIC) {
+        return m_background.brush();
     }
-    return m_backgroundBrush.get();
+    switch (GetDlgCtrlID(control)) {
+        case IDC_ABOUT_LINK:
+            SetTextColor(dc, m_linkColor);
+            break;
+        case IDC_ABOUT_SEPARATOR:
+            SetTextColor(dc, kSkinBlue);
+            break;
+        default:
+            break;
+    }
+    return m_background.ControlColour(dc);
 }
 
 Rect AboutDialog::LinkRect() const {

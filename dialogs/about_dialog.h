@@ -5,6 +5,7 @@
 #include <array>
 
 #include "controls/caption_frame_win.h"
+#include "dialogs/skinned_background.h"
 #include "framework/dialog.h"
 #include "framework/gdi.h"
 #include "framework/rect.h"
@@ -34,7 +35,7 @@ class AboutDialog : public framework::Dialog {
     CaptionFrame m_frame;
     std::array<framework::SharedIcon, 2> m_animationIcons;
     framework::Font m_linkFont;
-    framework::Brush m_backgroundBrush;
+    SkinnedBackground m_background;
 
     // Shared by every opening, so that the next one continues the alternation.
     static int s_iconIndex;

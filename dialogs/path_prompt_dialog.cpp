@@ -1,17 +1,12 @@
 #include "dialogs/path_prompt_dialog.h"
 
-#include "dialogs/stretched_background.h"
+#include "controls/skin_palette.h"
 #include "res/resource.h"
 
 namespace drovan {
-namespace {
-
-constexpr COLORREF kNoticeBackground = 0xFFF9EA;
-
-}  // namespace
 
 PathPromptDialog::PathPromptDialog(HWND parent)
-    : Dialog(IDD_PATH_PROMPT, parent), m_backgroundBrush(CreateSolidBrush(kNoticeBackground)) {}
+    : Dialog(IDD_PATH_PROMPT, parent), m_background(IDB_DIALOG_BACKGROUND, kSkinNoticeLight) {}
 
 void PathPromptDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_PROMPT_OK, m_okButton);
@@ -33,12 +28,11 @@ LRESULT PathPromptDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             }
             break;
         case WM_PAINT:
-            PaintStretchedBackground(hwnd(), IDB_DIALOG_BACKGROUND);
+            m_background.Paint(hwnd());
             return 0;
         default:
             if (framework::IsControlColourMessage(message)) {
-                SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-                return reinterpret_cast<LRESULT>(m_backgroundBrush.get());
+                return reinterpret_cast<LRESULT>(m_background.ControlColour(reinterpret_cast<HDC>(wParam)));
             }
             break;
     }

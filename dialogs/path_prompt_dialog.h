@@ -1,8 +1,8 @@
 #pragma once
 
 #include "controls/skin_button_win.h"
+#include "dialogs/skinned_background.h"
 #include "framework/dialog.h"
-#include "framework/gdi.h"
 
 namespace drovan {
 
@@ -18,7 +18,7 @@ class PathPromptDialog : public framework::Dialog {
 
   private:
     SkinButton m_okButton;
-    framework::Brush m_backgroundBrush;
+    SkinnedBackground m_background;
 };
 
 }  // namespace drovan

@@ -1,87 +1,30 @@
 #include "extract/collector.h"
 
-#include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "extract/name_rules.h"
+#include "extract/placement.h"
+#include "extract/progress.h"
 
 namespace drovan {
 namespace {
 
-// Past this many taken names something is wrong with the destination; the file counts as failed.
-constexpr unsigned kMaxNumberedName = 100000;
-constexpr std::size_t kCompareChunk = 64 * 1024;
+struct Match {
+    std::u16string path;
+    std::size_t nameStart;
+};
 
-bool ReadFully(ReadableFile& file, char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        std::size_t got = 0;
-        if (!file.Read(buffer + done, size - done, got) || got == 0) {
-            return false;
-        }
-        done += got;
-    }
-    return true;
+bool StopRequested(const ExtractionProgress* progress) {
+    return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
 }
 
-void CopyMatch(FileSystem& fs, const std::u16string& source, std::u16string_view name,
-               std::u16string_view destination, CollectSummary& summary) {
-    for (unsigned number = 1; number <= kMaxNumberedName; ++number) {
-        const std::u16string target = JoinPath(
-            destination, number == 1 ? std::u16string(name) : NumberedName(name, number), fs.Separator());
-        switch (fs.CopyToNewFile(source, target)) {
-            case CopyOutcome::Copied:
-                ++summary.copied;
-                return;
-            case CopyOutcome::Failed:
-                ++summary.failed;
-                return;
-            case CopyOutcome::TargetExists:
-                if (SameContents(fs, source, target)) {
-                    ++summary.alreadyPresent;
-                    return;
-                }
-                break;
-        }
-    }
-    ++summary.failed;
-}
-
-}  // namespace
-
-bool SameContents(FileSystem& fs, std::u16string_view a, std::u16string_view b) {
-    const std::unique_ptr<ReadableFile> first = fs.OpenForReading(a);
-    const std::unique_ptr<ReadableFile> second = fs.OpenForReading(b);
-    if (!first || !second) {
-        return false;
-    }
-    const std::optional<std::uint64_t> size = first->Size();
-    if (!size || size != second->Size()) {
-        return false;
-    }
-    std::vector<char> left(kCompareChunk);
-    std::vector<char> right(kCompareChunk);
-    for (std::uint64_t remaining = *size; remaining > 0;) {
-        const std::size_t chunk =
-            remaining < kCompareChunk ? static_cast<std::size_t>(remaining) : kCompareChunk;
-        if (!ReadFully(*first, left.data(), chunk) || !ReadFully(*second, right.data(), chunk) ||
-            std::memcmp(left.data(), right.data(), chunk) != 0) {
-            return false;
-        }
-        remaining -= chunk;
-    }
-    return true;
-}
-
-CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                                 std::u16string_view fileType) {
-    CollectSummary summary;
-    const std::u16string root = fs.Normalise(folder);
-    const std::u16string target = fs.Normalise(destination);
-    if (root.empty() || target.empty() || fs.SamePath(root, target)) {
-        return summary;
-    }
-
+// Lists the matches before anything is copied, so the total is known and copies into a destination inside
+// the cache are never met by the walk. False when stopped.
+bool ListMatches(FileSystem& fs, const std::u16string& root, const std::u16string& target,
+                 std::u16string_view fileType, const ExtractionProgress* progress,
+                 std::vector<Match>& matches) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
     struct Level {
@@ -95,6 +38,9 @@ CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std
     }
     DirectoryEntry entry;
     while (!levels.empty()) {
+        if (StopRequested(progress)) {
+            return false;
+        }
         path.resize(levels.back().pathLength);
         if (!levels.back().listing->Next(entry)) {
             levels.pop_back();
@@ -113,8 +59,60 @@ CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std
             continue;
         }
         if (NameEndsWithType(entry.name, fileType)) {
-            ++summary.matched;
-            CopyMatch(fs, path, entry.name, target, summary);
+            matches.push_back({path, path.size() - entry.name.size()});
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
+                                 std::u16string_view fileType, ExtractionProgress* progress) {
+    CollectSummary summary;
+    if (progress != nullptr) {
+        progress->totalKnown = false;
+        progress->done = 0;
+    }
+    const std::u16string root = fs.Normalise(folder);
+    const std::u16string target = fs.Normalise(destination);
+    std::vector<Match> matches;
+    if (!root.empty() && !target.empty() && !fs.SamePath(root, target)) {
+        summary.stopped = !ListMatches(fs, root, target, fileType, progress, matches);
+    }
+    summary.matched = matches.size();
+    if (progress != nullptr) {
+        progress->total = matches.size();
+        progress->totalKnown = true;
+    }
+    for (std::size_t i = 0; i < matches.size() && !summary.stopped; ++i) {
+        if (StopRequested(progress)) {
+            summary.stopped = true;
+            break;
+        }
+        const std::u16string_view name = std::u16string_view(matches[i].path).substr(matches[i].nameStart);
+        FileContent content(fs, matches[i].path);
+        switch (PlaceNewFile(fs, target, name, content, progress)) {
+            case PlaceOutcome::Copied:
+                ++summary.copied;
+                break;
+            case PlaceOutcome::AlreadyPresent:
+                ++summary.alreadyPresent;
+                break;
+            case PlaceOutcome::Failed:
+                ++summary.failed;
+                break;
+            case PlaceOutcome::Stopped:
+                summary.stopped = true;
+                break;
+            case PlaceOutcome::DestinationFull:
+                // Every later copy would fail too: this file and the rest are counted failed.
+                summary.destinationFull = true;
+                summary.failed += matches.size() - i;
+                return summary;
+        }
+        if (progress != nullptr && !summary.stopped) {
+            progress->done = i + 1;
         }
     }
     return summary;

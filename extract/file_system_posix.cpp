@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <vector>
+#include <string>
+#include <utility>
 
 #include "extract/utf8.h"
 
@@ -26,6 +27,7 @@ class FileDescriptor {
         }
     }
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
   private:
     int fd_;
@@ -83,45 +85,99 @@ class PosixReadableFile final : public ReadableFile {
         return n >= 0;
     }
 
+    bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
+        got = 0;
+        while (got < capacity) {
+            const ssize_t n =
+                pread(fd_.get(), buffer + got, capacity - got, static_cast<off_t>(offset + got));
+            if (n == 0) {
+                break;
+            }
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
   private:
     FileDescriptor fd_;
 };
 
-bool CopyContents(int from, int to) {
-    for (;;) {
-        const ssize_t n = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-        if (n == 0) {
-            return true;
-        }
-        if (n < 0) {
-            break;
-        }
-    }
-    // Some file systems refuse copy_file_range; a plain read and write loop works everywhere.
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        return false;
-    }
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t n = read(from, buffer.data(), buffer.size());
-        if (n == 0) {
-            return true;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t written = write(to, buffer.data() + done, static_cast<std::size_t>(n - done));
-            if (written < 0 && errno != EINTR) {
-                return false;
-            }
-            done += written > 0 ? written : 0;
-        }
-    }
+CreateStatus StatusFor(int error) {
+    return error == ENOSPC || error == EDQUOT ? CreateStatus::DiskFull : CreateStatus::Failed;
 }
+
+WriteStatus WriteStatusFor(int error) {
+    return error == ENOSPC || error == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
+}
+
+// Without /proc an unnamed file cannot be given a name by an unprivileged process.
+bool UnnamedFilesCanBeLinked() {
+    static const bool usable = access("/proc/self/fd", X_OK) == 0;
+    return usable;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Normally an unnamed file (O_TMPFILE) linked under its name on Commit: linkat never replaces, and a crash
+// leaves nothing. Where the file system cannot make one, the name itself is created and removed unless
+// committed; a crash in the middle can then leave a partial file.
+class PosixNewFile final : public NewFile {
+  public:
+    PosixNewFile(int fd, std::string target, bool unnamed)
+        : m_fd(fd), m_target(std::move(target)), m_unnamed(unnamed) {}
+    ~PosixNewFile() override {
+        if (!m_committed && !m_unnamed) {
+            unlink(m_target.c_str());
+        }
+    }
+
+    WriteStatus Write(const char* data, std::size_t size) override {
+        while (size > 0) {
+            const ssize_t written = write(m_fd.get(), data, size);
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return WriteStatusFor(errno);
+            }
+            data += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return WriteStatus::Ok;
+    }
+
+    WriteStatus Commit() override {
+        if (m_unnamed) {
+            const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
+            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+                return WriteStatusFor(errno);
+            }
+        } else if (close(m_fd.release()) != 0) {
+            // Some network file systems report a failed write only here.
+            return WriteStatusFor(errno);
+        }
+        m_committed = true;
+        return WriteStatus::Ok;
+    }
+
+  private:
+    FileDescriptor m_fd;
+    std::string m_target;
+    bool m_unnamed;
+    bool m_committed = false;
+};
 
 }  // namespace
 
@@ -164,26 +220,32 @@ std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::u16string_vie
     return std::make_unique<PosixReadableFile>(fd);
 }
 
-CopyOutcome PosixFileSystem::CopyToNewFile(std::u16string_view source, std::u16string_view target) {
-    const FileDescriptor from(open(Utf16ToUtf8(source).c_str(), O_RDONLY | O_CLOEXEC));
-    if (from.get() < 0) {
-        return CopyOutcome::Failed;
-    }
+std::unique_ptr<NewFile> PosixFileSystem::CreateNewFile(std::u16string_view path, CreateStatus& status) {
+    const std::string target = Utf16ToUtf8(path);
+    // A name already taken is reported before any byte is written, so the caller compares first.
     struct stat info {};
-    if (fstat(from.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return CopyOutcome::Failed;
+    if (lstat(target.c_str(), &info) == 0) {
+        status = CreateStatus::NameTaken;
+        return nullptr;
     }
-    const std::string targetBytes = Utf16ToUtf8(target);
-    const FileDescriptor to(open(targetBytes.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (to.get() < 0) {
-        return errno == EEXIST ? CopyOutcome::TargetExists : CopyOutcome::Failed;
+    if (UnnamedFilesCanBeLinked()) {
+        const int fd = open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            status = CreateStatus::Created;
+            return std::make_unique<PosixNewFile>(fd, target, true);
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            status = StatusFor(errno);
+            return nullptr;
+        }
     }
-    if (!CopyContents(from.get(), to.get())) {
-        // A half-written copy is worse than none.
-        unlink(targetBytes.c_str());
-        return CopyOutcome::Failed;
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        status = errno == EEXIST ? CreateStatus::NameTaken : StatusFor(errno);
+        return nullptr;
     }
-    return CopyOutcome::Copied;
+    status = CreateStatus::Created;
+    return std::make_unique<PosixNewFile>(fd, target, false);
 }
 
 }  // namespace drovan

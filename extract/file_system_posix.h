@@ -1,10 +1,10 @@
 #pragma once
 
-#include "extract/collector.h"
+#include "extract/file_system.h"
 
 namespace drovan {
 
-// The collector's file operations on POSIX, for the native tests and the benchmark.
+// The harvest's file operations on POSIX, for the native tests and the benchmark.
 class PosixFileSystem final : public FileSystem {
   public:
     char16_t Separator() const override { return u'/'; }
@@ -13,7 +13,7 @@ class PosixFileSystem final : public FileSystem {
     bool IsDirectory(std::u16string_view path) override;
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override;
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
-    CopyOutcome CopyToNewFile(std::u16string_view source, std::u16string_view target) override;
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;
 };
 
 }  // namespace drovan

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 namespace drovan {
 namespace {
 
@@ -57,29 +59,117 @@ class WindowsListing final : public DirectoryListing {
     bool pending_ = true;
 };
 
+// Owns a handle from CreateFileW; move-only.
+class FileHandle {
+  public:
+    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
+    FileHandle(FileHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, INVALID_HANDLE_VALUE)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        std::swap(m_handle, other.m_handle);
+        return *this;
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() {
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_handle);
+        }
+    }
+    HANDLE get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE m_handle;
+};
+
+constexpr DWORD kLargestTransfer = 0x40000000;
+
+DWORD Clamp(std::size_t size) {
+    return size > kLargestTransfer ? kLargestTransfer : static_cast<DWORD>(size);
+}
+
 class WindowsReadableFile final : public ReadableFile {
   public:
-    explicit WindowsReadableFile(HANDLE file) : file_(file) {}
-    ~WindowsReadableFile() override { CloseHandle(file_); }
+    explicit WindowsReadableFile(FileHandle file) : m_file(std::move(file)) {}
 
     std::optional<std::uint64_t> Size() override {
         LARGE_INTEGER size{};
-        if (!GetFileSizeEx(file_, &size)) {
+        if (!GetFileSizeEx(m_file.get(), &size)) {
             return std::nullopt;
         }
         return static_cast<std::uint64_t>(size.QuadPart);
     }
 
     bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
-        const DWORD wanted = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
         DWORD read = 0;
-        const BOOL ok = ReadFile(file_, buffer, wanted, &read, nullptr);
+        const BOOL ok = ReadFile(m_file.get(), buffer, Clamp(capacity), &read, nullptr);
         got = ok ? read : 0;
         return ok != FALSE;
     }
 
+    bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
+        got = 0;
+        while (got < capacity) {
+            // On a handle opened for synchronous access the offset in OVERLAPPED positions the read (and
+            // moves the sequential position with it).
+            OVERLAPPED at{};
+            const std::uint64_t position = offset + got;
+            at.Offset = static_cast<DWORD>(position);
+            at.OffsetHigh = static_cast<DWORD>(position >> 32);
+            DWORD read = 0;
+            if (!ReadFile(m_file.get(), buffer + got, Clamp(capacity - got), &read, &at)) {
+                return GetLastError() == ERROR_HANDLE_EOF;
+            }
+            if (read == 0) {
+                break;
+            }
+            got += read;
+        }
+        return true;
+    }
+
   private:
-    HANDLE file_;
+    FileHandle m_file;
+};
+
+bool IsDiskFull(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+bool MarkForDeletion(HANDLE file, bool marked) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = marked ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// Created under its name but marked for deletion until Commit, so that closing it uncommitted, or the
+// process ending while it is written, leaves nothing there.
+class WindowsNewFile final : public NewFile {
+  public:
+    explicit WindowsNewFile(FileHandle file) : m_file(std::move(file)) {}
+
+    WriteStatus Write(const char* data, std::size_t size) override {
+        while (size > 0) {
+            DWORD written = 0;
+            if (!WriteFile(m_file.get(), data, Clamp(size), &written, nullptr)) {
+                return IsDiskFull(GetLastError()) ? WriteStatus::DiskFull : WriteStatus::Failed;
+            }
+            data += written;
+            size -= written;
+        }
+        return WriteStatus::Ok;
+    }
+
+    WriteStatus Commit() override {
+        if (!MarkForDeletion(m_file.get(), false)) {
+            return WriteStatus::Failed;
+        }
+        m_file = FileHandle(INVALID_HANDLE_VALUE);
+        return WriteStatus::Ok;
+    }
+
+  private:
+    FileHandle m_file;
 };
 
 }  // namespace
@@ -156,23 +246,39 @@ std::unique_ptr<DirectoryListing> WindowsFileSystem::OpenDirectory(std::u16strin
 }
 
 std::unique_ptr<ReadableFile> WindowsFileSystem::OpenForReading(std::u16string_view path) {
-    const HANDLE file =
-        CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FileHandle file(CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
         return nullptr;
     }
-    return std::make_unique<WindowsReadableFile>(file);
+    return std::make_unique<WindowsReadableFile>(std::move(file));
 }
 
-CopyOutcome WindowsFileSystem::CopyToNewFile(std::u16string_view source, std::u16string_view target) {
-    const std::wstring to = ExtendedLengthPath(target);
-    if (CopyFileW(ExtendedLengthPath(source).c_str(), to.c_str(), TRUE)) {
-        return CopyOutcome::Copied;
+std::unique_ptr<NewFile> WindowsFileSystem::CreateNewFile(std::u16string_view path, CreateStatus& status) {
+    const std::wstring target = ExtendedLengthPath(path);
+    FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(target.c_str());
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+            (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+            status = CreateStatus::NameTaken;
+        } else {
+            status = IsDiskFull(error) ? CreateStatus::DiskFull : CreateStatus::Failed;
+        }
+        return nullptr;
     }
-    // Whatever the error code says, an existing target (a file or a folder) means: try the next free name.
-    return GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES ? CopyOutcome::TargetExists
-                                                                     : CopyOutcome::Failed;
+    if (!MarkForDeletion(file.get(), true)) {
+        // Unmarked, the file would stay if we died now: take it away at once.
+        file = FileHandle(INVALID_HANDLE_VALUE);
+        DeleteFileW(target.c_str());
+        status = CreateStatus::Failed;
+        return nullptr;
+    }
+    status = CreateStatus::Created;
+    return std::make_unique<WindowsNewFile>(std::move(file));
 }
 
 }  // namespace drovan

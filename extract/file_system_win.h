@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "extract/collector.h"
+#include "extract/file_system.h"
 
 namespace drovan {
 
-// The collector's file operations on Windows. Every path goes to the platform in extended-length form, so
+// The harvest's file operations on Windows. Every path goes to the platform in extended-length form, so
 // folders and files past the classic 260-character limit are walked and copied.
 class WindowsFileSystem final : public FileSystem {
   public:
@@ -16,7 +16,7 @@ class WindowsFileSystem final : public FileSystem {
     bool IsDirectory(std::u16string_view path) override;
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override;
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
-    CopyOutcome CopyToNewFile(std::u16string_view source, std::u16string_view target) override;
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;
 };
 
 std::wstring ToWide(std::u16string_view text);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "extract/file_system.h"
 
@@ -28,6 +29,17 @@ enum class PlaceOutcome {
     Failed,           // the source could not be read or the target not written; nothing was left behind
     DestinationFull,  // every later file would fail too
     Stopped,          // progress->stop was set while writing; nothing was left behind
+};
+
+// A file on disk as content, opened afresh through fs for every pass.
+class FileContent final : public Content {
+  public:
+    FileContent(FileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
+    Status Stream(const Sink& sink) override;
+
+  private:
+    FileSystem& m_fs;
+    std::u16string m_path;
 };
 
 // Writes content into folder under name or, when that is taken by different bytes, "name (2).ext",

@@ -18,8 +18,12 @@ class UniqueHandle {
         }
     }
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    // The adopted handle is already counted: only the one released here comes off.
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        reset(std::exchange(other.handle_, nullptr));
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
         return *this;
     }
     UniqueHandle(const UniqueHandle&) = delete;

@@ -2,35 +2,20 @@
 
 #include <algorithm>
 
+#include "framework/dib_pixels.h"
+
 namespace drovan {
 namespace {
-
-BITMAPINFO TopDown32(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
 
 // DIB quads are 0xAARRGGBB and our values 0x00BBGGRR: the same swap converts either way.
 std::uint32_t SwapRedAndBlue(std::uint32_t value) {
     return ((value >> 16) & 0xFF) | (value & 0xFF00) | ((value & 0xFF) << 16);
 }
 
-std::vector<std::uint32_t> ToQuads(const PixelImage& image) {
-    std::vector<std::uint32_t> quads(image.pixels.size());
-    std::transform(image.pixels.begin(), image.pixels.end(), quads.begin(), SwapRedAndBlue);
+framework::DibPixels ToQuads(const PixelImage& image) {
+    framework::DibPixels quads{image.width, image.height, std::vector<std::uint32_t>(image.pixels.size())};
+    std::transform(image.pixels.begin(), image.pixels.end(), quads.quads.begin(), SwapRedAndBlue);
     return quads;
-}
-
-SIZE BitmapSize(HBITMAP bitmap) {
-    BITMAP header{};
-    GetObjectW(bitmap, sizeof header, &header);
-    return SIZE{header.bmWidth, header.bmHeight};
 }
 
 PixelImage Crop(const PixelImage& image, int x, int y, int width, int height) {
@@ -48,35 +33,26 @@ PixelImage Crop(const PixelImage& image, int x, int y, int width, int height) {
 }
 
 void Blit(HDC dc, int x, int y, const PixelImage& image) {
-    const std::vector<std::uint32_t> quads = ToQuads(image);
-    BITMAPINFO info = TopDown32(image.width, image.height);
+    const framework::DibPixels quads = ToQuads(image);
+    BITMAPINFO info = framework::TopDown32(image.width, image.height);
     SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(image.width), static_cast<DWORD>(image.height), 0, 0, 0,
-                      static_cast<UINT>(image.height), quads.data(), &info, DIB_RGB_COLORS);
+                      static_cast<UINT>(image.height), quads.quads.data(), &info, DIB_RGB_COLORS);
 }
 
 }  // namespace
 
 PixelImage ReadBitmapPixels(HBITMAP bitmap) {
-    const SIZE size = BitmapSize(bitmap);
-    PixelImage image(size.cx, size.cy, 0);
-    if (image.pixels.empty()) {
-        return image;
+    const std::optional<framework::DibPixels> quads = framework::ReadDibPixels(bitmap);
+    if (!quads) {
+        return PixelImage();
     }
-    BITMAPINFO info = TopDown32(size.cx, size.cy);
-    framework::ClientDC screen(nullptr);
-    GetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(size.cy), image.pixels.data(), &info,
-              DIB_RGB_COLORS);
-    for (std::uint32_t& pixel : image.pixels) {
-        pixel = SwapRedAndBlue(pixel);
-    }
+    PixelImage image(quads->width, quads->height, 0);
+    std::transform(quads->quads.begin(), quads->quads.end(), image.pixels.begin(), SwapRedAndBlue);
     return image;
 }
 
 void WriteBitmapPixels(HBITMAP bitmap, const PixelImage& image) {
-    const std::vector<std::uint32_t> quads = ToQuads(image);
-    BITMAPINFO info = TopDown32(image.width, image.height);
-    framework::ClientDC screen(nullptr);
-    SetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(image.height), quads.data(), &info, DIB_RGB_COLORS);
+    framework::WriteDibPixels(bitmap, ToQuads(image));
 }
 
 std::uint32_t StoredColour(HBITMAP like, COLORREF colour) {

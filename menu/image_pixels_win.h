@@ -8,7 +8,8 @@
 
 namespace drovan {
 
-// A bitmap's pixels as 0x00BBGGRR values and back, through the bitmap's bits (never pixel by pixel).
+// A bitmap's pixels as 0x00BBGGRR values and back, through the bitmap's bits (never pixel by pixel); an
+// unreadable bitmap reads as an empty image.
 PixelImage ReadBitmapPixels(HBITMAP bitmap);
 void WriteBitmapPixels(HBITMAP bitmap, const PixelImage& image);
 

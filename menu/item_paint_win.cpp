@@ -9,9 +9,10 @@
 #include "menu/image_pixels_win.h"
 #include "menu/item_draw_classic.h"
 #include "menu/item_draw_xp.h"
+#include "menu/menu_item_data.h"
 #include "menu/offscreen_dc.h"
 #include "menu/render_settings_win.h"
-#include "menu/tarn_menu.h"
+#include "menu/shared_images_win.h"
 
 namespace drovan {
 namespace {
@@ -180,7 +181,7 @@ void PaintMenuEntry(const DRAWITEMSTRUCT& request, const MenuItemData& record, i
     item.grayed = (request.itemState & ODS_GRAYED) != 0;
     item.checked = (request.itemState & ODS_CHECKED) != 0;
     item.imageSlot = record.m_sharedImageIndex;
-    item.hasVariants = item.imageSlot >= 0 && TarnMenu::HasImageVariants(item.imageSlot);
+    item.hasVariants = item.imageSlot >= 0 && HasImageVariants(item.imageSlot);
     if (item.checked && item.imageSlot < 0) {
         item.hasCheckBitmap = HasOwnCheckBitmap(reinterpret_cast<HMENU>(request.hwndItem), request.itemID);
     }
@@ -198,7 +199,7 @@ void PaintMenuEntry(const DRAWITEMSTRUCT& request, const MenuItemData& record, i
     const ItemPlan plan = ChooseItemStyle(palette, style.xpThemeActive) == ItemStyle::Xp
                               ? PlanXpItem(item, style, colours)
                               : PlanClassicItem(item, style, colours);
-    HIMAGELIST images = TarnMenu::SharedImages();
+    HIMAGELIST images = SharedImages();
     if (!plan.offscreen) {
         ExecuteItemPlan(dc, plan, images);
         return;

@@ -1,31 +1,22 @@
 #include "menu/tarn_menu.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include "framework/app.h"
 #include "framework/text.h"
 #include "framework/window.h"
-#include "menu/image_pixels_win.h"
 #include "menu/item_paint_win.h"
 #include "menu/menu_resources.h"
-#include "menu/render_settings_win.h"
+#include "menu/shared_images_win.h"
 
 namespace drovan {
 namespace {
 
-constexpr UINT kImageListFlags = ILC_MASK | ILC_COLORDDB;
 const wchar_t* const kToolbarResourceType = MAKEINTRESOURCEW(241);
 
-int g_liveRecords = 0;
 int g_liveMenus = 0;
-
-// All menu images of all menus, and the command of each slot; they outlive every menu.
-struct SharedImageTables {
-    framework::ImageList images;
-    std::vector<UINT_PTR> ids;
-};
-SharedImageTables g_shared;
 
 std::unordered_map<HMENU, TarnMenu*>& MenuMap() {
     static std::unordered_map<HMENU, TarnMenu*> map;
@@ -76,39 +67,6 @@ int MenuItemCount(HMENU menu) {
 }
 
 }  // namespace
-
-MenuItemData::MenuItemData() {
-    ++g_liveRecords;
-}
-
-MenuItemData::~MenuItemData() {
-    --g_liveRecords;
-}
-
-int MenuItemData::LiveCount() {
-    return g_liveRecords;
-}
-
-void MenuItemData::SetText(const wchar_t* text) {
-    if (text == nullptr) {
-        m_text.reset();
-    } else {
-        m_text = text;
-    }
-}
-
-void MenuItemData::SetTextAnsi(const char* text) {
-    if (text == nullptr) {
-        SetText(nullptr);
-        return;
-    }
-    const std::wstring wide = framework::ToWide(text, CP_ACP);
-    SetText(wide.c_str());
-}
-
-std::string MenuItemData::GetText() const {
-    return m_text ? framework::ToNarrow(*m_text, CP_ACP) : std::string();
-}
 
 TarnMenu::TarnMenu() {
     ++g_liveMenus;
@@ -350,7 +308,7 @@ BOOL TarnMenu::LoadToolbar(UINT toolbarId) {
     }
     m_imageWidth = std::max(m_imageWidth, static_cast<int>(toolbar->imageWidth));
     m_imageHeight = std::max(m_imageHeight, static_cast<int>(toolbar->imageHeight));
-    framework::ImageList images(ImageList_Create(m_imageWidth, m_imageHeight, kImageListFlags, 1, 1));
+    framework::ImageList images(ImageList_Create(m_imageWidth, m_imageHeight, kMenuImageListFlags, 1, 1));
     if (!AddBitmapImages(images.get(), toolbarId & 0xFFFF)) {
         return FALSE;
     }
@@ -380,71 +338,23 @@ BOOL TarnMenu::AddBitmapImages(HIMAGELIST list, UINT bitmapId) const {
 }
 
 int TarnMenu::FindSharedImage(UINT_PTR id) {
-    const auto found = std::find(g_shared.ids.begin(), g_shared.ids.end(), id);
-    return found == g_shared.ids.end() ? -1 : static_cast<int>(found - g_shared.ids.begin());
+    return drovan::FindSharedImage(id);
 }
 
 BOOL TarnMenu::HasImageVariants(int index) {
-    const auto& ids = g_shared.ids;
-    return index >= 0 && static_cast<std::size_t>(index) + 2 < ids.size() && ids[index] == ids[index + 1] &&
-           ids[index] == ids[index + 2];
+    return drovan::HasImageVariants(index) ? TRUE : FALSE;
 }
 
 HIMAGELIST TarnMenu::SharedImages() {
-    return g_shared.images.get();
+    return drovan::SharedImages();
 }
 
 const std::vector<UINT_PTR>& TarnMenu::SharedImageIds() {
-    return g_shared.ids;
+    return drovan::SharedImageIds();
 }
 
 int TarnMenu::AddSharedImage(HIMAGELIST source, int index, UINT id) {
-    if (!g_shared.images) {
-        g_shared.images.reset(ImageList_Create(m_imageWidth, m_imageHeight, kImageListFlags, 1, 1));
-    }
-    framework::OwnedIcon icon(ImageList_GetIcon(source, index, ILD_NORMAL));
-    if (icon.get() == nullptr) {
-        return -1;
-    }
-    const bool variants = IsXpStyle();
-    framework::Bitmap faded;
-    framework::Bitmap shadow;
-    if (variants) {
-        framework::ClientDC dc(framework::MainWindowOrDesktop());
-        faded = RenderImageToBitmap(dc.get(), source, index, m_imageWidth, m_imageHeight);
-        shadow = RenderImageToBitmap(dc.get(), source, index, m_imageWidth, m_imageHeight);
-        BuildFadedImage(faded.get());
-        BuildShadowImage(shadow.get());
-    }
-    const COLORREF face = GetSysColor(COLOR_BTNFACE);
-    HIMAGELIST shared = g_shared.images.get();
-    const int slot = FindSharedImage(id);
-    if (slot >= 0) {
-        ImageList_ReplaceIcon(shared, slot, icon.get());
-        if (variants && HasImageVariants(slot)) {
-            int offset = 1;
-            for (const framework::Bitmap* variant : {&faded, &shadow}) {
-                framework::ImageList scratch(
-                    ImageList_Create(m_imageWidth, m_imageHeight, kImageListFlags, 1, 1));
-                ImageList_AddMasked(scratch.get(), variant->get(), face);
-                framework::OwnedIcon variantIcon(ImageList_GetIcon(scratch.get(), 0, ILD_NORMAL));
-                ImageList_ReplaceIcon(shared, slot + offset++, variantIcon.get());
-            }
-        }
-        return slot;
-    }
-    const int added = ImageList_ReplaceIcon(shared, -1, icon.get());
-    if (added < 0) {
-        return -1;
-    }
-    g_shared.ids.push_back(id);
-    if (variants) {
-        for (const framework::Bitmap* variant : {&faded, &shadow}) {
-            ImageList_AddMasked(shared, variant->get(), face);
-            g_shared.ids.push_back(id);
-        }
-    }
-    return added;
+    return drovan::AddSharedImage(source, index, id, m_imageWidth, m_imageHeight);
 }
 
 }  // namespace drovan

@@ -4,42 +4,14 @@
 #include <commctrl.h>
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "framework/gdi.h"
+#include "menu/menu_item_data.h"
 
 namespace drovan {
-
-// One entry of a TarnMenu; its address is the entry's item data.
-class MenuItemData {
-  public:
-    MenuItemData();
-    MenuItemData(const MenuItemData&) = delete;
-    MenuItemData& operator=(const MenuItemData&) = delete;
-    ~MenuItemData();
-
-    // Null stores no text.
-    void SetText(const wchar_t* text);
-    // For callers that hold narrow text: converted from the ANSI code page.
-    void SetTextAnsi(const char* text);
-    // The text in the ANSI code page; empty when there is none.
-    std::string GetText() const;
-    // The text, or null.
-    const wchar_t* Text() const { return m_text ? m_text->c_str() : nullptr; }
-
-    static int LiveCount();
-
-    int m_sharedImageIndex = -1;
-    UINT m_flags = 0;
-    // The command id; for a pop-up entry the pop-up's menu handle; 0 for a separator.
-    UINT_PTR m_commandId = 0;
-
-  private:
-    std::optional<std::wstring> m_text;
-};
 
 // The owner-drawn menu. Every entry is backed by a MenuItemData record, and every command's image lives in an
 // image list shared by all menus for the life of the process.
@@ -85,9 +57,11 @@ class TarnMenu {
     // The TarnMenu of the pop-up at a position, or null.
     TarnMenu* GetSubMenu(int position) const;
 
+    // The image list shared by all menus (menu/shared_images_win.h).
     static int FindSharedImage(UINT_PTR id);
     static BOOL HasImageVariants(int index);
-    // Puts image index of source into the shared list for the command; its slot, or -1.
+    // Puts image index of source into the shared list for the command at this menu's image size; its slot,
+    // or -1.
     int AddSharedImage(HIMAGELIST source, int index, UINT id);
     static HIMAGELIST SharedImages();
     static const std::vector<UINT_PTR>& SharedImageIds();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the menu template and toolbar readers and runs each for the given
-# number of seconds (default 60). Exits non-zero when a target finds a crash; reproducers go to
+# Builds the libFuzzer targets of the menu template, toolbar and profiles.ini readers and runs each for
+# the given number of seconds (default 60). Exits non-zero when a target finds a crash; reproducers go to
 # build/fuzz/artifacts.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -37,7 +37,8 @@ words() {
 
 menu_seeds="$build/corpus/menu_template"
 toolbar_seeds="$build/corpus/toolbar"
-mkdir -p "$menu_seeds" "$toolbar_seeds" "$build/artifacts"
+profiles_seeds="$build/corpus/profiles_ini"
+mkdir -p "$menu_seeds" "$toolbar_seeds" "$profiles_seeds" "$build/artifacts"
 
 # Menu 153: one pop-up "Popup" (pop-up | end) holding Save path, Extract, a separator and About (end).
 words 0 0 0x90 0x50 0x6F 0x70 0x75 0x70 0 \
@@ -50,9 +51,11 @@ words 1 2 0xFFFF 0x10 0x46 0 0 1 0x41 0x09 0x42 0 0x90 0x52 0 0x89 2 0x43 0 \
     0x90 0x48 0 0x80 3 0x44 0 >"$menu_seeds/seed-nested-menu"
 words 1 16 15 3 1011 1012 1020 >"$toolbar_seeds/seed-program-toolbar"
 words 2 20 20 5 1011 0 1012 0 1020 >"$toolbar_seeds/seed-separators"
+printf '[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\nIsRelative=1\r\nPath=Profiles/a\r\n\r\n[Profile1]\r\nIsRelative=0\r\nPath=C:\\ff\\b\r\n' \
+    >"$profiles_seeds/seed-two-profiles"
 
 status=0
-for target in menu_template toolbar; do
+for target in menu_template toolbar profiles_ini; do
     echo "== $target: $seconds s"
     if ! "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/${target}-" "$build/corpus/$target"; then

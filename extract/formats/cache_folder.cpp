@@ -1,5 +1,6 @@
 #include "extract/formats/cache_folder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -11,6 +12,26 @@ namespace {
 constexpr unsigned char kSimpleIndexMagic[] = {0x30, 0x5C, 0x72, 0xA7, 0x1B, 0x6D, 0xFB, 0xFC};
 constexpr unsigned char kBlockfileIndexMagic[] = {0xC3, 0xCA, 0x03, 0xC1};
 
+// A cache2 entry file is named by the 40 upper-case hex digits of its key's SHA-1.
+bool IsEntryFileName(std::u16string_view name) {
+    return name.size() == 40 && std::all_of(name.begin(), name.end(), [](char16_t c) {
+               return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+           });
+}
+
+// The entries folder itself, given instead of the cache2 folder: it holds entry files. A look at the first
+// few names is enough; a folder of other files rarely starts with one.
+bool HoldsFirefoxEntries(FileSystem& fs, std::u16string_view folder) {
+    const std::unique_ptr<DirectoryListing> listing = fs.OpenDirectory(folder);
+    DirectoryEntry entry;
+    for (int looked = 0; listing && looked < 16 && listing->Next(entry); ++looked) {
+        if (!entry.isDirectory && IsEntryFileName(entry.name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool StartsWith(const std::array<char, 8>& head, std::size_t got, const unsigned char* magic,
                 std::size_t size) {
     return got >= size && std::memcmp(head.data(), magic, size) == 0;
@@ -20,6 +41,9 @@ bool StartsWith(const std::array<char, 8>& head, std::size_t got, const unsigned
 
 std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_view folder) {
     if (fs.IsDirectory(JoinPath(folder, u"entries", fs.Separator()))) {
+        return CacheKind::FirefoxCache2;
+    }
+    if (HoldsFirefoxEntries(fs, folder)) {
         return CacheKind::FirefoxCache2;
     }
     const std::unique_ptr<ReadableFile> index = fs.OpenForReading(JoinPath(folder, u"index", fs.Separator()));

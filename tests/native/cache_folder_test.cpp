@@ -18,9 +18,13 @@ TEST(CacheFolders, KnownByTheirFilesNotTheirNames) {
         const char16_t* folder;
         std::optional<CacheKind> kind;
     } cases[] = {
-        {u"/simple", CacheKind::ChromiumSimple}, {u"/block", CacheKind::ChromiumBlockfile},
-        {u"/fox", CacheKind::FirefoxCache2},     {u"/Cache_Data", std::nullopt},
-        {u"/short", std::nullopt},               {u"/missing", std::nullopt},
+        {u"/simple", CacheKind::ChromiumSimple},
+        {u"/block", CacheKind::ChromiumBlockfile},
+        {u"/fox", CacheKind::FirefoxCache2},
+        {u"/fox/entries", CacheKind::FirefoxCache2},
+        {u"/Cache_Data", std::nullopt},
+        {u"/short", std::nullopt},
+        {u"/missing", std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(RecogniseCacheFolder(fs, c.folder), c.kind) << static_cast<int>(c.folder[1]);

@@ -1,22 +1,27 @@
 #include "extract/collector.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <vector>
 
 #include "extract/file_system_posix.h"
+#include "extract/progress.h"
 #include "extract/utf8.h"
+#include "memory_file_system.h"
 
 namespace drovan {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::MemoryFileSystem;
 
 class TempTree {
   public:
@@ -178,87 +183,9 @@ TEST(Collector, UnusableInputsWalkNothing) {
     EXPECT_EQ(noDestination.failed, 1u);
 }
 
-TEST(SameContents, ComparesSizeAndEveryByte) {
-    TempTree tree;
-    PosixFileSystem files;
-    const std::string big(200000, 'x');
-    std::string bigChanged = big;
-    bigChanged[150000] = 'y';
-    const auto a = U(tree.Write("a", big));
-    EXPECT_TRUE(SameContents(files, a, U(tree.Write("b", big))));
-    EXPECT_FALSE(SameContents(files, a, U(tree.Write("c", bigChanged))));
-    EXPECT_FALSE(SameContents(files, a, U(tree.Write("d", big + "!"))));
-    EXPECT_FALSE(SameContents(files, a, U(tree.root() / "missing")));
-    EXPECT_TRUE(SameContents(files, U(tree.Write("e", "")), U(tree.Write("f", ""))));
-}
-
-// An in-memory tree: exact control over the listing order, failures and depth.
-class FakeFileSystem final : public FileSystem {
-  public:
-    struct Node {
-        std::vector<std::string> children;
-        bool isDirectory = true;
-        bool failsToOpen = false;
-        bool failsToCopy = false;
-    };
-    std::map<std::string, Node> nodes;
-    std::vector<std::string> copies;
-
-    void AddFile(const std::string& parent, const std::string& name, bool failsToCopy = false) {
-        nodes[parent].children.push_back(name);
-        nodes[parent + "/" + name] = Node{{}, false, false, failsToCopy};
-    }
-    void AddFolder(const std::string& parent, const std::string& name) {
-        nodes[parent].children.push_back(name);
-        nodes[parent + "/" + name];
-    }
-
-    char16_t Separator() const override { return u'/'; }
-    std::u16string Normalise(std::u16string_view path) override { return std::u16string(path); }
-    bool SamePath(std::u16string_view a, std::u16string_view b) override { return a == b; }
-    bool IsDirectory(std::u16string_view path) override { return nodes.count(Utf16ToUtf8(path)) > 0; }
-
-    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
-        const auto found = nodes.find(Utf16ToUtf8(folder));
-        if (found == nodes.end() || found->second.failsToOpen) {
-            return nullptr;
-        }
-        return std::make_unique<Listing>(*this, found->first);
-    }
-    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view) override { return nullptr; }
-    CopyOutcome CopyToNewFile(std::u16string_view source, std::u16string_view) override {
-        const std::string path = Utf16ToUtf8(source);
-        copies.push_back(path);
-        return nodes[path].failsToCopy ? CopyOutcome::Failed : CopyOutcome::Copied;
-    }
-
-  private:
-    class Listing final : public DirectoryListing {
-      public:
-        Listing(FakeFileSystem& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
-        bool Next(DirectoryEntry& entry) override {
-            const auto& children = owner_.nodes[path_].children;
-            if (index_ >= children.size()) {
-                return false;
-            }
-            const std::string& name = children[index_++];
-            entry.name = Utf8ToUtf16(name);
-            entry.isDirectory = owner_.nodes[path_ + "/" + name].isDirectory;
-            entry.isReparsePoint = false;
-            return true;
-        }
-
-      private:
-        FakeFileSystem& owner_;
-        std::string path_;
-        std::size_t index_ = 0;
-    };
-};
-
 TEST(Collector, WalksDepthFirstInTheListingOrder) {
-    FakeFileSystem files;
-    files.AddFile("/c", ".");
-    files.nodes["/c/."].isDirectory = true;
+    MemoryFileSystem files;
+    files.AddFolder("/c", ".");
     files.AddFile("/c", "1.swf");
     files.AddFolder("/c", "sub");
     files.AddFile("/c/sub", "2.swf");
@@ -270,31 +197,131 @@ TEST(Collector, WalksDepthFirstInTheListingOrder) {
 
     CollectCacheFiles(files, u"/c", u"/out", u"swf");
 
-    EXPECT_EQ(files.copies, (std::vector<std::string>{"/c/1.swf", "/c/sub/2.swf", "/c/sub/deeper/3.swf",
-                                                      "/c/sub/4.swf", "/c/5.swf"}));
+    EXPECT_EQ(files.creations, (std::vector<std::string>{"/out/1.swf", "/out/2.swf", "/out/3.swf",
+                                                         "/out/4.swf", "/out/5.swf"}));
 }
 
 TEST(Collector, AFolderThatCannotBeOpenedEndsOnlyItsOwnLevel) {
-    FakeFileSystem files;
+    MemoryFileSystem files;
     files.AddFolder("/c", "locked");
     files.AddFile("/c/locked", "hidden.swf");
     files.nodes["/c/locked"].failsToOpen = true;
-    files.AddFile("/c", "broken.swf", true);
+    files.AddFile("/c", "broken.swf");
+    files.nodes["/c/broken.swf"].failsToOpen = true;
     files.AddFile("/c", "fine.swf");
+    files.nodes["/out"];
 
     const CollectSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf");
 
-    EXPECT_EQ(files.copies, (std::vector<std::string>{"/c/broken.swf", "/c/fine.swf"}));
+    EXPECT_EQ(files.FilesIn("/out"), (std::map<std::string, std::string>{{"fine.swf", "x"}}));
     EXPECT_EQ(summary.matched, 2u);
     EXPECT_EQ(summary.copied, 1u);
     EXPECT_EQ(summary.failed, 1u);
+}
+
+// Five matches "1.swf" … "5.swf" of three bytes each; a hook on the file system acts at one moment.
+struct HarvestCase {
+    const char* what;
+    std::function<void(MemoryFileSystem&, ExtractionProgress&)> arrange;
+    CollectSummary expected;
+    std::vector<std::string> left;  // files in /out afterwards
+};
+
+const HarvestCase kHarvestCases[] = {
+    {"no fault",
+     [](MemoryFileSystem&, ExtractionProgress&) {},
+     {5, 5, 0, 0, 0, 0, false, false},
+     {"1.swf", "2.swf", "3.swf", "4.swf", "5.swf"}},
+    {"a stop between files",
+     [](MemoryFileSystem& files, ExtractionProgress& progress) {
+         files.onCommit = [&progress](const std::string& path) { progress.stop = path == "/out/2.swf"; };
+     },
+     {5, 2, 0, 0, 0, 0, true, false},
+     {"1.swf", "2.swf"}},
+    {"a stop while a file is written",
+     [](MemoryFileSystem& files, ExtractionProgress& progress) {
+         files.onWrite = [&progress](const std::string& path) { progress.stop = path == "/out/3.swf"; };
+     },
+     {5, 2, 0, 0, 0, 0, true, false},
+     {"1.swf", "2.swf"}},
+    {"a stop while listing",
+     [](MemoryFileSystem& files, ExtractionProgress& progress) {
+         files.onList = [&progress](const std::string&) { progress.stop = true; };
+     },
+     {0, 0, 0, 0, 0, 0, true, false},
+     {}},
+    {"a destination that fills up in the second file",
+     [](MemoryFileSystem& files, ExtractionProgress&) { files.capacity = 5; },
+     {5, 1, 0, 4, 0, 0, false, true},
+     {"1.swf"}},
+    {"a destination full from the start",
+     [](MemoryFileSystem& files, ExtractionProgress&) { files.createAnswer = CreateStatus::DiskFull; },
+     {5, 0, 0, 5, 0, 0, false, true},
+     {}},
+    {"a failed file does not end the harvest",
+     [](MemoryFileSystem& files, ExtractionProgress&) {
+         files.failWritesAfter = 2;
+         files.nodes["/c/2.swf"].bytes = "ab";
+         files.nodes["/out/4.swf"] = {{}, false, false, "444"};
+     },
+     {5, 1, 1, 3, 0, 0, false, false},
+     {"2.swf", "4.swf"}},
+};
+
+TEST(Collector, StopsFailuresAndProgressAddUp) {
+    for (const HarvestCase& c : kHarvestCases) {
+        MemoryFileSystem files;
+        for (const char* name : {"1.swf", "2.swf", "3.swf", "4.swf", "5.swf"}) {
+            files.AddFile("/c", name, std::string(3, name[0]));
+        }
+        files.nodes["/out"];
+        ExtractionProgress progress;
+        c.arrange(files, progress);
+        bool totalKnownWhileListing = true;
+        auto list = files.onList;
+        files.onList = [&](const std::string& path) {
+            totalKnownWhileListing = progress.totalKnown;
+            if (list) {
+                list(path);
+            }
+        };
+        std::vector<std::size_t> doneAtCreation;
+        files.onCreate = [&](const std::string&) {
+            EXPECT_TRUE(progress.totalKnown) << c.what;
+            EXPECT_EQ(progress.total, 5u) << c.what;
+            doneAtCreation.push_back(progress.done);
+        };
+
+        const CollectSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf", &progress);
+
+        EXPECT_EQ(summary.matched, c.expected.matched) << c.what;
+        EXPECT_EQ(summary.copied, c.expected.copied) << c.what;
+        EXPECT_EQ(summary.alreadyPresent, c.expected.alreadyPresent) << c.what;
+        EXPECT_EQ(summary.failed, c.expected.failed) << c.what;
+        EXPECT_EQ(summary.stopped, c.expected.stopped) << c.what;
+        EXPECT_EQ(summary.destinationFull, c.expected.destinationFull) << c.what;
+        std::vector<std::string> left;
+        for (const auto& [name, bytes] : files.FilesIn("/out")) {
+            left.push_back(name);
+            EXPECT_EQ(bytes, files.nodes["/c/" + name].bytes) << c.what << ": " << name;
+        }
+        EXPECT_EQ(left, c.left) << c.what;
+        EXPECT_FALSE(totalKnownWhileListing) << c.what;
+        EXPECT_EQ(progress.total, summary.matched) << c.what;
+        if (!summary.destinationFull) {
+            EXPECT_EQ(progress.done, summary.copied + summary.alreadyPresent + summary.failed) << c.what;
+        }
+        for (std::size_t i = 1; i < doneAtCreation.size(); ++i) {
+            EXPECT_GT(doneAtCreation[i], doneAtCreation[i - 1]) << c.what;
+        }
+    }
 }
 
 // One folder "d" in each folder down to kDepth, then one file: as deep as a 32,767-unit Windows path allows.
 class DeepFileSystem final : public FileSystem {
   public:
     static constexpr std::size_t kDepth = 16000;
-    std::size_t copies = 0;
+    std::size_t creations = 0;
 
     char16_t Separator() const override { return u'/'; }
     std::u16string Normalise(std::u16string_view path) override { return std::u16string(path); }
@@ -305,9 +332,10 @@ class DeepFileSystem final : public FileSystem {
         return std::make_unique<OneEntry>(bottom ? u"bottom.swf" : u"d", !bottom);
     }
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view) override { return nullptr; }
-    CopyOutcome CopyToNewFile(std::u16string_view, std::u16string_view) override {
-        ++copies;
-        return CopyOutcome::Copied;
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view, CreateStatus& status) override {
+        ++creations;
+        status = CreateStatus::Failed;
+        return nullptr;
     }
 
   private:
@@ -332,8 +360,118 @@ class DeepFileSystem final : public FileSystem {
 
 TEST(Collector, ADeepTreeDoesNotExhaustTheStack) {
     DeepFileSystem files;
-    const CollectSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf");
-    EXPECT_EQ(summary.copied, 1u);
+    CollectCacheFiles(files, u"/c", u"/out", u"swf");
+    EXPECT_EQ(files.creations, 1u);
+}
+
+TEST(PosixFileSystem, NewFilesNeverReplaceAndShowOnlyWhenCommitted) {
+    TempTree tree;
+    tree.Write("taken", "mine");
+    fs::create_directory(tree.root() / "folder");
+    fs::create_symlink(tree.root() / "nowhere", tree.root() / "dangling");
+    PosixFileSystem files;
+    const struct {
+        const char* name;
+        CreateStatus status;
+    } kCreations[] = {
+        {"taken", CreateStatus::NameTaken},    {"folder", CreateStatus::NameTaken},
+        {"dangling", CreateStatus::NameTaken}, {"missing/new", CreateStatus::Failed},
+        {"new", CreateStatus::Created},
+    };
+    for (const auto& creation : kCreations) {
+        CreateStatus status = CreateStatus::Failed;
+        const auto file = files.CreateNewFile(U(tree.root() / creation.name), status);
+        EXPECT_EQ(status, creation.status) << creation.name;
+        EXPECT_EQ(file != nullptr, creation.status == CreateStatus::Created) << creation.name;
+    }
+    EXPECT_EQ(Read(tree.root() / "taken"), "mine");
+    EXPECT_FALSE(fs::exists(tree.root() / "new"));
+
+    CreateStatus status = CreateStatus::Failed;
+    auto committed = files.CreateNewFile(U(tree.root() / "kept"), status);
+    ASSERT_EQ(committed->Write("bytes", 5), WriteStatus::Ok);
+    EXPECT_FALSE(fs::exists(tree.root() / "kept"));
+    EXPECT_EQ(committed->Commit(), WriteStatus::Ok);
+    committed.reset();
+    EXPECT_EQ(Read(tree.root() / "kept"), "bytes");
+
+    // A file made under the name while ours was written wins.
+    auto late = files.CreateNewFile(U(tree.root() / "raced"), status);
+    ASSERT_EQ(late->Write("ours", 4), WriteStatus::Ok);
+    tree.Write("raced", "theirs");
+    EXPECT_EQ(late->Commit(), WriteStatus::Failed);
+    late.reset();
+    EXPECT_EQ(Read(tree.root() / "raced"), "theirs");
+}
+
+TEST(PosixFileSystem, ReadAtReadsWhereAsked) {
+    TempTree tree;
+    PosixFileSystem files;
+    const auto file = files.OpenForReading(U(tree.Write("ten", "0123456789")));
+    ASSERT_TRUE(file);
+    const struct {
+        std::uint64_t offset;
+        std::size_t capacity;
+        std::string expected;
+    } kReads[] = {{0, 4, "0123"}, {6, 4, "6789"}, {8, 4, "89"}, {10, 4, ""}, {50, 4, ""}, {3, 0, ""}};
+    for (const auto& read : kReads) {
+        char buffer[8] = {};
+        std::size_t got = 99;
+        EXPECT_TRUE(file->ReadAt(read.offset, buffer, read.capacity, got)) << read.offset;
+        EXPECT_EQ(std::string(buffer, got), read.expected) << read.offset;
+    }
+}
+
+// A destination that really fills up: a small tmpfs. Mounting needs root.
+class SmallVolume {
+  public:
+    SmallVolume(const fs::path& at, const std::string& size) : m_path(at) {
+        fs::create_directories(at);
+        m_mounted = mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    }
+    SmallVolume(const SmallVolume&) = delete;
+    SmallVolume& operator=(const SmallVolume&) = delete;
+    ~SmallVolume() {
+        if (m_mounted) {
+            umount(m_path.c_str());
+        }
+    }
+    bool mounted() const { return m_mounted; }
+
+  private:
+    fs::path m_path;
+    bool m_mounted = false;
+};
+
+TEST(Collector, AFullDestinationEndsTheHarvestAndLeavesNoPartialFile) {
+    TempTree tree;
+    SmallVolume volume(tree.root() / "out", "256k");
+    if (!volume.mounted()) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+    }
+    std::string big(1 << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 7919 >> 5);
+    }
+    tree.Write("cache/big.swf", big);
+    for (const char* name : {"s1.swf", "s2.swf", "s3.swf", "s4.swf"}) {
+        tree.Write(fs::path("cache") / name, std::string(10000, name[1]));
+    }
+
+    for (int run = 0; run < 2; ++run) {
+        const CollectSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
+
+        EXPECT_TRUE(summary.destinationFull) << run;
+        EXPECT_EQ(summary.matched, 5u) << run;
+        EXPECT_EQ(summary.copied + summary.alreadyPresent + summary.failed, 5u) << run;
+        EXPECT_GE(summary.failed, 1u) << run;
+        const std::vector<std::string> left = Names(tree.root() / "out");
+        EXPECT_EQ(left.size(), run == 0 ? summary.copied : summary.alreadyPresent) << run;
+        for (const std::string& name : left) {
+            EXPECT_NE(name.substr(0, 3), "big") << run;
+            EXPECT_EQ(Read(tree.root() / "out" / name), Read(tree.root() / "cache" / name)) << name;
+        }
+    }
 }
 
 }  // namespace

@@ -37,6 +37,8 @@ class FramesDialog : public framework::Dialog {
     CaptionFrame empty;
     CaptionFrame edged;
     int erases = 0;
+    int colourRequests = 0;
+    const framework::Brush background{CreateSolidBrush(kBackground)};
 
   protected:
     BOOL OnInitDialog() override {
@@ -62,9 +64,14 @@ class FramesDialog : public framework::Dialog {
             ++erases;
             RECT client;
             GetClientRect(hwnd(), &client);
-            const framework::Brush brush(CreateSolidBrush(kBackground));
-            FillRect(reinterpret_cast<HDC>(wParam), &client, brush.get());
+            FillRect(reinterpret_cast<HDC>(wParam), &client, background.get());
             return 1;
+        }
+        // As the skinned dialogs do: controls are drawn on the dialog's own colour.
+        if (framework::IsControlColourMessage(message)) {
+            ++colourRequests;
+            SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+            return reinterpret_cast<LRESULT>(background.get());
         }
         return Dialog::WindowProc(message, wParam, lParam);
     }
@@ -302,7 +309,7 @@ TEST(CaptionFrameWin, ChangedWindowTextLeavesThePaintedCaptionAsItWas) {
     });
 }
 
-TEST(CaptionFrameWin, ColourRequestAnswersNoBrushAndRepaintsTheWholeParentWithErase) {
+TEST(CaptionFrameWin, ColourRequestGoesOnToTheParentAndRepaintsTheWholeParentWithErase) {
     RunWithFrames([](FramesDialog& dialog) {
         PaintNow(dialog.hwnd());
         dialog.erases = 0;
@@ -312,7 +319,8 @@ TEST(CaptionFrameWin, ColourRequestAnswersNoBrushAndRepaintsTheWholeParentWithEr
             answer = SendMessageW(dialog.hwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.get()),
                                   reinterpret_cast<LPARAM>(dialog.settings.hwnd()));
         }
-        EXPECT_EQ(answer, 0);
+        EXPECT_EQ(answer, reinterpret_cast<LRESULT>(dialog.background.get()));
+        EXPECT_EQ(dialog.colourRequests, 1);
         RECT update{};
         RECT client{};
         GetClientRect(dialog.hwnd(), &client);
@@ -320,6 +328,31 @@ TEST(CaptionFrameWin, ColourRequestAnswersNoBrushAndRepaintsTheWholeParentWithEr
         EXPECT_TRUE(EqualRect(&update, &client));
         PaintNow(dialog.hwnd());
         EXPECT_GT(dialog.erases, 0);
+    });
+}
+
+// A new text makes the button clear its caption box with the brush the parent answers, at once: no grey
+// patch may stand over the caption until the next paint (the main window's does not come while it extracts).
+TEST(CaptionFrameWin, NewTextClearsTheCaptionWithTheParentsColourNotGrey) {
+    RunWithFrames([](FramesDialog& dialog) {
+        HWND frame = dialog.settings.hwnd();
+        PaintNow(dialog.hwnd());
+        const int requests = dialog.colourRequests;
+        SetWindowTextW(frame, L"正在提取...");
+        const Pixels pixels(frame);
+        EXPECT_GT(dialog.colourRequests, requests);
+        const framework::Font font = CaptionFont();
+        const int band = LabelSize(frame, L"正在提取...", font.get()).cy;
+        int grey = 0;
+        int background = 0;
+        for (int y = 0; y < band; ++y) {
+            for (int x = 0; x < pixels.width; ++x) {
+                grey += pixels.at(x, y) == GetSysColor(COLOR_BTNFACE) ? 1 : 0;
+                background += pixels.at(x, y) == kBackground ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(grey, 0);
+        EXPECT_GT(background, 0);
     });
 }
 

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "extract/collector.h"
 #include "extract/file_system_win.h"
 #include "temp_folder.h"
@@ -130,6 +134,173 @@ TEST(WindowsFileSystem, NormalisesSpellingsOfOneFolder) {
     EXPECT_EQ(ExtendedLengthPath(u"C:\\a"), L"\\\\?\\C:\\a");
     EXPECT_EQ(ExtendedLengthPath(u"\\\\server\\share\\a"), L"\\\\?\\UNC\\server\\share\\a");
     EXPECT_EQ(ExtendedLengthPath(u"\\\\?\\C:\\a"), L"\\\\?\\C:\\a");
+}
+
+std::vector<std::wstring> NamesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (data.cFileName != std::wstring(L".") && data.cFileName != std::wstring(L"..")) {
+                names.push_back(data.cFileName);
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    return names;
+}
+
+// ctest mounts a 256 KB tmpfs and names its Unix path in DROVAN_SMALL_VOLUME; Wine sees it under Z:.
+std::wstring SmallVolume() {
+    wchar_t unixPath[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"DROVAN_SMALL_VOLUME", unixPath, MAX_PATH) == 0) {
+        return {};
+    }
+    std::wstring path = std::wstring(L"Z:") + unixPath;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    ULARGE_INTEGER total{};
+    if (!GetDiskFreeSpaceExW(path.c_str(), nullptr, &total, nullptr) || total.QuadPart > (1u << 20)) {
+        return {};
+    }
+    return path;
+}
+
+TEST(WindowsCollector, AFullDestinationEndsTheHarvestAndLeavesNoPartialFile) {
+    const std::wstring volume = SmallVolume();
+    if (volume.empty()) {
+        GTEST_SKIP() << "no small volume mounted (run through ctest as root)";
+    }
+    TempFolder tree;
+    std::string big(1 << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 7919 >> 5);
+    }
+    tree.Write(L"cache\\big.swf", big);
+    for (const wchar_t* name : {L"s1.swf", L"s2.swf", L"s3.swf", L"s4.swf"}) {
+        tree.Write(std::wstring(L"cache\\") + name, std::string(10000, static_cast<char>(name[1])));
+    }
+    const std::wstring destination = volume + L"\\out-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(testing_support::CreateFolders(destination));
+
+    for (int run = 0; run < 2; ++run) {
+        const DWORD started = GetTickCount();
+        const CollectSummary summary = Collect(tree / L"cache", destination, L"swf");
+
+        EXPECT_LT(GetTickCount() - started, 10000u) << run;
+        EXPECT_TRUE(summary.destinationFull) << run;
+        EXPECT_EQ(summary.matched, 5u) << run;
+        EXPECT_EQ(summary.copied + summary.alreadyPresent + summary.failed, 5u) << run;
+        EXPECT_GE(summary.failed, 1u) << run;
+        const std::vector<std::wstring> left = NamesIn(destination);
+        EXPECT_EQ(left.size(), run == 0 ? summary.copied : summary.alreadyPresent) << run;
+        for (const std::wstring& name : left) {
+            EXPECT_NE(name.substr(0, 3), L"big") << run;
+            EXPECT_EQ(ReadFile(destination + L"\\" + name), ReadFile(tree / (L"cache\\" + name)));
+        }
+    }
+    testing_support::RemoveTree(destination);
+}
+
+TEST(WindowsFileSystem, NewFilesNeverReplaceAndStayOnlyWhenCommitted) {
+    TempFolder tree;
+    tree.Write(L"taken", "mine");
+    testing_support::CreateFolders(tree / L"folder");
+    WindowsFileSystem files;
+    const struct {
+        const wchar_t* name;
+        CreateStatus status;
+    } kCreations[] = {
+        {L"taken", CreateStatus::NameTaken},  {L"TAKEN", CreateStatus::NameTaken},
+        {L"folder", CreateStatus::NameTaken}, {L"missing\\new", CreateStatus::Failed},
+        {L"new", CreateStatus::Created},
+    };
+    for (const auto& creation : kCreations) {
+        CreateStatus status = CreateStatus::Failed;
+        const auto file = files.CreateNewFile(FromWide(tree / creation.name), status);
+        EXPECT_EQ(status, creation.status) << creation.name;
+        EXPECT_EQ(file != nullptr, creation.status == CreateStatus::Created) << creation.name;
+    }
+    EXPECT_EQ(ReadFile(tree / L"taken"), "mine");
+    EXPECT_FALSE(Exists(tree / L"new"));
+
+    CreateStatus status = CreateStatus::Failed;
+    auto abandoned = files.CreateNewFile(FromWide(tree / L"abandoned"), status);
+    ASSERT_EQ(abandoned->Write("half", 4), WriteStatus::Ok);
+    abandoned.reset();
+    EXPECT_FALSE(Exists(tree / L"abandoned"));
+
+    auto kept = files.CreateNewFile(FromWide(tree / L"kept"), status);
+    ASSERT_EQ(kept->Write("bytes", 5), WriteStatus::Ok);
+    EXPECT_EQ(kept->Commit(), WriteStatus::Ok);
+    kept.reset();
+    EXPECT_EQ(ReadFile(tree / L"kept"), "bytes");
+}
+
+TEST(WindowsFileSystem, ReadingSharesEverythingAndReadsWhereAsked) {
+    TempFolder tree;
+    const std::wstring path = tree.Write(L"ten", "0123456789");
+    // A browser writing its cache keeps the file open for writing.
+    const HANDLE writer =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    WindowsFileSystem files;
+    const auto file = files.OpenForReading(FromWide(path));
+    ASSERT_TRUE(file);
+    const struct {
+        std::uint64_t offset;
+        std::size_t capacity;
+        std::string expected;
+    } kReads[] = {{0, 4, "0123"}, {6, 4, "6789"}, {8, 4, "89"}, {10, 4, ""}, {50, 4, ""}};
+    for (const auto& read : kReads) {
+        char buffer[8] = {};
+        std::size_t got = 99;
+        EXPECT_TRUE(file->ReadAt(read.offset, buffer, read.capacity, got)) << read.offset;
+        EXPECT_EQ(std::string(buffer, got), read.expected) << read.offset;
+    }
+    // ... and may delete it while we read.
+    EXPECT_TRUE(DeleteFileW(path.c_str()));
+    CloseHandle(writer);
+}
+
+constexpr UINT kDiedWhileWriting = 7;
+
+// Run only as the child of the next test: writes a file and dies before committing it.
+TEST(ChildProcess, DISABLED_DiesWhileWriting) {
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_NE(GetEnvironmentVariableW(L"DROVAN_DYING_WRITE", path, MAX_PATH), 0u);
+    WindowsFileSystem files;
+    CreateStatus status = CreateStatus::Failed;
+    const auto file = files.CreateNewFile(FromWide(path), status);
+    ASSERT_TRUE(file);
+    const std::string chunk(64 * 1024, 'x');
+    ASSERT_EQ(file->Write(chunk.data(), chunk.size()), WriteStatus::Ok);
+    TerminateProcess(GetCurrentProcess(), kDiedWhileWriting);
+}
+
+TEST(WindowsFileSystem, AProcessThatDiesWhileWritingLeavesNothing) {
+    TempFolder tree;
+    const std::wstring target = tree / L"dying.swf";
+    SetEnvironmentVariableW(L"DROVAN_DYING_WRITE", target.c_str());
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command =
+        L"\"" + std::wstring(self) + L"\" --gtest_also_run_disabled_tests --gtest_filter=ChildProcess.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &child));
+    WaitForSingleObject(child.hProcess, 30000);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(child.hProcess, &exitCode);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    SetEnvironmentVariableW(L"DROVAN_DYING_WRITE", nullptr);
+
+    EXPECT_EQ(exitCode, kDiedWhileWriting);
+    EXPECT_FALSE(Exists(target));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "framework/app.h"
 #include "framework/dialog.h"
+#include "framework/dib_pixels.h"
 #include "framework/gdi.h"
 #include "res/resource.h"
 
@@ -92,14 +93,57 @@ TEST(Gdi, SelectGuardsRestoreInReverseOrderAndOwnersDelete) {
     EXPECT_EQ(GetObjectType(innerHandle), 0u);
 }
 
-TEST(Gdi, MovedOwnersDeleteOnce) {
-    Brush first(CreateSolidBrush(RGB(1, 2, 3)));
-    const HBRUSH handle = first.get();
-    Brush second(std::move(first));
-    EXPECT_FALSE(first);
-    EXPECT_EQ(second.get(), handle);
-    second = Brush(CreateSolidBrush(RGB(4, 5, 6)));
-    EXPECT_EQ(GetObjectType(handle), 0u);
+TEST(Gdi, MovedOwnersDeleteOnceAndCountEachHandleOnce) {
+    const int before = Brush::LiveCount();
+    {
+        Brush first(CreateSolidBrush(RGB(1, 2, 3)));
+        const HBRUSH handle = first.get();
+        Brush second(std::move(first));
+        EXPECT_FALSE(first);
+        EXPECT_EQ(second.get(), handle);
+        EXPECT_EQ(Brush::LiveCount(), before + 1);
+        second = Brush(CreateSolidBrush(RGB(4, 5, 6)));
+        EXPECT_EQ(GetObjectType(handle), 0u);
+        EXPECT_EQ(Brush::LiveCount(), before + 1);
+        Brush empty;
+        second = std::move(empty);
+        EXPECT_FALSE(second);
+        EXPECT_EQ(Brush::LiveCount(), before);
+        Brush third(CreateSolidBrush(RGB(7, 8, 9)));
+        Brush& alias = third;
+        third = std::move(alias);
+        EXPECT_TRUE(third);
+        EXPECT_EQ(Brush::LiveCount(), before + 1);
+    }
+    EXPECT_EQ(Brush::LiveCount(), before);
+}
+
+// A 32-bit section keeps every byte, alpha included; a screen-compatible bitmap keeps the colours; a bitmap
+// that is not one reads as nothing.
+TEST(DibPixels, ReadBackWhatWasWrittenRowByRowFromTheTop) {
+    const DibPixels written{3, 2, {0x80FF0000, 0x0000FF00, 0xFF0000FF, 0x00102030, 0x40FFFFFF, 0x00000000}};
+    BITMAPINFO info = TopDown32(3, 2);
+    void* bits = nullptr;
+    const Bitmap section(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(WriteDibPixels(section.get(), written));
+    const std::optional<DibPixels> sectionRead = ReadDibPixels(section.get());
+    ASSERT_TRUE(sectionRead);
+    EXPECT_EQ(sectionRead->width, 3);
+    EXPECT_EQ(sectionRead->height, 2);
+    EXPECT_EQ(sectionRead->quads, written.quads);
+
+    const ClientDC screen(nullptr);
+    const Bitmap compatible(CreateCompatibleBitmap(screen.get(), 3, 2));
+    ASSERT_TRUE(WriteDibPixels(compatible.get(), written));
+    const std::optional<DibPixels> compatibleRead = ReadDibPixels(compatible.get());
+    ASSERT_TRUE(compatibleRead);
+    for (std::size_t index = 0; index < written.quads.size(); ++index) {
+        EXPECT_EQ(compatibleRead->quads[index] & 0xFFFFFF, written.quads[index] & 0xFFFFFF) << index;
+    }
+
+    EXPECT_FALSE(ReadDibPixels(nullptr));
+    const Brush notABitmap(CreateSolidBrush(RGB(1, 2, 3)));
+    EXPECT_FALSE(ReadDibPixels(reinterpret_cast<HBITMAP>(notABitmap.get())));
 }
 
 TEST(Dialog, ModalLoopPassesAQuitRequestOnAndEndsTheDialog) {

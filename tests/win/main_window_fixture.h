@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -123,6 +125,20 @@ class ExtractorDialogTest : public ::testing::Test {
     std::vector<std::wstring> opened;
     std::atomic<HWND> main{nullptr};
 };
+
+// A cache of count files item<i>.swf, spread over 16 folders, of size bytes and more (each a little longer
+// than the one before, so that a cut file shows); returns each file's size by name.
+inline std::map<std::wstring, std::size_t> SeedCache(const TempFolder& cache, int count, std::size_t size) {
+    std::map<std::wstring, std::size_t> sizes;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring name = L"item" + std::to_wstring(i) + L".swf";
+        const std::size_t length = size + static_cast<std::size_t>(i % 1000);
+        cache.Write(L"F" + std::to_wstring(i % 16) + L"\\" + name,
+                    std::string(length, static_cast<char>('a' + i % 26)));
+        sizes[name] = length;
+    }
+    return sizes;
+}
 
 inline COLORREF ControlBrushColour(HWND dialog, UINT message) {
     const framework::ClientDC dc(dialog);

@@ -8,6 +8,7 @@
 #include "menu/render_settings.h"
 #include "menu/render_settings_win.h"
 #include "menu/tarn_menu.h"
+#include "live_handles.h"
 #include "menu_font.h"
 #include "pixel_surface.h"
 #include "res/resource.h"
@@ -192,6 +193,34 @@ TEST_F(XpDrawing, ADisabledEntryUnderThePointerIsNotHighlighted) {
     EXPECT_EQ(surface.Count(0, 0, kWidth, 22, BlendTowardWhite(Sys(COLOR_HIGHLIGHT), 0.7)), 0);
     EXPECT_EQ(surface.Count(0, 0, kWidth, 22, kUntouched), 0) << "the off-screen copy covers the entry";
     EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_GRAYTEXT)), 5);
+}
+
+// Each round builds a menu (the images and their variants are made again) and draws every entry in every
+// state: plain and raised images, variants, disabled images and the off-screen copy of grayed entries.
+TEST_F(XpDrawing, BuildingAndDrawingInEveryStateLeaveNothingBehind) {
+    PixelSurface surface(kWidth, 22, kUntouched);
+    const UINT states[] = {0, ODS_SELECTED, ODS_CHECKED, ODS_GRAYED, ODS_GRAYED | ODS_SELECTED};
+    const std::size_t slots = TarnMenu::SharedImageIds().size();
+    const testing_support::LiveHandles before;
+    const int menus = TarnMenu::LiveCount();
+    const int records = MenuItemData::LiveCount();
+    for (int round = 0; round < 100; ++round) {
+        {
+            TarnMenu rebuilt;
+            ASSERT_TRUE(rebuilt.LoadMenu(IDR_POPUP_MENU));
+            ASSERT_TRUE(rebuilt.LoadToolbar(IDR_TOOLBAR));
+        }
+        for (const UINT state : states) {
+            for (std::size_t position = 0; position < popup_->items().size(); ++position) {
+                Draw(surface, position, state);
+            }
+        }
+        ASSERT_TRUE(testing_support::LiveHandles() == before) << "round " << round;
+        ASSERT_EQ(TarnMenu::LiveCount(), menus);
+        ASSERT_EQ(MenuItemData::LiveCount(), records);
+    }
+    EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots);
+    EXPECT_EQ(ImageList_GetImageCount(TarnMenu::SharedImages()), static_cast<int>(slots));
 }
 
 }  // namespace

@@ -114,6 +114,54 @@ class PopupTest : public ExtractorDialogTest {
         PressMenuKey(menu, VK_ESCAPE);
         EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }));
     }
+
+    // During an extraction: the save-path and extract entries are grayed and drawn so by the menu itself
+    // (text in the gray text colour, none in the menu text colour), About is not, and choosing them starts
+    // nothing.
+    void ExpectGrayedWhileExtracting(HWND dialog) {
+        SetPath(dialog, destination.path());
+        Click(dialog, IDC_EXTRACT);
+        const auto busy = [&] {
+            return WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
+        };
+        ASSERT_TRUE(WaitFor(busy));
+        HWND menu = OpenPopup(dialog);
+        ASSERT_NE(menu, nullptr);
+        HMENU handle = MenuOf(menu);
+        // The darkest ink right of the image column: smoothed text is never darker than the colour it is
+        // drawn in.
+        const auto darkestInk = [&](int position) {
+            const RECT entry = EntryRect(menu, position);
+            COLORREF darkest = RGB(255, 255, 255);
+            const auto weight = [](COLORREF c) { return GetRValue(c) + GetGValue(c) + GetBValue(c); };
+            for (int x = entry.left + 26; x < entry.right - 2; ++x) {
+                for (int y = entry.top + 1; y < entry.bottom - 1; ++y) {
+                    const COLORREF pixel = MenuPixel(menu, x, y);
+                    darkest = weight(pixel) < weight(darkest) ? pixel : darkest;
+                }
+            }
+            return darkest;
+        };
+        const COLORREF gray = GetSysColor(COLOR_GRAYTEXT);
+        for (int position : {0, 1}) {
+            EXPECT_TRUE(GetMenuState(handle, position, MF_BYPOSITION) & MF_GRAYED) << position;
+            EXPECT_TRUE(WaitFor([&] { return darkestInk(position) == gray; }, 3000))
+                << position << ": " << std::hex << darkestInk(position);
+        }
+        EXPECT_FALSE(GetMenuState(handle, 3, MF_BYPOSITION) & MF_GRAYED);
+        EXPECT_EQ(darkestInk(3), GetSysColor(COLOR_MENUTEXT));
+        for (int position = 0; position < 2; ++position) {
+            PressMenuKey(menu, VK_DOWN);
+            PressMenuKey(menu, VK_RETURN);
+        }
+        if (IsWindowVisible(menu)) {
+            PressMenuKey(menu, VK_ESCAPE);
+        }
+        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }));
+        EXPECT_TRUE(NoDialogAppearsFor(300));
+        EXPECT_EQ(cacheQueries, 1);
+        EXPECT_TRUE(busy()) << "the extraction ended too soon to watch; seed a bigger cache";
+    }
 };
 
 TEST_F(PopupTest, ClassicEntriesAreMeasuredAndDrawnFromTheSystemMetrics) {
@@ -184,6 +232,13 @@ TEST_F(PopupTest, EveryRightClickBuildsAFreshMenuAndLeavesNothingBehind) {
                           framework::MemoryDC::LiveCount(),
                           framework::ImageList::LiveCount()};
         };
+        // Counted once the window has painted what the closed menu uncovered: a paint holds brushes and
+        // contexts of its own for a moment, on the window's thread.
+        auto settledCount = [&] {
+            RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            SendMessageW(dialog, WM_NULL, 0, 0);
+            return count();
+        };
         HMENU firstMenu = nullptr;
         Counts afterFirst{};
         for (int round = 0; round < 200; ++round) {
@@ -198,13 +253,18 @@ TEST_F(PopupTest, EveryRightClickBuildsAFreshMenuAndLeavesNothingBehind) {
             ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); })) << round;
             ASSERT_TRUE(WaitFor([] { return TarnMenu::LiveCount() == 0; })) << round;
             if (round == 0) {
-                afterFirst = count();
+                afterFirst = settledCount();
                 EXPECT_EQ(afterFirst.items, 0);
                 EXPECT_FALSE(IsMenu(firstMenu));
             }
         }
-        EXPECT_TRUE(count() == afterFirst);
+        EXPECT_TRUE(WaitFor([&] { return settledCount() == afterFirst; }));
     });
+}
+
+TEST_F(PopupTest, WhileExtractingSavePathAndExtractAreGrayedAndChooseNothing) {
+    SeedCache(cache, 2000, 1024);
+    Run([&](HWND dialog) { ExpectGrayedWhileExtracting(dialog); });
 }
 
 // Windows XP with its theme, in a process of its own since the shared menu images keep their variants.
@@ -225,6 +285,11 @@ TEST_F(PopupXpTest, XpEntriesAreMeasuredAndDrawnWithTheBandAndTheLightHighlight)
         ExpectEntries(dialog, {std::max(bar, 22), std::max(bar / 2, 11), 31}, 60, fill,
                       GetSysColor(COLOR_WINDOW));
     });
+}
+
+TEST_F(PopupXpTest, WhileExtractingSavePathAndExtractAreGrayedAndChooseNothing) {
+    SeedCache(cache, 2000, 1024);
+    Run([&](HWND dialog) { ExpectGrayedWhileExtracting(dialog); });
 }
 
 }  // namespace

@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "controls/skin_button_win.h"
+#include "framework/dib_pixels.h"
 #include "framework/gdi.h"
+#include "live_handles.h"
 #include "pixel_surface.h"
 #include "res/resource.h"
 
@@ -136,16 +140,12 @@ std::vector<std::uint32_t> IconPixels(HICON icon, SIZE& size) {
     }
     const framework::Bitmap mask(info.hbmMask);
     const framework::Bitmap colour(info.hbmColor);
-    BITMAP description{};
-    GetObjectW(colour.get(), sizeof(description), &description);
-    size = {description.bmWidth, description.bmHeight};
-    BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<std::uint32_t> pixels(static_cast<size_t>(size.cx * size.cy));
-    const framework::ClientDC screen(nullptr);
-    GetDIBits(screen.get(), colour.get(), 0, static_cast<UINT>(size.cy), pixels.data(), &format,
-              DIB_RGB_COLORS);
-    return pixels;
+    const std::optional<framework::DibPixels> pixels = framework::ReadDibPixels(colour.get());
+    if (!pixels) {
+        return {};
+    }
+    size = {pixels->width, pixels->height};
+    return pixels->quads;
 }
 
 TEST(SkinButtonDraw, ColoursBorderAndTextByState) {
@@ -215,7 +215,7 @@ TEST(SkinButtonDraw, ColoursBorderAndTextByState) {
     EXPECT_GT(dotted, 0);
 }
 
-TEST(SkinButtonInput, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveFocusAndDeactivation) {
+TEST(SkinButtonInput, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveAndFocusLoss) {
     ButtonDialog dialog;
     SkinButton button;
     ASSERT_TRUE(button.Subclass(dialog.item(1001)));
@@ -234,15 +234,48 @@ TEST(SkinButtonInput, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveFocu
     EXPECT_FALSE(Hovered(button));
 
     MoveMouse(button, 0, 4, 4);
-    SendMessageW(button.hwnd(), WM_ACTIVATE, WA_ACTIVE, 0);
-    EXPECT_TRUE(Hovered(button));
-    SendMessageW(button.hwnd(), WM_ACTIVATE, WA_INACTIVE, 0);
-    EXPECT_FALSE(Hovered(button));
-
-    MoveMouse(button, 0, 4, 4);
     const RECT client = ClientRect(button.hwnd());
     MoveMouse(button, 0, client.right + 200, 4);
     EXPECT_FALSE(Hovered(button));
+}
+
+// Pumps this thread's messages until the condition holds; false when two seconds pass first.
+bool PumpUntil(const std::function<bool()>& done) {
+    for (int waited = 0; waited < 2000; waited += 20) {
+        Pump();
+        if (done()) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+// What a user does: the pointer rests on the button, then another window comes up over the dialog and is
+// activated. The platform tells top-level windows of the activation, never the button itself.
+TEST(SkinButtonInput, HoverEndsWhenAnotherWindowIsActivatedOverTheDialog) {
+    ButtonDialog dialog;
+    SkinButton button;
+    ASSERT_TRUE(button.Subclass(dialog.item(1001)));
+    SetTestColours(button);
+    dialog.Show();
+    SetForegroundWindow(dialog.hwnd());
+    RECT onScreen{};
+    GetWindowRect(button.hwnd(), &onScreen);
+    SetCursorPos(onScreen.left + 4, onScreen.top + 4);
+    ASSERT_TRUE(PumpUntil([&] { return Hovered(button); }));
+
+    RECT dialogRect{};
+    GetWindowRect(dialog.hwnd(), &dialogRect);
+    framework::OwnedWindow other(
+        CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, dialogRect.left, dialogRect.top,
+                        dialogRect.right - dialogRect.left, dialogRect.bottom - dialogRect.top, nullptr,
+                        nullptr, nullptr, nullptr));
+    ASSERT_TRUE(other);
+    SetForegroundWindow(other.get());
+    SetActiveWindow(other.get());
+    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == other.get(); }));
+    EXPECT_TRUE(PumpUntil([&] { return !Hovered(button); }));
 }
 
 TEST(SkinButtonInput, DoubleClickIsTwoClicks) {
@@ -459,23 +492,10 @@ TEST(SkinButtonTip, SecondTextUpdatesTheOneTool) {
     EXPECT_EQ(tool.rect.bottom, firstRect.bottom);
 }
 
-struct LiveCounts {
-    int brushes = framework::Brush::LiveCount();
-    int pens = framework::Pen::LiveCount();
-    int fonts = framework::Font::LiveCount();
-    int bitmaps = framework::Bitmap::LiveCount();
-    int icons = framework::OwnedIcon::LiveCount();
-    int memoryDCs = framework::MemoryDC::LiveCount();
-    int windows = framework::OwnedWindow::LiveCount();
-    bool operator==(const LiveCounts& other) const {
-        return brushes == other.brushes && pens == other.pens && fonts == other.fonts &&
-               bitmaps == other.bitmaps && icons == other.icons && memoryDCs == other.memoryDCs &&
-               windows == other.windows;
-    }
-};
+using testing_support::LiveHandles;
 
 TEST(SkinButtonLeaks, DrawsAndDialogsLeaveNothingBehind) {
-    const LiveCounts before;
+    const LiveHandles before;
     for (int round = 0; round < 300; ++round) {
         ButtonDialog dialog;
         SkinButton withIcons;
@@ -490,15 +510,15 @@ TEST(SkinButtonLeaks, DrawsAndDialogsLeaveNothingBehind) {
         dialog.Show();
         const RECT client = ClientRect(withIcons.hwnd());
         Canvas canvas(client.right, client.bottom);
-        const LiveCounts beforeDraws;
+        const LiveHandles beforeDraws;
         for (const UINT state : {0u, UINT{ODS_FOCUS}, UINT{ODS_SELECTED}, UINT{ODS_DISABLED}}) {
             Draw(withIcons, canvas, state);
             Draw(transparent, canvas, state);
             Draw(box, canvas, state);
         }
-        ASSERT_TRUE(LiveCounts() == beforeDraws) << round;
+        ASSERT_TRUE(LiveHandles() == beforeDraws) << round;
     }
-    EXPECT_TRUE(LiveCounts() == before);
+    EXPECT_TRUE(LiveHandles() == before);
 }
 
 }  // namespace

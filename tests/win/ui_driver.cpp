@@ -115,6 +115,14 @@ void CloseEverything(DWORD threadId, HWND except) {
         Sleep(100);
     }
     PostMessageW(except, WM_CLOSE, 0, 0);
+    // A window still extracting asks first; stopping is the answer that lets the test end.
+    WaitFor([&] {
+        HWND box = FindDialog(threadId, except);
+        if (box != nullptr && GetDlgItem(box, IDYES) != nullptr) {
+            Click(box, IDYES);
+        }
+        return !IsWindow(except);
+    });
 }
 
 }  // namespace testing_support

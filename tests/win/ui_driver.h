@@ -31,7 +31,7 @@ HWND FindPopupMenu(DWORD threadId);
 void PressMenuKey(HWND menu, WPARAM key);
 
 // Ends open popup menus, then answers every dialog of the thread but except until none is left, then closes
-// except.
+// except and waits for it to go, answering Yes when it asks whether to stop its work.
 void CloseEverything(DWORD threadId, HWND except);
 
 }  // namespace testing_support

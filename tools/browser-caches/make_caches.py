@@ -1,0 +1,330 @@
+"""Serves the test site on 127.0.0.1, lets Chromium (simple and blockfile backends) and Firefox load it headless,
+and copies their caches with a manifest of what each should hold.
+
+Usage: make_caches.py OUT_DIR [--port N] [--only chromium-simple,chromium-blockfile,firefox-cache2]
+"""
+
+import argparse
+import json
+import os
+import pathlib
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import cache_reader
+import site_data as site
+
+HERE = pathlib.Path(__file__).resolve().parent
+LAST_MODIFIED = "Sat, 01 Jun 2024 12:00:00 GMT"
+
+
+class Site:
+    def __init__(self, port):
+        self.port = port
+        self.resources = site.resources()
+        listed = [[r.url(port), r.load] for r in self.resources if r.load != "page"]
+        page = (HERE / "page.html").read_text().replace("@RESOURCES@", json.dumps(listed, indent=1))
+        self.by_path = {}
+        for r in self.resources:
+            if r.load == "page":
+                r.body = r.wire = page.encode()
+            self.by_path[(r.host, r.path)] = r
+        self.log = []
+        self.done = threading.Event()
+        self.report = None
+
+
+def make_handler(s):
+    class Handler(BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, fmt, *args):
+            pass
+
+        def do_POST(self):
+            length = int(self.headers.get("Content-Length", "0"))
+            data = self.rfile.read(length)
+            if self.path == "/done":
+                s.report = json.loads(data or b"{}")
+                s.done.set()
+            self.send_response(204)
+            self.send_header("Cache-Control", "no-store")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+
+        def do_GET(self):
+            host = (self.headers.get("Host") or "").rsplit(":", 1)[0]
+            r = s.by_path.get((host, self.path))
+            rng = self.headers.get("Range")
+            s.log.append((host, self.path, rng or "", self.headers.get("Accept-Encoding", "")))
+            if r is None:
+                body = b"not here\n"
+                self.send_response(404)
+                self.send_header("Cache-Control", "no-store")
+                self.send_header("Content-Type", "text/plain")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+                return
+            wire = r.wire
+            first, last = 0, len(wire) - 1
+            status = 200
+            if rng and rng.startswith("bytes=") and r.coding is None and r.mode != "cut":
+                a, _, b = rng[6:].split(",")[0].partition("-")
+                if a:
+                    first = int(a)
+                    last = min(int(b), len(wire) - 1) if b else len(wire) - 1
+                else:
+                    first = max(0, len(wire) - int(b))
+                if first >= len(wire):
+                    self.send_response(416)
+                    self.send_header("Content-Range", f"bytes */{len(wire)}")
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                status = 206
+            self.send_response(status)
+            self.send_header("Content-Type", r.ctype)
+            if r.cache:
+                self.send_header("Cache-Control", "max-age=86400")
+                self.send_header("Last-Modified", LAST_MODIFIED)
+                self.send_header("ETag", '"%s"' % site.hashlib.sha256(wire).hexdigest()[:16])
+            else:
+                self.send_header("Cache-Control", "no-store")
+            if r.coding:
+                self.send_header("Content-Encoding", r.coding)
+                self.send_header("Vary", "Accept-Encoding")
+            self.send_header("Accept-Ranges", "bytes")
+            if r.host != "127.0.0.1":
+                self.send_header("Access-Control-Allow-Origin", "*")
+            if status == 206:
+                self.send_header("Content-Range", f"bytes {first}-{last}/{len(wire)}")
+            self.send_header("Content-Length", str(last - first + 1))
+            self.end_headers()
+            part = wire[first:last + 1]
+            try:
+                if r.mode == "cut":
+                    self.wfile.write(part[:r.cut_at])
+                    self.wfile.flush()
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    self.close_connection = True
+                elif r.mode == "range-slow":
+                    for at in range(0, len(part), 16384):
+                        self.wfile.write(part[at:at + 16384])
+                        self.wfile.flush()
+                        time.sleep(0.4)
+                else:
+                    self.wfile.write(part)
+            except (BrokenPipeError, ConnectionResetError):
+                self.close_connection = True
+
+    return Handler
+
+
+def cdp_pipe_command(fd_write, message):
+    try:
+        os.write(fd_write, json.dumps(message).encode() + b"\0")
+    except OSError:
+        pass
+
+
+def wait_exit(proc, seconds):
+    try:
+        proc.wait(seconds)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def run_chromium(s, scratch, blockfile):
+    user_data = scratch / "profile"
+    args = ["chromium", "--headless", "--no-first-run", "--no-default-browser-check",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-gpu",
+            "--disable-quic", "--no-sandbox", "--autoplay-policy=no-user-gesture-required",
+            "--remote-debugging-pipe", f"--user-data-dir={user_data}"]
+    if blockfile:
+        args.append("--enable-features=DiskCacheBackendExperiment:backend/blockfile")
+    args.append(f"http://127.0.0.1:{s.port}/index.html")
+    to_browser_r, to_browser_w = os.pipe()
+    from_browser_r, from_browser_w = os.pipe()
+
+    def wire_pipes():
+        os.dup2(to_browser_r, 3)
+        os.dup2(from_browser_w, 4)
+
+    env = dict(os.environ, HOME=str(scratch / "home"))
+    log = open(scratch / "browser.log", "wb")
+    proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env,
+                            preexec_fn=wire_pipes, pass_fds=(3, 4))
+    os.close(to_browser_r)
+    os.close(from_browser_w)
+    # Drain what the browser says on the pipe so it never blocks.
+    threading.Thread(target=lambda: [None for _ in iter(lambda: os.read(from_browser_r, 65536), b"")],
+                     daemon=True).start()
+    finished = s.done.wait(90)
+    how = "page closed itself"
+    if not wait_exit(proc, 5):
+        cdp_pipe_command(to_browser_w, {"id": 1, "method": "Browser.close"})
+        how = "Browser.close"
+        if not wait_exit(proc, 30):
+            proc.send_signal(signal.SIGTERM)
+            how = "SIGTERM"
+            if not wait_exit(proc, 30):
+                proc.kill()
+                how = "killed"
+    os.close(to_browser_w)
+    log.close()
+    return finished, how, user_data / "Default" / "Cache" / "Cache_Data"
+
+
+FIREFOX_PREFS = {
+    "browser.cache.disk.enable": True,
+    "browser.cache.disk.parent_directory": None,  # set per run
+    "dom.allow_scripts_to_close_windows": True,
+    "browser.shell.checkDefaultBrowser": False,
+    "browser.startup.page": 0,
+    "browser.startup.homepage": "about:blank",
+    "browser.startup.homepage_override.mstone": "ignore",
+    "startup.homepage_welcome_url": "",
+    "startup.homepage_welcome_url.additional": "",
+    "browser.aboutwelcome.enabled": False,
+    "datareporting.policy.dataSubmissionEnabled": False,
+    "datareporting.healthreport.uploadEnabled": False,
+    "toolkit.telemetry.reportingpolicy.firstRun": False,
+    "app.update.enabled": False,
+    "extensions.update.enabled": False,
+    "browser.safebrowsing.malware.enabled": False,
+    "browser.safebrowsing.phishing.enabled": False,
+    "browser.safebrowsing.downloads.enabled": False,
+    "network.captive-portal-service.enabled": False,
+    "network.connectivity-service.enabled": False,
+    "network.prefetch-next": False,
+    "network.predictor.enabled": False,
+    "network.dns.disablePrefetch": True,
+    "network.http.speculative-parallel-limit": 0,
+    "browser.places.speculativeConnect.enabled": False,
+    "media.autoplay.default": 0,
+    "media.autoplay.blocking_policy": 0,
+    "browser.tabs.warnOnClose": False,
+    "browser.sessionstore.resume_from_crash": False,
+}
+
+
+def run_firefox(s, scratch):
+    profile = scratch / "profile"
+    profile.mkdir(parents=True)
+    cache_parent = scratch / "cache"
+    prefs = dict(FIREFOX_PREFS)
+    prefs["browser.cache.disk.parent_directory"] = str(cache_parent)
+    with open(profile / "user.js", "w") as f:
+        for k, v in prefs.items():
+            f.write(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n")
+    env = dict(os.environ, HOME=str(scratch / "home"), MOZ_CRASHREPORTER_DISABLE="1")
+    log = open(scratch / "browser.log", "wb")
+    proc = subprocess.Popen(["firefox-esr", "--headless", "--no-remote", "--profile", str(profile),
+                             f"http://127.0.0.1:{s.port}/index.html"],
+                            stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env)
+    finished = s.done.wait(90)
+    how = "page closed itself"
+    if not wait_exit(proc, 30):
+        proc.send_signal(signal.SIGTERM)
+        how = "SIGTERM (cache may be incomplete)"
+        if not wait_exit(proc, 30):
+            proc.kill()
+            how = "killed"
+    log.close()
+    return finished, how, cache_parent / "cache2"
+
+
+def write_manifest(s, folder, name):
+    """One line per response the browser stored, in the site's order; complains where the cache disagrees
+    with what was served."""
+    stored = {e.url: e for e in cache_reader.READERS[name](folder)}
+    lines = ["url\tname\ttype\tsha256\tstate"]
+    problems = []
+    for r in s.resources:
+        url = r.url(s.port)
+        e = stored.pop(url, None)
+        if e is None:
+            if r.cache:
+                print(f"   not stored by the browser: {url}")
+            continue
+        if not r.cache:
+            problems.append(f"stored although no-store: {url}")
+        state = "complete" if e.complete else "incomplete"
+        if state != r.state:
+            problems.append(f"{url}: {state}, meant to be {r.state} ({e.detail})")
+        body = e.decoded()
+        if e.complete and body != r.body:
+            problems.append(f"{url}: stored body differs from the served one")
+        if not e.complete and not r.body.startswith(body):
+            problems.append(f"{url}: stored part is not a prefix of the served body")
+        if e.detail:
+            print(f"   {state}: {url} ({e.detail})")
+        kind = site.expected_type(r.body, r.ctype, url)
+        lines.append("\t".join([url, site.expected_name(url, kind), kind, r.sha256(), state]))
+    problems += [f"unexpected entry {u}" for u in stored]
+    (folder / "manifest.tsv").write_text("\n".join(lines) + "\n", encoding="utf-8")
+    for p in problems:
+        print(f"   PROBLEM: {p}")
+    return len(lines) - 1, problems
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("out")
+    ap.add_argument("--port", type=int, default=47831)
+    ap.add_argument("--only", default="chromium-simple,chromium-blockfile,firefox-cache2")
+    ap.add_argument("--keep-scratch", action="store_true")
+    a = ap.parse_args()
+    out = pathlib.Path(a.out).resolve()
+    s = Site(a.port)
+    server = ThreadingHTTPServer(("127.0.0.1", a.port), make_handler(s))
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    status = 0
+    for name in a.only.split(","):
+        scratch = pathlib.Path(tempfile.mkdtemp(prefix=f"drovan-{name}-"))
+        s.done.clear()
+        s.report = None
+        s.log.clear()
+        if name.startswith("chromium"):
+            finished, how, cache = run_chromium(s, scratch, blockfile=name.endswith("blockfile"))
+        else:
+            finished, how, cache = run_firefox(s, scratch)
+        print(f"== {name}: page {'reported' if finished else 'did NOT report'}; browser ended by {how}")
+        if s.report:
+            for url, what in sorted(s.report.items()):
+                print(f"   page: {url}  {what}")
+        for host, path, rng, enc in s.log:
+            print(f"   request: {host}{path}  range={rng or '-'}  accept-encoding={enc}")
+        if not cache.is_dir():
+            print(f"   no cache folder at {cache}", file=sys.stderr)
+            status = 1
+            continue
+        dest = out / name
+        if dest.exists():
+            shutil.rmtree(dest)
+        shutil.copytree(cache, dest)
+        count, problems = write_manifest(s, dest, name)
+        files = sum(1 for p in dest.rglob("*") if p.is_file())
+        print(f"   copied {files} files to {dest}; manifest lines: {count}")
+        if problems or not finished:
+            status = 1
+        if not a.keep_scratch:
+            shutil.rmtree(scratch, ignore_errors=True)
+        else:
+            print(f"   scratch kept: {scratch}")
+    server.shutdown()
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

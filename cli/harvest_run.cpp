@@ -45,17 +45,17 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
                 std::u16string_view fileType, HarvestOutput& output, CollectSummary& summary) {
     const std::u16string kindName = KindName(kind);
     if (!kind) {
-        ForEachCachedFile(fs, folder, [&](std::u16string_view path, std::u16string_view name) {
-            if (!NameEndsWithType(name, fileType)) {
-                return;
-            }
-            ++summary.matched;
-            const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
-            const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
-            const std::size_t dot = name.rfind(u'.');
-            const std::u16string_view type = dot == std::u16string_view::npos ? u"" : name.substr(dot + 1);
-            output.Line(Tabbed({kindName, type, name, size ? Decimal(*size) : u"?", u"complete", path}));
-        });
+        std::vector<HarvestItem> files;
+        ListCacheFilesOfType(fs, folder, u"", fileType, nullptr, files);
+        summary.matched += files.size();
+        for (const HarvestItem& file : files) {
+            const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(file.origin);
+            const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
+            const std::size_t dot = file.name.rfind(u'.');
+            const std::u16string type = dot == std::u16string::npos ? u"" : file.name.substr(dot + 1);
+            output.Line(
+                Tabbed({kindName, type, file.name, size ? Decimal(*size) : u"?", u"complete", file.origin}));
+        }
         return;
     }
     const CacheReadReport report = ReadCacheFolder(fs, folder, *kind, [&](CacheEntry& entry) {
@@ -111,7 +111,9 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments, HarvestOutput&
         } else if (kind) {
             ListCacheEntriesOfType(fs, folder, *kind, arguments.type, items, summary);
         } else {
-            ListCacheFilesOfType(fs, folder, destination, arguments.type, items, summary);
+            const std::size_t before = items.size();
+            ListCacheFilesOfType(fs, folder, destination, arguments.type, nullptr, items);
+            summary.matched += items.size() - before;
         }
     }
     if (!arguments.list) {

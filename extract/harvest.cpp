@@ -7,7 +7,7 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
 #include "extract/name_rules.h"
-#include "extract/progress.h"
+#include "extract/utf8.h"
 
 namespace drovan {
 namespace {
@@ -101,46 +101,13 @@ void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         } else if (!look.decodable) {
             ++summary.skipped;
         } else {
-            items.push_back({look.name, std::make_unique<EntryContent>(fs, std::move(entry))});
+            std::u16string origin = Utf8ToUtf16(entry.url);
+            items.push_back(
+                {look.name, std::move(origin), std::make_unique<EntryContent>(fs, std::move(entry))});
         }
         return true;
     });
     summary.failed += report.damaged;
-}
-
-void WriteHarvest(FileSystem& fs, std::vector<HarvestItem>& items, std::u16string_view destination,
-                  CollectSummary& summary, ExtractionProgress* progress) {
-    if (progress != nullptr) {
-        progress->total = items.size();
-        progress->totalKnown = true;
-    }
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (progress != nullptr && progress->stop) {
-            summary.stopped = true;
-            return;
-        }
-        switch (PlaceNewFile(fs, destination, items[i].name, *items[i].content, progress)) {
-            case PlaceOutcome::Copied:
-                ++summary.copied;
-                break;
-            case PlaceOutcome::AlreadyPresent:
-                ++summary.alreadyPresent;
-                break;
-            case PlaceOutcome::Failed:
-                ++summary.failed;
-                break;
-            case PlaceOutcome::DestinationFull:
-                summary.destinationFull = true;
-                summary.failed += items.size() - i;
-                return;
-            case PlaceOutcome::Stopped:
-                summary.stopped = true;
-                return;
-        }
-        if (progress != nullptr) {
-            ++progress->done;
-        }
-    }
 }
 
 }  // namespace drovan

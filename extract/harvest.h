@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,8 +10,6 @@
 #include "extract/placement.h"
 
 namespace drovan {
-
-struct ExtractionProgress;
 
 // What an entry would be harvested as.
 struct EntryLook {
@@ -37,21 +33,10 @@ class EntryContent final : public Content {
     CacheEntry m_entry;
 };
 
-// One file to write into the destination.
-struct HarvestItem {
-    std::u16string name;
-    std::unique_ptr<Content> content;
-};
-
 // Adds every entry of the cache whose harvested name ends with fileType: complete, decodable ones to items;
 // the others only to the summary (matched, then incomplete or skipped). Damaged records count as failed.
 void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             std::u16string_view fileType, std::vector<HarvestItem>& items,
                             CollectSummary& summary);
-
-// Writes items into destination through the no-overwrite placement, in order. Stops when the destination is
-// full (the rest counted failed) or when progress asks to; progress->total and done follow the items.
-void WriteHarvest(FileSystem& fs, std::vector<HarvestItem>& items, std::u16string_view destination,
-                  CollectSummary& summary, ExtractionProgress* progress);
 
 }  // namespace drovan

@@ -1,0 +1,677 @@
+#include "extract/formats/chromium_blockfile.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <unordered_set>
+
+#include "extract/formats/byte_reader.h"
+#include "extract/formats/chromium_simple.h"
+#include "extract/formats/http_head.h"
+#include "extract/name_rules.h"
+
+namespace drovan {
+namespace blockfile {
+namespace {
+
+constexpr std::uint32_t kAddressInitialized = 0x80000000;
+constexpr std::uint32_t kAddressTypeMask = 0x70000000;
+constexpr std::uint32_t kExternalNumberMask = 0x0FFFFFFF;
+constexpr std::uint32_t kReservedMask = 0x0C000000;
+constexpr std::uint32_t kBlockCountMask = 0x03000000;
+constexpr std::uint32_t kFileNumberMask = 0x00FF0000;
+constexpr std::uint32_t kStartBlockMask = 0x0000FFFF;
+constexpr std::uint32_t kSparseMagic = 0xC103CAC3;
+constexpr std::size_t kChildBitmapBytes = 128;
+
+bool BitSet(std::string_view bitmap, std::size_t bit) {
+    const std::size_t byte = bit / 8;  // u32 LE words: bit i % 32 of word i / 32 is bit i % 8 of byte i / 8
+    return byte < bitmap.size() && (static_cast<unsigned char>(bitmap[byte]) >> (bit % 8) & 1) != 0;
+}
+
+std::u16string Ascii(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace
+
+std::optional<CacheAddress> DecodeCacheAddress(std::uint32_t value) {
+    if ((value & kAddressInitialized) == 0) {
+        return std::nullopt;
+    }
+    CacheAddress address;
+    const std::uint32_t type = (value & kAddressTypeMask) >> 28;
+    if (type > static_cast<std::uint32_t>(FileType::Block4K)) {
+        return std::nullopt;
+    }
+    address.type = static_cast<FileType>(type);
+    if (address.type == FileType::External) {
+        address.fileNumber = value & kExternalNumberMask;
+        return address;
+    }
+    if ((value & kReservedMask) != 0) {
+        return std::nullopt;
+    }
+    address.blockCount = ((value & kBlockCountMask) >> 24) + 1;
+    address.fileNumber = (value & kFileNumberMask) >> 16;
+    address.startBlock = value & kStartBlockMask;
+    return address;
+}
+
+std::size_t BlockSize(FileType type) {
+    switch (type) {
+        case FileType::Rankings:
+            return kRankingsNodeSize;
+        case FileType::Block256:
+            return 256;
+        case FileType::Block1K:
+            return 1024;
+        case FileType::Block4K:
+            return 4096;
+        case FileType::External:
+            break;
+    }
+    return 0;
+}
+
+std::u16string BlockFileName(std::uint32_t number) {
+    return u"data_" + Ascii(std::to_string(number));
+}
+
+std::u16string ExternalFileName(std::uint32_t number) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    do {
+        hex.insert(hex.begin(), digits[number & 0xF]);
+        number >>= 4;
+    } while (number != 0);
+    if (hex.size() < 6) {
+        hex.insert(0, 6 - hex.size(), '0');
+    }
+    return u"f_" + Ascii(hex);
+}
+
+std::optional<SparseHeader> ParseSparseHeader(std::string_view stream2) {
+    ByteReader reader(stream2);
+    SparseHeader header;
+    std::uint32_t magic = 0;
+    std::uint32_t parentKeyLength = 0;
+    std::uint32_t lastBlock = 0;
+    std::uint32_t lastBlockLength = 0;
+    if (stream2.size() < kSparseHeaderSize || !reader.U64LE(header.signature) || !reader.U32LE(magic) ||
+        magic != kSparseMagic || !reader.U32LE(parentKeyLength) || !reader.U32LE(lastBlock) ||
+        !reader.U32LE(lastBlockLength)) {
+        return std::nullopt;
+    }
+    header.lastBlock = static_cast<std::int32_t>(lastBlock);
+    header.lastBlockLength = static_cast<std::int32_t>(lastBlockLength);
+    return header;
+}
+
+std::string SparseChildKey(std::string_view parentKey, std::uint64_t signature, std::uint32_t child) {
+    auto hex = [](std::uint64_t value) {
+        static const char digits[] = "0123456789abcdef";
+        std::string text;
+        do {
+            text.insert(text.begin(), digits[value & 0xF]);
+            value >>= 4;
+        } while (value != 0);
+        return text;
+    };
+    std::string key = "Range_";
+    key.append(parentKey);
+    key += ':';
+    key += hex(signature);
+    key += ':';
+    key += hex(child);
+    return key;
+}
+
+std::vector<BodyPiece> SparsePieces(std::uint64_t signature, const std::vector<SparseChild>& children) {
+    constexpr std::size_t kBlocks = kChildBitmapBytes * 8;
+    std::vector<BodyPiece> pieces;
+    std::unordered_set<std::uint32_t> seen;
+    for (const SparseChild& child : children) {
+        const std::optional<SparseHeader> header = ParseSparseHeader(child.stream2);
+        if (!header || header->signature != signature || !seen.insert(child.index).second ||
+            child.fileOffset > UINT64_MAX - kSparseChildSize) {
+            continue;
+        }
+        const std::string_view bitmap =
+            std::string_view(child.stream2).substr(kSparseHeaderSize, kChildBitmapBytes);
+        const std::uint64_t base = child.index * kSparseChildSize;
+        // Bytes past stream 1's length were never stored, whatever the bitmap says.
+        auto add = [&](std::uint64_t start, std::uint64_t end) {
+            end = std::min(end, child.size);
+            if (start < end) {
+                pieces.push_back({child.file, child.fileOffset + start, end - start, base + start});
+            }
+        };
+        std::size_t block = 0;
+        while (block < kBlocks) {
+            if (!BitSet(bitmap, block)) {
+                ++block;
+                continue;
+            }
+            const std::size_t first = block;
+            while (block < kBlocks && BitSet(bitmap, block)) {
+                ++block;
+            }
+            add(first * kSparseBlockSize, block * kSparseBlockSize);
+        }
+        const std::int32_t last = header->lastBlock;
+        if (last >= 0 && static_cast<std::size_t>(last) < kBlocks && !BitSet(bitmap, last) &&
+            header->lastBlockLength > 0 &&
+            static_cast<std::size_t>(header->lastBlockLength) < kSparseBlockSize) {
+            const std::uint64_t start = static_cast<std::uint64_t>(last) * kSparseBlockSize;
+            add(start, start + static_cast<std::uint64_t>(header->lastBlockLength));
+        }
+    }
+    std::sort(pieces.begin(), pieces.end(),
+              [](const BodyPiece& a, const BodyPiece& b) { return a.bodyOffset < b.bodyOffset; });
+    std::vector<BodyPiece> merged;
+    for (BodyPiece& piece : pieces) {
+        if (!merged.empty()) {
+            BodyPiece& previous = merged.back();
+            if (previous.file == piece.file && previous.bodyOffset + previous.length == piece.bodyOffset &&
+                previous.fileOffset + previous.length == piece.fileOffset) {
+                previous.length += piece.length;
+                continue;
+            }
+        }
+        merged.push_back(std::move(piece));
+    }
+    return merged;
+}
+
+}  // namespace blockfile
+
+namespace {
+
+using namespace blockfile;
+
+constexpr std::uint32_t kIndexVersions[] = {0x20000, 0x20001, 0x30000};
+constexpr std::uint32_t kDefaultTableLength = 65536;
+// Chromium grows the table to 1 Mi slots at most; beyond a few times that the header is not to be trusted.
+constexpr std::uint32_t kMaxTableLength = 1u << 22;
+constexpr std::uint32_t kTableChunk = 16384;
+// One bit per block in the header's allocation bitmap.
+constexpr std::uint32_t kMaxBlocksPerFile = (kBlockFileHeaderSize - 80) * 8;
+constexpr std::size_t kKeyOffset = 96;
+constexpr std::uint32_t kMaxKeyLength = 1u << 22;
+constexpr std::uint32_t kMaxResponseInfoSize = 1u << 20;
+constexpr std::size_t kMaxParentBitmapBytes = 8192;
+constexpr std::uint32_t kParentEntryFlag = 1;
+constexpr std::uint32_t kChildEntryFlag = 2;
+constexpr int kStreamCount = 4;
+
+struct BlockFile {
+    std::unique_ptr<ReadableFile> file;  // null when the file is missing or its header is bad
+    std::size_t blockSize = 0;
+    std::uint32_t capacity = 0;  // blocks both the header and the file's length vouch for
+    std::string bitmap;
+};
+
+// Where a stream's bytes lie.
+struct StreamPlace {
+    std::u16string path;
+    std::uint64_t offset = 0;
+};
+
+struct EntryRecord {
+    std::uint32_t address = 0;
+    std::uint32_t hash = 0;
+    std::uint32_t next = 0;
+    std::uint32_t rankings = 0;
+    std::uint32_t state = 0;
+    std::uint32_t keyLength = 0;
+    std::uint32_t longKey = 0;
+    std::uint32_t dataSize[kStreamCount] = {};
+    std::uint32_t dataAddress[kStreamCount] = {};
+    std::uint32_t flags = 0;
+    std::string key;
+    bool dirty = false;
+};
+
+// Unreadable and Misplaced records end their chain: their next link is not to be trusted. A Bad record was
+// read from its own bucket, so its chain goes on.
+enum class LoadResult { Ok, NotInUse, Bad, Misplaced, Unreadable };
+
+struct SparseParent {
+    CacheEntry entry;
+    std::uint64_t signature = 0;
+    std::string childBitmap;
+    bool dirty = false;
+};
+
+struct StoredChild {
+    std::u16string path;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::string stream2;
+};
+
+// The child number at the end of a child's key: lower-case hex as Chromium writes it, no leading zeros.
+std::optional<std::uint32_t> ChildIndex(std::string_view hex) {
+    if (hex.empty() || hex.size() > 8 || (hex.size() > 1 && hex[0] == '0')) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (char c : hex) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value << 4 | static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
+bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std::string& bytes) {
+    bytes.assign(size, '\0');
+    std::size_t got = 0;
+    return size == 0 || (file.ReadAt(offset, bytes.data(), size, got) && got == size);
+}
+
+class BlockfileReader {
+  public:
+    BlockfileReader(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink)
+        : m_fs(fs), m_folder(folder), m_sink(sink) {}
+
+    CacheReadReport Read() {
+        const std::unique_ptr<ReadableFile> index = m_fs.OpenForReading(Path(u"index"));
+        std::uint32_t tableLength = 0;
+        if (!index || !ReadIndexHeader(*index, tableLength)) {
+            ++m_report.damaged;
+            return m_report;
+        }
+        std::string chunk;
+        for (std::uint32_t first = 0; first < tableLength && !m_stopped; first += kTableChunk) {
+            const std::uint32_t count = std::min(kTableChunk, tableLength - first);
+            if (!ReadExactly(*index, kIndexHeaderSize + 4ull * first, 4ull * count, chunk)) {
+                ++m_report.damaged;
+                break;
+            }
+            ByteReader slots(chunk);
+            for (std::uint32_t i = 0; i < count && !m_stopped; ++i) {
+                std::uint32_t address = 0;
+                slots.U32LE(address);
+                if (address != 0) {
+                    WalkChain(address, first + i, tableLength - 1);
+                }
+            }
+        }
+        for (SparseParent& parent : m_parents) {
+            if (m_stopped) {
+                break;
+            }
+            AssembleParent(parent);
+        }
+        return m_report;
+    }
+
+  private:
+    std::u16string Path(std::u16string_view name) const { return JoinPath(m_folder, name, m_fs.Separator()); }
+
+    bool ReadIndexHeader(ReadableFile& index, std::uint32_t& tableLength) {
+        std::string header;
+        if (!ReadExactly(index, 0, kIndexHeaderSize, header)) {
+            return false;
+        }
+        ByteReader reader(header);
+        std::uint32_t magic = 0;
+        std::uint32_t version = 0;
+        reader.U32LE(magic);
+        reader.U32LE(version);
+        reader.Seek(28);
+        reader.U32LE(tableLength);
+        if (magic != kIndexMagic || std::find(std::begin(kIndexVersions), std::end(kIndexVersions),
+                                              version) == std::end(kIndexVersions)) {
+            return false;
+        }
+        if (tableLength == 0) {
+            tableLength = kDefaultTableLength;
+        }
+        // Buckets are hash & (length - 1).
+        if (tableLength > kMaxTableLength || (tableLength & (tableLength - 1)) != 0) {
+            return false;
+        }
+        const std::optional<std::uint64_t> size = index.Size();
+        return size && *size >= kIndexHeaderSize + 4ull * tableLength;
+    }
+
+    // data_N, opened and its header checked once per read.
+    const BlockFile& Blocks(std::uint32_t number) {
+        const auto known = m_blockFiles.find(number);
+        if (known != m_blockFiles.end()) {
+            return known->second;
+        }
+        BlockFile& blocks = m_blockFiles[number];
+        std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(Path(BlockFileName(number)));
+        std::string header;
+        if (!file || !ReadExactly(*file, 0, kBlockFileHeaderSize, header)) {
+            return blocks;
+        }
+        ByteReader reader(header);
+        std::uint32_t magic = 0;
+        std::uint32_t version = 0;
+        std::uint16_t thisFile = 0;
+        std::uint16_t nextFile = 0;
+        std::uint32_t entrySize = 0;
+        std::uint32_t entries = 0;
+        std::uint32_t maxEntries = 0;
+        reader.U32LE(magic);
+        reader.U32LE(version);
+        reader.U16LE(thisFile);
+        reader.U16LE(nextFile);
+        reader.U32LE(entrySize);
+        reader.U32LE(entries);
+        reader.U32LE(maxEntries);
+        const bool knownSize =
+            entrySize == kRankingsNodeSize || entrySize == 256 || entrySize == 1024 || entrySize == 4096;
+        const std::optional<std::uint64_t> size = file->Size();
+        if (magic != kBlockFileMagic || version != kBlockFileVersion || thisFile != number || !knownSize ||
+            maxEntries > kMaxBlocksPerFile || !size || *size < kBlockFileHeaderSize) {
+            return blocks;
+        }
+        blocks.blockSize = entrySize;
+        blocks.capacity = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(maxEntries, (*size - kBlockFileHeaderSize) / entrySize));
+        blocks.bitmap = header.substr(80);
+        blocks.file = std::move(file);
+        return blocks;
+    }
+
+    // A block record's bytes: the address's type must match the file's block size, the blocks must lie inside
+    // the file and be marked allocated.
+    bool ReadRecord(const CacheAddress& address, std::string& bytes) {
+        const BlockFile& blocks = Blocks(address.fileNumber);
+        if (!blocks.file || blocks.blockSize != BlockSize(address.type) ||
+            address.startBlock + address.blockCount > blocks.capacity) {
+            return false;
+        }
+        for (std::uint32_t block = address.startBlock; block < address.startBlock + address.blockCount;
+             ++block) {
+            if (!BitSet(blocks.bitmap, block)) {
+                return false;
+            }
+        }
+        return ReadExactly(*blocks.file,
+                           kBlockFileHeaderSize + std::uint64_t{address.startBlock} * blocks.blockSize,
+                           address.blockCount * blocks.blockSize, bytes);
+    }
+
+    // Where size bytes stored at value lie; null when the address cannot hold them.
+    std::optional<StreamPlace> Locate(std::uint32_t value, std::uint64_t size) {
+        const std::optional<CacheAddress> address = DecodeCacheAddress(value);
+        if (!address || address->type == FileType::Rankings) {
+            return std::nullopt;
+        }
+        if (address->type == FileType::External) {
+            StreamPlace place{Path(ExternalFileName(address->fileNumber)), 0};
+            const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(place.path);
+            const std::optional<std::uint64_t> fileSize = file ? file->Size() : std::nullopt;
+            if (!fileSize || *fileSize < size) {
+                return std::nullopt;
+            }
+            return place;
+        }
+        const BlockFile& blocks = Blocks(address->fileNumber);
+        if (!blocks.file || blocks.blockSize != BlockSize(address->type) ||
+            address->startBlock + address->blockCount > blocks.capacity ||
+            size > std::uint64_t{address->blockCount} * blocks.blockSize) {
+            return std::nullopt;
+        }
+        for (std::uint32_t block = address->startBlock; block < address->startBlock + address->blockCount;
+             ++block) {
+            if (!BitSet(blocks.bitmap, block)) {
+                return std::nullopt;
+            }
+        }
+        return StreamPlace{Path(BlockFileName(address->fileNumber)),
+                           kBlockFileHeaderSize + std::uint64_t{address->startBlock} * blocks.blockSize};
+    }
+
+    // Small metadata only (keys, response infos, sparse headers): size is capped by the caller.
+    bool ReadStored(std::uint32_t value, std::uint32_t size, std::string& bytes) {
+        if (size == 0) {
+            bytes.clear();
+            return true;
+        }
+        const std::optional<StreamPlace> place = Locate(value, size);
+        if (!place) {
+            return false;
+        }
+        const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(place->path);
+        return file && ReadExactly(*file, place->offset, size, bytes);
+    }
+
+    LoadResult LoadEntry(std::uint32_t value, std::uint32_t bucket, std::uint32_t mask, EntryRecord& entry) {
+        const std::optional<CacheAddress> address = DecodeCacheAddress(value);
+        std::string record;
+        if (!address || address->type != FileType::Block256 || !ReadRecord(*address, record)) {
+            return LoadResult::Unreadable;
+        }
+        ByteReader reader(record);
+        std::uint32_t reuseCount = 0;
+        std::uint32_t refetchCount = 0;
+        std::uint64_t creationTime = 0;
+        entry.address = value;
+        reader.U32LE(entry.hash);
+        reader.U32LE(entry.next);
+        reader.U32LE(entry.rankings);
+        reader.U32LE(reuseCount);
+        reader.U32LE(refetchCount);
+        reader.U32LE(entry.state);
+        reader.U64LE(creationTime);
+        reader.U32LE(entry.keyLength);
+        reader.U32LE(entry.longKey);
+        for (std::uint32_t& size : entry.dataSize) {
+            reader.U32LE(size);
+        }
+        for (std::uint32_t& stream : entry.dataAddress) {
+            reader.U32LE(stream);
+        }
+        reader.U32LE(entry.flags);
+        if (entry.keyLength > kMaxKeyLength) {
+            return LoadResult::Misplaced;
+        }
+        if (entry.longKey == 0) {
+            // Inline, NUL-terminated within the record's own blocks.
+            if (kKeyOffset + entry.keyLength >= record.size()) {
+                return LoadResult::Misplaced;
+            }
+            entry.key = record.substr(kKeyOffset, entry.keyLength);
+        } else if (!ReadStored(entry.longKey, entry.keyLength, entry.key)) {
+            return LoadResult::Misplaced;
+        }
+        // Only an entry proven to belong to this bucket may lead on: so every entry is walked from one slot.
+        if (entry.hash != SuperFastHash(entry.key) || (entry.hash & mask) != bucket) {
+            return LoadResult::Misplaced;
+        }
+        if (entry.state != 0) {
+            return LoadResult::NotInUse;
+        }
+        for (std::uint32_t size : entry.dataSize) {
+            if (size > INT32_MAX) {
+                return LoadResult::Bad;
+            }
+        }
+        const std::optional<CacheAddress> rankings = DecodeCacheAddress(entry.rankings);
+        std::string node;
+        if (!rankings || rankings->type != FileType::Rankings || rankings->blockCount != 1 ||
+            !ReadRecord(*rankings, node)) {
+            return LoadResult::Bad;
+        }
+        ByteReader nodeReader(node);
+        std::uint32_t contents = 0;
+        std::uint32_t dirty = 0;
+        nodeReader.Seek(24);
+        nodeReader.U32LE(contents);
+        nodeReader.U32LE(dirty);
+        if (contents != value) {
+            return LoadResult::Bad;
+        }
+        entry.dirty = dirty != 0;
+        return LoadResult::Ok;
+    }
+
+    void WalkChain(std::uint32_t address, std::uint32_t bucket, std::uint32_t mask) {
+        while (address != 0 && !m_stopped) {
+            EntryRecord entry;
+            LoadResult result = LoadEntry(address, bucket, mask, entry);
+            if (result != LoadResult::Ok && result != LoadResult::NotInUse) {
+                // A running browser may have been mid-write: look once more.
+                entry = EntryRecord();
+                result = LoadEntry(address, bucket, mask, entry);
+            }
+            if (result == LoadResult::Unreadable || result == LoadResult::Misplaced) {
+                ++m_report.damaged;
+                return;
+            }
+            if (!m_visited.insert(address).second) {
+                ++m_report.damaged;  // a loop, or an entry linked twice into its bucket
+                return;
+            }
+            if (result == LoadResult::Bad) {
+                ++m_report.damaged;
+            } else if (result == LoadResult::Ok) {
+                TakeEntry(entry);
+            }
+            address = entry.next;
+        }
+    }
+
+    void TakeEntry(EntryRecord& record) {
+        const bool child =
+            (record.flags & kChildEntryFlag) != 0 || std::string_view(record.key).substr(0, 6) == "Range_";
+        if (child) {
+            KeepChild(record);
+            return;
+        }
+        CacheEntry entry;
+        entry.kind = CacheKind::ChromiumBlockfile;
+        entry.url = UrlFromChromiumKey(record.key);
+        entry.key = std::move(record.key);
+        std::string info;
+        if (record.dataSize[0] > kMaxResponseInfoSize ||
+            !ReadStored(record.dataAddress[0], record.dataSize[0], info)) {
+            ++m_report.damaged;
+            return;
+        }
+        if (const std::optional<ChromiumResponseInfo> response = ParseChromiumResponseInfo(info)) {
+            ApplyHead(response->head, entry);
+            entry.truncated = response->truncated;
+        }
+        // A 206 with sparse control data in stream 2 is a parent even when its flag was lost.
+        if ((record.flags & kParentEntryFlag) != 0 || (entry.status == 206 && record.dataSize[2] > 0)) {
+            KeepParent(record, std::move(entry));
+            return;
+        }
+        if (record.dataSize[1] > 0) {
+            const std::optional<StreamPlace> body = Locate(record.dataAddress[1], record.dataSize[1]);
+            if (!body) {
+                ++m_report.damaged;
+                return;
+            }
+            entry.pieces.push_back({body->path, body->offset, record.dataSize[1], 0});
+            entry.storedSize = record.dataSize[1];
+        }
+        DecideCompleteness(entry);
+        Hand(entry, record.dirty);
+    }
+
+    void KeepParent(const EntryRecord& record, CacheEntry entry) {
+        std::string stream2;
+        std::optional<SparseHeader> header;
+        if (record.dataSize[2] <= kSparseHeaderSize + kMaxParentBitmapBytes &&
+            ReadStored(record.dataAddress[2], record.dataSize[2], stream2)) {
+            header = ParseSparseHeader(stream2);
+        }
+        if (!header) {
+            ++m_report.damaged;
+            return;
+        }
+        m_parents.push_back(
+            {std::move(entry), header->signature, stream2.substr(kSparseHeaderSize), record.dirty});
+    }
+
+    void KeepChild(const EntryRecord& record) {
+        StoredChild child;
+        if (record.dataSize[2] > kSparseHeaderSize + kChildBitmapBytes ||
+            !ReadStored(record.dataAddress[2], record.dataSize[2], child.stream2)) {
+            ++m_report.damaged;
+            return;
+        }
+        if (record.dataSize[1] > 0) {
+            const std::optional<StreamPlace> data = Locate(record.dataAddress[1], record.dataSize[1]);
+            if (!data) {
+                ++m_report.damaged;
+                return;
+            }
+            child.path = data->path;
+            child.offset = data->offset;
+            child.size = record.dataSize[1];
+        }
+        m_children.emplace(record.key, std::move(child));
+    }
+
+    // Walks only the children that exist (a bitmap may claim 65536), and each child serves one parent at
+    // most, so the work stays in proportion to the records in the files.
+    void AssembleParent(SparseParent& parent) {
+        std::string prefix = SparseChildKey(parent.entry.key, parent.signature, 0);
+        prefix.pop_back();
+        std::vector<SparseChild> children;
+        auto stored = m_children.lower_bound(prefix);
+        while (stored != m_children.end() && stored->first.compare(0, prefix.size(), prefix) == 0) {
+            const std::optional<std::uint32_t> index =
+                ChildIndex(std::string_view(stored->first).substr(prefix.size()));
+            // A child the parent does not list, or a missing one, is a gap: the entry stays incomplete.
+            if (!index || !BitSet(parent.childBitmap, *index)) {
+                ++stored;
+                continue;
+            }
+            StoredChild& child = stored->second;
+            children.push_back(
+                {*index, std::move(child.path), child.offset, child.size, std::move(child.stream2)});
+            stored = m_children.erase(stored);
+        }
+        parent.entry.pieces = SparsePieces(parent.signature, children);
+        parent.entry.storedSize = 0;
+        for (const BodyPiece& piece : parent.entry.pieces) {
+            parent.entry.storedSize += piece.length;
+        }
+        DecideCompleteness(parent.entry);
+        Hand(parent.entry, parent.dirty);
+    }
+
+    // An entry the browser had open when we read may still be in its memory, not in the files.
+    void Hand(CacheEntry& entry, bool dirty) {
+        if (dirty) {
+            entry.complete = false;
+        }
+        ++m_report.entries;
+        if (!m_sink(entry)) {
+            m_stopped = true;
+        }
+    }
+
+    FileSystem& m_fs;
+    std::u16string m_folder;
+    const CacheEntrySink& m_sink;
+    CacheReadReport m_report;
+    bool m_stopped = false;
+    std::map<std::uint32_t, BlockFile> m_blockFiles;
+    std::unordered_set<std::uint32_t> m_visited;
+    std::vector<SparseParent> m_parents;
+    std::map<std::string, StoredChild> m_children;
+};
+
+}  // namespace
+
+CacheReadReport ReadChromiumBlockfile(FileSystem& fs, std::u16string_view folder,
+                                      const CacheEntrySink& sink) {
+    return BlockfileReader(fs, folder, sink).Read();
+}
+
+}  // namespace drovan

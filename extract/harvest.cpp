@@ -13,8 +13,8 @@ namespace drovan {
 namespace {
 
 constexpr std::size_t kReadChunk = 256 * 1024;
-// Enough decoded bytes for every signature the type rule knows.
-constexpr std::size_t kLeadingBytes = 64;
+// A look at an entry stops after its leading bytes: the first read stays small.
+constexpr std::size_t kFirstReadChunk = 16 * 1024;
 
 bool IsHarvestableStatus(int status) {
     return status == 200 || status == 206;
@@ -31,6 +31,7 @@ Content::Status EntryContent::Stream(const Sink& sink) {
     std::vector<char> buffer(kReadChunk);
     std::u16string openPath;
     std::unique_ptr<ReadableFile> file;
+    std::size_t chunk = kFirstReadChunk;
     for (const BodyPiece& piece : m_entry.pieces) {
         if (!file || piece.file != openPath) {
             file = m_fs.OpenForReading(piece.file);
@@ -41,7 +42,8 @@ Content::Status EntryContent::Stream(const Sink& sink) {
         }
         for (std::uint64_t done = 0; done < piece.length;) {
             const std::size_t wanted =
-                static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, piece.length - done));
+                static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
+            chunk = kReadChunk;
             std::size_t got = 0;
             // The browser may have shortened the file since it was listed: a short read is a failure.
             if (!file->ReadAt(piece.fileOffset + done, buffer.data(), wanted, got) || got != wanted) {
@@ -74,8 +76,8 @@ EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
     if (ParseContentEncoding(entry.contentEncoding) != ContentCoding::Unsupported) {
         EntryContent content(fs, entry);
         const Content::Status status = content.Stream([&leading](const char* data, std::size_t size) {
-            leading.append(data, std::min(size, kLeadingBytes - leading.size()));
-            return leading.size() < kLeadingBytes;
+            leading.append(data, std::min(size, kTypeLeadingBytes - leading.size()));
+            return leading.size() < kTypeLeadingBytes;
         });
         look.decodable = status != Content::Status::SourceFailed;
     }

@@ -11,6 +11,7 @@
 #include "extract/formats/url_name.h"
 #include "extract/memory_file_system.h"
 #include "extract/utf8.h"
+#include "tests/native/formats/real_cache_data.h"
 #include "tests/native/formats/sha256_for_tests.h"
 
 // Caches written by Chromium and Firefox (tests/data/README.md), read through files held in memory.
@@ -18,39 +19,9 @@
 namespace drovan {
 namespace {
 
-const std::filesystem::path kData = DROVAN_TEST_DATA_DIR;
-
-std::string FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-// The cache folder under /cache in memory, its manifest lines (url, name, type, sha256, state).
-MemoryFileSystem LoadCache(const std::string& folder, std::vector<std::vector<std::string>>& manifest) {
-    MemoryFileSystem fs;
-    const std::filesystem::path root = kData / folder;
-    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-        if (item.is_regular_file() && item.path().filename() != "manifest.tsv") {
-            fs.AddFile(
-                u"/cache/" + Utf8ToUtf16(std::filesystem::relative(item.path(), root).generic_string()),
-                FileBytes(item.path()));
-        }
-    }
-    std::istringstream lines(FileBytes(root / "manifest.tsv"));
-    std::string line;
-    std::getline(lines, line);
-    while (std::getline(lines, line)) {
-        std::vector<std::string> fields;
-        std::istringstream parts(line);
-        for (std::string field; std::getline(parts, field, '\t');) {
-            fields.push_back(field);
-        }
-        manifest.push_back(fields);
-    }
-    return fs;
-}
+using test::FileBytes;
+using test::kData;
+using test::LoadCache;
 
 std::string StoredBody(const MemoryFileSystem& fs, const CacheEntry& entry) {
     std::string body;
@@ -97,6 +68,10 @@ void CheckAgainstManifest(const std::string& folder, CacheKind kind) {
 
 TEST(RealCaches, ChromiumSimple) {
     CheckAgainstManifest("chromium-simple", CacheKind::ChromiumSimple);
+}
+
+TEST(RealCaches, ChromiumBlockfile) {
+    CheckAgainstManifest("chromium-blockfile", CacheKind::ChromiumBlockfile);
 }
 
 TEST(RealCaches, FirefoxCache2) {

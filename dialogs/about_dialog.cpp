@@ -34,7 +34,7 @@ AboutDialog::AboutDialog()
       m_linkColor(kLinkNormalColour),
       m_animationIcons{LoadSharedIcon(IDI_APP_ALT), LoadSharedIcon(IDI_APP)},
       m_linkFont(CreateLinkFont()),
-      m_background(IDB_DIALOG_BACKGROUND, kSkinLight) {}
+      m_background(kDialogBackground, kSkinLight) {}
 
 void AboutDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_ABOUT_FRAME, m_frame);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <windows.h>
+
+namespace framework {
+
+// The window's DPI: GetDpiForWindow where user32 has it (Windows 10 1607 on), else the LOGPIXELSY of the
+// window's device context, which on older systems is the one DPI of the whole session.
+int WindowDpi(HWND window);
+
+// A system metric as it is at dpi: GetSystemMetricsForDpi where user32 has it, else the session's metric
+// scaled from the session's DPI.
+int SystemMetricForDpi(int index, int dpi);
+
+// The system's non-client metrics (menu font and the rest) as they are at dpi, the same way.
+NONCLIENTMETRICSW NonClientMetricsForDpi(int dpi);
+
+}  // namespace framework

@@ -7,6 +7,7 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
 #include "extract/name_rules.h"
+#include "extract/progress.h"
 #include "extract/utf8.h"
 
 namespace drovan {
@@ -110,6 +111,37 @@ void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         return true;
     });
     summary.failed += report.damaged;
+}
+
+CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
+                              const std::vector<CacheSource>& caches, std::u16string_view destination,
+                              std::u16string_view fileType, ExtractionProgress* progress) {
+    CollectSummary summary;
+    if (progress != nullptr) {
+        progress->totalKnown = false;
+        progress->done = 0;
+    }
+    const std::u16string target = fs.Normalise(destination);
+    if (target.empty()) {
+        return summary;
+    }
+    std::vector<HarvestItem> items;
+    const std::u16string walked = internetCache.empty() ? std::u16string() : fs.Normalise(internetCache);
+    if (!walked.empty() && !fs.SamePath(walked, target) &&
+        !ListCacheFilesOfType(fs, walked, target, fileType, progress, items)) {
+        summary.stopped = true;
+        return summary;
+    }
+    summary.matched = items.size();
+    for (const CacheSource& cache : caches) {
+        if (progress != nullptr && progress->stop) {
+            summary.stopped = true;
+            return summary;
+        }
+        ListCacheEntriesOfType(fs, cache.folder, cache.kind, fileType, items, summary);
+    }
+    WriteHarvest(fs, items, target, summary, progress);
+    return summary;
 }
 
 }  // namespace drovan

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/browser_caches.h"
 #include "extract/collector.h"
 #include "extract/formats/cache_entry.h"
 #include "extract/formats/cache_folder.h"
@@ -38,5 +39,12 @@ class EntryContent final : public Content {
 void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             std::u16string_view fileType, std::vector<HarvestItem>& items,
                             CollectSummary& summary);
+
+// The Internet-cache folder first (walked by file name; skipped when empty), then every browser cache, all
+// listed before anything is written, so that progress knows the total; then one flat, never-overwriting
+// harvest.
+CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
+                              const std::vector<CacheSource>& caches, std::u16string_view destination,
+                              std::u16string_view fileType, ExtractionProgress* progress);
 
 }  // namespace drovan

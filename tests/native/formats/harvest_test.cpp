@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cli/harvest_run.h"
+#include "extract/progress.h"
 #include "extract/utf8.h"
 #include "tests/native/formats/real_cache_data.h"
 #include "tests/native/formats/sha256_for_tests.h"
@@ -65,6 +66,27 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
         std::sort(written.begin(), written.end());
         EXPECT_EQ(written, expected) << cache.folder;
     }
+}
+
+// The Internet-cache folder's files come first and keep their names; the browsers' entries of the same name
+// are numbered after them; the destination inside the walked folder is never walked.
+TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
+    std::vector<std::vector<std::string>> manifest;
+    MemoryFileSystem fs = test::LoadCache("firefox-cache2", manifest);
+    fs.AddFile(u"/inet/x/clip.flv", "FLV from the Internet cache");
+    fs.AddFolder(u"/inet/out");
+    const std::vector<CacheSource> caches = {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}};
+    ExtractionProgress progress;
+    const CollectSummary summary = HarvestSources(fs, u"/inet", caches, u"/inet/out", u"flv", &progress);
+    const std::size_t flvLines = static_cast<std::size_t>(
+        std::count_if(manifest.begin(), manifest.end(), [](const auto& line) { return line[2] == "flv"; }));
+    EXPECT_EQ(summary.matched, 1 + flvLines);
+    EXPECT_EQ(summary.copied + summary.incomplete, summary.matched);
+    EXPECT_EQ(progress.total, summary.copied);
+    EXPECT_EQ(progress.done, summary.copied);
+    EXPECT_EQ(fs.files().at(u"/inet/out/clip.flv"), "FLV from the Internet cache");
+    EXPECT_EQ(fs.files().count(u"/inet/out/clip (2).flv"), 1u);
+    EXPECT_EQ(HarvestSources(fs, u"", {}, u"/inet/out", u"flv", nullptr).matched, 0u);
 }
 
 class CapturedOutput final : public HarvestOutput {

@@ -67,6 +67,15 @@ std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_vie
     return std::nullopt;
 }
 
+bool DeliverEntry(std::optional<CacheEntry>& entry, CacheReadReport& report, const CacheEntrySink& sink) {
+    if (!entry) {
+        ++report.damaged;
+        return true;
+    }
+    ++report.entries;
+    return sink(*entry);
+}
+
 CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                 const CacheEntrySink& sink) {
     switch (kind) {

@@ -263,12 +263,7 @@ CacheReadReport ReadChromiumSimple(FileSystem& fs, std::u16string_view folder, c
     }
     for (const std::u16string& hash : entryHashes) {
         std::optional<CacheEntry> entry = ReadEntry(fs, folder, hash, sparseHashes.count(hash) != 0);
-        if (!entry) {
-            ++report.damaged;
-            continue;
-        }
-        ++report.entries;
-        if (!sink(*entry)) {
+        if (!DeliverEntry(entry, report, sink)) {
             break;
         }
     }

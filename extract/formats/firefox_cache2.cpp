@@ -232,12 +232,7 @@ CacheReadReport ReadFirefoxCache2(FileSystem& fs, std::u16string_view folder, co
             continue;
         }
         std::optional<CacheEntry> entry = ReadEntry(fs, JoinPath(entries, item.name, fs.Separator()));
-        if (!entry) {
-            ++report.damaged;
-            continue;
-        }
-        ++report.entries;
-        if (!sink(*entry)) {
+        if (!DeliverEntry(entry, report, sink)) {
             break;
         }
     }

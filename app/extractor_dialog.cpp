@@ -10,6 +10,7 @@
 #include "dialogs/skinned_background.h"
 #include "extract/collector.h"
 #include "extract/file_system_win.h"
+#include "framework/dpi_win.h"
 #include "framework/rect_win.h"
 #include "menu/tarn_menu.h"
 #include "res/resource.h"
@@ -29,11 +30,13 @@ constexpr UINT kProgressInterval = 100;
 // The platform's longest path; the browser gives no way to ask for the length first.
 constexpr DWORD kLongestPath = 32768;
 
-HICON LoadAppIcon(int systemWidth, int systemHeight) {
+HICON LoadAppIcon(int systemWidth, int systemHeight, int dpi = kBaseDpi) {
     return static_cast<HICON>(LoadImageW(framework::ResourceModule(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                         GetSystemMetrics(systemWidth), GetSystemMetrics(systemHeight),
-                                         LR_SHARED));
+                                         framework::SystemMetricForDpi(systemWidth, dpi),
+                                         framework::SystemMetricForDpi(systemHeight, dpi), LR_SHARED));
 }
+
+constexpr ScaledResource kPopupToolbar{IDR_TOOLBAR, IDR_TOOLBAR_150, IDR_TOOLBAR_200};
 
 std::wstring ChooseFolder(HWND owner) {
     wchar_t displayName[MAX_PATH] = {};
@@ -77,7 +80,7 @@ ExtractorDialog::ExtractorDialog(HWND parent)
     : Dialog(IDD_MAIN, parent),
       m_icon{LoadAppIcon(SM_CXICON, SM_CYICON)},
       m_smallIcon{LoadAppIcon(SM_CXSMICON, SM_CYSMICON)},
-      m_background(IDB_MAIN_BACKGROUND, kSkinLight) {}
+      m_background(kMainBackground, kSkinLight) {}
 
 void ExtractorDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_SIDE_FRAME, m_sideFrame);
@@ -93,8 +96,7 @@ void ExtractorDialog::DoDataExchange(framework::DataExchange& exchange) {
 
 BOOL ExtractorDialog::OnInitDialog() {
     Dialog::OnInitDialog();
-    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.handle));
-    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.handle));
+    ApplyDpi(framework::WindowDpi(hwnd()));
     SetWindowTextW(hwnd(), L"Drovan v2.0");
     SendDlgItemMessageW(hwnd(), IDC_SAVE_PATH_EDIT, EM_SETREADONLY, TRUE, 0);
     for (const wchar_t* type : kFileTypes) {
@@ -212,6 +214,9 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             return reinterpret_cast<LRESULT>(m_icon.handle);
         case WM_NCHITTEST:
             return OnNcHitTest(wParam, lParam);
+        case WM_DPICHANGED:
+            OnDpiChanged(wParam, lParam);
+            return 0;
         case WM_RBUTTONDOWN:
             OnRButtonDown(lParam);
             break;
@@ -268,7 +273,7 @@ LRESULT ExtractorDialog::OnCtlColor(UINT message, WPARAM wParam, LPARAM lParam) 
 LRESULT ExtractorDialog::OnNcHitTest(WPARAM wParam, LPARAM lParam) {
     RECT window{};
     GetWindowRect(hwnd(), &window);
-    if (InDragBand(FromRECT(window), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
+    if (InDragBand(FromRECT(window), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), m_dpi)) {
         return HTCAPTION;
     }
     return Dialog::WindowProc(WM_NCHITTEST, wParam, lParam);
@@ -277,7 +282,8 @@ LRESULT ExtractorDialog::OnNcHitTest(WPARAM wParam, LPARAM lParam) {
 void ExtractorDialog::OnRButtonDown(LPARAM position) {
     TarnMenu menu;
     menu.LoadMenu(IDR_POPUP_MENU);
-    menu.LoadToolbar(IDR_TOOLBAR);
+    menu.SetDpi(m_dpi);
+    menu.LoadToolbar(kPopupToolbar.ForDpi(m_dpi));
     TarnMenu* popup = menu.GetSubMenu(0);
     if (popup == nullptr) {
         return;
@@ -301,11 +307,29 @@ void ExtractorDialog::PaintFrameStrips(HDC dc) const {
     GetWindowRect(hwnd(), &window);
     const framework::Brush light(CreateSolidBrush(kSkinLight));
     const framework::Brush blue(CreateSolidBrush(kSkinBlue));
+    const int frameWidth = framework::SystemMetricForDpi(SM_CXFRAME, kBaseDpi);
+    const int frameHeight = framework::SystemMetricForDpi(SM_CYFRAME, kBaseDpi);
     for (const FrameStrip& strip : FrameStrips(window.right - window.left, window.bottom - window.top,
-                                               GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME))) {
+                                               frameWidth, frameHeight, m_dpi)) {
         const framework::SelectGuard selection(dc, strip.colour == kSkinLight ? light.get() : blue.get());
         PatBlt(dc, strip.rect.left, strip.rect.top, strip.rect.width(), strip.rect.height(), PATCOPY);
     }
+}
+
+void ExtractorDialog::ApplyDpi(int dpi) {
+    m_dpi = dpi;
+    m_icon = {LoadAppIcon(SM_CXICON, SM_CYICON, dpi)};
+    m_smallIcon = {LoadAppIcon(SM_CXSMICON, SM_CYSMICON, dpi)};
+    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.handle));
+    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.handle));
+}
+
+void ExtractorDialog::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    ApplyDpi(HIWORD(wParam));
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void ExtractorDialog::OnSavePath() {

@@ -9,6 +9,7 @@
 #include "controls/skin_button_win.h"
 #include "dialogs/skinned_background.h"
 #include "framework/dialog.h"
+#include "framework/dpi.h"
 #include "framework/gdi.h"
 
 namespace drovan {
@@ -46,6 +47,9 @@ class ExtractorDialog : public framework::Dialog {
     LRESULT OnNcHitTest(WPARAM wParam, LPARAM lParam);
     void OnRButtonDown(LPARAM position);
     void PaintFrameStrips(HDC dc) const;
+    // The window's icons and the skin's pixel lengths follow the DPI of the screen the window is on.
+    void ApplyDpi(int dpi);
+    void OnDpiChanged(WPARAM wParam, LPARAM lParam);
     // The two commands are off and the settings frame says so while the cache is walked.
     void SetBusy(bool busy);
     void Notify(const wchar_t* text, UINT icon);
@@ -64,6 +68,7 @@ class ExtractorDialog : public framework::Dialog {
     SkinnedBackground m_background;
     // The popup being tracked: item measurements name no menu, so they go to this one.
     TarnMenu* m_trackedPopup = nullptr;
+    int m_dpi = kBaseDpi;
     HWND m_focusBeforeExtraction = nullptr;
     bool m_askingToStop = false;
     // The worker finished while a box of ours or the popup was open; the completion question waits for it.

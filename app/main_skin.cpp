@@ -4,20 +4,21 @@
 
 namespace drovan {
 
-Rect DragBand(const Rect& window) {
+Rect DragBand(const Rect& window, int dpi) {
     Rect band = window;
-    band.bottom -= kDragBandBottomMargin;
+    band.bottom -= ScaleToDpi(kDragBandBottomMargin, dpi);
     return band;
 }
 
-bool InDragBand(const Rect& window, int x, int y) {
-    return DragBand(window).Contains(x, y);
+bool InDragBand(const Rect& window, int x, int y, int dpi) {
+    return DragBand(window, dpi).Contains(x, y);
 }
 
-std::array<FrameStrip, 4> FrameStrips(int windowWidth, int windowHeight, int frameWidth, int frameHeight) {
+std::array<FrameStrip, 4> FrameStrips(int windowWidth, int windowHeight, int frameWidth, int frameHeight,
+                                      int dpi) {
     // A negative thickness would paint the strip on the wrong side of its edge, inside the window.
-    const int across = std::max(0, frameWidth - 3);
-    const int down = std::max(0, frameHeight - 3);
+    const int across = ScaleToDpi(std::max(0, frameWidth - 3), dpi);
+    const int down = ScaleToDpi(std::max(0, frameHeight - 3), dpi);
     return {{
         {{0, 0, windowWidth, down}, kSkinLight},
         {{0, 0, across, windowHeight}, kSkinLight},

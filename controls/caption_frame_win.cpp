@@ -4,18 +4,18 @@
 #include <cstdint>
 
 #include "framework/data_exchange.h"
+#include "framework/dpi.h"
+#include "framework/dpi_win.h"
 
 namespace drovan {
 namespace {
 
-// 8-point "MS Sans Serif" at the screen's resolution. The default character set lets the platform pick a face
-// with the captions' Chinese glyphs; the Western set shows them as boxes where no font is linked in.
-HFONT CreateCaptionFont() {
+// 8-point "MS Sans Serif" at the window's resolution (the screen's before there is a window). The default
+// character set lets the platform pick a face with the captions' Chinese glyphs; the Western set shows them
+// as boxes where no font is linked in.
+HFONT CreateCaptionFont(HWND window) {
     LOGFONTW font{};
-    {
-        framework::ClientDC screen(nullptr);
-        font.lfHeight = -MulDiv(8, GetDeviceCaps(screen.get(), LOGPIXELSY), 72);
-    }
+    font.lfHeight = -MulDiv(8, framework::WindowDpi(window), 72);
     font.lfWeight = FW_NORMAL;
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfOutPrecision = OUT_STROKE_PRECIS;
@@ -53,7 +53,7 @@ CaptionFrame::CaptionFrame()
       m_lightColor(GetSysColor(COLOR_BTNHIGHLIGHT)),
       m_defaultDark(GetSysColor(COLOR_BTNSHADOW)),
       m_defaultLight(GetSysColor(COLOR_BTNHIGHLIGHT)),
-      m_font(CreateCaptionFont()) {}
+      m_font(CreateCaptionFont(nullptr)) {}
 
 void CaptionFrame::SetFrameColors(COLORREF dark, COLORREF light, bool repaint) {
     m_darkColor = dark != 0 ? dark : m_defaultDark;
@@ -75,6 +75,12 @@ void CaptionFrame::PreSubclassWindow() {
     const auto style = static_cast<std::uint32_t>(GetWindowLongW(hwnd(), GWL_STYLE));
     const auto exStyle = static_cast<std::uint32_t>(GetWindowLongW(hwnd(), GWL_EXSTYLE));
     m_captionAlign = CaptionAlignFromStyle(style);
+    MeasureFrameRect();
+    m_hideCaption = HidesCaption(exStyle);
+}
+
+void CaptionFrame::MeasureFrameRect() {
+    const auto exStyle = static_cast<std::uint32_t>(GetWindowLongW(hwnd(), GWL_EXSTYLE));
     RECT window{};
     GetWindowRect(hwnd(), &window);
     MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&window), 2);
@@ -82,13 +88,18 @@ void CaptionFrame::PreSubclassWindow() {
                               GetSystemMetrics(SM_CXBORDER), GetSystemMetrics(SM_CYBORDER)};
     m_frameRect =
         FrameEdgesInsideBorders(window.left, window.top, window.right, window.bottom, exStyle, metrics);
-    m_hideCaption = HidesCaption(exStyle);
 }
 
 LRESULT CaptionFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PAINT) {
         OnPaint();
         return 0;
+    }
+    if (message == framework::kDpiChangedAfterParent) {
+        // The parent has resized the frame for its new DPI; the caption font follows.
+        m_font.reset(CreateCaptionFont(hwnd()));
+        MeasureFrameRect();
+        InvalidateRect(hwnd(), nullptr, TRUE);
     }
     return Window::WindowProc(message, wParam, lParam);
 }
@@ -113,13 +124,16 @@ void CaptionFrame::OnPaint() {
         framework::SelectGuard font(dc, m_font.get());
         const SIZE captionExtent = LabelSize(dc, label);
 
-        const FrameSettings settings{m_captionAlign, m_captionIndent, m_captionLift, m_lineWidth};
+        const int dpi = framework::WindowDpi(hwnd());
+        const int lineWidth = ScaleToDpi(m_lineWidth, dpi);
+        const FrameSettings settings{m_captionAlign, ScaleToDpi(m_captionIndent, dpi),
+                                     ScaleToDpi(m_captionLift, dpi), lineWidth};
         const FrameLayout layout =
             LayOutFrame(m_frameRect, settings, {contextExtent.cy, captionExtent.cx, captionExtent.cy});
 
         const bool enabled = IsWindowEnabled(hwnd()) != FALSE;
-        const framework::Pen dark(CreateLinePen(enabled ? m_darkColor : m_defaultDark, m_lineWidth));
-        const framework::Pen light(CreateLinePen(enabled ? m_lightColor : m_defaultLight, m_lineWidth));
+        const framework::Pen dark(CreateLinePen(enabled ? m_darkColor : m_defaultDark, lineWidth));
+        const framework::Pen light(CreateLinePen(enabled ? m_lightColor : m_defaultLight, lineWidth));
         {
             framework::SelectGuard darkPen(dc, dark.get());
             DrawPolyline(dc, layout.darkLine);

@@ -27,6 +27,8 @@ class CaptionFrame : public framework::Window {
 
   private:
     void OnPaint();
+    // The frame's lines run inside the control's borders, in its own client coordinates.
+    void MeasureFrameRect();
 
     COLORREF m_darkColor;
     COLORREF m_lightColor;

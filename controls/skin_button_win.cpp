@@ -9,6 +9,8 @@
 
 #include "framework/data_exchange.h"
 #include "framework/dib_pixels.h"
+#include "framework/dpi.h"
+#include "framework/dpi_win.h"
 #include "framework/rect_win.h"
 
 namespace drovan {
@@ -17,6 +19,8 @@ namespace {
 constexpr UINT kTextFormat = DT_WORDBREAK | DT_CENTER;
 constexpr UINT_PTR kToolId = 1;
 constexpr int kMaxTipWidth = 400;
+// The icons' size at 96 DPI; their resources carry larger images for larger scales.
+constexpr int kIconSize = 32;
 
 HICON GrayCopyHandle() {
     return reinterpret_cast<HICON>(static_cast<INT_PTR>(ICON_GRAY_COPY));
@@ -51,10 +55,13 @@ void SkinButton::PreSubclassWindow() {
 
 int SkinButton::SetIcons(int hotIconId, int normalIconId) {
     const HINSTANCE module = framework::ResourceModule();
-    const auto load = [module](int id) {
+    const int size = ScaleToDpi(kIconSize, framework::WindowDpi(hwnd()));
+    const auto load = [module, size](int id) {
         return static_cast<HICON>(
-            LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
+            LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
     };
+    m_hotIconId = hotIconId;
+    m_normalIconId = normalIconId;
     const HICON hot = load(hotIconId);
     HICON normal = nullptr;
     if (normalIconId == ICON_GRAY_COPY) {
@@ -305,6 +312,16 @@ LRESULT SkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SYSCOLORCHANGE: {
             const LRESULT result = Default(message, wParam, lParam);
             m_background.reset();
+            return result;
+        }
+        case framework::kDpiChangedAfterParent: {
+            // The parent has been laid out at its new DPI: its pixels under the button and the icon size
+            // have changed.
+            const LRESULT result = Default(message, wParam, lParam);
+            m_background.reset();
+            if (m_hotIconId != 0) {
+                SetIcons(m_hotIconId, m_normalIconId);
+            }
             return result;
         }
         case WM_GETDLGCODE:

@@ -20,7 +20,8 @@ class SkinButton : public framework::Window {
     SkinButton();
     ~SkinButton() override;
 
-    // Icons from the module's resources at their own size; the normal id may be 0 or ICON_GRAY_COPY.
+    // Icons from the module's resources, 32 pixels at 96 DPI and loaded again at the size for a new DPI; the
+    // normal id may be 0 or ICON_GRAY_COPY.
     int SetIcons(int hotIconId, int normalIconId);
     // Takes ownership of both icons. 0 on success; 1 when an icon cannot be used, leaving no icons.
     int SetIcons(HICON hotIcon, HICON normalIcon);
@@ -89,6 +90,8 @@ class SkinButton : public framework::Window {
     std::optional<CachedBackground> m_background;
     BOOL m_checked = FALSE;
     IconSlot m_icons[2];
+    int m_hotIconId = 0;
+    int m_normalIconId = 0;
 };
 
 }  // namespace drovan

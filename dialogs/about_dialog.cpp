@@ -2,9 +2,13 @@
 
 #include <windowsx.h>
 
+#include <utility>
+
 #include "dialogs/about_link.h"
 #include "controls/skin_palette.h"
 #include "dialogs/web_page_opener.h"
+#include "framework/dpi.h"
+#include "framework/dpi_win.h"
 #include "framework/rect_win.h"
 #include "res/resource.h"
 
@@ -14,11 +18,15 @@ namespace {
 constexpr UINT_PTR kIconTimer = 1;
 constexpr UINT kIconPeriodMs = 800;
 
-HFONT CreateLinkFont() {
+// The link's text height at 96 DPI.
+constexpr int kLinkFontHeight = 15;
+
+HFONT CreateLinkFont(int dpi) {
     // The default character set lets the platform link in a face with the link's Chinese glyphs; the Western
     // set draws them as boxes where no font is linked in.
-    return CreateFontW(15, 0, 0, 0, FW_DONTCARE, FALSE, TRUE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
+    return CreateFontW(ScaleToDpi(kLinkFontHeight, dpi), 0, 0, 0, FW_DONTCARE, FALSE, TRUE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, L"Arial");
 }
 
 framework::SharedIcon LoadSharedIcon(int id) {
@@ -33,8 +41,7 @@ AboutDialog::AboutDialog()
     : Dialog(IDD_ABOUT),
       m_linkColor(kLinkNormalColour),
       m_animationIcons{LoadSharedIcon(IDI_APP_ALT), LoadSharedIcon(IDI_APP)},
-      m_linkFont(CreateLinkFont()),
-      m_background(IDB_DIALOG_BACKGROUND, kSkinLight) {}
+      m_background(kDialogBackground, kSkinLight) {}
 
 void AboutDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_ABOUT_FRAME, m_frame);
@@ -42,7 +49,7 @@ void AboutDialog::DoDataExchange(framework::DataExchange& exchange) {
 
 BOOL AboutDialog::OnInitDialog() {
     Dialog::OnInitDialog();
-    SendDlgItemMessageW(hwnd(), IDC_ABOUT_LINK, WM_SETFONT, reinterpret_cast<WPARAM>(m_linkFont.get()), TRUE);
+    SetLinkFont(framework::WindowDpi(hwnd()));
     m_frame.SetFrameColors(kSkinBlue, 0, false);
     SetTimer(hwnd(), kIconTimer, kIconPeriodMs, nullptr);
     return TRUE;
@@ -62,6 +69,13 @@ LRESULT AboutDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT:
             m_background.Paint(hwnd());
             return 0;
+        case WM_DPICHANGED: {
+            SetLinkFont(HIWORD(wParam));
+            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
         default:
             if (framework::IsControlColourMessage(message)) {
                 Dialog::WindowProc(message, wParam, lParam);
@@ -71,6 +85,13 @@ LRESULT AboutDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     return Dialog::WindowProc(message, wParam, lParam);
+}
+
+void AboutDialog::SetLinkFont(int dpi) {
+    framework::Font font(CreateLinkFont(dpi));
+    SendDlgItemMessageW(hwnd(), IDC_ABOUT_LINK, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    // The label no longer uses the old font once it has the new one.
+    m_linkFont = std::move(font);
 }
 
 void AboutDialog::OnTimer() {

@@ -30,6 +30,8 @@ class AboutDialog : public framework::Dialog {
     // In client coordinates, taken afresh for every mouse message.
     Rect LinkRect() const;
     void RedrawLink() const;
+    // The link's font at the dialog's DPI, made again when the DPI changes.
+    void SetLinkFont(int dpi);
 
     COLORREF m_linkColor;
     CaptionFrame m_frame;

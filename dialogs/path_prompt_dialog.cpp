@@ -6,7 +6,7 @@
 namespace drovan {
 
 PathPromptDialog::PathPromptDialog(HWND parent)
-    : Dialog(IDD_PATH_PROMPT, parent), m_background(IDB_DIALOG_BACKGROUND, kSkinNoticeLight) {}
+    : Dialog(IDD_PATH_PROMPT, parent), m_background(kDialogBackground, kSkinNoticeLight) {}
 
 void PathPromptDialog::DoDataExchange(framework::DataExchange& exchange) {
     exchange.Control(IDC_PROMPT_OK, m_okButton);

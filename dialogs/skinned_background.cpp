@@ -1,15 +1,21 @@
 #include "dialogs/skinned_background.h"
 
+#include "framework/dpi_win.h"
 #include "framework/window.h"
 
 namespace drovan {
 
-SkinnedBackground::SkinnedBackground(int bitmapId, COLORREF colour)
-    : m_bitmap(LoadBitmapW(framework::ResourceModule(), MAKEINTRESOURCEW(bitmapId))),
-      m_brush(CreateSolidBrush(colour)) {}
+SkinnedBackground::SkinnedBackground(const ScaledResource& bitmaps, COLORREF colour)
+    : m_bitmaps(bitmaps), m_brush(CreateSolidBrush(colour)) {}
 
-void SkinnedBackground::Paint(HWND window) const {
+void SkinnedBackground::Paint(HWND window) {
     const framework::PaintDC paint(window);
+    // The window may have moved to a screen of another DPI since the last paint.
+    const int id = m_bitmaps.ForDpi(framework::WindowDpi(window));
+    if (id != m_loadedId) {
+        m_bitmap.reset(LoadBitmapW(framework::ResourceModule(), MAKEINTRESOURCEW(id)));
+        m_loadedId = id;
+    }
     BITMAP size{};
     if (!m_bitmap || GetObjectW(m_bitmap.get(), sizeof(size), &size) == 0) {
         return;

@@ -11,20 +11,15 @@
 namespace drovan {
 namespace {
 
-struct Match {
-    std::u16string path;
-    std::size_t nameStart;
-};
-
 bool StopRequested(const ExtractionProgress* progress) {
     return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
 }
 
-// Lists the matches before anything is copied, so the total is known and copies into a destination inside
-// the cache are never met by the walk. False when stopped.
-bool ListMatches(FileSystem& fs, const std::u16string& root, const std::u16string& target,
-                 std::u16string_view fileType, const ExtractionProgress* progress,
-                 std::vector<Match>& matches) {
+}  // namespace
+
+bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
+                          std::u16string_view fileType, const ExtractionProgress* progress,
+                          std::vector<HarvestItem>& items) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
     struct Level {
@@ -32,8 +27,8 @@ bool ListMatches(FileSystem& fs, const std::u16string& root, const std::u16strin
         std::size_t pathLength;
     };
     std::vector<Level> levels;
-    std::u16string path = root;
-    if (auto listing = fs.OpenDirectory(root)) {
+    std::u16string path(folder);
+    if (auto listing = fs.OpenDirectory(folder)) {
         levels.push_back({std::move(listing), path.size()});
     }
     DirectoryEntry entry;
@@ -51,7 +46,7 @@ bool ListMatches(FileSystem& fs, const std::u16string& root, const std::u16strin
         }
         AppendToPath(path, entry.name, fs.Separator());
         if (entry.isDirectory) {
-            if (!entry.isReparsePoint && !fs.SamePath(path, target)) {
+            if (!entry.isReparsePoint && !fs.SamePath(path, destination)) {
                 if (auto listing = fs.OpenDirectory(path)) {
                     levels.push_back({std::move(listing), path.size()});
                 }
@@ -59,40 +54,24 @@ bool ListMatches(FileSystem& fs, const std::u16string& root, const std::u16strin
             continue;
         }
         if (NameEndsWithType(entry.name, fileType)) {
-            matches.push_back({path, path.size() - entry.name.size()});
+            items.push_back({entry.name, path, std::make_unique<FileContent>(fs, path)});
         }
     }
     return true;
 }
 
-}  // namespace
-
-CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                                 std::u16string_view fileType, ExtractionProgress* progress) {
-    CollectSummary summary;
+void WriteHarvest(FileSystem& fs, std::vector<HarvestItem>& items, std::u16string_view destination,
+                  CollectSummary& summary, ExtractionProgress* progress) {
     if (progress != nullptr) {
-        progress->totalKnown = false;
-        progress->done = 0;
-    }
-    const std::u16string root = fs.Normalise(folder);
-    const std::u16string target = fs.Normalise(destination);
-    std::vector<Match> matches;
-    if (!root.empty() && !target.empty() && !fs.SamePath(root, target)) {
-        summary.stopped = !ListMatches(fs, root, target, fileType, progress, matches);
-    }
-    summary.matched = matches.size();
-    if (progress != nullptr) {
-        progress->total = matches.size();
+        progress->total = items.size();
         progress->totalKnown = true;
     }
-    for (std::size_t i = 0; i < matches.size() && !summary.stopped; ++i) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
         if (StopRequested(progress)) {
             summary.stopped = true;
-            break;
+            return;
         }
-        const std::u16string_view name = std::u16string_view(matches[i].path).substr(matches[i].nameStart);
-        FileContent content(fs, matches[i].path);
-        switch (PlaceNewFile(fs, target, name, content, progress)) {
+        switch (PlaceNewFile(fs, destination, items[i].name, *items[i].content, progress)) {
             case PlaceOutcome::Copied:
                 ++summary.copied;
                 break;
@@ -104,16 +83,35 @@ CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std
                 break;
             case PlaceOutcome::Stopped:
                 summary.stopped = true;
-                break;
+                return;
             case PlaceOutcome::DestinationFull:
                 // Every later copy would fail too: this file and the rest are counted failed.
                 summary.destinationFull = true;
-                summary.failed += matches.size() - i;
-                return summary;
+                summary.failed += items.size() - i;
+                return;
         }
-        if (progress != nullptr && !summary.stopped) {
+        if (progress != nullptr) {
             progress->done = i + 1;
         }
+    }
+}
+
+CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
+                                 std::u16string_view fileType, ExtractionProgress* progress) {
+    CollectSummary summary;
+    if (progress != nullptr) {
+        progress->totalKnown = false;
+        progress->done = 0;
+    }
+    const std::u16string root = fs.Normalise(folder);
+    const std::u16string target = fs.Normalise(destination);
+    std::vector<HarvestItem> items;
+    if (!root.empty() && !target.empty() && !fs.SamePath(root, target)) {
+        summary.stopped = !ListCacheFilesOfType(fs, root, target, fileType, progress, items);
+    }
+    summary.matched = items.size();
+    if (!summary.stopped) {
+        WriteHarvest(fs, items, target, summary, progress);
     }
     return summary;
 }

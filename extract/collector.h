@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "extract/file_system.h"
+#include "extract/placement.h"
 
 namespace drovan {
 
@@ -24,10 +28,28 @@ struct CollectSummary {
     bool destinationFull = false;
 };
 
-// Walks folder depth first in the platform's order, then copies every file whose name ends with fileType
-// flat into destination, under a free numbered name when the name is taken by a different file. progress,
-// when given, learns the total once the walk is done and counts the files handled; its stop flag ends the
-// harvest before the next file and abandons the one being written.
+// One file to write into the destination, and where it came from (a path or a URL) for listings.
+struct HarvestItem {
+    std::u16string name;
+    std::u16string origin;
+    std::unique_ptr<Content> content;
+};
+
+// Walks folder depth first in the platform's order and adds every file whose name ends with fileType to
+// items, never descending into destination (it may lie inside the walked tree). False when progress asked to
+// stop.
+bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
+                          std::u16string_view fileType, const ExtractionProgress* progress,
+                          std::vector<HarvestItem>& items);
+
+// Writes items flat into destination in order, each under its name or, when that is taken by a different
+// file, a free numbered name. A full destination ends the writing and counts the rest failed. progress, when
+// given, learns the total and counts the items handled; its stop flag ends the writing before the next item
+// and abandons the one being written.
+void WriteHarvest(FileSystem& fs, std::vector<HarvestItem>& items, std::u16string_view destination,
+                  CollectSummary& summary, ExtractionProgress* progress);
+
+// Lists, then writes, every file of folder whose name ends with fileType.
 CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                                  std::u16string_view fileType, ExtractionProgress* progress = nullptr);
 

@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "fuzz/blockfile_fuzz_input.h"
-#include "tests/native/blockfile_builder.h"
+#include "tests/native/formats/blockfile_builder.h"
 
 namespace {
 

@@ -28,17 +28,23 @@ void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Re
     }
 }
 
-void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour) {
+void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi) {
     static constexpr int kStrokeTops[] = {2, 3, 4, 3, 2, 1, 0};
-    int column = x;
+    const int length = ScaleToDpi(3, dpi);
+    int stroke = 0;
     for (const int top : kStrokeTops) {
-        steps.push_back(LineStep{column, y + top, column, y + top + 3, colour});
-        ++column;
+        // One stroke a column at 96 DPI; a scaled stroke covers the columns its scaled cell spans.
+        const int strokeTop = y + ScaleToDpi(top, dpi);
+        for (int column = x + ScaleToDpi(stroke, dpi); column < x + ScaleToDpi(stroke + 1, dpi); ++column) {
+            steps.push_back(LineStep{column, strokeTop, column, strokeTop + length, colour});
+        }
+        ++stroke;
     }
 }
 
-void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour) {
-    steps.push_back(DotStep{Rect{x, y, x + 6, y + 6}, colour});
+void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi) {
+    const int size = ScaleToDpi(6, dpi);
+    steps.push_back(DotStep{Rect{x, y, x + size, y + size}, colour});
 }
 
 ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours) {
@@ -52,6 +58,10 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
     const int W = style.imageWidth;
     const int H = style.imageHeight;
     const std::uint32_t bg = style.xpThemeActive ? colours.face : colours.menu;
+    const auto px = [&style](int pixels) { return ScaleToDpi(pixels, style.dpi); };
+    // The image's box: a one-pixel frame and a one-pixel gap round it at 96 DPI.
+    const int frame = px(1);
+    const int margin = px(2);
 
     if (item.separator) {
         steps.push_back(FillStep{rc, bg});
@@ -63,7 +73,7 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
     const bool highlighted = item.selected;
     std::uint32_t textColour = colours.menuText;
     if (highlighted) {
-        const Rect bar = hasImage || item.checked ? Rect{L + W + 5, T, R, B} : rc;
+        const Rect bar = hasImage || item.checked ? Rect{L + W + px(5), T, R, B} : rc;
         steps.push_back(FillStep{bar, colours.highlight});
         textColour = colours.highlightText;
     } else {
@@ -71,11 +81,11 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
         steps.push_back(FrameStep{rc, bg, bg});
     }
 
-    const int dy = std::max(0, (B - T - H - 4) / 2);
-    const Rect inner{L + 1, T + dy + 1, L + W + 3, T + dy + H + 3};
-    const Rect box{L, T + dy, L + W + 4, T + dy + H + 4};
-    const int imageX = L + 2;
-    const int imageY = T + dy + 2;
+    const int dy = std::max(0, (B - T - H - 2 * margin) / 2);
+    const Rect inner{L + frame, T + dy + frame, L + W + 2 * margin - frame, T + dy + H + 2 * margin - frame};
+    const Rect box{L, T + dy, L + W + 2 * margin, T + dy + H + 2 * margin};
+    const int imageX = L + margin;
+    const int imageY = T + dy + margin;
     const FrameStep raised{box, colours.buttonHighlight, colours.shadow};
     const FrameStep sunken{box, colours.shadow, colours.buttonHighlight};
 
@@ -103,15 +113,15 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
             steps.push_back(ImageStep{item.imageSlot, imageX, imageY});
         }
     } else if (item.checked) {
-        const Rect check{L + 1, T + dy + 2, L + W + 1, T + dy + H + 2};
+        const Rect check{L + frame, T + dy + margin, L + W + frame, T + dy + H + margin};
         steps.push_back(FillStep{check, highlighted ? bg : BlendTowardWhite(bg, kCheckedFillFactor)});
         if (style.recognisedOs) {
             steps.push_back(EdgeStep{check, EdgeKind::SunkenOuter});
         }
         if (item.hasCheckBitmap) {
-            AddRadioDot(steps, check.left + 5, check.top + 4, colours.menuText);
+            AddRadioDot(steps, check.left + px(5), check.top + px(4), colours.menuText, style.dpi);
         } else {
-            AddTick(steps, check.left + 4, check.top + 4, colours.menuText);
+            AddTick(steps, check.left + px(4), check.top + px(4), colours.menuText, style.dpi);
         }
     }
 
@@ -119,14 +129,14 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
         return plan;
     }
     const TextParts parts = SplitAtTabs(item.text);
-    Rect textRect{L + W + 9, T - 1, R, B - 1};
+    Rect textRect{L + W + px(9), T - px(1), R, B - px(1)};
     if (parts.hasAccelerator) {
         textRect.right -= W;
     }
     if (!item.grayed) {
         AddTextParts(plan.texts, parts, textRect, textColour);
     } else if (!highlighted) {
-        const Rect engraved{textRect.left + 1, textRect.top + 1, textRect.right + 1, textRect.bottom + 1};
+        const Rect engraved = textRect.Offset(px(1), px(1));
         AddTextParts(plan.texts, parts, engraved, colours.buttonHighlight);
         AddTextParts(plan.texts, parts, textRect, colours.grayText);
     } else {

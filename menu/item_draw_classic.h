@@ -19,9 +19,10 @@ TextParts SplitAtTabs(const std::u16string& text);
 void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Rect& rect,
                   std::uint32_t colour);
 
-// The check mark shapes of both styles, with (x, y) the top-left corner of the shape's cell.
-void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour);
-void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour);
+// The check mark shapes of both styles, with (x, y) the top-left corner of the shape's cell; they grow with
+// the DPI.
+void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi = kBaseDpi);
+void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi = kBaseDpi);
 
 // The classic look: menu-coloured background, a highlight bar beside the image column, images in small 3-D
 // boxes, engraved disabled text. Disabled entries are highlighted under the pointer too.

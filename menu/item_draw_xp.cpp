@@ -30,7 +30,9 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
     const int B = rc.bottom;
     const int W = style.imageWidth;
     const int H = style.imageHeight;
-    const int padding = ImagePadding(true);
+    const auto px = [&style](int pixels) { return ScaleToDpi(pixels, style.dpi); };
+    const int padding = ImagePadding(true, style.dpi);
+    const int one = px(1);
     const int bandWidth = W + padding;
     const std::uint32_t body = colours.window;
     const std::uint32_t bandColour = colours.face;
@@ -63,7 +65,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
 
     int imageX = L + CentringOffset(bandWidth, W);
     int imageY = T + CentringOffset(B - T, H);
-    const Rect imageBox{L + 1, T + 1, L + bandWidth - 1, B - 1};
+    const Rect imageBox{L + one, T + one, L + bandWidth - one, B - one};
     const int slot = item.imageSlot;
 
     if (slot >= 0) {
@@ -73,34 +75,35 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
             steps.push_back(FillStep{imageBox, highlightFill});
             if (item.checked) {
                 steps.push_back(FrameStep{imageBox, border, border});
-                --imageX;
-                --imageY;
+                imageX -= one;
+                imageY -= one;
             }
             if (item.hasVariants && !item.checked) {
-                steps.push_back(ImageStep{slot + 2, imageX + 1, imageY + 1});
-                steps.push_back(ImageStep{slot, imageX - 1, imageY - 1});
+                steps.push_back(ImageStep{slot + 2, imageX + one, imageY + one});
+                steps.push_back(ImageStep{slot, imageX - one, imageY - one});
             } else {
                 steps.push_back(ImageStep{slot, imageX, imageY});
             }
         } else if (item.checked) {
             steps.push_back(FillStep{imageBox, checkFill});
             steps.push_back(FrameStep{imageBox, border, border});
-            steps.push_back(ImageStep{slot, imageX - 1, imageY - 1});
+            steps.push_back(ImageStep{slot, imageX - one, imageY - one});
         } else {
             steps.push_back(FillStep{imageBox, bandColour});
             steps.push_back(FrameStep{imageBox, bandColour, bandColour});
             steps.push_back(ImageStep{item.hasVariants ? slot + 1 : slot, imageX, imageY});
         }
     } else if (item.checked) {
-        const int checkX = L + CentringOffset(bandWidth, kCheckBoxSize);
-        const int checkY = T + CentringOffset(B - T, kCheckBoxSize);
-        const Rect check{checkX, checkY, checkX + kCheckBoxSize, checkY + kCheckBoxSize};
+        const int checkSize = px(kCheckBoxSize);
+        const int checkX = L + CentringOffset(bandWidth, checkSize);
+        const int checkY = T + CentringOffset(B - T, checkSize);
+        const Rect check{checkX, checkY, checkX + checkSize, checkY + checkSize};
         steps.push_back(FillStep{check, checkFill});
         steps.push_back(FrameStep{check, border, border});
         if (item.hasCheckBitmap) {
-            AddRadioDot(steps, check.left + 5, check.top + 4, colours.menuText);
+            AddRadioDot(steps, check.left + px(5), check.top + px(4), colours.menuText, style.dpi);
         } else {
-            AddTick(steps, check.left + 5, check.top + 4, colours.menuText);
+            AddTick(steps, check.left + px(5), check.top + px(4), colours.menuText, style.dpi);
         }
     }
 
@@ -108,7 +111,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
         return plan;
     }
     const TextParts parts = SplitAtTabs(item.text);
-    Rect textRect{L + bandWidth + 8, T - 1, R, B - 1};
+    Rect textRect{L + bandWidth + px(8), T - one, R, B - one};
     if (parts.hasAccelerator) {
         textRect.right -= W;
     }

@@ -6,19 +6,19 @@
 
 namespace drovan {
 
-int ImagePadding(bool xpStyle) {
-    return xpStyle ? 7 : 4;
+int ImagePadding(bool xpStyle, int dpi) {
+    return ScaleToDpi(xpStyle ? 7 : 4, dpi);
 }
 
 ItemSize MeasureSeparator(const MeasureFacts& facts) {
-    const int padding = ImagePadding(facts.xpStyle);
+    const int padding = ImagePadding(facts.xpStyle, facts.dpi);
     return ItemSize{0, std::max(facts.menuBarHeight >> 1, (facts.imageHeight + padding) / 2)};
 }
 
 ItemSize MeasureTextItem(const MeasureFacts& facts, int textWidth) {
-    const int padding = ImagePadding(facts.xpStyle);
-    const int width =
-        facts.xpStyle ? textWidth + facts.imageWidth + padding + 8 : textWidth + 2 * facts.imageWidth + 1;
+    const int padding = ImagePadding(facts.xpStyle, facts.dpi);
+    const int width = facts.xpStyle ? textWidth + facts.imageWidth + padding + ScaleToDpi(8, facts.dpi)
+                                    : textWidth + 2 * facts.imageWidth + ScaleToDpi(1, facts.dpi);
     return ItemSize{width, std::max(facts.menuBarHeight, facts.imageHeight + padding)};
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "framework/dpi.h"
+
 namespace drovan {
 
 struct ItemSize {
@@ -9,14 +11,15 @@ struct ItemSize {
     int height = 0;
 };
 
-// The space between the image column and what follows it.
-int ImagePadding(bool xpStyle);
+// The space between the image column and what follows it, at the menu's DPI.
+int ImagePadding(bool xpStyle, int dpi = kBaseDpi);
 
 struct MeasureFacts {
     int imageWidth = 16;
     int imageHeight = 15;
     int menuBarHeight = 0;  // SM_CYMENU
     bool xpStyle = false;
+    int dpi = kBaseDpi;
 };
 
 ItemSize MeasureSeparator(const MeasureFacts& facts);

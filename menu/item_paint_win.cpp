@@ -4,6 +4,7 @@
 #include <string>
 
 #include "framework/app.h"
+#include "framework/dpi_win.h"
 #include "framework/gdi.h"
 #include "framework/rect_win.h"
 #include "menu/image_pixels_win.h"
@@ -23,10 +24,8 @@ void FillSolid(HDC dc, int left, int top, int right, int bottom, COLORREF colour
     FillRect(dc, &rect, brush.get());
 }
 
-framework::Font CreateMenuFont() {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+framework::Font CreateMenuFont(int dpi) {
+    const NONCLIENTMETRICSW metrics = framework::NonClientMetricsForDpi(dpi);
     return framework::Font(CreateFontIndirectW(&metrics.lfMenuFont));
 }
 
@@ -119,17 +118,18 @@ MenuColours CurrentMenuColours() {
     return colours;
 }
 
-ItemSize MeasureMenuEntry(const MenuItemData& record, int imageWidth, int imageHeight) {
+ItemSize MeasureMenuEntry(const MenuItemData& record, int imageWidth, int imageHeight, int dpi) {
     MeasureFacts facts;
     facts.imageWidth = imageWidth;
     facts.imageHeight = imageHeight;
-    facts.menuBarHeight = GetSystemMetrics(SM_CYMENU);
+    facts.menuBarHeight = framework::SystemMetricForDpi(SM_CYMENU, dpi);
     facts.xpStyle = IsXpStyle();
+    facts.dpi = dpi;
     if (record.m_flags & MF_SEPARATOR) {
         return MeasureSeparator(facts);
     }
     const int osClass = CurrentOsClass();
-    const framework::Font font = CreateMenuFont();
+    const framework::Font font = CreateMenuFont(dpi);
     const framework::ClientDC dc(framework::MainWindowOrDesktop());
     std::optional<framework::SelectGuard> select;
     if (MeasuresWithMenuFont(osClass) && font) {
@@ -173,7 +173,7 @@ void ExecuteItemPlan(HDC dc, const ItemPlan& plan, HIMAGELIST images) {
 }
 
 void PaintMenuEntry(const DRAWITEMSTRUCT& request, const MenuItemData& record, int imageWidth,
-                    int imageHeight) {
+                    int imageHeight, int dpi) {
     ItemFacts item;
     item.rect = FromRECT(request.rcItem);
     item.separator = (record.m_flags & MF_SEPARATOR) != 0;
@@ -192,6 +192,7 @@ void PaintMenuEntry(const DRAWITEMSTRUCT& request, const MenuItemData& record, i
     style.imageHeight = imageHeight;
     style.xpThemeActive = IsXpThemeActive();
     style.recognisedOs = IsRecognisedOs();
+    style.dpi = dpi;
 
     HDC dc = request.hDC;
     const bool palette = (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE) != 0;
@@ -205,7 +206,7 @@ void PaintMenuEntry(const DRAWITEMSTRUCT& request, const MenuItemData& record, i
         return;
     }
     const OffscreenDC surface(dc, request.rcItem);
-    const framework::Font font = CreateMenuFont();
+    const framework::Font font = CreateMenuFont(dpi);
     const framework::SelectGuard select(surface.get(), font.get());
     ExecuteItemPlan(surface.get(), plan, images);
 }

@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "framework/dpi.h"
 #include "framework/rect.h"
 
 namespace drovan {
@@ -41,6 +42,8 @@ struct StyleFacts {
     int imageHeight = 15;
     bool xpThemeActive = false;
     bool recognisedOs = true;
+    // Every pixel length of the look is given at 96 DPI and grows with this.
+    int dpi = kBaseDpi;
 };
 
 struct FillStep {

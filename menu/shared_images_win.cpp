@@ -38,6 +38,14 @@ const std::vector<UINT_PTR>& SharedImageIds() {
 }
 
 int AddSharedImage(HIMAGELIST source, int index, UINT_PTR id, int width, int height) {
+    int listWidth = 0;
+    int listHeight = 0;
+    if (g_shared.images && ImageList_GetIconSize(g_shared.images.get(), &listWidth, &listHeight) &&
+        (listWidth != width || listHeight != height)) {
+        // A menu shown at another DPI has images of another size: the list starts over at that size.
+        g_shared.images.reset();
+        g_shared.ids.clear();
+    }
     if (!g_shared.images) {
         g_shared.images.reset(ImageList_Create(width, height, kMenuImageListFlags, 1, 1));
     }

@@ -18,7 +18,7 @@ HIMAGELIST SharedImages();
 const std::vector<UINT_PTR>& SharedImageIds();
 
 // Puts image index of source, width x height, into the list for the command: replaces the command's images
-// when it has a slot already. Its slot, or -1.
+// when it has a slot already. Its slot, or -1. Images of another size than the list's empty the list first.
 int AddSharedImage(HIMAGELIST source, int index, UINT_PTR id, int width, int height);
 
 // How the menus make their image lists.

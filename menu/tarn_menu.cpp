@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "framework/app.h"
+#include "framework/dpi_win.h"
 #include "framework/text.h"
 #include "framework/window.h"
 #include "menu/item_paint_win.h"
@@ -116,7 +117,7 @@ void TarnMenu::DrawItem(const DRAWITEMSTRUCT* request) {
         return;
     }
     PaintMenuEntry(*request, *reinterpret_cast<const MenuItemData*>(request->itemData), m_imageWidth,
-                   m_imageHeight);
+                   m_imageHeight, m_dpi);
 }
 
 void TarnMenu::MeasureItem(MEASUREITEMSTRUCT* request) {
@@ -124,7 +125,7 @@ void TarnMenu::MeasureItem(MEASUREITEMSTRUCT* request) {
         return;
     }
     const ItemSize size = MeasureMenuEntry(*reinterpret_cast<const MenuItemData*>(request->itemData),
-                                           m_imageWidth, m_imageHeight);
+                                           m_imageWidth, m_imageHeight, m_dpi);
     request->itemWidth = static_cast<UINT>(size.width);
     request->itemHeight = static_cast<UINT>(size.height);
 }
@@ -170,6 +171,7 @@ BOOL TarnMenu::LoadMenu(const wchar_t* resourceName) {
         TarnMenu& level = *levels.back();
         if (entry.isPopup) {
             auto popup = std::make_unique<TarnMenu>();
+            popup->SetDpi(m_dpi);
             popup->Attach(CreatePopupMenu());
             level.AppendItem(text.c_str(), entry.flags, reinterpret_cast<UINT_PTR>(popup->m_hMenu));
             levels.push_back(popup.get());
@@ -206,9 +208,7 @@ void TarnMenu::AlignAcceleratorText() {
         const wchar_t* text = m_items[static_cast<std::size_t>(position)]->Text();
         texts.emplace_back(text != nullptr ? std::u16string(text, text + wcslen(text)) : std::u16string());
     }
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    const NONCLIENTMETRICSW metrics = framework::NonClientMetricsForDpi(m_dpi);
     framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
     framework::ClientDC dc(framework::MainWindowOrDesktop());
     framework::SelectGuard select(dc.get(), font.get());
@@ -223,6 +223,15 @@ void TarnMenu::AlignAcceleratorText() {
             const std::wstring wide(aligned[i].begin(), aligned[i].end());
             m_items[i]->SetText(wide.c_str());
         }
+    }
+}
+
+void TarnMenu::SetDpi(int dpi) {
+    m_dpi = dpi;
+    m_imageWidth = std::max(m_imageWidth, ScaleToDpi(16, dpi));
+    m_imageHeight = std::max(m_imageHeight, ScaleToDpi(15, dpi));
+    for (const std::unique_ptr<TarnMenu>& popup : m_popups) {
+        popup->SetDpi(dpi);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/dpi.h"
 #include "framework/gdi.h"
 #include "menu/menu_item_data.h"
 
@@ -54,6 +55,11 @@ class TarnMenu {
     // Binds the images of a toolbar resource (and its bitmap of the same id) to the entries of its commands.
     BOOL LoadToolbar(UINT toolbarId);
 
+    // The DPI the menu is shown at: its pixel lengths grow with it, and its image size is at least the
+    // 16 x 15 images scaled to it. Pop-ups built later take it from their parent. Set it before loading.
+    void SetDpi(int dpi);
+    int dpi() const { return m_dpi; }
+
     // The TarnMenu of the pop-up at a position, or null.
     TarnMenu* GetSubMenu(int position) const;
 
@@ -84,6 +90,7 @@ class TarnMenu {
     std::vector<std::unique_ptr<TarnMenu>> m_popups;
     int m_imageWidth = 16;
     int m_imageHeight = 15;
+    int m_dpi = kBaseDpi;
 };
 
 }  // namespace drovan

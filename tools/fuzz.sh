@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the menu template and toolbar readers and of the cache readers and runs each
-# for the given number of seconds (default 60). Exits non-zero when a target finds a crash; reproducers go to
-# build/fuzz/artifacts.
+# Builds the libFuzzer targets of the menu template, toolbar and profiles.ini readers, the cache readers, the
+# stored response heads, the entry names and types and the body decoders, and runs each for the given number of
+# seconds (default 60); naming targets after the seconds runs only those. Exits non-zero when a target finds a
+# crash; reproducers go to build/fuzz/artifacts.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/fuzz"
 seconds="${1:-60}"
+shift || true
 if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
-    echo "usage: $0 [seconds per target]" >&2
+    echo "usage: $0 [seconds per target] [target ...]" >&2
     exit 2
 fi
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple blockfile sparse response_head entry_name
+    decode_gzip decode_deflate decode_brotli decode_zstd)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
 missing=()
@@ -37,7 +42,9 @@ words() {
 
 menu_seeds="$build/corpus/menu_template"
 toolbar_seeds="$build/corpus/toolbar"
-mkdir -p "$menu_seeds" "$toolbar_seeds" "$build/corpus/blockfile" "$build/corpus/sparse" "$build/artifacts"
+profiles_seeds="$build/corpus/profiles_ini"
+mkdir -p "$menu_seeds" "$toolbar_seeds" "$profiles_seeds" "$build/artifacts"
+mkdir -p "$build/corpus/blockfile" "$build/corpus/sparse"
 # Small sound blockfile caches, written by the tests' cache builder.
 "$build/blockfile_fuzz_seeds" "$build/corpus/blockfile"
 
@@ -52,9 +59,25 @@ words 1 2 0xFFFF 0x10 0x46 0 0 1 0x41 0x09 0x42 0 0x90 0x52 0 0x89 2 0x43 0 \
     0x90 0x48 0 0x80 3 0x44 0 >"$menu_seeds/seed-nested-menu"
 words 1 16 15 3 1011 1012 1020 >"$toolbar_seeds/seed-program-toolbar"
 words 2 20 20 5 1011 0 1012 0 1020 >"$toolbar_seeds/seed-separators"
+printf '[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\nIsRelative=1\r\nPath=Profiles/a\r\n\r\n[Profile1]\r\nIsRelative=0\r\nPath=C:\\ff\\b\r\n' \
+    >"$profiles_seeds/seed-two-profiles"
+
+for target in firefox_cache2 chromium_simple response_head entry_name; do
+    mkdir -p "$build/corpus/$target"
+done
+"$build/cache_seeds" "$build/corpus/firefox_cache2" "$build/corpus/chromium_simple" \
+    "$build/corpus/response_head" "$build/corpus/entry_name"
+
+# Body decoder seeds: the first byte picks the piece size the body is fed in.
+mkdir -p "$build"/corpus/decode_{gzip,deflate,brotli,zstd}
+printf '\x07\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xb3\x29\xb0\x4b\x4e\x4c\xce\x48\xb5\xd1\x2f\xb0\x53\xb0\x41\xe6\x3c\xdf\x33\xf9\xe9\xda\x19\x0a\x49\xf9\x29\x95\x5c\x00\x87\xd9\x05\xc6\x26\x00\x00\x00\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xab\x00\x00\x83\x16\xdc\x8c\x01\x00\x00\x00' >"$build/corpus/decode_gzip/seed-members"
+printf '\x03\x78\xda\xb3\x29\xb0\x4b\x4e\x4c\xce\x48\xb5\xd1\x2f\xb0\x53\xb0\x41\xe6\x3c\xdf\x33\xf9\xe9\xda\x19\x0a\x49\xf9\x29\x95\x5c\x00\x05\x17\x0e\x67' >"$build/corpus/decode_deflate/seed-zlib"
+printf '\x05\xb3\x29\xb0\x4b\x4e\x4c\xce\x48\xb5\xd1\x2f\xb0\x53\xb0\x41\xe6\x3c\xdf\x33\xf9\xe9\xda\x19\x0a\x49\xf9\x29\x95\x5c\x00' >"$build/corpus/decode_deflate/seed-raw"
+printf '\x02\xa2\x04\x00\x80\xbc\x71\xbe\xd0\x60\x83\xdc\x06\xb7\xbf\x2e\xbc\x2c\x32\xd8\xa6\x77\x6e\x92\x8e\x40\xd5\x6c\x38\xa4\x56\xa6\x10\xb4\xbf\x75\xd3\xa8\x6e\x09' >"$build/corpus/decode_brotli/seed-text"
+printf '\x04\x28\xb5\x2f\xfd\x24\x26\xfd\x00\x00\xc8\x3c\x70\x3e\x63\x61\x63\x68\x65\x3c\x2f\x70\x3e\x20\xe7\xbc\x93\xe5\xad\x98\x20\x62\x6f\x64\x79\x0a\x01\x00\x70\xcc\x2f\x87\x04\x2c\x73\x28\xb5\x2f\xfd\x24\x26\xfd\x00\x00\xc8\x3c\x70\x3e\x63\x61\x63\x68\x65\x3c\x2f\x70\x3e\x20\xe7\xbc\x93\xe5\xad\x98\x20\x62\x6f\x64\x79\x0a\x01\x00\x70\xcc\x2f\x87\x04\x2c\x73' >"$build/corpus/decode_zstd/seed-two-frames"
 
 status=0
-for target in menu_template toolbar blockfile sparse; do
+for target in "${targets[@]}"; do
     echo "== $target: $seconds s"
     if ! "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/${target}-" "$build/corpus/$target"; then

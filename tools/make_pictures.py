@@ -4,6 +4,7 @@
 import math
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RES = os.path.join(HERE, "..", "res")
@@ -19,6 +20,16 @@ AMBER_LIGHT = (255, 236, 168)
 AMBER_MID = (240, 182, 62)
 AMBER_DARK = (178, 112, 18)
 SUPERSAMPLE = 8
+# The sizes every icon carries: 100 % to 200 % of the small and the large system icon, and the one Explorer
+# shows in its largest views.
+ICON_SIZES = (16, 24, 32, 48, 64, 256)
+# The pictures drawn again for 150 % and 200 %, in hundredths.
+SCALES = (150, 200)
+
+
+def scaled(pixels, percent):
+    """A 100 % length at percent, rounded as the program rounds: halves away from zero."""
+    return (pixels * percent + 50) // 100
 
 
 def mix(a, b, t):
@@ -97,6 +108,8 @@ class Canvas:
     def __init__(self, width, height):
         self.width, self.height = width, height
         self.pixels = [[(0.0, 0.0, 0.0, 0.0)] * width for _ in range(height)]
+        # Large pictures have so many pixels that fewer samples each give the same smoothness in less time.
+        self.samples = SUPERSAMPLE if max(width, height) <= 64 else 2
 
     def put(self, x, y, rgb, alpha):
         r, g, b, a = self.pixels[y][x]
@@ -110,13 +123,13 @@ class Canvas:
 
     def paint(self, shape, colour, opacity=1.0):
         contains, (bx0, by0, bx1, by1) = shape
-        offsets = [(i + 0.5) / SUPERSAMPLE for i in range(SUPERSAMPLE)]
+        offsets = [(i + 0.5) / self.samples for i in range(self.samples)]
         for y in range(max(0, math.floor(by0)), min(self.height, math.ceil(by1) + 1)):
             for x in range(max(0, math.floor(bx0)), min(self.width, math.ceil(bx1) + 1)):
                 hits = sum(1 for oy in offsets for ox in offsets if contains(x + ox, y + oy))
                 if hits:
                     rgb = colour(x + 0.5, y + 0.5) if callable(colour) else colour
-                    self.put(x, y, rgb, opacity * hits / SUPERSAMPLE**2)
+                    self.put(x, y, rgb, opacity * hits / self.samples**2)
 
     def stamp(self, art, palette, left=0, top=0):
         """Hard pixels from a character map; '.' leaves the canvas as it is."""
@@ -206,7 +219,7 @@ APP_GLYPH_16_DROPPED = [
 def app_icon_pixels(size, dropped=False):
     """The program icon; `dropped` is the second animation frame: arrow lower, tray lit."""
     canvas = Canvas(size, size)
-    margin = {16: 0, 32: 1, 48: 2}[size]
+    margin = 0 if size == 16 else max(1, round(size / 28))
     edge = size - margin
     radius = size * 0.19
     plate = rounded_rect(margin, margin, edge, edge, radius)
@@ -234,9 +247,10 @@ def app_icon_pixels(size, dropped=False):
     return canvas.rows()
 
 
-def extract_icon_pixels(hot):
+def extract_icon_pixels(hot, size=32):
     """The extract button: the download glyph alone, outlined, for a light button face."""
-    canvas = Canvas(32, 32)
+    canvas = Canvas(size, size)
+    u = size / 32
     if hot:
         outline, top, bottom, tray_top, tray_bottom = BLUE_DEEP, (96, 180, 255), (30, 118, 226), BLUE, BLUE_DARK
         shadow = 0.30
@@ -246,17 +260,17 @@ def extract_icon_pixels(hot):
         shadow = 0.16
 
     def arrow(grow):
-        return arrow_shape((13, 2, 19, 13), 12, 10, 22, 16, grow)
+        return arrow_shape((13 * u, 2 * u, 19 * u, 13 * u), 12 * u, 10 * u, 22 * u, 16 * u, grow * u)
 
     def tray(grow):
-        return tray_shape(4, 28, 17, 29, 4, grow)
+        return tray_shape(4 * u, 28 * u, 17 * u, 29 * u, 4 * u, grow * u)
 
-    canvas.paint(moved(union(arrow(1), tray(1)), 1, 1), BLUE_DEEP, shadow)
+    canvas.paint(moved(union(arrow(1), tray(1)), u, u), BLUE_DEEP, shadow)
     canvas.paint(tray(1), outline)
-    canvas.paint(tray(0), vertical(tray_top, tray_bottom, 17, 29))
+    canvas.paint(tray(0), vertical(tray_top, tray_bottom, 17 * u, 29 * u))
     canvas.paint(arrow(1), outline)
-    canvas.paint(arrow(0), vertical(top, bottom, 2, 22))
-    canvas.paint(rect(14, 3, 15, 13), WHITE, 0.45)
+    canvas.paint(arrow(0), vertical(top, bottom, 2 * u, 22 * u))
+    canvas.paint(rect(14 * u, 3 * u, 15 * u, 13 * u), WHITE, 0.45)
     return canvas.rows()
 
 
@@ -281,9 +295,10 @@ def info_disc(canvas, cx, cy, r, u):
     canvas.paint(circle(cx, 9 * u, 2.5 * u), WHITE)
 
 
-def about_icon_pixels():
-    canvas = Canvas(32, 32)
-    info_disc(canvas, 16, 16, 15, 1)
+def about_icon_pixels(size=32):
+    canvas = Canvas(size, size)
+    u = size / 32
+    info_disc(canvas, 16 * u, 16 * u, 15 * u, u)
     return canvas.rows()
 
 
@@ -339,9 +354,23 @@ def notice_icon_pixels(size):
     return canvas.rows()
 
 
+def png_image(rows):
+    """An RGBA PNG, as icons keep their 256-pixel image; fixed compression, so the same bytes every run."""
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    size = len(rows)
+    raw = b"".join(b"\0" + b"".join(bytes(pixel) for pixel in row) for row in rows)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
 def icon_image(rows):
     """One ICO image: a 32-bit bottom-up DIB with alpha, then the 1-bit AND mask (set where transparent)."""
     size = len(rows)
+    if size >= 256:
+        return png_image(rows)
     xor = b"".join(bytes((b, g, r, a)) for row in reversed(rows) for (r, g, b, a) in row)
     stride = ((size + 31) // 32) * 4
     mask = bytearray()
@@ -409,9 +438,10 @@ def side_shade(colour, x, width, reach):
     return to_bytes(mix(colour, (205, 226, 250), (1.0 - smoothstep(side)) * 0.3))
 
 
-def main_background(width=259, height=202):
+def main_background(percent=100):
     """The main window: a blue-white header band for dragging, then a calm body near the label fill."""
-    band = 19
+    width, height = scaled(259, percent), scaled(202, percent)
+    band = scaled(19, percent)
     rows = []
     for y in range(height):
         if y < band:
@@ -419,19 +449,20 @@ def main_background(width=259, height=202):
         elif y == band:
             colour = (184, 214, 246)
         else:
-            colour = body_shade(y, band + 1, height)
-        rows.append([side_shade(colour, x, width, 14) for x in range(width)])
+            colour = body_shade(y * 100 / percent, (band + 1) * 100 / percent, height * 100 / percent)
+        rows.append([side_shade(colour, x, width, scaled(14, percent)) for x in range(width)])
     return rows
 
 
-def dialog_background(width=283, height=283):
+def dialog_background(percent=100):
     """The About box and the notice: the same colours with a soft top glow instead of a hard band."""
+    width = height = scaled(283, percent)
     rows = []
     for y in range(height):
         ty = y / (height - 1)
         colour = mix(SKIN_LIGHT, (224, 239, 254), smoothstep((ty - 0.4) / 0.6))
         colour = mix(colour, (214, 233, 253), 1.0 - smoothstep(ty / 0.3))
-        rows.append([side_shade(colour, x, width, 20) for x in range(width)])
+        rows.append([side_shade(colour, x, width, scaled(20, percent)) for x in range(width)])
     return rows
 
 
@@ -515,6 +546,18 @@ def toolbar_strip(width, height, glyphs, tile_width=16, tile_height=15):
     return rows
 
 
+def scaled_toolbar_strip(glyphs, percent):
+    """The tiles again at a larger size, each pixel of the art spread over the pixels it covers, so that edges
+    stay hard and the button face stays exact for the mask."""
+    tile_width, tile_height = scaled(16, percent), scaled(15, percent)
+    spread = [
+        [[line[x * 16 // tile_width] for x in range(tile_width)] for line in
+         (glyph[y * 15 // tile_height] for y in range(tile_height))]
+        for glyph in glyphs
+    ]
+    return toolbar_strip(tile_width * len(glyphs), tile_height, spread, tile_width, tile_height)
+
+
 def test_strip(count, tile_width, tile_height):
     """Tiles of one flat colour each, for the tests' own toolbars."""
     colours = [(200, 30, 30), (30, 160, 30), (30, 30, 200), (200, 160, 30)]
@@ -529,16 +572,20 @@ def test_strip(count, tile_width, tile_height):
 def main():
     icons = os.path.join(RES, "icons")
     bitmaps = os.path.join(RES, "bitmaps")
-    write_icon(os.path.join(icons, "app.ico"), [app_icon_pixels(size) for size in (16, 32, 48)])
-    write_icon(os.path.join(icons, "app_alt.ico"), [app_icon_pixels(size, dropped=True) for size in (16, 32, 48)])
-    write_icon(os.path.join(icons, "extract_hot.ico"), [extract_icon_pixels(hot=True)])
-    write_icon(os.path.join(icons, "extract.ico"), [extract_icon_pixels(hot=False)])
-    write_icon(os.path.join(icons, "about.ico"), [about_icon_pixels()])
-    write_icon(os.path.join(icons, "notice.ico"), [notice_icon_pixels(size) for size in (16, 32, 48)])
+    write_icon(os.path.join(icons, "app.ico"), [app_icon_pixels(size) for size in ICON_SIZES])
+    write_icon(os.path.join(icons, "app_alt.ico"), [app_icon_pixels(size, dropped=True) for size in ICON_SIZES])
+    write_icon(os.path.join(icons, "extract_hot.ico"), [extract_icon_pixels(True, size) for size in ICON_SIZES])
+    write_icon(os.path.join(icons, "extract.ico"), [extract_icon_pixels(False, size) for size in ICON_SIZES])
+    write_icon(os.path.join(icons, "about.ico"), [about_icon_pixels(size) for size in ICON_SIZES])
+    write_icon(os.path.join(icons, "notice.ico"), [notice_icon_pixels(size) for size in ICON_SIZES])
     write_bitmap(os.path.join(bitmaps, "main_background.bmp"), main_background())
     write_bitmap(os.path.join(bitmaps, "dialog_background.bmp"), dialog_background())
     glyphs = [GLYPHS["save path"], GLYPHS["extract"], GLYPHS["about"]]
     write_bitmap(os.path.join(bitmaps, "toolbar.bmp"), toolbar_strip(263, 214, glyphs))
+    for percent in SCALES:
+        write_bitmap(os.path.join(bitmaps, f"main_background_{percent}.bmp"), main_background(percent))
+        write_bitmap(os.path.join(bitmaps, f"dialog_background_{percent}.bmp"), dialog_background(percent))
+        write_bitmap(os.path.join(bitmaps, f"toolbar_{percent}.bmp"), scaled_toolbar_strip(glyphs, percent))
     tests = os.path.join(HERE, "..", "tests", "win", "res")
     write_bitmap(os.path.join(tests, "wide_toolbar.bmp"), test_strip(2, 20, 18))
     write_bitmap(os.path.join(tests, "narrow_toolbar.bmp"), test_strip(2, 16, 15))

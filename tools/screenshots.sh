@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts Drovan under Wine on a virtual display and saves pictures of its windows to docs/: the main window,
 # the About box, the save-path notice, and the right-click popup as current Windows and as Windows XP with
-# its theme draw it.
+# its theme draw it; then the main window, the About box and the popup again with the screen at 150 % and
+# 200 %.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build"
@@ -66,10 +67,17 @@ shoot_popup() {
     echo "$docs/$1"
 }
 
-# A point of the main window given in its dialog units (4 x 8 units are 7 x 14 pixels here).
+# A point of the main window given in its dialog units: the window is 172 x 138 of them at every scale.
 click_units() {
     geometry "$main"
-    xdotool mousemove $((X + 3 + $2 * 7 / 4)) $((Y + 3 + $3 * 14 / 8)) click "$1"
+    xdotool mousemove $((X + $2 * WIDTH / 172)) $((Y + $3 * HEIGHT / 138)) click "$1"
+}
+
+# The screen's DPI for the next Wine session.
+set_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    wineserver -k 2>/dev/null || true
+    wineserver -w
 }
 
 start() {
@@ -83,6 +91,7 @@ stop() {
 }
 
 wine reg delete 'HKCU\Software\Wine\AppDefaults\Drovan.exe' /f >/dev/null 2>&1 || true
+set_dpi 96
 start
 shoot_window "$main" main-window.png
 
@@ -115,3 +124,23 @@ shoot_popup popup-xp.png
 xdotool key Escape
 stop
 wine reg delete 'HKCU\Software\Wine\AppDefaults\Drovan.exe' /f >/dev/null 2>&1 || true
+
+# 150 % and 200 %: the main window, the About box and the classic popup.
+for scale in 150:144 200:192; do
+    percent="${scale%%:*}"
+    set_dpi "${scale##*:}"
+    start
+    shoot_window "$main" "main-window-$percent.png"
+    click_units 1 146 72
+    find_box "About box"
+    shoot_window "$box" "about-$percent.png"
+    xdotool key Escape
+    sleep 0.5
+    click_units 3 5 60
+    sleep 0.5
+    xdotool key Down
+    shoot_popup "popup-classic-$percent.png"
+    xdotool key Escape
+    stop
+done
+set_dpi 96

@@ -4,6 +4,9 @@
 #include <array>
 #include <cstring>
 
+#include "extract/formats/chromium_blockfile.h"
+#include "extract/formats/chromium_simple.h"
+#include "extract/formats/firefox_cache2.h"
 #include "extract/name_rules.h"
 
 namespace drovan {
@@ -62,6 +65,28 @@ std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_vie
         return CacheKind::ChromiumBlockfile;
     }
     return std::nullopt;
+}
+
+bool DeliverEntry(std::optional<CacheEntry>& entry, CacheReadReport& report, const CacheEntrySink& sink) {
+    if (!entry) {
+        ++report.damaged;
+        return true;
+    }
+    ++report.entries;
+    return sink(*entry);
+}
+
+CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                const CacheEntrySink& sink) {
+    switch (kind) {
+        case CacheKind::FirefoxCache2:
+            return ReadFirefoxCache2(fs, folder, sink);
+        case CacheKind::ChromiumSimple:
+            return ReadChromiumSimple(fs, folder, sink);
+        case CacheKind::ChromiumBlockfile:
+            return ReadChromiumBlockfile(fs, folder, sink);
+    }
+    return {};
 }
 
 }  // namespace drovan

@@ -22,6 +22,10 @@ struct CacheReadReport {
 // Called for every entry read; returning false ends the reading.
 using CacheEntrySink = std::function<bool(CacheEntry& entry)>;
 
+// Hands a sound entry to sink, or counts a record that could not be read as damaged. False when sink wants
+// no more.
+bool DeliverEntry(std::optional<CacheEntry>& entry, CacheReadReport& report, const CacheEntrySink& sink);
+
 CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                 const CacheEntrySink& sink);
 

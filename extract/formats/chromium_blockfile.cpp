@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "extract/formats/byte_reader.h"
+#include "extract/formats/chromium_simple.h"
 #include "extract/formats/http_head.h"
 #include "extract/name_rules.h"
 
@@ -88,50 +89,6 @@ std::u16string ExternalFileName(std::uint32_t number) {
         hex.insert(0, 6 - hex.size(), '0');
     }
     return u"f_" + Ascii(hex);
-}
-
-std::uint32_t SuperFastHash(std::string_view bytes) {
-    if (bytes.empty()) {
-        return 0;
-    }
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    auto word = [](const unsigned char* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); };
-    // Chromium reads the tail bytes as signed char.
-    auto signedByte = [](unsigned char c) { return static_cast<std::uint32_t>(static_cast<signed char>(c)); };
-    std::uint32_t hash = static_cast<std::uint32_t>(bytes.size());
-    for (std::size_t words = bytes.size() / 4; words > 0; --words, data += 4) {
-        hash += word(data);
-        const std::uint32_t mixed = (word(data + 2) << 11) ^ hash;
-        hash = (hash << 16) ^ mixed;
-        hash += hash >> 11;
-    }
-    switch (bytes.size() % 4) {
-        case 3:
-            hash += word(data);
-            hash ^= hash << 16;
-            hash ^= signedByte(data[2]) << 18;
-            hash += hash >> 11;
-            break;
-        case 2:
-            hash += word(data);
-            hash ^= hash << 11;
-            hash += hash >> 17;
-            break;
-        case 1:
-            hash += signedByte(data[0]);
-            hash ^= hash << 10;
-            hash += hash >> 1;
-            break;
-        default:
-            break;
-    }
-    hash ^= hash << 3;
-    hash += hash >> 5;
-    hash ^= hash << 4;
-    hash += hash >> 17;
-    hash ^= hash << 25;
-    hash += hash >> 6;
-    return hash;
 }
 
 std::optional<SparseHeader> ParseSparseHeader(std::string_view stream2) {

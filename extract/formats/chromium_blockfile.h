@@ -48,9 +48,6 @@ std::size_t BlockSize(FileType type);
 std::u16string BlockFileName(std::uint32_t number);     // data_N
 std::u16string ExternalFileName(std::uint32_t number);  // f_ + at least six lower-case hex digits
 
-// Paul Hsieh's SuperFastHash as Chromium keys its entries with it: seed = length, tail bytes signed.
-std::uint32_t SuperFastHash(std::string_view bytes);
-
 struct SparseHeader {
     std::uint64_t signature = 0;
     std::int32_t lastBlock = -1;

@@ -220,9 +220,11 @@ void DecideCompleteness(CacheEntry& entry) {
     if (entry.status == 200) {
         entry.complete = !entry.contentLength || *entry.contentLength == covered;
     } else if (entry.status == 206) {
-        // A 206 is whole only when its range names the total and the pieces hold all of it from byte 0.
+        // A 206 is whole only when its range names the total and the pieces hold all of it from byte 0. The
+        // stored range is the first response's; a sparse entry's later ranges may have filled the bytes
+        // before it.
         const std::optional<ContentRange>& range = entry.contentRange;
-        entry.complete = range && range->total && range->first == 0 && covered == *range->total;
+        entry.complete = range && range->total && covered == *range->total;
     }
 }
 

@@ -126,6 +126,8 @@ TEST(StoredHeaders, CompletenessNeedsEveryByteFromZero) {
         {206, 10, ContentRange{0, 9, 10}, {{5, 5}, {0, 5}}, false, true},
         {206, 10, ContentRange{0, 9, 10}, {{0, 4}, {5, 5}}, false, false},
         {206, 10, ContentRange{0, 9, std::nullopt}, {{0, 10}}, false, false},
+        {206, 10, ContentRange{5, 9, 10}, {{5, 5}, {0, 5}}, false, true},
+        {206, 10, ContentRange{5, 9, 10}, {{5, 5}}, false, false},
         {404, {}, {}, {{0, 3}}, false, false},
     };
     for (const auto& c : cases) {

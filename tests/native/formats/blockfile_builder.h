@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "extract/formats/chromium_blockfile.h"
+#include "extract/formats/chromium_simple.h"
 #include "extract/memory_file_system.h"
 
 namespace drovan::testing {
@@ -153,7 +154,7 @@ class BlockfileBuilder {
         PutU32(node, 24, address);
         PutU32(node, 28, parts.dirty);
         WriteRecord(rankings, node);
-        PutU32(record, 0, blockfile::SuperFastHash(parts.key));
+        PutU32(record, 0, SuperFastHash(parts.key));
         PutU32(record, 8, rankings);
         PutU32(record, 20, parts.state);
         PutU32(record, 32, static_cast<std::uint32_t>(parts.key.size()));
@@ -175,7 +176,7 @@ class BlockfileBuilder {
     std::uint32_t AddEntry(const EntryParts& parts) {
         std::uint32_t address = 0;
         std::string record = EntryRecord(parts, address);
-        const std::uint32_t bucket = blockfile::SuperFastHash(parts.key) & (kTableLength - 1);
+        const std::uint32_t bucket = SuperFastHash(parts.key) & (kTableLength - 1);
         PutU32(record, 4, m_table[bucket]);
         m_table[bucket] = address;
         WriteRecord(address, record);

@@ -1,14 +1,14 @@
 #pragma once
 
-// SHA-256 (FIPS 180-4) of a byte string as lower-case hex, to compare harvested bodies with the test caches'
-// manifests.
+// SHA-256 for comparing stored bodies with the manifests of the browser-made caches.
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
-namespace drovan::testing {
+namespace drovan::test {
 
 inline std::string Sha256Hex(std::string_view bytes) {
     static constexpr std::uint32_t k[64] = {
@@ -23,19 +23,17 @@ inline std::string Sha256Hex(std::string_view bytes) {
     std::array<std::uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                       0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     std::string message(bytes);
+    message += '\x80';
+    message.append((64 - (message.size() + 8) % 64) % 64, '\0');
     const std::uint64_t bits = static_cast<std::uint64_t>(bytes.size()) * 8;
-    message += static_cast<char>(0x80);
-    while (message.size() % 64 != 56) {
-        message += '\0';
-    }
     for (int i = 7; i >= 0; --i) {
-        message += static_cast<char>(bits >> (8 * i));
+        message += static_cast<char>((bits >> (8 * i)) & 0xFF);
     }
     auto rotate = [](std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
-    for (std::size_t chunk = 0; chunk < message.size(); chunk += 64) {
+    for (std::size_t block = 0; block < message.size(); block += 64) {
         std::uint32_t w[64];
         for (int i = 0; i < 16; ++i) {
-            const auto* p = reinterpret_cast<const unsigned char*>(message.data() + chunk + 4 * i);
+            const auto* p = reinterpret_cast<const unsigned char*>(message.data() + block + 4 * i);
             w[i] = static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
                    static_cast<std::uint32_t>(p[2]) << 8 | p[3];
         }
@@ -47,8 +45,8 @@ inline std::string Sha256Hex(std::string_view bytes) {
         std::array<std::uint32_t, 8> v = h;
         for (int i = 0; i < 64; ++i) {
             const std::uint32_t s1 = rotate(v[4], 6) ^ rotate(v[4], 11) ^ rotate(v[4], 25);
-            const std::uint32_t choose = (v[4] & v[5]) ^ (~v[4] & v[6]);
-            const std::uint32_t t1 = v[7] + s1 + choose + k[i] + w[i];
+            const std::uint32_t choice = (v[4] & v[5]) ^ (~v[4] & v[6]);
+            const std::uint32_t t1 = v[7] + s1 + choice + k[i] + w[i];
             const std::uint32_t s0 = rotate(v[0], 2) ^ rotate(v[0], 13) ^ rotate(v[0], 22);
             const std::uint32_t majority = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
             v = {t1 + s0 + majority, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};
@@ -57,14 +55,13 @@ inline std::string Sha256Hex(std::string_view bytes) {
             h[i] += v[i];
         }
     }
-    static const char digits[] = "0123456789abcdef";
     std::string hex;
+    char digits[9];
     for (std::uint32_t word : h) {
-        for (int shift = 28; shift >= 0; shift -= 4) {
-            hex += digits[(word >> shift) & 0xF];
-        }
+        std::snprintf(digits, sizeof digits, "%08x", word);
+        hex += digits;
     }
     return hex;
 }
 
-}  // namespace drovan::testing
+}  // namespace drovan::test

@@ -9,8 +9,7 @@
 
 #include "extract/file_system_posix.h"
 #include "extract/utf8.h"
-#include "tests/native/blockfile_builder.h"
-#include "tests/native/sha256.h"
+#include "tests/native/formats/blockfile_builder.h"
 
 namespace drovan {
 namespace {
@@ -102,23 +101,6 @@ TEST(BlockfileAddresses, DecodedAsTheDiskLaysThemOut) {
     EXPECT_EQ(ExternalFileName(0xC), u"f_00000c");
     EXPECT_EQ(ExternalFileName(0xFFFFFFF), u"f_fffffff");
     EXPECT_EQ(BlockFileName(12), u"data_12");
-}
-
-TEST(BlockfileHash, MatchesChromiumIncludingSignedTailBytes) {
-    const struct {
-        std::string text;
-        std::uint32_t hash;
-    } cases[] = {
-        {"", 0},
-        {"hello world", 2794219650u},
-        {"hello w\xab", 615571198u},
-        {"hello wo\xab", 623474296u},
-        {"hello wor\xab", 4278562408u},
-        {"hello worl\xab", 3224633008u},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SuperFastHash(c.text), c.hash) << c.text;
-    }
 }
 
 TEST(BlockfileSparse, ChildKeysAsChromiumNamesThem) {
@@ -526,50 +508,6 @@ TEST(BlockfileSparse, PiecesFollowTheWrittenBlocks) {
             EXPECT_EQ(pieces[i].length, c.expected[i].length) << c.name << " " << i;
         }
     }
-}
-
-std::string DiskFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-// The cache Chromium wrote in blockfile mode, with the manifest of what the server sent, read from the disk.
-TEST(BlockfileRealCache, EveryManifestLineFoundInItsState) {
-    const std::filesystem::path folder = std::filesystem::path(DROVAN_TEST_DATA) / "chromium-blockfile";
-    PosixFileSystem fs;
-    ReadResult result;
-    result.report = ReadChromiumBlockfile(fs, Utf8ToUtf16(folder.string()), [&](CacheEntry& entry) {
-        result.entries.push_back(entry);
-        return true;
-    });
-    EXPECT_EQ(result.report.damaged, 0u);
-
-    std::istringstream manifest(DiskFile(folder / "manifest.tsv"));
-    std::string line;
-    std::getline(manifest, line);
-    ASSERT_EQ(line, "url\tname\ttype\tsha256\tstate");
-    std::size_t lines = 0;
-    std::size_t hashed = 0;
-    while (std::getline(manifest, line)) {
-        std::vector<std::string> columns;
-        std::istringstream fields(line);
-        for (std::string column; std::getline(fields, column, '\t');) {
-            columns.push_back(column);
-        }
-        ASSERT_EQ(columns.size(), 5u) << line;
-        ++lines;
-        const CacheEntry* entry = result.Find(columns[0]);
-        ASSERT_NE(entry, nullptr) << columns[0];
-        EXPECT_EQ(entry->complete, columns[4] == "complete") << columns[0];
-        if (entry->complete && entry->contentEncoding.empty()) {
-            EXPECT_EQ(testing::Sha256Hex(PieceBytes(fs, *entry)), columns[3]) << columns[0];
-            ++hashed;
-        }
-    }
-    EXPECT_EQ(result.entries.size(), lines);  // sparse children are not entries of their own
-    EXPECT_GT(hashed, lines / 2);
 }
 
 }  // namespace

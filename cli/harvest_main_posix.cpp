@@ -1,0 +1,38 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/harvest_run.h"
+#include "extract/file_system_posix.h"
+#include "extract/utf8.h"
+
+namespace {
+
+class StandardStreams final : public drovan::HarvestOutput {
+  public:
+    void Line(std::u16string_view text) override { Write(stdout, text); }
+    void Message(std::u16string_view text) override { Write(stderr, text); }
+
+  private:
+    static void Write(std::FILE* stream, std::u16string_view text) {
+        const std::string bytes = drovan::Utf16ToUtf8(text) + "\n";
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::u16string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(drovan::Utf8ToUtf16(argv[i]));
+    }
+    StandardStreams output;
+    const drovan::ParsedArguments parsed = drovan::ParseHarvestArguments(args);
+    if (!parsed.arguments) {
+        std::fprintf(stderr, "drovan-harvest: %s\n%s", parsed.error.c_str(), drovan::kHarvestUsageText);
+        return drovan::kHarvestUsage;
+    }
+    drovan::PosixFileSystem fs;
+    return drovan::RunHarvest(fs, *parsed.arguments, output);
+}

@@ -1,0 +1,126 @@
+#include "cli/harvest_run.h"
+
+#include <vector>
+
+#include "extract/collector.h"
+#include "extract/formats/cache_folder.h"
+#include "extract/harvest.h"
+#include "extract/name_rules.h"
+#include "extract/utf8.h"
+
+namespace drovan {
+namespace {
+
+std::u16string KindName(std::optional<CacheKind> kind) {
+    if (!kind) {
+        return u"files";
+    }
+    switch (*kind) {
+        case CacheKind::FirefoxCache2:
+            return u"firefox";
+        case CacheKind::ChromiumSimple:
+            return u"chromium-simple";
+        case CacheKind::ChromiumBlockfile:
+            return u"chromium-blockfile";
+    }
+    return u"";
+}
+
+std::u16string Decimal(std::uint64_t value) {
+    return Utf8ToUtf16(std::to_string(value));
+}
+
+std::u16string Tabbed(std::initializer_list<std::u16string_view> fields) {
+    std::u16string line;
+    for (std::u16string_view field : fields) {
+        if (!line.empty()) {
+            line += u'\t';
+        }
+        line += field;
+    }
+    return line;
+}
+
+void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheKind> kind,
+                std::u16string_view fileType, HarvestOutput& output, CollectSummary& summary) {
+    const std::u16string kindName = KindName(kind);
+    if (!kind) {
+        std::vector<HarvestItem> files;
+        ListCacheFilesOfType(fs, folder, u"", fileType, nullptr, files);
+        summary.matched += files.size();
+        for (const HarvestItem& file : files) {
+            const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(file.origin);
+            const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
+            const std::size_t dot = file.name.rfind(u'.');
+            const std::u16string type = dot == std::u16string::npos ? u"" : file.name.substr(dot + 1);
+            output.Line(
+                Tabbed({kindName, type, file.name, size ? Decimal(*size) : u"?", u"complete", file.origin}));
+        }
+        return;
+    }
+    const CacheReadReport report = ReadCacheFolder(fs, folder, *kind, [&](CacheEntry& entry) {
+        if (entry.url.empty()) {
+            return true;
+        }
+        const EntryLook look = LookAtEntry(fs, entry);
+        if (!NameEndsWithType(look.name, fileType)) {
+            return true;
+        }
+        ++summary.matched;
+        output.Line(Tabbed({kindName, Utf8ToUtf16(look.type), look.name, Decimal(entry.storedSize),
+                            entry.complete ? u"complete" : u"incomplete", Utf8ToUtf16(entry.url)}));
+        return true;
+    });
+    summary.failed += report.damaged;
+}
+
+std::u16string SummaryLine(const CollectSummary& summary) {
+    return u"matched " + Decimal(summary.matched) + u", copied " + Decimal(summary.copied) +
+           u", already present " + Decimal(summary.alreadyPresent) + u", failed " + Decimal(summary.failed) +
+           u", incomplete " + Decimal(summary.incomplete) + u", skipped " + Decimal(summary.skipped);
+}
+
+}  // namespace
+
+int RunHarvest(FileSystem& fs, const HarvestArguments& arguments, HarvestOutput& output) {
+    if (arguments.sources.empty()) {
+        output.Message(u"drovan-harvest: missing --from CACHE");
+        return kHarvestUsage;
+    }
+    const std::u16string destination =
+        arguments.list ? std::u16string() : fs.Normalise(arguments.destination);
+    if (!arguments.list && (destination.empty() || !fs.IsDirectory(destination))) {
+        output.Message(u"drovan-harvest: the destination " + arguments.destination +
+                       u" is not an existing folder");
+        return kHarvestUsage;
+    }
+    for (const std::u16string& source : arguments.sources) {
+        if (!fs.IsDirectory(source)) {
+            output.Message(u"drovan-harvest: --from " + source + u" is not an existing folder");
+            return kHarvestUsage;
+        }
+    }
+
+    CollectSummary summary;
+    std::vector<HarvestItem> items;
+    for (const std::u16string& source : arguments.sources) {
+        const std::u16string folder = fs.Normalise(source);
+        const std::optional<CacheKind> kind = RecogniseCacheFolder(fs, folder);
+        if (arguments.list) {
+            ListSource(fs, folder, kind, arguments.type, output, summary);
+        } else if (kind) {
+            ListCacheEntriesOfType(fs, folder, *kind, arguments.type, items, summary);
+        } else {
+            const std::size_t before = items.size();
+            ListCacheFilesOfType(fs, folder, destination, arguments.type, nullptr, items);
+            summary.matched += items.size() - before;
+        }
+    }
+    if (!arguments.list) {
+        WriteHarvest(fs, items, destination, summary, nullptr);
+    }
+    output.Message(SummaryLine(summary));
+    return summary.failed > 0 ? kHarvestSomeFailed : kHarvestOk;
+}
+
+}  // namespace drovan

@@ -1,0 +1,273 @@
+#include "extract/formats/chromium_simple.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "extract/formats/byte_reader.h"
+#include "extract/formats/http_head.h"
+#include "extract/name_rules.h"
+
+namespace drovan {
+namespace {
+
+constexpr std::uint64_t kInitialMagic = 0xFCFB6D1BA7725C30;
+constexpr std::uint64_t kFinalMagic = 0xF4FA6F45970D41D8;
+constexpr std::uint64_t kSparseRangeMagic = 0xEB97BF016553676B;
+constexpr std::uint32_t kEntryVersion = 5;
+constexpr std::uint32_t kOldestSparseVersion = 7;
+constexpr std::uint32_t kNewestSparseVersion = 9;
+constexpr std::uint32_t kEofHasCrc = 1;
+constexpr std::uint32_t kEofHasKeySha256 = 2;
+constexpr std::uint64_t kHeaderSize = 24;
+constexpr std::uint64_t kEofSize = 24;
+constexpr std::uint64_t kKeySha256Size = 32;
+constexpr std::uint64_t kRangeHeaderSize = 32;
+
+bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std::string& bytes) {
+    bytes.assign(size, '\0');
+    std::size_t got = 0;
+    return file.ReadAt(offset, bytes.data(), size, got) && got == size;
+}
+
+bool IsHex(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// "<16 hex>_0" and "<16 hex>_s" -> the hash part; todelete_ files and everything else -> empty.
+std::u16string_view EntryHash(std::u16string_view name, char16_t stream) {
+    if (name.size() != 18 || name[16] != u'_' || name[17] != stream) {
+        return {};
+    }
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (!IsHex(name[i])) {
+            return {};
+        }
+    }
+    return name.substr(0, 16);
+}
+
+// The header and key every file of an entry starts with; the key must match its hash.
+std::optional<std::string> ReadKey(ReadableFile& file, std::uint64_t fileSize, std::uint32_t oldestVersion,
+                                   std::uint32_t newestVersion) {
+    std::string header;
+    if (fileSize < kHeaderSize || !ReadExactly(file, 0, kHeaderSize, header)) {
+        return std::nullopt;
+    }
+    ByteReader reader(header);
+    std::uint64_t magic = 0;
+    std::uint32_t version = 0;
+    std::uint32_t keyLength = 0;
+    std::uint32_t keyHash = 0;
+    reader.U64LE(magic), reader.U32LE(version), reader.U32LE(keyLength), reader.U32LE(keyHash);
+    if (magic != kInitialMagic || version < oldestVersion || version > newestVersion ||
+        keyLength > kMaxChromiumMetadata || keyLength > fileSize - kHeaderSize) {
+        return std::nullopt;
+    }
+    std::string key;
+    if (!ReadExactly(file, kHeaderSize, keyLength, key) || SuperFastHash(key) != keyHash) {
+        return std::nullopt;
+    }
+    return key;
+}
+
+struct Eof {
+    std::uint32_t flags = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t streamSize = 0;
+};
+
+std::optional<Eof> ReadEof(ReadableFile& file, std::uint64_t offset) {
+    std::string bytes;
+    if (!ReadExactly(file, offset, kEofSize, bytes)) {
+        return std::nullopt;
+    }
+    ByteReader reader(bytes);
+    std::uint64_t magic = 0;
+    Eof eof;
+    reader.U64LE(magic), reader.U32LE(eof.flags), reader.U32LE(eof.crc), reader.U32LE(eof.streamSize);
+    if (magic != kFinalMagic) {
+        return std::nullopt;
+    }
+    return eof;
+}
+
+// The ranges of a sparse file in the order written. Reading stops at a short or unknown range header, or at a
+// range cut by the end of the file, keeping the ranges before it. False when the file is not this entry's.
+bool ReadSparseRanges(FileSystem& fs, const std::u16string& path, const std::string& key,
+                      std::vector<BodyPiece>& pieces) {
+    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
+    const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+    if (!size) {
+        return false;
+    }
+    const std::optional<std::string> sparseKey =
+        ReadKey(*file, *size, kOldestSparseVersion, kNewestSparseVersion);
+    if (!sparseKey || *sparseKey != key) {
+        return false;
+    }
+    std::uint64_t position = kHeaderSize + key.size();
+    std::string header;
+    for (std::size_t ranges = 0; ranges < kMaxSparseRanges && *size - position >= kRangeHeaderSize;
+         ++ranges) {
+        if (!ReadExactly(*file, position, kRangeHeaderSize, header)) {
+            break;
+        }
+        ByteReader reader(header);
+        std::uint64_t magic = 0;
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+        reader.U64LE(magic), reader.U64LE(offset), reader.U64LE(length);
+        position += kRangeHeaderSize;
+        if (magic != kSparseRangeMagic || length > *size - position) {
+            break;
+        }
+        if (length > 0) {
+            pieces.push_back(BodyPiece{path, position, length, offset});
+        }
+        position += length;
+    }
+    return true;
+}
+
+std::optional<CacheEntry> ReadEntry(FileSystem& fs, std::u16string_view folder, std::u16string_view hash,
+                                    bool hasSparseFile) {
+    const std::u16string path = JoinPath(folder, std::u16string(hash) + u"_0", fs.Separator());
+    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
+    const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+    if (!size || *size < kHeaderSize + 2 * kEofSize) {
+        return std::nullopt;
+    }
+    // The file is read from its end: stream 0's record gives the sizes of what precedes it.
+    const std::optional<Eof> eof0 = ReadEof(*file, *size - kEofSize);
+    if (!eof0 || eof0->streamSize > kMaxChromiumMetadata) {
+        return std::nullopt;
+    }
+    std::optional<std::string> key = ReadKey(*file, *size, kEntryVersion, kEntryVersion);
+    if (!key) {
+        return std::nullopt;
+    }
+    const std::uint64_t keySha256 = (eof0->flags & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
+    const std::uint64_t fixed = kHeaderSize + key->size() + 2 * kEofSize + eof0->streamSize + keySha256;
+    if (fixed > *size) {
+        return std::nullopt;
+    }
+    const std::uint64_t bodyStart = kHeaderSize + key->size();
+    const std::uint64_t bodySize = *size - fixed;
+    std::string stream0;
+    if (!ReadEof(*file, bodyStart + bodySize) ||
+        !ReadExactly(*file, bodyStart + bodySize + kEofSize, eof0->streamSize, stream0) ||
+        ((eof0->flags & kEofHasCrc) != 0 && Crc32(stream0) != eof0->crc)) {
+        return std::nullopt;
+    }
+    // Other caches in this format keep other things in stream 0; those entries are not responses.
+    std::optional<ChromiumResponseInfo> info = ParseChromiumResponseInfo(stream0);
+    if (!info) {
+        return std::nullopt;
+    }
+    CacheEntry entry;
+    entry.kind = CacheKind::ChromiumSimple;
+    entry.url = UrlFromChromiumKey(*key);
+    entry.key = std::move(*key);
+    entry.truncated = info->truncated;
+    ApplyHead(info->head, entry);
+    if (bodySize > 0) {
+        entry.pieces.push_back(BodyPiece{path, bodyStart, bodySize, 0});
+    }
+    if (hasSparseFile) {
+        const std::u16string sparsePath = JoinPath(folder, std::u16string(hash) + u"_s", fs.Separator());
+        ReadSparseRanges(fs, sparsePath, entry.key, entry.pieces);
+    }
+    for (const BodyPiece& piece : entry.pieces) {
+        entry.storedSize += piece.length;
+    }
+    DecideCompleteness(entry);
+    return entry;
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::string_view bytes) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (char c : bytes) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+        }
+    }
+    return ~crc;
+}
+
+std::uint32_t SuperFastHash(std::string_view bytes) {
+    if (bytes.empty()) {
+        return 0;
+    }
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    auto word = [](const unsigned char* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8); };
+    // Chromium reads the odd tail byte as a signed char.
+    auto signedByte = [](unsigned char b) { return static_cast<std::uint32_t>(static_cast<signed char>(b)); };
+    std::uint32_t hash = static_cast<std::uint32_t>(bytes.size());
+    for (std::size_t blocks = bytes.size() / 4; blocks > 0; --blocks, data += 4) {
+        hash += word(data);
+        const std::uint32_t mixed = (word(data + 2) << 11) ^ hash;
+        hash = (hash << 16) ^ mixed;
+        hash += hash >> 11;
+    }
+    switch (bytes.size() % 4) {
+        case 3:
+            hash += word(data);
+            hash ^= hash << 16;
+            hash ^= signedByte(data[2]) << 18;
+            hash += hash >> 11;
+            break;
+        case 2:
+            hash += word(data);
+            hash ^= hash << 11;
+            hash += hash >> 17;
+            break;
+        case 1:
+            hash += signedByte(data[0]);
+            hash ^= hash << 10;
+            hash += hash >> 1;
+            break;
+        default:
+            break;
+    }
+    hash ^= hash << 3;
+    hash += hash >> 5;
+    hash ^= hash << 4;
+    hash += hash >> 17;
+    hash ^= hash << 25;
+    hash += hash >> 6;
+    return hash;
+}
+
+CacheReadReport ReadChromiumSimple(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink) {
+    CacheReadReport report;
+    const std::unique_ptr<DirectoryListing> listing = fs.OpenDirectory(folder);
+    if (!listing) {
+        return report;
+    }
+    std::vector<std::u16string> entryHashes;
+    std::set<std::u16string> sparseHashes;
+    DirectoryEntry item;
+    while (listing->Next(item)) {
+        if (item.isDirectory || item.isReparsePoint) {
+            continue;
+        }
+        if (const std::u16string_view hash = EntryHash(item.name, u'0'); !hash.empty()) {
+            entryHashes.emplace_back(hash);
+        } else if (const std::u16string_view sparse = EntryHash(item.name, u's'); !sparse.empty()) {
+            sparseHashes.emplace(sparse);
+        }
+    }
+    for (const std::u16string& hash : entryHashes) {
+        std::optional<CacheEntry> entry = ReadEntry(fs, folder, hash, sparseHashes.count(hash) != 0);
+        if (!DeliverEntry(entry, report, sink)) {
+            break;
+        }
+    }
+    return report;
+}
+
+}  // namespace drovan

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace drovan {
+
+// How many of the decoded body's first bytes DecideType looks at; fewer are fine.
+constexpr std::size_t kTypeLeadingBytes = 4096;
+
+// A cached body's type as a lower-case ending without the dot: the body's signature first, then a specific
+// Content-Type, then the URL's ending. A URL ending of the decided type's family (jpeg for a JPEG, m4a for an
+// ftyp body, wma for ASF) is kept. Empty when nothing decides.
+std::string DecideType(std::string_view leadingBytes, std::string_view contentType, std::string_view url);
+
+// The ending of the URL's last path segment, lower-case, without the dot; empty when there is none.
+std::string UrlEnding(std::string_view url);
+
+}  // namespace drovan

@@ -1,0 +1,192 @@
+#include "extract/formats/url_name.h"
+
+#include <algorithm>
+#include <array>
+
+#include "extract/name_rules.h"
+#include "extract/utf8.h"
+
+namespace drovan {
+namespace {
+
+// Utf8ToUtf16 turns each byte that does not decode into U+DC80 + byte; a valid text never gives a lone low
+// surrogate in that range.
+bool DecodedCleanly(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            ++i;
+        } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+char16_t LowerAscii(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+bool IsForbidden(char16_t c) {
+    return c < 0x20 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos;
+}
+
+std::u16string Sanitised(std::u16string name) {
+    for (char16_t& c : name) {
+        if (IsForbidden(c)) {
+            c = u'_';
+        }
+    }
+    while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) {
+        name.pop_back();
+    }
+    return name;
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices whatever ending follows, and spaces before it do not
+// help.
+bool IsDeviceName(std::u16string_view name) {
+    std::u16string_view base = name.substr(0, name.find(u'.'));
+    while (!base.empty() && base.back() == u' ') {
+        base.remove_suffix(1);
+    }
+    static constexpr std::array<std::u16string_view, 4> kPlain = {u"con", u"prn", u"aux", u"nul"};
+    for (std::u16string_view device : kPlain) {
+        if (EqualsIgnoringCase(base, device)) {
+            return true;
+        }
+    }
+    if (base.size() == 4 && base[3] >= u'1' && base[3] <= u'9') {
+        const std::u16string_view stem = base.substr(0, 3);
+        return EqualsIgnoringCase(stem, u"com") || EqualsIgnoringCase(stem, u"lpt");
+    }
+    return false;
+}
+
+bool IsLowSurrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Cuts name to the limit, keeping a short ending after its last dot and never splitting a surrogate pair.
+std::u16string Shortened(const std::u16string& name) {
+    if (name.size() <= kMaxEntryNameUnits) {
+        return name;
+    }
+    constexpr std::size_t kLongestKeptEnding = 16;
+    std::size_t dot = name.rfind(u'.');
+    if (dot == std::u16string::npos || dot == 0 || name.size() - dot > kLongestKeptEnding) {
+        dot = name.size();
+    }
+    const std::u16string_view ending = std::u16string_view(name).substr(dot);
+    std::size_t keep = kMaxEntryNameUnits - ending.size();
+    if (keep > 0 && IsLowSurrogate(name[keep])) {
+        --keep;
+    }
+    std::u16string result = name.substr(0, keep);
+    if (ending.empty()) {
+        while (!result.empty() && (result.back() == u'.' || result.back() == u' ')) {
+            result.pop_back();
+        }
+    }
+    result += ending;
+    return result;
+}
+
+}  // namespace
+
+std::string_view UrlLastSegment(std::string_view url) {
+    url = url.substr(0, url.find_first_of("?#"));
+    const std::size_t scheme = url.find("://");
+    if (scheme != std::string_view::npos) {
+        const std::size_t pathStart = url.find('/', scheme + 3);
+        if (pathStart == std::string_view::npos) {
+            return {};
+        }
+        url = url.substr(pathStart);
+    }
+    const std::size_t slash = url.rfind('/');
+    return slash == std::string_view::npos ? url : url.substr(slash + 1);
+}
+
+std::string_view UrlHost(std::string_view url) {
+    url = url.substr(0, url.find_first_of("?#"));
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos) {
+        return {};
+    }
+    std::string_view authority = url.substr(scheme + 3);
+    authority = authority.substr(0, authority.find('/'));
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    // A port follows the last colon, unless that colon lies inside an IPv6 literal's brackets.
+    const std::size_t colon = authority.rfind(':');
+    const std::size_t bracket = authority.rfind(']');
+    if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
+        authority = authority.substr(0, colon);
+    }
+    return authority;
+}
+
+std::string PercentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::u16string FileNameForEntry(std::string_view url, std::string_view type) {
+    const std::string_view segment = UrlLastSegment(url);
+    std::u16string name = Utf8ToUtf16(PercentDecode(segment));
+    if (!DecodedCleanly(name)) {
+        name = Utf8ToUtf16(segment);
+    }
+    name = Sanitised(std::move(name));
+    if (name.empty()) {
+        name = Sanitised(Utf8ToUtf16(UrlHost(url)));
+    }
+    if (name.empty()) {
+        name = u"unnamed";
+    }
+    if (!type.empty()) {
+        const std::u16string ending = u"." + Utf8ToUtf16(type);
+        if (!NameEndsWithType(name, ending)) {
+            name += ending;
+        }
+    }
+    if (IsDeviceName(name)) {
+        name.insert(name.begin(), u'_');
+    }
+    name = Shortened(name);
+    return name.empty() ? u"unnamed" : name;
+}
+
+}  // namespace drovan

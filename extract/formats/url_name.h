@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace drovan {
+
+// Longest file name FileNameForEntry gives, in UTF-16 code units.
+constexpr std::size_t kMaxEntryNameUnits = 150;
+
+// The URL's last path segment with query and fragment dropped, still percent-encoded; empty for "/" or no
+// path.
+std::string_view UrlLastSegment(std::string_view url);
+
+// The URL's host without user info and port; empty when the URL has no authority.
+std::string_view UrlHost(std::string_view url);
+
+// %XX sequences turned into their bytes; a '%' not followed by two hex digits stays as it is.
+std::string PercentDecode(std::string_view text);
+
+// A Windows-safe file name for a cached response: the URL's last segment decoded as UTF-8 (the host name when
+// it is empty), forbidden characters replaced, device names guarded, at most kMaxEntryNameUnits long with its
+// ending kept, and ".type" appended unless it already ends so.
+std::u16string FileNameForEntry(std::string_view url, std::string_view type);
+
+}  // namespace drovan

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "extract/browser_caches.h"
+#include "extract/collector.h"
+#include "extract/formats/cache_entry.h"
+#include "extract/formats/cache_folder.h"
+#include "extract/placement.h"
+
+namespace drovan {
+
+// What an entry would be harvested as.
+struct EntryLook {
+    std::string type;     // lower case, no dot; empty when nothing decides
+    std::u16string name;  // the file name it is written under
+    // Its Content-Encoding is one we decode and the first bytes did decode.
+    bool decodable = false;
+};
+
+EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry);
+
+// An entry's body as the file a user wants: its pieces in order, decoded per Content-Encoding.
+class EntryContent final : public Content {
+  public:
+    EntryContent(FileSystem& fs, CacheEntry entry) : m_fs(fs), m_entry(std::move(entry)) {}
+    Status Stream(const Sink& sink) override;
+    const CacheEntry& entry() const { return m_entry; }
+
+  private:
+    FileSystem& m_fs;
+    CacheEntry m_entry;
+};
+
+// Adds every entry of the cache whose harvested name ends with fileType: complete, decodable ones to items;
+// the others only to the summary (matched, then incomplete or skipped). Damaged records count as failed.
+void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                            std::u16string_view fileType, std::vector<HarvestItem>& items,
+                            CollectSummary& summary);
+
+// The Internet-cache folder first (walked by file name; skipped when empty), then every browser cache, all
+// listed before anything is written, so that progress knows the total; then one flat, never-overwriting
+// harvest.
+CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
+                              const std::vector<CacheSource>& caches, std::u16string_view destination,
+                              std::u16string_view fileType, ExtractionProgress* progress);
+
+}  // namespace drovan

@@ -1,0 +1,402 @@
+#include "extract/browser_caches.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+#include <utility>
+
+#include "extract/memory_file_system.h"
+#include "extract/utf8.h"
+
+namespace drovan {
+namespace {
+
+const std::string kBlockfileIndex = std::string("\xC3\xCA\x03\xC1", 4) + std::string(364, '\0');
+const std::string kSimpleIndex = std::string("\x30\x5C\x72\xA7\x1B\x6D\xFB\xFC", 8) + std::string(16, '\0');
+
+void AddBlockfile(MemoryFileSystem& fs, const std::u16string& folder) {
+    fs.AddFile(folder + u"/index", kBlockfileIndex);
+    fs.AddFile(folder + u"/data_0", std::string("\xC3\xCA\x04\xC1", 4));
+}
+
+void AddSimple(MemoryFileSystem& fs, const std::u16string& folder) {
+    fs.AddFile(folder + u"/index", kSimpleIndex);
+    fs.AddFile(folder + u"/0123456789abcdef_0", "entry");
+}
+
+void AddCache2(MemoryFileSystem& fs, const std::u16string& folder) {
+    fs.AddFile(folder + u"/entries/0123456789ABCDEF0123456789ABCDEF01234567", "entry");
+}
+
+// Listings and reads go to a MemoryFileSystem; links (junctions) lead elsewhere and are reported as reparse
+// points; every folder listed is recorded.
+class LinkedFileSystem final : public FileSystem {
+  public:
+    explicit LinkedFileSystem(MemoryFileSystem& files) : m_files(files) {}
+
+    void AddLink(const std::u16string& link, const std::u16string& target) {
+        m_files.AddFolder(link);
+        m_links[link] = target;
+    }
+    const std::vector<std::u16string>& listed() const { return m_listed; }
+
+    char16_t Separator() const override { return u'/'; }
+    std::u16string Normalise(std::u16string_view path) override { return m_files.Normalise(path); }
+    bool SamePath(std::u16string_view a, std::u16string_view b) override { return a == b; }
+    bool IsDirectory(std::u16string_view path) override { return m_files.IsDirectory(Resolved(path)); }
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
+        return m_files.OpenForReading(Resolved(path));
+    }
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
+        return m_files.CreateNewFile(Resolved(path), status);
+    }
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        m_listed.emplace_back(folder);
+        std::unique_ptr<DirectoryListing> inner = m_files.OpenDirectory(Resolved(folder));
+        if (!inner) {
+            return nullptr;
+        }
+        std::vector<DirectoryEntry> entries;
+        DirectoryEntry entry;
+        while (inner->Next(entry)) {
+            entry.isReparsePoint = m_links.count(std::u16string(folder) + u"/" + entry.name) != 0;
+            entries.push_back(entry);
+        }
+        return std::make_unique<Listing>(std::move(entries));
+    }
+
+  private:
+    class Listing final : public DirectoryListing {
+      public:
+        explicit Listing(std::vector<DirectoryEntry> entries) : m_entries(std::move(entries)) {}
+        bool Next(DirectoryEntry& entry) override {
+            if (m_next == m_entries.size()) {
+                return false;
+            }
+            entry = m_entries[m_next++];
+            return true;
+        }
+
+      private:
+        std::vector<DirectoryEntry> m_entries;
+        std::size_t m_next = 0;
+    };
+
+    std::u16string Resolved(std::u16string_view path) const {
+        for (const auto& [link, target] : m_links) {
+            if (path.substr(0, link.size()) == link &&
+                (path.size() == link.size() || path[link.size()] == u'/')) {
+                return Resolved(target + std::u16string(path.substr(link.size())));
+            }
+        }
+        return std::u16string(path);
+    }
+
+    MemoryFileSystem& m_files;
+    std::map<std::u16string, std::u16string> m_links;
+    std::vector<std::u16string> m_listed;
+};
+
+using Found = std::tuple<std::string, CacheKind, std::string>;  // folder, kind, browser
+
+std::vector<Found> Sorted(const std::vector<CacheSource>& sources) {
+    std::vector<Found> found;
+    for (const CacheSource& source : sources) {
+        found.emplace_back(Utf16ToUtf8(source.folder), source.kind, Utf16ToUtf8(source.browser));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+const AppDataRoots kRoots{u"/u/Local", u"/u/Roaming", u"/u/Local/Microsoft/Windows/INetCache"};
+
+// One user's application data with every kind of place, and the places that must stay unseen.
+void BuildMachine(MemoryFileSystem& fs) {
+    const std::u16string chrome = u"/u/Local/Google/Chrome/User Data";
+    AddBlockfile(fs, chrome + u"/Default/Cache/Cache_Data");
+    AddSimple(fs, chrome + u"/Profile 3/Cache/Cache_Data");
+    AddBlockfile(fs, chrome + u"/Guest Profile/Cache/Cache_Data");
+    AddBlockfile(fs, chrome + u"/Profile 5/Cache");  // before Cache_Data existed
+    AddBlockfile(fs, chrome + u"/Default/GPUCache");
+    fs.AddFile(chrome + u"/System Profile/Preferences", "{}");
+    fs.AddFile(chrome + u"/Local State", "{}");
+    AddSimple(fs, u"/u/Local/Microsoft/Edge/User Data/Default/Cache/Cache_Data");
+    AddBlockfile(fs, u"/u/Local/Opera Software/Opera Stable/Cache/Cache_Data");
+    fs.AddFile(u"/u/Roaming/Opera Software/Opera Stable/Preferences", "{}");
+    AddBlockfile(fs, u"/u/Roaming/360se6/User Data/Default/Cache");
+    AddSimple(fs, u"/u/Local/Acme/Acme Browser/User Data/Work/Cache/Cache_Data");
+    AddSimple(fs, u"/u/Local/Contoso/Notes/EBWebView/Default/Cache/Cache_Data");
+    AddBlockfile(fs, u"/u/Local/Programs/Tool/Tool.exe.WebView2/EBWebView/Default/Cache/Cache_Data");
+    AddSimple(fs, u"/u/Roaming/discord/Cache/Cache_Data");
+    fs.AddFile(u"/u/Roaming/discord/Cache/Cache_Data/index-dir/the-real-index", "x");
+
+    fs.AddFile(
+        u"/u/Roaming/Mozilla/Firefox/profiles.ini",
+        "[General]\r\nStartWithLastProfile=1\r\n\r\n"
+        "[Profile0]\r\nName=default-release\r\nIsRelative=1\r\nPath=Profiles/abc.default-release\r\n\r\n"
+        "[Profile1]\r\nName=elsewhere\r\nIsRelative=0\r\nPath=/data/ff/custom\r\n\r\n"
+        "[Profile2]\r\nName=roaming\r\nIsRelative=0\r\nPath=/u/Roaming/Mozilla/Firefox/Profiles/r.abs\r\n"
+        "[Install308046B0AF4A39CB]\r\nDefault=Profiles/abc.default-release\r\n");
+    AddCache2(fs, u"/u/Local/Mozilla/Firefox/Profiles/abc.default-release/cache2");
+    AddCache2(fs, u"/data/ff/custom/cache2");
+    AddCache2(fs, u"/u/Local/Mozilla/Firefox/Profiles/r.abs/cache2");
+    fs.AddFile(u"/u/Roaming/Waterfox/profiles.ini", "[Profile0]\nIsRelative=1\nPath=Profiles\\wf.default\n");
+    AddCache2(fs, u"/u/Local/Waterfox/Profiles/wf.default/cache2");
+    fs.AddFile(u"/u/Roaming/Newfox/Browser/profiles.ini", "[Profile0]\nPath=Profiles/n.default\n");
+    AddCache2(fs, u"/u/Local/Newfox/Browser/Profiles/n.default/cache2");
+
+    // Never counted: not a cache by its files, or where the search must not go.
+    fs.AddFile(u"/u/Local/Fake/App/Cache/Cache_Data/index", "not an index");
+    fs.AddFile(u"/u/Local/Fake/App/Cache/Cache_Data/data_0", std::string("\xC3\xCA\x04\xC1", 4));
+    AddBlockfile(fs, u"/u/Local/Fake/Loose/Cache_Data");
+    AddBlockfile(fs, u"/u/Local/Temp/Setup/Cache/Cache_Data");
+    AddSimple(fs,
+              u"/u/Local/Packages/Contoso.App_8wekyb3d8bbwe/LocalState/EBWebView/Default/Cache/Cache_Data");
+    AddBlockfile(fs, u"/u/Local/Microsoft/Windows/INetCache/IE/Cache/Cache_Data");
+    AddSimple(fs, u"/u/Local/a/b/c/d/Deep/Cache/Cache_Data");
+    AddBlockfile(fs, u"/u/Roaming/a/b/c/d/EBWebView/Default/Cache/Cache_Data");
+}
+
+TEST(BrowserCaches, EveryBrowserOnTheMachineOnce) {
+    MemoryFileSystem files;
+    BuildMachine(files);
+    LinkedFileSystem fs(files);
+    fs.AddLink(u"/u/Local/Loop", u"/u/Local");
+    fs.AddLink(u"/u/Roaming/Vendor/Shared", u"/u/Roaming/discord");
+    const CacheKind block = CacheKind::ChromiumBlockfile;
+    const CacheKind simple = CacheKind::ChromiumSimple;
+    const CacheKind fox = CacheKind::FirefoxCache2;
+    std::vector<Found> expected = {
+        {"/u/Local/Google/Chrome/User Data/Default/Cache/Cache_Data", block, "Google Chrome / Default"},
+        {"/u/Local/Google/Chrome/User Data/Profile 3/Cache/Cache_Data", simple, "Google Chrome / Profile 3"},
+        {"/u/Local/Google/Chrome/User Data/Guest Profile/Cache/Cache_Data", block,
+         "Google Chrome / Guest Profile"},
+        {"/u/Local/Google/Chrome/User Data/Profile 5/Cache", block, "Google Chrome / Profile 5"},
+        {"/u/Local/Microsoft/Edge/User Data/Default/Cache/Cache_Data", simple, "Microsoft Edge / Default"},
+        {"/u/Local/Opera Software/Opera Stable/Cache/Cache_Data", block, "Opera"},
+        {"/u/Roaming/360se6/User Data/Default/Cache", block, "360安全浏览器 / Default"},
+        {"/u/Local/Acme/Acme Browser/User Data/Work/Cache/Cache_Data", simple, "Acme/Acme Browser / Work"},
+        {"/u/Local/Contoso/Notes/EBWebView/Default/Cache/Cache_Data", simple, "Contoso/Notes / Default"},
+        {"/u/Local/Programs/Tool/Tool.exe.WebView2/EBWebView/Default/Cache/Cache_Data", block,
+         "Programs/Tool/Tool.exe.WebView2 / Default"},
+        {"/u/Roaming/discord/Cache/Cache_Data", simple, "discord"},
+        {"/u/Local/Mozilla/Firefox/Profiles/abc.default-release/cache2", fox,
+         "Firefox / abc.default-release"},
+        {"/data/ff/custom/cache2", fox, "Firefox / custom"},
+        {"/u/Local/Mozilla/Firefox/Profiles/r.abs/cache2", fox, "Firefox / r.abs"},
+        {"/u/Local/Waterfox/Profiles/wf.default/cache2", fox, "Waterfox / wf.default"},
+        {"/u/Local/Newfox/Browser/Profiles/n.default/cache2", fox, "Newfox/Browser / n.default"},
+    };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Sorted(FindBrowserCaches(fs, kRoots)), expected);
+
+    // A cache folder may be looked into when recognised, never walked below; the excluded places not even
+    // that.
+    for (const std::u16string& folder : fs.listed()) {
+        std::string path = Utf16ToUtf8(folder) + "/";
+        for (const std::string candidate : {"/Cache/Cache_Data/", "/Cache/"}) {
+            if (path.size() > candidate.size() &&
+                path.compare(path.size() - candidate.size(), candidate.size(), candidate) == 0) {
+                path.resize(path.size() - candidate.size() + 1);
+                break;
+            }
+        }
+        for (const char* unseen :
+             {"/Cache/", "/Temp/", "/Packages/", "/INetCache/", "/Loop/", "/Shared/", "/a/b/c/d/"}) {
+            EXPECT_EQ(path.find(unseen), std::string::npos) << path;
+        }
+    }
+}
+
+TEST(BrowserCaches, KnownPlacesComeFirstAndStayFoundWhenTheSearchIsCut) {
+    MemoryFileSystem fs;
+    BuildMachine(fs);
+    const struct {
+        std::size_t folders;
+        int depth;
+        std::size_t sources;
+    } cases[] = {
+        {0, 4, 11},      // Chrome's 4, Edge, Opera, 360, Firefox's 3, Waterfox
+        {1, 4, 11},      // the local root listed: no cache directly below it
+        {10000, 1, 11},  // the roots listed, nothing below them
+        {10000, 2, 12},  // + discord
+        {10000, 3, 15},  // + Contoso's WebView2, Acme's User Data, Newfox's profiles.ini two levels down
+        {10000, 4, 16},  // + the WebView2 folder four levels down
+    };
+    for (const auto& c : cases) {
+        const std::vector<CacheSource> sources = FindBrowserCaches(fs, kRoots, {c.depth, c.folders, 8192});
+        EXPECT_EQ(sources.size(), c.sources) << c.folders << " folders, depth " << c.depth;
+        ASSERT_GE(sources.size(), 11u);
+        EXPECT_EQ(Utf16ToUtf8(sources[0].browser), "Google Chrome / Default");
+        EXPECT_EQ(Utf16ToUtf8(sources[10].browser), "Waterfox / wf.default");
+    }
+}
+
+TEST(BrowserCaches, SearchListsNoMoreFoldersThanItsCap) {
+    MemoryFileSystem files;
+    for (char16_t letter = u'a'; letter <= u'z'; ++letter) {
+        for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
+            files.AddFile(std::u16string(u"/u/Local/") + letter + u"/" + digit + u"/x/y/z", "");
+        }
+    }
+    AddSimple(files, u"/u/Local/zz-app/Cache/Cache_Data");
+    for (const std::size_t cap : {1u, 5u, 40u, 300u}) {
+        LinkedFileSystem fs(files);
+        const std::size_t sources = FindBrowserCaches(fs, {u"/u/Local", {}, {}}, {4, cap, 8192}).size();
+        // Known places and the looks into cache folders that recognise them are not the search's walk.
+        const std::size_t searched = static_cast<std::size_t>(
+            std::count_if(fs.listed().begin(), fs.listed().end(), [](const std::u16string& path) {
+                return path.find(u"User Data") == std::u16string::npos &&
+                       path.find(u"/Webkit") == std::u16string::npos &&
+                       path.find(u"/Cache") == std::u16string::npos;
+            }));
+        EXPECT_EQ(searched, cap) << cap;
+        // Breadth first: the app, the last of the 28 folders of the first two levels, is reached before the
+        // search goes deeper into the others.
+        EXPECT_EQ(sources, cap >= 28 ? 1u : 0u) << cap;
+    }
+}
+
+TEST(BrowserCaches, AFolderMeetsTheSameCacheOnce) {
+    MemoryFileSystem fs;
+    AddBlockfile(fs, u"/u/Local/Google/Chrome/User Data/Default/Cache/Cache_Data");
+    fs.AddFile(u"/u/Roaming/Mozilla/Firefox/profiles.ini",
+               "[Profile0]\nPath=Profiles/p\n[Profile1]\nPath=Profiles/p\n[Profile2]\nIsRelative=0\n"
+               "Path=/u/Local/Mozilla/Firefox/Profiles/p\n");
+    AddCache2(fs, u"/u/Local/Mozilla/Firefox/Profiles/p/cache2");
+    const struct {
+        AppDataRoots roots;
+        std::size_t sources;
+    } cases[] = {
+        {{u"/u/Local", u"/u/Roaming", {}}, 2},
+        {{u"/u/Local/", u"/u/Roaming//", {}}, 2},
+        {{u"/u/Local", u"/u/Local", {}}, 1},
+        {{u"/u/Local", {}, {}}, 1},
+        {{{}, {}, {}}, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindBrowserCaches(fs, c.roots).size(), c.sources) << Utf16ToUtf8(c.roots.roaming);
+    }
+}
+
+// Windows' separator and case-blind names over a MemoryFileSystem that keeps '/'-separated paths.
+class BackslashFileSystem final : public FileSystem {
+  public:
+    explicit BackslashFileSystem(MemoryFileSystem& files) : m_files(files) {}
+    char16_t Separator() const override { return u'\\'; }
+    std::u16string Normalise(std::u16string_view path) override {
+        std::u16string result(path);
+        while (result.size() > 3 && result.back() == u'\\') {
+            result.pop_back();
+        }
+        return result;
+    }
+    bool SamePath(std::u16string_view a, std::u16string_view b) override {
+        const auto fold = [](char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; };
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                                  [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
+    }
+    bool IsDirectory(std::u16string_view path) override { return m_files.IsDirectory(Slashed(path)); }
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        return m_files.OpenDirectory(Slashed(folder));
+    }
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
+        return m_files.OpenForReading(Slashed(path));
+    }
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
+        return m_files.CreateNewFile(Slashed(path), status);
+    }
+
+  private:
+    static std::u16string Slashed(std::u16string_view path) {
+        std::u16string result(path);
+        std::replace(result.begin(), result.end(), u'\\', u'/');
+        return result;
+    }
+
+    MemoryFileSystem& m_files;
+};
+
+TEST(BrowserCaches, WindowsSeparatorsAndCaseBlindNames) {
+    MemoryFileSystem files;
+    const std::u16string local = u"C:/Users/u/AppData/Local";
+    AddBlockfile(files, local + u"/Google/Chrome/User Data/Default/Cache/Cache_Data");
+    AddSimple(files, u"C:/Users/u/AppData/Roaming/Code/Cache/Cache_Data");
+    AddSimple(files, local + u"/TEMP/App/Cache/Cache_Data");
+    files.AddFile(u"C:/Users/u/AppData/Roaming/Mozilla/Firefox/profiles.ini",
+                  "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/rel.default\r\n"
+                  "[Profile1]\r\nIsRelative=0\r\nPath=C:"
+                  "\\USERS\\U\\AppData\\Roaming\\Mozilla\\Firefox\\Profiles\\abs\r\n"
+                  "[Profile2]\r\nIsRelative=0\r\nPath=D:/Firefox/elsewhere\r\n");
+    AddCache2(files, local + u"/Mozilla/Firefox/Profiles/rel.default/cache2");
+    AddCache2(files, local + u"/Mozilla/Firefox/Profiles/abs/cache2");
+    AddCache2(files, u"D:/Firefox/elsewhere/cache2");
+    BackslashFileSystem fs(files);
+    std::vector<Found> expected = {
+        {R"(C:\Users\u\AppData\Local\Google\Chrome\User Data\Default\Cache\Cache_Data)",
+         CacheKind::ChromiumBlockfile, "Google Chrome / Default"},
+        {R"(C:\Users\u\AppData\Roaming\Code\Cache\Cache_Data)", CacheKind::ChromiumSimple, "Code"},
+        {R"(C:\Users\u\AppData\Local\Mozilla\Firefox\Profiles\rel.default\cache2)", CacheKind::FirefoxCache2,
+         "Firefox / rel.default"},
+        {R"(C:\Users\u\AppData\Local\Mozilla\Firefox\Profiles\abs\cache2)", CacheKind::FirefoxCache2,
+         "Firefox / abs"},
+        {R"(D:\Firefox\elsewhere\cache2)", CacheKind::FirefoxCache2, "Firefox / elsewhere"},
+    };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Sorted(FindBrowserCaches(
+                  fs, {uR"(C:\Users\u\AppData\Local\)", uR"(C:\Users\u\AppData\Roaming)", {}})),
+              expected);
+}
+
+TEST(ProfilesIni, PathsOfTheProfileSections) {
+    using namespace std::string_literals;
+    using Paths = std::vector<std::pair<std::string, bool>>;
+    const struct {
+        std::string ini;
+        Paths paths;
+    } cases[] = {
+        {"[Profile0]\nName=a\nIsRelative=1\nPath=Profiles/a.default\nDefault=1\n",
+         {{"Profiles/a.default", true}}},
+        {"\xEF\xBB\xBF[Profile0]\r\nPath=P/x\r\nIsRelative=1\r\n", {{"P/x", true}}},
+        {"[Profile1]\nIsRelative=0\nPath=C:\\Users\\u\\ff\n[Profile0]\nPath=Profiles\\b\n",
+         {{"C:\\Users\\u\\ff", false}, {"Profiles\\b", true}}},
+        {"[Profile0]\nPath=D:\\ff\n[Profile1]\nPath=\\\\server\\share\\ff\n",
+         {{"D:\\ff", false}, {"\\\\server\\share\\ff", false}}},
+        {"[Profile0]\nIsRelative=1\nPath=/odd\n", {{"/odd", true}}},
+        {"  [ Profile0 ]  \n  path = spaced  \nISRELATIVE = 1\n", {{"spaced", true}}},
+        {"[General]\nPath=x\n[Install4F96D1932A9F858E]\nDefault=Profiles/"
+         "a\n[Profiles]\nPath=y\n[Profile]\nPath=z\n",
+         {}},
+        {"[ProfileX]\nPath=x\n[Profile0]\n;Path=commented\n#Path=too\nName=none\n", {}},
+        {"[Profile0]\nPath=first\nPath=second\nIsRelative=maybe\n", {{"second", true}}},
+        {"[Profile0\nPath=x\n", {}},
+        {"Path=before any section\n[Profile0]\nPath=a", {{"a", true}}},
+        {"[Profile0]\nPath=\xE6\xB5\x8F\xE8\xA7\x88\n", {{"\xE6\xB5\x8F\xE8\xA7\x88", true}}},
+        {"[Profile0]\nPath=a\0b\n"s, {{"a\0b"s, true}}},
+        {"", {}},
+        {"[", {}},
+        {"=", {}},
+    };
+    for (const auto& c : cases) {
+        Paths paths;
+        for (const FirefoxProfilePath& profile : ParseProfilesIni(c.ini)) {
+            paths.emplace_back(Utf16ToUtf8(profile.path), profile.relative);
+        }
+        EXPECT_EQ(paths, c.paths) << c.ini;
+    }
+}
+
+TEST(ProfilesIni, ManyProfilesAreCut) {
+    std::string ini;
+    for (int i = 0; i < 1000; ++i) {
+        ini += "[Profile" + std::to_string(i) + "]\nPath=p" + std::to_string(i) + "\n";
+    }
+    const std::vector<FirefoxProfilePath> profiles = ParseProfilesIni(ini);
+    ASSERT_EQ(profiles.size(), 256u);
+    EXPECT_EQ(Utf16ToUtf8(profiles.back().path), "p255");
+}
+
+}  // namespace
+}  // namespace drovan

@@ -1,0 +1,138 @@
+#include "extract/harvest.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "cli/harvest_run.h"
+#include "extract/progress.h"
+#include "extract/utf8.h"
+#include "tests/native/formats/real_cache_data.h"
+#include "tests/native/formats/sha256_for_tests.h"
+
+namespace drovan {
+namespace {
+
+// "clip (2).flv" -> "clip.flv"
+std::string BaseName(std::string name) {
+    const std::size_t open = name.rfind(" (");
+    const std::size_t close = name.find(')', open == std::string::npos ? 0 : open);
+    if (open != std::string::npos && close != std::string::npos) {
+        name.erase(open, close - open + 1);
+    }
+    return name;
+}
+
+// Every complete manifest line becomes a file of its name (numbered when two share it) holding exactly the
+// decoded body; incomplete ones are counted and never written; a second harvest adds nothing.
+TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
+    const struct {
+        const char* folder;
+        CacheKind kind;
+    } caches[] = {{"chromium-simple", CacheKind::ChromiumSimple},
+                  {"chromium-blockfile", CacheKind::ChromiumBlockfile},
+                  {"firefox-cache2", CacheKind::FirefoxCache2}};
+    for (const auto& cache : caches) {
+        std::vector<std::vector<std::string>> manifest;
+        MemoryFileSystem fs = test::LoadCache(cache.folder, manifest);
+        fs.AddFolder(u"/out");
+        std::vector<std::pair<std::string, std::string>> expected;
+        std::size_t incomplete = 0;
+        for (const auto& line : manifest) {
+            if (line[4] == "complete") {
+                expected.emplace_back(line[1], line[3]);
+            } else {
+                ++incomplete;
+            }
+        }
+        for (int round = 0; round < 2; ++round) {
+            CollectSummary summary;
+            std::vector<HarvestItem> items;
+            ListCacheEntriesOfType(fs, u"/cache", cache.kind, u"", items, summary);
+            WriteHarvest(fs, items, u"/out", summary, nullptr);
+            EXPECT_EQ(summary.matched, manifest.size()) << cache.folder;
+            EXPECT_EQ(summary.incomplete, incomplete) << cache.folder;
+            EXPECT_EQ(summary.failed + summary.skipped, 0u) << cache.folder;
+            EXPECT_EQ(round == 0 ? summary.copied : summary.alreadyPresent, expected.size()) << cache.folder;
+        }
+        std::vector<std::pair<std::string, std::string>> written;
+        for (const auto& [path, bytes] : fs.files()) {
+            if (path.rfind(u"/out/", 0) == 0) {
+                written.emplace_back(BaseName(Utf16ToUtf8(path.substr(5))), test::Sha256Hex(bytes));
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, expected) << cache.folder;
+    }
+}
+
+// The Internet-cache folder's files come first and keep their names; the browsers' entries of the same name
+// are numbered after them; the destination inside the walked folder is never walked.
+TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
+    std::vector<std::vector<std::string>> manifest;
+    MemoryFileSystem fs = test::LoadCache("firefox-cache2", manifest);
+    fs.AddFile(u"/inet/x/clip.flv", "FLV from the Internet cache");
+    fs.AddFolder(u"/inet/out");
+    const std::vector<CacheSource> caches = {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}};
+    ExtractionProgress progress;
+    const CollectSummary summary = HarvestSources(fs, u"/inet", caches, u"/inet/out", u"flv", &progress);
+    const std::size_t flvLines = static_cast<std::size_t>(
+        std::count_if(manifest.begin(), manifest.end(), [](const auto& line) { return line[2] == "flv"; }));
+    EXPECT_EQ(summary.matched, 1 + flvLines);
+    EXPECT_EQ(summary.copied + summary.incomplete, summary.matched);
+    EXPECT_EQ(progress.total, summary.copied);
+    EXPECT_EQ(progress.done, summary.copied);
+    EXPECT_EQ(fs.files().at(u"/inet/out/clip.flv"), "FLV from the Internet cache");
+    EXPECT_EQ(fs.files().count(u"/inet/out/clip (2).flv"), 1u);
+    EXPECT_EQ(HarvestSources(fs, u"", {}, u"/inet/out", u"flv", nullptr).matched, 0u);
+}
+
+class CapturedOutput final : public HarvestOutput {
+  public:
+    void Line(std::u16string_view text) override { lines.emplace_back(text); }
+    void Message(std::u16string_view text) override { messages.emplace_back(text); }
+    std::vector<std::u16string> lines;
+    std::vector<std::u16string> messages;
+};
+
+TEST(HarvestCommand, ArgumentsAndExitStatuses) {
+    MemoryFileSystem fs;
+    fs.AddFolder(u"/out");
+    fs.AddFile(u"/plain/a.flv", "FLV");
+    fs.AddFile(u"/plain/b.mp3", "ID3");
+    const struct {
+        std::vector<std::u16string> args;
+        int status;  // -1: the arguments are refused before running
+        std::size_t lines;
+    } cases[] = {
+        {{u"--type", u"flv", u"--to", u"/out", u"--from", u"/plain"}, kHarvestOk, 0},
+        {{u"--list", u"--from", u"/plain"}, kHarvestOk, 2},
+        {{u"--list", u"--type", u"mp3", u"--from", u"/plain"}, kHarvestOk, 1},
+        {{u"--type", u"flv", u"--to", u"/missing", u"--from", u"/plain"}, kHarvestUsage, 0},
+        {{u"--type", u"flv", u"--to", u"/out", u"--from", u"/nowhere"}, kHarvestUsage, 0},
+        {{u"--type", u"flv", u"--from", u"/plain"}, -1, 0},
+        {{u"--to", u"/out", u"--from", u"/plain"}, -1, 0},
+        {{u"--list", u"--to", u"/out"}, -1, 0},
+        {{u"--type"}, -1, 0},
+        {{u"--verbose"}, -1, 0},
+    };
+    for (const auto& c : cases) {
+        const ParsedArguments parsed = ParseHarvestArguments(c.args);
+        ASSERT_EQ(parsed.arguments.has_value(), c.status != -1) << parsed.error;
+        if (!parsed.arguments) {
+            EXPECT_FALSE(parsed.error.empty());
+            continue;
+        }
+        CapturedOutput output;
+        EXPECT_EQ(RunHarvest(fs, *parsed.arguments, output), c.status) << Utf16ToUtf8(c.args.back());
+        EXPECT_EQ(output.lines.size(), c.lines);
+        ASSERT_EQ(output.messages.size(), 1u);
+    }
+    EXPECT_EQ(fs.files().count(u"/out/a.flv"), 1u);
+    EXPECT_EQ(fs.files().count(u"/out/b.mp3"), 0u);
+}
+
+}  // namespace
+}  // namespace drovan

@@ -1,0 +1,158 @@
+#include "extract/formats/media_type.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace drovan {
+namespace {
+
+std::string Bytes(const char* text, std::size_t size) {
+    return std::string(text, size);
+}
+
+const std::string kAsfHeader = Bytes("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
+const std::string kAsfVideo = Bytes("\xC0\xEF\x19\xBC\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
+const std::string kAsfAudio = Bytes("\x40\x9E\x69\xF8\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
+
+TEST(MediaType, SignatureDecidesFirst) {
+    const struct {
+        std::string bytes;
+        const char* type;
+    } cases[] = {
+        {Bytes("FLV\x01\x05\x00\x00\x00\x09", 9), "flv"},
+        {"FWS\x0A", "swf"},
+        {"CWS\x0A", "swf"},
+        {"ZWS\x0D", "swf"},
+        {Bytes("\x00\x00\x00\x20"
+               "ftypisom\x00\x00\x02\x00",
+               16),
+         "mp4"},
+        {Bytes("\x00\x00\x00\x20"
+               "ftypM4A \x00\x00\x00\x00",
+               16),
+         "m4a"},
+        {Bytes("\x00\x00\x00\x14"
+               "ftypqt  \x00\x00\x00\x00",
+               16),
+         "mov"},
+        {Bytes("\x00\x00\x00\x14"
+               "ftyp3gp5\x00\x00\x00\x00",
+               16),
+         "3gp"},
+        {Bytes("\x00\x00\x00\x1C"
+               "ftypavif\x00\x00\x00\x00",
+               16),
+         "avif"},
+        {"ID3\x03\x00\x00\x00", "mp3"},
+        {Bytes("\xFF\xFB\x90\x64\x00", 5), "mp3"},
+        {Bytes("\xFF\xF3\x58\xC4\x00", 5), "mp3"},
+        {Bytes("\xFF\xF1\x50\x80\x00", 5), ""},  // AAC in ADTS: layer bits 00
+        {Bytes("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10), "jpg"},
+        {Bytes("\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR", 16), "png"},
+        {"GIF89a\x01\x00", "gif"},
+        {"GIF87a\x01\x00", "gif"},
+        {Bytes("RIFF\x24\x00\x00\x00WEBPVP8 ", 16), "webp"},
+        {Bytes("RIFF\x24\x00\x00\x00"
+               "AVI LIST",
+               16),
+         "avi"},
+        {Bytes("RIFF\x24\x00\x00\x00WAVEfmt ", 16), "wav"},
+        {Bytes("RIFF\x24\x00\x00\x00XXXX", 12), ""},
+        {Bytes("MThd\x00\x00\x00\x06", 8), "mid"},
+        {kAsfHeader + std::string(40, '\0') + kAsfVideo + kAsfAudio, "wmv"},
+        {kAsfHeader + std::string(40, '\0') + kAsfAudio, "wma"},
+        {kAsfHeader, "asf"},
+        {Bytes(".RMF\x00\x00\x00\x12", 8), "rm"},
+        {Bytes("OggS\x00\x02", 6) + std::string(22, '\0') + "\x01vorbis", "ogg"},
+        {Bytes("OggS\x00\x02", 6) + std::string(22, '\0') + "OpusHead", "opus"},
+        {Bytes("\x1A\x45\xDF\xA3\x9F\x42\x86\x81\x01\x42\x82\x84webm", 16), "webm"},
+        {Bytes("\x1A\x45\xDF\xA3\xA3\x42\x86\x81\x01\x42\x82\x88matroska", 20), "mkv"},
+        {"%PDF-1.7\n", "pdf"},
+        {Bytes("PK\x03\x04\x14\x00", 6), "zip"},
+        {"<html><body>", ""},
+        {"FLV", ""},  // too short for its version byte
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecideType(c.bytes, "", ""), c.type) << c.bytes.substr(0, 8);
+        // A signature outweighs what the server claimed and what the URL says.
+        if (*c.type != '\0') {
+            EXPECT_EQ(DecideType(c.bytes, "text/html", "http://h/page.php"), c.type);
+        }
+    }
+}
+
+TEST(MediaType, ContentTypeThenUrlEnding) {
+    const struct {
+        const char* contentType;
+        const char* url;
+        const char* type;
+    } cases[] = {
+        {"video/x-flv", "http://h/stream/12345", "flv"},
+        {"audio/mpeg", "http://h/getaudio?id=7", "mp3"},
+        {"Video/MP4; codecs=\"avc1\"", "http://h/v", "mp4"},
+        {"application/x-shockwave-flash", "http://h/game", "swf"},
+        {"image/jpeg", "http://h/photo.jpeg", "jpeg"},  // same family: the URL's choice is kept
+        {"image/jpeg", "http://h/photo.png", "jpg"},    // another family: the server wins
+        {"text/html; charset=utf-8", "http://h/", "html"},
+        {"text/html", "http://h/index.htm", "htm"},
+        {"text/css", "http://h/s", "css"},
+        {"application/javascript", "http://h/app.mjs", "mjs"},
+        {"application/json", "http://h/api", "json"},
+        {"image/svg+xml", "http://h/i", "svg"},
+        {"text/xml", "http://h/feed", "xml"},
+        {"application/octet-stream", "http://h/a/clip.FLV?x=1#t", "flv"},
+        {"binary/octet-stream", "http://h/song.mp3", "mp3"},
+        {"text/plain", "http://h/data.json", "json"},
+        {"application/octet-stream", "http://h/stream/12345", ""},
+        {"application/x-unheard-of", "http://h/a.b.tar.gz", "gz"},
+        {"", "http://h/dir.v2/file", ""},
+        {"", "http://h/file.", ""},
+        {"", "http://h/file.toolongending", ""},
+        {"", "http://h/file.m%70%33", "mp3"},
+        {"", "http://example.com", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecideType("", c.contentType, c.url), c.type) << c.contentType << " " << c.url;
+    }
+}
+
+TEST(MediaType, UrlEndingOfTheSignaturesFamilyIsKept) {
+    const std::string ftyp = Bytes(
+        "\x00\x00\x00\x20"
+        "ftypisom\x00\x00\x02\x00",
+        16);
+    const std::string ftypAudio = Bytes(
+        "\x00\x00\x00\x20"
+        "ftypM4A \x00\x00\x00\x00",
+        16);
+    const struct {
+        std::string bytes;
+        const char* contentType;
+        const char* url;
+        const char* type;
+    } cases[] = {
+        {Bytes("\xFF\xD8\xFF\xE1", 4), "", "http://h/p.JPEG", "jpeg"},
+        {Bytes("\xFF\xD8\xFF\xE1", 4), "image/png", "http://h/p.png", "jpg"},
+        {ftyp, "", "http://h/a.m4a", "m4a"},
+        {ftyp, "", "http://h/a.m4v", "m4v"},
+        {ftyp, "", "http://h/a.mov", "mov"},
+        {ftyp, "audio/mp4", "http://h/a", "m4a"},       // a generic brand lets the server say more
+        {ftypAudio, "video/mp4", "http://h/a", "m4a"},  // a specific brand does not
+        {ftyp, "video/mp4", "http://h/a.flv", "mp4"},
+        {Bytes(".RMF\x00\x00", 6), "", "http://h/film.rmvb", "rmvb"},
+        {Bytes(".RMF\x00\x00", 6), "application/vnd.rn-realmedia-vbr", "http://h/film", "rmvb"},
+        {kAsfHeader + kAsfVideo, "", "http://h/song.wma", "wma"},
+        {kAsfHeader, "audio/x-ms-wma", "http://h/song", "wma"},
+        {Bytes("PK\x03\x04", 4), "", "http://h/report.docx", "docx"},
+        {Bytes("\x1A\x45\xDF\xA3", 4), "", "http://h/a.mkv", "mkv"},
+        {"ID3\x04\x00", "application/octet-stream", "http://h/a.wav", "mp3"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecideType(c.bytes, c.contentType, c.url), c.type) << c.url;
+    }
+}
+
+}  // namespace
+}  // namespace drovan

@@ -1,0 +1,51 @@
+#pragma once
+
+// The caches real browsers wrote (tests/data/README.md) and their manifests.
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "extract/memory_file_system.h"
+#include "extract/utf8.h"
+
+namespace drovan::test {
+
+inline const std::filesystem::path kData = DROVAN_TEST_DATA_DIR;
+
+inline std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The cache folder under /cache in memory, its manifest lines (url, name, type, sha256, state).
+inline MemoryFileSystem LoadCache(const std::string& folder,
+                                  std::vector<std::vector<std::string>>& manifest) {
+    MemoryFileSystem fs;
+    const std::filesystem::path root = kData / folder;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+        if (item.is_regular_file() && item.path().filename() != "manifest.tsv") {
+            fs.AddFile(
+                u"/cache/" + Utf8ToUtf16(std::filesystem::relative(item.path(), root).generic_string()),
+                FileBytes(item.path()));
+        }
+    }
+    std::istringstream lines(FileBytes(root / "manifest.tsv"));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, '\t');) {
+            fields.push_back(field);
+        }
+        manifest.push_back(fields);
+    }
+    return fs;
+}
+
+}  // namespace drovan::test

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "extract/formats/cache_folder.h"
+#include "extract/formats/firefox_cache2.h"
+#include "extract/formats/media_type.h"
+#include "extract/formats/url_name.h"
+#include "extract/memory_file_system.h"
+#include "extract/utf8.h"
+#include "tests/native/formats/real_cache_data.h"
+#include "tests/native/formats/sha256_for_tests.h"
+
+// Caches written by Chromium and Firefox (tests/data/README.md), read through files held in memory.
+
+namespace drovan {
+namespace {
+
+using test::FileBytes;
+using test::kData;
+using test::LoadCache;
+
+std::string StoredBody(const MemoryFileSystem& fs, const CacheEntry& entry) {
+    std::string body;
+    for (const BodyPiece& piece : entry.pieces) {
+        body += fs.files().at(piece.file).substr(piece.fileOffset, piece.length);
+    }
+    return body;
+}
+
+void CheckAgainstManifest(const std::string& folder, CacheKind kind) {
+    std::vector<std::vector<std::string>> manifest;
+    MemoryFileSystem fs = LoadCache(folder, manifest);
+    ASSERT_FALSE(manifest.empty());
+    ASSERT_EQ(RecogniseCacheFolder(fs, u"/cache"), kind);
+    std::map<std::string, CacheEntry> byUrl;
+    const CacheReadReport report = ReadCacheFolder(fs, u"/cache", kind, [&](CacheEntry& entry) {
+        EXPECT_EQ(byUrl.count(entry.url), 0u) << entry.url;
+        byUrl[entry.url] = entry;
+        return true;
+    });
+    EXPECT_EQ(report.damaged, 0u);
+    EXPECT_EQ(report.entries, manifest.size());
+    std::size_t hashed = 0;
+    for (const std::vector<std::string>& line : manifest) {
+        ASSERT_EQ(line.size(), 5u);
+        const std::string& url = line[0];
+        const auto found = byUrl.find(url);
+        ASSERT_NE(found, byUrl.end()) << url;
+        const CacheEntry& entry = found->second;
+        const bool identity = entry.contentEncoding.empty() || entry.contentEncoding == "identity";
+        // Encoded bodies are typed after decoding; undecoded bytes carry no signature, so they are left out.
+        const std::string leading = identity ? StoredBody(fs, entry).substr(0, kTypeLeadingBytes) : "";
+        const std::string type = DecideType(leading, entry.contentType, url);
+        EXPECT_EQ(type, line[2]) << url;
+        EXPECT_EQ(Utf16ToUtf8(FileNameForEntry(url, type)), line[1]) << url;
+        EXPECT_EQ(entry.complete ? "complete" : "incomplete", line[4]) << url;
+        if (entry.complete && identity) {
+            EXPECT_EQ(test::Sha256Hex(StoredBody(fs, entry)), line[3]) << url;
+            ++hashed;
+        }
+    }
+    EXPECT_GT(hashed, manifest.size() / 2);
+}
+
+TEST(RealCaches, ChromiumSimple) {
+    CheckAgainstManifest("chromium-simple", CacheKind::ChromiumSimple);
+}
+
+TEST(RealCaches, ChromiumBlockfile) {
+    CheckAgainstManifest("chromium-blockfile", CacheKind::ChromiumBlockfile);
+}
+
+TEST(RealCaches, FirefoxCache2) {
+    CheckAgainstManifest("firefox-cache2", CacheKind::FirefoxCache2);
+}
+
+// Firefox's own hashes over the metadata and each 256 KiB chunk agree with ours, so the ending chosen by hash
+// is the one Firefox wrote.
+TEST(RealCaches, FirefoxHashesAgree) {
+    std::size_t files = 0;
+    for (const auto& item : std::filesystem::directory_iterator(kData / "firefox-cache2" / "entries")) {
+        const std::string file = FileBytes(item.path());
+        ASSERT_GE(file.size(), 8u);
+        auto u32 = [&](std::size_t at) {
+            return static_cast<std::uint32_t>(static_cast<unsigned char>(file[at])) << 24 |
+                   static_cast<std::uint32_t>(static_cast<unsigned char>(file[at + 1])) << 16 |
+                   static_cast<std::uint32_t>(static_cast<unsigned char>(file[at + 2])) << 8 |
+                   static_cast<unsigned char>(file[at + 3]);
+        };
+        const std::uint32_t bodyEnd = u32(file.size() - 4);
+        ASSERT_LE(bodyEnd + 8u, file.size());
+        EXPECT_EQ(u32(file.size() - 8), 4u) << "the version-4 trailer";
+        const std::size_t chunks = (bodyEnd + 262143) / 262144;
+        EXPECT_EQ(u32(bodyEnd),
+                  Lookup2Hash(std::string_view(file).substr(bodyEnd + 4, file.size() - 8 - bodyEnd - 4)))
+            << item.path();
+        for (std::size_t i = 0; i < chunks; ++i) {
+            const std::string_view chunk = std::string_view(file).substr(
+                i * 262144, std::min<std::size_t>(262144, bodyEnd - i * 262144));
+            const std::uint32_t stored = u32(bodyEnd + 4 + 2 * i) >> 16;
+            EXPECT_EQ(stored, Lookup2Hash(chunk) & 0xFFFF) << item.path() << " chunk " << i;
+        }
+        ++files;
+    }
+    EXPECT_GT(files, 0u);
+}
+
+TEST(RealCaches, Sha256OfTheTests) {
+    EXPECT_EQ(test::Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(test::Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(test::Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+}  // namespace
+}  // namespace drovan

@@ -292,7 +292,8 @@ void ReadEnds(int fd, std::uint64_t offset, std::uint64_t size, char* buffer) {
     }
 }
 
-// Floor for Firefox and the simple cache: list the folder, open every entry file, read both ends.
+// Floor for Firefox and the simple cache: list the folder, open every entry file by its path (as the readers
+// do through their file interface), read both ends.
 void ReadEntryFileEnds(const fs::path& folder, bool (*isEntryFile)(const char* name)) {
     DIR* dir = opendir(folder.c_str());
     char buffer[kEnd];
@@ -300,7 +301,7 @@ void ReadEntryFileEnds(const fs::path& folder, bool (*isEntryFile)(const char* n
         if (!isEntryFile(item->d_name)) {
             continue;
         }
-        const int fd = openat(dirfd(dir), item->d_name, O_RDONLY | O_CLOEXEC);
+        const int fd = open((folder / item->d_name).c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         fstat(fd, &info);
         ReadEnds(fd, 0, static_cast<std::uint64_t>(info.st_size), buffer);
@@ -341,7 +342,6 @@ void ReadBlockfileEnds(const fs::path& folder, const std::vector<std::uint32_t>&
             std::perror("pread");
         }
     }
-    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const std::size_t blockSizes[] = {0, 36, 256, 1024, 4096};
     auto blockOffset = [&](std::uint32_t address) {
         return drovan::blockfile::kBlockFileHeaderSize +
@@ -361,14 +361,13 @@ void ReadBlockfileEnds(const fs::path& folder, const std::vector<std::uint32_t>&
             ReadEnds(blockFiles[(body >> 16) & 0xFF], blockOffset(body), bodySize, buffer);
             continue;
         }
-        const std::string name = "f_" + Hex(body & 0x0FFFFFFF, 6, false);
-        const int fd = openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC);
+        const fs::path name = folder / ("f_" + Hex(body & 0x0FFFFFFF, 6, false));
+        const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         fstat(fd, &info);
         ReadEnds(fd, 0, static_cast<std::uint64_t>(info.st_size), buffer);
         close(fd);
     }
-    close(folderFd);
     for (const int fd : blockFiles) {
         close(fd);
     }
@@ -415,8 +414,7 @@ ListFigures ListEntries(drovan::FileSystem& files, const std::u16string& folder)
     if (!kind) {
         return figures;
     }
-    drovan::ReadCacheFolder(files, folder, *kind, [&](drovan::CacheEntry& entry) {
-        const drovan::EntryLook look = drovan::LookAtEntry(files, entry);
+    drovan::LookAtCacheEntries(files, folder, *kind, [&](drovan::CacheEntry&, const drovan::EntryLook& look) {
         ++figures.entries;
         figures.typed += look.type.empty() || look.name.empty() ? 0 : 1;
         return true;

@@ -58,19 +58,16 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
         }
         return;
     }
-    const CacheReadReport report = ReadCacheFolder(fs, folder, *kind, [&](CacheEntry& entry) {
-        if (entry.url.empty()) {
+    const CacheReadReport report =
+        LookAtCacheEntries(fs, folder, *kind, [&](CacheEntry& entry, const EntryLook& look) {
+            if (!NameEndsWithType(look.name, fileType)) {
+                return true;
+            }
+            ++summary.matched;
+            output.Line(Tabbed({kindName, Utf8ToUtf16(look.type), look.name, Decimal(entry.storedSize),
+                                entry.complete ? u"complete" : u"incomplete", Utf8ToUtf16(entry.url)}));
             return true;
-        }
-        const EntryLook look = LookAtEntry(fs, entry);
-        if (!NameEndsWithType(look.name, fileType)) {
-            return true;
-        }
-        ++summary.matched;
-        output.Line(Tabbed({kindName, Utf8ToUtf16(look.type), look.name, Decimal(entry.storedSize),
-                            entry.complete ? u"complete" : u"incomplete", Utf8ToUtf16(entry.url)}));
-        return true;
-    });
+        });
     summary.failed += report.damaged;
 }
 

@@ -1,6 +1,8 @@
 #include "extract/harvest.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "extract/formats/decode.h"
@@ -14,12 +16,70 @@ namespace drovan {
 namespace {
 
 constexpr std::size_t kReadChunk = 256 * 1024;
-// A look at an entry stops after its leading bytes: the first read stays small.
-constexpr std::size_t kFirstReadChunk = 16 * 1024;
+// A look at an entry stops after its leading bytes: the first read takes no more than a look needs when the
+// body is stored plain; a compressed one mostly inflates to more.
+constexpr std::size_t kFirstReadChunk = kTypeLeadingBytes;
 
 bool IsHarvestableStatus(int status) {
     return status == 200 || status == 206;
 }
+
+// One open file shared by every holder; they read by position only, so no holder moves another's place.
+class SharedFile final : public ReadableFile {
+  public:
+    explicit SharedFile(std::shared_ptr<ReadableFile> file) : m_file(std::move(file)) {}
+    std::optional<std::uint64_t> Size() override { return m_file->Size(); }
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+        return m_file->Read(buffer, capacity, got);
+    }
+    bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
+        return m_file->ReadAt(offset, buffer, capacity, got);
+    }
+
+  private:
+    std::shared_ptr<ReadableFile> m_file;
+};
+
+// Keeps the files read last open a little longer: the look at an entry just read finds its file open.
+class KeptFiles final : public FileSystem {
+  public:
+    explicit KeptFiles(FileSystem& fs) : m_fs(fs) {}
+    char16_t Separator() const override { return m_fs.Separator(); }
+    std::u16string Normalise(std::u16string_view path) override { return m_fs.Normalise(path); }
+    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_fs.SamePath(a, b); }
+    bool IsDirectory(std::u16string_view path) override { return m_fs.IsDirectory(path); }
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        return m_fs.OpenDirectory(folder);
+    }
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
+        return m_fs.CreateNewFile(path, status);
+    }
+
+    // The least recently used file makes room.
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
+        for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
+            if (kept->first == path) {
+                std::rotate(kept, kept + 1, m_kept.end());
+                return std::make_unique<SharedFile>(m_kept.back().second);
+            }
+        }
+        std::shared_ptr<ReadableFile> file = m_fs.OpenForReading(path);
+        if (!file) {
+            return nullptr;
+        }
+        if (m_kept.size() == kKeptFiles) {
+            m_kept.erase(m_kept.begin());
+        }
+        m_kept.emplace_back(std::u16string(path), file);
+        return std::make_unique<SharedFile>(std::move(file));
+    }
+
+  private:
+    // An entry's record, its body's file and a blockfile cache's block files.
+    static constexpr std::size_t kKeptFiles = 4;
+    FileSystem& m_fs;
+    std::vector<std::pair<std::u16string, std::shared_ptr<ReadableFile>>> m_kept;
+};
 
 }  // namespace
 
@@ -29,7 +89,8 @@ Content::Status EntryContent::Stream(const Sink& sink) {
     if (!decoder) {
         return Status::SourceFailed;
     }
-    std::vector<char> buffer(kReadChunk);
+    // Grown as reads need it: a look at the leading bytes of many entries should not fill 256 KiB each time.
+    std::vector<char> buffer;
     std::u16string openPath;
     std::unique_ptr<ReadableFile> file;
     std::size_t chunk = kFirstReadChunk;
@@ -45,6 +106,9 @@ Content::Status EntryContent::Stream(const Sink& sink) {
             const std::size_t wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
             chunk = kReadChunk;
+            if (buffer.size() < wanted) {
+                buffer.resize(wanted);
+            }
             std::size_t got = 0;
             // The browser may have shortened the file since it was listed: a short read is a failure.
             if (!file->ReadAt(piece.fileOffset + done, buffer.data(), wanted, got) || got != wanted) {
@@ -87,14 +151,23 @@ EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
     return look;
 }
 
+CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                   const LookedAtEntrySink& sink) {
+    KeptFiles kept(fs);
+    return ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
+        return entry.url.empty() || sink(entry, LookAtEntry(kept, entry));
+    });
+}
+
 void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             std::u16string_view fileType, std::vector<HarvestItem>& items,
                             CollectSummary& summary) {
-    const CacheReadReport report = ReadCacheFolder(fs, folder, kind, [&](CacheEntry& entry) {
+    KeptFiles kept(fs);
+    const CacheReadReport report = ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
         if (entry.url.empty() || !IsHarvestableStatus(entry.status)) {
             return true;
         }
-        const EntryLook look = LookAtEntry(fs, entry);
+        const EntryLook look = LookAtEntry(kept, entry);
         if (!NameEndsWithType(look.name, fileType)) {
             return true;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,12 @@ class EntryContent final : public Content {
     FileSystem& m_fs;
     CacheEntry m_entry;
 };
+
+// Reads every entry of the cache and looks at each one with a URL while the reader's files are still open, so
+// that a look opens nothing a second time. Returning false from sink ends the reading.
+using LookedAtEntrySink = std::function<bool(CacheEntry& entry, const EntryLook& look)>;
+CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                   const LookedAtEntrySink& sink);
 
 // Adds every entry of the cache whose harvested name ends with fileType: complete, decodable ones to items;
 // the others only to the summary (matched, then incomplete or skipped). Damaged records count as failed.

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
+#include <memory>
 
 namespace drovan {
 namespace {
@@ -70,12 +70,18 @@ class CappedDecoder : public BodyDecoder {
     }
 
   protected:
-    explicit CappedDecoder(std::uint64_t cap) : m_cap(cap), m_buffer(kOutputChunk) {}
+    explicit CappedDecoder(std::uint64_t cap) : m_cap(cap) {}
 
     virtual DecodeStatus Decode(const unsigned char* data, std::size_t size, const ByteSink& sink) = 0;
     virtual DecodeStatus End(const ByteSink& sink) = 0;
 
-    unsigned char* Buffer() { return reinterpret_cast<unsigned char*>(m_buffer.data()); }
+    // Made on first use and left unfilled: most bodies need none, and each entry looked at makes a decoder.
+    unsigned char* Buffer() {
+        if (!m_buffer) {
+            m_buffer.reset(new char[kOutputChunk]);
+        }
+        return reinterpret_cast<unsigned char*>(m_buffer.get());
+    }
 
     // Hands the first `size` bytes of the buffer on, unless they would pass the cap.
     DecodeStatus Emit(const char* data, std::size_t size, const ByteSink& sink) {
@@ -89,13 +95,13 @@ class CappedDecoder : public BodyDecoder {
         return sink(data, size) ? DecodeStatus::Ok : DecodeStatus::Refused;
     }
     DecodeStatus EmitBuffer(std::size_t size, const ByteSink& sink) {
-        return Emit(m_buffer.data(), size, sink);
+        return Emit(reinterpret_cast<const char*>(Buffer()), size, sink);
     }
 
   private:
     std::uint64_t m_cap;
     std::uint64_t m_produced = 0;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer;
     DecodeStatus m_status = DecodeStatus::Ok;
     bool m_sawInput = false;
 };

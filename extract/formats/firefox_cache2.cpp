@@ -1,5 +1,6 @@
 #include "extract/formats/firefox_cache2.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr std::uint64_t kChunkSize = 262144;
 constexpr std::uint32_t kNewestKnownVersion = 4;
+constexpr std::size_t kTailRead = 4096;
 
 void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
     a -= b, a -= c, a ^= c >> 13;
@@ -138,19 +140,28 @@ std::optional<CacheEntry> ReadEntry(FileSystem& fs, const std::u16string& path) 
     if (!size || *size < 4) {
         return std::nullopt;
     }
-    char last[4];
+    // The metadata of most entries fits in the file's last few KiB: one read takes it with the offset that
+    // ends the file.
+    const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(*size, kTailRead));
+    std::string tail(tailSize, '\0');
     std::size_t got = 0;
-    if (!file->ReadAt(*size - 4, last, sizeof last, got) || got != sizeof last) {
+    if (!file->ReadAt(*size - tailSize, tail.data(), tailSize, got) || got != tailSize) {
         return std::nullopt;
     }
     std::uint32_t bodyEnd = 0;
-    ByteReader(reinterpret_cast<const unsigned char*>(last), sizeof last).U32BE(bodyEnd);
+    ByteReader(reinterpret_cast<const unsigned char*>(tail.data()) + tailSize - 4, 4).U32BE(bodyEnd);
     if (bodyEnd > *size - 4 || *size - 4 - bodyEnd > kMaxFirefoxMetadata) {
         return std::nullopt;
     }
-    std::string metadata(static_cast<std::size_t>(*size - 4 - bodyEnd), '\0');
-    if (!file->ReadAt(bodyEnd, metadata.data(), metadata.size(), got) || got != metadata.size()) {
-        return std::nullopt;
+    const std::size_t metadataSize = static_cast<std::size_t>(*size - 4 - bodyEnd);
+    std::string metadata;
+    if (metadataSize <= tailSize - 4) {
+        metadata = tail.substr(tailSize - 4 - metadataSize, metadataSize);
+    } else {
+        metadata.assign(metadataSize, '\0');
+        if (!file->ReadAt(bodyEnd, metadata.data(), metadata.size(), got) || got != metadata.size()) {
+            return std::nullopt;
+        }
     }
     const std::optional<Metadata> parsed = ParseMetadata(metadata, bodyEnd);
     if (!parsed) {

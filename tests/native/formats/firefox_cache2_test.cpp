@@ -87,6 +87,28 @@ TEST(FirefoxCache2, EveryVersionAndBothEndings) {
     }
 }
 
+// The metadata is taken from one read of the file's last 4 KiB when it fits there, else read on its own: the
+// sizes around that edge, with bodies shorter and longer than the read.
+TEST(FirefoxCache2, MetadataOnEitherSideOfTheTailRead) {
+    for (const std::size_t body : {0u, 100u, 5000u}) {
+        for (const std::size_t padding : {10u, 3700u, 3900u, 4000u, 4100u, 9000u}) {
+            FirefoxEntrySpec spec = Flv(
+                Pattern(body), "HTTP/1.1 200 OK\nX-Pad: " + std::string(padding, 'p') +
+                                   "\nContent-Type: video/x-flv\nContent-Length: " + std::to_string(body));
+            MemoryFileSystem fs;
+            fs.AddFile(EntryPath(1), FirefoxEntry(spec));
+            CacheReadReport report;
+            const auto entries = ReadAll(fs, u"/cache2", report);
+            SCOPED_TRACE(testing::Message() << "body " << body << " padding " << padding);
+            ASSERT_EQ(entries.size(), 1u);
+            EXPECT_EQ(entries[0].key, kKey);
+            EXPECT_EQ(entries[0].contentType, "video/x-flv");
+            EXPECT_EQ(entries[0].storedSize, body);
+            EXPECT_TRUE(entries[0].complete);
+        }
+    }
+}
+
 TEST(FirefoxCache2, BodiesAndCompleteness) {
     const struct {
         const char* what;

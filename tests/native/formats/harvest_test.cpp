@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "cli/harvest_run.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
+#include "tests/native/formats/blockfile_builder.h"
+#include "tests/native/formats/cache_builders.h"
 #include "tests/native/formats/real_cache_data.h"
 #include "tests/native/formats/sha256_for_tests.h"
 
@@ -132,6 +135,89 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
     }
     EXPECT_EQ(fs.files().count(u"/out/a.flv"), 1u);
     EXPECT_EQ(fs.files().count(u"/out/b.mp3"), 0u);
+}
+
+// Counts the opens of every file; the rest goes straight to the files in memory.
+class OpenCounter final : public FileSystem {
+  public:
+    explicit OpenCounter(MemoryFileSystem& fs) : m_fs(fs) {}
+    std::map<std::u16string, int> opens;
+
+    char16_t Separator() const override { return m_fs.Separator(); }
+    std::u16string Normalise(std::u16string_view path) override { return m_fs.Normalise(path); }
+    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_fs.SamePath(a, b); }
+    bool IsDirectory(std::u16string_view path) override { return m_fs.IsDirectory(path); }
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        return m_fs.OpenDirectory(folder);
+    }
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
+        ++opens[std::u16string(path)];
+        return m_fs.OpenForReading(path);
+    }
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
+        return m_fs.CreateNewFile(path, status);
+    }
+
+  private:
+    MemoryFileSystem& m_fs;
+};
+
+// Looking at entries while reading them opens each entry's file once, and gives what a separate look gives;
+// entries without a URL are passed over.
+TEST(Harvest, LooksReuseTheFilesTheReaderOpened) {
+    const std::string head = "HTTP/1.1 200 OK\nContent-Type: image/png\nContent-Length: 40000";
+    const std::string png = "\x89PNG\r\n\x1A\n" + test::Pattern(40000 - 8);
+    const std::string urls[] = {"http://h/a/one.png", "http://h/b/two",      "http://h/c/three.png?x=1",
+                                "http://h/d/four",    "http://h/e/five.png", "http://h/f/six"};
+    MemoryFileSystem memory;
+    testing::BlockfileBuilder blockfile;
+    for (std::size_t i = 0; i < std::size(urls); ++i) {
+        test::FirefoxEntrySpec spec;
+        spec.body = png;
+        spec.key = "a,:" + urls[i];
+        spec.elements = {{"response-head", test::FirefoxHead(head)}};
+        memory.AddFile(
+            u"/cache2/entries/0123456789ABCDEF0123456789ABCDEF0123456" + Utf8ToUtf16(std::to_string(i)),
+            test::FirefoxEntry(spec));
+        const std::string chromiumKey = "1/0/_dk_http://h http://h " + urls[i];
+        memory.AddFile(u"/simple/0123456789abcde" + Utf8ToUtf16(std::to_string(i)) + u"_0",
+                       test::SimpleEntry(chromiumKey, png, test::ResponseInfo(test::RawHeaders(head))));
+        blockfile.AddEntry(testing::Plain(chromiumKey, testing::ResponseInfo(head), png));
+    }
+    memory.AddFile(u"/cache2/entries/0123456789ABCDEF0123456789ABCDEF01234567", [] {
+        test::FirefoxEntrySpec noUrl;
+        noUrl.key = "no url here";
+        return test::FirefoxEntry(noUrl);
+    }());
+    blockfile.Install(memory, u"/blockfile");
+    const struct {
+        const char16_t* folder;
+        CacheKind kind;
+    } caches[] = {{u"/cache2", CacheKind::FirefoxCache2},
+                  {u"/simple", CacheKind::ChromiumSimple},
+                  {u"/blockfile", CacheKind::ChromiumBlockfile}};
+    for (const auto& cache : caches) {
+        OpenCounter counter(memory);
+        std::vector<std::pair<std::u16string, std::string>> looks;
+        const CacheReadReport report = LookAtCacheEntries(
+            counter, cache.folder, cache.kind, [&](CacheEntry& entry, const EntryLook& look) {
+                EXPECT_EQ(look.name, LookAtEntry(memory, entry).name);
+                looks.emplace_back(look.name, look.type);
+                return true;
+            });
+        EXPECT_EQ(report.damaged, 0u);
+        std::sort(looks.begin(), looks.end());
+        const std::vector<std::pair<std::u16string, std::string>> expected = {
+            {u"five.png", "png"}, {u"four.png", "png"},  {u"one.png", "png"},
+            {u"six.png", "png"},  {u"three.png", "png"}, {u"two.png", "png"}};
+        EXPECT_EQ(looks, expected);
+        for (const auto& [path, opens] : counter.opens) {
+            // The blockfile reader keeps its block files open itself; stored response infos are read through
+            // the kept one.
+            const bool blockFile = path.find(u"/data_") != std::u16string::npos;
+            EXPECT_LE(opens, blockFile ? 2 : 1) << Utf16ToUtf8(path);
+        }
+    }
 }
 
 }  // namespace

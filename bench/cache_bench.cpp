@@ -1,0 +1,567 @@
+// Measures the readers of browser caches on generated caches of each format (Firefox cache2, Chromium simple,
+// Chromium blockfile; the same entries in each), through the POSIX file system with a warm page cache:
+//   list:    every entry's type and name, as drovan-harvest --list finds them  vs  a floor of plain reads of
+//            the bytes a reader needs: each entry file opened and its first and last 4 KiB read;
+//   harvest: listing and writing every entry  vs  copying each stored body, read at its offset in the cache,
+//            into a new file.
+// Usage: cache_bench [--entries N] [--runs N] [--only firefox|simple|blockfile] [--keep DIR]
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "extract/file_system_posix.h"
+#include "extract/harvest.h"
+#include "extract/utf8.h"
+#include "tests/native/formats/blockfile_builder.h"
+#include "tests/native/formats/cache_builders.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int entries = 10000;
+    int runs = 5;
+    std::string only;
+    std::string keep;
+};
+
+constexpr std::size_t kEnd = 4096;  // what the listing floor reads at each end of a file
+constexpr std::size_t kCopyChunk = 256 * 1024;
+
+struct Kind {
+    const char* extension;
+    const char* contentType;
+    std::string_view signature;  // empty for text
+    int weight;
+};
+
+const Kind kKinds[] = {
+    {"jpg", "image/jpeg", std::string_view("\xFF\xD8\xFF\xE0\0\x10JFIF\0", 11), 25},
+    {"png", "image/png", "\x89PNG\r\n\x1A\n", 20},
+    {"gif", "image/gif", "GIF89a", 10},
+    {"js", "application/javascript", "", 15},
+    {"css", "text/css", "", 8},
+    {"html", "text/html", "", 5},
+    {"json", "application/json", "", 5},
+    {"mp4", "video/mp4",
+     std::string_view("\0\0\0\x20"
+                      "ftypisom\0\0\x02\0",
+                      16),
+     5},
+    {"mp3", "audio/mpeg", std::string_view("ID3\x04\0\0\0\0\0\0", 10), 4},
+    {"flv", "video/x-flv", std::string_view("FLV\x01\x05\0\0\0\x09", 9), 3},
+};
+
+// One cached response; its body is a slice of shared noise behind a signature, or text, mostly gzip-encoded.
+struct Planned {
+    std::string url;
+    const Kind* kind = nullptr;
+    std::size_t size = 0;  // stored bytes
+    std::size_t noiseOffset = 0;
+    std::string text;  // the stored body of a text entry
+    bool gzip = false;
+
+    std::string Body(const std::string& noise) const {
+        if (kind->signature.empty()) {
+            return text;
+        }
+        std::string body(kind->signature);
+        body.append(noise, noiseOffset, size - body.size());
+        return body;
+    }
+
+    std::string HeadLines() const {
+        std::string lines = "HTTP/1.1 200 OK\nContent-Type: " + std::string(kind->contentType) +
+                            "\nContent-Length: " + std::to_string(size) +
+                            "\nCache-Control: max-age=86400\nDate: Mon, 07 Dec 2026 10:00:00 GMT";
+        if (gzip) {
+            lines += "\nContent-Encoding: gzip";
+        }
+        return lines;
+    }
+
+    std::string ChromiumKey() const { return "1/0/_dk_https://example.com https://example.com " + url; }
+};
+
+std::string Gzip(const std::string& text) {
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, text.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string Script(std::size_t size, std::mt19937_64& random) {
+    std::string text;
+    char line[96];
+    while (text.size() < size) {
+        const int n =
+            std::snprintf(line, sizeof line, "function f%u(a,b){return a*%u+b.length-%u;}\n",
+                          static_cast<unsigned>(random() % 5000), static_cast<unsigned>(random() % 97),
+                          static_cast<unsigned>(random() % 1000));
+        text.append(line, static_cast<std::size_t>(n));
+    }
+    text.resize(size);
+    return text;
+}
+
+// Mostly small bodies (1 to 32 KiB), a fifth up to 256 KiB, a few media files up to 2 MiB; text mostly gzip.
+std::vector<Planned> Plan(int count, std::size_t noiseSize) {
+    std::mt19937_64 random(20261207);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int totalWeight = 0;
+    for (const Kind& kind : kKinds) {
+        totalWeight += kind.weight;
+    }
+    std::vector<Planned> plan(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Planned& entry = plan[static_cast<std::size_t>(i)];
+        const double band = unit(random);
+        const double low = band < 0.78 ? 1024 : band < 0.97 ? 32768 : 262144;
+        const double high = band < 0.78 ? 32768 : band < 0.97 ? 262144 : 2097152;
+        entry.size = static_cast<std::size_t>(low * std::pow(high / low, unit(random)));
+        int pick = static_cast<int>(random() % static_cast<unsigned>(totalWeight));
+        entry.kind = kKinds;
+        while (pick >= entry.kind->weight) {
+            pick -= entry.kind->weight;
+            ++entry.kind;
+        }
+        const bool text = entry.kind->signature.empty();
+        if (text && entry.size > 262144) {
+            entry.kind = &kKinds[7];  // large bodies are media
+        }
+        const std::string stem = "item" + std::to_string(i);
+        const std::string folder =
+            "https://cdn" + std::to_string(i % 7) + ".example.com/assets/" + std::to_string(i % 50) + "/";
+        switch (random() % 10) {
+            case 0:
+                entry.url = folder + "stream/" + stem;  // no extension: the type comes from the bytes
+                break;
+            case 1:
+                entry.url =
+                    folder + stem + "." + entry.kind->extension + "?v=" + std::to_string(random() % 999);
+                break;
+            default:
+                entry.url = folder + stem + "." + entry.kind->extension;
+        }
+        if (entry.kind->signature.empty()) {
+            entry.text = Script(entry.size, random);
+            entry.gzip = random() % 5 != 0;
+            if (entry.gzip) {
+                entry.text = Gzip(entry.text);
+                entry.size = entry.text.size();
+            }
+        } else {
+            entry.noiseOffset = random() % (noiseSize - entry.size + 1);
+        }
+    }
+    return plan;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+    close(fd);
+}
+
+std::string Hex(std::uint64_t value, int digits, bool upper) {
+    std::string out(static_cast<std::size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0 && value != 0; --i, value >>= 4) {
+        out[static_cast<std::size_t>(i)] = (upper ? "0123456789ABCDEF" : "0123456789abcdef")[value & 15];
+    }
+    return out;
+}
+
+std::uint64_t Mix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EB;
+    return x ^ (x >> 31);
+}
+
+void MakeFirefox(const fs::path& folder, const std::vector<Planned>& plan, const std::string& noise) {
+    fs::create_directories(folder / "entries");
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        drovan::test::FirefoxEntrySpec spec;
+        spec.body = plan[i].Body(noise);
+        spec.key = "a,:" + plan[i].url;
+        spec.elements = {{"request-method", "GET"},
+                         {"response-head", drovan::test::FirefoxHead(plan[i].HeadLines())},
+                         {"net-response-time", "18"}};
+        const std::string name = Hex(Mix(i), 16, true) + Hex(Mix(i + plan.size()), 16, true) + "00000000";
+        WriteFile(folder / "entries" / name, drovan::test::FirefoxEntry(spec));
+    }
+}
+
+// SimpleEntry's layout, with zlib's CRC over the bodies: the test one goes bit by bit.
+void MakeSimple(const fs::path& folder, const std::vector<Planned>& plan, const std::string& noise) {
+    using namespace drovan::test;
+    fs::create_directories(folder / "index-dir");
+    std::string index;
+    PutLE(index, kSimpleInitialMagic, 8);
+    PutLE(index, 9, 4);
+    WriteFile(folder / "index", index);
+    WriteFile(folder / "index-dir" / "the-real-index", index);
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const std::string key = plan[i].ChromiumKey();
+        const std::string body = plan[i].Body(noise);
+        const std::string stream0 = ResponseInfo(RawHeaders(plan[i].HeadLines()));
+        const auto bodyCrc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+        const std::string file =
+            SimpleHeader(key, 5) + body + SimpleEof(1, bodyCrc, 0) + stream0 + std::string(32, '\x5A') +
+            SimpleEof(3, drovan::Crc32(stream0), static_cast<std::uint32_t>(stream0.size()));
+        WriteFile(folder / (Hex(Mix(i), 16, false) + "_0"), file);
+    }
+}
+
+// Returns the address of every entry record, for the listing floor.
+std::vector<std::uint32_t> MakeBlockfile(const fs::path& folder, const std::vector<Planned>& plan,
+                                         const std::string& noise) {
+    using namespace drovan::testing;
+    fs::create_directories(folder);
+    BlockfileBuilder builder;
+    std::vector<std::uint32_t> records;
+    std::uint32_t externals = 0;
+    for (const Planned& entry : plan) {
+        records.push_back(
+            builder.AddEntry(Plain(entry.ChromiumKey(), ResponseInfo(entry.HeadLines()), entry.Body(noise))));
+        externals += entry.size > 16384 ? 1 : 0;
+    }
+    WriteFile(folder / "index", builder.IndexFile());
+    for (std::uint32_t number = 0; number < 4; ++number) {
+        WriteFile(folder / ("data_" + std::to_string(number)), builder.BlockFileBytes(number));
+    }
+    for (std::uint32_t number = 1; number <= externals; ++number) {
+        WriteFile(folder / ("f_" + Hex(number, 6, false)), builder.External(number));
+    }
+    return records;
+}
+
+double Seconds(const std::function<void()>& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Each harvest starts with an empty destination and no dirty pages left by the run before it.
+void Empty(const fs::path& folder) {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    sync();
+}
+
+// The first and the last kEnd bytes of size bytes at offset (one read when they overlap).
+void ReadEnds(int fd, std::uint64_t offset, std::uint64_t size, char* buffer) {
+    const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(size, kEnd));
+    if (pread(fd, buffer, head, static_cast<off_t>(offset)) < 0) {
+        std::perror("pread");
+    }
+    if (size > kEnd && pread(fd, buffer, kEnd, static_cast<off_t>(offset + size - kEnd)) < 0) {
+        std::perror("pread");
+    }
+}
+
+// Floor for Firefox and the simple cache: list the folder, open every entry file by its path (as the readers
+// do through their file interface), read both ends.
+void ReadEntryFileEnds(const fs::path& folder, bool (*isEntryFile)(const char* name)) {
+    DIR* dir = opendir(folder.c_str());
+    char buffer[kEnd];
+    while (const dirent* item = readdir(dir)) {
+        if (!isEntryFile(item->d_name)) {
+            continue;
+        }
+        const int fd = open((folder / item->d_name).c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        fstat(fd, &info);
+        ReadEnds(fd, 0, static_cast<std::uint64_t>(info.st_size), buffer);
+        close(fd);
+    }
+    closedir(dir);
+}
+
+bool IsFirefoxEntryFile(const char* name) {
+    return std::strlen(name) == 40;
+}
+
+bool IsSimpleEntryFile(const char* name) {
+    return std::strlen(name) == 18 && name[17] == '0';
+}
+
+std::uint32_t U32At(const char* bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes + offset, 4);
+    return value;
+}
+
+// Floor for the blockfile cache, whose entries are records in shared block files: the index table read and
+// the block files opened once (headers read); then for each entry, with its record's address known in
+// advance, one read of its record, one of its stored response info, and the two ends of its body, opening
+// the body's f_ file when it has one. Rankings, chains and checks are left to the reader.
+void ReadBlockfileEnds(const fs::path& folder, const std::vector<std::uint32_t>& records) {
+    char buffer[drovan::blockfile::kBlockFileHeaderSize];
+    const int index = open((folder / "index").c_str(), O_RDONLY | O_CLOEXEC);
+    ReadEnds(index, 0,
+             drovan::blockfile::kIndexHeaderSize + 4 * drovan::testing::BlockfileBuilder::kTableLength,
+             buffer);
+    close(index);
+    int blockFiles[4];
+    for (int n = 0; n < 4; ++n) {
+        blockFiles[n] = open((folder / ("data_" + std::to_string(n))).c_str(), O_RDONLY | O_CLOEXEC);
+        if (pread(blockFiles[n], buffer, sizeof buffer, 0) < 0) {
+            std::perror("pread");
+        }
+    }
+    const std::size_t blockSizes[] = {0, 36, 256, 1024, 4096};
+    auto blockOffset = [&](std::uint32_t address) {
+        return drovan::blockfile::kBlockFileHeaderSize +
+               std::uint64_t{address & 0xFFFF} * blockSizes[(address >> 28) & 7];
+    };
+    char record[256];
+    for (const std::uint32_t address : records) {
+        if (pread(blockFiles[1], record, sizeof record, static_cast<off_t>(blockOffset(address))) < 0) {
+            std::perror("pread");
+        }
+        const std::uint32_t infoSize = U32At(record, 40);
+        const std::uint32_t infoAddress = U32At(record, 56);
+        ReadEnds(blockFiles[(infoAddress >> 16) & 0xFF], blockOffset(infoAddress), infoSize, buffer);
+        const std::uint32_t bodySize = U32At(record, 44);
+        const std::uint32_t body = U32At(record, 60);
+        if ((body & 0x70000000) != 0) {
+            ReadEnds(blockFiles[(body >> 16) & 0xFF], blockOffset(body), bodySize, buffer);
+            continue;
+        }
+        const fs::path name = folder / ("f_" + Hex(body & 0x0FFFFFFF, 6, false));
+        const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        fstat(fd, &info);
+        ReadEnds(fd, 0, static_cast<std::uint64_t>(info.st_size), buffer);
+        close(fd);
+    }
+    for (const int fd : blockFiles) {
+        close(fd);
+    }
+}
+
+struct StoredBody {
+    std::string file;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+// Floor of the harvest: each body read at its place and written to a new file, plain POSIX calls.
+void CopyBodies(const std::vector<StoredBody>& bodies, const fs::path& destination) {
+    std::vector<char> buffer(kCopyChunk);
+    std::size_t number = 0;
+    for (const StoredBody& body : bodies) {
+        const int source = open(body.file.c_str(), O_RDONLY | O_CLOEXEC);
+        const std::string target = destination / ("copy" + std::to_string(number++));
+        const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        for (std::uint64_t done = 0; done < body.length;) {
+            const std::size_t wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, body.length - done));
+            const ssize_t got = pread(source, buffer.data(), wanted, static_cast<off_t>(body.offset + done));
+            if (got <= 0 || write(out, buffer.data(), static_cast<std::size_t>(got)) != got) {
+                std::perror(target.c_str());
+                break;
+            }
+            done += static_cast<std::uint64_t>(got);
+        }
+        close(out);
+        close(source);
+    }
+}
+
+struct ListFigures {
+    std::size_t entries = 0;
+    std::size_t typed = 0;
+};
+
+// What drovan-harvest --list does for one folder, minus the printing.
+ListFigures ListEntries(drovan::FileSystem& files, const std::u16string& folder) {
+    ListFigures figures;
+    const std::optional<drovan::CacheKind> kind = drovan::RecogniseCacheFolder(files, folder);
+    if (!kind) {
+        return figures;
+    }
+    drovan::LookAtCacheEntries(files, folder, *kind, [&](drovan::CacheEntry&, const drovan::EntryLook& look) {
+        ++figures.entries;
+        figures.typed += look.type.empty() || look.name.empty() ? 0 : 1;
+        return true;
+    });
+    return figures;
+}
+
+drovan::CollectSummary Harvest(drovan::FileSystem& files, const std::u16string& folder,
+                               const std::u16string& destination) {
+    drovan::CollectSummary summary;
+    std::vector<drovan::HarvestItem> items;
+    const std::optional<drovan::CacheKind> kind = drovan::RecogniseCacheFolder(files, folder);
+    if (kind) {
+        drovan::ListCacheEntriesOfType(files, folder, *kind, u"", items, summary);
+        drovan::WriteHarvest(files, items, destination, summary, nullptr);
+    }
+    return summary;
+}
+
+const char* Verdict(double ratio, double target) {
+    return ratio <= target ? "PASS" : "FAIL";
+}
+
+struct Cache {
+    const char* name;
+    fs::path folder;
+    std::function<void()> floor;
+};
+
+void Measure(const Cache& cache, const fs::path& destination, const Options& options) {
+    drovan::PosixFileSystem files;
+    const std::u16string folder = drovan::Utf8ToUtf16(cache.folder.string());
+    const std::u16string target = drovan::Utf8ToUtf16(destination.string());
+
+    // The floor's copies: exactly the bodies the harvest reads, where the reader found them.
+    std::vector<StoredBody> bodies;
+    drovan::ReadCacheFolder(
+        files, folder, *drovan::RecogniseCacheFolder(files, folder), [&](drovan::CacheEntry& entry) {
+            for (const drovan::BodyPiece& piece : entry.pieces) {
+                bodies.push_back({drovan::Utf16ToUtf8(piece.file), piece.fileOffset, piece.length});
+            }
+            return true;
+        });
+
+    std::vector<double> list, listFloor, harvest, copy;
+    ListFigures listed;
+    drovan::CollectSummary harvested;
+    for (int run = 0; run < options.runs; ++run) {
+        // Alternating which goes first, so that neither always inherits the other's cache state.
+        const auto timeList = [&] { list.push_back(Seconds([&] { listed = ListEntries(files, folder); })); };
+        const auto timeFloor = [&] { listFloor.push_back(Seconds(cache.floor)); };
+        const auto timeHarvest = [&] {
+            Empty(destination);
+            harvest.push_back(Seconds([&] { harvested = Harvest(files, folder, target); }));
+        };
+        const auto timeCopy = [&] {
+            Empty(destination);
+            copy.push_back(Seconds([&] { CopyBodies(bodies, destination); }));
+        };
+        if (run % 2 == 0) {
+            timeList(), timeFloor(), timeHarvest(), timeCopy();
+        } else {
+            timeFloor(), timeList(), timeCopy(), timeHarvest();
+        }
+    }
+    const double listRatio = Median(list) / Median(listFloor);
+    const double harvestRatio = Median(harvest) / Median(copy);
+    std::printf(
+        "%-9s  list:    %zu entries (%zu typed and named) in %.1f ms, floor %.1f ms, ratio %.2f "
+        "(target <= 1.5) %s\n",
+        cache.name, listed.entries, listed.typed, Median(list) * 1e3, Median(listFloor) * 1e3, listRatio,
+        Verdict(listRatio, 1.5));
+    std::printf(
+        "%-9s  harvest: %zu copied, %zu failed, %zu incomplete, %zu skipped in %.1f ms, copy of %zu "
+        "bodies %.1f ms, ratio %.2f (target <= 1.3) %s\n",
+        cache.name, harvested.copied, harvested.failed, harvested.incomplete, harvested.skipped,
+        Median(harvest) * 1e3, bodies.size(), Median(copy) * 1e3, harvestRatio, Verdict(harvestRatio, 1.3));
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--entries") {
+            options.entries = std::atoi(argv[i + 1]);
+        } else if (flag == "--runs") {
+            options.runs = std::atoi(argv[i + 1]);
+        } else if (flag == "--only") {
+            options.only = argv[i + 1];
+        } else if (flag == "--keep") {
+            options.keep = argv[i + 1];
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    if (options.entries <= 0 || options.runs <= 0) {
+        std::fprintf(stderr, "--entries and --runs take positive numbers\n");
+        return 2;
+    }
+
+    std::string pattern = (fs::temp_directory_path() / "drovan-cache-bench-XXXXXX").string();
+    const fs::path work = options.keep.empty() ? fs::path(mkdtemp(pattern.data())) : fs::path(options.keep);
+    std::mt19937_64 random(20261208);
+    std::string noise(4 << 20, '\0');
+    for (char& c : noise) {
+        c = static_cast<char>(random());
+    }
+    const std::vector<Planned> plan = Plan(options.entries, noise.size());
+    std::uint64_t bytes = 0;
+    std::size_t encoded = 0;
+    for (const Planned& entry : plan) {
+        bytes += entry.size;
+        encoded += entry.gzip ? 1 : 0;
+    }
+
+    std::vector<Cache> caches;
+    const double generated = Seconds([&] {
+        if (options.only.empty() || options.only == "firefox") {
+            MakeFirefox(work / "cache2", plan, noise);
+            caches.push_back({"firefox", work / "cache2",
+                              [&] { ReadEntryFileEnds(work / "cache2" / "entries", IsFirefoxEntryFile); }});
+        }
+        if (options.only.empty() || options.only == "simple") {
+            MakeSimple(work / "simple", plan, noise);
+            caches.push_back(
+                {"simple", work / "simple", [&] { ReadEntryFileEnds(work / "simple", IsSimpleEntryFile); }});
+        }
+        if (options.only.empty() || options.only == "blockfile") {
+            const std::vector<std::uint32_t> records = MakeBlockfile(work / "blockfile", plan, noise);
+            caches.push_back({"blockfile", work / "blockfile",
+                              [&work, records] { ReadBlockfileEnds(work / "blockfile", records); }});
+        }
+    });
+    std::printf(
+        "caches: %d entries each, %.1f MB of bodies (%zu gzip-encoded), %zu formats generated in %.1f "
+        "s; median of %d runs, warm page cache\n",
+        options.entries, bytes / 1e6, encoded, caches.size(), generated, options.runs);
+    std::fflush(stdout);
+    for (const Cache& cache : caches) {
+        Measure(cache, work / "out", options);
+    }
+    if (options.keep.empty()) {
+        fs::remove_all(work);
+    }
+    return 0;
+}

@@ -34,18 +34,18 @@ int main(int argc, char** argv) {
     }
     const std::string firefox = argv[1], simple = argv[2], head = argv[3], name = argv[4];
     const std::string key = "O^partitionKey=%28http%2C127.0.0.1%29,a,:http://127.0.0.1:45263/getaudio?id=7";
-    FirefoxEntrySpec v4;
+    FirefoxEntryParts v4;
     v4.body = Pattern(40);
     v4.key = key;
     v4.elements = {
         {"request-method", "GET"},
         {"response-head", FirefoxHead("HTTP/1.1 200 OK\nContent-Type: audio/mpeg\nContent-Length: 40")}};
-    FirefoxEntrySpec v1 = v4;
+    FirefoxEntryParts v1 = v4;
     v1.version = 1;
     v1.trailer = false;
-    FirefoxEntrySpec alt = v4;
+    FirefoxEntryParts alt = v4;
     alt.elements.push_back({"alt-data", "1;20,javascript/moz-bytecode"});
-    FirefoxEntrySpec ranged = v4;
+    FirefoxEntryParts ranged = v4;
     ranged.elements[1].second =
         FirefoxHead("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-39/40\nContent-Length: 40");
     Write(firefox, "seed-versions", Joined({FirefoxEntry(v4), FirefoxEntry(v1), FirefoxEntry(alt)}));

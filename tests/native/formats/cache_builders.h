@@ -24,7 +24,7 @@ inline void PutBE(std::string& out, std::uint64_t value, int bytes) {
     }
 }
 
-struct FirefoxEntrySpec {
+struct FirefoxEntryParts {
     std::string body;  // everything before the metadata, alt-data included
     std::string key;
     std::vector<std::pair<std::string, std::string>> elements;
@@ -33,32 +33,32 @@ struct FirefoxEntrySpec {
     bool goodHash = true;
 };
 
-inline std::string FirefoxEntry(const FirefoxEntrySpec& spec) {
+inline std::string FirefoxEntry(const FirefoxEntryParts& parts) {
     std::string hashed;
-    const std::uint64_t chunks = (spec.body.size() + 262143) / 262144;
+    const std::uint64_t chunks = (parts.body.size() + 262143) / 262144;
     for (std::uint64_t i = 0; i < chunks; ++i) {
         PutBE(hashed, 0xBEEF, 2);
     }
-    PutBE(hashed, spec.version, 4);
+    PutBE(hashed, parts.version, 4);
     for (std::uint32_t field : {1u, 1700000000u, 1700000000u, 77u, 0xFFFFFFFFu}) {
         PutBE(hashed, field, 4);
     }
-    PutBE(hashed, spec.key.size(), 4);
-    if (spec.version >= 2) {
+    PutBE(hashed, parts.key.size(), 4);
+    if (parts.version >= 2) {
         PutBE(hashed, 0, 4);
     }
-    hashed += spec.key;
+    hashed += parts.key;
     hashed += '\0';
-    for (const auto& [name, value] : spec.elements) {
+    for (const auto& [name, value] : parts.elements) {
         hashed += name + '\0' + value + '\0';
     }
-    std::string file = spec.body;
-    PutBE(file, Lookup2Hash(hashed) + (spec.goodHash ? 0 : 1), 4);
+    std::string file = parts.body;
+    PutBE(file, Lookup2Hash(hashed) + (parts.goodHash ? 0 : 1), 4);
     file += hashed;
-    if (spec.trailer) {
+    if (parts.trailer) {
         PutBE(file, 4, 4);
     }
-    PutBE(file, spec.body.size(), 4);
+    PutBE(file, parts.body.size(), 4);
     return file;
 }
 

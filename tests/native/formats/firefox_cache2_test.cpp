@@ -12,7 +12,7 @@ namespace drovan {
 namespace {
 
 using test::FirefoxEntry;
-using test::FirefoxEntrySpec;
+using test::FirefoxEntryParts;
 using test::FirefoxHead;
 using test::Pattern;
 
@@ -34,12 +34,12 @@ std::vector<CacheEntry> ReadAll(MemoryFileSystem& fs, std::u16string_view folder
     return entries;
 }
 
-FirefoxEntrySpec Flv(std::string body, std::string head) {
-    FirefoxEntrySpec spec;
-    spec.body = std::move(body);
-    spec.key = kKey;
-    spec.elements = {{"request-method", "GET"}, {"response-head", FirefoxHead(head)}, {"ctid", "2"}};
-    return spec;
+FirefoxEntryParts Flv(std::string body, std::string head) {
+    FirefoxEntryParts parts;
+    parts.body = std::move(body);
+    parts.key = kKey;
+    parts.elements = {{"request-method", "GET"}, {"response-head", FirefoxHead(head)}, {"ctid", "2"}};
+    return parts;
 }
 
 TEST(FirefoxCache2, EveryVersionAndBothEndings) {
@@ -54,13 +54,13 @@ TEST(FirefoxCache2, EveryVersionAndBothEndings) {
         {5, true, true, true},  {5, false, true, true}, {5, true, false, false}, {0, true, true, false},
     };
     for (const auto& c : cases) {
-        FirefoxEntrySpec spec =
+        FirefoxEntryParts parts =
             Flv(Pattern(1000), "HTTP/1.1 200 OK\nContent-Type: video/x-flv\nContent-Length: 1000");
-        spec.version = c.version;
-        spec.trailer = c.trailer;
-        spec.goodHash = c.goodHash;
+        parts.version = c.version;
+        parts.trailer = c.trailer;
+        parts.goodHash = c.goodHash;
         MemoryFileSystem fs;
-        fs.AddFile(EntryPath(1), FirefoxEntry(spec));
+        fs.AddFile(EntryPath(1), FirefoxEntry(parts));
         CacheReadReport report;
         const auto entries = ReadAll(fs, u"/cache2", report);
         SCOPED_TRACE(testing::Message()
@@ -92,11 +92,11 @@ TEST(FirefoxCache2, EveryVersionAndBothEndings) {
 TEST(FirefoxCache2, MetadataOnEitherSideOfTheTailRead) {
     for (const std::size_t body : {0u, 100u, 5000u}) {
         for (const std::size_t padding : {10u, 3700u, 3900u, 4000u, 4100u, 9000u}) {
-            FirefoxEntrySpec spec = Flv(
+            FirefoxEntryParts parts = Flv(
                 Pattern(body), "HTTP/1.1 200 OK\nX-Pad: " + std::string(padding, 'p') +
                                    "\nContent-Type: video/x-flv\nContent-Length: " + std::to_string(body));
             MemoryFileSystem fs;
-            fs.AddFile(EntryPath(1), FirefoxEntry(spec));
+            fs.AddFile(EntryPath(1), FirefoxEntry(parts));
             CacheReadReport report;
             const auto entries = ReadAll(fs, u"/cache2", report);
             SCOPED_TRACE(testing::Message() << "body " << body << " padding " << padding);
@@ -151,13 +151,13 @@ TEST(FirefoxCache2, BodiesAndCompleteness) {
         {"two chunks", Pattern(262144 + 7), "HTTP/1.1 200 OK\nContent-Length: 262151", {}, 262151, true},
     };
     for (const auto& c : cases) {
-        FirefoxEntrySpec spec = Flv(c.body, c.head);
+        FirefoxEntryParts parts = Flv(c.body, c.head);
         if (c.head.empty()) {
-            spec.elements.erase(spec.elements.begin() + 1);
+            parts.elements.erase(parts.elements.begin() + 1);
         }
-        spec.elements.insert(spec.elements.end(), c.more.begin(), c.more.end());
+        parts.elements.insert(parts.elements.end(), c.more.begin(), c.more.end());
         MemoryFileSystem fs;
-        fs.AddFile(EntryPath(2), FirefoxEntry(spec));
+        fs.AddFile(EntryPath(2), FirefoxEntry(parts));
         CacheReadReport report;
         const auto entries = ReadAll(fs, u"/cache2/entries", report);
         ASSERT_EQ(entries.size(), 1u) << c.what;
@@ -177,9 +177,9 @@ TEST(FirefoxCache2, DamageIsCountedNeverRead) {
     };
     std::string unended = good;
     unended[unended.size() - 9] = 'x';  // the elements' last NUL, just before the trailer
-    FirefoxEntrySpec badAltData = Flv(Pattern(10), "HTTP/1.1 200 OK");
+    FirefoxEntryParts badAltData = Flv(Pattern(10), "HTTP/1.1 200 OK");
     badAltData.elements.push_back({"alt-data", "1;11,javascript"});
-    FirefoxEntrySpec hugeKey = Flv("", "HTTP/1.1 200 OK");
+    FirefoxEntryParts hugeKey = Flv("", "HTTP/1.1 200 OK");
     hugeKey.key = std::string((1 << 20) + 1, 'k');
     const struct {
         const char* what;
@@ -207,7 +207,7 @@ TEST(FirefoxCache2, DamageIsCountedNeverRead) {
 }
 
 TEST(FirefoxCache2, OnlyEntryFilesAreRead) {
-    FirefoxEntrySpec noUrl = Flv(Pattern(10), "HTTP/1.1 200 OK");
+    FirefoxEntryParts noUrl = Flv(Pattern(10), "HTTP/1.1 200 OK");
     noUrl.key = "a,~1234,";
     MemoryFileSystem fs;
     const std::string entry = FirefoxEntry(Flv(Pattern(10), "HTTP/1.1 200 OK"));

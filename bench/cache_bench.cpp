@@ -207,14 +207,14 @@ std::uint64_t Mix(std::uint64_t x) {
 void MakeFirefox(const fs::path& folder, const std::vector<Planned>& plan, const std::string& noise) {
     fs::create_directories(folder / "entries");
     for (std::size_t i = 0; i < plan.size(); ++i) {
-        drovan::test::FirefoxEntrySpec spec;
-        spec.body = plan[i].Body(noise);
-        spec.key = "a,:" + plan[i].url;
-        spec.elements = {{"request-method", "GET"},
-                         {"response-head", drovan::test::FirefoxHead(plan[i].HeadLines())},
-                         {"net-response-time", "18"}};
+        drovan::test::FirefoxEntryParts parts;
+        parts.body = plan[i].Body(noise);
+        parts.key = "a,:" + plan[i].url;
+        parts.elements = {{"request-method", "GET"},
+                          {"response-head", drovan::test::FirefoxHead(plan[i].HeadLines())},
+                          {"net-response-time", "18"}};
         const std::string name = Hex(Mix(i), 16, true) + Hex(Mix(i + plan.size()), 16, true) + "00000000";
-        WriteFile(folder / "entries" / name, drovan::test::FirefoxEntry(spec));
+        WriteFile(folder / "entries" / name, drovan::test::FirefoxEntry(parts));
     }
 }
 

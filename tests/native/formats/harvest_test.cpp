@@ -172,20 +172,20 @@ TEST(Harvest, LooksReuseTheFilesTheReaderOpened) {
     MemoryFileSystem memory;
     testing::BlockfileBuilder blockfile;
     for (std::size_t i = 0; i < std::size(urls); ++i) {
-        test::FirefoxEntrySpec spec;
-        spec.body = png;
-        spec.key = "a,:" + urls[i];
-        spec.elements = {{"response-head", test::FirefoxHead(head)}};
+        test::FirefoxEntryParts parts;
+        parts.body = png;
+        parts.key = "a,:" + urls[i];
+        parts.elements = {{"response-head", test::FirefoxHead(head)}};
         memory.AddFile(
             u"/cache2/entries/0123456789ABCDEF0123456789ABCDEF0123456" + Utf8ToUtf16(std::to_string(i)),
-            test::FirefoxEntry(spec));
+            test::FirefoxEntry(parts));
         const std::string chromiumKey = "1/0/_dk_http://h http://h " + urls[i];
         memory.AddFile(u"/simple/0123456789abcde" + Utf8ToUtf16(std::to_string(i)) + u"_0",
                        test::SimpleEntry(chromiumKey, png, test::ResponseInfo(test::RawHeaders(head))));
         blockfile.AddEntry(testing::Plain(chromiumKey, testing::ResponseInfo(head), png));
     }
     memory.AddFile(u"/cache2/entries/0123456789ABCDEF0123456789ABCDEF01234567", [] {
-        test::FirefoxEntrySpec noUrl;
+        test::FirefoxEntryParts noUrl;
         noUrl.key = "no url here";
         return test::FirefoxEntry(noUrl);
     }());

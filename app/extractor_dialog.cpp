@@ -381,7 +381,9 @@ void ExtractorDialog::StartExtraction(AppDataRoots roots) {
             const std::vector<CacheSource> caches = FindBrowserCaches(files, roots);
             ExtractionResult result;
             // An empty Internet-cache folder would make its walk start at the root of the current drive.
-            if (roots.internetCache.empty() && caches.empty()) {
+            const bool internetCacheFound =
+                !roots.internetCache.empty() && files.IsDirectory(roots.internetCache);
+            if (!internetCacheFound && caches.empty()) {
                 result.noSource = true;
                 return result;
             }

@@ -18,12 +18,12 @@ ExtractionJob::~ExtractionJob() {
     Finish();
 }
 
-CollectSummary ExtractionJob::Finish() {
+ExtractionResult ExtractionJob::Finish() {
     if (m_thread) {
         WaitForSingleObject(m_thread.get(), INFINITE);
         m_thread.reset();
     }
-    return m_summary;
+    return m_result;
 }
 
 DWORD WINAPI ExtractionJob::RunWorker(void* job) {
@@ -32,7 +32,7 @@ DWORD WINAPI ExtractionJob::RunWorker(void* job) {
 }
 
 void ExtractionJob::Run() {
-    m_summary = m_work(m_progress);
+    m_result = m_work(m_progress);
     PostMessageW(m_window, m_finishedMessage, 0, 0);
 }
 

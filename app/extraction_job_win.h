@@ -12,12 +12,18 @@ namespace drovan {
 
 using ThreadHandle = framework::UniqueHandle<HANDLE, &CloseHandle>;
 
+struct ExtractionResult {
+    CollectSummary summary;
+    // Neither an Internet-cache folder nor a browser cache was found: there was nothing to harvest from.
+    bool noSource = false;
+};
+
 // One harvest on a thread of its own, so that the window's thread keeps answering. When the harvest returns,
 // finishedMessage is posted to the window, which then takes the summary with Finish. The worker never waits
 // for the window, so the window may join it at any moment without a deadlock.
 class ExtractionJob {
   public:
-    using Work = std::function<CollectSummary(ExtractionProgress&)>;
+    using Work = std::function<ExtractionResult(ExtractionProgress&)>;
 
     ExtractionJob(Work work, HWND window, UINT finishedMessage);
     ExtractionJob(const ExtractionJob&) = delete;
@@ -29,7 +35,7 @@ class ExtractionJob {
     // The harvest stops before its next file and abandons the one it is writing.
     void RequestStop() { m_progress.stop = true; }
     // Waits for the worker and gives what it harvested.
-    CollectSummary Finish();
+    ExtractionResult Finish();
 
   private:
     static DWORD WINAPI RunWorker(void* job);
@@ -39,7 +45,7 @@ class ExtractionJob {
     HWND m_window;
     UINT m_finishedMessage;
     ExtractionProgress m_progress;
-    CollectSummary m_summary;
+    ExtractionResult m_result;
     ThreadHandle m_thread;
 };
 

@@ -8,7 +8,8 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/path_prompt_dialog.h"
 #include "dialogs/skinned_background.h"
-#include "extract/collector.h"
+#include "extract/browser_caches.h"
+#include "extract/harvest.h"
 #include "extract/file_system_win.h"
 #include "framework/dpi_win.h"
 #include "framework/rect_win.h"
@@ -357,20 +358,15 @@ void ExtractorDialog::OnExtract() {
     }
     m_focusBeforeExtraction = GetFocus();
     SetBusy(true);
-    // An empty folder would make the walk start at the root of the current drive.
-    const std::wstring cache = Shell().internetCacheFolder();
-    if (cache.empty()) {
-        SetBusy(false);
-        if (IsWindow(m_focusBeforeExtraction)) {
-            SetFocus(m_focusBeforeExtraction);
-        }
-        Notify(L"找不到浏览器缓存文件夹", MB_ICONINFORMATION);
-        return;
-    }
-    StartExtraction(cache);
+    // The shell is asked here, on the window's thread; the disk is searched on the worker's.
+    AppDataRoots roots;
+    roots.internetCache = FromWide(Shell().internetCacheFolder());
+    roots.local = FromWide(Shell().localAppDataFolder());
+    roots.roaming = FromWide(Shell().roamingAppDataFolder());
+    StartExtraction(std::move(roots));
 }
 
-void ExtractorDialog::StartExtraction(const std::wstring& cacheFolder) {
+void ExtractorDialog::StartExtraction(AppDataRoots roots) {
     // The extract button had the focus and lost it when it was disabled; without a focus Esc and Enter
     // would not reach the dialog manager.
     if (GetFocus() == nullptr) {
@@ -379,10 +375,20 @@ void ExtractorDialog::StartExtraction(const std::wstring& cacheFolder) {
     m_taskbarProgress = std::make_unique<TaskbarProgress>(hwnd());
     SetTimer(hwnd(), kProgressTimer, kProgressInterval, nullptr);
     m_job = std::make_unique<ExtractionJob>(
-        [folder = FromWide(cacheFolder), destination = FromWide(m_savePath),
+        [roots = std::move(roots), destination = FromWide(m_savePath),
          type = FromWide(m_fileType)](ExtractionProgress& progress) {
             WindowsFileSystem files;
-            return CollectCacheFiles(files, folder, destination, type, &progress);
+            const std::vector<CacheSource> caches = FindBrowserCaches(files, roots);
+            ExtractionResult result;
+            // An empty Internet-cache folder would make its walk start at the root of the current drive.
+            const bool internetCacheFound =
+                !roots.internetCache.empty() && files.IsDirectory(roots.internetCache);
+            if (!internetCacheFound && caches.empty()) {
+                result.noSource = true;
+                return result;
+            }
+            result.summary = HarvestSources(files, roots.internetCache, caches, destination, type, &progress);
+            return result;
         },
         hwnd(), kExtractionFinished);
 }
@@ -397,12 +403,17 @@ void ExtractorDialog::OnExtractionFinished() {
         m_finishDeferred = true;
         return;
     }
-    AskToOpenFolder(EndExtraction());
+    const ExtractionResult result = EndExtraction();
+    if (result.noSource) {
+        Notify(L"找不到浏览器缓存文件夹", MB_ICONINFORMATION);
+        return;
+    }
+    AskToOpenFolder(result.summary);
 }
 
-CollectSummary ExtractorDialog::EndExtraction() {
+ExtractionResult ExtractorDialog::EndExtraction() {
     KillTimer(hwnd(), kProgressTimer);
-    const CollectSummary summary = m_job->Finish();
+    const ExtractionResult result = m_job->Finish();
     m_job.reset();
     m_taskbarProgress.reset();
     m_finishDeferred = false;
@@ -410,7 +421,7 @@ CollectSummary ExtractorDialog::EndExtraction() {
     if (IsWindow(m_focusBeforeExtraction)) {
         SetFocus(m_focusBeforeExtraction);
     }
-    return summary;
+    return result;
 }
 
 void ExtractorDialog::StopExtraction() {

@@ -8,6 +8,7 @@
 #include "controls/caption_frame_win.h"
 #include "controls/skin_button_win.h"
 #include "dialogs/skinned_background.h"
+#include "extract/browser_caches.h"
 #include "framework/dialog.h"
 #include "framework/dpi.h"
 #include "framework/gdi.h"
@@ -32,10 +33,10 @@ class ExtractorDialog : public framework::Dialog {
     void SetUpSkin();
     void OnSavePath();
     void OnExtract();
-    void StartExtraction(const std::wstring& cacheFolder);
+    void StartExtraction(AppDataRoots roots);
     void OnExtractionFinished();
     // Joins the worker and puts the window back to idle.
-    CollectSummary EndExtraction();
+    ExtractionResult EndExtraction();
     void StopExtraction();
     // The question asked when the window is closed during an extraction; true once stopped.
     bool StoppedOnClose();

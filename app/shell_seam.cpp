@@ -8,15 +8,27 @@
 namespace drovan {
 namespace {
 
-std::wstring InternetCacheFolder() {
+// Flags 0: the folder is not created when it is missing.
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR path = nullptr;
     std::wstring folder;
-    // Flags 0: the folder is not created when it is missing.
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_InternetCache, 0, nullptr, &path))) {
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path))) {
         folder = path;
     }
     CoTaskMemFree(path);
     return folder;
+}
+
+std::wstring InternetCacheFolder() {
+    return KnownFolder(FOLDERID_InternetCache);
+}
+
+std::wstring LocalAppDataFolder() {
+    return KnownFolder(FOLDERID_LocalAppData);
+}
+
+std::wstring RoamingAppDataFolder() {
+    return KnownFolder(FOLDERID_RoamingAppData);
 }
 
 void OpenFolder(const std::wstring& folder) {
@@ -26,7 +38,7 @@ void OpenFolder(const std::wstring& folder) {
 }  // namespace
 
 ShellSeam& Shell() {
-    static ShellSeam seam{InternetCacheFolder, OpenFolder};
+    static ShellSeam seam{InternetCacheFolder, LocalAppDataFolder, RoamingAppDataFolder, OpenFolder};
     return seam;
 }
 

@@ -10,6 +10,9 @@ namespace drovan {
 struct ShellSeam {
     // Empty when the platform has no Internet-cache folder.
     std::function<std::wstring()> internetCacheFolder;
+    // %LOCALAPPDATA% and %APPDATA%, where browsers keep their caches and profiles; empty when unknown.
+    std::function<std::wstring()> localAppDataFolder;
+    std::function<std::wstring()> roamingAppDataFolder;
     std::function<void(const std::wstring& folder)> openFolder;
 };
 

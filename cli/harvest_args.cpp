@@ -6,7 +6,8 @@ namespace drovan {
 
 const char* const kHarvestUsageText =
     "usage: drovan-harvest --type TYPE --to FOLDER [--from CACHE ...]\n"
-    "       drovan-harvest --list [--type TYPE] [--from CACHE ...]\n";
+    "       drovan-harvest --list [--type TYPE] [--from CACHE ...]\n"
+    "without --from: the Internet-cache folder, then every browser's cache found (Windows only)\n";
 
 ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args) {
     HarvestArguments result;

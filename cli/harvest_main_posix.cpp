@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,6 @@ int main(int argc, char** argv) {
         return drovan::kHarvestUsage;
     }
     drovan::PosixFileSystem fs;
-    return drovan::RunHarvest(fs, *parsed.arguments, output);
+    // No Internet-cache or app-data folders here: the caches are named with --from.
+    return drovan::RunHarvest(fs, *parsed.arguments, std::nullopt, output);
 }

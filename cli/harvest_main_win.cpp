@@ -1,8 +1,10 @@
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/shell_seam.h"
 #include "cli/harvest_run.h"
 #include "extract/file_system_win.h"
 #include "extract/utf8.h"
@@ -29,6 +31,15 @@ class StandardStreams final : public drovan::HarvestOutput {
     }
 };
 
+// The main window's sources: the shell's Internet-cache folder, then the caches under the app-data folders.
+drovan::MachineSources FindMachineSources(drovan::FileSystem& fs) {
+    drovan::AppDataRoots roots;
+    roots.internetCache = drovan::FromWide(drovan::Shell().internetCacheFolder());
+    roots.local = drovan::FromWide(drovan::Shell().localAppDataFolder());
+    roots.roaming = drovan::FromWide(drovan::Shell().roamingAppDataFolder());
+    return {roots.internetCache, drovan::FindBrowserCaches(fs, roots)};
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -44,5 +55,9 @@ int wmain(int argc, wchar_t** argv) {
         return drovan::kHarvestUsage;
     }
     drovan::WindowsFileSystem fs;
-    return drovan::RunHarvest(fs, *parsed.arguments, output);
+    std::optional<drovan::MachineSources> machine;
+    if (parsed.arguments->sources.empty()) {
+        machine = FindMachineSources(fs);
+    }
+    return drovan::RunHarvest(fs, *parsed.arguments, machine, output);
 }

@@ -1,5 +1,7 @@
 #include "cli/harvest_run.h"
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "extract/collector.h"
@@ -79,9 +81,12 @@ std::u16string SummaryLine(const CollectSummary& summary) {
 
 }  // namespace
 
-int RunHarvest(FileSystem& fs, const HarvestArguments& arguments, HarvestOutput& output) {
-    if (arguments.sources.empty()) {
-        output.Message(u"drovan-harvest: missing --from CACHE");
+int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
+               const std::optional<MachineSources>& machine, HarvestOutput& output) {
+    const bool fromMachine = arguments.sources.empty();
+    if (fromMachine && !machine) {
+        output.Message(
+            u"drovan-harvest: give --from CACHE: this system has no Internet-cache or app-data folders");
         return kHarvestUsage;
     }
     const std::u16string destination =
@@ -98,11 +103,27 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments, HarvestOutput&
         }
     }
 
-    CollectSummary summary;
-    std::vector<HarvestItem> items;
+    // A folder of plain files when it has no kind.
+    std::vector<std::pair<std::u16string, std::optional<CacheKind>>> folders;
+    if (fromMachine) {
+        if (!machine->internetCache.empty() && fs.IsDirectory(machine->internetCache)) {
+            folders.emplace_back(fs.Normalise(machine->internetCache), std::nullopt);
+        }
+        for (const CacheSource& cache : machine->caches) {
+            folders.emplace_back(cache.folder, cache.kind);
+        }
+        if (folders.empty()) {
+            output.Message(u"drovan-harvest: found no Internet-cache folder and no browser cache");
+        }
+    }
     for (const std::u16string& source : arguments.sources) {
         const std::u16string folder = fs.Normalise(source);
-        const std::optional<CacheKind> kind = RecogniseCacheFolder(fs, folder);
+        folders.emplace_back(folder, RecogniseCacheFolder(fs, folder));
+    }
+
+    CollectSummary summary;
+    std::vector<HarvestItem> items;
+    for (const auto& [folder, kind] : folders) {
         if (arguments.list) {
             ListSource(fs, folder, kind, arguments.type, output, summary);
         } else if (kind) {

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/harvest_args.h"
+#include "extract/browser_caches.h"
 #include "extract/file_system.h"
 
 namespace drovan {
@@ -17,7 +21,15 @@ class HarvestOutput {
 
 enum HarvestExit { kHarvestOk = 0, kHarvestSomeFailed = 1, kHarvestUsage = 2 };
 
-// Harvests or lists what the arguments say; the exit status of the program.
-int RunHarvest(FileSystem& fs, const HarvestArguments& arguments, HarvestOutput& output);
+// What the main window harvests: the Internet-cache folder, then the browsers' caches found on the machine.
+struct MachineSources {
+    std::u16string internetCache;  // empty when the platform names none
+    std::vector<CacheSource> caches;
+};
+
+// Harvests or lists what the arguments say; without --from, the machine's sources, which a platform without
+// such folders does not have. The exit status of the program.
+int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
+               const std::optional<MachineSources>& machine, HarvestOutput& output);
 
 }  // namespace drovan

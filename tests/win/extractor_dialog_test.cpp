@@ -178,14 +178,17 @@ TEST_F(ExtractorDialogTest, AMissingSavePathOrCacheFolderIsSaidAndNothingIsWalke
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
         EXPECT_EQ(cacheQueries, 0);
 
-        cacheFolder.clear();
+        // No folder named, or one that is not there, and no browser cache.
         SetPath(dialog, destination.path());
-        Click(dialog, IDC_EXTRACT);
-        box = ExpectMessageBox(L"找不到浏览器缓存文件夹");
-        ASSERT_NE(box, nullptr);
-        Click(box, IDOK);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
-        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
+        for (const std::wstring& missing : {std::wstring(), cache / L"gone"}) {
+            cacheFolder = missing;
+            Click(dialog, IDC_EXTRACT);
+            box = ExpectMessageBox(L"找不到浏览器缓存文件夹");
+            ASSERT_NE(box, nullptr);
+            Click(box, IDOK);
+            EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
+        }
     });
     EXPECT_FALSE(Exists(destination / L"a.swf"));
 }

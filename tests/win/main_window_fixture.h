@@ -38,6 +38,9 @@ class ExtractorDialogTest : public ::testing::Test {
                                WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
             return cacheFolder;
         };
+        // No app-data folders unless a test gives its own: the prefix's browsers stay out of the tests.
+        Shell().localAppDataFolder = [this] { return localAppData; };
+        Shell().roamingAppDataFolder = [this] { return roamingAppData; };
         Shell().openFolder = [this](const std::wstring& folder) {
             std::lock_guard<std::mutex> lock(openedMutex);
             opened.push_back(folder);
@@ -119,6 +122,8 @@ class ExtractorDialogTest : public ::testing::Test {
     TempFolder cache;
     TempFolder destination;
     std::wstring cacheFolder;
+    std::wstring localAppData;
+    std::wstring roamingAppData;
     std::atomic<int> cacheQueries{0};
     std::atomic<bool> busyWhileWalking{false};
     std::mutex openedMutex;

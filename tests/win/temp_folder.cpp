@@ -47,6 +47,30 @@ bool CreateFolders(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool CopyTree(const std::wstring& from, const std::wstring& to) {
+    bool copied = CreateFolders(to);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((Extended(from) + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            copied = CopyTree(from + L"\\" + name, to + L"\\" + name) && copied;
+        } else {
+            copied =
+                CopyFileW(Extended(from + L"\\" + name).c_str(), Extended(to + L"\\" + name).c_str(), TRUE) &&
+                copied;
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return copied;
+}
+
 void RemoveTree(const std::wstring& path) {
     const std::wstring extended = Extended(path);
     const DWORD attributes = GetFileAttributesW(extended.c_str());

@@ -22,6 +22,8 @@ class TempFolder {
 };
 
 bool CreateFolders(const std::wstring& path);
+// Copies the folder's files and sub-folders into to, which is created; false when a copy failed.
+bool CopyTree(const std::wstring& from, const std::wstring& to);
 void RemoveTree(const std::wstring& path);
 bool Exists(const std::wstring& path);
 std::string ReadFile(const std::wstring& path);

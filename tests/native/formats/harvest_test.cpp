@@ -101,25 +101,38 @@ class CapturedOutput final : public HarvestOutput {
 };
 
 TEST(HarvestCommand, ArgumentsAndExitStatuses) {
-    MemoryFileSystem fs;
+    std::vector<std::vector<std::string>> manifest;
+    MemoryFileSystem fs = test::LoadCache("firefox-cache2", manifest);
     fs.AddFolder(u"/out");
     fs.AddFile(u"/plain/a.flv", "FLV");
     fs.AddFile(u"/plain/b.mp3", "ID3");
+    const std::size_t firefoxMp3 = static_cast<std::size_t>(
+        std::count_if(manifest.begin(), manifest.end(), [](const auto& line) { return line[2] == "mp3"; }));
+    const MachineSources machine{u"/plain", {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}}};
+    const MachineSources bare{u"", {}};
     const struct {
         std::vector<std::u16string> args;
-        int status;  // -1: the arguments are refused before running
+        const MachineSources* machine;  // null: the platform has no folders of its own
+        int status;                     // -1: the arguments are refused before running
         std::size_t lines;
+        std::size_t messages = 1;
     } cases[] = {
-        {{u"--type", u"flv", u"--to", u"/out", u"--from", u"/plain"}, kHarvestOk, 0},
-        {{u"--list", u"--from", u"/plain"}, kHarvestOk, 2},
-        {{u"--list", u"--type", u"mp3", u"--from", u"/plain"}, kHarvestOk, 1},
-        {{u"--type", u"flv", u"--to", u"/missing", u"--from", u"/plain"}, kHarvestUsage, 0},
-        {{u"--type", u"flv", u"--to", u"/out", u"--from", u"/nowhere"}, kHarvestUsage, 0},
-        {{u"--type", u"flv", u"--from", u"/plain"}, -1, 0},
-        {{u"--to", u"/out", u"--from", u"/plain"}, -1, 0},
-        {{u"--list", u"--to", u"/out"}, -1, 0},
-        {{u"--type"}, -1, 0},
-        {{u"--verbose"}, -1, 0},
+        {{u"--type", u"flv", u"--to", u"/out", u"--from", u"/plain"}, nullptr, kHarvestOk, 0},
+        {{u"--list", u"--from", u"/plain"}, nullptr, kHarvestOk, 2},
+        {{u"--list", u"--type", u"mp3", u"--from", u"/plain"}, nullptr, kHarvestOk, 1},
+        // Without --from: the Internet-cache folder, then the browsers; none at all is said.
+        {{u"--list", u"--type", u"mp3"}, &machine, kHarvestOk, 1 + firefoxMp3},
+        {{u"--list", u"--type", u"mp3", u"--from", u"/plain"}, &machine, kHarvestOk, 1},
+        {{u"--type", u"flv", u"--to", u"/out"}, &bare, kHarvestOk, 0, 2},
+        {{u"--type", u"flv", u"--to", u"/out"}, nullptr, kHarvestUsage, 0},
+        {{u"--list"}, nullptr, kHarvestUsage, 0},
+        {{u"--type", u"flv", u"--to", u"/missing", u"--from", u"/plain"}, nullptr, kHarvestUsage, 0},
+        {{u"--type", u"flv", u"--to", u"/out", u"--from", u"/nowhere"}, nullptr, kHarvestUsage, 0},
+        {{u"--type", u"flv", u"--from", u"/plain"}, nullptr, -1, 0},
+        {{u"--to", u"/out", u"--from", u"/plain"}, nullptr, -1, 0},
+        {{u"--list", u"--to", u"/out"}, nullptr, -1, 0},
+        {{u"--type"}, nullptr, -1, 0},
+        {{u"--verbose"}, nullptr, -1, 0},
     };
     for (const auto& c : cases) {
         const ParsedArguments parsed = ParseHarvestArguments(c.args);
@@ -129,9 +142,11 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
             continue;
         }
         CapturedOutput output;
-        EXPECT_EQ(RunHarvest(fs, *parsed.arguments, output), c.status) << Utf16ToUtf8(c.args.back());
-        EXPECT_EQ(output.lines.size(), c.lines);
-        ASSERT_EQ(output.messages.size(), 1u);
+        const std::optional<MachineSources> sources =
+            c.machine ? std::optional<MachineSources>(*c.machine) : std::nullopt;
+        EXPECT_EQ(RunHarvest(fs, *parsed.arguments, sources, output), c.status) << Utf16ToUtf8(c.args.back());
+        EXPECT_EQ(output.lines.size(), c.lines) << Utf16ToUtf8(c.args.back());
+        ASSERT_EQ(output.messages.size(), c.messages) << Utf16ToUtf8(c.args.back());
     }
     EXPECT_EQ(fs.files().count(u"/out/a.flv"), 1u);
     EXPECT_EQ(fs.files().count(u"/out/b.mp3"), 0u);

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "extract/utf8.h"
+#include "main_window_fixture.h"
+#include "tests/native/formats/sha256_for_tests.h"
+
+namespace drovan {
+namespace {
+
+std::wstring ToWide(const std::u16string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// Wine shows the Unix root as drive Z:.
+std::wstring DataFolder(const std::string& name) {
+    std::wstring path = L"Z:" + ToWide(Utf8ToUtf16(std::string(DROVAN_TEST_DATA_DIR) + "/" + name));
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+struct ManifestLine {
+    std::wstring name;
+    std::string type;
+    std::string sha256;
+    bool complete;
+};
+
+std::vector<ManifestLine> ReadManifest(const std::string& cache) {
+    std::istringstream lines(ReadFile(DataFolder(cache + "/manifest.tsv")));
+    std::vector<ManifestLine> manifest;
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, '\t');) {
+            fields.push_back(field);
+        }
+        if (fields.size() == 5) {
+            manifest.push_back(
+                {ToWide(Utf8ToUtf16(fields[1])), fields[2], fields[3], fields[4] == "complete"});
+        }
+    }
+    return manifest;
+}
+
+// The committed caches where Chrome, Edge, a WebView2 app and Firefox keep theirs.
+struct BrowserProfile {
+    TempFolder local;
+    TempFolder roaming;
+    std::vector<std::vector<ManifestLine>> manifests;
+};
+
+std::unique_ptr<BrowserProfile> LayOutBrowsers() {
+    auto profile = std::make_unique<BrowserProfile>();
+    const struct {
+        const char* cache;
+        const wchar_t* place;
+    } places[] = {
+        {"chromium-blockfile", L"Google\\Chrome\\User Data\\Default\\Cache\\Cache_Data"},
+        {"chromium-simple", L"Microsoft\\Edge\\User Data\\Default\\Cache\\Cache_Data"},
+        {"chromium-simple", L"SomeApp\\EBWebView\\Default\\Cache\\Cache_Data"},
+        {"firefox-cache2", L"Mozilla\\Firefox\\Profiles\\x.default\\cache2"},
+    };
+    for (const auto& place : places) {
+        EXPECT_TRUE(CopyTree(DataFolder(place.cache), profile->local / place.place)) << place.cache;
+        // The manifest is the test's, not the browser's.
+        DeleteFileW((profile->local / place.place + L"\\manifest.tsv").c_str());
+        profile->manifests.push_back(ReadManifest(place.cache));
+    }
+    profile->roaming.Write(L"Mozilla\\Firefox\\profiles.ini",
+                           "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\n"
+                           "IsRelative=1\r\nPath=Profiles/x.default\r\nDefault=1\r\n");
+    return profile;
+}
+
+std::wstring Numbered(const std::wstring& name, int number) {
+    if (number == 1) {
+        return name;
+    }
+    const std::size_t dot = name.rfind(L'.');
+    return name.substr(0, dot) + L" (" + std::to_wstring(number) + L")" + name.substr(dot);
+}
+
+// File name to SHA-256 of its bytes.
+std::map<std::wstring, std::string> Harvested(const std::wstring& folder) {
+    std::map<std::wstring, std::string> files;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            files[data.cFileName] = test::Sha256Hex(ReadFile(folder + L"\\" + data.cFileName));
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return files;
+}
+
+class BrowserHarvestTest : public ExtractorDialogTest {
+  protected:
+    static void SetUpTestSuite() { browsers = LayOutBrowsers(); }
+    static void TearDownTestSuite() { browsers.reset(); }
+    void SetUp() override {
+        ExtractorDialogTest::SetUp();
+        localAppData = browsers->local.path();
+        roamingAppData = browsers->roaming.path();
+    }
+
+    inline static std::unique_ptr<BrowserProfile> browsers;
+};
+
+// Every complete entry of the type from every browser, byte for byte, numbered after the Internet-cache file
+// of the same name when its bytes differ; a second extraction adds nothing.
+TEST_F(BrowserHarvestTest, EveryBrowsersCacheIsHarvestedAfterTheInternetCacheFolder) {
+    const struct {
+        const char* type;
+        const wchar_t* internetCacheFile;  // null: the shell names no Internet-cache folder
+    } cases[] = {
+        {"flv", L"Content.IE5\\X1\\clip.flv"},
+        {"mp3", L"getaudio.mp3"},
+        {"mp4", L"a\\b\\movie.bin.mp4"},
+        {"jpg", L"Low\\photo.jpg"},
+        {"jpg", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + (c.internetCacheFile ? " with" : " without") + " Internet cache");
+        const TempFolder internetCache;
+        const TempFolder into;
+        std::map<std::wstring, std::vector<std::string>>
+            expected;  // name to the different bodies of that name
+        std::wstring internetName;
+        cacheFolder.clear();
+        if (c.internetCacheFile != nullptr) {
+            const std::string body = std::string("from the Internet cache: ") + c.type;
+            internetCache.Write(c.internetCacheFile, body);
+            cacheFolder = internetCache.path();
+            internetName =
+                std::wstring(c.internetCacheFile).substr(std::wstring(c.internetCacheFile).rfind(L'\\') + 1);
+            expected[internetName].push_back(test::Sha256Hex(body));
+        }
+        for (const auto& manifest : browsers->manifests) {
+            for (const ManifestLine& line : manifest) {
+                if (!line.complete || line.type != c.type) {
+                    continue;
+                }
+                // The same body under the same name, from Edge and the WebView2 app, is written once.
+                std::vector<std::string>& bodies = expected[line.name];
+                if (std::find(bodies.begin(), bodies.end(), line.sha256) == bodies.end()) {
+                    bodies.push_back(line.sha256);
+                }
+            }
+        }
+        std::map<std::wstring, std::string> first;
+        Run([&](HWND dialog) {
+            SetPath(dialog, into.path());
+            SetType(dialog, ToWide(Utf8ToUtf16(c.type)));
+            for (int round = 0; round < 2; ++round) {
+                Click(dialog, IDC_EXTRACT);
+                HWND box = ExpectMessageBox(L"提取完成,是否打开文件夹");
+                ASSERT_NE(box, nullptr) << round;
+                EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
+                          reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_QUESTION)));
+                Click(box, IDNO);
+                ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+                if (round == 0) {
+                    first = Harvested(into.path());
+                } else {
+                    EXPECT_EQ(Harvested(into.path()), first) << "the second extraction changed the folder";
+                }
+            }
+        });
+        // Names: name, name (2), ... per shared name; bodies: exactly the manifests', whichever number each
+        // got.
+        std::map<std::wstring, std::vector<std::string>> got;
+        for (const auto& [name, expectedBodies] : expected) {
+            for (int number = 1; number <= static_cast<int>(expectedBodies.size()); ++number) {
+                const auto file = first.find(Numbered(name, number));
+                ASSERT_NE(file, first.end()) << testing::PrintToString(Numbered(name, number));
+                got[name].push_back(file->second);
+                first.erase(file);
+            }
+        }
+        EXPECT_TRUE(first.empty()) << "unexpected files, e.g. "
+                                   << testing::PrintToString(first.begin()->first);
+        if (!internetName.empty()) {
+            EXPECT_EQ(got[internetName].front(), expected[internetName].front())
+                << "the Internet cache's file";
+        }
+        for (auto& [name, bodies] : expected) {
+            std::sort(bodies.begin(), bodies.end());
+            std::sort(got[name].begin(), got[name].end());
+            EXPECT_EQ(got[name], bodies) << testing::PrintToString(name);
+        }
+    }
+    EXPECT_TRUE(opened.empty());
+}
+
+}  // namespace
+}  // namespace drovan

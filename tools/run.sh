@@ -13,33 +13,7 @@ echo "Built $build/win/Drovan.exe"
 
 . "$root/tools/wine-env.sh" "$build/wine-run"
 drovan_ensure_prefix
-cache="$(drovan_cache_folder)"
-mkdir -p "$cache"
-if [ -z "$(ls -A "$cache")" ]; then
-    "$root/tools/make-sample-cache.sh" "$cache"
-    echo "Sample browser cache made in $cache"
-fi
-# Small caches of real browsers, in the places Chrome, Edge, a WebView2 app and Firefox keep theirs, so that
-# the first extraction finds files from a browser too.
-appdata="${cache%/Local/Microsoft/Windows/INetCache}"
-seed_browser_cache() {
-    local into="$appdata/Local/$2"
-    if [ ! -e "$into" ]; then
-        mkdir -p "$into"
-        cp -r "$root/tests/data/$1/." "$into/"
-        rm -f "$into/manifest.tsv"
-        echo "Browser cache of $1 seeded in $into"
-    fi
-}
-seed_browser_cache chromium-blockfile "Google/Chrome/User Data/Default/Cache/Cache_Data"
-seed_browser_cache chromium-simple "Microsoft/Edge/User Data/Default/Cache/Cache_Data"
-seed_browser_cache chromium-simple "SomeApp/EBWebView/Default/Cache/Cache_Data"
-seed_browser_cache firefox-cache2 "Mozilla/Firefox/Profiles/x.default/cache2"
-if [ ! -e "$appdata/Roaming/Mozilla/Firefox/profiles.ini" ]; then
-    mkdir -p "$appdata/Roaming/Mozilla/Firefox"
-    printf '[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\nIsRelative=1\r\nPath=Profiles/x.default\r\nDefault=1\r\n' \
-        >"$appdata/Roaming/Mozilla/Firefox/profiles.ini"
-fi
+drovan_seed_sample_caches
 
 if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
     wine "$build/win/Drovan.exe"

@@ -2,7 +2,7 @@
 # Starts Drovan under Wine on a virtual display and saves pictures of its windows to docs/: the main window,
 # the About box, the save-path notice, and the right-click popup as current Windows and as Windows XP with
 # its theme draw it; then the main window, the About box and the popup again with the screen at 150 % and
-# 200 %.
+# 200 %; last the folder after an extraction.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build"
@@ -144,3 +144,22 @@ for scale in 150:144 200:192; do
     stop
 done
 set_dpi 96
+
+# The folder after an extraction of mp3, flv, mp4 and jpg from the sample caches (the console harvester
+# harvests the same sources as the window), as Wine's file manager shows it.
+cmake --build "$build/win" --target drovan-harvest
+drovan_seed_sample_caches >/dev/null
+harvest="$WINEPREFIX/drive_c/users/Public/Harvest"
+rm -rf "$harvest"
+mkdir -p "$harvest"
+for type in mp3 flv mp4 jpg; do
+    wine "$build/win/drovan-harvest.exe" --type "$type" --to 'C:\users\Public\Harvest' >/dev/null 2>&1 || true
+done
+wine explorer 'C:\users\Public\Harvest' >/dev/null 2>&1 &
+for _ in $(seq 100); do
+    folder="$(xdotool search --onlyvisible --name '^Harvest$' 2>/dev/null | head -n 1 || true)"
+    [ -n "$folder" ] && break
+    sleep 0.1
+done
+shoot_window "$folder" harvested-folder.png
+wineserver -k

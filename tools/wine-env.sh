@@ -38,6 +38,38 @@ drovan_cache_folder() {
     echo "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Microsoft/Windows/INetCache"
 }
 
+# Gives the prefix something to harvest: a small sample in an empty Internet-cache folder, and the small caches
+# that real Chrome, Edge, a WebView2 app and Firefox wrote, where those browsers keep theirs (only where missing).
+drovan_seed_sample_caches() {
+    local root cache appdata
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+    cache="$(drovan_cache_folder)"
+    mkdir -p "$cache"
+    if [ -z "$(ls -A "$cache")" ]; then
+        "$root/tools/make-sample-cache.sh" "$cache"
+        echo "Sample browser cache made in $cache"
+    fi
+    appdata="${cache%/Local/Microsoft/Windows/INetCache}"
+    drovan_seed_browser_cache() {
+        local into="$appdata/Local/$2"
+        if [ ! -e "$into" ]; then
+            mkdir -p "$into"
+            cp -r "$root/tests/data/$1/." "$into/"
+            rm -f "$into/manifest.tsv"
+            echo "Browser cache of $1 seeded in $into"
+        fi
+    }
+    drovan_seed_browser_cache chromium-blockfile "Google/Chrome/User Data/Default/Cache/Cache_Data"
+    drovan_seed_browser_cache chromium-simple "Microsoft/Edge/User Data/Default/Cache/Cache_Data"
+    drovan_seed_browser_cache chromium-simple "SomeApp/EBWebView/Default/Cache/Cache_Data"
+    drovan_seed_browser_cache firefox-cache2 "Mozilla/Firefox/Profiles/x.default/cache2"
+    if [ ! -e "$appdata/Roaming/Mozilla/Firefox/profiles.ini" ]; then
+        mkdir -p "$appdata/Roaming/Mozilla/Firefox"
+        printf '[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\nIsRelative=1\r\nPath=Profiles/x.default\r\nDefault=1\r\n' \
+            >"$appdata/Roaming/Mozilla/Firefox/profiles.ini"
+    fi
+}
+
 # Starts a private virtual display, sets DISPLAY to it, and ends it and the Wine session on exit.
 drovan_start_virtual_display() {
     local displayfile

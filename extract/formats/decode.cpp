@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <utility>
 
 namespace drovan {
 namespace {
@@ -99,10 +98,14 @@ class CappedDecoder : public BodyDecoder {
         return sink(data, size) ? DecodeStatus::Ok : DecodeStatus::Refused;
     }
     DecodeStatus EmitBuffer(std::size_t size, const ByteSink& sink) {
+        if (size > 0) {
+            m_outputSize = kOutputChunk;
+        }
         return Emit(reinterpret_cast<const char*>(Buffer()), size, sink);
     }
-    // How much of the buffer the next decoding step may fill: a little the first time, all of it after.
-    std::size_t NextOutputSize() { return std::exchange(m_outputSize, kOutputChunk); }
+    // How much of the buffer the next decoding step may fill: a little until the first output, all of it
+    // after.
+    std::size_t NextOutputSize() const { return m_outputSize; }
 
   private:
     std::uint64_t m_cap;

@@ -1,5 +1,7 @@
 #include "extract/formats/chromium_simple.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <set>
 #include <string>
@@ -239,15 +241,15 @@ std::optional<CacheEntry> ReadEntry(FileSystem& fs, std::u16string_view folder, 
 
 }  // namespace
 
+// zlib's table-driven CRC: every entry's stream 0 is checked.
 std::uint32_t Crc32(std::string_view bytes) {
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
-        }
+    uLong crc = crc32(0, Z_NULL, 0);
+    while (!bytes.empty()) {
+        const std::size_t part = std::min<std::size_t>(bytes.size(), 1u << 30);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(part));
+        bytes.remove_prefix(part);
     }
-    return ~crc;
+    return static_cast<std::uint32_t>(crc);
 }
 
 std::uint32_t SuperFastHash(std::string_view bytes) {

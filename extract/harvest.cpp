@@ -89,8 +89,10 @@ Content::Status EntryContent::Stream(const Sink& sink) {
     if (!decoder) {
         return Status::SourceFailed;
     }
-    // Grown as reads need it: a look at the leading bytes of many entries should not fill 256 KiB each time.
-    std::vector<char> buffer;
+    // Grown to what the reads need and left unfilled: most bodies are small, and zeroing 256 KiB for each
+    // would cost more than reading them.
+    std::unique_ptr<char[]> buffer;
+    std::size_t bufferSize = 0;
     std::u16string openPath;
     std::unique_ptr<ReadableFile> file;
     std::size_t chunk = kFirstReadChunk;
@@ -106,15 +108,16 @@ Content::Status EntryContent::Stream(const Sink& sink) {
             const std::size_t wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
             chunk = kReadChunk;
-            if (buffer.size() < wanted) {
-                buffer.resize(wanted);
+            if (bufferSize < wanted) {
+                buffer.reset(new char[wanted]);
+                bufferSize = wanted;
             }
             std::size_t got = 0;
             // The browser may have shortened the file since it was listed: a short read is a failure.
-            if (!file->ReadAt(piece.fileOffset + done, buffer.data(), wanted, got) || got != wanted) {
+            if (!file->ReadAt(piece.fileOffset + done, buffer.get(), wanted, got) || got != wanted) {
                 return Status::SourceFailed;
             }
-            switch (decoder->Feed(buffer.data(), got, sink)) {
+            switch (decoder->Feed(buffer.get(), got, sink)) {
                 case DecodeStatus::Ok:
                     break;
                 case DecodeStatus::Refused:

@@ -216,6 +216,7 @@ struct BlockFile {
 struct StreamPlace {
     std::u16string path;
     std::uint64_t offset = 0;
+    ReadableFile* blockFile = nullptr;  // held by the reader when the stream lies in a block file
 };
 
 struct EntryRecord {
@@ -429,7 +430,8 @@ class BlockfileReader {
             }
         }
         return StreamPlace{Path(BlockFileName(address->fileNumber)),
-                           kBlockFileHeaderSize + std::uint64_t{address->startBlock} * blocks.blockSize};
+                           kBlockFileHeaderSize + std::uint64_t{address->startBlock} * blocks.blockSize,
+                           blocks.file.get()};
     }
 
     // Small metadata only (keys, response infos, sparse headers): size is capped by the caller.
@@ -441,6 +443,9 @@ class BlockfileReader {
         const std::optional<StreamPlace> place = Locate(value, size);
         if (!place) {
             return false;
+        }
+        if (place->blockFile != nullptr) {
+            return ReadExactly(*place->blockFile, place->offset, size, bytes);
         }
         const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(place->path);
         return file && ReadExactly(*file, place->offset, size, bytes);

@@ -1,5 +1,8 @@
 #include "extract/formats/chromium_simple.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,6 +32,52 @@ bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std
     std::size_t got = 0;
     return file.ReadAt(offset, bytes.data(), size, got) && got == size;
 }
+
+constexpr std::size_t kEndRead = 4096;
+
+// An entry file whose first and last few KiB are read once: they mostly hold the header, the key, the EOF
+// records and stream 0, which are then read from memory. Other reads go to the file.
+class FileEnds final : public ReadableFile {
+  public:
+    FileEnds(ReadableFile& file, std::uint64_t size) : m_file(file), m_size(size) {}
+
+    bool Load() {
+        const std::size_t headSize = static_cast<std::size_t>(std::min<std::uint64_t>(m_size, kEndRead));
+        const std::size_t tailSize =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_size - headSize, kEndRead));
+        return ReadExactly(m_file, 0, headSize, m_head) &&
+               ReadExactly(m_file, m_size - tailSize, tailSize, m_tail);
+    }
+
+    std::optional<std::uint64_t> Size() override { return m_size; }
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+        return m_file.Read(buffer, capacity, got);
+    }
+    bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
+        if (offset <= m_head.size() && capacity <= m_head.size() - offset) {
+            return Copy(m_head, offset, buffer, capacity, got);
+        }
+        const std::uint64_t tailStart = m_size - m_tail.size();
+        if (offset >= tailStart && offset - tailStart <= m_tail.size() &&
+            capacity <= m_tail.size() - (offset - tailStart)) {
+            return Copy(m_tail, offset - tailStart, buffer, capacity, got);
+        }
+        return m_file.ReadAt(offset, buffer, capacity, got);
+    }
+
+  private:
+    static bool Copy(const std::string& from, std::uint64_t offset, char* buffer, std::size_t capacity,
+                     std::size_t& got) {
+        std::copy_n(from.data() + offset, capacity, buffer);
+        got = capacity;
+        return true;
+    }
+
+    ReadableFile& m_file;
+    std::uint64_t m_size;
+    std::string m_head;
+    std::string m_tail;
+};
 
 bool IsHex(char16_t c) {
     return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
@@ -133,11 +182,16 @@ bool ReadSparseRanges(FileSystem& fs, const std::u16string& path, const std::str
 std::optional<CacheEntry> ReadEntry(FileSystem& fs, std::u16string_view folder, std::u16string_view hash,
                                     bool hasSparseFile) {
     const std::u16string path = JoinPath(folder, std::u16string(hash) + u"_0", fs.Separator());
-    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
-    const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+    const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(path);
+    const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
     if (!size || *size < kHeaderSize + 2 * kEofSize) {
         return std::nullopt;
     }
+    FileEnds ends(*opened, *size);
+    if (!ends.Load()) {
+        return std::nullopt;
+    }
+    ReadableFile* const file = &ends;
     // The file is read from its end: stream 0's record gives the sizes of what precedes it.
     const std::optional<Eof> eof0 = ReadEof(*file, *size - kEofSize);
     if (!eof0 || eof0->streamSize > kMaxChromiumMetadata) {
@@ -187,15 +241,15 @@ std::optional<CacheEntry> ReadEntry(FileSystem& fs, std::u16string_view folder, 
 
 }  // namespace
 
+// zlib's table-driven CRC: every entry's stream 0 is checked.
 std::uint32_t Crc32(std::string_view bytes) {
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
-        }
+    uLong crc = crc32(0, Z_NULL, 0);
+    while (!bytes.empty()) {
+        const std::size_t part = std::min<std::size_t>(bytes.size(), 1u << 30);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(part));
+        bytes.remove_prefix(part);
     }
-    return ~crc;
+    return static_cast<std::uint32_t>(crc);
 }
 
 std::uint32_t SuperFastHash(std::string_view bytes) {

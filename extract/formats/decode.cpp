@@ -12,6 +12,9 @@ namespace drovan {
 namespace {
 
 constexpr std::size_t kOutputChunk = 64 * 1024;
+// A look at an entry wants only its leading bytes: the first output stops early, so that a look does not
+// inflate a whole 64 KiB of a body it will throw away.
+constexpr std::size_t kFirstOutputChunk = 4096;
 // zlib counts input in 32-bit units.
 constexpr std::size_t kInflateInputChunk = 1u << 30;
 // The zstd content coding limits windows to 8 MiB, as browsers do; it also bounds what one decoder allocates.
@@ -95,13 +98,20 @@ class CappedDecoder : public BodyDecoder {
         return sink(data, size) ? DecodeStatus::Ok : DecodeStatus::Refused;
     }
     DecodeStatus EmitBuffer(std::size_t size, const ByteSink& sink) {
+        if (size > 0) {
+            m_outputSize = kOutputChunk;
+        }
         return Emit(reinterpret_cast<const char*>(Buffer()), size, sink);
     }
+    // How much of the buffer the next decoding step may fill: a little until the first output, all of it
+    // after.
+    std::size_t NextOutputSize() const { return m_outputSize; }
 
   private:
     std::uint64_t m_cap;
     std::uint64_t m_produced = 0;
     std::unique_ptr<char[]> m_buffer;
+    std::size_t m_outputSize = kFirstOutputChunk;
     DecodeStatus m_status = DecodeStatus::Ok;
     bool m_sawInput = false;
 };
@@ -216,10 +226,11 @@ class ZlibDecoder final : public CappedDecoder {
         m_stream.next_in = const_cast<unsigned char*>(data);
         m_stream.avail_in = static_cast<uInt>(size);
         for (;;) {
+            const std::size_t outputSize = NextOutputSize();
             m_stream.next_out = Buffer();
-            m_stream.avail_out = static_cast<uInt>(kOutputChunk);
+            m_stream.avail_out = static_cast<uInt>(outputSize);
             const int result = inflate(&m_stream, Z_NO_FLUSH);
-            const DecodeStatus emitted = EmitBuffer(kOutputChunk - m_stream.avail_out, sink);
+            const DecodeStatus emitted = EmitBuffer(outputSize - m_stream.avail_out, sink);
             if (emitted != DecodeStatus::Ok) {
                 return emitted;
             }
@@ -264,11 +275,12 @@ class BrotliDecoder final : public CappedDecoder {
             return DecodeStatus::Corrupt;
         }
         for (;;) {
-            std::size_t outputLeft = kOutputChunk;
+            const std::size_t outputSize = NextOutputSize();
+            std::size_t outputLeft = outputSize;
             unsigned char* output = Buffer();
             const BrotliDecoderResult result =
                 BrotliDecoderDecompressStream(m_state, &size, &data, &outputLeft, &output, nullptr);
-            const DecodeStatus emitted = EmitBuffer(kOutputChunk - outputLeft, sink);
+            const DecodeStatus emitted = EmitBuffer(outputSize - outputLeft, sink);
             if (emitted != DecodeStatus::Ok) {
                 return emitted;
             }
@@ -311,7 +323,7 @@ class ZstdDecoder final : public CappedDecoder {
         }
         ZSTD_inBuffer input{data, size, 0};
         for (;;) {
-            ZSTD_outBuffer output{Buffer(), kOutputChunk, 0};
+            ZSTD_outBuffer output{Buffer(), NextOutputSize(), 0};
             const std::size_t result = ZSTD_decompressStream(m_context, &output, &input);
             if (ZSTD_isError(result)) {
                 return DecodeStatus::Corrupt;
@@ -321,7 +333,8 @@ class ZstdDecoder final : public CappedDecoder {
             if (emitted != DecodeStatus::Ok) {
                 return emitted;
             }
-            if (input.pos == input.size && output.pos < output.size) {
+            // A frame that ends exactly filling the output is flushed: asking again would start a frame.
+            if (input.pos == input.size && (output.pos < output.size || m_frameEnded)) {
                 return DecodeStatus::Ok;
             }
         }

@@ -373,5 +373,17 @@ TEST(BodyDecoder, CorruptDecoderStaysCorrupt) {
     EXPECT_EQ(decoder->Finish(sink), DecodeStatus::Corrupt);
 }
 
+// Output that ends a frame exactly at the end of an output step must not be taken for an unfinished frame.
+TEST(BodyDecoder, ZstdFrameEndingOnAnOutputStepIsComplete) {
+    for (const std::size_t size : {4096, 65536, 4096 + 65536}) {
+        const std::string payload = Text(size);
+        std::string body(ZSTD_compressBound(payload.size()), '\0');
+        body.resize(ZSTD_compress(body.data(), body.size(), payload.data(), payload.size(), 3));
+        const Decoded decoded = Decode(ContentCoding::Zstd, body);
+        EXPECT_EQ(decoded.status, DecodeStatus::Ok) << size;
+        EXPECT_TRUE(decoded.bytes == payload) << size;
+    }
+}
+
 }  // namespace
 }  // namespace drovan

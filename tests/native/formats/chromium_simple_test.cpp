@@ -66,7 +66,7 @@ TEST(SimpleCache, PlainEntries) {
         std::string body;
         std::string stream0;
         bool keySha256;
-        const char* url;
+        std::string url;
         bool truncated;
         bool complete;
     } cases[] = {
@@ -85,6 +85,16 @@ TEST(SimpleCache, PlainEntries) {
          "http://127.0.0.1:34439/a/b/song.mp3", false, true},
         {"key without a URL", "1/0/_dk_http://h http://h", Pattern(10),
          ResponseInfo(RawHeaders("HTTP/1.1 200 OK")), true, "", false, true},
+        // The reader keeps the file's first and last 4 KiB; what crosses them is read from the file.
+        {"key past the first 4 KiB", "1/0/https://example.com/" + std::string(5000, 'k'), Pattern(100),
+         ResponseInfo(RawHeaders("HTTP/1.1 200 OK")), true, "https://example.com/" + std::string(5000, 'k'),
+         false, true},
+        {"stream 0 past the last 4 KiB", kKey, Pattern(9000),
+         ResponseInfo(RawHeaders("HTTP/1.1 200 OK\nX-Pad: " + std::string(5000, 'p'))), true,
+         "http://127.0.0.1:34439/a/b/song.mp3", false, true},
+        {"body across both ends", kKey, Pattern(8000 - 24 - kKey.size()),
+         ResponseInfo(RawHeaders("HTTP/1.1 200 OK")), true, "http://127.0.0.1:34439/a/b/song.mp3", false,
+         true},
     };
     for (const auto& c : cases) {
         MemoryFileSystem fs;

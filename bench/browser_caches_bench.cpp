@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "extract/browser_caches.h"
 #include "extract/file_system_posix.h"
 #include "extract/name_rules.h"
@@ -23,8 +24,10 @@
 
 namespace {
 
+using drovan::bench::Median;
+using drovan::bench::Seconds;
+
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 struct Options {
     int files = 200000;
@@ -159,17 +162,6 @@ void Generate(const fs::path& root, int total) {
         const std::string vendor = i % 2 == 0 ? "Vendor" + std::to_string(i / 6) + "/" : "";
         tree.Spread(under + vendor + "App" + std::to_string(i), rest / apps + (i < rest % apps ? 1 : 0), 6);
     }
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 struct WalkCount {

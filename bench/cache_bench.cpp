@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
 #include "extract/harvest.h"
 #include "extract/utf8.h"
@@ -31,8 +32,10 @@
 
 namespace {
 
+using drovan::bench::Median;
+using drovan::bench::Seconds;
+
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 struct Options {
     int entries = 10000;
@@ -261,17 +264,6 @@ std::vector<std::uint32_t> MakeBlockfile(const fs::path& folder, const std::vect
         WriteFile(folder / ("f_" + Hex(number, 6, false)), builder.External(number));
     }
     return records;
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Each harvest starts with an empty destination and no dirty pages left by the run before it.

@@ -18,14 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "extract/collector.h"
 #include "extract/file_system_posix.h"
 #include "extract/utf8.h"
 
 namespace {
 
+using drovan::bench::Median;
+using drovan::bench::Seconds;
+
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 struct Options {
     int files = 20000;
@@ -56,17 +59,6 @@ std::uint64_t Generate(const fs::path& root, const Options& options) {
         total += size;
     }
     return total;
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Each copy run starts with an empty destination and no dirty pages left by the run before it.

@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "extract/collector.h"
 #include "extract/file_system_win.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using drovan::bench::Median;
+using drovan::bench::Seconds;
 
 std::wstring TempFolder() {
     wchar_t base[MAX_PATH];
@@ -87,17 +89,6 @@ void PlainCopy(const std::wstring& folder, const std::wstring& destination) {
         }
     } while (FindNextFileW(find, &data));
     FindClose(find);
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "app/extractor_dialog.h"
 #include "app/shell_seam.h"
 #include "res/resource.h"
@@ -21,6 +22,8 @@
 #include "ui_driver.h"
 
 namespace {
+
+using drovan::bench::Median;
 
 using namespace testing_support;
 
@@ -183,11 +186,6 @@ double PlainCopy(const std::vector<Body>& bodies, const std::wstring& destinatio
         CloseHandle(from);
     }
     return Now() - start;
-}
-
-double Median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 }  // namespace

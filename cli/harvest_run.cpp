@@ -70,7 +70,7 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
                                 entry.complete ? u"complete" : u"incomplete", Utf8ToUtf16(entry.url)}));
             return true;
         });
-    summary.failed += report.damaged;
+    summary.skipped += report.damaged;
 }
 
 std::u16string SummaryLine(const CollectSummary& summary) {

@@ -186,7 +186,7 @@ void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         }
         return true;
     });
-    summary.failed += report.damaged;
+    summary.skipped += report.damaged;
 }
 
 CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,

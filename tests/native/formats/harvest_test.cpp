@@ -92,6 +92,19 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
     EXPECT_EQ(HarvestSources(fs, u"", {}, u"/inet/out", u"flv", nullptr).matched, 0u);
 }
 
+// A record the reader cannot read soundly (a browser writing it, a damaged disk) is passed over: it is not a
+// file that failed to copy, so it never turns the completion question into its failure variant.
+TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
+    MemoryFileSystem fs;
+    fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234567", "not an entry");
+    CollectSummary summary;
+    std::vector<HarvestItem> items;
+    ListCacheEntriesOfType(fs, u"/cache", CacheKind::FirefoxCache2, u"mp3", items, summary);
+    EXPECT_EQ(summary.failed, 0u);
+    EXPECT_EQ(summary.skipped, 1u);
+    EXPECT_TRUE(items.empty());
+}
+
 class CapturedOutput final : public HarvestOutput {
   public:
     void Line(std::u16string_view text) override { lines.emplace_back(text); }

@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <string>
 #include <utility>
 
 #include "dialogs/about_link.h"
@@ -29,6 +30,46 @@ HFONT CreateLinkFont(int dpi) {
                        DEFAULT_PITCH | FF_SWISS, L"Arial");
 }
 
+bool IsTextLabel(HWND control) {
+    wchar_t className[16]{};
+    GetClassNameW(control, className, 16);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    return lstrcmpiW(className, L"Static") == 0 && (style & SS_TYPEMASK) == SS_LEFT;
+}
+
+// Dialog units can grow slower than the fonts at high DPI, leaving one-line labels too small for their text.
+void FitLabelsToText(HWND dialog) {
+    RECT client{};
+    GetClientRect(dialog, &client);
+    for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        if (!IsTextLabel(control)) {
+            continue;
+        }
+        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+        text.resize(
+            static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+        auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+        RECT extent{};
+        {
+            const framework::ClientDC dc(control);
+            const framework::SelectGuard select(dc.get(),
+                                                font != nullptr ? font : GetStockObject(SYSTEM_FONT));
+            DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent,
+                      DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        }
+        RECT window{};
+        GetWindowRect(control, &window);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&window), 2);
+        const Rect label = FromRECT(window);
+        const Rect fitted = LabelFittingText(label, extent.right, extent.bottom, FromRECT(client));
+        if (fitted != label) {
+            SetWindowPos(control, nullptr, fitted.left, fitted.top, fitted.width(), fitted.height(),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+}
+
 framework::SharedIcon LoadSharedIcon(int id) {
     return {LoadIconW(framework::ResourceModule(), MAKEINTRESOURCEW(id))};
 }
@@ -50,6 +91,7 @@ void AboutDialog::DoDataExchange(framework::DataExchange& exchange) {
 BOOL AboutDialog::OnInitDialog() {
     Dialog::OnInitDialog();
     SetLinkFont(framework::WindowDpi(hwnd()));
+    FitLabelsToText(hwnd());
     m_frame.SetFrameColors(kSkinBlue, 0, false);
     SetTimer(hwnd(), kIconTimer, kIconPeriodMs, nullptr);
     return TRUE;
@@ -74,6 +116,7 @@ LRESULT AboutDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
             SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            FitLabelsToText(hwnd());
             return 0;
         }
         default:

@@ -1,5 +1,7 @@
 #include "dialogs/about_link.h"
 
+#include <algorithm>
+
 namespace drovan {
 
 LinkResponse LinkAfterMouseMove(const Rect& link, int x, int y) {
@@ -15,6 +17,18 @@ LinkResponse LinkAfterButtonDown(std::uint32_t colour, const Rect& link, int x, 
 AnimationTick NextAnimationTick(int index) {
     const int shown = ((index % kAnimationFrames) + kAnimationFrames) % kAnimationFrames;
     return {shown, (shown + 1) % kAnimationFrames};
+}
+
+Rect LabelFittingText(const Rect& label, int textWidth, int textHeight, const Rect& client) {
+    if (textWidth <= label.width() && textHeight <= label.height()) {
+        return label;
+    }
+    Rect fitted = label;
+    fitted.right = std::max(label.right, std::min(label.left + textWidth, client.right));
+    const int width = fitted.width();
+    const int lines = width > 0 ? std::max(1, (textWidth + width - 1) / width) : 1;
+    fitted.bottom = std::max(label.bottom, std::min(label.top + lines * textHeight, client.bottom));
+    return fitted;
 }
 
 }  // namespace drovan

@@ -35,4 +35,10 @@ struct AnimationTick {
 
 AnimationTick NextAnimationTick(int index);
 
+// Where a label goes so that its text, one line textWidth × textHeight pixels, shows whole. Dialog units grow
+// slower than fonts at some scales, so a label laid out for one line may be too small. A label the text fits
+// stays as it is; otherwise it widens, keeping its left edge, up to the client area's right edge, then grows
+// as many lines tall as the text wraps to there, down to the client area's bottom.
+Rect LabelFittingText(const Rect& label, int textWidth, int textHeight, const Rect& client);
+
 }  // namespace drovan

@@ -57,5 +57,30 @@ TEST(AboutIconAnimation, TicksAlternateStartingWithTheFirstImageAndStayInRange) 
     EXPECT_EQ(NextAnimationTick(-1).shown, 1);
 }
 
+TEST(AboutLabelFit, ALabelGrowsOnlyAsFarAsItsTextAndTheClientAreaNeed) {
+    constexpr Rect kClient{0, 0, 360, 166};
+    constexpr Rect kLabel{78, 98, 264, 114};
+    struct Case {
+        const char* what;
+        int textWidth;
+        int textHeight;
+        Rect expected;
+    };
+    const Case cases[] = {
+        {"fits exactly", 186, 16, kLabel},
+        {"fits with room", 100, 12, kLabel},
+        {"wider text widens it to the text", 200, 16, {78, 98, 278, 114}},
+        {"taller text gives it the height", 150, 20, {78, 98, 264, 118}},
+        {"wider than the client area: stops there and wraps", 400, 16, {78, 98, 360, 130}},
+        {"wrapping stops at the client bottom", 2000, 16, {78, 98, 360, 166}},
+        {"wider and taller", 220, 20, {78, 98, 298, 118}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LabelFittingText(kLabel, c.textWidth, c.textHeight, kClient), c.expected) << c.what;
+    }
+    // A label already past the client area's right edge keeps its width and wraps instead.
+    EXPECT_EQ(LabelFittingText({300, 10, 380, 20}, 100, 10, kClient), (Rect{300, 10, 380, 30}));
+}
+
 }  // namespace
 }  // namespace drovan

@@ -135,6 +135,41 @@ TEST_F(HighDpiTest, TheAboutLinkFontIsAScaled15PixelsAndAsTallAsTheTextAroundIt)
     });
 }
 
+// Every text label of the About box shows its text whole: wrapped at its width, the text fits its height.
+TEST_F(HighDpiTest, EveryAboutLabelsTextFitsItsRectangle) {
+    Run([&](HWND dialog) {
+        Click(dialog, IDC_ABOUT);
+        HWND about = WaitForDialog(uiThread(), dialog, L"关于 Drovan");
+        ASSERT_NE(about, nullptr);
+        ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(about) != FALSE; }));
+        int labels = 0;
+        for (HWND control = GetWindow(about, GW_CHILD); control != nullptr;
+             control = GetWindow(control, GW_HWNDNEXT)) {
+            wchar_t className[16]{};
+            GetClassNameW(control, className, 16);
+            if (lstrcmpiW(className, L"Static") != 0 ||
+                (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) != SS_LEFT) {
+                continue;
+            }
+            ++labels;
+            wchar_t text[128]{};
+            const int length = GetWindowTextW(control, text, 128);
+            RECT client{};
+            GetClientRect(control, &client);
+            RECT needed = client;
+            const framework::ClientDC dc(control);
+            const framework::SelectGuard select(
+                dc.get(), reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+            DrawTextW(dc.get(), text, length, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            EXPECT_LE(needed.right, client.right) << GetDlgCtrlID(control) << " " << length;
+            EXPECT_LE(needed.bottom, client.bottom) << GetDlgCtrlID(control) << " " << length;
+        }
+        EXPECT_EQ(labels, 7);
+        PostMessageW(about, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }));
+    });
+}
+
 TEST_F(HighDpiTest, WmDpiChangedTakesTheSuggestedRectangleAndTheNewBand) {
     Run([&](HWND dialog) {
         const RECT before = WindowRectOf(dialog);

@@ -156,6 +156,8 @@ inline COLORREF ControlBrushColour(HWND dialog, UINT message) {
 
 // The client area's corners show the bitmap resource stretched to the client size.
 inline void ExpectStretchedBackground(HWND window, int bitmapId) {
+    // A window that has just appeared may not have painted yet on a busy machine.
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     RECT client{};
     GetClientRect(window, &client);
     const framework::ClientDC screen(window);

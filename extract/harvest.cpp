@@ -145,7 +145,7 @@ EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
         EntryContent content(fs, entry);
         const Content::Status status = content.Stream([&leading](const char* data, std::size_t size) {
             leading.append(data, std::min(size, kTypeLeadingBytes - leading.size()));
-            return leading.size() < kTypeLeadingBytes;
+            return leading.size() < kTypeSignatureBytes || leading.size() < TypeLeadingBytesWanted(leading);
         });
         look.decodable = status != Content::Status::SourceFailed;
     }

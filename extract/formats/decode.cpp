@@ -12,9 +12,10 @@ namespace drovan {
 namespace {
 
 constexpr std::size_t kOutputChunk = 64 * 1024;
-// A look at an entry wants only its leading bytes: the first output stops early, so that a look does not
-// inflate a whole 64 KiB of a body it will throw away.
-constexpr std::size_t kFirstOutputChunk = 4096;
+// A look at an entry wants only its leading bytes: the outputs start small and grow, so that a look does not
+// inflate kilobytes of a body it will throw away after its signature.
+constexpr std::size_t kFirstOutputChunk = 64;
+constexpr std::size_t kOutputGrowth = 64;
 // zlib counts input in 32-bit units.
 constexpr std::size_t kInflateInputChunk = 1u << 30;
 // The zstd content coding limits windows to 8 MiB, as browsers do; it also bounds what one decoder allocates.
@@ -99,12 +100,12 @@ class CappedDecoder : public BodyDecoder {
     }
     DecodeStatus EmitBuffer(std::size_t size, const ByteSink& sink) {
         if (size > 0) {
-            m_outputSize = kOutputChunk;
+            m_outputSize = std::min(m_outputSize * kOutputGrowth, kOutputChunk);
         }
         return Emit(reinterpret_cast<const char*>(Buffer()), size, sink);
     }
-    // How much of the buffer the next decoding step may fill: a little until the first output, all of it
-    // after.
+    // How much of the buffer the next decoding step may fill: a little until the first output, more after
+    // each.
     std::size_t NextOutputSize() const { return m_outputSize; }
 
   private:

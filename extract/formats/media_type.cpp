@@ -116,9 +116,12 @@ Signature AsfSignature(std::string_view bytes) {
     return {"asf", false};
 }
 
+constexpr char kAsf[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C";
+constexpr char kOgg[] = "OggS";
+constexpr char kEbml[] = "\x1A\x45\xDF\xA3";
+
 std::optional<Signature> SignatureOf(std::string_view bytes) {
     static constexpr char kPng[] = "\x89PNG\r\n\x1A\n";
-    static constexpr char kAsf[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C";
     if (StartsWith(bytes, std::string_view("FLV\x01", 4))) {
         return Signature{"flv"};
     }
@@ -161,7 +164,7 @@ std::optional<Signature> SignatureOf(std::string_view bytes) {
     if (StartsWith(bytes, ".ra\xFD")) {
         return Signature{"ra"};
     }
-    if (StartsWith(bytes, "OggS")) {
+    if (StartsWith(bytes, kOgg)) {
         if (Contains(bytes, "OpusHead")) {
             return Signature{"opus"};
         }
@@ -170,7 +173,7 @@ std::optional<Signature> SignatureOf(std::string_view bytes) {
         }
         return Signature{"ogg", false};
     }
-    if (StartsWith(bytes, "\x1A\x45\xDF\xA3")) {
+    if (StartsWith(bytes, kEbml)) {
         if (Contains(bytes, "matroska")) {
             return Signature{"mkv", false};
         }
@@ -317,6 +320,12 @@ std::string UrlEnding(std::string_view url) {
     }
     const std::string ending = segment.substr(dot + 1);
     return std::all_of(ending.begin(), ending.end(), IsEndingCharacter) ? ending : std::string();
+}
+
+std::size_t TypeLeadingBytesWanted(std::string_view firstBytes) {
+    const bool looksFurther = StartsWith(firstBytes, std::string_view(kAsf, 16)) ||
+                              StartsWith(firstBytes, kOgg) || StartsWith(firstBytes, kEbml);
+    return looksFurther ? kTypeLeadingBytes : kTypeSignatureBytes;
 }
 
 std::string DecideType(std::string_view leadingBytes, std::string_view contentType, std::string_view url) {

@@ -8,6 +8,12 @@ namespace drovan {
 
 // How many of the decoded body's first bytes DecideType looks at; fewer are fine.
 constexpr std::size_t kTypeLeadingBytes = 4096;
+// Enough leading bytes for TypeLeadingBytesWanted to tell whether DecideType looks past them.
+constexpr std::size_t kTypeSignatureBytes = 16;
+
+// How many leading bytes DecideType can use, given at least the first kTypeSignatureBytes (or the whole
+// body): only signatures whose kind is found further on (ASF, Ogg, Matroska) want all kTypeLeadingBytes.
+std::size_t TypeLeadingBytesWanted(std::string_view firstBytes);
 
 // A cached body's type as a lower-case ending without the dot: the body's signature first, then a specific
 // Content-Type, then the URL's ending. A URL ending of the decided type's family (jpeg for a JPEG, m4a for an

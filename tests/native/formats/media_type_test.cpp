@@ -76,6 +76,9 @@ TEST(MediaType, SignatureDecidesFirst) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DecideType(c.bytes, "", ""), c.type) << c.bytes.substr(0, 8);
+        // A look decodes only the leading bytes the first ones say DecideType can use.
+        const std::string wanted = c.bytes.substr(0, TypeLeadingBytesWanted(c.bytes));
+        EXPECT_EQ(DecideType(wanted, "", ""), c.type) << c.bytes.substr(0, 8);
         // A signature outweighs what the server claimed and what the URL says.
         if (*c.type != '\0') {
             EXPECT_EQ(DecideType(c.bytes, "text/html", "http://h/page.php"), c.type);

@@ -42,8 +42,8 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
                                    const LookedAtEntrySink& sink);
 
 // Adds every entry of the cache whose harvested name ends with fileType: complete, decodable ones to items;
-// the others only to the summary (matched, then incomplete or skipped). Records that cannot be read soundly are
-// skipped too: they are no file that failed to copy, and their type is unknown.
+// the others only to the summary (matched, then incomplete or skipped). Records that cannot be read soundly
+// are skipped too: they are no file that failed to copy, and their type is unknown.
 void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             std::u16string_view fileType, std::vector<HarvestItem>& items,
                             CollectSummary& summary);

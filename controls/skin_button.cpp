@@ -9,6 +9,8 @@ constexpr std::uint32_t kDefPushButton = 0x01;
 constexpr std::uint32_t kOwnerDraw = 0x0B;
 constexpr std::uint32_t kDefPushButtonCode = 0x10;
 constexpr std::uint32_t kUndefPushButtonCode = 0x20;
+// The focus rectangle's inset and the gap before an icon beside text, at 96 DPI.
+constexpr int kButtonInset = 3;
 
 }  // namespace
 
@@ -41,7 +43,7 @@ bool CheckedFromSetCheck(std::uintptr_t state) {
 }
 
 ButtonLook ChooseButtonLook(const ButtonState& state, const SkinButtonColors& colors, bool hasNormalIcon,
-                            const Rect& item) {
+                            const Rect& item, int dpi) {
     ButtonLook look;
     look.pressed = state.selected || (state.checkBox && state.checked);
     const bool hot = state.hover || look.pressed;
@@ -55,17 +57,19 @@ ButtonLook ChooseButtonLook(const ButtonState& state, const SkinButtonColors& co
     const bool useHot = look.pressed || (state.hover && !state.checkBox);
     look.iconSlot = useHot || !hasNormalIcon ? 0 : 1;
     if (state.focusRectWhenFlat && state.focused) {
-        look.focusRect = item.Deflate(3, 3);
+        const int inset = ScaleToDpi(kButtonInset, dpi);
+        look.focusRect = item.Deflate(inset, inset);
     }
     return look;
 }
 
 Rect ComputeImageRect(bool hasText, const Rect& item, Rect& caption, bool shiftContent, int imageWidth,
-                      int imageHeight) {
+                      int imageHeight, int dpi) {
     Rect image = item;
     if (hasText) {
-        image.left += 3;
-        caption.left += imageWidth + 3;
+        const int gap = ScaleToDpi(kButtonInset, dpi);
+        image.left += gap;
+        caption.left += imageWidth + gap;
     } else {
         image.left += (image.right - image.left - imageWidth) / 2;
     }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "framework/dpi.h"
 #include "framework/rect.h"
 
 namespace drovan {
@@ -53,12 +54,14 @@ struct ButtonLook {
     int iconSlot = 0;
     std::optional<Rect> focusRect;
 };
+// dpi scales the focus rectangle's inset (3 pixels at 96).
 ButtonLook ChooseButtonLook(const ButtonState& state, const SkinButtonColors& colors, bool hasNormalIcon,
-                            const Rect& item);
+                            const Rect& item, int dpi = kBaseDpi);
 
-// Places an image of the given size in the item and narrows the caption beside it when there is text.
+// Places an image of the given size in the item and narrows the caption beside it when there is text, with a
+// gap of 3 pixels at 96 DPI scaled to dpi.
 Rect ComputeImageRect(bool hasText, const Rect& item, Rect& caption, bool shiftContent, int imageWidth,
-                      int imageHeight);
+                      int imageHeight, int dpi = kBaseDpi);
 // The measured text box centred in the rectangle it was measured in.
 Rect CentreTextBox(const Rect& kept, const Rect& measured);
 

@@ -216,7 +216,8 @@ void SkinButton::EnsureTipControl() {
                                 nullptr));
     if (m_tip) {
         SendMessageW(m_tip.get(), TTM_ACTIVATE, FALSE, 0);
-        SendMessageW(m_tip.get(), TTM_SETMAXTIPWIDTH, 0, kMaxTipWidth);
+        SendMessageW(m_tip.get(), TTM_SETMAXTIPWIDTH, 0,
+                     ScaleToDpi(kMaxTipWidth, framework::WindowDpi(hwnd())));
     }
 }
 
@@ -391,7 +392,8 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
     state.hoverBorder = m_hoverBorder;
     state.focusRectWhenFlat = m_focusRectWhenFlat;
     const Rect itemRect = FromRECT(item.rcItem);
-    const ButtonLook look = ChooseButtonLook(state, m_colors, static_cast<bool>(m_icons[1].icon), itemRect);
+    const ButtonLook look = ChooseButtonLook(state, m_colors, static_cast<bool>(m_icons[1].icon), itemRect,
+                                             framework::WindowDpi(hwnd()));
     m_isPressed = look.pressed;
     m_hasFocus = state.focused;
     m_isDisabled = state.disabled;
@@ -444,7 +446,8 @@ DWORD SkinButton::PaintBackground(HDC dc, const RECT& rect) {
     state.selected = m_isPressed;
     state.focused = m_hasFocus;
     state.hover = m_isHover;
-    const ButtonLook look = ChooseButtonLook(state, m_colors, false, FromRECT(rect));
+    const ButtonLook look =
+        ChooseButtonLook(state, m_colors, false, FromRECT(rect), framework::WindowDpi(hwnd()));
     const framework::Brush brush(CreateSolidBrush(look.background));
     FillRect(dc, &rect, brush.get());
     return 0;
@@ -472,8 +475,8 @@ DWORD SkinButton::PaintBorder(HDC dc, const RECT& rect) {
 
 void SkinButton::PaintIcon(HDC dc, bool hasText, const RECT& item, Rect& caption, const ButtonLook& look) {
     const IconSlot& slot = m_icons[look.iconSlot];
-    const Rect image =
-        ComputeImageRect(hasText, FromRECT(item), caption, look.shiftContent, slot.width, slot.height);
+    const Rect image = ComputeImageRect(hasText, FromRECT(item), caption, look.shiftContent, slot.width,
+                                        slot.height, framework::WindowDpi(hwnd()));
     DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(slot.icon.get()), 0, image.left, image.top,
                image.width(), image.height(), DST_ICON | (m_isDisabled ? DSS_DISABLED : DSS_NORMAL));
 }

@@ -101,12 +101,16 @@ TEST(SkinButtonLook, FocusRectangleOnlyWhenAskedAndFocused) {
     EXPECT_FALSE(Look(state).focusRect);
     state.focused = true;
     EXPECT_EQ(Look(state).focusRect, (Rect{3, 3, 57, 27}));
+    EXPECT_EQ(ChooseButtonLook(state, kColors, true, kItem, 192).focusRect, (Rect{6, 6, 54, 24}));
 }
 
 TEST(SkinButtonGeometry, ImageBesideTextOrCentredAlone) {
     Rect caption = kItem;
     EXPECT_EQ(ComputeImageRect(true, kItem, caption, false, 16, 15), (Rect{3, 7, 60, 30}));
     EXPECT_EQ(caption, (Rect{19, 0, 60, 30}));
+    caption = kItem;
+    EXPECT_EQ(ComputeImageRect(true, kItem, caption, false, 32, 30, 192), (Rect{6, 0, 60, 30}));
+    EXPECT_EQ(caption, (Rect{38, 0, 60, 30}));
 
     caption = kItem;
     EXPECT_EQ(ComputeImageRect(false, kItem, caption, false, 16, 15), (Rect{22, 7, 60, 30}));

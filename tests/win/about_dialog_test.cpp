@@ -152,6 +152,9 @@ void ExpectStretchedBackground(HWND window, int bitmapId) {
 class AboutDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // Hover is driven by the messages the tests send; a real pointer left over the box by an earlier test
+        // would send moves of its own.
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
         original_ = WebPageOpener();
         WebPageOpener() = [this](const std::wstring& address) {
             std::lock_guard<std::mutex> lock(openedMutex_);

@@ -8,22 +8,6 @@
 namespace drovan {
 namespace {
 
-class MemoryListing final : public DirectoryListing {
-  public:
-    explicit MemoryListing(std::vector<DirectoryEntry> entries) : m_entries(std::move(entries)) {}
-    bool Next(DirectoryEntry& entry) override {
-        if (m_next == m_entries.size()) {
-            return false;
-        }
-        entry = m_entries[m_next++];
-        return true;
-    }
-
-  private:
-    std::vector<DirectoryEntry> m_entries;
-    std::size_t m_next = 0;
-};
-
 class MemoryReadableFile final : public ReadableFile {
   public:
     explicit MemoryReadableFile(const std::string& bytes) : m_bytes(bytes) {}
@@ -128,7 +112,7 @@ std::unique_ptr<DirectoryListing> MemoryFileSystem::OpenDirectory(std::u16string
     for (const std::u16string& name : files) {
         entries.push_back({name, false, false});
     }
-    return std::make_unique<MemoryListing>(std::move(entries));
+    return std::make_unique<ListedEntries>(std::move(entries));
 }
 
 std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(std::u16string_view path) {

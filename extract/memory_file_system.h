@@ -2,10 +2,28 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "extract/file_system.h"
 
 namespace drovan {
+
+// A listing of entries gathered beforehand.
+class ListedEntries final : public DirectoryListing {
+  public:
+    explicit ListedEntries(std::vector<DirectoryEntry> entries) : m_entries(std::move(entries)) {}
+    bool Next(DirectoryEntry& entry) override {
+        if (m_next == m_entries.size()) {
+            return false;
+        }
+        entry = m_entries[m_next++];
+        return true;
+    }
+
+  private:
+    std::vector<DirectoryEntry> m_entries;
+    std::size_t m_next = 0;
+};
 
 // Files held in memory under '/'-separated paths, for the readers' tests and fuzz targets. A folder exists
 // when it was added or some file lies below it.

@@ -64,26 +64,10 @@ class LinkedFileSystem final : public FileSystem {
             entry.isReparsePoint = m_links.count(std::u16string(folder) + u"/" + entry.name) != 0;
             entries.push_back(entry);
         }
-        return std::make_unique<Listing>(std::move(entries));
+        return std::make_unique<ListedEntries>(std::move(entries));
     }
 
   private:
-    class Listing final : public DirectoryListing {
-      public:
-        explicit Listing(std::vector<DirectoryEntry> entries) : m_entries(std::move(entries)) {}
-        bool Next(DirectoryEntry& entry) override {
-            if (m_next == m_entries.size()) {
-                return false;
-            }
-            entry = m_entries[m_next++];
-            return true;
-        }
-
-      private:
-        std::vector<DirectoryEntry> m_entries;
-        std::size_t m_next = 0;
-    };
-
     std::u16string Resolved(std::u16string_view path) const {
         for (const auto& [link, target] : m_links) {
             if (path.substr(0, link.size()) == link &&

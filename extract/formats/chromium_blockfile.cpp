@@ -217,6 +217,7 @@ struct StreamPlace {
     std::u16string path;
     std::uint64_t offset = 0;
     ReadableFile* blockFile = nullptr;  // held by the reader when the stream lies in a block file
+    std::uint32_t blockFileNumber = 0;
 };
 
 struct EntryRecord {
@@ -273,6 +274,65 @@ bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std
     std::size_t got = 0;
     return size == 0 || (file.ReadAt(offset, bytes.data(), size, got) && got == size);
 }
+
+// An entry's record, rankings node and response info are small reads scattered over the same few block
+// files, in the index's order rather than the files': they are served from large aligned chunks, kept up
+// to a bounded total.
+class BlockChunks {
+  public:
+    bool Read(std::uint32_t fileNumber, ReadableFile& file, std::uint64_t offset, std::size_t size,
+              std::string& bytes) {
+        if (size > kChunkSize) {
+            return ReadExactly(file, offset, size, bytes);
+        }
+        bytes.resize(size);
+        for (std::size_t done = 0; done < size;) {
+            const std::uint64_t at = offset + done;
+            const std::string* chunk = Chunk(fileNumber, file, at / kChunkSize);
+            const std::size_t within = static_cast<std::size_t>(at % kChunkSize);
+            if (chunk == nullptr || within >= chunk->size()) {
+                return false;
+            }
+            const std::size_t taken = std::min(size - done, chunk->size() - within);
+            std::copy_n(chunk->data() + within, taken, bytes.data() + done);
+            done += taken;
+        }
+        return true;
+    }
+
+    // A browser may be writing: a second look reads the files again.
+    void Forget() {
+        m_chunks.clear();
+        m_keptBytes = 0;
+    }
+
+  private:
+    static constexpr std::size_t kChunkSize = 64 * 1024;
+    static constexpr std::size_t kMaxKeptBytes = 16u << 20;
+
+    // Null when the chunk cannot be read; shorter than kChunkSize at the file's end.
+    const std::string* Chunk(std::uint32_t fileNumber, ReadableFile& file, std::uint64_t index) {
+        const std::pair<std::uint32_t, std::uint64_t> key(fileNumber, index);
+        const auto kept = m_chunks.find(key);
+        if (kept != m_chunks.end()) {
+            return &kept->second;
+        }
+        if (m_keptBytes + kChunkSize > kMaxKeptBytes) {
+            Forget();
+        }
+        std::string chunk(kChunkSize, '\0');
+        std::size_t got = 0;
+        if (!file.ReadAt(index * kChunkSize, chunk.data(), chunk.size(), got)) {
+            return nullptr;
+        }
+        chunk.resize(got);
+        m_keptBytes += kChunkSize;
+        return &m_chunks.emplace(key, std::move(chunk)).first->second;
+    }
+
+    std::map<std::pair<std::uint32_t, std::uint64_t>, std::string> m_chunks;
+    std::size_t m_keptBytes = 0;
+};
 
 class BlockfileReader {
   public:
@@ -397,9 +457,9 @@ class BlockfileReader {
                 return false;
             }
         }
-        return ReadExactly(*blocks.file,
-                           kBlockFileHeaderSize + std::uint64_t{address.startBlock} * blocks.blockSize,
-                           address.blockCount * blocks.blockSize, bytes);
+        return m_chunks.Read(address.fileNumber, *blocks.file,
+                             kBlockFileHeaderSize + std::uint64_t{address.startBlock} * blocks.blockSize,
+                             address.blockCount * blocks.blockSize, bytes);
     }
 
     // Where size bytes stored at value lie; null when the address cannot hold them.
@@ -431,7 +491,7 @@ class BlockfileReader {
         }
         return StreamPlace{Path(BlockFileName(address->fileNumber)),
                            kBlockFileHeaderSize + std::uint64_t{address->startBlock} * blocks.blockSize,
-                           blocks.file.get()};
+                           blocks.file.get(), address->fileNumber};
     }
 
     // Small metadata only (keys, response infos, sparse headers): size is capped by the caller.
@@ -445,7 +505,7 @@ class BlockfileReader {
             return false;
         }
         if (place->blockFile != nullptr) {
-            return ReadExactly(*place->blockFile, place->offset, size, bytes);
+            return m_chunks.Read(place->blockFileNumber, *place->blockFile, place->offset, size, bytes);
         }
         const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(place->path);
         return file && ReadExactly(*file, place->offset, size, bytes);
@@ -527,6 +587,7 @@ class BlockfileReader {
             LoadResult result = LoadEntry(address, bucket, mask, entry);
             if (result != LoadResult::Ok && result != LoadResult::NotInUse) {
                 // A running browser may have been mid-write: look once more.
+                m_chunks.Forget();
                 entry = EntryRecord();
                 result = LoadEntry(address, bucket, mask, entry);
             }
@@ -667,6 +728,7 @@ class BlockfileReader {
     CacheReadReport m_report;
     bool m_stopped = false;
     std::map<std::uint32_t, BlockFile> m_blockFiles;
+    BlockChunks m_chunks;
     std::unordered_set<std::uint32_t> m_visited;
     std::vector<SparseParent> m_parents;
     std::map<std::string, StoredChild> m_children;

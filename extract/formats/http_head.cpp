@@ -106,7 +106,7 @@ bool ReadPickleString(ByteReader& reader, std::string_view& text) {
 std::optional<std::string_view> HttpHead::Find(std::string_view name) const {
     for (const auto& [headerName, value] : headers) {
         if (EqualsIgnoringCase(headerName, name)) {
-            return std::string_view(value);
+            return value;
         }
     }
     return std::nullopt;
@@ -114,11 +114,13 @@ std::optional<std::string_view> HttpHead::Find(std::string_view name) const {
 
 std::optional<HttpHead> ParseHeaderLines(std::string_view text) {
     HttpHead head;
+    // Stored heads rarely hold more: one allocation for most.
+    head.headers.reserve(16);
     bool statusSeen = false;
     while (!text.empty()) {
-        std::size_t end = text.find_first_of(std::string_view("\0\n", 2));
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        const auto end = std::find_if(text.begin(), text.end(), [](char c) { return c == '\0' || c == '\n'; });
+        std::string_view line = text.substr(0, static_cast<std::size_t>(end - text.begin()));
+        text.remove_prefix(end == text.end() ? text.size() : line.size() + 1);
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
@@ -137,8 +139,7 @@ std::optional<HttpHead> ParseHeaderLines(std::string_view text) {
         if (colon == std::string_view::npos || colon == 0) {
             continue;
         }
-        head.headers.emplace_back(std::string(Trim(line.substr(0, colon))),
-                                  std::string(Trim(line.substr(colon + 1))));
+        head.headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     }
     if (!statusSeen) {
         return std::nullopt;

@@ -10,10 +10,10 @@
 
 namespace drovan {
 
-// A stored response's status line and header lines.
+// A stored response's status line and header lines; names and values are views into the parsed text.
 struct HttpHead {
     int status = 0;
-    std::vector<std::pair<std::string, std::string>> headers;
+    std::vector<std::pair<std::string_view, std::string_view>> headers;
     // The first header of that name, compared case-insensitively.
     std::optional<std::string_view> Find(std::string_view name) const;
 };
@@ -26,7 +26,7 @@ struct ChromiumResponseInfo {
     bool truncated = false;
 };
 
-// The pickled response info of a Chromium entry's stream 0.
+// The pickled response info of a Chromium entry's stream 0; the head views into pickle.
 std::optional<ChromiumResponseInfo> ParseChromiumResponseInfo(std::string_view pickle);
 
 // Status, Content-Type (without parameters), Content-Encoding, Content-Length and Content-Range into entry.

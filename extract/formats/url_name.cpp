@@ -111,10 +111,16 @@ std::u16string Shortened(const std::u16string& name) {
     return result;
 }
 
+// The URL without its query and fragment.
+std::string_view WithoutQuery(std::string_view url) {
+    const auto end = std::find_if(url.begin(), url.end(), [](char c) { return c == '?' || c == '#'; });
+    return url.substr(0, static_cast<std::size_t>(end - url.begin()));
+}
+
 }  // namespace
 
 std::string_view UrlLastSegment(std::string_view url) {
-    url = url.substr(0, url.find_first_of("?#"));
+    url = WithoutQuery(url);
     const std::size_t scheme = url.find("://");
     if (scheme != std::string_view::npos) {
         const std::size_t pathStart = url.find('/', scheme + 3);
@@ -128,7 +134,7 @@ std::string_view UrlLastSegment(std::string_view url) {
 }
 
 std::string_view UrlHost(std::string_view url) {
-    url = url.substr(0, url.find_first_of("?#"));
+    url = WithoutQuery(url);
     const std::size_t scheme = url.find("://");
     if (scheme == std::string_view::npos) {
         return {};

@@ -1,6 +1,7 @@
 #include "extract/harvest.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -16,28 +17,63 @@ namespace drovan {
 namespace {
 
 constexpr std::size_t kReadChunk = 256 * 1024;
-// A look at an entry stops after its leading bytes: the first read takes no more than a look needs when the
-// body is stored plain; a compressed one mostly inflates to more.
-constexpr std::size_t kFirstReadChunk = kTypeLeadingBytes;
+// A look at an entry stops after its leading bytes: the first reads take little more than a look needs when
+// the body is stored plain (mostly a few bytes, a few KiB for some kinds), and a compressed one mostly
+// inflates to more.
+constexpr std::size_t kLeadingReadSizes[] = {512, kTypeLeadingBytes};
 
 bool IsHarvestableStatus(int status) {
     return status == 200 || status == 206;
 }
 
+// A kept file remembers its last few small reads: a reader reads an entry's ends, and those mostly hold the
+// leading body bytes that a look at the entry's type wants next.
+struct KeptFile {
+    static constexpr std::size_t kRememberedReadSize = 4096;
+    struct RememberedRead {
+        std::uint64_t offset = 0;
+        std::size_t size = 0;
+        char bytes[kRememberedReadSize];
+    };
+
+    std::u16string path;
+    std::unique_ptr<ReadableFile> file;
+    RememberedRead reads[2];
+    std::size_t nextRead = 0;
+};
+
 // One open file shared by every holder; they read by position only, so no holder moves another's place.
 class SharedFile final : public ReadableFile {
   public:
-    explicit SharedFile(std::shared_ptr<ReadableFile> file) : m_file(std::move(file)) {}
-    std::optional<std::uint64_t> Size() override { return m_file->Size(); }
+    explicit SharedFile(std::shared_ptr<KeptFile> kept) : m_kept(std::move(kept)) {}
+    std::optional<std::uint64_t> Size() override { return m_kept->file->Size(); }
     bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
-        return m_file->Read(buffer, capacity, got);
+        return m_kept->file->Read(buffer, capacity, got);
     }
     bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
-        return m_file->ReadAt(offset, buffer, capacity, got);
+        for (const KeptFile::RememberedRead& read : m_kept->reads) {
+            if (offset >= read.offset && offset - read.offset <= read.size &&
+                capacity <= read.size - (offset - read.offset)) {
+                std::copy_n(read.bytes + (offset - read.offset), capacity, buffer);
+                got = capacity;
+                return true;
+            }
+        }
+        if (!m_kept->file->ReadAt(offset, buffer, capacity, got)) {
+            return false;
+        }
+        if (capacity <= KeptFile::kRememberedReadSize) {
+            KeptFile::RememberedRead& read = m_kept->reads[m_kept->nextRead];
+            m_kept->nextRead = (m_kept->nextRead + 1) % std::size(m_kept->reads);
+            read.offset = offset;
+            read.size = got;
+            std::copy_n(buffer, got, read.bytes);
+        }
+        return true;
     }
 
   private:
-    std::shared_ptr<ReadableFile> m_file;
+    std::shared_ptr<KeptFile> m_kept;
 };
 
 // Keeps the files read last open a little longer: the look at an entry just read finds its file open.
@@ -58,27 +94,31 @@ class KeptFiles final : public FileSystem {
     // The least recently used file makes room.
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
         for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
-            if (kept->first == path) {
+            if ((*kept)->path == path) {
                 std::rotate(kept, kept + 1, m_kept.end());
-                return std::make_unique<SharedFile>(m_kept.back().second);
+                return std::make_unique<SharedFile>(m_kept.back());
             }
         }
-        std::shared_ptr<ReadableFile> file = m_fs.OpenForReading(path);
+        std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(path);
         if (!file) {
             return nullptr;
         }
         if (m_kept.size() == kKeptFiles) {
             m_kept.erase(m_kept.begin());
         }
-        m_kept.emplace_back(std::u16string(path), file);
-        return std::make_unique<SharedFile>(std::move(file));
+        // Not make_shared: the remembered bytes need no zeroing.
+        std::shared_ptr<KeptFile> kept(new KeptFile);
+        kept->path = std::u16string(path);
+        kept->file = std::move(file);
+        m_kept.push_back(kept);
+        return std::make_unique<SharedFile>(std::move(kept));
     }
 
   private:
     // An entry's record, its body's file and a blockfile cache's block files.
     static constexpr std::size_t kKeptFiles = 4;
     FileSystem& m_fs;
-    std::vector<std::pair<std::u16string, std::shared_ptr<ReadableFile>>> m_kept;
+    std::vector<std::shared_ptr<KeptFile>> m_kept;
 };
 
 }  // namespace
@@ -95,7 +135,7 @@ Content::Status EntryContent::Stream(const Sink& sink) {
     std::size_t bufferSize = 0;
     std::u16string openPath;
     std::unique_ptr<ReadableFile> file;
-    std::size_t chunk = kFirstReadChunk;
+    std::size_t readsDone = 0;
     for (const BodyPiece& piece : m_entry.pieces) {
         if (!file || piece.file != openPath) {
             file = m_fs.OpenForReading(piece.file);
@@ -105,9 +145,11 @@ Content::Status EntryContent::Stream(const Sink& sink) {
             }
         }
         for (std::uint64_t done = 0; done < piece.length;) {
+            const std::size_t chunk =
+                readsDone < std::size(kLeadingReadSizes) ? kLeadingReadSizes[readsDone] : kReadChunk;
+            ++readsDone;
             const std::size_t wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
-            chunk = kReadChunk;
             if (bufferSize < wanted) {
                 buffer.reset(new char[wanted]);
                 bufferSize = wanted;

@@ -1,5 +1,7 @@
 #include "extract/utf8.h"
 
+#include <cstdint>
+
 namespace drovan {
 namespace {
 
@@ -68,12 +70,29 @@ std::size_t DecodeSequence(std::string_view text, std::size_t i, char32_t& code)
     return (code < minimum || code > 0x10FFFF || surrogate) ? 0 : length;
 }
 
+// Paths and names are mostly ASCII: the leading ASCII run is widened or narrowed in one pass.
+template <typename From>
+std::size_t AsciiPrefix(const From& text) {
+    std::size_t length = 0;
+    while (length < text.size() && static_cast<std::uint32_t>(text[length]) < 0x80) {
+        ++length;
+    }
+    return length;
+}
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view text) {
-    std::u16string out;
+    const std::size_t ascii = AsciiPrefix(text);
+    std::u16string out(ascii, u'\0');
+    for (std::size_t i = 0; i < ascii; ++i) {
+        out[i] = static_cast<char16_t>(text[i]);
+    }
+    if (ascii == text.size()) {
+        return out;
+    }
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
+    for (std::size_t i = ascii; i < text.size();) {
         char32_t code = 0;
         const std::size_t length = DecodeSequence(text, i, code);
         if (length == 0) {
@@ -88,9 +107,16 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
+    const std::size_t ascii = AsciiPrefix(text);
+    std::string out(ascii, '\0');
+    for (std::size_t i = 0; i < ascii; ++i) {
+        out[i] = static_cast<char>(text[i]);
+    }
+    if (ascii == text.size()) {
+        return out;
+    }
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = ascii; i < text.size(); ++i) {
         const char32_t unit = text[i];
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {

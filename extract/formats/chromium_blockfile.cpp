@@ -206,6 +206,7 @@ constexpr std::uint32_t kChildEntryFlag = 2;
 constexpr int kStreamCount = 4;
 
 struct BlockFile {
+    std::u16string path;
     std::unique_ptr<ReadableFile> file;  // null when the file is missing or its header is bad
     std::size_t blockSize = 0;
     std::uint32_t capacity = 0;  // blocks both the header and the file's length vouch for
@@ -288,13 +289,13 @@ class BlockChunks {
         bytes.resize(size);
         for (std::size_t done = 0; done < size;) {
             const std::uint64_t at = offset + done;
-            const std::string* chunk = Chunk(fileNumber, file, at / kChunkSize);
+            const Kept* chunk = Chunk(fileNumber, file, at / kChunkSize);
             const std::size_t within = static_cast<std::size_t>(at % kChunkSize);
-            if (chunk == nullptr || within >= chunk->size()) {
+            if (chunk == nullptr || within >= chunk->size) {
                 return false;
             }
-            const std::size_t taken = std::min(size - done, chunk->size() - within);
-            std::copy_n(chunk->data() + within, taken, bytes.data() + done);
+            const std::size_t taken = std::min(size - done, chunk->size - within);
+            std::copy_n(chunk->bytes.get() + within, taken, bytes.data() + done);
             done += taken;
         }
         return true;
@@ -310,8 +311,13 @@ class BlockChunks {
     static constexpr std::size_t kChunkSize = 64 * 1024;
     static constexpr std::size_t kMaxKeptBytes = 16u << 20;
 
-    // Null when the chunk cannot be read; shorter than kChunkSize at the file's end.
-    const std::string* Chunk(std::uint32_t fileNumber, ReadableFile& file, std::uint64_t index) {
+    struct Kept {
+        std::unique_ptr<char[]> bytes;  // left unfilled: the read fills what the chunk holds
+        std::size_t size = 0;           // shorter than kChunkSize at the file's end
+    };
+
+    // Null when the chunk cannot be read.
+    const Kept* Chunk(std::uint32_t fileNumber, ReadableFile& file, std::uint64_t index) {
         const std::pair<std::uint32_t, std::uint64_t> key(fileNumber, index);
         const auto kept = m_chunks.find(key);
         if (kept != m_chunks.end()) {
@@ -320,17 +326,15 @@ class BlockChunks {
         if (m_keptBytes + kChunkSize > kMaxKeptBytes) {
             Forget();
         }
-        std::string chunk(kChunkSize, '\0');
-        std::size_t got = 0;
-        if (!file.ReadAt(index * kChunkSize, chunk.data(), chunk.size(), got)) {
+        Kept chunk{std::unique_ptr<char[]>(new char[kChunkSize]), 0};
+        if (!file.ReadAt(index * kChunkSize, chunk.bytes.get(), kChunkSize, chunk.size)) {
             return nullptr;
         }
-        chunk.resize(got);
         m_keptBytes += kChunkSize;
         return &m_chunks.emplace(key, std::move(chunk)).first->second;
     }
 
-    std::map<std::pair<std::uint32_t, std::uint64_t>, std::string> m_chunks;
+    std::map<std::pair<std::uint32_t, std::uint64_t>, Kept> m_chunks;
     std::size_t m_keptBytes = 0;
 };
 
@@ -408,7 +412,8 @@ class BlockfileReader {
             return known->second;
         }
         BlockFile& blocks = m_blockFiles[number];
-        std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(Path(BlockFileName(number)));
+        blocks.path = Path(BlockFileName(number));
+        std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(blocks.path);
         std::string header;
         if (!file || !ReadExactly(*file, 0, kBlockFileHeaderSize, header)) {
             return blocks;
@@ -489,7 +494,7 @@ class BlockfileReader {
                 return std::nullopt;
             }
         }
-        return StreamPlace{Path(BlockFileName(address->fileNumber)),
+        return StreamPlace{blocks.path,
                            kBlockFileHeaderSize + std::uint64_t{address->startBlock} * blocks.blockSize,
                            blocks.file.get(), address->fileNumber};
     }

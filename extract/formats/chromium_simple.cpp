@@ -42,11 +42,11 @@ class FileEnds final : public ReadableFile {
     FileEnds(ReadableFile& file, std::uint64_t size) : m_file(file), m_size(size) {}
 
     bool Load() {
-        const std::size_t headSize = static_cast<std::size_t>(std::min<std::uint64_t>(m_size, kEndRead));
-        const std::size_t tailSize =
-            static_cast<std::size_t>(std::min<std::uint64_t>(m_size - headSize, kEndRead));
-        return ReadExactly(m_file, 0, headSize, m_head) &&
-               ReadExactly(m_file, m_size - tailSize, tailSize, m_tail);
+        m_headSize = static_cast<std::size_t>(std::min<std::uint64_t>(m_size, kEndRead));
+        m_tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(m_size - m_headSize, kEndRead));
+        std::size_t got = 0;
+        return m_file.ReadAt(0, m_head, m_headSize, got) && got == m_headSize &&
+               m_file.ReadAt(m_size - m_tailSize, m_tail, m_tailSize, got) && got == m_tailSize;
     }
 
     std::optional<std::uint64_t> Size() override { return m_size; }
@@ -54,29 +54,31 @@ class FileEnds final : public ReadableFile {
         return m_file.Read(buffer, capacity, got);
     }
     bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
-        if (offset <= m_head.size() && capacity <= m_head.size() - offset) {
-            return Copy(m_head, offset, buffer, capacity, got);
+        if (offset <= m_headSize && capacity <= m_headSize - offset) {
+            return Copy(m_head + offset, buffer, capacity, got);
         }
-        const std::uint64_t tailStart = m_size - m_tail.size();
-        if (offset >= tailStart && offset - tailStart <= m_tail.size() &&
-            capacity <= m_tail.size() - (offset - tailStart)) {
-            return Copy(m_tail, offset - tailStart, buffer, capacity, got);
+        const std::uint64_t tailStart = m_size - m_tailSize;
+        if (offset >= tailStart && offset - tailStart <= m_tailSize &&
+            capacity <= m_tailSize - (offset - tailStart)) {
+            return Copy(m_tail + (offset - tailStart), buffer, capacity, got);
         }
         return m_file.ReadAt(offset, buffer, capacity, got);
     }
 
   private:
-    static bool Copy(const std::string& from, std::uint64_t offset, char* buffer, std::size_t capacity,
-                     std::size_t& got) {
-        std::copy_n(from.data() + offset, capacity, buffer);
+    static bool Copy(const char* from, char* buffer, std::size_t capacity, std::size_t& got) {
+        std::copy_n(from, capacity, buffer);
         got = capacity;
         return true;
     }
 
     ReadableFile& m_file;
     std::uint64_t m_size;
-    std::string m_head;
-    std::string m_tail;
+    // Left unfilled: only the sizes read are ever copied out.
+    char m_head[kEndRead];
+    char m_tail[kEndRead];
+    std::size_t m_headSize = 0;
+    std::size_t m_tailSize = 0;
 };
 
 bool IsHex(char16_t c) {

@@ -94,7 +94,9 @@ class KeptFiles final : public FileSystem {
     // The least recently used file makes room.
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
         for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
-            if ((*kept)->path == path) {
+            // From the end: the paths of one cache differ in their last characters.
+            const std::u16string& keptPath = (*kept)->path;
+            if (keptPath.size() == path.size() && std::equal(keptPath.rbegin(), keptPath.rend(), path.rbegin())) {
                 std::rotate(kept, kept + 1, m_kept.end());
                 return std::make_unique<SharedFile>(m_kept.back());
             }

@@ -103,15 +103,6 @@ bool ReadPickleString(ByteReader& reader, std::string_view& text) {
 
 }  // namespace
 
-std::optional<std::string_view> HttpHead::Find(std::string_view name) const {
-    for (const auto& [headerName, value] : headers) {
-        if (EqualsIgnoringCase(headerName, name)) {
-            return value;
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<HttpHead> ParseHeaderLines(std::string_view text) {
     HttpHead head;
     // Stored heads rarely hold more: one allocation for most.
@@ -184,21 +175,32 @@ std::optional<ChromiumResponseInfo> ParseChromiumResponseInfo(std::string_view p
 
 void ApplyHead(const HttpHead& head, CacheEntry& entry) {
     entry.status = head.status;
-    if (const auto type = head.Find("Content-Type")) {
-        std::string_view mime = Trim(type->substr(0, type->find(';')));
-        entry.contentType.clear();
-        for (char c : mime) {
-            entry.contentType += LowerAscii(c);
+    // One pass over the headers; the first of each name counts.
+    bool typeSeen = false;
+    bool encodingSeen = false;
+    bool lengthSeen = false;
+    bool rangeSeen = false;
+    auto firstOf = [](bool& seen, std::string_view name, std::string_view wanted) {
+        if (seen || !EqualsIgnoringCase(name, wanted)) {
+            return false;
         }
-    }
-    if (const auto encoding = head.Find("Content-Encoding")) {
-        entry.contentEncoding = std::string(Trim(*encoding));
-    }
-    if (const auto length = head.Find("Content-Length")) {
-        entry.contentLength = ParseDecimal(Trim(*length));
-    }
-    if (const auto range = head.Find("Content-Range")) {
-        entry.contentRange = ParseContentRange(*range);
+        seen = true;
+        return true;
+    };
+    for (const auto& [name, value] : head.headers) {
+        if (firstOf(typeSeen, name, "Content-Type")) {
+            const std::string_view mime = Trim(value.substr(0, value.find(';')));
+            entry.contentType.clear();
+            for (char c : mime) {
+                entry.contentType += LowerAscii(c);
+            }
+        } else if (firstOf(encodingSeen, name, "Content-Encoding")) {
+            entry.contentEncoding = std::string(value);
+        } else if (firstOf(lengthSeen, name, "Content-Length")) {
+            entry.contentLength = ParseDecimal(value);
+        } else if (firstOf(rangeSeen, name, "Content-Range")) {
+            entry.contentRange = ParseContentRange(value);
+        }
     }
 }
 

@@ -14,8 +14,6 @@ namespace drovan {
 struct HttpHead {
     int status = 0;
     std::vector<std::pair<std::string_view, std::string_view>> headers;
-    // The first header of that name, compared case-insensitively.
-    std::optional<std::string_view> Find(std::string_view name) const;
 };
 
 // Lines separated by NUL (Chromium's raw headers) or by CRLF/LF (Firefox's response-head).

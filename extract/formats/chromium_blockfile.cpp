@@ -518,7 +518,7 @@ class BlockfileReader {
 
     LoadResult LoadEntry(std::uint32_t value, std::uint32_t bucket, std::uint32_t mask, EntryRecord& entry) {
         const std::optional<CacheAddress> address = DecodeCacheAddress(value);
-        std::string record;
+        std::string& record = m_recordBytes;
         if (!address || address->type != FileType::Block256 || !ReadRecord(*address, record)) {
             return LoadResult::Unreadable;
         }
@@ -568,7 +568,7 @@ class BlockfileReader {
             }
         }
         const std::optional<CacheAddress> rankings = DecodeCacheAddress(entry.rankings);
-        std::string node;
+        std::string& node = m_nodeBytes;
         if (!rankings || rankings->type != FileType::Rankings || rankings->blockCount != 1 ||
             !ReadRecord(*rankings, node)) {
             return LoadResult::Bad;
@@ -734,6 +734,9 @@ class BlockfileReader {
     bool m_stopped = false;
     std::map<std::uint32_t, BlockFile> m_blockFiles;
     BlockChunks m_chunks;
+    // Reused from record to record, so that each read does not clear a new buffer.
+    std::string m_recordBytes;
+    std::string m_nodeBytes;
     std::unordered_set<std::uint32_t> m_visited;
     std::vector<SparseParent> m_parents;
     std::map<std::string, StoredChild> m_children;

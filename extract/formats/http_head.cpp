@@ -108,10 +108,19 @@ std::optional<HttpHead> ParseHeaderLines(std::string_view text) {
     // Stored heads rarely hold more: one allocation for most.
     head.headers.reserve(16);
     bool statusSeen = false;
-    while (!text.empty()) {
-        const auto end = std::find_if(text.begin(), text.end(), [](char c) { return c == '\0' || c == '\n'; });
-        std::string_view line = text.substr(0, static_cast<std::size_t>(end - text.begin()));
-        text.remove_prefix(end == text.end() ? text.size() : line.size() + 1);
+    // Lines end at either separator; the next of each is found once, not once per line.
+    std::size_t nextNul = text.find('\0');
+    std::size_t nextNewline = text.find('\n');
+    for (std::size_t start = 0; start < text.size();) {
+        if (nextNul < start) {
+            nextNul = text.find('\0', start);
+        }
+        if (nextNewline < start) {
+            nextNewline = text.find('\n', start);
+        }
+        const std::size_t end = std::min(std::min(nextNul, nextNewline), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }

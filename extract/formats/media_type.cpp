@@ -1,6 +1,7 @@
 #include "extract/formats/media_type.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include "extract/formats/url_name.h"
@@ -10,21 +11,55 @@ namespace {
 
 // Endings that name the same kind of file, so that a URL's own choice among them is kept.
 constexpr std::string_view kFamilies[] = {
-    " jpg jpeg jpe jfif ",
-    " mp4 m4a m4v m4b m4p mov qt 3gp 3g2 f4v f4a ",
-    " rm rmvb ra ",
-    " asf wmv wma ",
-    " ogg oga ogv opus spx ogx ",
-    " webm mkv mka mk3d ",
-    " wav wave ",
-    " mid midi kar ",
-    " zip jar apk docx xlsx pptx odt ods odp epub xpi ",
-    " html htm shtml xhtml ",
-    " js mjs ",
-    " heic heif ",
-    " tif tiff ",
+    "jpg jpeg jpe jfif",
+    "mp4 m4a m4v m4b m4p mov qt 3gp 3g2 f4v f4a",
+    "rm rmvb ra",
+    "asf wmv wma",
+    "ogg oga ogv opus spx ogx",
+    "webm mkv mka mk3d",
+    "wav wave",
+    "mid midi kar",
+    "zip jar apk docx xlsx pptx odt ods odp epub xpi",
+    "html htm shtml xhtml",
+    "js mjs",
+    "heic heif",
+    "tif tiff",
 };
 
+constexpr std::string_view FirstWord(std::string_view words) {
+    return words.substr(0, words.find(' '));
+}
+
+constexpr std::string_view AfterFirstWord(std::string_view words) {
+    const std::size_t space = words.find(' ');
+    return space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
+}
+
+constexpr bool HasWord(std::string_view words, std::string_view word) {
+    for (; !words.empty(); words = AfterFirstWord(words)) {
+        if (FirstWord(words) == word) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// SameFamily looks no further than the first family holding an ending.
+constexpr bool NoEndingInTwoFamilies() {
+    for (std::size_t i = 0; i < std::size(kFamilies); ++i) {
+        for (std::string_view words = kFamilies[i]; !words.empty(); words = AfterFirstWord(words)) {
+            for (std::size_t j = i + 1; j < std::size(kFamilies); ++j) {
+                if (HasWord(kFamilies[j], FirstWord(words))) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+static_assert(NoEndingInTwoFamilies(), "an ending may belong to one family only");
+
+// Runs once per cache entry, so it compares words in place rather than building strings to search for.
 bool SameFamily(std::string_view a, std::string_view b) {
     if (a == b) {
         return true;
@@ -32,25 +67,24 @@ bool SameFamily(std::string_view a, std::string_view b) {
     if (a.empty() || b.empty()) {
         return false;
     }
-    const std::string spacedA = " " + std::string(a) + " ";
-    const std::string spacedB = " " + std::string(b) + " ";
     for (std::string_view family : kFamilies) {
-        if (family.find(spacedA) != std::string_view::npos &&
-            family.find(spacedB) != std::string_view::npos) {
-            return true;
+        if (HasWord(family, a)) {
+            return HasWord(family, b);
         }
     }
     return false;
 }
 
 struct Signature {
-    std::string type;
+    std::string_view type;
     // The bytes name the exact type; otherwise a Content-Type of the same family may say more.
     bool exact = true;
 };
 
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
-    return bytes.substr(0, prefix.size()) == prefix;
+    // Nearly every check fails on the first byte, so that one is tested before comparing the rest.
+    return bytes.size() >= prefix.size() && !prefix.empty() && bytes[0] == prefix[0] &&
+           bytes.compare(0, prefix.size(), prefix) == 0;
 }
 
 bool Contains(std::string_view bytes, std::string_view part) {
@@ -197,95 +231,110 @@ struct MimeType {
     std::string_view type;
 };
 
+// Sorted by MIME type for a binary search.
 constexpr MimeType kMimeTypes[] = {
-    {"video/x-flv", "flv"},
-    {"video/flv", "flv"},
-    {"video/mp4", "mp4"},
-    {"audio/mp4", "m4a"},
-    {"audio/x-m4a", "m4a"},
-    {"video/x-m4v", "m4v"},
-    {"video/quicktime", "mov"},
-    {"video/3gpp", "3gp"},
+    {"application/dash+xml", "mpd"},
+    {"application/ecmascript", "js"},
+    {"application/javascript", "js"},
+    {"application/json", "json"},
+    {"application/ogg", "ogg"},
+    {"application/pdf", "pdf"},
+    {"application/vnd.apple.mpegurl", "m3u8"},
+    {"application/vnd.rn-realmedia", "rm"},
+    {"application/vnd.rn-realmedia-vbr", "rmvb"},
+    {"application/wasm", "wasm"},
+    {"application/x-javascript", "js"},
+    {"application/x-mpegurl", "m3u8"},
+    {"application/x-shockwave-flash", "swf"},
+    {"application/x-zip-compressed", "zip"},
+    {"application/xhtml+xml", "html"},
+    {"application/xml", "xml"},
+    {"application/zip", "zip"},
     {"audio/3gpp", "3gp"},
-    {"video/3gpp2", "3g2"},
-    {"audio/mpeg", "mp3"},
-    {"audio/mp3", "mp3"},
-    {"audio/x-mpeg", "mp3"},
-    {"audio/mpeg3", "mp3"},
-    {"audio/x-mp3", "mp3"},
     {"audio/aac", "aac"},
     {"audio/flac", "flac"},
+    {"audio/midi", "mid"},
+    {"audio/mp3", "mp3"},
+    {"audio/mp4", "m4a"},
+    {"audio/mpeg", "mp3"},
+    {"audio/mpeg3", "mp3"},
+    {"audio/ogg", "ogg"},
+    {"audio/opus", "opus"},
+    {"audio/vnd.rn-realaudio", "ra"},
+    {"audio/wav", "wav"},
+    {"audio/wave", "wav"},
+    {"audio/webm", "webm"},
     {"audio/x-flac", "flac"},
-    {"application/x-shockwave-flash", "swf"},
+    {"audio/x-m4a", "m4a"},
+    {"audio/x-matroska", "mka"},
+    {"audio/x-midi", "mid"},
+    {"audio/x-mp3", "mp3"},
+    {"audio/x-mpeg", "mp3"},
+    {"audio/x-ms-wma", "wma"},
+    {"audio/x-pn-realaudio", "ra"},
+    {"audio/x-wav", "wav"},
+    {"font/woff", "woff"},
+    {"font/woff2", "woff2"},
+    {"image/apng", "png"},
+    {"image/avif", "avif"},
+    {"image/bmp", "bmp"},
+    {"image/gif", "gif"},
+    {"image/heic", "heic"},
     {"image/jpeg", "jpg"},
     {"image/jpg", "jpg"},
     {"image/pjpeg", "jpg"},
     {"image/png", "png"},
-    {"image/apng", "png"},
-    {"image/gif", "gif"},
-    {"image/webp", "webp"},
-    {"image/avif", "avif"},
-    {"image/heic", "heic"},
-    {"image/bmp", "bmp"},
-    {"image/x-icon", "ico"},
-    {"image/vnd.microsoft.icon", "ico"},
-    {"image/tiff", "tif"},
     {"image/svg+xml", "svg"},
-    {"video/x-msvideo", "avi"},
+    {"image/tiff", "tif"},
+    {"image/vnd.microsoft.icon", "ico"},
+    {"image/webp", "webp"},
+    {"image/x-icon", "ico"},
+    {"text/css", "css"},
+    {"text/html", "html"},
+    {"text/javascript", "js"},
+    {"text/json", "json"},
+    {"text/vtt", "vtt"},
+    {"text/xml", "xml"},
+    {"video/3gpp", "3gp"},
+    {"video/3gpp2", "3g2"},
     {"video/avi", "avi"},
-    {"audio/wav", "wav"},
-    {"audio/x-wav", "wav"},
-    {"audio/wave", "wav"},
-    {"audio/midi", "mid"},
-    {"audio/x-midi", "mid"},
+    {"video/flv", "flv"},
+    {"video/mp2t", "ts"},
+    {"video/mp4", "mp4"},
+    {"video/ogg", "ogv"},
+    {"video/quicktime", "mov"},
+    {"video/webm", "webm"},
+    {"video/x-flv", "flv"},
+    {"video/x-m4v", "m4v"},
+    {"video/x-matroska", "mkv"},
     {"video/x-ms-asf", "asf"},
     {"video/x-ms-wmv", "wmv"},
-    {"audio/x-ms-wma", "wma"},
-    {"application/vnd.rn-realmedia", "rm"},
-    {"application/vnd.rn-realmedia-vbr", "rmvb"},
-    {"audio/x-pn-realaudio", "ra"},
-    {"audio/vnd.rn-realaudio", "ra"},
-    {"audio/ogg", "ogg"},
-    {"application/ogg", "ogg"},
-    {"video/ogg", "ogv"},
-    {"audio/opus", "opus"},
-    {"video/webm", "webm"},
-    {"audio/webm", "webm"},
-    {"video/x-matroska", "mkv"},
-    {"audio/x-matroska", "mka"},
-    {"video/mp2t", "ts"},
-    {"application/vnd.apple.mpegurl", "m3u8"},
-    {"application/x-mpegurl", "m3u8"},
-    {"application/dash+xml", "mpd"},
-    {"application/pdf", "pdf"},
-    {"application/zip", "zip"},
-    {"application/x-zip-compressed", "zip"},
-    {"application/wasm", "wasm"},
-    {"font/woff", "woff"},
-    {"font/woff2", "woff2"},
-    {"text/html", "html"},
-    {"application/xhtml+xml", "html"},
-    {"text/css", "css"},
-    {"text/javascript", "js"},
-    {"application/javascript", "js"},
-    {"application/x-javascript", "js"},
-    {"application/ecmascript", "js"},
-    {"application/json", "json"},
-    {"text/json", "json"},
-    {"application/xml", "xml"},
-    {"text/xml", "xml"},
-    {"text/vtt", "vtt"},
+    {"video/x-msvideo", "avi"},
 };
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Longer than every known MIME type, so that one can be lower-cased into a small buffer.
+constexpr std::size_t kLongestMime = 32;
+
+// TypeOfMime searches the table by halves for a lower-cased type of at most kLongestMime.
+constexpr bool IsSearchable(const MimeType* begin, const MimeType* end) {
+    for (const MimeType* entry = begin; entry != end; ++entry) {
+        if (entry->mime.size() > kLongestMime || (entry != begin && !(entry[-1].mime < entry->mime))) {
+            return false;
+        }
+        for (char c : entry->mime) {
+            if (c >= 'A' && c <= 'Z') {
+                return false;
+            }
         }
     }
-    return out;
+    return true;
 }
+static_assert(IsSearchable(std::begin(kMimeTypes), std::end(kMimeTypes)),
+              "kMimeTypes must stay sorted, lower-case and no longer than kLongestMime");
 
 // Generic types (octet streams, text/plain) and unknown ones say nothing.
 std::string_view TypeOfMime(std::string_view contentType) {
@@ -296,13 +345,30 @@ std::string_view TypeOfMime(std::string_view contentType) {
     while (!mime.empty() && (mime.back() == ' ' || mime.back() == '\t')) {
         mime.remove_suffix(1);
     }
-    const std::string lower = Lower(mime);
-    for (const MimeType& entry : kMimeTypes) {
-        if (entry.mime == lower) {
-            return entry.type;
-        }
+    if (mime.size() > kLongestMime) {
+        return {};
     }
-    return {};
+    char lowered[kLongestMime];
+    std::transform(mime.begin(), mime.end(), lowered, LowerAscii);
+    const std::string_view wanted(lowered, mime.size());
+    const auto* const end = std::end(kMimeTypes);
+    const auto* const found =
+        std::lower_bound(std::begin(kMimeTypes), end, wanted,
+                         [](const MimeType& entry, std::string_view type) { return entry.mime < type; });
+    return found != end && found->mime == wanted ? found->type : std::string_view();
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
 }
 
 bool IsEndingCharacter(char c) {
@@ -312,14 +378,32 @@ bool IsEndingCharacter(char c) {
 }  // namespace
 
 std::string UrlEnding(std::string_view url) {
-    const std::string segment = Lower(PercentDecode(UrlLastSegment(url)));
-    const std::size_t dot = segment.rfind('.');
+    // Only the decoded segment's part after its last dot matters, so the segment is decoded backwards from
+    // its end. That reads escapes as PercentDecode does: a '%' is never a hex digit, so one followed by two
+    // hex digits always starts an escape, whatever comes before it.
+    const std::string_view segment = UrlLastSegment(url);
     constexpr std::size_t kLongestEnding = 10;
-    if (dot == std::string::npos || dot + 1 == segment.size() || segment.size() - dot - 1 > kLongestEnding) {
-        return {};
+    char ending[kLongestEnding];
+    std::size_t length = 0;
+    for (std::size_t end = segment.size(); end > 0;) {
+        char c = segment[end - 1];
+        if (end >= 3 && segment[end - 3] == '%' && HexValue(segment[end - 2]) >= 0 && HexValue(c) >= 0) {
+            c = static_cast<char>(HexValue(segment[end - 2]) * 16 + HexValue(c));
+            end -= 3;
+        } else {
+            --end;
+        }
+        if (c == '.') {
+            return std::string(ending + kLongestEnding - length, length);
+        }
+        c = LowerAscii(c);
+        if (!IsEndingCharacter(c) || length == kLongestEnding) {
+            return {};
+        }
+        ++length;
+        ending[kLongestEnding - length] = c;
     }
-    const std::string ending = segment.substr(dot + 1);
-    return std::all_of(ending.begin(), ending.end(), IsEndingCharacter) ? ending : std::string();
+    return {};
 }
 
 std::size_t TypeLeadingBytesWanted(std::string_view firstBytes) {
@@ -329,7 +413,7 @@ std::size_t TypeLeadingBytesWanted(std::string_view firstBytes) {
 }
 
 std::string DecideType(std::string_view leadingBytes, std::string_view contentType, std::string_view url) {
-    const std::string urlEnding = UrlEnding(url);
+    std::string urlEnding = UrlEnding(url);
     const std::string_view mimeType = TypeOfMime(contentType);
     if (const std::optional<Signature> signature = SignatureOf(leadingBytes)) {
         if (SameFamily(urlEnding, signature->type)) {
@@ -338,10 +422,10 @@ std::string DecideType(std::string_view leadingBytes, std::string_view contentTy
         if (!signature->exact && SameFamily(mimeType, signature->type)) {
             return std::string(mimeType);
         }
-        return signature->type;
+        return std::string(signature->type);
     }
-    if (!mimeType.empty()) {
-        return SameFamily(urlEnding, mimeType) ? urlEnding : std::string(mimeType);
+    if (!mimeType.empty() && !SameFamily(urlEnding, mimeType)) {
+        return std::string(mimeType);
     }
     return urlEnding;
 }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+
+#include "extract/formats/url_name.h"
 
 namespace drovan {
 namespace {
@@ -154,6 +157,79 @@ TEST(MediaType, UrlEndingOfTheSignaturesFamilyIsKept) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DecideType(c.bytes, c.contentType, c.url), c.type) << c.url;
+    }
+}
+
+TEST(MediaType, OnlyWholeTypesMatch) {
+    const std::string jpeg = Bytes("\xFF\xD8\xFF\xE1", 4);
+    const std::string ftyp = Bytes(
+        "\x00\x00\x00\x20"
+        "ftypisom\x00\x00\x02\x00",
+        16);
+    const struct {
+        std::string bytes;
+        const char* contentType;
+        const char* url;
+        const char* type;
+    } cases[] = {
+        {jpeg, "", "http://h/p.jp", "jpg"},
+        {jpeg, "", "http://h/p.fif", "jpg"},
+        {ftyp, "", "http://h/a.m4", "mp4"},
+        {ftyp, "", "http://h/a.4a", "mp4"},
+        {ftyp, "audio/mp", "http://h/a", "mp4"},
+        {"", "image/tiff", "http://h/a.ti", "tif"},
+        {"", "image/tiff", "http://h/a.tiff", "tiff"},
+        {"", "text/javascript", "http://h/a.j", "js"},
+        {"", "TEXT/CSS", "http://h/s", "css"},
+        {"", " Image/SVG+XML ;x", "http://h/s", "svg"},
+        {"", "\tAUDIO/X-MS-WMA\t", "http://h/s", "wma"},
+        {"", "text/cs", "http://h/s", ""},
+        {"", "text/csss", "http://h/s", ""},
+        {"", "image/jpe", "http://h/s", ""},
+        {"", "text/css2", "http://h/a.css", "css"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecideType(c.bytes, c.contentType, c.url), c.type) << c.contentType << " " << c.url;
+    }
+}
+
+// UrlEnding reads the segment backwards; this is the plain way round: decode it all, then look for the dot.
+std::string EndingOfDecodedSegment(std::string_view url) {
+    std::string segment = PercentDecode(UrlLastSegment(url));
+    std::transform(segment.begin(), segment.end(), segment.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    const std::size_t dot = segment.rfind('.');
+    if (dot == std::string::npos || dot + 1 == segment.size() || segment.size() - dot - 1 > 10) {
+        return {};
+    }
+    const std::string ending = segment.substr(dot + 1);
+    const bool plain = std::all_of(ending.begin(), ending.end(),
+                                   [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+    return plain ? ending : std::string();
+}
+
+TEST(MediaType, UrlEndingDecodesLikeTheWholeSegment) {
+    const char* cases[] = {
+        "http://h/a.%41bcdefghij", "http://h/a.%41bcdefghijk", "http://h/a%2Emp3",   "http://h/a%252Emp3",
+        "http://h/%%2Emp3",        "http://h/a.mp%3",          "http://h/a.M%50%34", "http://h/a.mp4%",
+        "http://h/a.%C3%A4",       "http://h/a.%2e",           "http://h/%2E%2E",    "http://h/a.b%2F",
+    };
+    for (const char* url : cases) {
+        EXPECT_EQ(UrlEnding(url), EndingOfDecodedSegment(url)) << url;
+    }
+    // Every segment of up to five characters from an alphabet rich in escapes and dots.
+    const std::string alphabet = ".%2Ee5Ax_";
+    std::string segment;
+    for (std::size_t count = 1, total = 1; count <= 5; ++count) {
+        total *= alphabet.size();
+        for (std::size_t n = 0; n < total; ++n) {
+            segment.clear();
+            for (std::size_t k = 0, rest = n; k < count; ++k, rest /= alphabet.size()) {
+                segment += alphabet[rest % alphabet.size()];
+            }
+            const std::string url = "http://h/d/f" + segment;
+            ASSERT_EQ(UrlEnding(url), EndingOfDecodedSegment(url)) << url;
+        }
     }
 }
 

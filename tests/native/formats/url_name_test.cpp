@@ -93,5 +93,43 @@ TEST(EntryNames, UrlParts) {
     }
 }
 
+std::string Escaped(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += '%';
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+    }
+    return out;
+}
+
+// A segment without escapes skips decoding; escaping all of it must not change the name.
+TEST(EntryNames, PlainSegmentsNameAsTheirEscapedForm) {
+    const std::string cases[] = {
+        "clip.mp4",
+        "Clip.MP4",
+        "a:b|c*d<e>f\"g\\h",
+        "tab\tand\x01",
+        "trailing. . ",
+        " . ",
+        "CON",
+        "com1.txt",
+        "nul .mp3",
+        "100%",
+        std::string(200, 'a') + ".mp4",
+        std::string(147, 'a') + "   " + std::string(10, 'b'),
+        std::string(160, ' ') + "b",
+    };
+    for (const std::string& segment : cases) {
+        for (const char* type : {"", "mp4", "txt"}) {
+            EXPECT_EQ(FileNameForEntry("http://h/" + segment, type),
+                      FileNameForEntry("http://h/" + Escaped(segment), type))
+                << segment << " " << type;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace drovan

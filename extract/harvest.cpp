@@ -96,7 +96,8 @@ class KeptFiles final : public FileSystem {
         for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
             // From the end: the paths of one cache differ in their last characters.
             const std::u16string& keptPath = (*kept)->path;
-            if (keptPath.size() == path.size() && std::equal(keptPath.rbegin(), keptPath.rend(), path.rbegin())) {
+            if (keptPath.size() == path.size() &&
+                std::equal(keptPath.rbegin(), keptPath.rend(), path.rbegin())) {
                 std::rotate(kept, kept + 1, m_kept.end());
                 return std::make_unique<SharedFile>(m_kept.back());
             }
@@ -123,11 +124,14 @@ class KeptFiles final : public FileSystem {
     std::vector<std::shared_ptr<KeptFile>> m_kept;
 };
 
-}  // namespace
+// A look reads only the body's first bytes, in small reads; a harvest reads all of it in large ones.
+enum class BodyReads { Leading, Whole };
 
-Content::Status EntryContent::Stream(const Sink& sink) {
+Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Content::Sink& sink,
+                           BodyReads reads) {
+    using Status = Content::Status;
     const std::unique_ptr<BodyDecoder> decoder =
-        MakeBodyDecoder(ParseContentEncoding(m_entry.contentEncoding), kDecodedBodyCap);
+        MakeBodyDecoder(ParseContentEncoding(entry.contentEncoding), kDecodedBodyCap);
     if (!decoder) {
         return Status::SourceFailed;
     }
@@ -138,17 +142,18 @@ Content::Status EntryContent::Stream(const Sink& sink) {
     std::u16string openPath;
     std::unique_ptr<ReadableFile> file;
     std::size_t readsDone = 0;
-    for (const BodyPiece& piece : m_entry.pieces) {
+    for (const BodyPiece& piece : entry.pieces) {
         if (!file || piece.file != openPath) {
-            file = m_fs.OpenForReading(piece.file);
+            file = fs.OpenForReading(piece.file);
             openPath = piece.file;
             if (!file) {
                 return Status::SourceFailed;
             }
         }
         for (std::uint64_t done = 0; done < piece.length;) {
-            const std::size_t chunk =
-                readsDone < std::size(kLeadingReadSizes) ? kLeadingReadSizes[readsDone] : kReadChunk;
+            const std::size_t chunk = reads == BodyReads::Leading && readsDone < std::size(kLeadingReadSizes)
+                                          ? kLeadingReadSizes[readsDone]
+                                          : kReadChunk;
             ++readsDone;
             const std::size_t wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
@@ -182,15 +187,21 @@ Content::Status EntryContent::Stream(const Sink& sink) {
     }
 }
 
+}  // namespace
+
+Content::Status EntryContent::Stream(const Sink& sink) {
+    return StreamBody(m_fs, m_entry, sink, BodyReads::Whole);
+}
+
 EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
     EntryLook look;
     std::string leading;
     if (ParseContentEncoding(entry.contentEncoding) != ContentCoding::Unsupported) {
-        EntryContent content(fs, entry);
-        const Content::Status status = content.Stream([&leading](const char* data, std::size_t size) {
+        const auto gather = [&leading](const char* data, std::size_t size) {
             leading.append(data, std::min(size, kTypeLeadingBytes - leading.size()));
             return leading.size() < kTypeSignatureBytes || leading.size() < TypeLeadingBytesWanted(leading);
-        });
+        };
+        const Content::Status status = StreamBody(fs, entry, gather, BodyReads::Leading);
         look.decodable = status != Content::Status::SourceFailed;
     }
     look.type = DecideType(leading, entry.contentType, entry.url);

@@ -266,9 +266,9 @@ std::vector<std::uint32_t> MakeBlockfile(const fs::path& folder, const std::vect
     return records;
 }
 
-// Each timed write goes into a new empty folder, with no dirty pages left by the run before it. Earlier runs'
-// files stay until the format is done: deleting 10,000 files just before creating as many leaves ext4
-// searching past the recently freed inodes, at a cost that varies widely from run to run.
+// Each timed write goes into a new empty folder, with no dirty pages left by the run before it. Written files
+// stay until the end (several GB): deleting 10,000 files just before creating as many leaves ext4 searching
+// past the recently freed inodes for minutes, at a cost that varies widely from run to run.
 fs::path FreshFolder(const fs::path& parent, const std::string& name) {
     const fs::path folder = parent / name;
     fs::create_directories(folder);
@@ -553,9 +553,9 @@ int main(int argc, char** argv) {
         options.entries, bytes / 1e6, encoded, caches.size(), generated, options.runs);
     std::fflush(stdout);
     for (const Cache& cache : caches) {
-        Measure(cache, work / "out", options);
-        fs::remove_all(work / "out");
+        Measure(cache, work / "out" / cache.name, options);
     }
+    fs::remove_all(work / "out");
     if (options.keep.empty()) {
         fs::remove_all(work);
     }

@@ -135,17 +135,18 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
     if (!decoder) {
         return Status::SourceFailed;
     }
-    // Grown to what the reads need and left unfilled: most bodies are small, and zeroing 256 KiB for each
-    // would cost more than reading them.
-    std::unique_ptr<char[]> buffer;
-    std::size_t bufferSize = 0;
-    std::u16string openPath;
+    // Small reads use the stack; larger ones a buffer grown to what they need and left unfilled: zeroing
+    // 256 KiB for each body would cost more than reading most of them.
+    char smallBuffer[kTypeLeadingBytes];
+    std::unique_ptr<char[]> largeBuffer;
+    std::size_t largeBufferSize = 0;
+    const std::u16string* openPath = nullptr;
     std::unique_ptr<ReadableFile> file;
     std::size_t readsDone = 0;
     for (const BodyPiece& piece : entry.pieces) {
-        if (!file || piece.file != openPath) {
+        if (!file || piece.file != *openPath) {
             file = fs.OpenForReading(piece.file);
-            openPath = piece.file;
+            openPath = &piece.file;
             if (!file) {
                 return Status::SourceFailed;
             }
@@ -157,16 +158,20 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
             ++readsDone;
             const std::size_t wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
-            if (bufferSize < wanted) {
-                buffer.reset(new char[wanted]);
-                bufferSize = wanted;
+            char* buffer = smallBuffer;
+            if (wanted > sizeof smallBuffer) {
+                if (largeBufferSize < wanted) {
+                    largeBuffer.reset(new char[wanted]);
+                    largeBufferSize = wanted;
+                }
+                buffer = largeBuffer.get();
             }
             std::size_t got = 0;
             // The browser may have shortened the file since it was listed: a short read is a failure.
-            if (!file->ReadAt(piece.fileOffset + done, buffer.get(), wanted, got) || got != wanted) {
+            if (!file->ReadAt(piece.fileOffset + done, buffer, wanted, got) || got != wanted) {
                 return Status::SourceFailed;
             }
-            switch (decoder->Feed(buffer.get(), got, sink)) {
+            switch (decoder->Feed(buffer, got, sink)) {
                 case DecodeStatus::Ok:
                     break;
                 case DecodeStatus::Refused:
@@ -195,10 +200,13 @@ Content::Status EntryContent::Stream(const Sink& sink) {
 
 EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
     EntryLook look;
-    std::string leading;
+    char leadingBytes[kTypeLeadingBytes];
+    std::string_view leading(leadingBytes, 0);
     if (ParseContentEncoding(entry.contentEncoding) != ContentCoding::Unsupported) {
-        const auto gather = [&leading](const char* data, std::size_t size) {
-            leading.append(data, std::min(size, kTypeLeadingBytes - leading.size()));
+        const auto gather = [&leadingBytes, &leading](const char* data, std::size_t size) {
+            const std::size_t taken = std::min(size, kTypeLeadingBytes - leading.size());
+            std::copy_n(data, taken, leadingBytes + leading.size());
+            leading = std::string_view(leadingBytes, leading.size() + taken);
             return leading.size() < kTypeSignatureBytes || leading.size() < TypeLeadingBytesWanted(leading);
         };
         const Content::Status status = StreamBody(fs, entry, gather, BodyReads::Leading);

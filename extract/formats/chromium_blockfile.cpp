@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <unordered_set>
+#include <vector>
 
 #include "extract/formats/byte_reader.h"
 #include "extract/formats/chromium_simple.h"
@@ -211,6 +212,7 @@ struct BlockFile {
     std::size_t blockSize = 0;
     std::uint32_t capacity = 0;  // blocks both the header and the file's length vouch for
     std::string bitmap;
+    std::vector<bool> visited;  // records reached from the index, by start block
 };
 
 // Where a stream's bytes lie.
@@ -600,7 +602,7 @@ class BlockfileReader {
                 ++m_report.damaged;
                 return;
             }
-            if (!m_visited.insert(address).second) {
+            if (!FirstVisit(address)) {
                 ++m_report.damaged;  // a loop, or an entry linked twice into its bucket
                 return;
             }
@@ -611,6 +613,22 @@ class BlockfileReader {
             }
             address = entry.next;
         }
+    }
+
+    // Only for an address whose record was read, so that it names blocks inside its file.
+    bool FirstVisit(std::uint32_t value) {
+        const std::optional<CacheAddress> address = DecodeCacheAddress(value);
+        const auto blocks = address ? m_blockFiles.find(address->fileNumber) : m_blockFiles.end();
+        if (blocks == m_blockFiles.end() || address->startBlock >= blocks->second.capacity) {
+            return false;
+        }
+        std::vector<bool>& visited = blocks->second.visited;
+        visited.resize(blocks->second.capacity);
+        if (visited[address->startBlock]) {
+            return false;
+        }
+        visited[address->startBlock] = true;
+        return true;
     }
 
     void TakeEntry(EntryRecord& record) {
@@ -640,12 +658,12 @@ class BlockfileReader {
             return;
         }
         if (record.dataSize[1] > 0) {
-            const std::optional<StreamPlace> body = Locate(record.dataAddress[1], record.dataSize[1]);
+            std::optional<StreamPlace> body = Locate(record.dataAddress[1], record.dataSize[1]);
             if (!body) {
                 ++m_report.damaged;
                 return;
             }
-            entry.pieces.push_back({body->path, body->offset, record.dataSize[1], 0});
+            entry.pieces.push_back({std::move(body->path), body->offset, record.dataSize[1], 0});
             entry.storedSize = record.dataSize[1];
         }
         DecideCompleteness(entry);
@@ -675,12 +693,12 @@ class BlockfileReader {
             return;
         }
         if (record.dataSize[1] > 0) {
-            const std::optional<StreamPlace> data = Locate(record.dataAddress[1], record.dataSize[1]);
+            std::optional<StreamPlace> data = Locate(record.dataAddress[1], record.dataSize[1]);
             if (!data) {
                 ++m_report.damaged;
                 return;
             }
-            child.path = data->path;
+            child.path = std::move(data->path);
             child.offset = data->offset;
             child.size = record.dataSize[1];
         }
@@ -737,7 +755,6 @@ class BlockfileReader {
     // Reused from record to record, so that each read does not clear a new buffer.
     std::string m_recordBytes;
     std::string m_nodeBytes;
-    std::unordered_set<std::uint32_t> m_visited;
     std::vector<SparseParent> m_parents;
     std::map<std::string, StoredChild> m_children;
 };

@@ -198,11 +198,9 @@ void ApplyHead(const HttpHead& head, CacheEntry& entry) {
     };
     for (const auto& [name, value] : head.headers) {
         if (firstOf(typeSeen, name, "Content-Type")) {
-            const std::string_view mime = Trim(value.substr(0, value.find(';')));
-            entry.contentType.clear();
-            for (char c : mime) {
-                entry.contentType += LowerAscii(c);
-            }
+            entry.contentType.assign(Trim(value.substr(0, value.find(';'))));
+            std::transform(entry.contentType.begin(), entry.contentType.end(), entry.contentType.begin(),
+                           LowerAscii);
         } else if (firstOf(encodingSeen, name, "Content-Encoding")) {
             entry.contentEncoding = std::string(value);
         } else if (firstOf(lengthSeen, name, "Content-Length")) {

@@ -33,6 +33,13 @@ bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std
     return file.ReadAt(offset, bytes.data(), size, got) && got == size;
 }
 
+// Fixed-size records are read into the stack.
+template <std::size_t N>
+bool ReadRecord(ReadableFile& file, std::uint64_t offset, char (&bytes)[N]) {
+    std::size_t got = 0;
+    return file.ReadAt(offset, bytes, N, got) && got == N;
+}
+
 constexpr std::size_t kEndRead = 4096;
 
 // An entry file whose first and last few KiB are read once: they mostly hold the header, the key, the EOF
@@ -101,11 +108,11 @@ std::u16string_view EntryHash(std::u16string_view name, char16_t stream) {
 // The header and key every file of an entry starts with; the key must match its hash.
 std::optional<std::string> ReadKey(ReadableFile& file, std::uint64_t fileSize, std::uint32_t oldestVersion,
                                    std::uint32_t newestVersion) {
-    std::string header;
-    if (fileSize < kHeaderSize || !ReadExactly(file, 0, kHeaderSize, header)) {
+    char header[kHeaderSize];
+    if (fileSize < kHeaderSize || !ReadRecord(file, 0, header)) {
         return std::nullopt;
     }
-    ByteReader reader(header);
+    ByteReader reader(std::string_view(header, sizeof header));
     std::uint64_t magic = 0;
     std::uint32_t version = 0;
     std::uint32_t keyLength = 0;
@@ -129,11 +136,11 @@ struct Eof {
 };
 
 std::optional<Eof> ReadEof(ReadableFile& file, std::uint64_t offset) {
-    std::string bytes;
-    if (!ReadExactly(file, offset, kEofSize, bytes)) {
+    char bytes[kEofSize];
+    if (!ReadRecord(file, offset, bytes)) {
         return std::nullopt;
     }
-    ByteReader reader(bytes);
+    ByteReader reader(std::string_view(bytes, sizeof bytes));
     std::uint64_t magic = 0;
     Eof eof;
     reader.U64LE(magic), reader.U32LE(eof.flags), reader.U32LE(eof.crc), reader.U32LE(eof.streamSize);

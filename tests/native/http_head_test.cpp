@@ -74,6 +74,29 @@ TEST(StoredHeaders, HeadFillsTheEntry) {
     EXPECT_FALSE(ParseHeaderLines("HTTP/1.1 2x0 OK"));
 }
 
+TEST(StoredHeaders, LinesEndAtEitherSeparatorAndTheFirstOfANameCounts) {
+    using namespace std::string_literals;
+    const struct {
+        std::string text;
+        const char* type;
+        std::optional<std::uint64_t> length;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\nContent-Type: a/b\0Content-Length: 7\r\n"s, "a/b", 7},
+        {"HTTP/1.1 200 OK\0\0\nContent-Length: 9\0Content-Length: 8\0"s, "", 9},
+        {"HTTP/1.1 200 OK\r\n\r\ncontent-type: X/Y\r\nContent-Type: z/z\r\nContent-Length: 3", "x/y", 3},
+        {"HTTP/1.1 200 OK\nContent-Length:  12 \nBroken line\n: no name\n", "", 12},
+    };
+    for (const auto& c : cases) {
+        const auto head = ParseHeaderLines(c.text);
+        ASSERT_TRUE(head) << c.text;
+        CacheEntry entry;
+        ApplyHead(*head, entry);
+        EXPECT_EQ(entry.status, 200) << c.text;
+        EXPECT_EQ(entry.contentType, c.type) << c.text;
+        EXPECT_EQ(entry.contentLength, c.length) << c.text;
+    }
+}
+
 std::string Pickle(std::uint32_t flags, const std::string& headers, std::size_t cut = 0) {
     std::string payload;
     auto u32 = [&payload](std::uint32_t v) {

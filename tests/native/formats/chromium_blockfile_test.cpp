@@ -164,6 +164,29 @@ TEST(BlockfileReader, FindsBodiesAndKeysWhereverTheyAreStored) {
     }
 }
 
+// Records are read from large chunks of their block files: several hundred entries of three blocks each put
+// many records across a chunk's end.
+TEST(BlockfileReader, ReadsRecordsThatCrossChunksOfTheirFile) {
+    constexpr std::size_t kEntries = 600;
+    BlockfileBuilder builder;
+    std::vector<std::string> urls;
+    for (std::size_t i = 0; i < kEntries; ++i) {
+        urls.push_back("http://127.0.0.1:8000/" + std::to_string(i) + "/" + std::string(500, 'p'));
+        builder.AddEntry(Plain(kSite + urls.back(), Ok(100 + i), Pattern(100 + i, static_cast<unsigned>(i))));
+    }
+    MemoryFileSystem fs;
+    builder.Install(fs, u"/cache");
+    const ReadResult result = ReadAll(fs);
+    EXPECT_EQ(result.report.entries, kEntries);
+    EXPECT_EQ(result.report.damaged, 0u);
+    for (std::size_t i = 0; i < kEntries; ++i) {
+        const CacheEntry* entry = result.Find(urls[i]);
+        ASSERT_NE(entry, nullptr) << i;
+        EXPECT_EQ(entry->contentLength, 100 + i) << i;
+        EXPECT_EQ(PieceBytes(fs, *entry), Pattern(100 + i, static_cast<unsigned>(i))) << i;
+    }
+}
+
 TEST(BlockfileReader, TellsCutAndOpenEntriesFromWholeOnes) {
     const struct {
         const char* name;

@@ -358,19 +358,6 @@ std::string_view TypeOfMime(std::string_view contentType) {
     return found != end && found->mime == wanted ? found->type : std::string_view();
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool IsEndingCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -387,8 +374,9 @@ std::string UrlEnding(std::string_view url) {
     std::size_t length = 0;
     for (std::size_t end = segment.size(); end > 0;) {
         char c = segment[end - 1];
-        if (end >= 3 && segment[end - 3] == '%' && HexValue(segment[end - 2]) >= 0 && HexValue(c) >= 0) {
-            c = static_cast<char>(HexValue(segment[end - 2]) * 16 + HexValue(c));
+        if (end >= 3 && segment[end - 3] == '%' && HexDigitValue(segment[end - 2]) >= 0 &&
+            HexDigitValue(c) >= 0) {
+            c = static_cast<char>(HexDigitValue(segment[end - 2]) * 16 + HexDigitValue(c));
             end -= 3;
         } else {
             --end;

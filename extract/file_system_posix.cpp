@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -130,6 +131,30 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Links the unnamed file fd under target. Linking the descriptor itself spares a walk through /proc, which
+// costs more than the rest of making a small file; it needs a capability on older kernels, so a refusal
+// falls back to the /proc path and is remembered.
+bool LinkUnnamedFile(int fd, const std::string& target) {
+    static std::atomic<bool> directLinkWorks{true};
+    const bool triedDirect = directLinkWorks.load(std::memory_order_relaxed);
+    if (triedDirect) {
+        if (linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) {
+            return true;
+        }
+        if (errno != ENOENT && errno != EPERM) {
+            return false;
+        }
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    if (triedDirect) {
+        directLinkWorks.store(false, std::memory_order_relaxed);
+    }
+    return true;
+}
+
 // Normally an unnamed file (O_TMPFILE) linked under its name on Commit: linkat never replaces, and a crash
 // leaves nothing. Where the file system cannot make one, the name itself is created and removed unless
 // committed; a crash in the middle can then leave a partial file.
@@ -160,8 +185,7 @@ class PosixNewFile final : public NewFile {
 
     WriteStatus Commit() override {
         if (m_unnamed) {
-            const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
-            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (!LinkUnnamedFile(m_fd.get(), m_target)) {
                 return WriteStatusFor(errno);
             }
         } else if (close(m_fd.release()) != 0) {

@@ -1,12 +1,14 @@
 #include "extract/collector.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "extract/name_rules.h"
 #include "extract/placement.h"
 #include "extract/progress.h"
+#include "extract/read_ahead.h"
 
 namespace drovan {
 namespace {
@@ -66,12 +68,17 @@ void WriteHarvest(FileSystem& fs, std::vector<HarvestItem>& items, std::u16strin
         progress->total = items.size();
         progress->totalKnown = true;
     }
+    std::optional<ReadAhead> readAhead;
+    if (fs.ReadsAlongsideWrites() && items.size() > 1) {
+        readAhead.emplace(items, progress);
+    }
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (StopRequested(progress)) {
             summary.stopped = true;
             return;
         }
-        switch (PlaceNewFile(fs, destination, items[i].name, *items[i].content, progress)) {
+        Content& content = readAhead ? readAhead->ContentFor(i) : *items[i].content;
+        switch (PlaceNewFile(fs, destination, items[i].name, content, progress)) {
             case PlaceOutcome::Copied:
                 ++summary.copied;
                 break;

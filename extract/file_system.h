@@ -62,6 +62,8 @@ class FileSystem {
     // Never replaces anything at path, even a file made between a check and the call: NameTaken then (a file
     // or a folder is there). Null unless status is Created.
     virtual std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) = 0;
+    // True when one thread may read files while another creates them.
+    virtual bool ReadsAlongsideWrites() const { return false; }
 };
 
 }  // namespace drovan

@@ -26,6 +26,7 @@
 #include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
 #include "extract/harvest.h"
+#include "extract/harvest_writer.h"
 #include "extract/utf8.h"
 #include "tests/native/formats/blockfile_builder.h"
 #include "tests/native/formats/cache_builders.h"
@@ -420,11 +421,13 @@ ListFigures ListEntries(drovan::FileSystem& files, const std::u16string& folder)
 drovan::CollectSummary Harvest(drovan::FileSystem& files, const std::u16string& folder,
                                const std::u16string& destination) {
     drovan::CollectSummary summary;
-    std::vector<drovan::HarvestItem> items;
     const std::optional<drovan::CacheKind> kind = drovan::RecogniseCacheFolder(files, folder);
     if (kind) {
-        drovan::ListCacheEntriesOfType(files, folder, *kind, u"", items, summary);
-        drovan::WriteHarvest(files, items, destination, summary, nullptr);
+        const auto list = [&](const drovan::ItemSink& sink, drovan::CollectSummary& listed) {
+            drovan::ListCacheEntriesOfType(files, folder, *kind, u"", sink, listed);
+            return true;
+        };
+        drovan::ListAndWriteHarvest(files, list, destination, summary, nullptr);
     }
     return summary;
 }

@@ -7,6 +7,7 @@
 #include "extract/collector.h"
 #include "extract/formats/cache_folder.h"
 #include "extract/harvest.h"
+#include "extract/harvest_writer.h"
 #include "extract/name_rules.h"
 #include "extract/utf8.h"
 
@@ -48,7 +49,10 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
     const std::u16string kindName = KindName(kind);
     if (!kind) {
         std::vector<HarvestItem> files;
-        ListCacheFilesOfType(fs, folder, u"", fileType, nullptr, files);
+        ListCacheFilesOfType(fs, folder, u"", fileType, nullptr, [&files](HarvestItem file) {
+            files.push_back(std::move(file));
+            return true;
+        });
         summary.matched += files.size();
         for (const HarvestItem& file : files) {
             const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(file.origin);
@@ -122,20 +126,26 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
     }
 
     CollectSummary summary;
-    std::vector<HarvestItem> items;
-    for (const auto& [folder, kind] : folders) {
-        if (arguments.list) {
+    if (arguments.list) {
+        for (const auto& [folder, kind] : folders) {
             ListSource(fs, folder, kind, arguments.type, output, summary);
-        } else if (kind) {
-            ListCacheEntriesOfType(fs, folder, *kind, arguments.type, items, summary);
-        } else {
-            const std::size_t before = items.size();
-            ListCacheFilesOfType(fs, folder, destination, arguments.type, nullptr, items);
-            summary.matched += items.size() - before;
         }
-    }
-    if (!arguments.list) {
-        WriteHarvest(fs, items, destination, summary, nullptr);
+    } else {
+        const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+            for (const auto& [folder, kind] : folders) {
+                if (kind) {
+                    ListCacheEntriesOfType(fs, folder, *kind, arguments.type, sink, listed);
+                } else {
+                    ListCacheFilesOfType(fs, folder, destination, arguments.type, nullptr,
+                                         [&](HarvestItem item) {
+                                             ++listed.matched;
+                                             return sink(std::move(item));
+                                         });
+                }
+            }
+            return true;
+        };
+        ListAndWriteHarvest(fs, list, destination, summary, nullptr);
     }
     output.Message(SummaryLine(summary));
     return summary.failed > 0 ? kHarvestSomeFailed : kHarvestOk;

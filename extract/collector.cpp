@@ -1,14 +1,14 @@
 #include "extract/collector.h"
 
 #include <memory>
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "extract/harvest_writer.h"
 #include "extract/name_rules.h"
 #include "extract/placement.h"
 #include "extract/progress.h"
-#include "extract/read_ahead.h"
 
 namespace drovan {
 namespace {
@@ -21,7 +21,7 @@ bool StopRequested(const ExtractionProgress* progress) {
 
 bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                           std::u16string_view fileType, const ExtractionProgress* progress,
-                          std::vector<HarvestItem>& items) {
+                          const ItemSink& sink) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
     struct Level {
@@ -55,52 +55,12 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
             }
             continue;
         }
-        if (NameEndsWithType(entry.name, fileType)) {
-            items.push_back({entry.name, path, std::make_unique<FileContent>(fs, path)});
+        if (NameEndsWithType(entry.name, fileType) &&
+            !sink({entry.name, path, std::make_unique<FileContent>(fs, path)})) {
+            return false;
         }
     }
     return true;
-}
-
-void WriteHarvest(FileSystem& fs, std::vector<HarvestItem>& items, std::u16string_view destination,
-                  CollectSummary& summary, ExtractionProgress* progress) {
-    if (progress != nullptr) {
-        progress->total = items.size();
-        progress->totalKnown = true;
-    }
-    std::optional<ReadAhead> readAhead;
-    if (fs.ReadsAlongsideWrites() && items.size() > 1) {
-        readAhead.emplace(items, progress);
-    }
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (StopRequested(progress)) {
-            summary.stopped = true;
-            return;
-        }
-        Content& content = readAhead ? readAhead->ContentFor(i) : *items[i].content;
-        switch (PlaceNewFile(fs, destination, items[i].name, content, progress)) {
-            case PlaceOutcome::Copied:
-                ++summary.copied;
-                break;
-            case PlaceOutcome::AlreadyPresent:
-                ++summary.alreadyPresent;
-                break;
-            case PlaceOutcome::Failed:
-                ++summary.failed;
-                break;
-            case PlaceOutcome::Stopped:
-                summary.stopped = true;
-                return;
-            case PlaceOutcome::DestinationFull:
-                // Every later copy would fail too: this file and the rest are counted failed.
-                summary.destinationFull = true;
-                summary.failed += items.size() - i;
-                return;
-        }
-        if (progress != nullptr) {
-            progress->done = i + 1;
-        }
-    }
 }
 
 CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
@@ -112,14 +72,14 @@ CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std
     }
     const std::u16string root = fs.Normalise(folder);
     const std::u16string target = fs.Normalise(destination);
-    std::vector<HarvestItem> items;
-    if (!root.empty() && !target.empty() && !fs.SamePath(root, target)) {
-        summary.stopped = !ListCacheFilesOfType(fs, root, target, fileType, progress, items);
-    }
-    summary.matched = items.size();
-    if (!summary.stopped) {
-        WriteHarvest(fs, items, target, summary, progress);
-    }
+    const bool walkable = !root.empty() && !target.empty() && !fs.SamePath(root, target);
+    const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+        return !walkable || ListCacheFilesOfType(fs, root, target, fileType, progress, [&](HarvestItem item) {
+            ++listed.matched;
+            return sink(std::move(item));
+        });
+    };
+    ListAndWriteHarvest(fs, list, target, summary, progress);
     return summary;
 }
 

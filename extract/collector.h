@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,19 +36,15 @@ struct HarvestItem {
     std::unique_ptr<Content> content;
 };
 
-// Walks folder depth first in the platform's order and adds every file whose name ends with fileType to
-// items, never descending into destination (it may lie inside the walked tree). False when progress asked to
-// stop.
+// Takes each item listed; false ends the listing.
+using ItemSink = std::function<bool(HarvestItem item)>;
+
+// Walks folder depth first in the platform's order and gives sink every file whose name ends with fileType,
+// never descending into destination (it may lie inside the walked tree). False when progress asked to stop
+// or sink ended the walk.
 bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                           std::u16string_view fileType, const ExtractionProgress* progress,
-                          std::vector<HarvestItem>& items);
-
-// Writes items flat into destination in order, each under its name or, when that is taken by a different
-// file, a free numbered name. A full destination ends the writing and counts the rest failed. progress, when
-// given, learns the total and counts the items handled; its stop flag ends the writing before the next item
-// and abandons the one being written.
-void WriteHarvest(FileSystem& fs, std::vector<HarvestItem>& items, std::u16string_view destination,
-                  CollectSummary& summary, ExtractionProgress* progress);
+                          const ItemSink& sink);
 
 // Lists, then writes, every file of folder whose name ends with fileType.
 CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,

@@ -9,6 +9,7 @@
 #include "extract/formats/decode.h"
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
+#include "extract/harvest_writer.h"
 #include "extract/name_rules.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
@@ -226,8 +227,7 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 }
 
 void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, std::vector<HarvestItem>& items,
-                            CollectSummary& summary) {
+                            std::u16string_view fileType, const ItemSink& sink, CollectSummary& summary) {
     KeptFiles kept(fs);
     const CacheReadReport report = ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
         if (entry.url.empty() || !IsHarvestableStatus(entry.status)) {
@@ -244,8 +244,7 @@ void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
             ++summary.skipped;
         } else {
             std::u16string origin = Utf8ToUtf16(entry.url);
-            items.push_back(
-                {look.name, std::move(origin), std::make_unique<EntryContent>(fs, std::move(entry))});
+            return sink({look.name, std::move(origin), std::make_unique<EntryContent>(fs, std::move(entry))});
         }
         return true;
     });
@@ -264,22 +263,25 @@ CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
     if (target.empty()) {
         return summary;
     }
-    std::vector<HarvestItem> items;
     const std::u16string walked = internetCache.empty() ? std::u16string() : fs.Normalise(internetCache);
-    if (!walked.empty() && !fs.SamePath(walked, target) &&
-        !ListCacheFilesOfType(fs, walked, target, fileType, progress, items)) {
-        summary.stopped = true;
-        return summary;
-    }
-    summary.matched = items.size();
-    for (const CacheSource& cache : caches) {
-        if (progress != nullptr && progress->stop) {
-            summary.stopped = true;
-            return summary;
+    const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+        const auto counted = [&](HarvestItem item) {
+            ++listed.matched;
+            return sink(std::move(item));
+        };
+        if (!walked.empty() && !fs.SamePath(walked, target) &&
+            !ListCacheFilesOfType(fs, walked, target, fileType, progress, counted)) {
+            return false;
         }
-        ListCacheEntriesOfType(fs, cache.folder, cache.kind, fileType, items, summary);
-    }
-    WriteHarvest(fs, items, target, summary, progress);
+        for (const CacheSource& cache : caches) {
+            if (progress != nullptr && progress->stop) {
+                return false;
+            }
+            ListCacheEntriesOfType(fs, cache.folder, cache.kind, fileType, sink, listed);
+        }
+        return true;
+    };
+    ListAndWriteHarvest(fs, list, target, summary, progress);
     return summary;
 }
 

@@ -41,16 +41,15 @@ using LookedAtEntrySink = std::function<bool(CacheEntry& entry, const EntryLook&
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink);
 
-// Adds every entry of the cache whose harvested name ends with fileType: complete, decodable ones to items;
-// the others only to the summary (matched, then incomplete or skipped). Records that cannot be read soundly
-// are skipped too: they are no file that failed to copy, and their type is unknown.
+// Counts every entry of the cache whose harvested name ends with fileType as matched, and gives sink the
+// complete, decodable ones; the others are counted incomplete or skipped. Records that cannot be read soundly
+// are skipped too: they are no file that failed to copy, and their type is unknown. sink's false ends the
+// reading.
 void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, std::vector<HarvestItem>& items,
-                            CollectSummary& summary);
+                            std::u16string_view fileType, const ItemSink& sink, CollectSummary& summary);
 
-// The Internet-cache folder first (walked by file name; skipped when empty), then every browser cache, all
-// listed before anything is written, so that progress knows the total; then one flat, never-overwriting
-// harvest.
+// The Internet-cache folder first (walked by file name; skipped when empty), then every browser cache, into
+// one flat, never-overwriting harvest, in that order. Progress knows the total once all are listed.
 CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
                               const std::vector<CacheSource>& caches, std::u16string_view destination,
                               std::u16string_view fileType, ExtractionProgress* progress);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/harvest_run.h"
+#include "extract/harvest_writer.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
 #include "tests/native/formats/blockfile_builder.h"
@@ -51,9 +52,11 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
         }
         for (int round = 0; round < 2; ++round) {
             CollectSummary summary;
-            std::vector<HarvestItem> items;
-            ListCacheEntriesOfType(fs, u"/cache", cache.kind, u"", items, summary);
-            WriteHarvest(fs, items, u"/out", summary, nullptr);
+            const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+                ListCacheEntriesOfType(fs, u"/cache", cache.kind, u"", sink, listed);
+                return true;
+            };
+            ListAndWriteHarvest(fs, list, u"/out", summary, nullptr);
             EXPECT_EQ(summary.matched, manifest.size()) << cache.folder;
             EXPECT_EQ(summary.incomplete, incomplete) << cache.folder;
             EXPECT_EQ(summary.failed + summary.skipped, 0u) << cache.folder;
@@ -99,7 +102,13 @@ TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
     fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234567", "not an entry");
     CollectSummary summary;
     std::vector<HarvestItem> items;
-    ListCacheEntriesOfType(fs, u"/cache", CacheKind::FirefoxCache2, u"mp3", items, summary);
+    ListCacheEntriesOfType(
+        fs, u"/cache", CacheKind::FirefoxCache2, u"mp3",
+        [&items](HarvestItem item) {
+            items.push_back(std::move(item));
+            return true;
+        },
+        summary);
     EXPECT_EQ(summary.failed, 0u);
     EXPECT_EQ(summary.skipped, 1u);
     EXPECT_TRUE(items.empty());

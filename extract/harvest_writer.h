@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "extract/collector.h"
+
+namespace drovan {
+
+struct ExtractionProgress;
+
+// Lists everything to harvest, giving each item to sink, and adds its own counts (matched, incomplete,
+// skipped) to summary. False when it stopped early: progress asked to, or sink returned false.
+using HarvestLister = std::function<bool(const ItemSink& sink, CollectSummary& summary)>;
+
+// Writes the items list gives flat into destination in order, each under its name or, when that is taken by
+// a different file, a free numbered name. A full destination ends the writing and counts the rest failed.
+// progress, when given, learns the total once everything is listed and counts the items handled; its stop
+// flag ends the listing and the writing and abandons the file being written.
+// Where fs lets one thread read while another writes, the listing runs on a second thread while the items
+// already listed are written, and then reads (and decodes) the next small contents ahead of the writer.
+void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16string_view destination,
+                         CollectSummary& summary, ExtractionProgress* progress);
+
+}  // namespace drovan

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "extract/file_system_posix.h"
+#include "extract/harvest_writer.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
 #include "memory_file_system.h"
@@ -419,6 +421,129 @@ TEST(PosixFileSystem, ReadAtReadsWhereAsked) {
         std::size_t got = 99;
         EXPECT_TRUE(file->ReadAt(read.offset, buffer, read.capacity, got)) << read.offset;
         EXPECT_EQ(std::string(buffer, got), read.expected) << read.offset;
+    }
+}
+
+// Bytes made from the item's number, given in 64 KiB pieces; counts how often it is read.
+class NumberedContent final : public Content {
+  public:
+    NumberedContent(std::size_t number, std::size_t size, bool fails = false)
+        : m_bytes(size, static_cast<char>('a' + number % 26)), m_fails(fails) {}
+    Status Stream(const Sink& sink) override {
+        ++streams;
+        if (onStream) {
+            onStream();
+        }
+        for (std::size_t done = 0; done < m_bytes.size(); done += 65536) {
+            if (!sink(m_bytes.data() + done, std::min<std::size_t>(65536, m_bytes.size() - done))) {
+                return Status::Refused;
+            }
+        }
+        return m_fails ? Status::SourceFailed : Status::Done;
+    }
+    const std::string& bytes() const { return m_bytes; }
+    std::atomic<int> streams{0};
+    std::function<void()> onStream;
+
+  private:
+    std::string m_bytes;
+    bool m_fails;
+};
+
+// The test keeps the contents, to count their reads after the harvest has let go of its items.
+class BorrowedContent final : public Content {
+  public:
+    explicit BorrowedContent(Content& content) : m_content(content) {}
+    Status Stream(const Sink& sink) override { return m_content.Stream(sink); }
+
+  private:
+    Content& m_content;
+};
+
+struct PlannedItem {
+    std::size_t size;
+    bool fails;
+};
+
+// Lists contents[i] as "i.bin", calling beforeEach(i) first when it is given.
+struct NumberedLister {
+    std::vector<std::unique_ptr<NumberedContent>>& contents;
+    std::function<void(std::size_t)> beforeEach;
+    bool operator()(const ItemSink& sink, CollectSummary& listed) const {
+        for (std::size_t i = 0; i < contents.size(); ++i) {
+            if (beforeEach) {
+                beforeEach(i);
+            }
+            ++listed.matched;
+            if (!sink({Utf8ToUtf16(std::to_string(i) + ".bin"), u"",
+                       std::make_unique<BorrowedContent>(*contents[i])})) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// Small contents are read once, whoever reads them; one past what is held in memory, or one that fails, may
+// be read again by the writer. The 1 MiB run is longer than what is held at a time.
+TEST(HarvestWriter, EveryItemIsWrittenWholeAndSmallOnesAreReadOnce) {
+    std::vector<PlannedItem> plan = {{0, false}, {10, false}, {9 << 20, false}, {5, true}};
+    plan.insert(plan.end(), 40, {1 << 20, false});
+    std::vector<std::unique_ptr<NumberedContent>> contents;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        contents.push_back(std::make_unique<NumberedContent>(i, plan[i].size, plan[i].fails));
+    }
+    TempTree tree;
+    PosixFileSystem files;
+    CollectSummary summary;
+    ListAndWriteHarvest(files, NumberedLister{contents, {}}, U(tree.root()), summary, nullptr);
+    EXPECT_EQ(summary.matched, plan.size());
+    EXPECT_EQ(summary.copied, plan.size() - 1);
+    EXPECT_EQ(summary.failed, 1u);
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const fs::path written = tree.root() / (std::to_string(i) + ".bin");
+        EXPECT_EQ(fs::exists(written), !plan[i].fails) << i;
+        if (!plan[i].fails) {
+            EXPECT_EQ(Read(written), contents[i]->bytes()) << i;
+        }
+        if (plan[i].fails || plan[i].size > (8 << 20)) {
+            EXPECT_LE(contents[i]->streams, 2) << i;
+        } else {
+            EXPECT_EQ(contents[i]->streams, 1) << i;
+        }
+    }
+}
+
+// Writing starts while the listing goes on; the total is known only once it ends. A stop ends both, with no
+// file left half written.
+TEST(HarvestWriter, WritesWhileListingAndStopsBoth) {
+    std::vector<std::unique_ptr<NumberedContent>> contents;
+    for (std::size_t i = 0; i < 300; ++i) {
+        contents.push_back(std::make_unique<NumberedContent>(i, 100000));
+    }
+    TempTree tree;
+    PosixFileSystem files;
+    ExtractionProgress progress;
+    contents[150]->onStream = [&progress] { progress.stop = true; };
+    bool wroteWhileListing = false;
+    const auto waitForFirst = [&](std::size_t i) {
+        if (i != 1) {
+            return;
+        }
+        for (int wait = 0; wait < 10000 && !wroteWhileListing; ++wait) {
+            wroteWhileListing = fs::exists(tree.root() / "0.bin") && !progress.totalKnown;
+            usleep(1000);
+        }
+    };
+    CollectSummary summary;
+    ListAndWriteHarvest(files, NumberedLister{contents, waitForFirst}, U(tree.root()), summary, &progress);
+    EXPECT_TRUE(wroteWhileListing);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_LT(summary.copied, 150u);
+    EXPECT_EQ(progress.done, summary.copied);
+    EXPECT_EQ(Names(tree.root()).size(), summary.copied);
+    for (const std::string& name : Names(tree.root())) {
+        EXPECT_EQ(Read(tree.root() / name).size(), 100000u) << name;
     }
 }
 

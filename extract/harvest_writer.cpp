@@ -6,9 +6,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "extract/name_rules.h"
 #include "extract/progress.h"
 
 namespace drovan {
@@ -33,19 +35,27 @@ class HeldContent final : public Content {
 };
 
 struct Slot {
-    enum class State { Unclaimed, Reading, Held, LeftToWriter };
+    enum class State { Unclaimed, Reading, Held, LeftToWriter, PlacedBySecond };
     explicit Slot(HarvestItem listed) : item(std::move(listed)) {}
     HarvestItem item;
     State state = State::Unclaimed;
+    // No other item listed can take any name this one may take (see NameFamily); known once all are listed.
+    bool alone = false;
     HeldContent held;
 };
 
-// The items between the lister and the writer. The second thread lists, then claims the next unclaimed
-// items in order and reads them ahead; the writer takes each item in order, and claims it itself when the
-// reader has not got to it. Slots live in a deque: listing more never moves the ones being written.
+enum class Taken { Write, SecondPlacedIt, End };
+
+// The items between the lister and the writer. The second thread lists; then, in order, it claims the next
+// unclaimed item and either places it itself, when no other item could compete for its names, or reads it
+// ahead for the writer, which must place the items of one name family in their listed order. The writer
+// takes each item in order and claims it itself when the second thread has not got to it. Slots live in a
+// deque: listing more never moves the ones being written.
 class Pipeline {
   public:
-    Pipeline(const HarvestLister& list, ExtractionProgress* progress) : m_list(list), m_progress(progress) {}
+    Pipeline(FileSystem& fs, std::u16string_view destination, const HarvestLister& list,
+             ExtractionProgress* progress)
+        : m_fs(fs), m_destination(destination), m_list(list), m_progress(progress) {}
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;
     ~Pipeline() { Finish(); }
@@ -55,19 +65,19 @@ class Pipeline {
             try {
                 m_worker = std::thread([this] {
                     List();
-                    ReadAhead();
+                    HelpTheWriter();
                 });
                 return;
             } catch (const std::system_error&) {
-                // No second thread: everything is listed first, and the writer reads it all itself.
+                // No second thread: everything is listed first, and the writer does it all itself.
             }
         }
         List();
     }
 
-    // Item index and what to write it with (valid until the next call), or null once all are written.
-    // Taking an item lets go of the bytes held for those before it.
-    HarvestItem* Take(std::size_t index, Content*& content) {
+    // Item index and what to write it with (valid until the next call), unless the second thread placed
+    // it or all are handled. Taking an item lets go of the bytes held for those before it.
+    Taken Take(std::size_t index, HarvestItem*& item, Content*& content) {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (; m_released < index && m_released < m_slots.size(); ++m_released) {
             Slot& done = m_slots[m_released];
@@ -79,7 +89,7 @@ class Pipeline {
         m_changed.notify_all();
         m_changed.wait(lock, [&] { return index < m_slots.size() || m_listed; });
         if (index >= m_slots.size()) {
-            return nullptr;
+            return Taken::End;
         }
         Slot& slot = m_slots[index];
         if (slot.state == Slot::State::Unclaimed) {
@@ -87,23 +97,27 @@ class Pipeline {
             ++m_nextUnclaimed;
         }
         m_changed.wait(lock, [&] { return slot.state != Slot::State::Reading; });
+        if (slot.state == Slot::State::PlacedBySecond) {
+            return Taken::SecondPlacedIt;
+        }
+        item = &slot.item;
         content =
             slot.state == Slot::State::Held ? static_cast<Content*>(&slot.held) : slot.item.content.get();
-        return &slot.item;
+        return Taken::Write;
     }
 
-    // How many items are listed from index on, once the listing has ended; nothing more is read ahead.
-    std::size_t CountFrom(std::size_t index) {
-        m_readingAheadEnds = true;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_listed; });
-        return m_slots.size() - index;
-    }
+    // A full destination: nothing more is placed or read ahead.
+    void DestinationFull() { m_destinationFull = true; }
+    bool destinationFull() const { return m_destinationFull; }
 
-    // Ends the second thread's work and waits for it; then the listing's counts are final.
-    const CollectSummary& Finish() {
+    // Ends the second thread's work and waits for it. Then the listing's counts, and what the second thread
+    // placed, are final; when the destination was found full, every item listed and not handled is failed.
+    CollectSummary Finish() {
+        if (m_destinationFull) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_listed; });
+        }
         m_quit = true;
-        m_readingAheadEnds = true;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_changed.notify_all();
@@ -111,10 +125,52 @@ class Pipeline {
         if (m_worker.joinable()) {
             m_worker.join();
         }
-        return m_listedSummary;
+        CollectSummary done = m_listedSummary;
+        done.copied = m_placed.copied;
+        done.alreadyPresent = m_placed.alreadyPresent;
+        done.failed = m_placed.failed;
+        done.destinationFull = m_destinationFull;
+        return done;
+    }
+
+    // Counts an outcome of either thread; false when nothing more is to be placed.
+    bool Count(PlaceOutcome outcome) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        switch (outcome) {
+            case PlaceOutcome::Copied:
+                ++m_placed.copied;
+                break;
+            case PlaceOutcome::AlreadyPresent:
+                ++m_placed.alreadyPresent;
+                break;
+            case PlaceOutcome::Failed:
+                ++m_placed.failed;
+                break;
+            case PlaceOutcome::Stopped:
+                return false;
+            case PlaceOutcome::DestinationFull:
+                m_destinationFull = true;
+                return false;
+        }
+        if (m_progress != nullptr) {
+            ++m_progress->done;
+        }
+        return true;
+    }
+
+    std::size_t Handled() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_placed.copied + m_placed.alreadyPresent + m_placed.failed;
+    }
+
+    std::size_t Listed() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_slots.size();
     }
 
   private:
+    bool Ending() const { return m_quit || m_destinationFull || StopRequested(m_progress); }
+
     void List() {
         const ItemSink sink = [this](HarvestItem item) {
             if (m_quit || StopRequested(m_progress)) {
@@ -127,6 +183,13 @@ class Pipeline {
         };
         m_listedSummary.stopped = !m_list(sink, m_listedSummary);
         const std::lock_guard<std::mutex> lock(m_mutex);
+        std::unordered_map<std::u16string, std::size_t> families;
+        for (Slot& slot : m_slots) {
+            ++families[NameFamily(slot.item.name)];
+        }
+        for (Slot& slot : m_slots) {
+            slot.alone = families[NameFamily(slot.item.name)] == 1;
+        }
         m_listed = true;
         if (m_progress != nullptr) {
             m_progress->total = m_slots.size();
@@ -135,46 +198,60 @@ class Pipeline {
         m_changed.notify_all();
     }
 
-    void ReadAhead() {
-        const auto ending = [this] { return m_readingAheadEnds.load() || StopRequested(m_progress); };
+    void HelpTheWriter() {
         for (;;) {
             Slot* slot = nullptr;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [&] { return m_readingAheadEnds || m_heldBytes < kHeldBudget; });
-                if (ending() || m_nextUnclaimed >= m_slots.size()) {
+                m_changed.wait(lock, [&] {
+                    return Ending() || m_nextUnclaimed >= m_slots.size() || m_slots[m_nextUnclaimed].alone ||
+                           m_heldBytes < kHeldBudget;
+                });
+                if (Ending() || m_nextUnclaimed >= m_slots.size()) {
                     return;
                 }
                 slot = &m_slots[m_nextUnclaimed++];
-                slot->state = Slot::State::Reading;
+                slot->state = slot->alone ? Slot::State::PlacedBySecond : Slot::State::Reading;
             }
-            std::vector<char> bytes;
-            const Content::Status status =
-                slot->item.content->Stream([&](const char* data, std::size_t size) {
-                    if (ending() || size > kHeldContentCap - bytes.size()) {
-                        return false;
-                    }
-                    bytes.insert(bytes.end(), data, data + size);
-                    return true;
-                });
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            // Anything but a whole read is the writer's to do, and it meets the same failure or size itself.
-            if (status == Content::Status::Done) {
-                m_heldBytes += bytes.size();
-                slot->held.bytes = std::move(bytes);
-                slot->state = Slot::State::Held;
+            if (slot->alone) {
+                if (!Count(PlaceNewFile(m_fs, m_destination, slot->item.name, *slot->item.content,
+                                        m_progress))) {
+                    return;
+                }
             } else {
-                slot->state = Slot::State::LeftToWriter;
+                ReadAhead(*slot);
             }
-            m_changed.notify_all();
         }
     }
 
+    void ReadAhead(Slot& slot) {
+        std::vector<char> bytes;
+        const Content::Status status = slot.item.content->Stream([&](const char* data, std::size_t size) {
+            if (Ending() || size > kHeldContentCap - bytes.size()) {
+                return false;
+            }
+            bytes.insert(bytes.end(), data, data + size);
+            return true;
+        });
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        // Anything but a whole read is the writer's to do, and it meets the same failure or size itself.
+        if (status == Content::Status::Done) {
+            m_heldBytes += bytes.size();
+            slot.held.bytes = std::move(bytes);
+            slot.state = Slot::State::Held;
+        } else {
+            slot.state = Slot::State::LeftToWriter;
+        }
+        m_changed.notify_all();
+    }
+
+    FileSystem& m_fs;
+    std::u16string_view m_destination;
     const HarvestLister& m_list;
     ExtractionProgress* m_progress;
     std::thread m_worker;
     std::atomic<bool> m_quit{false};
-    std::atomic<bool> m_readingAheadEnds{false};
+    std::atomic<bool> m_destinationFull{false};
     CollectSummary m_listedSummary;  // the lister's until it has listed
 
     std::mutex m_mutex;
@@ -185,57 +262,46 @@ class Pipeline {
     std::size_t m_nextUnclaimed = 0;
     std::size_t m_heldBytes = 0;
     std::size_t m_released = 0;  // slots before this hold no bytes
+    CollectSummary m_placed;
 };
 
 }  // namespace
 
 void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16string_view destination,
                          CollectSummary& summary, ExtractionProgress* progress) {
-    Pipeline pipeline(list, progress);
+    Pipeline pipeline(fs, destination, list, progress);
     pipeline.Start(fs.ReadsAlongsideWrites());
-    CollectSummary written;
-    for (std::size_t i = 0; !written.stopped && !written.destinationFull; ++i) {
+    bool stopped = false;
+    for (std::size_t i = 0; !pipeline.destinationFull(); ++i) {
         if (StopRequested(progress)) {
-            written.stopped = true;
+            stopped = true;
             break;
         }
+        HarvestItem* item = nullptr;
         Content* content = nullptr;
-        const HarvestItem* item = pipeline.Take(i, content);
-        if (item == nullptr) {
+        const Taken taken = pipeline.Take(i, item, content);
+        if (taken == Taken::End) {
             break;
         }
-        switch (PlaceNewFile(fs, destination, item->name, *content, progress)) {
-            case PlaceOutcome::Copied:
-                ++written.copied;
-                break;
-            case PlaceOutcome::AlreadyPresent:
-                ++written.alreadyPresent;
-                break;
-            case PlaceOutcome::Failed:
-                ++written.failed;
-                break;
-            case PlaceOutcome::Stopped:
-                written.stopped = true;
-                continue;
-            case PlaceOutcome::DestinationFull:
-                // Every later copy would fail too: this file and the rest are counted failed.
-                written.destinationFull = true;
-                written.failed += pipeline.CountFrom(i);
-                continue;
-        }
-        if (progress != nullptr) {
-            progress->done = i + 1;
+        if (taken == Taken::Write &&
+            !pipeline.Count(PlaceNewFile(fs, destination, item->name, *content, progress))) {
+            stopped = !pipeline.destinationFull();
+            break;
         }
     }
-    const CollectSummary& listed = pipeline.Finish();
-    summary.matched += listed.matched;
-    summary.incomplete += listed.incomplete;
-    summary.skipped += listed.skipped;
-    summary.copied += written.copied;
-    summary.alreadyPresent += written.alreadyPresent;
-    summary.failed += written.failed;
-    summary.stopped = summary.stopped || listed.stopped || written.stopped;
-    summary.destinationFull = summary.destinationFull || written.destinationFull;
+    CollectSummary done = pipeline.Finish();
+    if (done.destinationFull) {
+        // Every later copy would fail too: the file that met the full destination and the rest are failed.
+        done.failed += pipeline.Listed() - pipeline.Handled();
+    }
+    summary.matched += done.matched;
+    summary.incomplete += done.incomplete;
+    summary.skipped += done.skipped;
+    summary.copied += done.copied;
+    summary.alreadyPresent += done.alreadyPresent;
+    summary.failed += done.failed;
+    summary.stopped = summary.stopped || done.stopped || stopped;
+    summary.destinationFull = summary.destinationFull || done.destinationFull;
 }
 
 }  // namespace drovan

@@ -14,6 +14,10 @@ bool NameEndsWithType(std::u16string_view name, std::u16string_view fileType);
 // "clip.swf", 3 -> "clip (3).swf"; a name without a dot gets the number at its end.
 std::u16string NumberedName(std::u16string_view name, unsigned number);
 
+// What name and every numbered name made from it have in common: the name without any " (N)" before its
+// extension, ASCII letters folded. Names of different families can never take the same place.
+std::u16string NameFamily(std::u16string_view name);
+
 // Appends name to path with one separator, whether or not path already ends with one.
 void AppendToPath(std::u16string& path, std::u16string_view name, char16_t separator);
 

@@ -43,6 +43,35 @@ TEST(NameRules, NumberedNameGoesBeforeTheLastDot) {
     EXPECT_EQ(NumberedName(u"x.", 12), u"x (12).");
 }
 
+// Every numbered name is of the family of the name it was made from; names that no numbering joins are not.
+TEST(NameRules, NumberedNamesShareTheirFamily) {
+    for (const char16_t* name :
+         {u"clip.swf", u"a.b.flv", u"noext", u".swf", u"x.", u"a (2).swf", u"a (x).swf"}) {
+        for (const unsigned number : {2u, 10u}) {
+            EXPECT_EQ(NameFamily(NumberedName(name, number)), NameFamily(name)) << number;
+            EXPECT_EQ(NameFamily(NumberedName(NumberedName(name, number), 3)), NameFamily(name)) << number;
+        }
+    }
+    const struct {
+        const char16_t* name;
+        const char16_t* family;
+    } kFamilies[] = {
+        {u"Clip (2).SWF", u"clip.swf"},
+        {u"clip (2) (3).swf", u"clip.swf"},
+        {u"clip(2).swf", u"clip(2).swf"},
+        {u"clip ().swf", u"clip ().swf"},
+        {u"clip (2)x.swf", u"clip (2)x.swf"},
+        {u"a.tar (2)", u"a.tar (2)"},
+        {u" (2)", u""},
+        {u"(2)", u"(2)"},
+        {u")", u")"},
+        {u"", u""},
+    };
+    for (const auto& expected : kFamilies) {
+        EXPECT_EQ(NameFamily(expected.name), expected.family) << Utf16ToUtf8(expected.name);
+    }
+}
+
 TEST(NameRules, JoinPathAddsExactlyOneSeparator) {
     EXPECT_EQ(JoinPath(u"C:\\cache", u"a.swf", u'\\'), u"C:\\cache\\a.swf");
     EXPECT_EQ(JoinPath(u"C:\\", u"a.swf", u'\\'), u"C:\\a.swf");

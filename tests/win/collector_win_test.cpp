@@ -183,9 +183,13 @@ TEST(WindowsCollector, AFullDestinationEndsTheHarvestAndLeavesNoPartialFile) {
     const std::wstring destination = volume + L"\\out-" + std::to_wstring(GetCurrentProcessId());
     ASSERT_TRUE(testing_support::CreateFolders(destination));
 
+    // Files of other name families are written alongside, so which ones get in before the destination is
+    // found full varies from run to run.
+    std::size_t copiedSoFar = 0;
     for (int run = 0; run < 2; ++run) {
         const DWORD started = GetTickCount();
         const CollectSummary summary = Collect(tree / L"cache", destination, L"swf");
+        copiedSoFar += summary.copied;
 
         EXPECT_LT(GetTickCount() - started, 10000u) << run;
         EXPECT_TRUE(summary.destinationFull) << run;
@@ -193,7 +197,8 @@ TEST(WindowsCollector, AFullDestinationEndsTheHarvestAndLeavesNoPartialFile) {
         EXPECT_EQ(summary.copied + summary.alreadyPresent + summary.failed, 5u) << run;
         EXPECT_GE(summary.failed, 1u) << run;
         const std::vector<std::wstring> left = NamesIn(destination);
-        EXPECT_EQ(left.size(), run == 0 ? summary.copied : summary.alreadyPresent) << run;
+        EXPECT_EQ(left.size(), copiedSoFar) << run;
+        EXPECT_LE(summary.alreadyPresent, copiedSoFar - summary.copied) << run;
         for (const std::wstring& name : left) {
             EXPECT_NE(name.substr(0, 3), L"big") << run;
             EXPECT_EQ(ReadFile(destination + L"\\" + name), ReadFile(tree / (L"cache\\" + name)));

@@ -106,8 +106,6 @@ class Pipeline {
         return Taken::Write;
     }
 
-    // A full destination: nothing more is placed or read ahead.
-    void DestinationFull() { m_destinationFull = true; }
     bool destinationFull() const { return m_destinationFull; }
 
     // Ends the second thread's work and waits for it. Then the listing's counts, and what the second thread
@@ -183,12 +181,17 @@ class Pipeline {
         };
         m_listedSummary.stopped = !m_list(sink, m_listedSummary);
         const std::lock_guard<std::mutex> lock(m_mutex);
-        std::unordered_map<std::u16string, std::size_t> families;
-        for (Slot& slot : m_slots) {
-            ++families[NameFamily(slot.item.name)];
+        std::vector<std::u16string> families;
+        families.reserve(m_slots.size());
+        std::unordered_map<std::u16string_view, std::size_t> members;
+        for (const Slot& slot : m_slots) {
+            families.push_back(NameFamily(slot.item.name));
         }
-        for (Slot& slot : m_slots) {
-            slot.alone = families[NameFamily(slot.item.name)] == 1;
+        for (const std::u16string& family : families) {
+            ++members[family];
+        }
+        for (std::size_t i = 0; i < m_slots.size(); ++i) {
+            m_slots[i].alone = members[families[i]] == 1;
         }
         m_listed = true;
         if (m_progress != nullptr) {

@@ -46,7 +46,7 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
                           std::u16string_view fileType, const ExtractionProgress* progress,
                           const ItemSink& sink);
 
-// Lists, then writes, every file of folder whose name ends with fileType.
+// Writes every file of folder whose name ends with fileType, while the walk goes on.
 CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                                  std::u16string_view fileType, ExtractionProgress* progress = nullptr);
 

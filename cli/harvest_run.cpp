@@ -49,11 +49,11 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
     const std::u16string kindName = KindName(kind);
     if (!kind) {
         std::vector<HarvestItem> files;
-        ListCacheFilesOfType(fs, folder, u"", fileType, nullptr, [&files](HarvestItem file) {
+        const auto keep = [&files](HarvestItem file) {
             files.push_back(std::move(file));
             return true;
-        });
-        summary.matched += files.size();
+        };
+        ListCacheFilesOfType(fs, folder, u"", fileType, nullptr, keep, summary);
         for (const HarvestItem& file : files) {
             const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(file.origin);
             const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
@@ -136,11 +136,7 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
                 if (kind) {
                     ListCacheEntriesOfType(fs, folder, *kind, arguments.type, sink, listed);
                 } else {
-                    ListCacheFilesOfType(fs, folder, destination, arguments.type, nullptr,
-                                         [&](HarvestItem item) {
-                                             ++listed.matched;
-                                             return sink(std::move(item));
-                                         });
+                    ListCacheFilesOfType(fs, folder, destination, arguments.type, nullptr, sink, listed);
                 }
             }
             return true;

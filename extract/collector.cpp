@@ -21,7 +21,7 @@ bool StopRequested(const ExtractionProgress* progress) {
 
 bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                           std::u16string_view fileType, const ExtractionProgress* progress,
-                          const ItemSink& sink) {
+                          const ItemSink& sink, CollectSummary& summary) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
     struct Level {
@@ -55,9 +55,11 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
             }
             continue;
         }
-        if (NameEndsWithType(entry.name, fileType) &&
-            !sink({entry.name, path, std::make_unique<FileContent>(fs, path)})) {
-            return false;
+        if (NameEndsWithType(entry.name, fileType)) {
+            ++summary.matched;
+            if (!sink({entry.name, path, std::make_unique<FileContent>(fs, path)})) {
+                return false;
+            }
         }
     }
     return true;
@@ -74,10 +76,7 @@ CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std
     const std::u16string target = fs.Normalise(destination);
     const bool walkable = !root.empty() && !target.empty() && !fs.SamePath(root, target);
     const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
-        return !walkable || ListCacheFilesOfType(fs, root, target, fileType, progress, [&](HarvestItem item) {
-            ++listed.matched;
-            return sink(std::move(item));
-        });
+        return !walkable || ListCacheFilesOfType(fs, root, target, fileType, progress, sink, listed);
     };
     ListAndWriteHarvest(fs, list, target, summary, progress);
     return summary;

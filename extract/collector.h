@@ -40,11 +40,11 @@ struct HarvestItem {
 using ItemSink = std::function<bool(HarvestItem item)>;
 
 // Walks folder depth first in the platform's order and gives sink every file whose name ends with fileType,
-// never descending into destination (it may lie inside the walked tree). False when progress asked to stop
-// or sink ended the walk.
+// counting it as matched, never descending into destination (it may lie inside the walked tree). False when
+// progress asked to stop or sink ended the walk.
 bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                           std::u16string_view fileType, const ExtractionProgress* progress,
-                          const ItemSink& sink);
+                          const ItemSink& sink, CollectSummary& summary);
 
 // Writes every file of folder whose name ends with fileType, while the walk goes on.
 CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,

@@ -265,12 +265,8 @@ CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
     }
     const std::u16string walked = internetCache.empty() ? std::u16string() : fs.Normalise(internetCache);
     const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
-        const auto counted = [&](HarvestItem item) {
-            ++listed.matched;
-            return sink(std::move(item));
-        };
         if (!walked.empty() && !fs.SamePath(walked, target) &&
-            !ListCacheFilesOfType(fs, walked, target, fileType, progress, counted)) {
+            !ListCacheFilesOfType(fs, walked, target, fileType, progress, sink, listed)) {
             return false;
         }
         for (const CacheSource& cache : caches) {

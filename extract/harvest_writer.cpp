@@ -128,6 +128,11 @@ class Pipeline {
         done.alreadyPresent = m_placed.alreadyPresent;
         done.failed = m_placed.failed;
         done.destinationFull = m_destinationFull;
+        if (done.destinationFull) {
+            // Every later copy would fail too: the file that met the full destination and the rest are
+            // failed.
+            done.failed = m_slots.size() - done.copied - done.alreadyPresent;
+        }
         return done;
     }
 
@@ -154,16 +159,6 @@ class Pipeline {
             ++m_progress->done;
         }
         return true;
-    }
-
-    std::size_t Handled() {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        return m_placed.copied + m_placed.alreadyPresent + m_placed.failed;
-    }
-
-    std::size_t Listed() {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        return m_slots.size();
     }
 
   private:
@@ -292,11 +287,7 @@ void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16stri
             break;
         }
     }
-    CollectSummary done = pipeline.Finish();
-    if (done.destinationFull) {
-        // Every later copy would fail too: the file that met the full destination and the rest are failed.
-        done.failed += pipeline.Listed() - pipeline.Handled();
-    }
+    const CollectSummary done = pipeline.Finish();
     summary.matched += done.matched;
     summary.incomplete += done.incomplete;
     summary.skipped += done.skipped;

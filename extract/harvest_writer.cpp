@@ -108,8 +108,7 @@ class Pipeline {
 
     bool destinationFull() const { return m_destinationFull; }
 
-    // Ends the second thread's work and waits for it. Then the listing's counts, and what the second thread
-    // placed, are final; when the destination was found full, every item listed and not handled is failed.
+    // Ends the second thread's work, waits for it and sums up what both threads listed and placed.
     CollectSummary Finish() {
         if (m_destinationFull) {
             std::unique_lock<std::mutex> lock(m_mutex);

@@ -289,8 +289,7 @@ void ReadEnds(int fd, std::uint64_t offset, std::uint64_t size, char* buffer) {
     }
 }
 
-// Floor for Firefox and the simple cache: list the folder, open every entry file by its path (as the readers
-// do through their file interface), read both ends.
+// Floor for Firefox and the simple cache: list the folder, open every entry file by its path, read both ends.
 void ReadEntryFileEnds(const fs::path& folder, bool (*isEntryFile)(const char* name)) {
     DIR* dir = opendir(folder.c_str());
     char buffer[kEnd];

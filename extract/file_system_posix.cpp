@@ -236,8 +236,36 @@ std::unique_ptr<DirectoryListing> PosixFileSystem::OpenDirectory(std::u16string_
     return std::make_unique<PosixListing>(dir, std::move(path));
 }
 
+struct PosixFileSystem::FolderHandle {
+    FolderHandle(std::string folder, int descriptor) : path(std::move(folder)), fd(descriptor) {}
+    std::string path;
+    FileDescriptor fd;
+};
+
+PosixFileSystem::PosixFileSystem() = default;
+PosixFileSystem::~PosixFileSystem() = default;
+
 std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::u16string_view path) {
-    const int fd = open(Utf16ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string bytes = Utf16ToUtf8(path);
+    const std::size_t slash = bytes.rfind('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 == bytes.size()) {
+        const int fd = open(bytes.c_str(), O_RDONLY | O_CLOEXEC);
+        return fd < 0 ? nullptr : std::make_unique<PosixReadableFile>(fd);
+    }
+    const std::string_view folder(bytes.data(), slash);
+    std::shared_ptr<const FolderHandle> handle;
+    {
+        const std::lock_guard<std::mutex> lock(m_lastFolderMutex);
+        if (!m_lastFolder || m_lastFolder->path != folder) {
+            std::string folderPath(folder);
+            const int descriptor = open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            m_lastFolder = std::make_shared<const FolderHandle>(std::move(folderPath), descriptor);
+        }
+        handle = m_lastFolder;
+    }
+    const int fd = handle->fd.get() < 0
+                       ? open(bytes.c_str(), O_RDONLY | O_CLOEXEC)
+                       : openat(handle->fd.get(), bytes.c_str() + slash + 1, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;
     }

@@ -424,6 +424,22 @@ TEST(PosixFileSystem, ReadAtReadsWhereAsked) {
     }
 }
 
+// Files of several folders, read in turn, each through its own folder.
+TEST(PosixFileSystem, OpensEachFileInItsOwnFolder) {
+    TempTree tree;
+    PosixFileSystem files;
+    for (const char* name : {"a/same", "b/same", "a/other", "a/b/same", "b/same", "a/same"}) {
+        tree.Write(name, name);
+    }
+    for (const char* name : {"a/same", "b/same", "a/other", "a/b/same", "b/same", "a/same", "a/missing"}) {
+        const auto file = files.OpenForReading(U(tree.root() / name));
+        char buffer[16] = {};
+        std::size_t got = 0;
+        EXPECT_EQ(file && file->ReadAt(0, buffer, sizeof buffer, got) ? std::string(buffer, got) : "none",
+                  std::string(name) == "a/missing" ? "none" : name);
+    }
+}
+
 // Bytes made from the item's number, given in 64 KiB pieces; counts how often it is read.
 class NumberedContent final : public Content {
   public:

@@ -11,14 +11,6 @@
 #include "extract/progress.h"
 
 namespace drovan {
-namespace {
-
-bool StopRequested(const ExtractionProgress* progress) {
-    return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
-}
-
-}  // namespace
-
 bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                           std::u16string_view fileType, const ExtractionProgress* progress,
                           const ItemSink& sink, CollectSummary& summary) {

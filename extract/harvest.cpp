@@ -270,7 +270,7 @@ CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
             return false;
         }
         for (const CacheSource& cache : caches) {
-            if (progress != nullptr && progress->stop) {
+            if (StopRequested(progress)) {
                 return false;
             }
             ListCacheEntriesOfType(fs, cache.folder, cache.kind, fileType, sink, listed);

@@ -21,10 +21,6 @@ namespace {
 constexpr std::size_t kHeldBudget = 24 << 20;
 constexpr std::size_t kHeldContentCap = 8 << 20;
 
-bool StopRequested(const ExtractionProgress* progress) {
-    return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
-}
-
 // A content read whole into memory, streamed from there as often as placement asks.
 class HeldContent final : public Content {
   public:

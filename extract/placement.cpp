@@ -14,10 +14,6 @@ namespace {
 constexpr unsigned kMaxNumberedName = 100000;
 constexpr std::size_t kChunk = 64 * 1024;
 
-bool StopRequested(const ExtractionProgress* progress) {
-    return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
-}
-
 bool ReadFully(ReadableFile& file, char* buffer, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
         std::size_t got = 0;

@@ -16,4 +16,9 @@ struct ExtractionProgress {
     std::atomic<std::size_t> done{0};
 };
 
+// progress may be null: nobody can ask a harvest without progress to stop.
+inline bool StopRequested(const ExtractionProgress* progress) {
+    return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
+}
+
 }  // namespace drovan

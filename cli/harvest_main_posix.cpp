@@ -36,5 +36,5 @@ int main(int argc, char** argv) {
     }
     drovan::PosixFileSystem fs;
     // No Internet-cache or app-data folders here: the caches are named with --from.
-    return drovan::RunHarvest(fs, *parsed.arguments, std::nullopt, output);
+    return drovan::RunHarvest(fs, *parsed.arguments, std::nullopt, output, nullptr);
 }

@@ -59,5 +59,5 @@ int wmain(int argc, wchar_t** argv) {
     if (parsed.arguments->sources.empty()) {
         machine = FindMachineSources(fs);
     }
-    return drovan::RunHarvest(fs, *parsed.arguments, machine, output);
+    return drovan::RunHarvest(fs, *parsed.arguments, machine, output, nullptr);
 }

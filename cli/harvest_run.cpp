@@ -86,7 +86,8 @@ std::u16string SummaryLine(const CollectSummary& summary) {
 }  // namespace
 
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
-               const std::optional<MachineSources>& machine, HarvestOutput& output) {
+               const std::optional<MachineSources>& machine, HarvestOutput& output,
+               ExtractionProgress* progress) {
     const bool fromMachine = arguments.sources.empty();
     if (fromMachine && !machine) {
         output.Message(

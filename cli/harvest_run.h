@@ -8,6 +8,7 @@
 #include "cli/harvest_args.h"
 #include "extract/browser_caches.h"
 #include "extract/file_system.h"
+#include "extract/progress.h"
 
 namespace drovan {
 
@@ -28,8 +29,10 @@ struct MachineSources {
 };
 
 // Harvests or lists what the arguments say; without --from, the machine's sources, which a platform without
-// such folders does not have. The exit status of the program.
+// such folders does not have. progress->stop (a signal, Ctrl-C) ends it as a stop in the window does;
+// progress may be null. The exit status of the program.
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
-               const std::optional<MachineSources>& machine, HarvestOutput& output);
+               const std::optional<MachineSources>& machine, HarvestOutput& output,
+               ExtractionProgress* progress);
 
 }  // namespace drovan

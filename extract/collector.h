@@ -24,6 +24,13 @@ struct CollectSummary {
     // none.
     std::size_t incomplete = 0;
     std::size_t skipped = 0;
+    // Of failed: files too big for the room left on the destination.
+    std::size_t tooBig = 0;
+    // Of skipped: sources gone since they were listed (evicted by a running browser); links, FIFOs, devices
+    // and folders that could not be opened; records dropped to keep the listing within its memory budget.
+    std::size_t gone = 0;
+    std::size_t unreadable = 0;
+    std::size_t overBudget = 0;
     // progress->stop ended the harvest; the files not yet handled are in matched only.
     bool stopped = false;
     bool destinationFull = false;

@@ -12,8 +12,11 @@ namespace drovan {
 struct DirectoryEntry {
     std::u16string name;
     bool isDirectory = false;
-    // Junctions and symbolic links: never descended into, so a link loop cannot trap the walk.
+    // Junctions and symbolic links: never descended into, so a link loop cannot trap the walk, and never
+    // read: a cache is read only through its own regular files.
     bool isReparsePoint = false;
+    // Neither a folder nor a regular file (a FIFO, a device, a socket): never opened.
+    bool isSpecial = false;
 };
 
 class DirectoryListing {
@@ -33,7 +36,8 @@ class ReadableFile {
     virtual bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) = 0;
 };
 
-enum class WriteStatus { Ok, DiskFull, Failed };
+// NameTaken comes only from Commit: something took the name after the file was created; nothing is left.
+enum class WriteStatus { Ok, DiskFull, NameTaken, Failed };
 
 // A file being created. Its bytes show under the name only once Commit succeeds: destroying it uncommitted,
 // or the process dying while it is written, leaves nothing under the name.
@@ -46,6 +50,9 @@ class NewFile {
 
 enum class CreateStatus { Created, NameTaken, DiskFull, Failed };
 
+// What a folder's name length is counted in: UTF-16 units on Windows, bytes of UTF-8 on POSIX; 255 of them.
+enum class NameLengthUnit { Utf16Units, Utf8Bytes };
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -57,11 +64,13 @@ class FileSystem {
     // Null when the folder cannot be listed.
     virtual std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) = 0;
     // Shares read, write and delete access: a browser that holds its cache open neither blocks us nor is
-    // blocked. Null when the file cannot be opened.
+    // blocked. Only a regular file, never through a link or reparse point, never a FIFO or device: null
+    // otherwise, and when the file cannot be opened.
     virtual std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) = 0;
     // Never replaces anything at path, even a file made between a check and the call: NameTaken then (a file
     // or a folder is there). Null unless status is Created.
     virtual std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) = 0;
+    virtual NameLengthUnit NameLength() const { return NameLengthUnit::Utf16Units; }
     // True when one thread may read files while another creates them.
     virtual bool ReadsAlongsideWrites() const { return false; }
 };

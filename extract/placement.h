@@ -16,7 +16,8 @@ struct ExtractionProgress;
 // its start more than once (once to write, once for each taken name whose contents must be compared).
 class Content {
   public:
-    enum class Status { Done, Refused, SourceFailed };
+    // SourceGone: the source was listed and is no longer there (a running browser evicted it).
+    enum class Status { Done, Refused, SourceFailed, SourceGone };
     using Sink = std::function<bool(const char* data, std::size_t size)>;
     virtual ~Content() = default;
     // Feeds every byte to sink in order; Refused as soon as sink returns false.
@@ -27,6 +28,8 @@ enum class PlaceOutcome {
     Copied,
     AlreadyPresent,   // a file with the same bytes already had the name or one of its numbered names
     Failed,           // the source could not be read or the target not written; nothing was left behind
+    SourceGone,       // the source vanished since it was listed; counted as skipped, not failed
+    TooBig,           // did not fit in the room left on the destination; smaller files still may
     DestinationFull,  // every later file would fail too
     Stopped,          // progress->stop was set while writing; nothing was left behind
 };

@@ -17,6 +17,8 @@ std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_vie
 struct CacheReadReport {
     std::size_t entries = 0;  // handed to the sink
     std::size_t damaged = 0;  // records skipped because they could not be read soundly
+    // Records dropped, not damaged: holding them would pass the listing's memory budget.
+    std::size_t overBudget = 0;
 };
 
 // Called for every entry read; returning false ends the reading.

@@ -166,7 +166,7 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
         CapturedOutput output;
         const std::optional<MachineSources> sources =
             c.machine ? std::optional<MachineSources>(*c.machine) : std::nullopt;
-        EXPECT_EQ(RunHarvest(fs, *parsed.arguments, sources, output), c.status) << Utf16ToUtf8(c.args.back());
+        EXPECT_EQ(RunHarvest(fs, *parsed.arguments, sources, output, nullptr), c.status) << Utf16ToUtf8(c.args.back());
         EXPECT_EQ(output.lines.size(), c.lines) << Utf16ToUtf8(c.args.back());
         ASSERT_EQ(output.messages.size(), c.messages) << Utf16ToUtf8(c.args.back());
     }

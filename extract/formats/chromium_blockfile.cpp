@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "extract/formats/byte_reader.h"
@@ -212,7 +213,8 @@ struct BlockFile {
     std::size_t blockSize = 0;
     std::uint32_t capacity = 0;  // blocks both the header and the file's length vouch for
     std::string bitmap;
-    std::vector<bool> visited;  // records reached from the index, by start block
+    // Blocks of records reached from the index and of the streams and keys they own.
+    std::vector<bool> claimed;
 };
 
 // Where a stream's bytes lie.
@@ -235,6 +237,7 @@ struct EntryRecord {
     std::uint32_t dataAddress[kStreamCount] = {};
     std::uint32_t flags = 0;
     std::string key;
+    bool keyRead = false;  // from longKey
     bool dirty = false;
 };
 
@@ -247,6 +250,7 @@ struct SparseParent {
     std::uint64_t signature = 0;
     std::string childBitmap;
     bool dirty = false;
+    std::size_t heldBytes = 0;
 };
 
 struct StoredChild {
@@ -254,7 +258,27 @@ struct StoredChild {
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
     std::string stream2;
+    std::size_t heldBytes = 0;
 };
+
+// What a kept record costs beyond its strings: node, allocation and bookkeeping, rounded up.
+constexpr std::size_t kKeptOverhead = 256;
+
+std::size_t PieceBytes(const std::u16string& path) {
+    return sizeof(BodyPiece) + path.size() * sizeof(char16_t) + 32;
+}
+
+// Pieces a child can add at most: one per run of set bits, one for a partial last block.
+std::size_t RunsIn(std::string_view bitmap) {
+    std::size_t runs = 1;
+    bool previous = false;
+    for (std::size_t bit = 0; bit < bitmap.size() * 8; ++bit) {
+        const bool set = BitSet(bitmap, bit);
+        runs += set && !previous;
+        previous = set;
+    }
+    return runs;
+}
 
 // The child number at the end of a child's key: lower-case hex as Chromium writes it, no leading zeros.
 std::optional<std::uint32_t> ChildIndex(std::string_view hex) {
@@ -342,8 +366,9 @@ class BlockChunks {
 
 class BlockfileReader {
   public:
-    BlockfileReader(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink)
-        : m_fs(fs), m_folder(folder), m_sink(sink) {}
+    BlockfileReader(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink,
+                    std::size_t heldBudget)
+        : m_fs(fs), m_folder(folder), m_sink(sink), m_heldBudget(heldBudget) {}
 
     CacheReadReport Read() {
         const std::unique_ptr<ReadableFile> index = m_fs.OpenForReading(Path(u"index"));
@@ -501,14 +526,15 @@ class BlockfileReader {
                            blocks.file.get(), address->fileNumber};
     }
 
-    // Small metadata only (keys, response infos, sparse headers): size is capped by the caller.
+    // Small metadata only (keys, response infos, sparse headers): size is capped by the caller. Bytes another
+    // record owns are not read.
     bool ReadStored(std::uint32_t value, std::uint32_t size, std::string& bytes) {
         if (size == 0) {
             bytes.clear();
             return true;
         }
         const std::optional<StreamPlace> place = Locate(value, size);
-        if (!place) {
+        if (!place || Claimed(value)) {
             return false;
         }
         if (place->blockFile != nullptr) {
@@ -545,7 +571,8 @@ class BlockfileReader {
             reader.U32LE(stream);
         }
         reader.U32LE(entry.flags);
-        if (entry.keyLength > kMaxKeyLength) {
+        // Checked before the key is read: a crafted record may name a key of megabytes.
+        if (entry.keyLength > kMaxKeyLength || (entry.hash & mask) != bucket) {
             return LoadResult::Misplaced;
         }
         if (entry.longKey == 0) {
@@ -556,9 +583,11 @@ class BlockfileReader {
             entry.key = record.substr(kKeyOffset, entry.keyLength);
         } else if (!ReadStored(entry.longKey, entry.keyLength, entry.key)) {
             return LoadResult::Misplaced;
+        } else {
+            entry.keyRead = true;
         }
         // Only an entry proven to belong to this bucket may lead on: so every entry is walked from one slot.
-        if (entry.hash != SuperFastHash(entry.key) || (entry.hash & mask) != bucket) {
+        if (entry.hash != SuperFastHash(entry.key)) {
             return LoadResult::Misplaced;
         }
         if (entry.state != 0) {
@@ -590,20 +619,31 @@ class BlockfileReader {
 
     void WalkChain(std::uint32_t address, std::uint32_t bucket, std::uint32_t mask) {
         while (address != 0 && !m_stopped) {
+            if (RecordMetBefore(address)) {
+                ++m_report.damaged;  // a loop, or a record linked from two places: not read again
+                return;
+            }
             EntryRecord entry;
             LoadResult result = LoadEntry(address, bucket, mask, entry);
-            if (result != LoadResult::Ok && result != LoadResult::NotInUse) {
-                // A running browser may have been mid-write: look once more.
+            // A key read is claimed whatever the record turns out to be: no other record makes it read again.
+            std::uint32_t keyRead = entry.keyRead ? entry.longKey : 0;
+            if (result != LoadResult::Ok && result != LoadResult::NotInUse && m_freshLooksLeft > 0) {
+                // A running browser may have been mid-write: look once more, at the files themselves.
+                --m_freshLooksLeft;
                 m_chunks.Forget();
                 entry = EntryRecord();
                 result = LoadEntry(address, bucket, mask, entry);
+                keyRead = entry.keyRead ? entry.longKey : keyRead;
             }
             if (result == LoadResult::Unreadable || result == LoadResult::Misplaced) {
+                if (keyRead != 0) {
+                    Claim(keyRead);
+                }
                 ++m_report.damaged;
                 return;
             }
-            if (!FirstVisit(address)) {
-                ++m_report.damaged;  // a loop, or an entry linked twice into its bucket
+            if (!Claim(address) || (keyRead != 0 && !Claim(keyRead))) {
+                ++m_report.damaged;
                 return;
             }
             if (result == LoadResult::Bad) {
@@ -615,19 +655,81 @@ class BlockfileReader {
         }
     }
 
-    // Only for an address whose record was read, so that it names blocks inside its file.
-    bool FirstVisit(std::uint32_t value) {
+    // A real cache never lets two records share a record's blocks, a key, a stream's blocks or an f_ file:
+    // a second claim is damage. So crafted records cannot make the work and the bytes written grow past
+    // what the files hold, and a loop in a chain ends at the record met twice. Only for an address already
+    // read or located, so that it names blocks inside its file.
+    bool Claim(std::uint32_t value) {
+        if (Claimed(value)) {
+            return false;
+        }
         const std::optional<CacheAddress> address = DecodeCacheAddress(value);
-        const auto blocks = address ? m_blockFiles.find(address->fileNumber) : m_blockFiles.end();
-        if (blocks == m_blockFiles.end() || address->startBlock >= blocks->second.capacity) {
+        if (address->type == FileType::External) {
+            m_claimedExternals.insert(address->fileNumber);
+            return true;
+        }
+        std::vector<bool>& claimed = m_blockFiles[address->fileNumber].claimed;
+        std::fill_n(claimed.begin() + address->startBlock, address->blockCount, true);
+        return true;
+    }
+
+    // True too for an address naming no blocks of an open block file: nothing sound can lie there.
+    bool Claimed(std::uint32_t value) {
+        const std::optional<CacheAddress> address = DecodeCacheAddress(value);
+        if (!address) {
+            return true;
+        }
+        if (address->type == FileType::External) {
+            return m_claimedExternals.count(address->fileNumber) != 0;
+        }
+        const auto blocks = m_blockFiles.find(address->fileNumber);
+        if (blocks == m_blockFiles.end() ||
+            address->startBlock + address->blockCount > blocks->second.capacity) {
+            return true;
+        }
+        std::vector<bool>& claimed = blocks->second.claimed;
+        claimed.resize(blocks->second.capacity);
+        const auto first = claimed.begin() + address->startBlock;
+        return std::find(first, first + address->blockCount, true) != first + address->blockCount;
+    }
+
+    bool RecordMetBefore(std::uint32_t value) {
+        const std::optional<CacheAddress> address = DecodeCacheAddress(value);
+        if (!address || address->type != FileType::Block256) {
+            return false;  // unreadable: the load says so
+        }
+        const BlockFile& blocks = Blocks(address->fileNumber);
+        return address->startBlock + address->blockCount <= blocks.capacity && Claimed(value);
+    }
+
+    // A stream the record owns: read or located, and claimed.
+    bool ReadOwned(std::uint32_t value, std::uint32_t size, std::string& bytes) {
+        return ReadStored(value, size, bytes) && (size == 0 || Claim(value));
+    }
+
+    std::optional<StreamPlace> LocateOwned(std::uint32_t value, std::uint64_t size) {
+        std::optional<StreamPlace> place = Locate(value, size);
+        if (!place || !Claim(value)) {
+            return std::nullopt;
+        }
+        return place;
+    }
+
+    // Whether cost bytes more stay within the budget; what does not fit is dropped and counted.
+    bool Fits(std::size_t cost) {
+        if (cost > m_heldBudget - m_heldBytes) {
+            ++m_report.overBudget;
             return false;
         }
-        std::vector<bool>& visited = blocks->second.visited;
-        visited.resize(blocks->second.capacity);
-        if (visited[address->startBlock]) {
+        return true;
+    }
+
+    // Keeps cost bytes more for a later step of the listing, unless that passes the budget.
+    bool Hold(std::size_t cost) {
+        if (!Fits(cost)) {
             return false;
         }
-        visited[address->startBlock] = true;
+        m_heldBytes += cost;
         return true;
     }
 
@@ -644,7 +746,7 @@ class BlockfileReader {
         entry.key = std::move(record.key);
         std::string info;
         if (record.dataSize[0] > kMaxResponseInfoSize ||
-            !ReadStored(record.dataAddress[0], record.dataSize[0], info)) {
+            !ReadOwned(record.dataAddress[0], record.dataSize[0], info)) {
             ++m_report.damaged;
             return;
         }
@@ -658,7 +760,7 @@ class BlockfileReader {
             return;
         }
         if (record.dataSize[1] > 0) {
-            std::optional<StreamPlace> body = Locate(record.dataAddress[1], record.dataSize[1]);
+            std::optional<StreamPlace> body = LocateOwned(record.dataAddress[1], record.dataSize[1]);
             if (!body) {
                 ++m_report.damaged;
                 return;
@@ -674,26 +776,30 @@ class BlockfileReader {
         std::string stream2;
         std::optional<SparseHeader> header;
         if (record.dataSize[2] <= kSparseHeaderSize + kMaxParentBitmapBytes &&
-            ReadStored(record.dataAddress[2], record.dataSize[2], stream2)) {
+            ReadOwned(record.dataAddress[2], record.dataSize[2], stream2)) {
             header = ParseSparseHeader(stream2);
         }
         if (!header) {
             ++m_report.damaged;
             return;
         }
-        m_parents.push_back(
-            {std::move(entry), header->signature, stream2.substr(kSparseHeaderSize), record.dirty});
+        const std::size_t cost = entry.key.size() + entry.url.size() + entry.contentType.size() +
+                                 entry.contentEncoding.size() + stream2.size() + kKeptOverhead;
+        if (Hold(cost)) {
+            m_parents.push_back(
+                {std::move(entry), header->signature, stream2.substr(kSparseHeaderSize), record.dirty, cost});
+        }
     }
 
     void KeepChild(const EntryRecord& record) {
         StoredChild child;
         if (record.dataSize[2] > kSparseHeaderSize + kChildBitmapBytes ||
-            !ReadStored(record.dataAddress[2], record.dataSize[2], child.stream2)) {
+            !ReadOwned(record.dataAddress[2], record.dataSize[2], child.stream2)) {
             ++m_report.damaged;
             return;
         }
         if (record.dataSize[1] > 0) {
-            std::optional<StreamPlace> data = Locate(record.dataAddress[1], record.dataSize[1]);
+            std::optional<StreamPlace> data = LocateOwned(record.dataAddress[1], record.dataSize[1]);
             if (!data) {
                 ++m_report.damaged;
                 return;
@@ -702,7 +808,11 @@ class BlockfileReader {
             child.offset = data->offset;
             child.size = record.dataSize[1];
         }
-        m_children.emplace(record.key, std::move(child));
+        child.heldBytes =
+            record.key.size() + child.stream2.size() + child.path.size() * sizeof(char16_t) + kKeptOverhead;
+        if (Hold(child.heldBytes)) {
+            m_children.emplace(record.key, std::move(child));
+        }
     }
 
     // Walks only the children that exist (a bitmap may claim 65536), and each child serves one parent at
@@ -711,6 +821,8 @@ class BlockfileReader {
         std::string prefix = SparseChildKey(parent.entry.key, parent.signature, 0);
         prefix.pop_back();
         std::vector<SparseChild> children;
+        std::size_t piecesCost = 0;
+        m_heldBytes -= parent.heldBytes;
         auto stored = m_children.lower_bound(prefix);
         while (stored != m_children.end() && stored->first.compare(0, prefix.size(), prefix) == 0) {
             const std::optional<std::uint32_t> index =
@@ -721,9 +833,17 @@ class BlockfileReader {
                 continue;
             }
             StoredChild& child = stored->second;
+            piecesCost += RunsIn(std::string_view(child.stream2)
+                                     .substr(std::min(child.stream2.size(), kSparseHeaderSize))) *
+                          PieceBytes(child.path);
+            m_heldBytes -= child.heldBytes;
             children.push_back(
                 {*index, std::move(child.path), child.offset, child.size, std::move(child.stream2)});
             stored = m_children.erase(stored);
+        }
+        // The pieces leave with the entry: they need the room only while the entry is handed on.
+        if (!Fits(piecesCost)) {
+            return;
         }
         parent.entry.pieces = SparsePieces(parent.signature, children);
         parent.entry.storedSize = 0;
@@ -748,9 +868,15 @@ class BlockfileReader {
     FileSystem& m_fs;
     std::u16string m_folder;
     const CacheEntrySink& m_sink;
+    const std::size_t m_heldBudget;
+    std::size_t m_heldBytes = 0;  // kept parents and children, and pieces being made
     CacheReadReport m_report;
     bool m_stopped = false;
+    // Each fresh look reads whole chunks again: a few hundred serve a running browser; a crafted cache of
+    // damaged records would otherwise make every record cost that much reading.
+    std::size_t m_freshLooksLeft = 256;
     std::map<std::uint32_t, BlockFile> m_blockFiles;
+    std::unordered_set<std::uint32_t> m_claimedExternals;
     BlockChunks m_chunks;
     // Reused from record to record, so that each read does not clear a new buffer.
     std::string m_recordBytes;
@@ -761,9 +887,9 @@ class BlockfileReader {
 
 }  // namespace
 
-CacheReadReport ReadChromiumBlockfile(FileSystem& fs, std::u16string_view folder,
-                                      const CacheEntrySink& sink) {
-    return BlockfileReader(fs, folder, sink).Read();
+CacheReadReport ReadChromiumBlockfile(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink,
+                                      std::size_t heldBudget) {
+    return BlockfileReader(fs, folder, sink, heldBudget).Read();
 }
 
 }  // namespace drovan

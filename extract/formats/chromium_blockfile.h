@@ -15,7 +15,11 @@ namespace drovan {
 // index table, the entry records, keys, stored response infos and sparse headers; bodies are only located,
 // never read. Media cached in pieces come out as one entry of their parent with the pieces of all its
 // children.
-CacheReadReport ReadChromiumBlockfile(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink);
+// Sparse parents and children wait in memory until every record is read: beyond heldBudget bytes of them
+// (keys, headers, pieces), records are dropped and counted as over the budget.
+constexpr std::size_t kBlockfileHeldBudget = 64u << 20;
+CacheReadReport ReadChromiumBlockfile(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink,
+                                      std::size_t heldBudget = kBlockfileHeldBudget);
 
 namespace blockfile {
 

@@ -190,6 +190,16 @@ class BlockfileBuilder {
         PutU32(records, at, value);
     }
 
+    std::uint32_t Field(std::uint32_t address, std::size_t offset) const {
+        const BlockFile& blocks = m_blockFiles.at((address >> 16) & 0xFF);
+        const std::size_t at = (address & 0xFFFF) * blocks.blockSize + offset;
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) {
+            value = value << 8 | static_cast<unsigned char>(blocks.records[at + i]);
+        }
+        return value;
+    }
+
     std::uint32_t& Slot(std::uint32_t bucket) { return m_table[bucket]; }
     std::string& External(std::uint32_t number) { return m_externals[number]; }
 

@@ -330,6 +330,39 @@ TEST(BlockfileReader, SkipsAndCountsWhatIsDamaged) {
          nullptr, 1, 1},
         {"response info past its blocks", [](BlockfileBuilder& b, auto& ids) { b.Patch(ids[0], 40, 5000); },
          nullptr, 1, 1},
+        // A real cache never shares stored bytes between records: crafted sharing is damage, so a few bytes
+        // cannot stand for many bodies.
+        {"third entry sharing a's body",
+         [](BlockfileBuilder& b, auto& ids) {
+             const std::uint32_t c = b.AddEntry(Plain(kSite + "http://127.0.0.1:8000/c", Ok(2000), "x"));
+             b.Patch(c, 44, 2000);
+             b.Patch(c, 60, b.Field(ids[0], 60));
+         },
+         nullptr, 2, 1},
+        {"third entry sharing b's f_ file",
+         [](BlockfileBuilder& b, auto& ids) {
+             const std::uint32_t c = b.AddEntry(Plain(kSite + "http://127.0.0.1:8000/c", Ok(40000), "x"));
+             b.Patch(c, 44, 40000);
+             b.Patch(c, 60, b.Field(ids[1], 60));
+         },
+         nullptr, 2, 1},
+        {"third entry sharing a's response info",
+         [](BlockfileBuilder& b, auto& ids) {
+             const std::uint32_t c =
+                 b.AddEntry(Plain(kSite + "http://127.0.0.1:8000/c", Ok(2000), Pattern(2000, 3)));
+             b.Patch(c, 40, b.Field(ids[0], 40));
+             b.Patch(c, 56, b.Field(ids[0], 56));
+         },
+         nullptr, 2, 1},
+        {"two records sharing one long key",
+         [](BlockfileBuilder& b, auto&) {
+             EntryParts parts =
+                 Plain(kSite + "http://127.0.0.1:8000/" + std::string(2000, 'k'), Ok(3), "abc");
+             const std::uint32_t first = b.AddEntry(parts);
+             const std::uint32_t second = b.AddEntry(parts);
+             b.Patch(second, 36, b.Field(first, 36));
+         },
+         nullptr, 3, 1},
         {"data_1 of another magic", nullptr, corruptFile(u"/cache/data_1", 0, 0xC104CAC4), 0, 2},
         {"data_1 of another version", nullptr, corruptFile(u"/cache/data_1", 4, 0x30000), 0, 2},
         {"data_1 calling itself data_2", nullptr, corruptFile(u"/cache/data_1", 8, 2), 0, 2},
@@ -530,6 +563,160 @@ TEST(BlockfileSparse, PiecesFollowTheWrittenBlocks) {
             EXPECT_EQ(pieces[i].fileOffset, c.expected[i].fileOffset) << c.name << " " << i;
             EXPECT_EQ(pieces[i].length, c.expected[i].length) << c.name << " " << i;
         }
+    }
+}
+
+class CountingReads final : public FileSystem {
+  public:
+    explicit CountingReads(FileSystem& fs) : m_fs(fs) {}
+    std::map<std::u16string, std::size_t> bytesRead;
+
+    char16_t Separator() const override { return m_fs.Separator(); }
+    std::u16string Normalise(std::u16string_view path) override { return m_fs.Normalise(path); }
+    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_fs.SamePath(a, b); }
+    bool IsDirectory(std::u16string_view path) override { return m_fs.IsDirectory(path); }
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        return m_fs.OpenDirectory(folder);
+    }
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
+        return m_fs.CreateNewFile(path, status);
+    }
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
+
+  private:
+    class File;
+    FileSystem& m_fs;
+};
+
+class CountingReads::File final : public ReadableFile {
+  public:
+    File(std::unique_ptr<ReadableFile> file, std::size_t& bytesRead)
+        : m_file(std::move(file)), m_bytesRead(bytesRead) {}
+    std::optional<std::uint64_t> Size() override { return m_file->Size(); }
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+        const bool read = m_file->Read(buffer, capacity, got);
+        m_bytesRead += got;
+        return read;
+    }
+    bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
+        const bool read = m_file->ReadAt(offset, buffer, capacity, got);
+        m_bytesRead += got;
+        return read;
+    }
+
+  private:
+    std::unique_ptr<ReadableFile> m_file;
+    std::size_t& m_bytesRead;
+};
+
+std::unique_ptr<ReadableFile> CountingReads::OpenForReading(std::u16string_view path) {
+    std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(path);
+    return file ? std::make_unique<File>(std::move(file), bytesRead[std::u16string(path)]) : nullptr;
+}
+
+// Crafted records that name the same stored bytes many times cost no more reading than the bytes themselves.
+TEST(BlockfileReader, ReadsWhatTheFilesHoldOnceHoweverOftenRecordsNameIt) {
+    constexpr std::size_t kKeySize = 1 << 20;
+    const std::string key = kSite + "http://127.0.0.1:8000/" + std::string(kKeySize, 'k');
+    const struct {
+        const char* name;
+        std::function<void(BlockfileBuilder&, std::uint32_t first)> craft;
+        std::size_t damaged;
+    } cases[] = {
+        {"every slot names the record",
+         [](BlockfileBuilder& b, std::uint32_t first) {
+             for (std::uint32_t bucket = 0; bucket < BlockfileBuilder::kTableLength; ++bucket) {
+                 b.Slot(bucket) = first;
+             }
+         },
+         BlockfileBuilder::kTableLength - 1},
+        {"a chain of records sharing the key",
+         [&key](BlockfileBuilder& b, std::uint32_t first) {
+             EntryParts parts = Plain(key, Ok(3), "abc");
+             parts.longKey = true;
+             for (int i = 0; i < 40; ++i) {
+                 b.Patch(b.AddEntry(parts), 36, b.Field(first, 36));
+             }
+         },
+         1},
+        {"records of every bucket naming the key, which hashes to none of them",
+         [](BlockfileBuilder& b, std::uint32_t first) {
+             for (std::uint32_t bucket = 0; bucket < BlockfileBuilder::kTableLength; ++bucket) {
+                 std::uint32_t address = 0;
+                 std::string record = b.EntryRecord(Plain(kSite + "x", Ok(3), "abc"), address);
+                 b.WriteRecord(address, record);
+                 b.Patch(address, 0, bucket);
+                 b.Patch(address, 32, static_cast<std::uint32_t>(kSite.size() + 22 + kKeySize));
+                 b.Patch(address, 36, b.Field(first, 36));
+                 b.Slot(bucket) = address;
+             }
+         },
+         BlockfileBuilder::kTableLength},
+    };
+    for (const auto& c : cases) {
+        BlockfileBuilder builder;
+        EntryParts parts = Plain(key, Ok(3), "abc");
+        parts.longKey = true;
+        c.craft(builder, builder.AddEntry(parts));
+        MemoryFileSystem files;
+        builder.Install(files, u"/cache");
+        CountingReads counting(files);
+        std::size_t handed = 0;
+        const CacheReadReport report = ReadChromiumBlockfile(counting, u"/cache", [&](CacheEntry&) {
+            ++handed;
+            return true;
+        });
+        EXPECT_EQ(report.damaged, c.damaged) << c.name;
+        EXPECT_LE(handed, 1u) << c.name;
+        EXPECT_LT(counting.bytesRead[u"/cache/" + ExternalFileName(1)], 3 * kKeySize) << c.name;
+    }
+}
+
+// Sparse children wait in memory for their parent: past the budget they are dropped and counted, never held.
+TEST(BlockfileReader, KeepsSparseRecordsWithinItsBudget) {
+    const std::string key = kSite + "http://127.0.0.1:8000/media/clip.mp4";
+    BlockfileBuilder builder;
+    EntryParts parent;
+    parent.key = key;
+    parent.stream0 = ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
+                                  std::to_string(kClipSize) + "\n");
+    parent.stream2 = testing::SparseStream(kSignature, key.size(), testing::Bits(32, 0, 3));
+    parent.flags = 1;
+    builder.AddEntry(parent);
+    // Every other block written: each child makes hundreds of pieces.
+    std::string everyOther(128, '\x55');
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        EntryParts child;
+        child.key = SparseChildKey(key, kSignature, i);
+        child.flags = 2;
+        child.stream1 = Pattern(kSparseChildSize, i);
+        child.stream2 = testing::SparseStream(kSignature, key.size(), everyOther);
+        builder.AddEntry(child);
+    }
+    MemoryFileSystem fs;
+    builder.Install(fs, u"/cache");
+    const struct {
+        std::size_t budget;
+        std::size_t handed;
+        std::size_t overBudget;
+    } cases[] = {
+        {kBlockfileHeldBudget, 1, 0},
+        {20000, 0, 1},  // the children fit, the pieces they make do not
+        {1000, 0, 3},   // the parent fits, no child does
+    };
+    for (const auto& c : cases) {
+        std::size_t handed = 0;
+        const CacheReadReport report = ReadChromiumBlockfile(
+            fs, u"/cache",
+            [&](CacheEntry& entry) {
+                EXPECT_EQ(entry.pieces.size(), 3u * 512u);
+                ++handed;
+                return true;
+            },
+            c.budget);
+        EXPECT_EQ(handed, c.handed) << c.budget;
+        EXPECT_EQ(report.overBudget, c.overBudget) << c.budget;
+        EXPECT_EQ(report.damaged, 0u) << c.budget;
     }
 }
 

@@ -5,35 +5,46 @@
 namespace drovan {
 
 ExtractionJob::ExtractionJob(Work work, HWND window, UINT finishedMessage)
-    : m_work(std::move(work)), m_window(window), m_finishedMessage(finishedMessage) {
-    m_thread.reset(CreateThread(nullptr, 0, &ExtractionJob::RunWorker, this, 0, nullptr));
-    // Without a thread the harvest runs here, as it did before it had one: slower to answer, never lost.
-    if (!m_thread) {
-        Run();
+    : m_state(std::make_shared<State>()) {
+    m_state->work = std::move(work);
+    m_state->window = window;
+    m_state->finishedMessage = finishedMessage;
+    auto workerShare = std::make_unique<std::shared_ptr<State>>(m_state);
+    m_thread.reset(CreateThread(nullptr, 0, &ExtractionJob::RunWorker, workerShare.get(), 0, nullptr));
+    if (m_thread) {
+        workerShare.release();
+    } else {
+        // Without a thread the harvest runs here, as it did before it had one: slower to answer, never lost.
+        Run(*m_state);
+        m_ended = true;
     }
 }
 
 ExtractionJob::~ExtractionJob() {
     RequestStop();
-    Finish();
+    Finish(kStopLimit);
 }
 
-ExtractionResult ExtractionJob::Finish() {
+std::optional<ExtractionResult> ExtractionJob::Finish(DWORD limit) {
     if (m_thread) {
-        WaitForSingleObject(m_thread.get(), INFINITE);
+        m_ended = WaitForSingleObject(m_thread.get(), limit) == WAIT_OBJECT_0;
         m_thread.reset();
     }
-    return m_result;
+    if (!m_ended) {
+        return std::nullopt;
+    }
+    return m_state->result;
 }
 
-DWORD WINAPI ExtractionJob::RunWorker(void* job) {
-    static_cast<ExtractionJob*>(job)->Run();
+DWORD WINAPI ExtractionJob::RunWorker(void* state) {
+    const std::unique_ptr<std::shared_ptr<State>> share(static_cast<std::shared_ptr<State>*>(state));
+    Run(**share);
     return 0;
 }
 
-void ExtractionJob::Run() {
-    m_result = m_work(m_progress);
-    PostMessageW(m_window, m_finishedMessage, 0, 0);
+void ExtractionJob::Run(State& state) {
+    state.result = state.work(state.progress);
+    PostMessageW(state.window, state.finishedMessage, 0, 0);
 }
 
 }  // namespace drovan

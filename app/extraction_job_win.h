@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "extract/collector.h"
 #include "extract/progress.h"
@@ -20,33 +22,40 @@ struct ExtractionResult {
 
 // One harvest on a thread of its own, so that the window's thread keeps answering. When the harvest returns,
 // finishedMessage is posted to the window, which then takes the summary with Finish. The worker never waits
-// for the window, so the window may join it at any moment without a deadlock.
+// for the window, and the window never waits for the worker without bound: a worker that has not ended in
+// time (a stalled network drive) keeps its own share of the job's state and ends on its own.
 class ExtractionJob {
   public:
     using Work = std::function<ExtractionResult(ExtractionProgress&)>;
+    // How long a window waits for a worker it has asked to stop.
+    static constexpr DWORD kStopLimit = 3000;
 
     ExtractionJob(Work work, HWND window, UINT finishedMessage);
     ExtractionJob(const ExtractionJob&) = delete;
     ExtractionJob& operator=(const ExtractionJob&) = delete;
-    // Stops the harvest and joins it: no thread outlives its job.
+    // Stops the harvest and waits for it, at most kStopLimit.
     ~ExtractionJob();
 
-    const ExtractionProgress& progress() const { return m_progress; }
+    const ExtractionProgress& progress() const { return m_state->progress; }
     // The harvest stops before its next file and abandons the one it is writing.
-    void RequestStop() { m_progress.stop = true; }
-    // Waits for the worker and gives what it harvested.
-    ExtractionResult Finish();
+    void RequestStop() { m_state->progress.stop = true; }
+    // Waits for the worker at most limit milliseconds: what it harvested, or nothing when it has not ended.
+    std::optional<ExtractionResult> Finish(DWORD limit);
 
   private:
-    static DWORD WINAPI RunWorker(void* job);
-    void Run();
+    struct State {
+        Work work;
+        HWND window;
+        UINT finishedMessage;
+        ExtractionProgress progress;
+        ExtractionResult result;
+    };
+    static DWORD WINAPI RunWorker(void* state);
+    static void Run(State& state);
 
-    Work m_work;
-    HWND m_window;
-    UINT m_finishedMessage;
-    ExtractionProgress m_progress;
-    ExtractionResult m_result;
+    std::shared_ptr<State> m_state;
     ThreadHandle m_thread;
+    bool m_ended = false;  // the worker returned, and its result may be read
 };
 
 }  // namespace drovan

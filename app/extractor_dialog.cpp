@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <utility>
+
 #include "app/main_skin.h"
 #include "app/shell_seam.h"
 #include "dialogs/about_dialog.h"
@@ -25,6 +27,8 @@ constexpr const wchar_t* kNoticeCaption = L"提示";
 
 constexpr UINT kExtractionFinished = WM_APP + 1;
 constexpr UINT_PTR kProgressTimer = 1;
+// A close stopped the extraction: the window closes when the worker has ended, or at this timer.
+constexpr UINT_PTR kStopTimer = 2;
 // Ten times a second at most: progress then costs the extraction nothing.
 constexpr UINT kProgressInterval = 100;
 
@@ -171,7 +175,8 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
                     // Esc, Enter and WM_CLOSE end the dialog through these.
                     case IDOK:
                     case IDCANCEL:
-                        if (m_job && !StoppedOnClose()) {
+                        if (m_job) {
+                            StopOnClose(LOWORD(wParam));
                             return 0;
                         }
                         break;
@@ -189,6 +194,10 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         case WM_TIMER:
             if (wParam == kProgressTimer && m_job && m_taskbarProgress) {
                 m_taskbarProgress->Show(m_job->progress());
+                return 0;
+            }
+            if (wParam == kStopTimer) {
+                CloseAfterStop();
                 return 0;
             }
             break;
@@ -378,7 +387,7 @@ void ExtractorDialog::StartExtraction(AppDataRoots roots) {
         [roots = std::move(roots), destination = FromWide(m_savePath),
          type = FromWide(m_fileType)](ExtractionProgress& progress) {
             WindowsFileSystem files;
-            const std::vector<CacheSource> caches = FindBrowserCaches(files, roots);
+            const std::vector<CacheSource> caches = FindBrowserCaches(files, roots, {}, &progress);
             ExtractionResult result;
             // An empty Internet-cache folder would make its walk start at the root of the current drive.
             const bool internetCacheFound =
@@ -397,6 +406,10 @@ void ExtractorDialog::OnExtractionFinished() {
     if (!m_job) {
         return;
     }
+    if (m_closeAfterStop != 0) {
+        CloseAfterStop();
+        return;
+    }
     // A box of ours (the close question, the About box) or the popup is open: the question would come on top
     // of it. It comes when the window is enabled again or the popup has closed.
     if (!IsWindowEnabled(hwnd()) || m_trackedPopup != nullptr) {
@@ -413,7 +426,7 @@ void ExtractorDialog::OnExtractionFinished() {
 
 ExtractionResult ExtractorDialog::EndExtraction() {
     KillTimer(hwnd(), kProgressTimer);
-    const ExtractionResult result = m_job->Finish();
+    const ExtractionResult result = m_job->Finish(ExtractionJob::kStopLimit).value_or(ExtractionResult{});
     m_job.reset();
     m_taskbarProgress.reset();
     m_finishDeferred = false;
@@ -431,19 +444,36 @@ void ExtractorDialog::StopExtraction() {
     }
 }
 
-bool ExtractorDialog::StoppedOnClose() {
-    // A second close while the question is open: the first one's answer counts.
-    if (m_askingToStop) {
-        return false;
+void ExtractorDialog::StopOnClose(WORD command) {
+    // A second close while the question is open, or while stopping: the first one counts.
+    if (m_askingToStop || m_closeAfterStop != 0) {
+        return;
     }
     m_askingToStop = true;
     const int answer = MessageBoxW(hwnd(), L"正在提取,是否停止?", kNoticeCaption, MB_YESNO | MB_ICONQUESTION);
     m_askingToStop = false;
-    if (answer != IDYES) {
-        return false;
+    if (answer != IDYES || !m_job) {
+        return;
     }
-    StopExtraction();
-    return true;
+    // The worker ends at its next check; the window keeps answering until it has.
+    m_job->RequestStop();
+    m_closeAfterStop = command;
+    SetTimer(hwnd(), kStopTimer, ExtractionJob::kStopLimit, nullptr);
+    if (m_finishDeferred) {
+        PostMessageW(hwnd(), kExtractionFinished, 0, 0);
+    }
+}
+
+void ExtractorDialog::CloseAfterStop() {
+    KillTimer(hwnd(), kStopTimer);
+    const WORD command = std::exchange(m_closeAfterStop, WORD{0});
+    if (command == 0) {
+        return;
+    }
+    if (m_job) {
+        EndExtraction();
+    }
+    PostMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
 }
 
 void ExtractorDialog::AskToOpenFolder(const CollectSummary& summary) {

@@ -38,8 +38,10 @@ class ExtractorDialog : public framework::Dialog {
     // Joins the worker and puts the window back to idle.
     ExtractionResult EndExtraction();
     void StopExtraction();
-    // The question asked when the window is closed during an extraction; true once stopped.
-    bool StoppedOnClose();
+    // The question asked when the window is closed during an extraction; on yes, a stop, and command once the
+    // worker has ended.
+    void StopOnClose(WORD command);
+    void CloseAfterStop();
     void AskToOpenFolder(const CollectSummary& summary);
     void OnAbout();
     void OnCloseButton();
@@ -72,6 +74,7 @@ class ExtractorDialog : public framework::Dialog {
     int m_dpi = kBaseDpi;
     HWND m_focusBeforeExtraction = nullptr;
     bool m_askingToStop = false;
+    WORD m_closeAfterStop = 0;  // the close command that waits for a stopped worker
     // The worker finished while a box of ours or the popup was open; the completion question waits for it.
     bool m_finishDeferred = false;
     std::unique_ptr<TaskbarProgress> m_taskbarProgress;

@@ -430,7 +430,7 @@ drovan::CollectSummary Harvest(drovan::FileSystem& files, const std::u16string& 
     const std::optional<drovan::CacheKind> kind = drovan::RecogniseCacheFolder(files, folder);
     if (kind) {
         const auto list = [&](const drovan::ItemSink& sink, drovan::CollectSummary& listed) {
-            drovan::ListCacheEntriesOfType(files, folder, *kind, u"", sink, listed);
+            drovan::ListCacheEntriesOfType(files, folder, *kind, u"", nullptr, sink, listed);
             return true;
         };
         drovan::ListAndWriteHarvest(files, list, destination, summary, nullptr);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/harvest_run.h"
+#include "cli/stop_signals.h"
 #include "extract/file_system_posix.h"
 #include "extract/utf8.h"
 
@@ -34,7 +35,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "drovan-harvest: %s\n%s", parsed.error.c_str(), drovan::kHarvestUsageText);
         return drovan::kHarvestUsage;
     }
+    // Static: a signal may still come while the process exits.
+    static drovan::ExtractionProgress progress;
+    drovan::StopOnSignals(progress);
     drovan::PosixFileSystem fs;
     // No Internet-cache or app-data folders here: the caches are named with --from.
-    return drovan::RunHarvest(fs, *parsed.arguments, std::nullopt, output, nullptr);
+    return drovan::RunHarvest(fs, *parsed.arguments, std::nullopt, output, &progress);
 }

@@ -6,6 +6,7 @@
 
 #include "app/shell_seam.h"
 #include "cli/harvest_run.h"
+#include "cli/stop_signals.h"
 #include "extract/file_system_win.h"
 #include "extract/utf8.h"
 
@@ -54,10 +55,13 @@ int wmain(int argc, wchar_t** argv) {
             drovan::Utf8ToUtf16("drovan-harvest: " + parsed.error + "\n" + drovan::kHarvestUsageText));
         return drovan::kHarvestUsage;
     }
+    // Static: a console event may still come while the process exits.
+    static drovan::ExtractionProgress progress;
+    drovan::StopOnSignals(progress);
     drovan::WindowsFileSystem fs;
     std::optional<drovan::MachineSources> machine;
     if (parsed.arguments->sources.empty()) {
         machine = FindMachineSources(fs);
     }
-    return drovan::RunHarvest(fs, *parsed.arguments, machine, output, nullptr);
+    return drovan::RunHarvest(fs, *parsed.arguments, machine, output, &progress);
 }

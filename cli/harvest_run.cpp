@@ -9,6 +9,7 @@
 #include "extract/harvest.h"
 #include "extract/harvest_writer.h"
 #include "extract/name_rules.h"
+#include "extract/progress.h"
 #include "extract/utf8.h"
 
 namespace drovan {
@@ -39,13 +40,14 @@ std::u16string Tabbed(std::initializer_list<std::u16string_view> fields) {
         if (!line.empty()) {
             line += u'\t';
         }
-        line += field;
+        line += ListField(field);
     }
     return line;
 }
 
 void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheKind> kind,
-                std::u16string_view fileType, HarvestOutput& output, CollectSummary& summary) {
+                std::u16string_view fileType, HarvestOutput& output, CollectSummary& summary,
+                const ExtractionProgress* progress) {
     const std::u16string kindName = KindName(kind);
     if (!kind) {
         std::vector<HarvestItem> files;
@@ -53,7 +55,7 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
             files.push_back(std::move(file));
             return true;
         };
-        ListCacheFilesOfType(fs, folder, u"", fileType, nullptr, keep, summary);
+        ListCacheFilesOfType(fs, folder, u"", fileType, progress, keep, summary);
         for (const HarvestItem& file : files) {
             const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(file.origin);
             const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
@@ -66,6 +68,10 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
     }
     const CacheReadReport report =
         LookAtCacheEntries(fs, folder, *kind, [&](CacheEntry& entry, const EntryLook& look) {
+            if (StopRequested(progress)) {
+                summary.stopped = true;
+                return false;
+            }
             if (!NameEndsWithType(look.name, fileType)) {
                 return true;
             }
@@ -74,16 +80,56 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
                                 entry.complete ? u"complete" : u"incomplete", Utf8ToUtf16(entry.url)}));
             return true;
         });
-    summary.skipped += report.damaged;
+    summary.skipped += report.damaged + report.overBudget;
+    summary.overBudget += report.overBudget;
+}
+
+// " (3 gone, 1 unreadable)": the reasons among a count that have any.
+std::u16string Reasons(std::initializer_list<std::pair<std::size_t, std::u16string_view>> reasons) {
+    std::u16string text;
+    for (const auto& [count, reason] : reasons) {
+        if (count > 0) {
+            text += (text.empty() ? u" (" : u", ") + Decimal(count) + u" " + std::u16string(reason);
+        }
+    }
+    return text.empty() ? text : text + u")";
 }
 
 std::u16string SummaryLine(const CollectSummary& summary) {
     return u"matched " + Decimal(summary.matched) + u", copied " + Decimal(summary.copied) +
            u", already present " + Decimal(summary.alreadyPresent) + u", failed " + Decimal(summary.failed) +
-           u", incomplete " + Decimal(summary.incomplete) + u", skipped " + Decimal(summary.skipped);
+           Reasons({{summary.tooBig, u"too big for the room left"}}) + u", incomplete " +
+           Decimal(summary.incomplete) + u", skipped " + Decimal(summary.skipped) +
+           Reasons({{summary.gone, u"gone since listed"},
+                    {summary.unreadable, u"not regular files or unreadable folders"},
+                    {summary.overBudget, u"over the memory budget"}}) +
+           (summary.stopped ? u"; stopped" : u"");
+}
+
+bool IsControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
 }  // namespace
+
+std::u16string ListField(std::u16string_view text) {
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    std::u16string field;
+    field.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (!IsControl(c)) {
+            field += c;
+            continue;
+        }
+        for (const char byte : Utf16ToUtf8(text.substr(i, 1))) {
+            const auto value = static_cast<unsigned char>(byte);
+            field += {u'%', kHex[value >> 4], kHex[value & 0xF]};
+        }
+    }
+    return field;
+}
 
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
                const std::optional<MachineSources>& machine, HarvestOutput& output,
@@ -129,23 +175,27 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
     CollectSummary summary;
     if (arguments.list) {
         for (const auto& [folder, kind] : folders) {
-            ListSource(fs, folder, kind, arguments.type, output, summary);
+            if (!summary.stopped) {
+                ListSource(fs, folder, kind, arguments.type, output, summary, progress);
+            }
         }
     } else {
         const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
             for (const auto& [folder, kind] : folders) {
-                if (kind) {
-                    ListCacheEntriesOfType(fs, folder, *kind, arguments.type, sink, listed);
-                } else {
-                    ListCacheFilesOfType(fs, folder, destination, arguments.type, nullptr, sink, listed);
+                const bool listedAll =
+                    kind ? ListCacheEntriesOfType(fs, folder, *kind, arguments.type, progress, sink, listed)
+                         : ListCacheFilesOfType(fs, folder, destination, arguments.type, progress, sink,
+                                                listed);
+                if (!listedAll) {
+                    return false;
                 }
             }
             return true;
         };
-        ListAndWriteHarvest(fs, list, destination, summary, nullptr);
+        ListAndWriteHarvest(fs, list, destination, summary, progress);
     }
     output.Message(SummaryLine(summary));
-    return summary.failed > 0 ? kHarvestSomeFailed : kHarvestOk;
+    return summary.failed > 0 || summary.stopped ? kHarvestSomeFailed : kHarvestOk;
 }
 
 }  // namespace drovan

@@ -9,6 +9,7 @@
 
 #include "extract/formats/cache_folder.h"
 #include "extract/name_rules.h"
+#include "extract/progress.h"
 #include "extract/utf8.h"
 
 namespace drovan {
@@ -152,17 +153,22 @@ std::u16string Labelled(std::u16string_view browser, std::u16string_view profile
 
 class CacheFinder {
   public:
-    CacheFinder(FileSystem& fs, const AppDataRoots& roots, const CacheSearchLimits& limits)
+    CacheFinder(FileSystem& fs, const AppDataRoots& roots, const CacheSearchLimits& limits,
+                const ExtractionProgress* progress)
         : m_fs(fs),
           m_separator(fs.Separator()),
           m_local(Root(roots.local)),
           m_roaming(Root(roots.roaming)),
           m_internetCache(Root(roots.internetCache)),
-          m_limits(limits) {}
+          m_limits(limits),
+          m_progress(progress) {}
 
     std::vector<CacheSource> Find() {
         for (const std::u16string* root : Roots()) {
             for (const ChromiumPlace& place : kChromiumPlaces) {
+                if (StopRequested(m_progress)) {
+                    return std::move(m_sources);
+                }
                 const std::u16string folder = Below(*root, place.folder);
                 m_examined.insert(folder);
                 if (place.isProfile) {
@@ -236,7 +242,8 @@ class CacheFinder {
         }
         std::vector<std::u16string> profiles;
         DirectoryEntry entry;
-        while (listing->Next(entry) && profiles.size() < m_limits.entriesPerFolder) {
+        while (!StopRequested(m_progress) && listing->Next(entry) &&
+               profiles.size() < m_limits.entriesPerFolder) {
             if (entry.isDirectory && !entry.isReparsePoint && !IsDots(entry.name)) {
                 profiles.push_back(entry.name);
             }
@@ -309,7 +316,7 @@ class CacheFinder {
             pending.push_back({*root, {}, 0, root == &m_roaming});
         }
         std::size_t listed = 0;
-        while (!pending.empty() && listed < m_limits.folders) {
+        while (!pending.empty() && listed < m_limits.folders && !StopRequested(m_progress)) {
             const PendingFolder folder = std::move(pending.front());
             pending.pop_front();
             const std::unique_ptr<DirectoryListing> listing = m_fs.OpenDirectory(folder.path);
@@ -368,6 +375,7 @@ class CacheFinder {
     const std::u16string m_roaming;
     const std::u16string m_internetCache;
     const CacheSearchLimits m_limits;
+    const ExtractionProgress* m_progress;
     std::vector<CacheSource> m_sources;
     // Folders already handled as a known place, so the search passes them by.
     std::set<std::u16string> m_examined;
@@ -424,8 +432,9 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes) {
 }
 
 std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& roots,
-                                           const CacheSearchLimits& limits) {
-    return CacheFinder(fs, roots, limits).Find();
+                                           const CacheSearchLimits& limits,
+                                           const ExtractionProgress* progress) {
+    return CacheFinder(fs, roots, limits, progress).Find();
 }
 
 }  // namespace drovan

@@ -10,6 +10,8 @@
 
 namespace drovan {
 
+struct ExtractionProgress;
+
 // The current user's application-data folders, as the shell names them.
 struct AppDataRoots {
     std::u16string local;    // %LOCALAPPDATA%
@@ -41,8 +43,10 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes);
 
 // Known browsers' places first (Chromium family, then Firefox and its forks), then what a bounded search of
 // the roots finds: WebView2 and Electron apps, and other browsers' "User Data" folders and profiles.ini. A
-// folder is listed only when its files make it a cache, and only once.
+// folder is listed only when its files make it a cache, and only once. A stop asked through progress ends
+// the search with what it found so far.
 std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& roots,
-                                           const CacheSearchLimits& limits = {});
+                                           const CacheSearchLimits& limits = {},
+                                           const ExtractionProgress* progress = nullptr);
 
 }  // namespace drovan

@@ -22,9 +22,15 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
     };
     std::vector<Level> levels;
     std::u16string path(folder);
-    if (auto listing = fs.OpenDirectory(folder)) {
-        levels.push_back({std::move(listing), path.size()});
-    }
+    const auto enter = [&] {
+        if (auto listing = fs.OpenDirectory(path)) {
+            levels.push_back({std::move(listing), path.size()});
+        } else {
+            ++summary.skipped;
+            ++summary.unreadable;
+        }
+    };
+    enter();
     DirectoryEntry entry;
     while (!levels.empty()) {
         if (StopRequested(progress)) {
@@ -39,11 +45,18 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
             continue;
         }
         AppendToPath(path, entry.name, fs.Separator());
+        // Only the folder's own files and folders are read: a link may lead anywhere, a FIFO or a device
+        // would never end.
+        if (entry.isReparsePoint || entry.isSpecial) {
+            if (entry.isDirectory || NameEndsWithType(entry.name, fileType)) {
+                ++summary.skipped;
+                ++summary.unreadable;
+            }
+            continue;
+        }
         if (entry.isDirectory) {
-            if (!entry.isReparsePoint && !fs.SamePath(path, destination)) {
-                if (auto listing = fs.OpenDirectory(path)) {
-                    levels.push_back({std::move(listing), path.size()});
-                }
+            if (!fs.SamePath(path, destination)) {
+                enter();
             }
             continue;
         }

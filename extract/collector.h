@@ -20,8 +20,8 @@ struct CollectSummary {
     std::size_t alreadyPresent = 0;
     // Includes every matched file left uncopied once the destination was found full.
     std::size_t failed = 0;
-    // Cache entries whose body was not stored whole, and entries passed over; the Internet-cache walk has
-    // none.
+    // Cache entries whose body was not stored whole (the Internet-cache walk has none), and entries passed
+    // over.
     std::size_t incomplete = 0;
     std::size_t skipped = 0;
     // Of failed: files too big for the room left on the destination.
@@ -36,10 +36,10 @@ struct CollectSummary {
     bool destinationFull = false;
 };
 
-// One file to write into the destination, and where it came from (a path or a URL) for listings.
+// One file to write into the destination, and for a file of a walked folder its path, for listings.
 struct HarvestItem {
     std::u16string name;
-    std::u16string origin;
+    std::u16string origin;  // empty for cache entries: their URL may be megabytes long
     std::unique_ptr<Content> content;
 };
 

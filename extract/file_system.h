@@ -61,6 +61,9 @@ class FileSystem {
     virtual std::u16string Normalise(std::u16string_view path) = 0;
     virtual bool SamePath(std::u16string_view a, std::u16string_view b) = 0;
     virtual bool IsDirectory(std::u16string_view path) = 0;
+    // Whether anything is under path, without following a link: a file that cannot be opened and is still
+    // there failed, one no longer there is gone. Where a file system cannot tell, everything is there.
+    virtual bool Exists(std::u16string_view /*path*/) { return true; }
     // Null when the folder cannot be listed.
     virtual std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) = 0;
     // Shares read, write and delete access: a browser that holds its cache open neither blocks us nor is

@@ -2,13 +2,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -19,59 +23,97 @@ namespace {
 
 class FileDescriptor {
   public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
+        if (m_fd >= 0) {
+            close(m_fd);
         }
     }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
 
   private:
-    int fd_;
+    int m_fd;
 };
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// Opens path with no symbolic link on the way. Kernels before openat2 can only refuse a link as the last
+// component; the path is never opened through links instead.
+int OpenWithoutLinks(const char* path, int flags) {
+    static std::atomic<bool> kernelHasOpenat2{true};
+    if (kernelHasOpenat2.load(std::memory_order_relaxed)) {
+        open_how how{};
+        how.flags = static_cast<std::uint64_t>(flags);
+        how.resolve = RESOLVE_NO_SYMLINKS;
+        const long fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+        if (fd >= 0 || errno != ENOSYS) {
+            return static_cast<int>(fd);
+        }
+        kernelHasOpenat2.store(false, std::memory_order_relaxed);
+    }
+    return open(path, flags | O_NOFOLLOW);
+}
+
+DirHandle OpenFolderListing(const char* path) {
+    FileDescriptor fd(OpenWithoutLinks(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return nullptr;
+    }
+    DirHandle dir(fdopendir(fd.get()));
+    if (dir) {
+        fd.release();
+    }
+    return dir;
+}
 
 class PosixListing final : public DirectoryListing {
   public:
-    PosixListing(DIR* dir, std::string path) : dir_(dir), path_(std::move(path)) {}
-    ~PosixListing() override { closedir(dir_); }
+    explicit PosixListing(DirHandle dir) : m_dir(std::move(dir)) {}
 
     bool Next(DirectoryEntry& entry) override {
-        const dirent* item = readdir(dir_);
+        const dirent* item = readdir(m_dir.get());
         if (item == nullptr) {
             return false;
         }
         entry.name = Utf8ToUtf16(item->d_name);
-        entry.isDirectory = item->d_type == DT_DIR;
-        entry.isReparsePoint = false;
-        if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            const std::string full = path_ + "/" + item->d_name;
-            if (lstat(full.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-                entry.isReparsePoint = true;
-                entry.isDirectory = stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-            } else {
-                entry.isDirectory = S_ISDIR(info.st_mode);
-            }
+        unsigned char type = item->d_type;
+        struct stat info {};
+        if (type == DT_UNKNOWN &&
+            fstatat(dirfd(m_dir.get()), item->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            type = IFTODT(info.st_mode);
+        }
+        entry.isDirectory = type == DT_DIR;
+        entry.isReparsePoint = type == DT_LNK;
+        entry.isSpecial = type == DT_FIFO || type == DT_CHR || type == DT_BLK || type == DT_SOCK;
+        if (entry.isReparsePoint) {
+            entry.isDirectory =
+                fstatat(dirfd(m_dir.get()), item->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         return true;
     }
 
   private:
-    DIR* dir_;
-    std::string path_;
+    DirHandle m_dir;
 };
 
 class PosixReadableFile final : public ReadableFile {
   public:
-    explicit PosixReadableFile(int fd) : fd_(fd) {}
+    explicit PosixReadableFile(FileDescriptor fd) : m_fd(std::move(fd)) {}
 
     std::optional<std::uint64_t> Size() override {
         struct stat info {};
-        if (fstat(fd_.get(), &info) != 0) {
+        if (fstat(m_fd.get(), &info) != 0) {
             return std::nullopt;
         }
         return static_cast<std::uint64_t>(info.st_size);
@@ -80,7 +122,7 @@ class PosixReadableFile final : public ReadableFile {
     bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
         ssize_t n;
         do {
-            n = read(fd_.get(), buffer, capacity);
+            n = read(m_fd.get(), buffer, capacity);
         } while (n < 0 && errno == EINTR);
         got = n > 0 ? static_cast<std::size_t>(n) : 0;
         return n >= 0;
@@ -90,7 +132,7 @@ class PosixReadableFile final : public ReadableFile {
         got = 0;
         while (got < capacity) {
             const ssize_t n =
-                pread(fd_.get(), buffer + got, capacity - got, static_cast<off_t>(offset + got));
+                pread(m_fd.get(), buffer + got, capacity - got, static_cast<off_t>(offset + got));
             if (n == 0) {
                 break;
             }
@@ -106,7 +148,7 @@ class PosixReadableFile final : public ReadableFile {
     }
 
   private:
-    FileDescriptor fd_;
+    FileDescriptor m_fd;
 };
 
 CreateStatus StatusFor(int error) {
@@ -115,6 +157,15 @@ CreateStatus StatusFor(int error) {
 
 WriteStatus WriteStatusFor(int error) {
     return error == ENOSPC || error == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
+}
+
+WriteStatus CommitStatusFor(int error) {
+    return error == EEXIST ? WriteStatus::NameTaken : WriteStatusFor(error);
+}
+
+// How a file system says it cannot do an operation at all, rather than that this one failed.
+bool Unsupported(int error) {
+    return error == EINVAL || error == ENOSYS || error == EPERM || error == EOPNOTSUPP;
 }
 
 // Without /proc an unnamed file cannot be given a name by an unprivileged process.
@@ -129,6 +180,35 @@ std::string FolderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+constexpr std::string_view kTemporaryPrefix = ".drovan-";
+constexpr std::string_view kTemporarySuffix = ".part";
+
+std::string TemporaryName(pid_t pid, unsigned number) {
+    return std::string(kTemporaryPrefix) + std::to_string(pid) + "-" + std::to_string(number) +
+           std::string(kTemporarySuffix);
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The process that writes the temporary file called name, when it is one of ours.
+std::optional<pid_t> WriterOfTemporary(std::string_view name) {
+    const std::size_t fixed = kTemporaryPrefix.size() + kTemporarySuffix.size();
+    if (name.size() <= fixed || name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||
+        name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) {
+        return std::nullopt;
+    }
+    const std::string_view middle = name.substr(kTemporaryPrefix.size(), name.size() - fixed);
+    const std::size_t dash = middle.find('-');
+    const std::string_view pid = middle.substr(0, dash);
+    if (dash == std::string_view::npos || pid.size() > 9 || !AllDigits(pid) ||
+        !AllDigits(middle.substr(dash + 1))) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(std::stol(std::string(pid)));
 }
 
 // Links the unnamed file fd under target. Linking the descriptor itself spares a walk through /proc, which
@@ -155,16 +235,25 @@ bool LinkUnnamedFile(int fd, const std::string& target) {
     return true;
 }
 
-// Normally an unnamed file (O_TMPFILE) linked under its name on Commit: linkat never replaces, and a crash
-// leaves nothing. Where the file system cannot make one, the name itself is created and removed unless
-// committed; a crash in the middle can then leave a partial file.
+bool SameFile(const char* path, const struct stat& known) {
+    struct stat now {};
+    return lstat(path, &now) == 0 && now.st_dev == known.st_dev && now.st_ino == known.st_ino;
+}
+
+// Written as an unnamed file (O_TMPFILE) where the file system makes one, else under a hidden temporary
+// name in the same folder; either way it shows under its name only once whole, and never replaces anything.
+// A harvest killed while writing leaves at most the temporary file, which the next one removes.
 class PosixNewFile final : public NewFile {
   public:
-    PosixNewFile(int fd, std::string target, bool unnamed)
-        : m_fd(fd), m_target(std::move(target)), m_unnamed(unnamed) {}
+    PosixNewFile(FileDescriptor fd, std::string target, std::string temporary,
+                 const PosixWriteOptions& options)
+        : m_fd(std::move(fd)),
+          m_target(std::move(target)),
+          m_temporary(std::move(temporary)),
+          m_options(options) {}
     ~PosixNewFile() override {
-        if (!m_committed && !m_unnamed) {
-            unlink(m_target.c_str());
+        if (!m_committed && !m_temporary.empty()) {
+            unlink(m_temporary.c_str());
         }
     }
 
@@ -184,24 +273,99 @@ class PosixNewFile final : public NewFile {
     }
 
     WriteStatus Commit() override {
-        if (m_unnamed) {
+        if (m_temporary.empty()) {
             if (!LinkUnnamedFile(m_fd.get(), m_target)) {
-                return WriteStatusFor(errno);
+                return CommitStatusFor(errno);
             }
-        } else if (close(m_fd.release()) != 0) {
-            // Some network file systems report a failed write only here.
+            return Committed();
+        }
+        // Some network file systems report a failed write only here.
+        if (close(m_fd.release()) != 0) {
             return WriteStatusFor(errno);
         }
+        const char* from = m_temporary.c_str();
+        const char* to = m_target.c_str();
+        if (m_options.renameNoReplace) {
+            if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+                return Committed();
+            }
+            if (!Unsupported(errno)) {
+                return CommitStatusFor(errno);
+            }
+        }
+        if (m_options.hardLinks) {
+            if (link(from, to) == 0) {
+                unlink(from);
+                return Committed();
+            }
+            if (!Unsupported(errno)) {
+                return CommitStatusFor(errno);
+            }
+        }
+        return ReplacePlaceholder();
+    }
+
+  private:
+    WriteStatus Committed() {
         m_committed = true;
         return WriteStatus::Ok;
     }
 
-  private:
+    // Claims the name with an empty file of our own, made exclusively, then puts the whole file over it. Only
+    // the claimed file is ever replaced: anything else found under the name by then wins.
+    WriteStatus ReplacePlaceholder() {
+        const char* to = m_target.c_str();
+        struct stat claimed {};
+        {
+            const FileDescriptor placeholder(open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+            if (placeholder.get() < 0) {
+                return CommitStatusFor(errno);
+            }
+            if (fstat(placeholder.get(), &claimed) != 0) {
+                unlink(to);
+                return WriteStatus::Failed;
+            }
+        }
+        if (!SameFile(to, claimed)) {
+            return WriteStatus::NameTaken;
+        }
+        if (rename(m_temporary.c_str(), to) != 0) {
+            const int error = errno;
+            if (SameFile(to, claimed)) {
+                unlink(to);
+            }
+            return WriteStatusFor(error);
+        }
+        return Committed();
+    }
+
     FileDescriptor m_fd;
     std::string m_target;
-    bool m_unnamed;
+    std::string m_temporary;  // empty for an unnamed file
+    PosixWriteOptions m_options;
     bool m_committed = false;
 };
+
+std::unique_ptr<NewFile> CreateUnderTemporaryName(const std::string& folder, std::string target,
+                                                  const PosixWriteOptions& options, CreateStatus& status) {
+    static std::atomic<unsigned> counter{0};
+    // A name is taken only by a leftover of an earlier process that had our pid.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string temporary = folder + "/" + TemporaryName(getpid(), counter++);
+        FileDescriptor fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd.get() >= 0) {
+            status = CreateStatus::Created;
+            return std::make_unique<PosixNewFile>(std::move(fd), std::move(target), std::move(temporary),
+                                                  options);
+        }
+        if (errno != EEXIST) {
+            status = StatusFor(errno);
+            return nullptr;
+        }
+    }
+    status = CreateStatus::Failed;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -227,77 +391,104 @@ bool PosixFileSystem::IsDirectory(std::u16string_view path) {
     return stat(Utf16ToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool PosixFileSystem::Exists(std::u16string_view path) {
+    struct stat info {};
+    return lstat(Utf16ToUtf8(path).c_str(), &info) == 0 || errno != ENOENT;
+}
+
 std::unique_ptr<DirectoryListing> PosixFileSystem::OpenDirectory(std::u16string_view folder) {
-    std::string path = Utf16ToUtf8(folder);
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) {
+    DirHandle dir = OpenFolderListing(Utf16ToUtf8(folder).c_str());
+    if (!dir) {
         return nullptr;
     }
-    return std::make_unique<PosixListing>(dir, std::move(path));
+    return std::make_unique<PosixListing>(std::move(dir));
 }
 
 struct PosixFileSystem::FolderHandle {
-    FolderHandle(std::string folder, int descriptor) : path(std::move(folder)), fd(descriptor) {}
+    FolderHandle(std::string folder, FileDescriptor descriptor)
+        : path(std::move(folder)), fd(std::move(descriptor)) {}
     std::string path;
     FileDescriptor fd;
 };
 
-PosixFileSystem::PosixFileSystem() = default;
+PosixFileSystem::PosixFileSystem(PosixWriteOptions options) : m_options(options) {}
 PosixFileSystem::~PosixFileSystem() = default;
+
+std::shared_ptr<const PosixFileSystem::FolderHandle> PosixFileSystem::HandleOfFolder(
+    std::string_view folder) {
+    const std::lock_guard<std::mutex> lock(m_lastFolderMutex);
+    if (!m_lastFolder || m_lastFolder->path != folder) {
+        std::string path(folder);
+        FileDescriptor fd(OpenWithoutLinks(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (fd.get() < 0) {
+            return nullptr;
+        }
+        m_lastFolder = std::make_shared<const FolderHandle>(std::move(path), std::move(fd));
+    }
+    return m_lastFolder;
+}
 
 std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::u16string_view path) {
     const std::string bytes = Utf16ToUtf8(path);
     const std::size_t slash = bytes.rfind('/');
-    if (slash == std::string::npos || slash == 0 || slash + 1 == bytes.size()) {
-        const int fd = open(bytes.c_str(), O_RDONLY | O_CLOEXEC);
-        return fd < 0 ? nullptr : std::make_unique<PosixReadableFile>(fd);
-    }
-    const std::string_view folder(bytes.data(), slash);
-    std::shared_ptr<const FolderHandle> handle;
-    {
-        const std::lock_guard<std::mutex> lock(m_lastFolderMutex);
-        if (!m_lastFolder || m_lastFolder->path != folder) {
-            std::string folderPath(folder);
-            const int descriptor = open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-            m_lastFolder = std::make_shared<const FolderHandle>(std::move(folderPath), descriptor);
-        }
-        handle = m_lastFolder;
-    }
-    const int fd = handle->fd.get() < 0
-                       ? open(bytes.c_str(), O_RDONLY | O_CLOEXEC)
-                       : openat(handle->fd.get(), bytes.c_str() + slash + 1, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const std::string_view folder = slash == std::string::npos ? std::string_view(".")
+                                    : slash == 0               ? std::string_view("/")
+                                                               : std::string_view(bytes.data(), slash);
+    const std::shared_ptr<const FolderHandle> handle = HandleOfFolder(folder);
+    if (!handle) {
         return nullptr;
     }
-    return std::make_unique<PosixReadableFile>(fd);
+    // Not blocking: a FIFO would wait for a writer. Regular files ignore the flag.
+    const char* name = bytes.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+    FileDescriptor fd(openat(handle->fd.get(), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return nullptr;
+    }
+    return std::make_unique<PosixReadableFile>(std::move(fd));
+}
+
+void PosixFileSystem::RemoveOrphanedTemporaries(const std::string& folder) {
+    {
+        const std::lock_guard<std::mutex> lock(m_sweptMutex);
+        if (!m_sweptFolders.insert(folder).second) {
+            return;
+        }
+    }
+    const DirHandle dir = OpenFolderListing(folder.c_str());
+    if (!dir) {
+        return;
+    }
+    while (const dirent* item = readdir(dir.get())) {
+        const std::optional<pid_t> writer = WriterOfTemporary(item->d_name);
+        if (writer && kill(*writer, 0) != 0 && errno == ESRCH) {
+            unlinkat(dirfd(dir.get()), item->d_name, 0);
+        }
+    }
 }
 
 std::unique_ptr<NewFile> PosixFileSystem::CreateNewFile(std::u16string_view path, CreateStatus& status) {
-    const std::string target = Utf16ToUtf8(path);
+    std::string target = Utf16ToUtf8(path);
     // A name already taken is reported before any byte is written, so the caller compares first.
     struct stat info {};
     if (lstat(target.c_str(), &info) == 0) {
         status = CreateStatus::NameTaken;
         return nullptr;
     }
-    if (UnnamedFilesCanBeLinked()) {
-        const int fd = open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-        if (fd >= 0) {
+    const std::string folder = FolderOf(target);
+    RemoveOrphanedTemporaries(folder);
+    if (m_options.unnamedFiles && UnnamedFilesCanBeLinked()) {
+        FileDescriptor fd(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+        if (fd.get() >= 0) {
             status = CreateStatus::Created;
-            return std::make_unique<PosixNewFile>(fd, target, true);
+            return std::make_unique<PosixNewFile>(std::move(fd), std::move(target), std::string(), m_options);
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             status = StatusFor(errno);
             return nullptr;
         }
     }
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        status = errno == EEXIST ? CreateStatus::NameTaken : StatusFor(errno);
-        return nullptr;
-    }
-    status = CreateStatus::Created;
-    return std::make_unique<PosixNewFile>(fd, target, false);
+    return CreateUnderTemporaryName(folder, std::move(target), m_options, status);
 }
 
 }  // namespace drovan

@@ -38,25 +38,27 @@ std::wstring GrowingBufferCall(Call call) {
 
 class WindowsListing final : public DirectoryListing {
   public:
-    WindowsListing(HANDLE find, const WIN32_FIND_DATAW& first) : find_(find), data_(first) {}
-    ~WindowsListing() override { FindClose(find_); }
+    WindowsListing(HANDLE find, const WIN32_FIND_DATAW& first) : m_find(find), m_data(first) {}
+    WindowsListing(const WindowsListing&) = delete;
+    WindowsListing& operator=(const WindowsListing&) = delete;
+    ~WindowsListing() override { FindClose(m_find); }
 
     bool Next(DirectoryEntry& entry) override {
-        if (pending_) {
-            pending_ = false;
-        } else if (!FindNextFileW(find_, &data_)) {
+        if (m_pending) {
+            m_pending = false;
+        } else if (!FindNextFileW(m_find, &m_data)) {
             return false;
         }
-        entry.name = FromWide(data_.cFileName);
-        entry.isDirectory = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.isReparsePoint = (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        entry.name = FromWide(m_data.cFileName);
+        entry.isDirectory = (m_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isReparsePoint = (m_data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         return true;
     }
 
   private:
-    HANDLE find_;
-    WIN32_FIND_DATAW data_;
-    bool pending_ = true;
+    HANDLE m_find;
+    WIN32_FIND_DATAW m_data;
+    bool m_pending = true;
 };
 
 // Owns a handle from CreateFileW; move-only.
@@ -131,6 +133,13 @@ class WindowsReadableFile final : public ReadableFile {
   private:
     FileHandle m_file;
 };
+
+// A link or junction opened as itself (not followed) is refused, as are folders, pipes and devices.
+bool IsPlainFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
+           (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
 
 bool IsDiskFull(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
@@ -230,6 +239,14 @@ bool WindowsFileSystem::IsDirectory(std::u16string_view path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool WindowsFileSystem::Exists(std::u16string_view path) {
+    if (GetFileAttributesW(ExtendedLengthPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
 std::unique_ptr<DirectoryListing> WindowsFileSystem::OpenDirectory(std::u16string_view folder) {
     std::u16string pattern(folder);
     if (pattern.empty() || pattern.back() != u'\\') {
@@ -248,8 +265,9 @@ std::unique_ptr<DirectoryListing> WindowsFileSystem::OpenDirectory(std::u16strin
 std::unique_ptr<ReadableFile> WindowsFileSystem::OpenForReading(std::u16string_view path) {
     FileHandle file(CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+    if (!file || !IsPlainFile(file.get())) {
         return nullptr;
     }
     return std::make_unique<WindowsReadableFile>(std::move(file));

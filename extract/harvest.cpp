@@ -149,7 +149,8 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
             file = fs.OpenForReading(piece.file);
             openPath = &piece.file;
             if (!file) {
-                return Status::SourceFailed;
+                // Listed moments ago: a running browser may have evicted it since.
+                return fs.Exists(piece.file) ? Status::SourceFailed : Status::SourceGone;
             }
         }
         for (std::uint64_t done = 0; done < piece.length;) {
@@ -211,7 +212,7 @@ EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
             return leading.size() < kTypeSignatureBytes || leading.size() < TypeLeadingBytesWanted(leading);
         };
         const Content::Status status = StreamBody(fs, entry, gather, BodyReads::Leading);
-        look.decodable = status != Content::Status::SourceFailed;
+        look.decodable = status == Content::Status::Done || status == Content::Status::Refused;
     }
     look.type = DecideType(leading, entry.contentType, entry.url);
     look.name = FileNameForEntry(entry.url, look.type);
@@ -226,10 +227,16 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
     });
 }
 
-void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const ItemSink& sink, CollectSummary& summary) {
+bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                            std::u16string_view fileType, const ExtractionProgress* progress,
+                            const ItemSink& sink, CollectSummary& summary) {
     KeptFiles kept(fs);
+    bool listedAll = true;
     const CacheReadReport report = ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
+        if (StopRequested(progress)) {
+            listedAll = false;
+            return false;
+        }
         if (entry.url.empty() || !IsHarvestableStatus(entry.status)) {
             return true;
         }
@@ -243,12 +250,19 @@ void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         } else if (!look.decodable) {
             ++summary.skipped;
         } else {
-            std::u16string origin = Utf8ToUtf16(entry.url);
-            return sink({look.name, std::move(origin), std::make_unique<EntryContent>(fs, std::move(entry))});
+            // The content needs only where the body lies and how it is encoded: a URL or key of megabytes
+            // is not held until the entry is written.
+            std::string().swap(entry.key);
+            std::string().swap(entry.url);
+            std::string().swap(entry.contentType);
+            listedAll = sink({look.name, {}, std::make_unique<EntryContent>(fs, std::move(entry))});
+            return listedAll;
         }
         return true;
     });
-    summary.skipped += report.damaged;
+    summary.skipped += report.damaged + report.overBudget;
+    summary.overBudget += report.overBudget;
+    return listedAll;
 }
 
 CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
@@ -270,10 +284,9 @@ CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
             return false;
         }
         for (const CacheSource& cache : caches) {
-            if (StopRequested(progress)) {
+            if (!ListCacheEntriesOfType(fs, cache.folder, cache.kind, fileType, progress, sink, listed)) {
                 return false;
             }
-            ListCacheEntriesOfType(fs, cache.folder, cache.kind, fileType, sink, listed);
         }
         return true;
     };

@@ -43,10 +43,11 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 
 // Counts every entry of the cache whose harvested name ends with fileType as matched, and gives sink the
 // complete, decodable ones; the others are counted incomplete or skipped. Records that cannot be read soundly
-// are skipped too: they are no file that failed to copy, and their type is unknown. sink's false ends the
-// reading.
-void ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const ItemSink& sink, CollectSummary& summary);
+// are skipped too: they are no file that failed to copy, and their type is unknown. sink's false or a stop
+// asked through progress ends the reading; false then.
+bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                            std::u16string_view fileType, const ExtractionProgress* progress,
+                            const ItemSink& sink, CollectSummary& summary);
 
 // The Internet-cache folder first (walked by file name; skipped when empty), then every browser cache, into
 // one flat, never-overwriting harvest, in that order. Progress knows the total once all are listed.

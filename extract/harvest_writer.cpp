@@ -1,6 +1,8 @@
 #include "extract/harvest_writer.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -10,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "extract/name_index.h"
 #include "extract/name_rules.h"
 #include "extract/progress.h"
 
@@ -20,6 +23,9 @@ namespace {
 // small files, little beside what a harvest otherwise takes.
 constexpr std::size_t kHeldBudget = 24 << 20;
 constexpr std::size_t kHeldContentCap = 8 << 20;
+// Items listed and not yet written, while the writer runs beside the listing: a cache of millions of records
+// makes the listing wait for the writer rather than hold them all.
+constexpr std::size_t kPendingItems = 1 << 16;
 
 // A content read whole into memory, streamed from there as often as placement asks.
 class HeldContent final : public Content {
@@ -27,11 +33,12 @@ class HeldContent final : public Content {
     Status Stream(const Sink& sink) override {
         return bytes.empty() || sink(bytes.data(), bytes.size()) ? Status::Done : Status::Refused;
     }
+    std::optional<std::uint64_t> Size() override { return bytes.size(); }
     std::vector<char> bytes;
 };
 
 struct Slot {
-    enum class State { Unclaimed, Reading, Held, LeftToWriter, PlacedBySecond };
+    enum class State { Unclaimed, Reading, Held, LeftToWriter, PlacingBySecond, PlacedBySecond };
     explicit Slot(HarvestItem listed) : item(std::move(listed)) {}
     HarvestItem item;
     State state = State::Unclaimed;
@@ -46,7 +53,7 @@ enum class Taken { Write, SecondPlacedIt, End };
 // unclaimed item and either places it itself, when no other item could compete for its names, or reads it
 // ahead for the writer, which must place the items of one name family in their listed order. The writer
 // takes each item in order and claims it itself when the second thread has not got to it. Slots live in a
-// deque: listing more never moves the ones being written.
+// deque: listing more never moves the ones being written, and the placed ones are let go from its front.
 class Pipeline {
   public:
     Pipeline(FileSystem& fs, std::u16string_view destination, const HarvestLister& list,
@@ -59,6 +66,7 @@ class Pipeline {
     void Start(bool concurrently) {
         if (concurrently) {
             try {
+                m_pendingCap = kPendingItems;
                 m_worker = std::thread([this] {
                     List();
                     HelpTheWriter();
@@ -66,40 +74,68 @@ class Pipeline {
                 return;
             } catch (const std::system_error&) {
                 // No second thread: everything is listed first, and the writer does it all itself.
+                m_pendingCap = SIZE_MAX;
             }
         }
         List();
     }
 
     // Item index and what to write it with (valid until the next call), unless the second thread placed
-    // it or all are handled. Taking an item lets go of the bytes held for those before it.
+    // it or all are handled. Taking an item lets go of those before it.
     Taken Take(std::size_t index, HarvestItem*& item, Content*& content) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        for (; m_released < index && m_released < m_slots.size(); ++m_released) {
-            Slot& done = m_slots[m_released];
-            if (done.state == Slot::State::Held) {
-                m_heldBytes -= done.held.bytes.size();
-                std::vector<char>().swap(done.held.bytes);
-            }
+        // One the second thread is still placing stays, and so do those after it.
+        while (m_first < index && !m_slots.empty() && m_slots.front().state != Slot::State::PlacingBySecond) {
+            m_heldBytes -= m_slots.front().held.bytes.size();
+            m_slots.pop_front();
+            ++m_first;
         }
         m_changed.notify_all();
-        m_changed.wait(lock, [&] { return index < m_slots.size() || m_listed; });
-        if (index >= m_slots.size()) {
+        m_changed.wait(lock, [&] { return index < Listed() || m_listed; });
+        if (index >= Listed()) {
             return Taken::End;
         }
-        Slot& slot = m_slots[index];
+        Slot& slot = At(index);
         if (slot.state == Slot::State::Unclaimed) {
             slot.state = Slot::State::LeftToWriter;
             ++m_nextUnclaimed;
         }
         m_changed.wait(lock, [&] { return slot.state != Slot::State::Reading; });
-        if (slot.state == Slot::State::PlacedBySecond) {
+        if (slot.state == Slot::State::PlacingBySecond || slot.state == Slot::State::PlacedBySecond) {
             return Taken::SecondPlacedIt;
         }
         item = &slot.item;
         content =
             slot.state == Slot::State::Held ? static_cast<Content*>(&slot.held) : slot.item.content.get();
         return Taken::Write;
+    }
+
+    // A destination found full while the other thread wrote a file that turned out too big has room again
+    // once that file is gone: the item is placed again then.
+    PlaceOutcome Place(const HarvestItem& item, Content& content) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [&] { return !m_fullSeen; });
+            const std::size_t tooBigBefore = m_tooBigSeen;
+            ++m_placing;
+            lock.unlock();
+            const PlaceOutcome outcome =
+                PlaceNewFile(m_fs, m_destination, item.name, content, m_progress, m_names);
+            lock.lock();
+            --m_placing;
+            m_tooBigSeen += outcome == PlaceOutcome::TooBig ? 1 : 0;
+            m_changed.notify_all();
+            if (outcome != PlaceOutcome::DestinationFull) {
+                return outcome;
+            }
+            m_fullSeen = true;
+            m_changed.wait(lock, [&] { return m_placing == 0; });
+            m_fullSeen = false;
+            m_changed.notify_all();
+            if (m_tooBigSeen == tooBigBefore) {
+                return outcome;
+            }
+        }
     }
 
     bool destinationFull() const { return m_destinationFull; }
@@ -122,11 +158,14 @@ class Pipeline {
         done.copied = m_placed.copied;
         done.alreadyPresent = m_placed.alreadyPresent;
         done.failed = m_placed.failed;
+        done.tooBig = m_placed.tooBig;
+        done.skipped += m_placed.gone;
+        done.gone += m_placed.gone;
         done.destinationFull = m_destinationFull;
         if (done.destinationFull) {
             // Every later copy would fail too: the file that met the full destination and the rest are
             // failed.
-            done.failed = m_slots.size() - done.copied - done.alreadyPresent;
+            done.failed = Listed() - done.copied - done.alreadyPresent - m_placed.gone;
         }
         return done;
     }
@@ -144,10 +183,18 @@ class Pipeline {
             case PlaceOutcome::Failed:
                 ++m_placed.failed;
                 break;
+            case PlaceOutcome::TooBig:
+                ++m_placed.failed;
+                ++m_placed.tooBig;
+                break;
+            case PlaceOutcome::SourceGone:
+                ++m_placed.gone;
+                break;
             case PlaceOutcome::Stopped:
                 return false;
             case PlaceOutcome::DestinationFull:
                 m_destinationFull = true;
+                m_changed.notify_all();
                 return false;
         }
         if (m_progress != nullptr) {
@@ -158,13 +205,20 @@ class Pipeline {
 
   private:
     bool Ending() const { return m_quit || m_destinationFull || StopRequested(m_progress); }
+    // Under m_mutex:
+    std::size_t Listed() const { return m_first + m_slots.size(); }
+    Slot& At(std::size_t index) { return m_slots[index - m_first]; }
 
     void List() {
         const ItemSink sink = [this](HarvestItem item) {
-            if (m_quit || StopRequested(m_progress)) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            // A stop is set without a notification: it is looked at every tenth of a second.
+            while (m_slots.size() >= m_pendingCap && !Ending()) {
+                m_changed.wait_for(lock, std::chrono::milliseconds(100));
+            }
+            if (Ending()) {
                 return false;
             }
-            const std::lock_guard<std::mutex> lock(m_mutex);
             m_slots.emplace_back(std::move(item));
             m_changed.notify_all();
             return true;
@@ -185,7 +239,7 @@ class Pipeline {
         }
         m_listed = true;
         if (m_progress != nullptr) {
-            m_progress->total = m_slots.size();
+            m_progress->total = Listed();
             m_progress->totalKnown = true;
         }
         m_changed.notify_all();
@@ -197,18 +251,22 @@ class Pipeline {
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_changed.wait(lock, [&] {
-                    return Ending() || m_nextUnclaimed >= m_slots.size() || m_slots[m_nextUnclaimed].alone ||
+                    return Ending() || m_nextUnclaimed >= Listed() || At(m_nextUnclaimed).alone ||
                            m_heldBytes < kHeldBudget;
                 });
-                if (Ending() || m_nextUnclaimed >= m_slots.size()) {
+                if (Ending() || m_nextUnclaimed >= Listed()) {
                     return;
                 }
-                slot = &m_slots[m_nextUnclaimed++];
-                slot->state = slot->alone ? Slot::State::PlacedBySecond : Slot::State::Reading;
+                slot = &At(m_nextUnclaimed++);
+                slot->state = slot->alone ? Slot::State::PlacingBySecond : Slot::State::Reading;
             }
             if (slot->alone) {
-                if (!Count(PlaceNewFile(m_fs, m_destination, slot->item.name, *slot->item.content,
-                                        m_progress))) {
+                const PlaceOutcome outcome = Place(slot->item, *slot->item.content);
+                const bool more = Count(outcome);
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                slot->state = Slot::State::PlacedBySecond;
+                slot->item = HarvestItem();
+                if (!more) {
                     return;
                 }
             } else {
@@ -246,16 +304,21 @@ class Pipeline {
     std::atomic<bool> m_quit{false};
     std::atomic<bool> m_destinationFull{false};
     CollectSummary m_listedSummary;  // the lister's until it has listed
+    NameIndex m_names;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
     // Under m_mutex:
     std::deque<Slot> m_slots;
+    std::size_t m_first = 0;  // the index of the front slot
+    std::size_t m_pendingCap = SIZE_MAX;
     bool m_listed = false;
     std::size_t m_nextUnclaimed = 0;
     std::size_t m_heldBytes = 0;
-    std::size_t m_released = 0;  // slots before this hold no bytes
-    CollectSummary m_placed;
+    std::size_t m_placing = 0;  // placements under way
+    std::size_t m_tooBigSeen = 0;
+    bool m_fullSeen = false;  // no placement starts until those under way have ended
+    CollectSummary m_placed;  // with the sources gone in gone only
 };
 
 }  // namespace
@@ -276,8 +339,7 @@ void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16stri
         if (taken == Taken::End) {
             break;
         }
-        if (taken == Taken::Write &&
-            !pipeline.Count(PlaceNewFile(fs, destination, item->name, *content, progress))) {
+        if (taken == Taken::Write && !pipeline.Count(pipeline.Place(*item, *content))) {
             stopped = !pipeline.destinationFull();
             break;
         }
@@ -289,6 +351,10 @@ void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16stri
     summary.copied += done.copied;
     summary.alreadyPresent += done.alreadyPresent;
     summary.failed += done.failed;
+    summary.tooBig += done.tooBig;
+    summary.gone += done.gone;
+    summary.unreadable += done.unreadable;
+    summary.overBudget += done.overBudget;
     summary.stopped = summary.stopped || done.stopped || stopped;
     summary.destinationFull = summary.destinationFull || done.destinationFull;
 }

@@ -40,7 +40,7 @@ class MemoryNewFile final : public NewFile {
     }
     WriteStatus Commit() override {
         if (m_files.count(m_path) != 0) {
-            return WriteStatus::Failed;
+            return WriteStatus::NameTaken;
         }
         m_files[m_path] = std::move(m_bytes);
         return WriteStatus::Ok;

@@ -37,6 +37,9 @@ class MemoryFileSystem final : public FileSystem {
     std::u16string Normalise(std::u16string_view path) override;
     bool SamePath(std::u16string_view a, std::u16string_view b) override { return a == b; }
     bool IsDirectory(std::u16string_view path) override;
+    bool Exists(std::u16string_view path) override {
+        return m_files.count(std::u16string(path)) != 0 || IsDirectory(path);
+    }
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override;
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;

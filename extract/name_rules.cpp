@@ -1,10 +1,39 @@
 #include "extract/name_rules.h"
 
+#include "extract/utf8.h"
+
 namespace drovan {
 namespace {
 
 char16_t FoldAscii(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+constexpr std::size_t kLongestName = 255;
+
+std::size_t LengthIn(std::u16string_view text, NameLengthUnit unit) {
+    return unit == NameLengthUnit::Utf16Units ? text.size() : Utf16ToUtf8(text).size();
+}
+
+// Units of the character at text[at]: two for a surrogate pair.
+std::size_t CharacterUnits(std::u16string_view text, std::size_t at) {
+    const bool pair = text[at] >= 0xD800 && text[at] <= 0xDBFF && at + 1 < text.size() &&
+                      text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF;
+    return pair ? 2 : 1;
+}
+
+// The longest start of text, in whole characters, that is at most room long.
+std::u16string_view LongestStart(std::u16string_view text, std::size_t room, NameLengthUnit unit) {
+    std::size_t end = 0;
+    for (std::size_t used = 0; end < text.size();) {
+        const std::size_t units = CharacterUnits(text, end);
+        used += LengthIn(text.substr(end, units), unit);
+        if (used > room) {
+            break;
+        }
+        end += units;
+    }
+    return text.substr(0, end);
 }
 
 }  // namespace
@@ -37,6 +66,22 @@ std::u16string NumberedName(std::u16string_view name, unsigned number) {
         return std::u16string(name) + suffix;
     }
     return std::u16string(name.substr(0, dot)) + suffix + std::u16string(name.substr(dot));
+}
+
+std::u16string FittedName(std::u16string_view name, unsigned number, NameLengthUnit unit) {
+    std::u16string whole = number > 1 ? NumberedName(name, number) : std::u16string(name);
+    if (LengthIn(whole, unit) <= kLongestName) {
+        return whole;
+    }
+    const std::u16string suffix = number > 1 ? NumberedName(u"", number) : u"";
+    std::u16string_view stem = name.substr(0, name.rfind(u'.'));
+    std::u16string tail = suffix + std::u16string(name.substr(stem.size()));
+    // An extension too long to leave room for the stem is cut with it.
+    if (LengthIn(tail, unit) >= kLongestName) {
+        stem = name;
+        tail = suffix;
+    }
+    return std::u16string(LongestStart(stem, kLongestName - LengthIn(tail, unit), unit)) + tail;
 }
 
 std::u16string NameFamily(std::u16string_view name) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "extract/file_system.h"
+
 namespace drovan {
 
 // The platform's directory entries "." and "..".
@@ -13,6 +15,10 @@ bool NameEndsWithType(std::u16string_view name, std::u16string_view fileType);
 
 // "clip.swf", 3 -> "clip (3).swf"; a name without a dot gets the number at its end.
 std::u16string NumberedName(std::u16string_view name, unsigned number);
+
+// name, or its numbered name when number > 1, in at most 255 of unit: the part before the extension is cut
+// on a character boundary, keeping the extension and the number.
+std::u16string FittedName(std::u16string_view name, unsigned number, NameLengthUnit unit);
 
 // What name and every numbered name made from it have in common: the name without any " (N)" before its
 // extension, ASCII letters folded. Names of different families can never take the same place.

@@ -1,10 +1,13 @@
 #include "extract/placement.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "extract/name_rules.h"
 #include "extract/progress.h"
+#include "extract/sha256.h"
 
 namespace drovan {
 namespace {
@@ -13,6 +16,10 @@ namespace {
 // failed.
 constexpr unsigned kMaxNumberedName = 100000;
 constexpr std::size_t kChunk = 64 * 1024;
+// A taken name that cannot be read may be another harvest's file still being written, which Windows keeps
+// from readers until it is committed.
+constexpr int kBusyRetries = 10;
+constexpr std::chrono::milliseconds kBusyWait(50);
 
 bool ReadFully(ReadableFile& file, char* buffer, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
@@ -25,88 +32,289 @@ bool ReadFully(ReadableFile& file, char* buffer, std::size_t size) {
     return true;
 }
 
-enum class Comparison { Same, Different, SourceFailed, Stopped };
+enum class Comparison { Same, Different, SourceFailed, SourceGone, Stopped };
 
-// Streams content against the file at path; an existing thing that cannot be read (a folder, a locked file)
-// counts as different bytes.
-Comparison CompareWithExisting(FileSystem& fs, const std::u16string& path, Content& content,
-                               const ExtractionProgress* progress) {
-    const std::unique_ptr<ReadableFile> existing = fs.OpenForReading(path);
-    if (!existing) {
-        return Comparison::Different;
-    }
-    std::vector<char> theirs(kChunk);
-    bool stopped = false;
-    const Content::Status status = content.Stream([&](const char* data, std::size_t size) {
-        if (StopRequested(progress)) {
-            stopped = true;
-            return false;
-        }
-        while (size > 0) {
-            const std::size_t part = size < theirs.size() ? size : theirs.size();
-            if (!ReadFully(*existing, theirs.data(), part) || std::memcmp(data, theirs.data(), part) != 0) {
-                return false;
-            }
-            data += part;
-            size -= part;
-        }
-        return true;
-    });
+// Why streaming the content ended early, if it did.
+std::optional<Comparison> StreamEnd(Content::Status status, bool stopped) {
     if (stopped) {
         return Comparison::Stopped;
     }
     switch (status) {
-        case Content::Status::SourceFailed:
-            return Comparison::SourceFailed;
-        case Content::Status::Refused:
-            return Comparison::Different;
         case Content::Status::Done:
+            return std::nullopt;
+        case Content::Status::SourceGone:
+            return Comparison::SourceGone;
+        case Content::Status::Refused:
+        case Content::Status::SourceFailed:
             break;
     }
-    // Same so far: the existing file must end here too.
-    char extra = 0;
-    std::size_t got = 0;
-    return existing->Read(&extra, 1, got) && got == 0 ? Comparison::Same : Comparison::Different;
+    return Comparison::SourceFailed;
 }
 
-PlaceOutcome WriteAndCommit(NewFile& file, Content& content, const ExtractionProgress* progress) {
-    WriteStatus written = WriteStatus::Ok;
-    bool stopped = false;
-    const Content::Status status = content.Stream([&](const char* data, std::size_t size) {
-        if (StopRequested(progress)) {
-            stopped = true;
-            return false;
-        }
-        written = file.Write(data, size);
-        return written == WriteStatus::Ok;
-    });
-    // A stop that comes with the last chunk still abandons the file: the user asked for nothing more.
-    if (stopped || StopRequested(progress)) {
-        return PlaceOutcome::Stopped;
-    }
-    if (written == WriteStatus::Ok) {
-        if (status != Content::Status::Done) {
-            return PlaceOutcome::Failed;
-        }
-        written = file.Commit();
-    }
-    switch (written) {
-        case WriteStatus::Ok:
-            return PlaceOutcome::Copied;
-        case WriteStatus::DiskFull:
-            return PlaceOutcome::DestinationFull;
-        case WriteStatus::Failed:
+PlaceOutcome OutcomeOf(Comparison comparison) {
+    switch (comparison) {
+        case Comparison::Same:
+            return PlaceOutcome::AlreadyPresent;
+        case Comparison::SourceGone:
+            return PlaceOutcome::SourceGone;
+        case Comparison::Stopped:
+            return PlaceOutcome::Stopped;
+        case Comparison::Different:
+        case Comparison::SourceFailed:
             break;
     }
     return PlaceOutcome::Failed;
 }
+
+// The digest of file's bytes, unless it cannot be read whole or is no longer size bytes long.
+std::optional<Sha256Digest> DigestOf(ReadableFile& file, std::uint64_t size) {
+    Sha256 sha;
+    std::vector<char> buffer(kChunk);
+    std::uint64_t total = 0;
+    for (std::size_t got = 1; got > 0; total += got) {
+        if (!file.Read(buffer.data(), buffer.size(), got)) {
+            return std::nullopt;
+        }
+        sha.Add(buffer.data(), got);
+    }
+    return total == size ? std::optional<Sha256Digest>(sha.Finish()) : std::nullopt;
+}
+
+// One content on its way into the folder. Its size and digest are learnt only when some file of its name
+// is known to be of its size.
+class Placement {
+  public:
+    Placement(FileSystem& fs, std::u16string_view folder, std::u16string_view name, Content& content,
+              const ExtractionProgress* progress, NameSeries& series)
+        : m_fs(fs),
+          m_folder(folder),
+          m_name(name),
+          m_content(content),
+          m_progress(progress),
+          m_series(series) {}
+
+    PlaceOutcome Run() {
+        Comparison found = FindAmongKnown();
+        while (found == Comparison::Different) {
+            if (m_series.next() > kMaxNumberedName) {
+                return PlaceOutcome::Failed;
+            }
+            const std::u16string target = Target(m_series.next());
+            CreateStatus status = CreateStatus::Failed;
+            std::unique_ptr<NewFile> file = m_fs.CreateNewFile(target, status);
+            if (status == CreateStatus::Created) {
+                const std::optional<PlaceOutcome> written = file ? Write(*file) : PlaceOutcome::Failed;
+                if (written) {
+                    return *written;
+                }
+                file.reset();
+            } else if (status != CreateStatus::NameTaken) {
+                return status == CreateStatus::DiskFull ? PlaceOutcome::DestinationFull
+                                                        : PlaceOutcome::Failed;
+            }
+            // Taken by a file this harvest did not know of, maybe another harvest's.
+            found = Learn(target);
+        }
+        return OutcomeOf(found);
+    }
+
+  private:
+    std::u16string Target(unsigned number) const {
+        return JoinPath(m_folder, FittedName(m_name, number, m_fs.NameLength()), m_fs.Separator());
+    }
+
+    bool KnowSize() {
+        if (!m_size) {
+            m_size = m_content.Size();
+        }
+        return m_size || KnowDigest();
+    }
+
+    // False when the content could not be streamed; m_ended then says why.
+    bool KnowDigest() {
+        if (m_digest || m_ended) {
+            return m_digest.has_value();
+        }
+        Sha256 sha;
+        std::uint64_t size = 0;
+        bool stopped = false;
+        const Content::Status status = m_content.Stream([&](const char* data, std::size_t chunk) {
+            if (StopRequested(m_progress)) {
+                stopped = true;
+                return false;
+            }
+            sha.Add(data, chunk);
+            size += chunk;
+            return true;
+        });
+        m_ended = StreamEnd(status, stopped);
+        if (m_ended) {
+            return false;
+        }
+        m_size = size;
+        m_digest = sha.Finish();
+        return true;
+    }
+
+    Comparison FindAmongKnown() {
+        if (!m_series.HoldsAny()) {
+            return Comparison::Different;
+        }
+        if (!KnowSize()) {
+            return *m_ended;
+        }
+        if (!m_series.HoldsSize(*m_size)) {
+            return Comparison::Different;
+        }
+        for (const unsigned number : m_series.TakeUndigested(*m_size)) {
+            const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(Target(number));
+            const std::optional<Sha256Digest> digest = file ? DigestOf(*file, *m_size) : std::nullopt;
+            if (digest) {
+                m_series.Digested(number, *m_size, *digest);
+            }
+        }
+        return FindByDigest();
+    }
+
+    // Byte by byte, only with the files of the content's digest.
+    Comparison FindByDigest() {
+        if (!KnowDigest()) {
+            return *m_ended;
+        }
+        for (const unsigned number : m_series.WithDigest(*m_size, *m_digest)) {
+            const Comparison compared = CompareWithExisting(Target(number));
+            if (compared != Comparison::Different) {
+                return compared;
+            }
+        }
+        return Comparison::Different;
+    }
+
+    // Adds the file at target, the series' next number, to what is known, and compares it with the content.
+    Comparison Learn(const std::u16string& target) {
+        const std::unique_ptr<ReadableFile> file = OpenTaken(target);
+        const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+        if (!size) {
+            m_series.Add(std::nullopt, std::nullopt);
+            return Comparison::Different;
+        }
+        if (!KnowSize()) {
+            return *m_ended;
+        }
+        if (*size != *m_size) {
+            m_series.Add(size, std::nullopt);
+            return Comparison::Different;
+        }
+        const std::optional<Sha256Digest> digest = DigestOf(*file, *size);
+        m_series.Add(digest ? size : std::nullopt, digest);
+        return digest ? FindByDigest() : Comparison::Different;
+    }
+
+    std::unique_ptr<ReadableFile> OpenTaken(const std::u16string& path) {
+        for (int attempt = 0;; ++attempt) {
+            std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(path);
+            if (file || attempt == kBusyRetries || StopRequested(m_progress) || m_fs.IsDirectory(path)) {
+                return file;
+            }
+            std::this_thread::sleep_for(kBusyWait);
+        }
+    }
+
+    // Streams the content against the file at path; a file that cannot be read counts as different bytes.
+    Comparison CompareWithExisting(const std::u16string& path) {
+        const std::unique_ptr<ReadableFile> existing = m_fs.OpenForReading(path);
+        if (!existing) {
+            return Comparison::Different;
+        }
+        std::vector<char> theirs(kChunk);
+        bool stopped = false;
+        bool differs = false;
+        const Content::Status status = m_content.Stream([&](const char* data, std::size_t size) {
+            if (StopRequested(m_progress)) {
+                stopped = true;
+                return false;
+            }
+            for (std::size_t part = 0; size > 0; data += part, size -= part) {
+                part = size < theirs.size() ? size : theirs.size();
+                if (!ReadFully(*existing, theirs.data(), part) ||
+                    std::memcmp(data, theirs.data(), part) != 0) {
+                    differs = true;
+                    return false;
+                }
+            }
+            return true;
+        });
+        if (differs) {
+            return Comparison::Different;
+        }
+        if (const std::optional<Comparison> ended = StreamEnd(status, stopped)) {
+            return *ended;
+        }
+        // Same so far: the existing file must end here too.
+        char extra = 0;
+        std::size_t got = 0;
+        return existing->Read(&extra, 1, got) && got == 0 ? Comparison::Same : Comparison::Different;
+    }
+
+    // Nothing when the name was taken while the file was written.
+    std::optional<PlaceOutcome> Write(NewFile& file) {
+        WriteStatus written = WriteStatus::Ok;
+        std::uint64_t size = 0;
+        bool stopped = false;
+        const Content::Status status = m_content.Stream([&](const char* data, std::size_t chunk) {
+            if (StopRequested(m_progress)) {
+                stopped = true;
+                return false;
+            }
+            written = file.Write(data, chunk);
+            if (written != WriteStatus::Ok) {
+                return false;
+            }
+            size += chunk;
+            return true;
+        });
+        // A stop that comes with the last chunk still abandons the file: the user asked for nothing more.
+        if (stopped || StopRequested(m_progress)) {
+            return PlaceOutcome::Stopped;
+        }
+        if (written == WriteStatus::Ok) {
+            if (const std::optional<Comparison> ended = StreamEnd(status, false)) {
+                return OutcomeOf(*ended);
+            }
+            written = file.Commit();
+        }
+        switch (written) {
+            case WriteStatus::Ok:
+                m_series.Add(size, m_size == size ? m_digest : std::nullopt);
+                return PlaceOutcome::Copied;
+            case WriteStatus::DiskFull:
+                // Only a file that could write none of its bytes shows that nothing more fits.
+                return size > 0 ? PlaceOutcome::TooBig : PlaceOutcome::DestinationFull;
+            case WriteStatus::NameTaken:
+                return std::nullopt;
+            case WriteStatus::Failed:
+                break;
+        }
+        return PlaceOutcome::Failed;
+    }
+
+    FileSystem& m_fs;
+    std::u16string_view m_folder;
+    std::u16string_view m_name;
+    Content& m_content;
+    const ExtractionProgress* m_progress;
+    NameSeries& m_series;
+    std::optional<std::uint64_t> m_size;
+    std::optional<Sha256Digest> m_digest;
+    std::optional<Comparison> m_ended;
+};
 
 }  // namespace
 
 Content::Status FileContent::Stream(const Sink& sink) {
     const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(m_path);
     if (!file) {
-        return Status::SourceFailed;
+        return m_fs.Exists(m_path) ? Status::SourceFailed : Status::SourceGone;
     }
     std::vector<char> buffer(kChunk);
     for (;;) {
@@ -123,35 +331,14 @@ Content::Status FileContent::Stream(const Sink& sink) {
     }
 }
 
+std::optional<std::uint64_t> FileContent::Size() {
+    const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(m_path);
+    return file ? file->Size() : std::nullopt;
+}
+
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const ExtractionProgress* progress) {
-    for (unsigned number = 1; number <= kMaxNumberedName; ++number) {
-        const std::u16string target =
-            JoinPath(folder, number == 1 ? std::u16string(name) : NumberedName(name, number), fs.Separator());
-        CreateStatus status = CreateStatus::Failed;
-        const std::unique_ptr<NewFile> file = fs.CreateNewFile(target, status);
-        switch (status) {
-            case CreateStatus::Created:
-                return file ? WriteAndCommit(*file, content, progress) : PlaceOutcome::Failed;
-            case CreateStatus::DiskFull:
-                return PlaceOutcome::DestinationFull;
-            case CreateStatus::Failed:
-                return PlaceOutcome::Failed;
-            case CreateStatus::NameTaken:
-                break;
-        }
-        switch (CompareWithExisting(fs, target, content, progress)) {
-            case Comparison::Same:
-                return PlaceOutcome::AlreadyPresent;
-            case Comparison::SourceFailed:
-                return PlaceOutcome::Failed;
-            case Comparison::Stopped:
-                return PlaceOutcome::Stopped;
-            case Comparison::Different:
-                break;
-        }
-    }
-    return PlaceOutcome::Failed;
+                          Content& content, const ExtractionProgress* progress, NameIndex& names) {
+    return Placement(fs, folder, name, content, progress, names.SeriesOf(name)).Run();
 }
 
 }  // namespace drovan

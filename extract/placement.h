@@ -1,19 +1,22 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "extract/file_system.h"
+#include "extract/name_index.h"
 
 namespace drovan {
 
 struct ExtractionProgress;
 
 // What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from
-// its start more than once (once to write, once for each taken name whose contents must be compared).
+// its start more than once (to write it, and to hash it or compare it with files found under its names).
 class Content {
   public:
     // SourceGone: the source was listed and is no longer there (a running browser evicted it).
@@ -22,6 +25,8 @@ class Content {
     virtual ~Content() = default;
     // Feeds every byte to sink in order; Refused as soon as sink returns false.
     virtual Status Stream(const Sink& sink) = 0;
+    // The number of bytes Stream gives, when it is known without streaming.
+    virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
 };
 
 enum class PlaceOutcome {
@@ -39,6 +44,7 @@ class FileContent final : public Content {
   public:
     FileContent(FileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
     Status Stream(const Sink& sink) override;
+    std::optional<std::uint64_t> Size() override;
 
   private:
     FileSystem& m_fs;
@@ -46,8 +52,9 @@ class FileContent final : public Content {
 };
 
 // Writes content into folder under name or, when that is taken by different bytes, "name (2).ext",
-// "name (3).ext", …, never replacing anything. progress may be null.
+// "name (3).ext", …, never replacing anything; every name is cut to fit fs.NameLength(). names is what this
+// harvest knows of folder, and learns from this placement. progress may be null.
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const ExtractionProgress* progress);
+                          Content& content, const ExtractionProgress* progress, NameIndex& names);
 
 }  // namespace drovan

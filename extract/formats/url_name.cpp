@@ -50,7 +50,14 @@ bool IsForbidden(char16_t c) {
     }
 }
 
+// Marks that turn the text after them around: "clip\u202Egpj.exe" shows as "clipexe.jpg".
+bool IsBidiControl(char16_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
 void Sanitise(std::u16string& name) {
+    name.erase(std::remove_if(name.begin(), name.end(), IsBidiControl), name.end());
     for (char16_t& c : name) {
         if (IsForbidden(c)) {
             c = u'_';
@@ -59,6 +66,15 @@ void Sanitise(std::u16string& name) {
     while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) {
         name.pop_back();
     }
+    // A leading dot hides the file on POSIX.
+    if (!name.empty() && name.front() == u'.') {
+        name.front() = u'_';
+    }
+}
+
+// Windows reads superscript 1, 2 and 3 after COM and LPT as the port's digit.
+bool IsPortDigit(char16_t c) {
+    return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';
 }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices whatever ending follows, and spaces before it do not
@@ -74,7 +90,7 @@ bool IsDeviceName(std::u16string_view name) {
             return true;
         }
     }
-    if (base.size() == 4 && base[3] >= u'1' && base[3] <= u'9') {
+    if (base.size() == 4 && IsPortDigit(base[3])) {
         const std::u16string_view stem = base.substr(0, 3);
         return EqualsIgnoringCase(stem, u"com") || EqualsIgnoringCase(stem, u"lpt");
     }

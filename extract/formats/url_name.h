@@ -22,8 +22,9 @@ int HexDigitValue(char c);
 std::string PercentDecode(std::string_view text);
 
 // A Windows-safe file name for a cached response: the URL's last segment decoded as UTF-8 (the host name when
-// it is empty), forbidden characters replaced, device names guarded, at most kMaxEntryNameUnits long with its
-// ending kept, and ".type" appended unless it already ends so.
+// it is empty), forbidden characters and a leading dot replaced, bidirectional controls removed, device names
+// guarded, at most kMaxEntryNameUnits long with its ending kept, and ".type" appended unless it already ends
+// so.
 std::u16string FileNameForEntry(std::string_view url, std::string_view type);
 
 }  // namespace drovan

@@ -25,6 +25,7 @@ class MemoryFileSystem final : public FileSystem {
         bool isDirectory = true;
         bool failsToOpen = false;
         std::string bytes;
+        std::size_t busyOpens = 0;  // opens refused before it can be read, as while another harvest writes it
     };
     std::map<std::string, Node> nodes;
 
@@ -33,6 +34,10 @@ class MemoryFileSystem final : public FileSystem {
     std::size_t failWritesAfter = std::numeric_limits<std::size_t>::max();  // bytes per file; then Failed
     CreateStatus createAnswer = CreateStatus::Created;                      // anything else for a free name
     bool commitFails = false;
+    // Names another harvest commits first, with its bytes: Commit then reports NameTaken.
+    std::map<std::string, std::string> takenAtCommit;
+    std::map<std::string, std::size_t> opens;  // OpenForReading calls by path
+    NameLengthUnit nameLength = NameLengthUnit::Utf16Units;
     // Called with the path at each creation, write and commit.
     std::function<void(const std::string&)> onCreate, onWrite, onCommit, onList;
     std::vector<std::string> creations;
@@ -61,10 +66,12 @@ class MemoryFileSystem final : public FileSystem {
     char16_t Separator() const override { return u'/'; }
     std::u16string Normalise(std::u16string_view path) override { return std::u16string(path); }
     bool SamePath(std::u16string_view a, std::u16string_view b) override { return a == b; }
+    NameLengthUnit NameLength() const override { return nameLength; }
     bool IsDirectory(std::u16string_view path) override {
         const auto found = nodes.find(Utf16ToUtf8(path));
         return found != nodes.end() && found->second.isDirectory;
     }
+    bool Exists(std::u16string_view path) override { return nodes.count(Utf16ToUtf8(path)) != 0; }
 
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
         const auto found = nodes.find(Utf16ToUtf8(folder));
@@ -79,7 +86,14 @@ class MemoryFileSystem final : public FileSystem {
 
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
         const auto found = nodes.find(Utf16ToUtf8(path));
+        if (found != nodes.end()) {
+            ++opens[found->first];
+        }
         if (found == nodes.end() || found->second.failsToOpen || found->second.isDirectory) {
+            return nullptr;
+        }
+        if (found->second.busyOpens > 0) {
+            --found->second.busyOpens;
             return nullptr;
         }
         return std::make_unique<Reader>(found->second.bytes);
@@ -182,10 +196,17 @@ class MemoryFileSystem final : public FileSystem {
                 return WriteStatus::Failed;
             }
             Node& file = m_owner.nodes[m_path];
-            file.bytes = m_bytes;
             file.failsToOpen = false;
             m_committed = true;
-            return WriteStatus::Ok;
+            const auto theirs = m_owner.takenAtCommit.find(m_path);
+            if (theirs == m_owner.takenAtCommit.end()) {
+                file.bytes = m_bytes;
+                return WriteStatus::Ok;
+            }
+            file.bytes = theirs->second;
+            m_owner.m_used -= m_bytes.size();
+            m_owner.takenAtCommit.erase(theirs);
+            return WriteStatus::NameTaken;
         }
 
       private:

@@ -72,6 +72,40 @@ TEST(NameRules, NumberedNamesShareTheirFamily) {
     }
 }
 
+// 255 UTF-8 bytes on POSIX, 255 UTF-16 units on Windows; the stem is cut on a character boundary.
+TEST(NameRules, FittedNamesKeepTheExtensionAndTheNumber) {
+    const std::u16string cjk(90, u'\u4E2D');  // 3 bytes each
+    const std::u16string smiles = [] {
+        std::u16string text;
+        for (int i = 0; i < 130; ++i) {
+            text += u"\U0001F600";  // a surrogate pair, 4 bytes
+        }
+        return text;
+    }();
+    const std::u16string escapes(300, u'\xDCFF');  // a byte that was not UTF-8: one byte again
+    constexpr NameLengthUnit kBytes = NameLengthUnit::Utf8Bytes;
+    constexpr NameLengthUnit kUnits = NameLengthUnit::Utf16Units;
+    const struct {
+        std::u16string name;
+        unsigned number;
+        NameLengthUnit unit;
+        std::u16string fitted;
+    } kCases[] = {
+        {u"clip.swf", 2, kBytes, u"clip (2).swf"},
+        {cjk + u".mp4", 1, kUnits, cjk + u".mp4"},
+        {cjk + u".mp4", 1, kBytes, cjk.substr(0, 83) + u".mp4"},
+        {cjk + u".mp4", 2, kBytes, cjk.substr(0, 82) + u" (2).mp4"},
+        {smiles + u".jpg", 1, kUnits, smiles.substr(0, 250) + u".jpg"},
+        {smiles + u".jpg", 1, kBytes, smiles.substr(0, 124) + u".jpg"},
+        {std::u16string(300, u'a'), 3, kUnits, std::u16string(251, u'a') + u" (3)"},
+        {u"a." + std::u16string(300, u'b'), 2, kUnits, u"a." + std::u16string(249, u'b') + u" (2)"},
+        {escapes, 1, kBytes, escapes.substr(0, 255)},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(FittedName(c.name, c.number, c.unit), c.fitted) << Utf16ToUtf8(c.fitted);
+    }
+}
+
 TEST(NameRules, JoinPathAddsExactlyOneSeparator) {
     EXPECT_EQ(JoinPath(u"C:\\cache", u"a.swf", u'\\'), u"C:\\cache\\a.swf");
     EXPECT_EQ(JoinPath(u"C:\\", u"a.swf", u'\\'), u"C:\\a.swf");

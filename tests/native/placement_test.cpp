@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "extract/progress.h"
 #include "memory_file_system.h"
@@ -111,16 +113,26 @@ const PlaceCase kPlaceCases[] = {
      kNever,
      kNever,
      4},
-    {"a full destination half way",
+    {"a file too big for the room left",
      {{"a.swf", "other"}},
      "a.swf",
      "abcdefg",
-     PlaceOutcome::DestinationFull,
+     PlaceOutcome::TooBig,
      {{"a.swf", "other"}},
      1,
      kNever,
      kNever,
      5},
+    {"a full destination before the first byte",
+     {},
+     "a.swf",
+     "abcdefg",
+     PlaceOutcome::DestinationFull,
+     {},
+     1,
+     kNever,
+     kNever,
+     0},
     {"a full destination at creation",
      {},
      "a.swf",
@@ -197,7 +209,9 @@ TEST(PlaceNewFile, DecidesTheNameAndLeavesNothingPartial) {
         ExtractionProgress progress;
         ChunkedContent content(c.bytes, c.sourceFailsAt, c.stopAt, progress);
 
-        const PlaceOutcome outcome = PlaceNewFile(files, u"/out", Utf8ToUtf16(c.name), content, &progress);
+        NameIndex names;
+        const PlaceOutcome outcome =
+            PlaceNewFile(files, u"/out", Utf8ToUtf16(c.name), content, &progress, names);
 
         EXPECT_EQ(outcome, c.outcome) << c.what;
         EXPECT_EQ(files.FilesIn("/out"), c.after) << c.what;
@@ -214,8 +228,148 @@ TEST(PlaceNewFile, GivesUpAfterTheLastNumberedName) {
     }
     ExtractionProgress progress;
     ChunkedContent content("new", kNever, kNever, progress);
-    EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr), PlaceOutcome::Failed);
+    NameIndex names;
+    EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names), PlaceOutcome::Failed);
     EXPECT_TRUE(files.creations.empty());
+}
+
+// Another harvest takes a name between our search and our commit, or is still writing the file under it.
+TEST(PlaceNewFile, ANameTakenMeanwhileIsLearntAndTheSearchGoesOn) {
+    const struct {
+        const char* what;
+        Files existing;
+        Files takenAtCommit;
+        std::size_t busyOpens;
+        PlaceOutcome outcome;
+        Files after;
+    } kCases[] = {
+        {"other bytes at commit",
+         {},
+         {{"a.swf", "theirs"}},
+         0,
+         PlaceOutcome::Copied,
+         {{"a.swf", "theirs"}, {"a (2).swf", "mine"}}},
+        {"the same bytes at commit",
+         {},
+         {{"a.swf", "mine"}},
+         0,
+         PlaceOutcome::AlreadyPresent,
+         {{"a.swf", "mine"}}},
+        {"a numbered name at commit",
+         {{"a.swf", "x"}},
+         {{"a (2).swf", "theirs"}},
+         0,
+         PlaceOutcome::Copied,
+         {{"a.swf", "x"}, {"a (2).swf", "theirs"}, {"a (3).swf", "mine"}}},
+        {"the same bytes once written",
+         {{"a.swf", "mine"}},
+         {},
+         3,
+         PlaceOutcome::AlreadyPresent,
+         {{"a.swf", "mine"}}},
+        {"a file that stays unreadable",
+         {{"a.swf", "mine"}},
+         {},
+         1000,
+         PlaceOutcome::Copied,
+         {{"a.swf", "mine"}, {"a (2).swf", "mine"}}},
+    };
+    for (const auto& c : kCases) {
+        MemoryFileSystem files;
+        files.nodes["/out"];
+        for (const auto& [name, bytes] : c.existing) {
+            files.AddFile("/out", name, bytes);
+            files.nodes["/out/" + name].busyOpens = c.busyOpens;
+        }
+        for (const auto& [name, bytes] : c.takenAtCommit) {
+            files.takenAtCommit["/out/" + name] = bytes;
+        }
+        ExtractionProgress progress;
+        ChunkedContent content("mine", kNever, kNever, progress);
+        NameIndex names;
+        EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names), c.outcome) << c.what;
+        EXPECT_EQ(files.FilesIn("/out"), c.after) << c.what;
+    }
+}
+
+TEST(PlaceNewFile, ASourceGoneIsNeitherWrittenNorFailed) {
+    for (const Files& existing : {Files{}, Files{{"a.swf", "other"}}}) {
+        MemoryFileSystem files;
+        files.nodes["/out"];
+        for (const auto& [name, bytes] : existing) {
+            files.AddFile("/out", name, bytes);
+        }
+        FileContent gone(files, u"/cache/evicted");
+        NameIndex names;
+        EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", gone, nullptr, names), PlaceOutcome::SourceGone);
+        EXPECT_EQ(files.FilesIn("/out"), existing);
+    }
+}
+
+// Bytes of one size, told apart by their number.
+std::string Numbered(std::size_t number) {
+    return "bytes " + std::to_string(1000 + number);
+}
+
+// One harvest's index numbers on from the last name it knows, and finds the same bytes by their digest: each
+// file under the name is read at most twice (for its digest and, on a match, to compare), however many come.
+TEST(PlaceNewFile, TheIndexReadsEachFileOfANameAFewTimesOnly) {
+    std::vector<std::size_t> fresh;
+    std::vector<std::size_t> found;  // new bytes and those of the files already there, in turns
+    for (std::size_t i = 0; i < 60; ++i) {
+        fresh.push_back(100 + i);
+        found.push_back(i % 2 == 0 ? 100 + i : i - 1);
+    }
+    std::vector<std::size_t> again = fresh;
+    again.insert(again.end(), fresh.begin(), fresh.end());
+    const struct {
+        const char* what;
+        std::size_t existing;  // files 0, 1, … under the name and its numbered names
+        std::vector<std::size_t> placed;
+        std::size_t copied;
+        std::size_t mostOpens;
+    } kCases[] = {
+        {"new bytes each time", 0, fresh, 60, 1},
+        {"each of them twice", 0, again, 60, 2},
+        {"files already there, then some of them again", 60, found, 30, 2},
+    };
+    for (const auto& c : kCases) {
+        MemoryFileSystem files;
+        files.nodes["/out"];
+        for (std::size_t i = 0; i < c.existing; ++i) {
+            files.AddFile("/out", i == 0 ? "a.bin" : "a (" + std::to_string(i + 1) + ").bin", Numbered(i));
+        }
+        ExtractionProgress progress;
+        NameIndex names;
+        std::size_t copied = 0;
+        for (const std::size_t number : c.placed) {
+            ChunkedContent content(Numbered(number), kNever, kNever, progress);
+            copied += PlaceNewFile(files, u"/out", u"a.bin", content, nullptr, names) == PlaceOutcome::Copied;
+        }
+        EXPECT_EQ(copied, c.copied) << c.what;
+        EXPECT_EQ(files.FilesIn("/out").size(), c.existing + c.copied) << c.what;
+        std::size_t mostOpens = 0;
+        for (const auto& [path, opens] : files.opens) {
+            mostOpens = std::max(mostOpens, opens);
+        }
+        EXPECT_EQ(mostOpens, c.mostOpens) << c.what;
+    }
+}
+
+// A name of 90 CJK characters is 270 bytes of UTF-8, over the limit on POSIX.
+TEST(PlaceNewFile, CutsEveryNameToTheDestinationsLimit) {
+    const std::u16string name = std::u16string(90, u'\u4E2D') + u".mp4";
+    MemoryFileSystem files;
+    files.nodes["/out"];
+    files.nameLength = NameLengthUnit::Utf8Bytes;
+    ExtractionProgress progress;
+    NameIndex names;
+    for (const char* bytes : {"one", "two"}) {
+        ChunkedContent content(bytes, kNever, kNever, progress);
+        EXPECT_EQ(PlaceNewFile(files, u"/out", name, content, nullptr, names), PlaceOutcome::Copied);
+    }
+    EXPECT_EQ(files.FilesIn("/out"), (Files{{Utf16ToUtf8(name.substr(0, 83)) + ".mp4", "one"},
+                                            {Utf16ToUtf8(name.substr(0, 82)) + " (2).mp4", "two"}}));
 }
 
 }  // namespace

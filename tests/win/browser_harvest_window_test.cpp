@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "extract/sha256.h"
 #include "extract/utf8.h"
 #include "main_window_fixture.h"
-#include "tests/native/formats/sha256_for_tests.h"
 
 namespace drovan {
 namespace {
@@ -100,7 +100,7 @@ std::map<std::wstring, std::string> Harvested(const std::wstring& folder) {
     }
     do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            files[data.cFileName] = test::Sha256Hex(ReadFile(folder + L"\\" + data.cFileName));
+            files[data.cFileName] = Sha256Hex(ReadFile(folder + L"\\" + data.cFileName));
         }
     } while (FindNextFileW(find, &data));
     FindClose(find);
@@ -147,7 +147,7 @@ TEST_F(BrowserHarvestTest, EveryBrowsersCacheIsHarvestedAfterTheInternetCacheFol
             cacheFolder = internetCache.path();
             internetName =
                 std::wstring(c.internetCacheFile).substr(std::wstring(c.internetCacheFile).rfind(L'\\') + 1);
-            expected[internetName].push_back(test::Sha256Hex(body));
+            expected[internetName].push_back(Sha256Hex(body));
         }
         for (const auto& manifest : browsers->manifests) {
             for (const ManifestLine& line : manifest) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -286,6 +287,40 @@ TEST_F(BusyWindowTest, ThirtyExtractionsInARowLeaveNoThreadOrHandleBehind) {
     EXPECT_EQ(cacheQueries, 30);
     EXPECT_EQ(FilesIn(destination.path()),
               (std::map<std::wstring, std::size_t>{{L"one.swf", 1}, {L"two.swf", 2}}));
+}
+
+// A worker that does not end after a stop (a stalled network drive) never holds the window: the job waits for
+// it a bounded time, and the worker later ends on its own, touching only its own share of the state.
+TEST(ExtractionJob, NeverWaitsForAStalledWorkerWithoutBound) {
+    const auto release = std::make_shared<ThreadHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto job = std::make_unique<ExtractionJob>(
+        [release, ended](ExtractionProgress& progress) {
+            WaitForSingleObject(release->get(), INFINITE);
+            ExtractionResult result;
+            result.summary.stopped = progress.stop;
+            *ended = true;
+            return result;
+        },
+        nullptr, WM_APP);
+    EXPECT_FALSE(job->Finish(50).has_value());
+    const ULONGLONG start = GetTickCount64();
+    job.reset();
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+    auto stalled = std::make_unique<ExtractionJob>(
+        [release](ExtractionProgress&) {
+            WaitForSingleObject(release->get(), INFINITE);
+            return ExtractionResult{};
+        },
+        nullptr, WM_APP);
+    const ULONGLONG stopAsked = GetTickCount64();
+    stalled.reset();
+    const ULONGLONG waited = GetTickCount64() - stopAsked;
+    EXPECT_GE(waited + 100, ExtractionJob::kStopLimit);
+    EXPECT_LT(waited, ExtractionJob::kStopLimit + 2000);
+    EXPECT_EQ(ThreadHandle::LiveCount(), 1);  // the event
+    SetEvent(release->get());
+    EXPECT_TRUE(WaitFor([&] { return ended->load(); }));
 }
 
 }  // namespace

@@ -3,17 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <utility>
 
 #include "cli/harvest_run.h"
 #include "extract/harvest_writer.h"
 #include "extract/progress.h"
+#include "extract/sha256.h"
 #include "extract/utf8.h"
 #include "tests/native/formats/blockfile_builder.h"
 #include "tests/native/formats/cache_builders.h"
 #include "tests/native/formats/real_cache_data.h"
-#include "tests/native/formats/sha256_for_tests.h"
 
 namespace drovan {
 namespace {
@@ -53,7 +54,7 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
         for (int round = 0; round < 2; ++round) {
             CollectSummary summary;
             const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
-                ListCacheEntriesOfType(fs, u"/cache", cache.kind, u"", sink, listed);
+                ListCacheEntriesOfType(fs, u"/cache", cache.kind, u"", nullptr, sink, listed);
                 return true;
             };
             ListAndWriteHarvest(fs, list, u"/out", summary, nullptr);
@@ -65,7 +66,7 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
         std::vector<std::pair<std::string, std::string>> written;
         for (const auto& [path, bytes] : fs.files()) {
             if (path.rfind(u"/out/", 0) == 0) {
-                written.emplace_back(BaseName(Utf16ToUtf8(path.substr(5))), test::Sha256Hex(bytes));
+                written.emplace_back(BaseName(Utf16ToUtf8(path.substr(5))), Sha256Hex(bytes));
             }
         }
         std::sort(expected.begin(), expected.end());
@@ -103,7 +104,7 @@ TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
     CollectSummary summary;
     std::vector<HarvestItem> items;
     ListCacheEntriesOfType(
-        fs, u"/cache", CacheKind::FirefoxCache2, u"mp3",
+        fs, u"/cache", CacheKind::FirefoxCache2, u"mp3", nullptr,
         [&items](HarvestItem item) {
             items.push_back(std::move(item));
             return true;
@@ -166,7 +167,8 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
         CapturedOutput output;
         const std::optional<MachineSources> sources =
             c.machine ? std::optional<MachineSources>(*c.machine) : std::nullopt;
-        EXPECT_EQ(RunHarvest(fs, *parsed.arguments, sources, output, nullptr), c.status) << Utf16ToUtf8(c.args.back());
+        EXPECT_EQ(RunHarvest(fs, *parsed.arguments, sources, output, nullptr), c.status)
+            << Utf16ToUtf8(c.args.back());
         EXPECT_EQ(output.lines.size(), c.lines) << Utf16ToUtf8(c.args.back());
         ASSERT_EQ(output.messages.size(), c.messages) << Utf16ToUtf8(c.args.back());
     }
@@ -179,12 +181,14 @@ class OpenCounter final : public FileSystem {
   public:
     explicit OpenCounter(MemoryFileSystem& fs) : m_fs(fs) {}
     std::map<std::u16string, int> opens;
+    std::size_t listings = 0;
 
     char16_t Separator() const override { return m_fs.Separator(); }
     std::u16string Normalise(std::u16string_view path) override { return m_fs.Normalise(path); }
     bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_fs.SamePath(a, b); }
     bool IsDirectory(std::u16string_view path) override { return m_fs.IsDirectory(path); }
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        ++listings;
         return m_fs.OpenDirectory(folder);
     }
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
@@ -254,6 +258,74 @@ TEST(Harvest, LooksReuseTheFilesTheReaderOpened) {
             const bool blockFile = path.find(u"/data_") != std::u16string::npos;
             EXPECT_LE(opens, blockFile ? 2 : 1) << Utf16ToUtf8(path);
         }
+    }
+}
+
+// A stop is read for every entry and every folder, matching or not: on a large cache where nothing matches it
+// must not wait for the whole cache to be read.
+TEST(Harvest, AStopEndsEveryListingAtOnce) {
+    std::vector<std::vector<std::string>> manifest;
+    MemoryFileSystem fs = test::LoadCache("firefox-cache2", manifest);
+    fs.AddFolder(u"/out");
+    fs.AddFile(u"/roaming/Mozilla/Firefox/profiles.ini", "[Profile0]\nPath=p\n");
+    fs.AddFolder(u"/roaming/Mozilla/Firefox/p");
+    const std::vector<CacheSource> caches = {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}};
+    const ParsedArguments list = ParseHarvestArguments({u"--list", u"--from", u"/cache"});
+    ASSERT_TRUE(list.arguments);
+    const auto nothing = [](HarvestItem) { return true; };
+    const struct {
+        const char* name;
+        std::function<void(FileSystem&, ExtractionProgress*)> run;
+    } listings[] = {
+        {"entries of a type",
+         [&](FileSystem& files, ExtractionProgress* progress) {
+             CollectSummary summary;
+             EXPECT_EQ(ListCacheEntriesOfType(files, u"/cache", CacheKind::FirefoxCache2, u"zzz", progress,
+                                              nothing, summary),
+                       progress == nullptr);
+         }},
+        {"harvest",
+         [&](FileSystem& files, ExtractionProgress* progress) {
+             HarvestSources(files, u"", caches, u"/out", u"zzz", progress);
+         }},
+        {"--list",
+         [&](FileSystem& files, ExtractionProgress* progress) {
+             CapturedOutput output;
+             EXPECT_EQ(RunHarvest(files, *list.arguments, std::nullopt, output, progress),
+                       progress == nullptr ? kHarvestOk : kHarvestSomeFailed);
+         }},
+        {"browser search",
+         [&](FileSystem& files, ExtractionProgress* progress) {
+             FindBrowserCaches(files, {u"/local", u"/roaming", {}}, {}, progress);
+         }},
+    };
+    for (const auto& listing : listings) {
+        OpenCounter free(fs);
+        listing.run(free, nullptr);
+        ExtractionProgress progress;
+        progress.stop = true;
+        OpenCounter stopped(fs);
+        listing.run(stopped, &progress);
+        EXPECT_GT(free.opens.size() + free.listings, 2u) << listing.name;
+        // The first folder or entry file may be open when the stop is first read.
+        EXPECT_LE(stopped.opens.size() + stopped.listings, 2u) << listing.name;
+    }
+}
+
+TEST(HarvestCommand, ListedFieldsCannotForgeRecordsOrReachTheTerminal) {
+    const struct {
+        std::u16string text;
+        std::u16string printed;
+    } cases[] = {
+        {u"http://h/a\tb\nc", u"http://h/a%09b%0Ac"},
+        {u"http://h/\x1b[31mred", u"http://h/%1B[31mred"},
+        {u"http://h/\x7f\x85", u"http://h/%7F%C2%85"},
+        {u"http://h/\u202egpj.exe", u"http://h/%E2%80%AEgpj.exe"},
+        {u"http://h/\u2066x\u2069", u"http://h/%E2%81%A6x%E2%81%A9"},
+        {u"http://h/%41/\u4e2d\u6587/\xe9/\U0001F600", u"http://h/%41/\u4e2d\u6587/\xe9/\U0001F600"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ListField(c.text), c.printed) << Utf16ToUtf8(c.printed);
     }
 }
 

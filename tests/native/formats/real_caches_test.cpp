@@ -10,9 +10,9 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
 #include "extract/memory_file_system.h"
+#include "extract/sha256.h"
 #include "extract/utf8.h"
 #include "tests/native/formats/real_cache_data.h"
-#include "tests/native/formats/sha256_for_tests.h"
 
 // Caches written by Chromium and Firefox (tests/data/README.md), read through files held in memory.
 
@@ -59,7 +59,7 @@ void CheckAgainstManifest(const std::string& folder, CacheKind kind) {
         EXPECT_EQ(Utf16ToUtf8(FileNameForEntry(url, type)), line[1]) << url;
         EXPECT_EQ(entry.complete ? "complete" : "incomplete", line[4]) << url;
         if (entry.complete && identity) {
-            EXPECT_EQ(test::Sha256Hex(StoredBody(fs, entry)), line[3]) << url;
+            EXPECT_EQ(Sha256Hex(StoredBody(fs, entry)), line[3]) << url;
             ++hashed;
         }
     }
@@ -110,9 +110,9 @@ TEST(RealCaches, FirefoxHashesAgree) {
 }
 
 TEST(RealCaches, Sha256OfTheTests) {
-    EXPECT_EQ(test::Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(test::Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(test::Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 

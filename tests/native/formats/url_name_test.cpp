@@ -43,6 +43,14 @@ TEST(EntryNames, FromTheUrlsLastSegment) {
         {"http://h/com0", "", "com0"},
         {"http://h/console", "log", "console.log"},
         {"http://h/auxiliary.js", "js", "auxiliary.js"},
+        {"http://h/COM%C2%B9", "", "_COM\xC2\xB9"},
+        {"http://h/lpt%C2%B3.mp3", "mp3", "_lpt\xC2\xB3.mp3"},
+        {"http://h/com%C2%B2%20.txt", "txt", "_com\xC2\xB2 .txt"},
+        {"http://h/com%E2%81%B4", "", "com\xE2\x81\xB4"},  // superscript 4 names no device
+        {"http://h/clip%E2%80%AEgpj.exe", "", "clipgpj.exe"},
+        {"http://h/a%E2%80%8Eb%E2%80%8Fc%E2%80%AAd%E2%81%A6e%E2%81%A9f%D8%9Cg.js", "js", "abcdefg.js"},
+        {"http://h/.htaccess", "", "_htaccess"},
+        {"http://h/.hidden.mp4", "mp4", "_hidden.mp4"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Utf16ToUtf8(FileNameForEntry(c.url, c.type)), c.name) << c.url;
@@ -117,6 +125,8 @@ TEST(EntryNames, PlainSegmentsNameAsTheirEscapedForm) {
         "CON",
         "com1.txt",
         "nul .mp3",
+        "COM\xC2\xB9",
+        ".htaccess",
         "100%",
         std::string(200, 'a') + ".mp4",
         std::string(147, 'a') + "   " + std::string(10, 'b'),

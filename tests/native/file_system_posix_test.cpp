@@ -1,0 +1,222 @@
+#include "extract/file_system_posix.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "cli/stop_signals.h"
+#include "extract/utf8.h"
+
+namespace drovan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempTree {
+  public:
+    TempTree() {
+        std::string pattern = (fs::temp_directory_path() / "drovan-fs-test-XXXXXX").string();
+        m_root = mkdtemp(pattern.data());
+    }
+    ~TempTree() { fs::remove_all(m_root); }
+    fs::path operator/(const fs::path& relative) const { return m_root / relative; }
+    void Write(const fs::path& relative, const std::string& contents) const {
+        fs::create_directories((m_root / relative).parent_path());
+        std::ofstream(m_root / relative) << contents;
+    }
+
+  private:
+    fs::path m_root;
+};
+
+std::u16string U(const fs::path& path) {
+    return Utf8ToUtf16(path.string());
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Beside its own files, a cache folder holds a FIFO, links out of it and, as root, a device.
+class ForeignEntries : public testing::Test {
+  protected:
+    void SetUp() override {
+        m_tree.Write("outside/deeper/file", "deeper");
+        m_tree.Write("cache/sub/plain", "plain");
+        ASSERT_EQ(mkfifo((m_tree / "cache/fifo").c_str(), 0600), 0);
+        fs::create_symlink(m_tree / "cache/sub/plain", m_tree / "cache/to_file");
+        fs::create_symlink("/dev/zero", m_tree / "cache/to_zero");
+        fs::create_directory_symlink(m_tree / "outside", m_tree / "cache/linked");
+        m_hasDevice = mknod((m_tree / "cache/device").c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
+    }
+
+    // A FIFO opened blocking waits for a writer: one comes after two seconds, and the open then succeeds.
+    bool Opens(const std::string& relative) {
+        const fs::path path = m_tree / relative;
+        auto opening =
+            std::async(std::launch::async, [&] { return m_files.OpenForReading(U(path)) != nullptr; });
+        if (opening.wait_for(std::chrono::seconds(2)) == std::future_status::timeout) {
+            close(open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        return opening.get();
+    }
+
+    TempTree m_tree;
+    PosixFileSystem m_files;
+    bool m_hasDevice = false;
+};
+
+// Each is refused at once and flagged in its folder's listing; the open folder and file are the cache's own.
+TEST_F(ForeignEntries, OnlyTheCachesOwnFilesAndFoldersOpen) {
+    std::map<std::string, DirectoryEntry> listed;
+    const auto listing = m_files.OpenDirectory(U(m_tree / "cache"));
+    for (DirectoryEntry entry; listing && listing->Next(entry);) {
+        listed[Utf16ToUtf8(entry.name)] = entry;
+    }
+    const struct {
+        std::string path;
+        bool readable;
+        bool listable;
+        DirectoryEntry listedAs;
+    } kEntries[] = {
+        {"sub/plain", true, false, {}},
+        {"sub", false, true, {u"sub", true, false, false}},
+        {"fifo", false, false, {u"fifo", false, false, true}},
+        {"to_file", false, false, {u"to_file", false, true, false}},
+        {"to_zero", false, false, {u"to_zero", false, true, false}},
+        {"device", false, false, {u"device", false, false, true}},
+        {"linked", false, false, {u"linked", true, true, false}},
+        {"linked/deeper", false, false, {}},
+        {"linked/deeper/file", false, false, {}},
+    };
+    for (const auto& c : kEntries) {
+        if (!m_hasDevice && c.path == "device") {
+            continue;
+        }
+        EXPECT_EQ(Opens("cache/" + c.path), c.readable) << c.path;
+        EXPECT_EQ(m_files.OpenDirectory(U(m_tree / "cache" / c.path)) != nullptr, c.listable) << c.path;
+        const DirectoryEntry& entry = listed[c.path];
+        EXPECT_EQ(std::make_tuple(entry.name, entry.isDirectory, entry.isReparsePoint, entry.isSpecial),
+                  std::make_tuple(c.listedAs.name, c.listedAs.isDirectory, c.listedAs.isReparsePoint,
+                                  c.listedAs.isSpecial))
+            << c.path;
+    }
+}
+
+const struct WayOfNaming {
+    const char* name;
+    PosixWriteOptions options;
+} kWaysOfNaming[] = {
+    {"unnamed file", {}},
+    {"exclusive rename", {false, true, true}},
+    {"hard link", {false, false, true}},
+    {"placeholder", {false, false, false}},
+};
+
+TEST(PosixFileSystem, EveryWayOfNamingShowsOnlyWholeFilesAndNeverReplaces) {
+    for (const WayOfNaming& way : kWaysOfNaming) {
+        TempTree tree;
+        PosixFileSystem files(way.options);
+        CreateStatus status = CreateStatus::Failed;
+        auto kept = files.CreateNewFile(U(tree / "kept"), status);
+        auto raced = files.CreateNewFile(U(tree / "raced"), status);
+        auto dropped = files.CreateNewFile(U(tree / "dropped"), status);
+        ASSERT_TRUE(kept && raced && dropped) << way.name;
+        for (NewFile* file : {kept.get(), raced.get(), dropped.get()}) {
+            ASSERT_EQ(file->Write("ours", 4), WriteStatus::Ok) << way.name;
+        }
+        EXPECT_EQ(Names(tree / "").size(), way.options.unnamedFiles ? 0u : 3u) << way.name;
+        EXPECT_EQ(kept->Commit(), WriteStatus::Ok) << way.name;
+        tree.Write("raced", "theirs");
+        EXPECT_EQ(raced->Commit(), WriteStatus::NameTaken) << way.name;
+        kept.reset();
+        raced.reset();
+        dropped.reset();
+        EXPECT_EQ(Names(tree / ""), (std::vector<std::string>{"kept", "raced"})) << way.name;
+        EXPECT_EQ(fs::file_size(tree / "raced"), 6u) << way.name;
+    }
+}
+
+TEST(PosixFileSystem, AKilledWriterLeavesNoNameAndTheNextHarvestClearsItsTemporaryFile) {
+    for (const WayOfNaming& way : kWaysOfNaming) {
+        TempTree tree;
+        const std::string live = ".drovan-" + std::to_string(getpid()) + "-7.part";
+        tree.Write(live, "another harvest's");
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            PosixFileSystem files(way.options);
+            CreateStatus status = CreateStatus::Failed;
+            const auto file = files.CreateNewFile(U(tree / "dying.swf"), status);
+            const std::string chunk(64 * 1024, 'x');
+            if (file && file->Write(chunk.data(), chunk.size()) == WriteStatus::Ok) {
+                (void)!write(ready[1], "w", 1);
+            }
+            pause();
+            _exit(0);
+        }
+        char written = 0;
+        EXPECT_EQ(read(ready[0], &written, 1), 1) << way.name;
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        close(ready[0]);
+        close(ready[1]);
+        EXPECT_EQ(Names(tree / "").size(), way.options.unnamedFiles ? 1u : 2u) << way.name;
+
+        CreateStatus status = CreateStatus::Failed;
+        PosixFileSystem(way.options).CreateNewFile(U(tree / "next.swf"), status);
+        EXPECT_EQ(Names(tree / ""), std::vector<std::string>{live}) << way.name;
+    }
+}
+
+TEST(StopSignals, TheFirstSignalOfAKindStopsAndTheSecondEndsTheProcess) {
+    constexpr int kSurvived = 3;
+    const struct {
+        int first;
+        int second;
+        bool secondEnds;
+    } kSignals[] = {
+        {SIGINT, SIGINT, true},   {SIGTERM, SIGTERM, true}, {SIGHUP, SIGHUP, true},
+        {SIGINT, SIGTERM, false}, {SIGHUP, SIGINT, false},
+    };
+    for (const auto& c : kSignals) {
+        const pid_t child = fork();
+        if (child == 0) {
+            static ExtractionProgress progress;
+            StopOnSignals(progress);
+            raise(c.first);
+            if (progress.stop) {
+                raise(c.second);
+            }
+            _exit(progress.stop ? kSurvived : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(c.secondEnds ? WIFSIGNALED(status) && WTERMSIG(status) == c.second
+                                 : WIFEXITED(status) && WEXITSTATUS(status) == kSurvived)
+            << strsignal(c.first) << ", " << strsignal(c.second) << ": " << status;
+    }
+}
+
+}  // namespace
+}  // namespace drovan

@@ -5,6 +5,8 @@
 
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
+#include "extract/name_rules.h"
+#include "extract/utf8.h"
 
 namespace {
 
@@ -36,6 +38,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(name.back() != u'.' && name.back() != u' ');
     for (char16_t c : name) {
         Require(c >= 0x20 && std::u16string_view(u"<>:\"/\\|?*").find(c) == std::u16string_view::npos);
+        Require(c != 0x202E && c != 0x200F && c != 0x2066);
+    }
+    Require(name.front() != u'.');
+    // Numbered as the destination's limits allow, the name keeps its ending.
+    const std::size_t dot = name.rfind(u'.');
+    const std::u16string_view ending =
+        dot == std::u16string::npos ? u"" : std::u16string_view(name).substr(dot);
+    for (const unsigned number : {1u, 2u, 99999u}) {
+        const std::u16string units = drovan::FittedName(name, number, drovan::NameLengthUnit::Utf16Units);
+        const std::u16string bytes = drovan::FittedName(name, number, drovan::NameLengthUnit::Utf8Bytes);
+        Require(!units.empty() && units.size() <= 255 && drovan::Utf16ToUtf8(bytes).size() <= 255);
+        Require(ending.size() > 20 ||
+                (units.size() >= ending.size() &&
+                 units.compare(units.size() - ending.size(), ending.size(), ending) == 0));
     }
     return 0;
 }

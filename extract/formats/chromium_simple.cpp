@@ -309,16 +309,22 @@ CacheReadReport ReadChromiumSimple(FileSystem& fs, std::u16string_view folder, c
     CacheReadReport report;
     const std::unique_ptr<DirectoryListing> listing = fs.OpenDirectory(folder);
     if (!listing) {
+        ++report.damaged;  // a folder that cannot be read
         return report;
     }
     std::vector<std::u16string> entryHashes;
     std::set<std::u16string> sparseHashes;
     DirectoryEntry item;
     while (listing->Next(item)) {
-        if (item.isDirectory || item.isReparsePoint) {
+        if (item.isDirectory) {
             continue;
         }
         if (const std::u16string_view hash = EntryHash(item.name, u'0'); !hash.empty()) {
+            // Not the cache's own file: never read. A link or FIFO of another name is passed over.
+            if (item.isReparsePoint || item.isSpecial) {
+                ++report.damaged;
+                continue;
+            }
             entryHashes.emplace_back(hash);
         } else if (const std::u16string_view sparse = EntryHash(item.name, u's'); !sparse.empty()) {
             sparseHashes.emplace(sparse);

@@ -239,12 +239,17 @@ CacheReadReport ReadFirefoxCache2(FileSystem& fs, std::u16string_view folder, co
     }
     const std::unique_ptr<DirectoryListing> listing = fs.OpenDirectory(entries);
     if (!listing) {
+        ++report.damaged;  // a link out of the cache, or a folder that cannot be read
         return report;
     }
     DirectoryEntry item;
     std::string tail;
     while (listing->Next(item)) {
-        if (item.isDirectory || item.isReparsePoint || !IsEntryName(item.name)) {
+        if (item.isDirectory || !IsEntryName(item.name)) {
+            continue;
+        }
+        if (item.isReparsePoint || item.isSpecial) {
+            ++report.damaged;  // not the cache's own file: never read
             continue;
         }
         std::optional<CacheEntry> entry = ReadEntry(fs, JoinPath(entries, item.name, fs.Separator()), tail);

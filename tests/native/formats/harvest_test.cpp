@@ -2,12 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "cli/harvest_run.h"
+#include "extract/file_system_posix.h"
 #include "extract/harvest_writer.h"
 #include "extract/progress.h"
 #include "extract/sha256.h"
@@ -327,6 +334,68 @@ TEST(HarvestCommand, ListedFieldsCannotForgeRecordsOrReachTheTerminal) {
     for (const auto& c : cases) {
         EXPECT_EQ(ListField(c.text), c.printed) << Utf16ToUtf8(c.printed);
     }
+}
+
+// A copied cache may hold links out of it and FIFOs (tar archives carry both): the harvest reads only the
+// cache's own regular files, never hangs on a FIFO, and counts the rest as skipped.
+TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("drovan-foreign-" + std::to_string(getpid()));
+    const fs::path secret = root / "secret";
+    const auto copyCache = [&](const char* name) {
+        fs::copy(test::kData / name, root / "cache", fs::copy_options::recursive);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::optional<CacheKind> kind;
+        std::u16string type;
+    } cases[] = {
+        {"blockfile f_ file linked out",
+         [&] {
+             copyCache("chromium-blockfile");
+             fs::remove(root / "cache" / "f_000001");
+             fs::create_symlink(secret, root / "cache" / "f_000001");
+         },
+         CacheKind::ChromiumBlockfile, u""},
+        {"Firefox entries folder linked out",
+         [&] {
+             copyCache("firefox-cache2");
+             fs::rename(root / "cache" / "entries", root / "elsewhere");
+             fs::create_symlink(root / "elsewhere", root / "cache" / "entries");
+         },
+         CacheKind::FirefoxCache2, u""},
+        {"plain folder with a FIFO, a link and a device link",
+         [&] {
+             fs::create_directories(root / "cache");
+             std::ofstream(root / "cache" / "a.mp4") << "mp4";
+             ASSERT_EQ(mkfifo((root / "cache" / "pipe.mp4").c_str(), 0644), 0);
+             fs::create_symlink(secret, root / "cache" / "link.mp4");
+             fs::create_symlink("/dev/zero", root / "cache" / "zero.mp4");
+         },
+         std::nullopt, u"mp4"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(root);
+        fs::create_directories(root / "out");
+        std::ofstream(secret) << "SECRET";
+        c.arrange();
+        PosixFileSystem files;
+        const std::u16string cache = Utf8ToUtf16((root / "cache").string());
+        CollectSummary summary;
+        const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+            return c.kind ? ListCacheEntriesOfType(files, cache, *c.kind, c.type, nullptr, sink, listed)
+                          : ListCacheFilesOfType(files, cache, u"", c.type, nullptr, sink, listed);
+        };
+        ListAndWriteHarvest(files, list, Utf8ToUtf16((root / "out").string()), summary, nullptr);
+        EXPECT_EQ(summary.failed, 0u) << c.name;
+        EXPECT_GE(summary.skipped, 1u) << c.name;
+        for (const auto& written : fs::directory_iterator(root / "out")) {
+            EXPECT_NE(test::FileBytes(written.path()), "SECRET") << c.name;
+            EXPECT_LT(written.file_size(), 64u << 20) << c.name;
+        }
+    }
+    fs::remove_all(root);
 }
 
 }  // namespace

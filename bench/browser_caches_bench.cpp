@@ -191,28 +191,16 @@ WalkCount Walk(drovan::FileSystem& files, const drovan::AppDataRoots& roots) {
 }
 
 // Counts the folders a search lists, outside the timed runs.
-class CountingFileSystem final : public drovan::FileSystem {
+class CountingFileSystem final : public drovan::ForwardingFileSystem {
   public:
-    explicit CountingFileSystem(drovan::FileSystem& inner) : m_inner(inner) {}
+    explicit CountingFileSystem(drovan::FileSystem& inner) : ForwardingFileSystem(inner) {}
     std::size_t listed() const { return m_listed; }
-    char16_t Separator() const override { return m_inner.Separator(); }
-    std::u16string Normalise(std::u16string_view path) override { return m_inner.Normalise(path); }
-    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_inner.SamePath(a, b); }
-    bool IsDirectory(std::u16string_view path) override { return m_inner.IsDirectory(path); }
     std::unique_ptr<drovan::DirectoryListing> OpenDirectory(std::u16string_view folder) override {
         ++m_listed;
-        return m_inner.OpenDirectory(folder);
-    }
-    std::unique_ptr<drovan::ReadableFile> OpenForReading(std::u16string_view path) override {
-        return m_inner.OpenForReading(path);
-    }
-    std::unique_ptr<drovan::NewFile> CreateNewFile(std::u16string_view path,
-                                                   drovan::CreateStatus& status) override {
-        return m_inner.CreateNewFile(path, status);
+        return ForwardingFileSystem::OpenDirectory(folder);
     }
 
   private:
-    drovan::FileSystem& m_inner;
     std::size_t m_listed = 0;
 };
 

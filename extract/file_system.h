@@ -78,4 +78,30 @@ class FileSystem {
     virtual bool ReadsAlongsideWrites() const { return false; }
 };
 
+// Hands every call to another file system: a wrapper overrides only what it watches or keeps, and forwards
+// whatever the seam gains.
+class ForwardingFileSystem : public FileSystem {
+  public:
+    explicit ForwardingFileSystem(FileSystem& inner) : m_inner(inner) {}
+    char16_t Separator() const override { return m_inner.Separator(); }
+    std::u16string Normalise(std::u16string_view path) override { return m_inner.Normalise(path); }
+    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_inner.SamePath(a, b); }
+    bool IsDirectory(std::u16string_view path) override { return m_inner.IsDirectory(path); }
+    bool Exists(std::u16string_view path) override { return m_inner.Exists(path); }
+    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
+        return m_inner.OpenDirectory(folder);
+    }
+    std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
+        return m_inner.OpenForReading(path);
+    }
+    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
+        return m_inner.CreateNewFile(path, status);
+    }
+    NameLengthUnit NameLength() const override { return m_inner.NameLength(); }
+    bool ReadsAlongsideWrites() const override { return m_inner.ReadsAlongsideWrites(); }
+
+  private:
+    FileSystem& m_inner;
+};
+
 }  // namespace drovan

@@ -78,19 +78,9 @@ class SharedFile final : public ReadableFile {
 };
 
 // Keeps the files read last open a little longer: the look at an entry just read finds its file open.
-class KeptFiles final : public FileSystem {
+class KeptFiles final : public ForwardingFileSystem {
   public:
-    explicit KeptFiles(FileSystem& fs) : m_fs(fs) {}
-    char16_t Separator() const override { return m_fs.Separator(); }
-    std::u16string Normalise(std::u16string_view path) override { return m_fs.Normalise(path); }
-    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_fs.SamePath(a, b); }
-    bool IsDirectory(std::u16string_view path) override { return m_fs.IsDirectory(path); }
-    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
-        return m_fs.OpenDirectory(folder);
-    }
-    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
-        return m_fs.CreateNewFile(path, status);
-    }
+    explicit KeptFiles(FileSystem& fs) : ForwardingFileSystem(fs) {}
 
     // The least recently used file makes room.
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
@@ -103,7 +93,7 @@ class KeptFiles final : public FileSystem {
                 return std::make_unique<SharedFile>(m_kept.back());
             }
         }
-        std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(path);
+        std::unique_ptr<ReadableFile> file = ForwardingFileSystem::OpenForReading(path);
         if (!file) {
             return nullptr;
         }
@@ -121,7 +111,6 @@ class KeptFiles final : public FileSystem {
   private:
     // An entry's record, its body's file and a blockfile cache's block files.
     static constexpr std::size_t kKeptFiles = 4;
-    FileSystem& m_fs;
     std::vector<std::shared_ptr<KeptFile>> m_kept;
 };
 

@@ -19,6 +19,7 @@
 #include "extract/harvest_writer.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
+#include "tests/native/temp_tree.h"
 #include "memory_file_system.h"
 
 namespace drovan {
@@ -26,45 +27,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::MemoryFileSystem;
-
-class TempTree {
-  public:
-    TempTree() {
-        std::string pattern = (fs::temp_directory_path() / "drovan-test-XXXXXX").string();
-        root_ = mkdtemp(pattern.data());
-    }
-    ~TempTree() { fs::remove_all(root_); }
-    const fs::path& root() const { return root_; }
-
-    fs::path Write(const fs::path& relative, const std::string& contents) const {
-        const fs::path path = root_ / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << contents;
-        return path;
-    }
-
-  private:
-    fs::path root_;
-};
+using testing_support::Names;
+using testing_support::TempTree;
+using testing_support::U;
 
 std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::u16string U(const fs::path& path) {
-    return Utf8ToUtf16(path.string());
 }
 
 struct Collect {

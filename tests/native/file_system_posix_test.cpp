@@ -20,41 +20,15 @@
 
 #include "cli/stop_signals.h"
 #include "extract/utf8.h"
+#include "tests/native/temp_tree.h"
 
 namespace drovan {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempTree {
-  public:
-    TempTree() {
-        std::string pattern = (fs::temp_directory_path() / "drovan-fs-test-XXXXXX").string();
-        m_root = mkdtemp(pattern.data());
-    }
-    ~TempTree() { fs::remove_all(m_root); }
-    fs::path operator/(const fs::path& relative) const { return m_root / relative; }
-    void Write(const fs::path& relative, const std::string& contents) const {
-        fs::create_directories((m_root / relative).parent_path());
-        std::ofstream(m_root / relative) << contents;
-    }
-
-  private:
-    fs::path m_root;
-};
-
-std::u16string U(const fs::path& path) {
-    return Utf8ToUtf16(path.string());
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testing_support::Names;
+using testing_support::TempTree;
+using testing_support::U;
 
 // Beside its own files, a cache folder holds a FIFO, links out of it and, as root, a device.
 class ForeignEntries : public testing::Test {

@@ -566,26 +566,14 @@ TEST(BlockfileSparse, PiecesFollowTheWrittenBlocks) {
     }
 }
 
-class CountingReads final : public FileSystem {
+class CountingReads final : public ForwardingFileSystem {
   public:
-    explicit CountingReads(FileSystem& fs) : m_fs(fs) {}
+    explicit CountingReads(FileSystem& fs) : ForwardingFileSystem(fs) {}
     std::map<std::u16string, std::size_t> bytesRead;
-
-    char16_t Separator() const override { return m_fs.Separator(); }
-    std::u16string Normalise(std::u16string_view path) override { return m_fs.Normalise(path); }
-    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_fs.SamePath(a, b); }
-    bool IsDirectory(std::u16string_view path) override { return m_fs.IsDirectory(path); }
-    std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
-        return m_fs.OpenDirectory(folder);
-    }
-    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
-        return m_fs.CreateNewFile(path, status);
-    }
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
 
   private:
     class File;
-    FileSystem& m_fs;
 };
 
 class CountingReads::File final : public ReadableFile {
@@ -610,7 +598,7 @@ class CountingReads::File final : public ReadableFile {
 };
 
 std::unique_ptr<ReadableFile> CountingReads::OpenForReading(std::u16string_view path) {
-    std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(path);
+    std::unique_ptr<ReadableFile> file = ForwardingFileSystem::OpenForReading(path);
     return file ? std::make_unique<File>(std::move(file), bytesRead[std::u16string(path)]) : nullptr;
 }
 

@@ -183,31 +183,21 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
     EXPECT_EQ(fs.files().count(u"/out/b.mp3"), 0u);
 }
 
-// Counts the opens of every file; the rest goes straight to the files in memory.
-class OpenCounter final : public FileSystem {
+// Counts the folders listed and the opens of every file.
+class OpenCounter final : public ForwardingFileSystem {
   public:
-    explicit OpenCounter(MemoryFileSystem& fs) : m_fs(fs) {}
+    explicit OpenCounter(FileSystem& fs) : ForwardingFileSystem(fs) {}
     std::map<std::u16string, int> opens;
     std::size_t listings = 0;
 
-    char16_t Separator() const override { return m_fs.Separator(); }
-    std::u16string Normalise(std::u16string_view path) override { return m_fs.Normalise(path); }
-    bool SamePath(std::u16string_view a, std::u16string_view b) override { return m_fs.SamePath(a, b); }
-    bool IsDirectory(std::u16string_view path) override { return m_fs.IsDirectory(path); }
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
         ++listings;
-        return m_fs.OpenDirectory(folder);
+        return ForwardingFileSystem::OpenDirectory(folder);
     }
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
         ++opens[std::u16string(path)];
-        return m_fs.OpenForReading(path);
+        return ForwardingFileSystem::OpenForReading(path);
     }
-    std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
-        return m_fs.CreateNewFile(path, status);
-    }
-
-  private:
-    MemoryFileSystem& m_fs;
 };
 
 // Looking at entries while reading them opens each entry's file once, and gives what a separate look gives;

@@ -26,10 +26,21 @@ class DirectoryListing {
     virtual bool Next(DirectoryEntry& entry) = 0;
 };
 
+// Which file an open file is, whatever names lead to it (hard links).
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    bool operator<(const FileIdentity& other) const {
+        return volume != other.volume ? volume < other.volume : file < other.file;
+    }
+};
+
 class ReadableFile {
   public:
     virtual ~ReadableFile() = default;
     virtual std::optional<std::uint64_t> Size() = 0;
+    // Nothing where the file system cannot tell.
+    virtual std::optional<FileIdentity> Identity() { return std::nullopt; }
     // Sequential read. Sets got to 0 at the end of the file; false on a read error.
     virtual bool Read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
     // Positioned read for the cache readers; got < capacity only at the end of the file. False on an error.

@@ -111,6 +111,14 @@ class PosixReadableFile final : public ReadableFile {
   public:
     explicit PosixReadableFile(FileDescriptor fd) : m_fd(std::move(fd)) {}
 
+    std::optional<FileIdentity> Identity() override {
+        struct stat info {};
+        if (fstat(m_fd.get(), &info) != 0) {
+            return std::nullopt;
+        }
+        return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    }
+
     std::optional<std::uint64_t> Size() override {
         struct stat info {};
         if (fstat(m_fd.get(), &info) != 0) {

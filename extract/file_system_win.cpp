@@ -94,6 +94,15 @@ class WindowsReadableFile final : public ReadableFile {
   public:
     explicit WindowsReadableFile(FileHandle file) : m_file(std::move(file)) {}
 
+    std::optional<FileIdentity> Identity() override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(m_file.get(), &info)) {
+            return std::nullopt;
+        }
+        return FileIdentity{info.dwVolumeSerialNumber,
+                            std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+    }
+
     std::optional<std::uint64_t> Size() override {
         LARGE_INTEGER size{};
         if (!GetFileSizeEx(m_file.get(), &size)) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -48,6 +49,7 @@ class SharedFile final : public ReadableFile {
   public:
     explicit SharedFile(std::shared_ptr<KeptFile> kept) : m_kept(std::move(kept)) {}
     std::optional<std::uint64_t> Size() override { return m_kept->file->Size(); }
+    std::optional<FileIdentity> Identity() override { return m_kept->file->Identity(); }
     bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
         return m_kept->file->Read(buffer, capacity, got);
     }
@@ -112,6 +114,39 @@ class KeptFiles final : public ForwardingFileSystem {
     // An entry's record, its body's file and a blockfile cache's block files.
     static constexpr std::size_t kKeptFiles = 4;
     std::vector<std::shared_ptr<KeptFile>> m_kept;
+};
+
+// The stored bytes the entries of one cache stand for, by the file that holds them whatever its name: hard
+// links in a copied cache would otherwise make one stored body (a gzip bomb) be decoded and written once per
+// link.
+class StoredBytesClaims {
+  public:
+    // False when a piece lies in bytes an entry already claimed; nothing is claimed then.
+    bool Claim(FileSystem& fs, const CacheEntry& entry) {
+        std::vector<std::pair<std::map<std::uint64_t, std::uint64_t>*, const BodyPiece*>> claims;
+        for (const BodyPiece& piece : entry.pieces) {
+            const std::unique_ptr<ReadableFile> file = fs.OpenForReading(piece.file);
+            const std::optional<FileIdentity> identity = file ? file->Identity() : std::nullopt;
+            if (!identity) {
+                continue;
+            }
+            // Claimed runs never overlap: only the last one starting before this piece ends can reach into
+            // it.
+            std::map<std::uint64_t, std::uint64_t>& claimed = m_claimed[*identity];
+            const auto after = claimed.lower_bound(piece.fileOffset + piece.length);
+            if (after != claimed.begin() && std::prev(after)->second > piece.fileOffset) {
+                return false;
+            }
+            claims.emplace_back(&claimed, &piece);
+        }
+        for (const auto& [claimed, piece] : claims) {
+            (*claimed)[piece->fileOffset] = piece->fileOffset + piece->length;
+        }
+        return true;
+    }
+
+  private:
+    std::map<FileIdentity, std::map<std::uint64_t, std::uint64_t>> m_claimed;  // start -> end
 };
 
 // A look reads only the body's first bytes, in small reads; a harvest reads all of it in large ones.
@@ -220,6 +255,7 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
                             std::u16string_view fileType, const ExtractionProgress* progress,
                             const ItemSink& sink, CollectSummary& summary) {
     KeptFiles kept(fs);
+    StoredBytesClaims claims;
     bool listedAll = true;
     const CacheReadReport report = ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
         if (StopRequested(progress)) {
@@ -236,7 +272,7 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         ++summary.matched;
         if (!entry.complete) {
             ++summary.incomplete;
-        } else if (!look.decodable) {
+        } else if (!look.decodable || !claims.Claim(kept, entry)) {
             ++summary.skipped;
         } else {
             // The content needs only where the body lies and how it is encoded: a URL or key of megabytes

@@ -355,6 +355,25 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
              fs::create_symlink(root / "elsewhere", root / "cache" / "entries");
          },
          CacheKind::FirefoxCache2, u""},
+        {"f_ files hard-linked to one body",
+         [&] {
+             testing::BlockfileBuilder builder;
+             for (const char* name : {"a", "b", "c"}) {
+                 builder.AddEntry(
+                     testing::Plain("1/0/_dk_http://h http://h http://h/" + std::string(name),
+                                    testing::ResponseInfo("HTTP/1.1 200 OK\nContent-Length: 40000\n"),
+                                    std::string(40000, name[0])));
+             }
+             fs::create_directories(root / "cache");
+             for (const auto& [name, bytes] : builder.Files()) {
+                 std::ofstream(root / "cache" / Utf16ToUtf8(name), std::ios::binary) << bytes;
+             }
+             for (const char* other : {"f_000002", "f_000003"}) {
+                 fs::remove(root / "cache" / other);
+                 fs::create_hard_link(root / "cache" / "f_000001", root / "cache" / other);
+             }
+         },
+         CacheKind::ChromiumBlockfile, u""},
         {"plain folder with a FIFO, a link and a device link",
          [&] {
              fs::create_directories(root / "cache");
@@ -380,6 +399,7 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
         ListAndWriteHarvest(files, list, Utf8ToUtf16((root / "out").string()), summary, nullptr);
         EXPECT_EQ(summary.failed, 0u) << c.name;
         EXPECT_GE(summary.skipped, 1u) << c.name;
+        EXPECT_LE(summary.copied, c.kind ? summary.matched - summary.skipped : 1u) << c.name;
         for (const auto& written : fs::directory_iterator(root / "out")) {
             EXPECT_NE(test::FileBytes(written.path()), "SECRET") << c.name;
             EXPECT_LT(written.file_size(), 64u << 20) << c.name;

@@ -6,6 +6,7 @@
 
 #include "extract/collector.h"
 #include "extract/formats/cache_folder.h"
+#include "extract/formats/url_name.h"
 #include "extract/harvest.h"
 #include "extract/harvest_writer.h"
 #include "extract/name_rules.h"
@@ -106,9 +107,8 @@ std::u16string SummaryLine(const CollectSummary& summary) {
            (summary.stopped ? u"; stopped" : u"");
 }
 
-bool IsControl(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+bool IsControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || IsBidiControl(c);
 }
 
 }  // namespace

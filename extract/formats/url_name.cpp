@@ -50,12 +50,6 @@ bool IsForbidden(char16_t c) {
     }
 }
 
-// Marks that turn the text after them around: "clip\u202Egpj.exe" shows as "clipexe.jpg".
-bool IsBidiControl(char16_t c) {
-    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069);
-}
-
 void Sanitise(std::u16string& name) {
     name.erase(std::remove_if(name.begin(), name.end(), IsBidiControl), name.end());
     for (char16_t& c : name) {
@@ -252,6 +246,11 @@ std::u16string FileNameForEntry(std::string_view url, std::string_view type) {
         return u"unnamed";
     }
     return name;
+}
+
+bool IsBidiControl(char16_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
 }
 
 }  // namespace drovan

@@ -8,6 +8,10 @@ namespace drovan {
 // Longest file name FileNameForEntry gives, in UTF-16 code units.
 constexpr std::size_t kMaxEntryNameUnits = 150;
 
+// Marks that turn the text after them around: "clip\u202Egpj.exe" shows as "clipexe.jpg". Never in a name,
+// never printed raw.
+bool IsBidiControl(char16_t c);
+
 // The URL's last path segment with query and fragment dropped, still percent-encoded; empty for "/" or no
 // path.
 std::string_view UrlLastSegment(std::string_view url);

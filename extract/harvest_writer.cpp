@@ -34,7 +34,9 @@ class HeldContent final : public Content {
         return bytes.empty() || sink(bytes.data(), bytes.size()) ? Status::Done : Status::Refused;
     }
     std::optional<std::uint64_t> Size() override { return bytes.size(); }
+    std::optional<Sha256Digest> Digest() override { return digest; }
     std::vector<char> bytes;
+    std::optional<Sha256Digest> digest;
 };
 
 struct Slot {
@@ -275,19 +277,23 @@ class Pipeline {
         }
     }
 
+    // The digest too: the writer places these items among others of their name, where it is wanted.
     void ReadAhead(Slot& slot) {
         std::vector<char> bytes;
+        Sha256 sha;
         const Content::Status status = slot.item.content->Stream([&](const char* data, std::size_t size) {
             if (Ending() || size > kHeldContentCap - bytes.size()) {
                 return false;
             }
             bytes.insert(bytes.end(), data, data + size);
+            sha.Add(data, size);
             return true;
         });
         const std::lock_guard<std::mutex> lock(m_mutex);
         // Anything but a whole read is the writer's to do, and it meets the same failure or size itself.
         if (status == Content::Status::Done) {
             m_heldBytes += bytes.size();
+            slot.held.digest = sha.Finish();
             slot.held.bytes = std::move(bytes);
             slot.state = Slot::State::Held;
         } else {

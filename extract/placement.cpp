@@ -135,6 +135,11 @@ class Placement {
         if (m_digest || m_ended) {
             return m_digest.has_value();
         }
+        m_size = m_content.Size();
+        m_digest = m_content.Digest();
+        if (m_size && m_digest) {
+            return true;
+        }
         Sha256 sha;
         std::uint64_t size = 0;
         bool stopped = false;

@@ -25,8 +25,9 @@ class Content {
     virtual ~Content() = default;
     // Feeds every byte to sink in order; Refused as soon as sink returns false.
     virtual Status Stream(const Sink& sink) = 0;
-    // The number of bytes Stream gives, when it is known without streaming.
+    // The number of bytes Stream gives, and their digest, when they are known without streaming.
     virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
+    virtual std::optional<Sha256Digest> Digest() { return std::nullopt; }
 };
 
 enum class PlaceOutcome {

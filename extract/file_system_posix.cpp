@@ -109,17 +109,19 @@ class PosixListing final : public DirectoryListing {
 
 class PosixReadableFile final : public ReadableFile {
   public:
-    explicit PosixReadableFile(FileDescriptor fd) : m_fd(std::move(fd)) {}
+    // info: what fstat said of the file when it was opened.
+    PosixReadableFile(FileDescriptor fd, const struct stat& info)
+        : m_fd(std::move(fd)),
+          m_identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)},
+          m_sizeAtOpen(static_cast<std::uint64_t>(info.st_size)) {}
 
-    std::optional<FileIdentity> Identity() override {
-        struct stat info {};
-        if (fstat(m_fd.get(), &info) != 0) {
-            return std::nullopt;
-        }
-        return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-    }
+    std::optional<FileIdentity> Identity() override { return m_identity; }
 
+    // Readers mostly ask right after opening: that answer is the one the open's check already has.
     std::optional<std::uint64_t> Size() override {
+        if (const std::optional<std::uint64_t> size = std::exchange(m_sizeAtOpen, std::nullopt)) {
+            return size;
+        }
         struct stat info {};
         if (fstat(m_fd.get(), &info) != 0) {
             return std::nullopt;
@@ -157,6 +159,8 @@ class PosixReadableFile final : public ReadableFile {
 
   private:
     FileDescriptor m_fd;
+    FileIdentity m_identity;
+    std::optional<std::uint64_t> m_sizeAtOpen;
 };
 
 CreateStatus StatusFor(int error) {
@@ -453,7 +457,7 @@ std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::u16string_vie
     if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return nullptr;
     }
-    return std::make_unique<PosixReadableFile>(std::move(fd));
+    return std::make_unique<PosixReadableFile>(std::move(fd), info);
 }
 
 void PosixFileSystem::RemoveOrphanedTemporaries(const std::string& folder) {

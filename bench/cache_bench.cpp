@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
 #include "extract/harvest.h"
@@ -34,6 +35,7 @@
 
 namespace {
 
+using drovan::bench::Gzip;
 using drovan::bench::Median;
 using drovan::bench::Seconds;
 
@@ -103,20 +105,6 @@ struct Planned {
 
     std::string ChromiumKey() const { return "1/0/_dk_https://example.com https://example.com " + url; }
 };
-
-std::string Gzip(const std::string& text) {
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, text.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
 
 std::string Script(std::size_t size, std::mt19937_64& random) {
     std::string text;

@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
 #include "extract/harvest.h"
@@ -23,6 +23,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using drovan::bench::Gzip;
 using drovan::testing::BlockfileBuilder;
 using drovan::testing::EntryParts;
 using drovan::testing::Plain;
@@ -34,20 +35,6 @@ constexpr std::uint32_t kBodySizeField = 44;
 constexpr std::uint32_t kBodyField = 60;
 constexpr std::uint64_t kSignature = 0x2fc0a2fa45931c;
 const std::string kSite = "1/0/_dk_http://127.0.0.1 http://127.0.0.1 ";
-
-std::string Gzip(const std::string& plain) {
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-    std::string packed(deflateBound(&stream, plain.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    stream.avail_in = static_cast<uInt>(plain.size());
-    stream.next_out = reinterpret_cast<Bytef*>(packed.data());
-    stream.avail_out = static_cast<uInt>(packed.size());
-    deflate(&stream, Z_FINISH);
-    packed.resize(stream.total_out);
-    deflateEnd(&stream);
-    return packed;
-}
 
 std::string LongKey(int n) {
     return kSite + "http://127.0.0.1:8000/" + std::to_string(n) + "/" + std::string((4 << 20) - 256, 'k');

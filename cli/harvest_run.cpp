@@ -81,8 +81,7 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
                                 entry.complete ? u"complete" : u"incomplete", Utf8ToUtf16(entry.url)}));
             return true;
         });
-    summary.skipped += report.damaged + report.overBudget;
-    summary.overBudget += report.overBudget;
+    CountPassedOver(report, summary);
 }
 
 // " (3 gone, 1 unreadable)": the reasons among a count that have any.

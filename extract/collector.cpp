@@ -22,12 +22,15 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
     };
     std::vector<Level> levels;
     std::u16string path(folder);
+    const auto passOver = [&summary] {
+        ++summary.skipped;
+        ++summary.unreadable;
+    };
     const auto enter = [&] {
         if (auto listing = fs.OpenDirectory(path)) {
             levels.push_back({std::move(listing), path.size()});
         } else {
-            ++summary.skipped;
-            ++summary.unreadable;
+            passOver();
         }
     };
     enter();
@@ -49,8 +52,7 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
         // would never end.
         if (entry.isReparsePoint || entry.isSpecial) {
             if (entry.isDirectory || NameEndsWithType(entry.name, fileType)) {
-                ++summary.skipped;
-                ++summary.unreadable;
+                passOver();
             }
             continue;
         }

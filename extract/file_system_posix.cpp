@@ -186,9 +186,10 @@ bool UnnamedFilesCanBeLinked() {
     return usable;
 }
 
-std::string FolderOf(const std::string& path) {
+// A view into path, or a literal.
+std::string_view FolderOf(std::string_view path) {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
+    if (slash == std::string_view::npos) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
@@ -443,10 +444,7 @@ std::shared_ptr<const PosixFileSystem::FolderHandle> PosixFileSystem::HandleOfFo
 std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::u16string_view path) {
     const std::string bytes = Utf16ToUtf8(path);
     const std::size_t slash = bytes.rfind('/');
-    const std::string_view folder = slash == std::string::npos ? std::string_view(".")
-                                    : slash == 0               ? std::string_view("/")
-                                                               : std::string_view(bytes.data(), slash);
-    const std::shared_ptr<const FolderHandle> handle = HandleOfFolder(folder);
+    const std::shared_ptr<const FolderHandle> handle = HandleOfFolder(FolderOf(bytes));
     if (!handle) {
         return nullptr;
     }
@@ -487,7 +485,7 @@ std::unique_ptr<NewFile> PosixFileSystem::CreateNewFile(std::u16string_view path
         status = CreateStatus::NameTaken;
         return nullptr;
     }
-    const std::string folder = FolderOf(target);
+    const std::string folder(FolderOf(target));
     RemoveOrphanedTemporaries(folder);
     if (m_options.unnamedFiles && UnnamedFilesCanBeLinked()) {
         FileDescriptor fd(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));

@@ -243,6 +243,11 @@ EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
     return look;
 }
 
+void CountPassedOver(const CacheReadReport& report, CollectSummary& summary) {
+    summary.skipped += report.damaged + report.overBudget;
+    summary.overBudget += report.overBudget;
+}
+
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink) {
     KeptFiles kept(fs);
@@ -285,8 +290,7 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         }
         return true;
     });
-    summary.skipped += report.damaged + report.overBudget;
-    summary.overBudget += report.overBudget;
+    CountPassedOver(report, summary);
     return listedAll;
 }
 

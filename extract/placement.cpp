@@ -119,6 +119,17 @@ class Placement {
     }
 
   private:
+    // Streams the content to consume until a stop is asked for; stopped then says so.
+    Content::Status Stream(bool& stopped, const Content::Sink& consume) {
+        return m_content.Stream([&](const char* data, std::size_t size) {
+            if (StopRequested(m_progress)) {
+                stopped = true;
+                return false;
+            }
+            return consume(data, size);
+        });
+    }
+
     std::u16string Target(unsigned number) const {
         return JoinPath(m_folder, FittedName(m_name, number, m_fs.NameLength()), m_fs.Separator());
     }
@@ -143,11 +154,7 @@ class Placement {
         Sha256 sha;
         std::uint64_t size = 0;
         bool stopped = false;
-        const Content::Status status = m_content.Stream([&](const char* data, std::size_t chunk) {
-            if (StopRequested(m_progress)) {
-                stopped = true;
-                return false;
-            }
+        const Content::Status status = Stream(stopped, [&](const char* data, std::size_t chunk) {
             sha.Add(data, chunk);
             size += chunk;
             return true;
@@ -234,11 +241,7 @@ class Placement {
         std::vector<char> theirs(kChunk);
         bool stopped = false;
         bool differs = false;
-        const Content::Status status = m_content.Stream([&](const char* data, std::size_t size) {
-            if (StopRequested(m_progress)) {
-                stopped = true;
-                return false;
-            }
+        const Content::Status status = Stream(stopped, [&](const char* data, std::size_t size) {
             for (std::size_t part = 0; size > 0; data += part, size -= part) {
                 part = size < theirs.size() ? size : theirs.size();
                 if (!ReadFully(*existing, theirs.data(), part) ||
@@ -266,11 +269,7 @@ class Placement {
         WriteStatus written = WriteStatus::Ok;
         std::uint64_t size = 0;
         bool stopped = false;
-        const Content::Status status = m_content.Stream([&](const char* data, std::size_t chunk) {
-            if (StopRequested(m_progress)) {
-                stopped = true;
-                return false;
-            }
+        const Content::Status status = Stream(stopped, [&](const char* data, std::size_t chunk) {
             written = file.Write(data, chunk);
             if (written != WriteStatus::Ok) {
                 return false;

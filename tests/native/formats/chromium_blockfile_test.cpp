@@ -261,6 +261,15 @@ TEST(BlockfileReader, SkipsAndCountsWhatIsDamaged) {
     const auto corruptFile = [](const char16_t* name, std::size_t offset, std::uint32_t value) -> FileDamage {
         return [=](std::map<std::u16string, std::string>& files) { PutU32(files[name], offset, value); };
     };
+    // A third entry "c" of size bytes whose stream (0 or 1) names entry ids[of]'s stored bytes.
+    const auto thirdSharing = [](std::size_t of, std::size_t stream, std::size_t size) -> Damage {
+        return [=](BlockfileBuilder& b, std::vector<std::uint32_t>& ids) {
+            const std::uint32_t c =
+                b.AddEntry(Plain(kSite + "http://127.0.0.1:8000/c", Ok(size), Pattern(size, 3)));
+            b.Patch(c, 40 + 4 * stream, b.Field(ids[of], 40 + 4 * stream));
+            b.Patch(c, 56 + 4 * stream, b.Field(ids[of], 56 + 4 * stream));
+        };
+    };
     const struct {
         const char* name;
         Damage damage;
@@ -332,28 +341,9 @@ TEST(BlockfileReader, SkipsAndCountsWhatIsDamaged) {
          nullptr, 1, 1},
         // A real cache never shares stored bytes between records: crafted sharing is damage, so a few bytes
         // cannot stand for many bodies.
-        {"third entry sharing a's body",
-         [](BlockfileBuilder& b, auto& ids) {
-             const std::uint32_t c = b.AddEntry(Plain(kSite + "http://127.0.0.1:8000/c", Ok(2000), "x"));
-             b.Patch(c, 44, 2000);
-             b.Patch(c, 60, b.Field(ids[0], 60));
-         },
-         nullptr, 2, 1},
-        {"third entry sharing b's f_ file",
-         [](BlockfileBuilder& b, auto& ids) {
-             const std::uint32_t c = b.AddEntry(Plain(kSite + "http://127.0.0.1:8000/c", Ok(40000), "x"));
-             b.Patch(c, 44, 40000);
-             b.Patch(c, 60, b.Field(ids[1], 60));
-         },
-         nullptr, 2, 1},
-        {"third entry sharing a's response info",
-         [](BlockfileBuilder& b, auto& ids) {
-             const std::uint32_t c =
-                 b.AddEntry(Plain(kSite + "http://127.0.0.1:8000/c", Ok(2000), Pattern(2000, 3)));
-             b.Patch(c, 40, b.Field(ids[0], 40));
-             b.Patch(c, 56, b.Field(ids[0], 56));
-         },
-         nullptr, 2, 1},
+        {"third entry sharing a's body", thirdSharing(0, 1, 2000), nullptr, 2, 1},
+        {"third entry sharing b's f_ file", thirdSharing(1, 1, 40000), nullptr, 2, 1},
+        {"third entry sharing a's response info", thirdSharing(0, 0, 2000), nullptr, 2, 1},
         {"two records sharing one long key",
          [](BlockfileBuilder& b, auto&) {
              EntryParts parts =

@@ -27,6 +27,7 @@
 #include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
+#include "extract/formats/checksums.h"
 #include "extract/harvest.h"
 #include "extract/harvest_writer.h"
 #include "extract/utf8.h"

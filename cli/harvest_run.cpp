@@ -73,12 +73,13 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
                 summary.stopped = true;
                 return false;
             }
-            if (!NameEndsWithType(look.name, fileType)) {
+            if (!IsHarvestedResponse(entry) || !NameEndsWithType(look.name, fileType)) {
                 return true;
             }
-            ++summary.matched;
+            const EntryVerdict verdict = JudgeEntry(entry, look);
+            CountVerdict(verdict, summary);
             output.Line(Tabbed({kindName, Utf8ToUtf16(look.type), look.name, Decimal(entry.storedSize),
-                                entry.complete ? u"complete" : u"incomplete", Utf8ToUtf16(entry.url)}));
+                                VerdictName(verdict), Utf8ToUtf16(entry.url)}));
             return true;
         });
     CountPassedOver(report, summary);
@@ -100,10 +101,12 @@ std::u16string SummaryLine(const CollectSummary& summary) {
            u", already present " + Decimal(summary.alreadyPresent) + u", failed " + Decimal(summary.failed) +
            Reasons({{summary.tooBig, u"too big for the room left"}}) + u", incomplete " +
            Decimal(summary.incomplete) + u", skipped " + Decimal(summary.skipped) +
-           Reasons({{summary.gone, u"gone since listed"},
+           Reasons({{summary.noBody, u"without a body"},
+                    {summary.damaged, u"damaged"},
+                    {summary.gone, u"gone since listed"},
                     {summary.unreadable, u"not regular files or unreadable folders"},
                     {summary.overBudget, u"over the memory budget"}}) +
-           (summary.stopped ? u"; stopped" : u"");
+           u", in use " + Decimal(summary.inUse) + (summary.stopped ? u"; stopped" : u"");
 }
 
 bool IsControl(char16_t c) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <set>
@@ -79,11 +80,27 @@ const FirefoxPlace kFirefoxPlaces[] = {
 // both can be huge.
 const char16_t* const kSkippedFolders[] = {u"Temp", u"Packages"};
 
+// Chromium's other caches in its HTTP cache's formats, beside it in a profile or in User Data: compiled
+// scripts, shaders, WebGPU pipelines, compression dictionaries and service workers' storage. They hold no
+// file a user fetched, so the search enters none of them and takes nothing inside one as a cache.
+const char16_t* const kOtherChromiumCaches[] = {
+    u"Code Cache",        u"GPUCache",        u"ShaderCache", u"GrShaderCache",     u"GraphiteDawnCache",
+    u"DawnGraphiteCache", u"DawnWebGPUCache", u"DawnCache",   u"Shared Dictionary", u"Service Worker",
+};
+
 constexpr std::size_t kMaxProfilesIniBytes = 256 * 1024;
 constexpr std::size_t kMaxFirefoxProfiles = 256;
 
 bool SameAsciiFolded(std::u16string_view name, std::u16string_view known) {
     return name.size() == known.size() && NameEndsWithType(name, known);
+}
+
+bool IsOneOf(std::u16string_view name, const char16_t* const* begin, const char16_t* const* end) {
+    return std::any_of(begin, end, [&](const char16_t* known) { return SameAsciiFolded(name, known); });
+}
+
+bool IsOtherChromiumCache(std::u16string_view name) {
+    return IsOneOf(name, std::begin(kOtherChromiumCaches), std::end(kOtherChromiumCaches));
 }
 
 bool IsSeparator(char16_t c) {
@@ -225,14 +242,18 @@ class CacheFinder {
         }
     }
 
-    // Chromium keeps its HTTP cache in Cache\Cache_Data, older versions in Cache itself.
+    // Chromium keeps its HTTP cache in Cache\Cache_Data, older versions in Cache itself, and versions before
+    // that their audio and video apart in Media Cache.
     void AddProfile(const std::u16string& profile, const std::u16string& browser) {
         const std::u16string cache = JoinPath(profile, u"Cache", m_separator);
-        if (!m_fs.IsDirectory(cache)) {
-            return;
+        if (m_fs.IsDirectory(cache)) {
+            AddIfCache(JoinPath(cache, u"Cache_Data", m_separator), browser);
+            AddIfCache(cache, browser);
         }
-        AddIfCache(JoinPath(cache, u"Cache_Data", m_separator), browser);
-        AddIfCache(cache, browser);
+        const std::u16string media = JoinPath(profile, u"Media Cache", m_separator);
+        if (m_fs.IsDirectory(media)) {
+            AddIfCache(media, browser);
+        }
     }
 
     void AddProfilesOf(const std::u16string& parent, const std::u16string& browser) {
@@ -244,7 +265,8 @@ class CacheFinder {
         DirectoryEntry entry;
         while (!StopRequested(m_progress) && listing->Next(entry) &&
                profiles.size() < m_limits.entriesPerFolder) {
-            if (entry.isDirectory && !entry.isReparsePoint && !IsDots(entry.name)) {
+            if (entry.isDirectory && !entry.isReparsePoint && !IsDots(entry.name) &&
+                !IsOtherChromiumCache(entry.name)) {
                 profiles.push_back(entry.name);
             }
         }
@@ -300,12 +322,8 @@ class CacheFinder {
     }
 
     bool IsSkipped(const std::u16string& name, const std::u16string& path) const {
-        for (const char16_t* skipped : kSkippedFolders) {
-            if (SameAsciiFolded(name, skipped)) {
-                return true;
-            }
-        }
-        return m_examined.count(path) != 0 ||
+        return IsOneOf(name, std::begin(kSkippedFolders), std::end(kSkippedFolders)) ||
+               IsOtherChromiumCache(name) || m_examined.count(path) != 0 ||
                (!m_internetCache.empty() && m_fs.SamePath(path, m_internetCache));
     }
 
@@ -336,7 +354,7 @@ class CacheFinder {
                 if (entry.isReparsePoint || IsDots(entry.name)) {
                     continue;
                 }
-                if (SameAsciiFolded(entry.name, u"Cache")) {
+                if (SameAsciiFolded(entry.name, u"Cache") || SameAsciiFolded(entry.name, u"Media Cache")) {
                     holdsCache = true;
                     continue;
                 }

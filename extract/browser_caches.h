@@ -43,8 +43,8 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes);
 
 // Known browsers' places first (Chromium family, then Firefox and its forks), then what a bounded search of
 // the roots finds: WebView2 and Electron apps, and other browsers' "User Data" folders and profiles.ini. A
-// folder is listed only when its files make it a cache, and only once. A stop asked through progress ends
-// the search with what it found so far.
+// folder is listed only when its files make it a cache, and only once; Chromium's caches of code, shaders
+// and the like are never entered. A stop asked through progress ends the search with what it found so far.
 std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& roots,
                                            const CacheSearchLimits& limits = {},
                                            const ExtractionProgress* progress = nullptr);

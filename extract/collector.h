@@ -34,6 +34,12 @@ struct CollectSummary {
     // progress->stop ended the harvest; the files not yet handled are in matched only.
     bool stopped = false;
     bool destinationFull = false;
+    // Of skipped: records that could not be read soundly and bodies that failed the browser's checksums;
+    // responses that carry no body.
+    std::size_t damaged = 0;
+    std::size_t noBody = 0;
+    // Records the browser was still writing: neither matched nor skipped, their type is unknown.
+    std::size_t inUse = 0;
 };
 
 // One file to write into the destination, and for a file of a walked folder its path, for listings.

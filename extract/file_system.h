@@ -35,12 +35,21 @@ struct FileIdentity {
     }
 };
 
+// When a file was last modified, in nanoseconds since 1970-01-01 00:00 UTC: a Windows FILETIME and a POSIX
+// timespec of any year from 1678 to 2261 fit without loss.
+struct FileTime {
+    std::int64_t nanoseconds = 0;
+    // For seconds within those years.
+    static FileTime FromSeconds(std::int64_t seconds) { return {seconds * 1000000000}; }
+};
+
 class ReadableFile {
   public:
     virtual ~ReadableFile() = default;
     virtual std::optional<std::uint64_t> Size() = 0;
     // Nothing where the file system cannot tell.
     virtual std::optional<FileIdentity> Identity() { return std::nullopt; }
+    virtual std::optional<FileTime> ModifiedTime() { return std::nullopt; }
     // Sequential read. Sets got to 0 at the end of the file; false on a read error.
     virtual bool Read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
     // Positioned read for the cache readers; got < capacity only at the end of the file. False on an error.
@@ -56,6 +65,9 @@ class NewFile {
   public:
     virtual ~NewFile() = default;
     virtual WriteStatus Write(const char* data, std::size_t size) = 0;
+    // The time the file shows as modified once committed, instead of when it was written. A file system that
+    // cannot keep it, or a time it cannot hold, leaves the file as written: the bytes matter more.
+    virtual void SetModifiedTime(FileTime /*time*/) {}
     virtual WriteStatus Commit() = 0;
 };
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -107,15 +108,40 @@ class PosixListing final : public DirectoryListing {
     DirHandle m_dir;
 };
 
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+// Nothing outside the years a FileTime holds.
+std::optional<FileTime> FileTimeOf(const timespec& time) {
+    constexpr std::int64_t kLastSecond = std::numeric_limits<std::int64_t>::max() / kNanosecondsPerSecond - 1;
+    if (time.tv_sec < -kLastSecond || time.tv_sec > kLastSecond) {
+        return std::nullopt;
+    }
+    return FileTime{time.tv_sec * kNanosecondsPerSecond + time.tv_nsec};
+}
+
+timespec TimespecOf(FileTime time) {
+    timespec result{};
+    result.tv_sec = time.nanoseconds / kNanosecondsPerSecond;
+    result.tv_nsec = time.nanoseconds % kNanosecondsPerSecond;
+    if (result.tv_nsec < 0) {
+        result.tv_nsec += kNanosecondsPerSecond;
+        --result.tv_sec;
+    }
+    return result;
+}
+
 class PosixReadableFile final : public ReadableFile {
   public:
     // info: what fstat said of the file when it was opened.
     PosixReadableFile(FileDescriptor fd, const struct stat& info)
         : m_fd(std::move(fd)),
           m_identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)},
-          m_sizeAtOpen(static_cast<std::uint64_t>(info.st_size)) {}
+          m_sizeAtOpen(static_cast<std::uint64_t>(info.st_size)),
+          m_modifiedAtOpen(FileTimeOf(info.st_mtim)) {}
 
     std::optional<FileIdentity> Identity() override { return m_identity; }
+    // As the open found it: the bytes read are those of that time.
+    std::optional<FileTime> ModifiedTime() override { return m_modifiedAtOpen; }
 
     // Readers mostly ask right after opening: that answer is the one the open's check already has.
     std::optional<std::uint64_t> Size() override {
@@ -161,6 +187,7 @@ class PosixReadableFile final : public ReadableFile {
     FileDescriptor m_fd;
     FileIdentity m_identity;
     std::optional<std::uint64_t> m_sizeAtOpen;
+    std::optional<FileTime> m_modifiedAtOpen;
 };
 
 CreateStatus StatusFor(int error) {
@@ -285,7 +312,14 @@ class PosixNewFile final : public NewFile {
         return WriteStatus::Ok;
     }
 
+    void SetModifiedTime(FileTime time) override { m_modified = time; }
+
     WriteStatus Commit() override {
+        // Set on the descriptor before it is named, so that every way of naming keeps it.
+        if (m_modified) {
+            const timespec times[2] = {{0, UTIME_OMIT}, TimespecOf(*m_modified)};
+            futimens(m_fd.get(), times);
+        }
         if (m_temporary.empty()) {
             if (!LinkUnnamedFile(m_fd.get(), m_target)) {
                 return CommitStatusFor(errno);
@@ -356,6 +390,7 @@ class PosixNewFile final : public NewFile {
     std::string m_target;
     std::string m_temporary;  // empty for an unnamed file
     PosixWriteOptions m_options;
+    std::optional<FileTime> m_modified;
     bool m_committed = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace drovan {
@@ -90,6 +92,35 @@ DWORD Clamp(std::size_t size) {
     return size > kLargestTransfer ? kLargestTransfer : static_cast<DWORD>(size);
 }
 
+// FILETIME counts 100 ns ticks from 1601.
+constexpr std::uint64_t kTicksBefore1970 = 116444736000000000;
+constexpr std::int64_t kNanosecondsPerTick = 100;
+
+// Nothing outside the years a FileTime holds.
+std::optional<FileTime> FileTimeOf(const FILETIME& time) {
+    const std::uint64_t ticks = std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
+    constexpr std::uint64_t kTickLimit = std::numeric_limits<std::int64_t>::max() / kNanosecondsPerTick;
+    if (ticks > kTicksBefore1970 + kTickLimit || ticks + kTickLimit < kTicksBefore1970) {
+        return std::nullopt;
+    }
+    const std::int64_t sinceEpoch =
+        static_cast<std::int64_t>(ticks) - static_cast<std::int64_t>(kTicksBefore1970);
+    return FileTime{sinceEpoch * kNanosecondsPerTick};
+}
+
+// Every FileTime lies after 1601: the ticks are never negative.
+FILETIME WindowsTimeOf(FileTime time) {
+    std::int64_t sinceEpoch = time.nanoseconds / kNanosecondsPerTick;
+    if (time.nanoseconds % kNanosecondsPerTick < 0) {
+        --sinceEpoch;
+    }
+    const std::uint64_t ticks = kTicksBefore1970 + static_cast<std::uint64_t>(sinceEpoch);
+    FILETIME result{};
+    result.dwLowDateTime = static_cast<DWORD>(ticks);
+    result.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return result;
+}
+
 class WindowsReadableFile final : public ReadableFile {
   public:
     explicit WindowsReadableFile(FileHandle file) : m_file(std::move(file)) {}
@@ -101,6 +132,14 @@ class WindowsReadableFile final : public ReadableFile {
         }
         return FileIdentity{info.dwVolumeSerialNumber,
                             std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+    }
+
+    std::optional<FileTime> ModifiedTime() override {
+        FILETIME written{};
+        if (!GetFileTime(m_file.get(), nullptr, nullptr, &written)) {
+            return std::nullopt;
+        }
+        return FileTimeOf(written);
     }
 
     std::optional<std::uint64_t> Size() override {
@@ -178,7 +217,14 @@ class WindowsNewFile final : public NewFile {
         return WriteStatus::Ok;
     }
 
+    void SetModifiedTime(FileTime time) override { m_modified = time; }
+
+    // A time set on the handle stays when it is closed: the file system updates only times not set.
     WriteStatus Commit() override {
+        if (m_modified) {
+            const FILETIME written = WindowsTimeOf(*m_modified);
+            SetFileTime(m_file.get(), nullptr, nullptr, &written);
+        }
         if (!MarkForDeletion(m_file.get(), false)) {
             return WriteStatus::Failed;
         }
@@ -188,6 +234,7 @@ class WindowsNewFile final : public NewFile {
 
   private:
     FileHandle m_file;
+    std::optional<FileTime> m_modified;
 };
 
 }  // namespace

@@ -1,13 +1,16 @@
 #include "extract/harvest.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "extract/formats/checksums.h"
 #include "extract/formats/decode.h"
+#include "extract/formats/http_date.h"
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
 #include "extract/harvest_writer.h"
@@ -23,10 +26,6 @@ constexpr std::size_t kReadChunk = 256 * 1024;
 // the body is stored plain (mostly a few bytes, a few KiB for some kinds), and a compressed one mostly
 // inflates to more.
 constexpr std::size_t kLeadingReadSizes[] = {512, kTypeLeadingBytes};
-
-bool IsHarvestableStatus(int status) {
-    return status == 200 || status == 206;
-}
 
 // A kept file remembers its last few small reads: a reader reads an entry's ends, and those mostly hold the
 // leading body bytes that a look at the entry's type wants next.
@@ -152,14 +151,25 @@ class StoredBytesClaims {
 // A look reads only the body's first bytes, in small reads; a harvest reads all of it in large ones.
 enum class BodyReads { Leading, Whole };
 
-Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Content::Sink& sink,
-                           BodyReads reads) {
-    using Status = Content::Status;
-    const std::unique_ptr<BodyDecoder> decoder =
-        MakeBodyDecoder(ParseContentEncoding(entry.contentEncoding), kDecodedBodyCap);
-    if (!decoder) {
-        return Status::SourceFailed;
+Content::Status StatusOf(DecodeStatus status) {
+    switch (status) {
+        case DecodeStatus::Ok:
+            return Content::Status::Done;
+        case DecodeStatus::Refused:
+            return Content::Status::Refused;
+        default:
+            return Content::Status::SourceFailed;
     }
+}
+
+// Stored bytes as they are read, with their offset in the body; any status but Done ends the reading.
+using StoredBytesSink =
+    std::function<Content::Status(std::uint64_t bodyOffset, const char* data, std::size_t size)>;
+
+// The entry's pieces, read in order.
+Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyReads reads,
+                               const StoredBytesSink& take) {
+    using Status = Content::Status;
     // Small reads use the stack; larger ones a buffer grown to what they need and left unfilled: zeroing
     // 256 KiB for each body would cost more than reading most of them.
     char smallBuffer[kTypeLeadingBytes];
@@ -197,31 +207,68 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
             if (!file->ReadAt(piece.fileOffset + done, buffer, wanted, got) || got != wanted) {
                 return Status::SourceFailed;
             }
-            switch (decoder->Feed(buffer, got, sink)) {
-                case DecodeStatus::Ok:
-                    break;
-                case DecodeStatus::Refused:
-                    return Status::Refused;
-                default:
-                    return Status::SourceFailed;
+            if (const Status status = take(piece.bodyOffset + done, buffer, got); status != Status::Done) {
+                return status;
             }
             done += got;
         }
     }
-    switch (decoder->Finish(sink)) {
-        case DecodeStatus::Ok:
-            return Status::Done;
-        case DecodeStatus::Refused:
-            return Status::Refused;
-        default:
-            return Status::SourceFailed;
+    return Status::Done;
+}
+
+// The stored bytes decoded into sink. A body read whole is checked against the browser's checksums first:
+// bytes that fail never reach the sink, and a body that does not decode is read on to tell damage from an
+// encoding we cannot follow.
+Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Content::Sink& sink,
+                           BodyReads reads) {
+    using Status = Content::Status;
+    const std::unique_ptr<BodyDecoder> decoder =
+        MakeBodyDecoder(ParseContentEncoding(entry.contentEncoding), kDecodedBodyCap);
+    if (!decoder) {
+        return Status::SourceFailed;
     }
+    std::optional<StoredBodyCheck> check;
+    if (reads == BodyReads::Whole && !entry.checksums.empty()) {
+        check.emplace(entry.checksums);
+    }
+    std::optional<Status> decodeFailed;
+    const Status read =
+        ReadStoredBody(fs, entry, reads, [&](std::uint64_t offset, const char* data, std::size_t size) {
+            if (check && !check->Add(offset, data, size)) {
+                return Status::Damaged;
+            }
+            if (decodeFailed) {
+                return Status::Done;
+            }
+            const Status fed = StatusOf(decoder->Feed(data, size, sink));
+            if (fed == Status::SourceFailed && check) {
+                decodeFailed = fed;
+                return Status::Done;
+            }
+            return fed;
+        });
+    if (read != Status::Done) {
+        return read;
+    }
+    if (check && !check->Finish()) {
+        return Status::Damaged;
+    }
+    return decodeFailed ? *decodeFailed : StatusOf(decoder->Finish(sink));
 }
 
 }  // namespace
 
 Content::Status EntryContent::Stream(const Sink& sink) {
     return StreamBody(m_fs, m_entry, sink, BodyReads::Whole);
+}
+
+std::optional<FileTime> EntryContent::ModifiedTime() {
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    const std::optional<std::int64_t> seconds =
+        HarvestedFileTime(m_entry.lastModified, m_entry.storedTime, now);
+    return seconds ? std::optional<FileTime>(FileTime::FromSeconds(*seconds)) : std::nullopt;
 }
 
 EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
@@ -243,9 +290,57 @@ EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
     return look;
 }
 
+bool IsHarvestedResponse(const CacheEntry& entry) {
+    return !entry.url.empty() && (entry.status == 200 || entry.status == 206 || entry.noBody);
+}
+
+EntryVerdict JudgeEntry(const CacheEntry& entry, const EntryLook& look) {
+    if (entry.noBody) {
+        return EntryVerdict::NoBody;
+    }
+    if (!entry.complete) {
+        return EntryVerdict::Incomplete;
+    }
+    return look.decodable ? EntryVerdict::Write : EntryVerdict::Undecodable;
+}
+
+std::u16string_view VerdictName(EntryVerdict verdict) {
+    switch (verdict) {
+        case EntryVerdict::Write:
+            return u"complete";
+        case EntryVerdict::Incomplete:
+            return u"incomplete";
+        case EntryVerdict::NoBody:
+            return u"no-body";
+        case EntryVerdict::Undecodable:
+            return u"undecodable";
+    }
+    return u"";
+}
+
+void CountVerdict(EntryVerdict verdict, CollectSummary& summary) {
+    ++summary.matched;
+    switch (verdict) {
+        case EntryVerdict::Write:
+            break;
+        case EntryVerdict::Incomplete:
+            ++summary.incomplete;
+            break;
+        case EntryVerdict::NoBody:
+            ++summary.noBody;
+            ++summary.skipped;
+            break;
+        case EntryVerdict::Undecodable:
+            ++summary.skipped;
+            break;
+    }
+}
+
 void CountPassedOver(const CacheReadReport& report, CollectSummary& summary) {
     summary.skipped += report.damaged + report.overBudget;
+    summary.damaged += report.damaged;
     summary.overBudget += report.overBudget;
+    summary.inUse += report.inUse;
 }
 
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
@@ -267,28 +362,29 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
             listedAll = false;
             return false;
         }
-        if (entry.url.empty() || !IsHarvestableStatus(entry.status)) {
+        if (!IsHarvestedResponse(entry)) {
             return true;
         }
         const EntryLook look = LookAtEntry(kept, entry);
         if (!NameEndsWithType(look.name, fileType)) {
             return true;
         }
-        ++summary.matched;
-        if (!entry.complete) {
-            ++summary.incomplete;
-        } else if (!look.decodable || !claims.Claim(kept, entry)) {
-            ++summary.skipped;
-        } else {
-            // The content needs only where the body lies and how it is encoded: a URL or key of megabytes
-            // is not held until the entry is written.
-            std::string().swap(entry.key);
-            std::string().swap(entry.url);
-            std::string().swap(entry.contentType);
-            listedAll = sink({look.name, {}, std::make_unique<EntryContent>(fs, std::move(entry))});
-            return listedAll;
+        const EntryVerdict verdict = JudgeEntry(entry, look);
+        CountVerdict(verdict, summary);
+        if (verdict != EntryVerdict::Write) {
+            return true;
         }
-        return true;
+        if (!claims.Claim(kept, entry)) {
+            ++summary.skipped;
+            return true;
+        }
+        // The content needs only where the body lies and how it is encoded: a URL or key of megabytes is not
+        // held until the entry is written.
+        std::string().swap(entry.key);
+        std::string().swap(entry.url);
+        std::string().swap(entry.contentType);
+        listedAll = sink({look.name, {}, std::make_unique<EntryContent>(fs, std::move(entry))});
+        return listedAll;
     });
     CountPassedOver(report, summary);
     return listedAll;

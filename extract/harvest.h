@@ -23,11 +23,25 @@ struct EntryLook {
 
 EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry);
 
+// A response whose body a harvest would write, or one that has no body. Errors, redirects and records that
+// are no response (Firefox's predictor keeps some in its cache) are neither listed nor counted.
+bool IsHarvestedResponse(const CacheEntry& entry);
+
+// What a harvest makes of a response of the type wanted; a listing's rows say the same.
+enum class EntryVerdict { Write, Incomplete, NoBody, Undecodable };
+EntryVerdict JudgeEntry(const CacheEntry& entry, const EntryLook& look);
+// "complete", "incomplete", "no-body", "undecodable".
+std::u16string_view VerdictName(EntryVerdict verdict);
+// Counts a matched entry in summary by its verdict.
+void CountVerdict(EntryVerdict verdict, CollectSummary& summary);
+
 // An entry's body as the file a user wants: its pieces in order, decoded per Content-Encoding.
 class EntryContent final : public Content {
   public:
     EntryContent(FileSystem& fs, CacheEntry entry) : m_fs(fs), m_entry(std::move(entry)) {}
     Status Stream(const Sink& sink) override;
+    // The response's Last-Modified, else when the browser stored it.
+    std::optional<FileTime> ModifiedTime() override;
     const CacheEntry& entry() const { return m_entry; }
 
   private:

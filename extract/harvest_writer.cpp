@@ -35,8 +35,10 @@ class HeldContent final : public Content {
     }
     std::optional<std::uint64_t> Size() override { return bytes.size(); }
     std::optional<Sha256Digest> Digest() override { return digest; }
+    std::optional<FileTime> ModifiedTime() override { return modifiedTime; }
     std::vector<char> bytes;
     std::optional<Sha256Digest> digest;
+    std::optional<FileTime> modifiedTime;
 };
 
 struct Slot {
@@ -161,13 +163,14 @@ class Pipeline {
         done.alreadyPresent = m_placed.alreadyPresent;
         done.failed = m_placed.failed;
         done.tooBig = m_placed.tooBig;
-        done.skipped += m_placed.gone;
+        done.skipped += m_placed.gone + m_placed.damaged;
         done.gone += m_placed.gone;
+        done.damaged += m_placed.damaged;
         done.destinationFull = m_destinationFull;
         if (done.destinationFull) {
             // Every later copy would fail too: the file that met the full destination and the rest are
             // failed.
-            done.failed = Listed() - done.copied - done.alreadyPresent - m_placed.gone;
+            done.failed = Listed() - done.copied - done.alreadyPresent - m_placed.gone - m_placed.damaged;
         }
         return done;
     }
@@ -191,6 +194,9 @@ class Pipeline {
                 break;
             case PlaceOutcome::SourceGone:
                 ++m_placed.gone;
+                break;
+            case PlaceOutcome::Damaged:
+                ++m_placed.damaged;
                 break;
             case PlaceOutcome::Stopped:
                 return false;
@@ -289,12 +295,14 @@ class Pipeline {
             sha.Add(data, size);
             return true;
         });
+        const std::optional<FileTime> modifiedTime = slot.item.content->ModifiedTime();
         const std::lock_guard<std::mutex> lock(m_mutex);
         // Anything but a whole read is the writer's to do, and it meets the same failure or size itself.
         if (status == Content::Status::Done) {
             m_heldBytes += bytes.size();
             slot.held.digest = sha.Finish();
             slot.held.bytes = std::move(bytes);
+            slot.held.modifiedTime = modifiedTime;
             slot.state = Slot::State::Held;
         } else {
             slot.state = Slot::State::LeftToWriter;
@@ -324,7 +332,7 @@ class Pipeline {
     std::size_t m_placing = 0;  // placements under way
     std::size_t m_tooBigSeen = 0;
     bool m_fullSeen = false;  // no placement starts until those under way have ended
-    CollectSummary m_placed;  // with the sources gone in gone only
+    CollectSummary m_placed;  // with the sources gone and damaged in gone and damaged only
 };
 
 }  // namespace
@@ -361,6 +369,9 @@ void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16stri
     summary.gone += done.gone;
     summary.unreadable += done.unreadable;
     summary.overBudget += done.overBudget;
+    summary.damaged += done.damaged;
+    summary.noBody += done.noBody;
+    summary.inUse += done.inUse;
     summary.stopped = summary.stopped || done.stopped || stopped;
     summary.destinationFull = summary.destinationFull || done.destinationFull;
 }

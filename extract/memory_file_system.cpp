@@ -10,8 +10,10 @@ namespace {
 
 class MemoryReadableFile final : public ReadableFile {
   public:
-    explicit MemoryReadableFile(const std::string& bytes) : m_bytes(bytes) {}
+    MemoryReadableFile(const std::string& bytes, std::optional<FileTime> modified)
+        : m_bytes(bytes), m_modified(modified) {}
     std::optional<std::uint64_t> Size() override { return m_bytes.size(); }
+    std::optional<FileTime> ModifiedTime() override { return m_modified; }
     bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
         ReadAt(m_position, buffer, capacity, got);
         m_position += got;
@@ -27,29 +29,37 @@ class MemoryReadableFile final : public ReadableFile {
 
   private:
     const std::string& m_bytes;
+    std::optional<FileTime> m_modified;
     std::uint64_t m_position = 0;
 };
 
 class MemoryNewFile final : public NewFile {
   public:
-    MemoryNewFile(std::map<std::u16string, std::string>& files, std::u16string path)
-        : m_files(files), m_path(std::move(path)) {}
+    MemoryNewFile(std::map<std::u16string, std::string>& files, std::map<std::u16string, FileTime>& times,
+                  std::u16string path)
+        : m_files(files), m_times(times), m_path(std::move(path)) {}
     WriteStatus Write(const char* data, std::size_t size) override {
         m_bytes.append(data, size);
         return WriteStatus::Ok;
     }
+    void SetModifiedTime(FileTime time) override { m_modified = time; }
     WriteStatus Commit() override {
         if (m_files.count(m_path) != 0) {
             return WriteStatus::NameTaken;
         }
         m_files[m_path] = std::move(m_bytes);
+        if (m_modified) {
+            m_times[m_path] = *m_modified;
+        }
         return WriteStatus::Ok;
     }
 
   private:
     std::map<std::u16string, std::string>& m_files;
+    std::map<std::u16string, FileTime>& m_times;
     std::u16string m_path;
     std::string m_bytes;
+    std::optional<FileTime> m_modified;
 };
 
 std::u16string WithSlash(std::u16string_view folder) {
@@ -120,7 +130,9 @@ std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(std::u16string_vi
     if (file == m_files.end()) {
         return nullptr;
     }
-    return std::make_unique<MemoryReadableFile>(file->second);
+    const auto time = m_modifiedTimes.find(file->first);
+    return std::make_unique<MemoryReadableFile>(
+        file->second, time == m_modifiedTimes.end() ? std::nullopt : std::optional<FileTime>(time->second));
 }
 
 std::unique_ptr<NewFile> MemoryFileSystem::CreateNewFile(std::u16string_view path, CreateStatus& status) {
@@ -129,7 +141,7 @@ std::unique_ptr<NewFile> MemoryFileSystem::CreateNewFile(std::u16string_view pat
         return nullptr;
     }
     status = CreateStatus::Created;
-    return std::make_unique<MemoryNewFile>(m_files, std::u16string(path));
+    return std::make_unique<MemoryNewFile>(m_files, m_modifiedTimes, std::u16string(path));
 }
 
 }  // namespace drovan

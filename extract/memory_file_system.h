@@ -29,9 +29,14 @@ class ListedEntries final : public DirectoryListing {
 // when it was added or some file lies below it.
 class MemoryFileSystem final : public FileSystem {
   public:
-    void AddFile(std::u16string path, std::string bytes) { m_files[std::move(path)] = std::move(bytes); }
+    void AddFile(std::u16string path, std::string bytes) {
+        m_modifiedTimes.erase(path);
+        m_files[std::move(path)] = std::move(bytes);
+    }
     void AddFolder(std::u16string path) { m_folders[std::move(path)] = true; }
     const std::map<std::u16string, std::string>& files() const { return m_files; }
+    // Of the files committed with one.
+    const std::map<std::u16string, FileTime>& modifiedTimes() const { return m_modifiedTimes; }
 
     char16_t Separator() const override { return u'/'; }
     std::u16string Normalise(std::u16string_view path) override;
@@ -46,6 +51,7 @@ class MemoryFileSystem final : public FileSystem {
 
   private:
     std::map<std::u16string, std::string> m_files;
+    std::map<std::u16string, FileTime> m_modifiedTimes;
     std::map<std::u16string, bool> m_folders;
 };
 

@@ -32,7 +32,7 @@ bool ReadFully(ReadableFile& file, char* buffer, std::size_t size) {
     return true;
 }
 
-enum class Comparison { Same, Different, SourceFailed, SourceGone, Stopped };
+enum class Comparison { Same, Different, SourceFailed, SourceGone, Damaged, Stopped };
 
 // Why streaming the content ended early, if it did.
 std::optional<Comparison> StreamEnd(Content::Status status, bool stopped) {
@@ -44,6 +44,8 @@ std::optional<Comparison> StreamEnd(Content::Status status, bool stopped) {
             return std::nullopt;
         case Content::Status::SourceGone:
             return Comparison::SourceGone;
+        case Content::Status::Damaged:
+            return Comparison::Damaged;
         case Content::Status::Refused:
         case Content::Status::SourceFailed:
             break;
@@ -57,6 +59,8 @@ PlaceOutcome OutcomeOf(Comparison comparison) {
             return PlaceOutcome::AlreadyPresent;
         case Comparison::SourceGone:
             return PlaceOutcome::SourceGone;
+        case Comparison::Damaged:
+            return PlaceOutcome::Damaged;
         case Comparison::Stopped:
             return PlaceOutcome::Stopped;
         case Comparison::Different:
@@ -285,6 +289,9 @@ class Placement {
             if (const std::optional<Comparison> ended = StreamEnd(status, false)) {
                 return OutcomeOf(*ended);
             }
+            if (const std::optional<FileTime> time = m_content.ModifiedTime()) {
+                file.SetModifiedTime(*time);
+            }
             written = file.Commit();
         }
         switch (written) {
@@ -320,6 +327,7 @@ Content::Status FileContent::Stream(const Sink& sink) {
     if (!file) {
         return m_fs.Exists(m_path) ? Status::SourceFailed : Status::SourceGone;
     }
+    m_modifiedTime = file->ModifiedTime();
     std::vector<char> buffer(kChunk);
     for (;;) {
         std::size_t got = 0;

@@ -19,8 +19,9 @@ struct ExtractionProgress;
 // its start more than once (to write it, and to hash it or compare it with files found under its names).
 class Content {
   public:
-    // SourceGone: the source was listed and is no longer there (a running browser evicted it).
-    enum class Status { Done, Refused, SourceFailed, SourceGone };
+    // SourceGone: the source was listed and is no longer there (a running browser evicted it). Damaged: its
+    // bytes failed the checksums stored with them.
+    enum class Status { Done, Refused, SourceFailed, SourceGone, Damaged };
     using Sink = std::function<bool(const char* data, std::size_t size)>;
     virtual ~Content() = default;
     // Feeds every byte to sink in order; Refused as soon as sink returns false.
@@ -28,6 +29,9 @@ class Content {
     // The number of bytes Stream gives, and their digest, when they are known without streaming.
     virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
     virtual std::optional<Sha256Digest> Digest() { return std::nullopt; }
+    // Asked once the bytes are streamed: the time the file written from them shows as modified. Nothing
+    // leaves it the time of writing.
+    virtual std::optional<FileTime> ModifiedTime() { return std::nullopt; }
 };
 
 enum class PlaceOutcome {
@@ -35,6 +39,7 @@ enum class PlaceOutcome {
     AlreadyPresent,   // a file with the same bytes already had the name or one of its numbered names
     Failed,           // the source could not be read or the target not written; nothing was left behind
     SourceGone,       // the source vanished since it was listed; counted as skipped, not failed
+    Damaged,          // the source's bytes failed their checksums; skipped, nothing was left behind
     TooBig,           // did not fit in the room left on the destination; smaller files still may
     DestinationFull,  // every later file would fail too
     Stopped,          // progress->stop was set while writing; nothing was left behind
@@ -46,10 +51,13 @@ class FileContent final : public Content {
     FileContent(FileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
     Status Stream(const Sink& sink) override;
     std::optional<std::uint64_t> Size() override;
+    // The source's, as the last pass opened it.
+    std::optional<FileTime> ModifiedTime() override { return m_modifiedTime; }
 
   private:
     FileSystem& m_fs;
     std::u16string m_path;
+    std::optional<FileTime> m_modifiedTime;
 };
 
 // Writes content into folder under name or, when that is taken by different bytes, "name (2).ext",

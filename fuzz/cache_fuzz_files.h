@@ -4,12 +4,14 @@
 // entry a reader hands over is checked against the files it points into.
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "extract/formats/cache_entry.h"
+#include "extract/formats/checksums.h"
 #include "extract/memory_file_system.h"
 
 namespace drovan::fuzz {
@@ -39,18 +41,26 @@ inline std::vector<std::string> SplitFiles(const std::uint8_t* data, std::size_t
 }
 
 // Pieces lie inside their files, add up to the stored size, and a complete body runs from byte 0 without a
-// gap.
+// gap. The stored bytes go through the checksums' check in reads of odd sizes.
 inline void CheckEntry(const MemoryFileSystem& fs, const CacheEntry& entry) {
     std::uint64_t sum = 0;
+    StoredBodyCheck check(entry.checksums);
     for (const BodyPiece& piece : entry.pieces) {
         const auto file = fs.files().find(piece.file);
         Require(file != fs.files().end());
         Require(piece.length > 0);
         Require(piece.fileOffset <= file->second.size() &&
                 piece.length <= file->second.size() - piece.fileOffset);
+        for (std::uint64_t done = 0; done < piece.length; done += 4093) {
+            const std::size_t size =
+                static_cast<std::size_t>(std::min<std::uint64_t>(4093, piece.length - done));
+            check.Add(piece.bodyOffset + done, file->second.data() + piece.fileOffset + done, size);
+        }
         sum += piece.length;
     }
+    check.Finish();
     Require(sum == entry.storedSize);
+    Require(!entry.complete || !entry.noBody);
     if (entry.complete) {
         Require(entry.status == 200 || entry.status == 206);
         Require(!entry.truncated);

@@ -61,7 +61,9 @@ int main(int argc, char** argv) {
     Write(simple, "seed-plain-and-truncated",
           Joined({SimpleEntry(chromiumKey, Pattern(64), plain), "",
                   SimpleEntry(chromiumKey, Pattern(30), ResponseInfo(RawHeaders("HTTP/1.1 200 OK"), true),
-                              false)}));
+                              {false})}));
+    Write(simple, "seed-32-bit",
+          Joined({SimpleEntry(chromiumKey, Pattern(64), plain, {true, SimpleWidth::Packed32})}));
     Write(simple, "seed-sparse",
           Joined({SimpleEntry(chromiumKey, "", sparse),
                   SparseFile(chromiumKey, {{32, Pattern(64, 32)}, {0, Pattern(32)}})}));

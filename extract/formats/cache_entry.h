@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "extract/formats/checksums.h"
+
 namespace drovan {
 
 enum class CacheKind { FirefoxCache2, ChromiumSimple, ChromiumBlockfile };
@@ -38,10 +40,18 @@ struct CacheEntry {
     // cached in pieces, none for an empty body.
     std::vector<BodyPiece> pieces;
     std::uint64_t storedSize = 0;  // sum of the pieces' lengths
+    // What the browser kept to check the stored bytes by; checked as the body is read whole.
+    std::vector<StoredChecksum> checksums;
     // The browser marked the body as a prefix of the response (a download cut short).
     bool truncated = false;
     // Stored bytes make up the whole body, from byte 0 to its end, with no gap.
     bool complete = false;
+    // A response that carries no body (204, 205, a 200 of length 0): neither complete nor incomplete.
+    bool noBody = false;
+    // Seconds since 1970 UTC: the response's Last-Modified when it parses, and when the browser stored the
+    // response.
+    std::optional<std::int64_t> lastModified;
+    std::optional<std::int64_t> storedTime;
 };
 
 }  // namespace drovan

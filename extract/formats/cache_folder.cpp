@@ -67,13 +67,13 @@ std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_vie
     return std::nullopt;
 }
 
-bool DeliverEntry(std::optional<CacheEntry>& entry, CacheReadReport& report, const CacheEntrySink& sink) {
-    if (!entry) {
-        ++report.damaged;
+bool DeliverRecord(RecordRead& read, CacheReadReport& report, const CacheEntrySink& sink) {
+    if (!read.entry) {
+        ++(read.inUse ? report.inUse : report.damaged);
         return true;
     }
     ++report.entries;
-    return sink(*entry);
+    return sink(*read.entry);
 }
 
 CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,

@@ -372,14 +372,16 @@ class BlockfileReader {
 
     CacheReadReport Read() {
         const std::unique_ptr<ReadableFile> index = m_fs.OpenForReading(Path(u"index"));
-        std::uint32_t tableLength = 0;
-        if (!index || !ReadIndexHeader(*index, tableLength)) {
+        IndexHeader header;
+        if (!index || !ReadIndexHeader(*index, header)) {
             ++m_report.damaged;
             return m_report;
         }
+        const std::uint32_t tableLength = header.tableLength;
         std::string chunk;
-        for (std::uint32_t first = 0; first < tableLength && !m_stopped; first += kTableChunk) {
-            const std::uint32_t count = std::min(kTableChunk, tableLength - first);
+        // An index cut short still leads to the entries of the slots it holds; the rest count as damaged.
+        for (std::uint32_t first = 0; first < header.slotsHeld && !m_stopped; first += kTableChunk) {
+            const std::uint32_t count = std::min(kTableChunk, header.slotsHeld - first);
             if (!ReadExactly(*index, kIndexHeaderSize + 4ull * first, 4ull * count, chunk)) {
                 ++m_report.damaged;
                 break;
@@ -399,37 +401,49 @@ class BlockfileReader {
             }
             AssembleParent(parent);
         }
+        if (header.slotsHeld < tableLength && header.numEntries > m_recordsMet) {
+            m_report.damaged += header.numEntries - m_recordsMet;
+        }
         return m_report;
     }
 
   private:
     std::u16string Path(std::u16string_view name) const { return JoinPath(m_folder, name, m_fs.Separator()); }
 
-    bool ReadIndexHeader(ReadableFile& index, std::uint32_t& tableLength) {
-        std::string header;
-        if (!ReadExactly(index, 0, kIndexHeaderSize, header)) {
-            return false;
-        }
-        ByteReader reader(header);
+    // IndexHeader's fields the walk needs, and how many table slots the file really holds.
+    struct IndexHeader {
         std::uint32_t magic = 0;
         std::uint32_t version = 0;
-        reader.U32LE(magic);
-        reader.U32LE(version);
-        reader.Seek(28);
-        reader.U32LE(tableLength);
-        if (magic != kIndexMagic || std::find(std::begin(kIndexVersions), std::end(kIndexVersions),
-                                              version) == std::end(kIndexVersions)) {
+        std::uint32_t numEntries = 0;
+        std::uint32_t tableLength = 0;
+        std::uint32_t slotsHeld = 0;
+    };
+
+    bool ReadIndexHeader(ReadableFile& index, IndexHeader& header) {
+        std::string bytes;
+        const std::optional<std::uint64_t> size = index.Size();
+        if (!size || *size < kIndexHeaderSize || !ReadExactly(index, 0, kIndexHeaderSize, bytes)) {
             return false;
         }
-        if (tableLength == 0) {
-            tableLength = kDefaultTableLength;
+        ByteReader reader(bytes);
+        std::uint32_t numEntries = 0;
+        if (!reader.U32LE(header.magic) || !reader.U32LE(header.version) || !reader.U32LE(numEntries) ||
+            !reader.Seek(28) || !reader.U32LE(header.tableLength) || header.magic != kIndexMagic ||
+            std::find(std::begin(kIndexVersions), std::end(kIndexVersions), header.version) ==
+                std::end(kIndexVersions)) {
+            return false;
+        }
+        header.numEntries = numEntries <= INT32_MAX ? numEntries : 0;  // an i32 on disk
+        if (header.tableLength == 0) {
+            header.tableLength = kDefaultTableLength;
         }
         // Buckets are hash & (length - 1).
-        if (tableLength > kMaxTableLength || (tableLength & (tableLength - 1)) != 0) {
+        if (header.tableLength > kMaxTableLength || (header.tableLength & (header.tableLength - 1)) != 0) {
             return false;
         }
-        const std::optional<std::uint64_t> size = index.Size();
-        return size && *size >= kIndexHeaderSize + 4ull * tableLength;
+        header.slotsHeld = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(header.tableLength, (*size - kIndexHeaderSize) / 4));
+        return true;
     }
 
     // data_N, opened and its header checked once per read.
@@ -619,6 +633,7 @@ class BlockfileReader {
 
     void WalkChain(std::uint32_t address, std::uint32_t bucket, std::uint32_t mask) {
         while (address != 0 && !m_stopped) {
+            ++m_recordsMet;
             if (RecordMetBefore(address)) {
                 ++m_report.damaged;  // a loop, or a record linked from two places: not read again
                 return;
@@ -753,6 +768,7 @@ class BlockfileReader {
         if (const std::optional<ChromiumResponseInfo> response = ParseChromiumResponseInfo(info)) {
             ApplyHead(response->head, entry);
             entry.truncated = response->truncated;
+            entry.storedTime = response->responseTime;
         }
         // A 206 with sparse control data in stream 2 is a parent even when its flag was lost.
         if ((record.flags & kParentEntryFlag) != 0 || (entry.status == 206 && record.dataSize[2] > 0)) {
@@ -857,7 +873,8 @@ class BlockfileReader {
     // An entry the browser had open when we read may still be in its memory, not in the files.
     void Hand(CacheEntry& entry, bool dirty) {
         if (dirty) {
-            entry.complete = false;
+            ++m_report.inUse;
+            return;
         }
         ++m_report.entries;
         if (!m_sink(entry)) {
@@ -872,6 +889,7 @@ class BlockfileReader {
     std::size_t m_heldBytes = 0;  // kept parents and children, and pieces being made
     CacheReadReport m_report;
     bool m_stopped = false;
+    std::uint32_t m_recordsMet = 0;
     // Each fresh look reads whole chunks again: a few hundred serve a running browser; a crafted cache of
     // damaged records would otherwise make every record cost that much reading.
     std::size_t m_freshLooksLeft = 256;

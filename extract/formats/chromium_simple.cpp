@@ -1,13 +1,12 @@
 #include "extract/formats/chromium_simple.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "extract/formats/byte_reader.h"
+#include "extract/formats/checksums.h"
 #include "extract/formats/http_head.h"
 #include "extract/name_rules.h"
 
@@ -22,10 +21,7 @@ constexpr std::uint32_t kOldestSparseVersion = 7;
 constexpr std::uint32_t kNewestSparseVersion = 9;
 constexpr std::uint32_t kEofHasCrc = 1;
 constexpr std::uint32_t kEofHasKeySha256 = 2;
-constexpr std::uint64_t kHeaderSize = 24;
-constexpr std::uint64_t kEofSize = 24;
 constexpr std::uint64_t kKeySha256Size = 32;
-constexpr std::uint64_t kRangeHeaderSize = 32;
 
 bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std::string& bytes) {
     bytes.assign(size, '\0');
@@ -105,161 +101,207 @@ std::u16string_view EntryHash(std::u16string_view name, char16_t stream) {
     return name.substr(0, 16);
 }
 
-// The header and key every file of an entry starts with; the key must match its hash.
-std::optional<std::string> ReadKey(ReadableFile& file, std::uint64_t fileSize, std::uint32_t oldestVersion,
-                                   std::uint32_t newestVersion) {
-    char header[kHeaderSize];
-    if (fileSize < kHeaderSize || !ReadRecord(file, 0, header)) {
-        return std::nullopt;
-    }
-    ByteReader reader(std::string_view(header, sizeof header));
-    std::uint64_t magic = 0;
+// The simple cache's records as a 64-bit build writes them: their 64-bit fields pad SimpleFileHeader and
+// SimpleFileEOF to 24 bytes and SimpleFileSparseRangeHeader to 32. A 32-bit x86 build aligns those fields to
+// 4 and packs them to 20, 20 and 28. Which one a file holds, its magic numbers and checksums tell.
+struct SimpleLayout {
+    std::uint64_t header;
+    std::uint64_t eof;
+    std::uint64_t rangeHeader;
+};
+constexpr SimpleLayout kLayouts[] = {{24, 24, 32}, {20, 20, 28}};
+constexpr std::size_t kHeaderFields = 20;
+constexpr std::size_t kEofFields = 20;
+constexpr std::size_t kRangeHeaderFields = 28;
+
+struct SimpleFileHeader {
+    std::uint64_t initialMagic = 0;
     std::uint32_t version = 0;
     std::uint32_t keyLength = 0;
     std::uint32_t keyHash = 0;
-    reader.U64LE(magic), reader.U32LE(version), reader.U32LE(keyLength), reader.U32LE(keyHash);
-    if (magic != kInitialMagic || version < oldestVersion || version > newestVersion ||
-        keyLength > kMaxChromiumMetadata || keyLength > fileSize - kHeaderSize) {
-        return std::nullopt;
-    }
-    std::string key;
-    if (!ReadExactly(file, kHeaderSize, keyLength, key) || SuperFastHash(key) != keyHash) {
-        return std::nullopt;
-    }
-    return key;
-}
+};
 
-struct Eof {
+struct SimpleFileEOF {
+    std::uint64_t finalMagic = 0;
     std::uint32_t flags = 0;
-    std::uint32_t crc = 0;
+    std::uint32_t dataCrc32 = 0;
     std::uint32_t streamSize = 0;
 };
 
-std::optional<Eof> ReadEof(ReadableFile& file, std::uint64_t offset) {
-    char bytes[kEofSize];
-    if (!ReadRecord(file, offset, bytes)) {
+struct SimpleFileSparseRangeHeader {
+    std::uint64_t sparseMagic = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::uint32_t dataCrc32 = 0;
+};
+
+std::optional<SimpleFileHeader> ReadFileHeader(ReadableFile& file) {
+    char bytes[kHeaderFields];
+    SimpleFileHeader header;
+    ByteReader reader(std::string_view(bytes, sizeof bytes));
+    if (!ReadRecord(file, 0, bytes) || !reader.U64LE(header.initialMagic) || !reader.U32LE(header.version) ||
+        !reader.U32LE(header.keyLength) || !reader.U32LE(header.keyHash) ||
+        header.initialMagic != kInitialMagic) {
         return std::nullopt;
     }
+    return header;
+}
+
+std::optional<SimpleFileEOF> ReadFileEof(ReadableFile& file, std::uint64_t offset) {
+    char bytes[kEofFields];
+    SimpleFileEOF eof;
     ByteReader reader(std::string_view(bytes, sizeof bytes));
-    std::uint64_t magic = 0;
-    Eof eof;
-    reader.U64LE(magic), reader.U32LE(eof.flags), reader.U32LE(eof.crc), reader.U32LE(eof.streamSize);
-    if (magic != kFinalMagic) {
+    if (!ReadRecord(file, offset, bytes) || !reader.U64LE(eof.finalMagic) || !reader.U32LE(eof.flags) ||
+        !reader.U32LE(eof.dataCrc32) || !reader.U32LE(eof.streamSize) || eof.finalMagic != kFinalMagic) {
         return std::nullopt;
     }
     return eof;
 }
 
-// The ranges of a sparse file in the order written. Reading stops at a short or unknown range header, or at a
-// range cut by the end of the file, keeping the ranges before it. False when the file is not this entry's.
+std::optional<SimpleFileSparseRangeHeader> DecodeRangeHeader(std::string_view bytes) {
+    SimpleFileSparseRangeHeader range;
+    ByteReader reader(bytes);
+    if (!reader.U64LE(range.sparseMagic) || !reader.U64LE(range.offset) || !reader.U64LE(range.length) ||
+        !reader.U32LE(range.dataCrc32) || range.sparseMagic != kSparseRangeMagic) {
+        return std::nullopt;
+    }
+    return range;
+}
+
+// The key after the header, in the layout's place; it must match its hash.
+std::optional<std::string> ReadKey(ReadableFile& file, std::uint64_t fileSize, const SimpleFileHeader& header,
+                                   const SimpleLayout& layout) {
+    std::string key;
+    if (header.keyLength > kMaxChromiumMetadata || fileSize < layout.header ||
+        header.keyLength > fileSize - layout.header ||
+        !ReadExactly(file, layout.header, header.keyLength, key) || SuperFastHash(key) != header.keyHash) {
+        return std::nullopt;
+    }
+    return key;
+}
+
+// The ranges of a sparse file in the order written, each with its checksum when the browser kept one. Reading
+// stops at a short or unknown range header, or at a range cut by the end of the file, keeping the ranges
+// before it. False when the file is not this entry's.
 bool ReadSparseRanges(FileSystem& fs, const std::u16string& path, const std::string& key,
-                      std::vector<BodyPiece>& pieces) {
+                      const SimpleLayout& layout, CacheEntry& entry) {
     const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
     const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
-    if (!size) {
+    const std::optional<SimpleFileHeader> header =
+        size && *size >= kHeaderFields ? ReadFileHeader(*file) : std::nullopt;
+    if (!header || header->version < kOldestSparseVersion || header->version > kNewestSparseVersion) {
         return false;
     }
-    const std::optional<std::string> sparseKey =
-        ReadKey(*file, *size, kOldestSparseVersion, kNewestSparseVersion);
+    const std::optional<std::string> sparseKey = ReadKey(*file, *size, *header, layout);
     if (!sparseKey || *sparseKey != key) {
         return false;
     }
-    std::uint64_t position = kHeaderSize + key.size();
-    std::string header;
-    for (std::size_t ranges = 0; ranges < kMaxSparseRanges && *size - position >= kRangeHeaderSize;
+    std::uint64_t position = layout.header + key.size();
+    std::string bytes;
+    for (std::size_t ranges = 0; ranges < kMaxSparseRanges && *size - position >= layout.rangeHeader;
          ++ranges) {
-        if (!ReadExactly(*file, position, kRangeHeaderSize, header)) {
+        const std::optional<SimpleFileSparseRangeHeader> range =
+            ReadExactly(*file, position, kRangeHeaderFields, bytes) ? DecodeRangeHeader(bytes) : std::nullopt;
+        position += layout.rangeHeader;
+        if (!range || range->length > *size - position) {
             break;
         }
-        ByteReader reader(header);
-        std::uint64_t magic = 0;
-        std::uint64_t offset = 0;
-        std::uint64_t length = 0;
-        reader.U64LE(magic), reader.U64LE(offset), reader.U64LE(length);
-        position += kRangeHeaderSize;
-        if (magic != kSparseRangeMagic || length > *size - position) {
-            break;
+        if (range->length > 0) {
+            entry.pieces.push_back(BodyPiece{path, position, range->length, range->offset});
+            if (range->dataCrc32 != 0) {
+                entry.checksums.push_back(
+                    {StoredChecksum::Kind::Crc32, range->offset, range->length, range->dataCrc32});
+            }
         }
-        if (length > 0) {
-            pieces.push_back(BodyPiece{path, position, length, offset});
-        }
-        position += length;
+        position += range->length;
     }
     return true;
 }
 
-std::optional<CacheEntry> ReadEntry(FileSystem& fs, std::u16string_view folder, std::u16string_view hash,
-                                    bool hasSparseFile) {
-    const std::u16string path = JoinPath(folder, std::u16string(hash) + u"_0", fs.Separator());
-    const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(path);
-    const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
-    if (!size || *size < kHeaderSize + 2 * kEofSize) {
-        return std::nullopt;
+// The _0 file in one layout, read from its end: stream 0's record gives the sizes of what precedes it.
+RecordRead ReadEntryFile(ReadableFile& file, std::uint64_t size, std::string key, const SimpleLayout& layout,
+                         const SimpleFileEOF& eof0, const std::u16string& path) {
+    RecordRead read;
+    const std::uint64_t keySha256 = (eof0.flags & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
+    if (eof0.streamSize > kMaxChromiumMetadata ||
+        layout.header + key.size() + 2 * layout.eof + eof0.streamSize + keySha256 > size) {
+        return read;
     }
-    FileEnds ends(*opened, *size);
-    if (!ends.Load()) {
-        return std::nullopt;
-    }
-    ReadableFile* const file = &ends;
-    // The file is read from its end: stream 0's record gives the sizes of what precedes it.
-    const std::optional<Eof> eof0 = ReadEof(*file, *size - kEofSize);
-    if (!eof0 || eof0->streamSize > kMaxChromiumMetadata) {
-        return std::nullopt;
-    }
-    std::optional<std::string> key = ReadKey(*file, *size, kEntryVersion, kEntryVersion);
-    if (!key) {
-        return std::nullopt;
-    }
-    const std::uint64_t keySha256 = (eof0->flags & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
-    const std::uint64_t fixed = kHeaderSize + key->size() + 2 * kEofSize + eof0->streamSize + keySha256;
-    if (fixed > *size) {
-        return std::nullopt;
-    }
-    const std::uint64_t bodyStart = kHeaderSize + key->size();
-    const std::uint64_t bodySize = *size - fixed;
+    const std::uint64_t bodyStart = layout.header + key.size();
+    const std::uint64_t bodySize = size - (bodyStart + 2 * layout.eof + eof0.streamSize + keySha256);
+    const std::optional<SimpleFileEOF> eof1 = ReadFileEof(file, bodyStart + bodySize);
     std::string stream0;
-    if (!ReadEof(*file, bodyStart + bodySize) ||
-        !ReadExactly(*file, bodyStart + bodySize + kEofSize, eof0->streamSize, stream0) ||
-        ((eof0->flags & kEofHasCrc) != 0 && Crc32(stream0) != eof0->crc)) {
-        return std::nullopt;
+    if (!eof1 || !ReadExactly(file, bodyStart + bodySize + layout.eof, eof0.streamSize, stream0) ||
+        ((eof0.flags & kEofHasCrc) != 0 && Crc32(stream0) != eof0.dataCrc32)) {
+        return read;
     }
     // Other caches in this format keep other things in stream 0; those entries are not responses.
     std::optional<ChromiumResponseInfo> info = ParseChromiumResponseInfo(stream0);
     if (!info) {
-        return std::nullopt;
+        return read;
     }
-    CacheEntry entry;
+    CacheEntry& entry = read.entry.emplace();
     entry.kind = CacheKind::ChromiumSimple;
-    entry.url = UrlFromChromiumKey(*key);
-    entry.key = std::move(*key);
+    entry.url = UrlFromChromiumKey(key);
+    entry.key = std::move(key);
     entry.truncated = info->truncated;
+    entry.storedTime = info->responseTime;
     ApplyHead(info->head, entry);
     if (bodySize > 0) {
         entry.pieces.push_back(BodyPiece{path, bodyStart, bodySize, 0});
+        if ((eof1->flags & kEofHasCrc) != 0) {
+            entry.checksums.push_back({StoredChecksum::Kind::Crc32, 0, bodySize, eof1->dataCrc32});
+        }
     }
-    if (hasSparseFile) {
-        const std::u16string sparsePath = JoinPath(folder, std::u16string(hash) + u"_s", fs.Separator());
-        ReadSparseRanges(fs, sparsePath, entry.key, entry.pieces);
+    return read;
+}
+
+RecordRead ReadEntry(FileSystem& fs, std::u16string_view folder, std::u16string_view hash,
+                     bool hasSparseFile) {
+    RecordRead read;
+    const std::u16string path = JoinPath(folder, std::u16string(hash) + u"_0", fs.Separator());
+    const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(path);
+    const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
+    if (!size || *size < kHeaderFields) {
+        return read;
     }
-    for (const BodyPiece& piece : entry.pieces) {
-        entry.storedSize += piece.length;
+    FileEnds file(*opened, *size);
+    const std::optional<SimpleFileHeader> header = file.Load() ? ReadFileHeader(file) : std::nullopt;
+    if (!header || header->version != kEntryVersion) {
+        return read;
     }
-    DecideCompleteness(entry);
-    return entry;
+    for (const SimpleLayout& layout : kLayouts) {
+        std::optional<std::string> key = ReadKey(file, *size, *header, layout);
+        if (!key) {
+            continue;
+        }
+        const std::uint64_t written = layout.header + key->size();
+        const std::optional<SimpleFileEOF> eof0 =
+            *size - written >= 2 * layout.eof ? ReadFileEof(file, *size - layout.eof) : std::nullopt;
+        if (!eof0) {
+            // A sound start and no closing record: the browser has the entry open and writes it still.
+            read.inUse = true;
+            continue;
+        }
+        read = ReadEntryFile(file, *size, std::move(*key), layout, *eof0, path);
+        if (!read.entry) {
+            return read;
+        }
+        CacheEntry& entry = *read.entry;
+        if (hasSparseFile) {
+            const std::u16string sparsePath = JoinPath(folder, std::u16string(hash) + u"_s", fs.Separator());
+            ReadSparseRanges(fs, sparsePath, entry.key, layout, entry);
+        }
+        for (const BodyPiece& piece : entry.pieces) {
+            entry.storedSize += piece.length;
+        }
+        DecideCompleteness(entry);
+        return read;
+    }
+    return read;
 }
 
 }  // namespace
-
-// zlib's table-driven CRC: every entry's stream 0 is checked.
-std::uint32_t Crc32(std::string_view bytes) {
-    uLong crc = crc32(0, Z_NULL, 0);
-    while (!bytes.empty()) {
-        const std::size_t part = std::min<std::size_t>(bytes.size(), 1u << 30);
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(part));
-        bytes.remove_prefix(part);
-    }
-    return static_cast<std::uint32_t>(crc);
-}
 
 std::uint32_t SuperFastHash(std::string_view bytes) {
     if (bytes.empty()) {
@@ -331,8 +373,8 @@ CacheReadReport ReadChromiumSimple(FileSystem& fs, std::u16string_view folder, c
         }
     }
     for (const std::u16string& hash : entryHashes) {
-        std::optional<CacheEntry> entry = ReadEntry(fs, folder, hash, sparseHashes.count(hash) != 0);
-        if (!DeliverEntry(entry, report, sink)) {
+        RecordRead read = ReadEntry(fs, folder, hash, sparseHashes.count(hash) != 0);
+        if (!DeliverRecord(read, report, sink)) {
             break;
         }
     }

@@ -11,9 +11,6 @@ namespace drovan {
 // Paul Hsieh's SuperFastHash as Chromium keeps it over cache keys (tail bytes taken as signed).
 std::uint32_t SuperFastHash(std::string_view bytes);
 
-// The zlib CRC-32 that Chromium keeps over each stream.
-std::uint32_t Crc32(std::string_view bytes);
-
 // Keys and stored response infos larger than this are taken for damage.
 constexpr std::uint64_t kMaxChromiumMetadata = 1 << 20;
 // A sparse file with more ranges than this is taken for damage; real ones hold one per network read.

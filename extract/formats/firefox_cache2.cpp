@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "extract/formats/byte_reader.h"
+#include "extract/formats/checksums.h"
 #include "extract/formats/http_head.h"
 #include "extract/name_rules.h"
 
@@ -12,20 +13,7 @@ namespace drovan {
 namespace {
 
 constexpr std::uint64_t kChunkSize = 262144;
-constexpr std::uint32_t kNewestKnownVersion = 4;
 constexpr std::size_t kTailRead = 4096;
-
-void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
-    a -= b, a -= c, a ^= c >> 13;
-    b -= c, b -= a, b ^= a << 8;
-    c -= a, c -= b, c ^= b >> 13;
-    a -= b, a -= c, a ^= c >> 12;
-    b -= c, b -= a, b ^= a << 16;
-    c -= a, c -= b, c ^= b >> 5;
-    a -= b, a -= c, a ^= c >> 3;
-    b -= c, b -= a, b ^= a << 10;
-    c -= a, c -= b, c ^= b >> 15;
-}
 
 bool IsEntryName(std::u16string_view name) {
     if (name.size() != 40) {
@@ -81,155 +69,148 @@ std::optional<std::uint64_t> AltDataOffset(std::string_view value) {
     return offset;
 }
 
-struct Metadata {
-    std::string_view key;
-    std::vector<Element> elements;
+// CacheFileMetadataHeader; version 1 lacks the flags.
+struct CacheFileMetadataHeader {
+    std::uint32_t version = 0;
+    std::uint32_t fetchCount = 0;
+    std::uint32_t lastFetched = 0;  // seconds since 1970
+    std::uint32_t lastModified = 0;
+    std::uint32_t frecency = 0;
+    std::uint32_t expirationTime = 0;
+    std::uint32_t keySize = 0;
+    std::uint32_t flags = 0;
 };
 
-// metadata is [M, size - 4): hash, chunk hashes, header, key, elements and, from version 4 on, a 4-byte
-// trailer outside the hash. The trailer is undocumented, so whether it is there is settled by the hash where
-// the hash allows; after that the version's own ending is tried first. A version above the known ones is
-// trusted only with a matching hash.
-std::optional<Metadata> ParseMetadata(std::string_view metadata, std::uint64_t bodyEnd) {
-    ByteReader reader(metadata);
-    std::uint32_t hash = 0;
-    std::uint32_t version = 0;
-    const std::uint64_t chunks = (bodyEnd + kChunkSize - 1) / kChunkSize;
-    if (!reader.U32BE(hash) || !reader.Skip(static_cast<std::size_t>(2 * chunks)) || !reader.U32BE(version) ||
-        version == 0) {
-        return std::nullopt;
-    }
-    std::uint32_t keySize = 0;
-    std::string_view key;
-    std::uint8_t keyEnd = 0xFF;
-    const std::size_t fieldsBeforeKeySize = 5 * 4;
-    if (!reader.Skip(fieldsBeforeKeySize) || !reader.U32BE(keySize) || (version >= 2 && !reader.Skip(4)) ||
-        !reader.Bytes(keySize, key) || !reader.U8(keyEnd) || keyEnd != 0) {
-        return std::nullopt;
-    }
-    const std::size_t elementsStart = reader.position();
-    const std::size_t withoutTrailer = metadata.size();
-    const std::size_t withTrailer = metadata.size() >= 4 ? metadata.size() - 4 : 0;
-    const std::size_t ends[2] = {version >= 4 ? withTrailer : withoutTrailer,
-                                 version >= 4 ? withoutTrailer : withTrailer};
-    Metadata result{key, {}};
-    const int passes = version > kNewestKnownVersion ? 1 : 2;
-    for (int pass = 0; pass < passes; ++pass) {
-        const bool hashMustMatch = pass == 0;
-        for (std::size_t end : ends) {
-            if (end < elementsStart) {
-                continue;
-            }
-            if (hashMustMatch && Lookup2Hash(metadata.substr(4, end - 4)) != hash) {
-                continue;
-            }
-            if (SplitElements(metadata.substr(elementsStart, end - elementsStart), result.elements)) {
-                return result;
-            }
-        }
-    }
-    return std::nullopt;
+bool DecodeHeader(ByteReader& reader, CacheFileMetadataHeader& header) {
+    return reader.U32BE(header.version) && header.version != 0 && reader.U32BE(header.fetchCount) &&
+           reader.U32BE(header.lastFetched) && reader.U32BE(header.lastModified) &&
+           reader.U32BE(header.frecency) && reader.U32BE(header.expirationTime) &&
+           reader.U32BE(header.keySize) && (header.version < 2 || reader.U32BE(header.flags));
 }
 
-// tail: a buffer of kTailRead bytes, kept from entry to entry so that it is not cleared for each.
-std::optional<CacheEntry> ReadEntry(FileSystem& fs, const std::u16string& path, std::string& tail) {
-    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
-    if (!file) {
-        return std::nullopt;
+struct Metadata {
+    CacheFileMetadataHeader header;
+    std::string_view key;
+    std::vector<Element> elements;
+    std::string_view chunkHashes;  // one u16 BE per chunk of the data
+};
+
+enum class MetadataState { Sound, Absent, Damaged };
+
+// metadata is [M, size - 4): hash, chunk hashes, header, key, elements and, from version 4 on, a 4-byte
+// trailer outside the hash. The trailer is undocumented, so the hash settles whether it is there. Bytes that
+// do not even make a header are no metadata: Firefox writes it only once the entry is idle.
+MetadataState ParseMetadata(std::string_view metadata, std::uint64_t dataEnd, Metadata& result) {
+    ByteReader reader(metadata);
+    std::uint32_t hash = 0;
+    const std::uint64_t chunks = (dataEnd + kChunkSize - 1) / kChunkSize;
+    std::uint8_t keyEnd = 0xFF;
+    if (!reader.U32BE(hash) || !reader.Bytes(static_cast<std::size_t>(2 * chunks), result.chunkHashes) ||
+        !DecodeHeader(reader, result.header) || !reader.Bytes(result.header.keySize, result.key) ||
+        !reader.U8(keyEnd) || keyEnd != 0) {
+        return MetadataState::Absent;
     }
-    const std::optional<std::uint64_t> size = file->Size();
-    if (!size || *size < 4) {
-        return std::nullopt;
+    const std::size_t elementsStart = reader.position();
+    const std::size_t withTrailer = metadata.size() >= 4 ? metadata.size() - 4 : 0;
+    for (std::size_t end : {withTrailer, metadata.size()}) {
+        if (end >= elementsStart && Lookup2Hash(metadata.substr(4, end - 4)) == hash) {
+            return SplitElements(metadata.substr(elementsStart, end - elementsStart), result.elements)
+                       ? MetadataState::Sound
+                       : MetadataState::Damaged;
+        }
     }
-    // The metadata of most entries fits in the file's last few KiB: one read takes it with the offset that
-    // ends the file.
-    const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(*size, kTailRead));
+    return MetadataState::Damaged;
+}
+
+// The checksums of the chunks that lie wholly in the body: alternative data after it shares its last chunk.
+void AddChunkChecksums(std::string_view chunkHashes, std::uint64_t dataEnd, CacheEntry& entry) {
+    ByteReader reader(chunkHashes);
+    std::uint16_t hash = 0;
+    for (std::uint64_t start = 0; start < dataEnd && reader.U16BE(hash); start += kChunkSize) {
+        const std::uint64_t length = std::min(kChunkSize, dataEnd - start);
+        if (start + length > entry.storedSize) {
+            break;
+        }
+        entry.checksums.push_back({StoredChecksum::Kind::Lookup2Low16, start, length, hash});
+    }
+}
+
+// The metadata that ends the file, read with the offset that ends it in one read for most entries; tail: a
+// buffer of kTailRead bytes, kept from entry to entry so that it is not cleared for each.
+MetadataState ReadMetadata(ReadableFile& file, std::uint64_t size, std::string& tail,
+                           std::string& longMetadata, std::uint32_t& dataEnd, Metadata& metadata) {
+    const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, kTailRead));
     tail.resize(kTailRead);
     std::size_t got = 0;
-    if (!file->ReadAt(*size - tailSize, tail.data(), tailSize, got) || got != tailSize) {
-        return std::nullopt;
+    if (!file.ReadAt(size - tailSize, tail.data(), tailSize, got) || got != tailSize) {
+        return MetadataState::Damaged;
     }
-    std::uint32_t bodyEnd = 0;
-    ByteReader(reinterpret_cast<const unsigned char*>(tail.data()) + tailSize - 4, 4).U32BE(bodyEnd);
-    if (bodyEnd > *size - 4 || *size - 4 - bodyEnd > kMaxFirefoxMetadata) {
-        return std::nullopt;
+    ByteReader(std::string_view(tail).substr(tailSize - 4, 4)).U32BE(dataEnd);
+    if (dataEnd > size - 4) {
+        return MetadataState::Absent;
     }
-    const std::size_t metadataSize = static_cast<std::size_t>(*size - 4 - bodyEnd);
-    std::string longMetadata;
-    std::string_view metadata;
+    if (size - 4 - dataEnd > kMaxFirefoxMetadata) {
+        return MetadataState::Damaged;
+    }
+    const std::size_t metadataSize = static_cast<std::size_t>(size - 4 - dataEnd);
     if (metadataSize <= tailSize - 4) {
-        metadata = std::string_view(tail).substr(tailSize - 4 - metadataSize, metadataSize);
-    } else {
-        longMetadata.assign(metadataSize, '\0');
-        if (!file->ReadAt(bodyEnd, longMetadata.data(), longMetadata.size(), got) ||
-            got != longMetadata.size()) {
-            return std::nullopt;
-        }
-        metadata = longMetadata;
+        return ParseMetadata(std::string_view(tail).substr(tailSize - 4 - metadataSize, metadataSize),
+                             dataEnd, metadata);
     }
-    const std::optional<Metadata> parsed = ParseMetadata(metadata, bodyEnd);
-    if (!parsed) {
-        return std::nullopt;
+    longMetadata.assign(metadataSize, '\0');
+    if (!file.ReadAt(dataEnd, longMetadata.data(), longMetadata.size(), got) || got != longMetadata.size()) {
+        return MetadataState::Damaged;
     }
-    CacheEntry entry;
+    return ParseMetadata(longMetadata, dataEnd, metadata);
+}
+
+RecordRead ReadEntry(FileSystem& fs, const std::u16string& path, std::string& tail) {
+    RecordRead read;
+    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
+    const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+    if (!size) {
+        return read;
+    }
+    std::string longMetadata;
+    std::uint32_t dataEnd = 0;
+    Metadata parsed;
+    const MetadataState state =
+        *size < 4 ? MetadataState::Absent : ReadMetadata(*file, *size, tail, longMetadata, dataEnd, parsed);
+    if (state != MetadataState::Sound) {
+        read.inUse = state == MetadataState::Absent;
+        return read;
+    }
+    CacheEntry& entry = read.entry.emplace();
     entry.kind = CacheKind::FirefoxCache2;
-    entry.key = std::string(parsed->key);
+    entry.key = std::string(parsed.key);
     entry.url = UrlFromFirefoxKey(entry.key);
-    std::uint64_t bodySize = bodyEnd;
-    for (const Element& element : parsed->elements) {
+    if (parsed.header.lastFetched != 0) {
+        entry.storedTime = parsed.header.lastFetched;
+    }
+    entry.storedSize = dataEnd;
+    for (const Element& element : parsed.elements) {
         if (element.name == "response-head") {
             if (const std::optional<HttpHead> head = ParseHeaderLines(element.value)) {
                 ApplyHead(*head, entry);
             }
         } else if (element.name == "alt-data") {
             const std::optional<std::uint64_t> offset = AltDataOffset(element.value);
-            if (!offset || *offset > bodyEnd) {
-                return std::nullopt;
+            if (!offset || *offset > dataEnd) {
+                read.entry.reset();
+                return read;
             }
-            bodySize = *offset;
+            entry.storedSize = *offset;
         }
     }
-    if (bodySize > 0) {
-        entry.pieces.push_back(BodyPiece{path, 0, bodySize, 0});
+    if (entry.storedSize > 0) {
+        entry.pieces.push_back(BodyPiece{path, 0, entry.storedSize, 0});
     }
-    entry.storedSize = bodySize;
+    AddChunkChecksums(parsed.chunkHashes, dataEnd, entry);
     DecideCompleteness(entry);
-    return entry;
+    return read;
 }
 
 }  // namespace
-
-std::uint32_t Lookup2Hash(std::string_view bytes) {
-    const auto* k = reinterpret_cast<const unsigned char*>(bytes.data());
-    auto word = [](const unsigned char* p) {
-        return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-    };
-    std::uint32_t a = 0x9E3779B9;
-    std::uint32_t b = 0x9E3779B9;
-    std::uint32_t c = 0;
-    std::size_t left = bytes.size();
-    for (; left >= 12; left -= 12, k += 12) {
-        a += word(k);
-        b += word(k + 4);
-        c += word(k + 8);
-        Mix(a, b, c);
-    }
-    c += static_cast<std::uint32_t>(bytes.size());
-    // The tail: bytes 8-10 into c above its low byte (that holds the length), 4-7 into b, 0-3 into a.
-    for (std::size_t i = left; i-- > 0;) {
-        const std::uint32_t byte = k[i];
-        if (i >= 8) {
-            c += byte << (8 * (i - 7));
-        } else if (i >= 4) {
-            b += byte << (8 * (i - 4));
-        } else {
-            a += byte << (8 * i);
-        }
-    }
-    Mix(a, b, c);
-    return c;
-}
 
 CacheReadReport ReadFirefoxCache2(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink) {
     CacheReadReport report;
@@ -252,8 +233,8 @@ CacheReadReport ReadFirefoxCache2(FileSystem& fs, std::u16string_view folder, co
             ++report.damaged;  // not the cache's own file: never read
             continue;
         }
-        std::optional<CacheEntry> entry = ReadEntry(fs, JoinPath(entries, item.name, fs.Separator()), tail);
-        if (!DeliverEntry(entry, report, sink)) {
+        RecordRead read = ReadEntry(fs, JoinPath(entries, item.name, fs.Separator()), tail);
+        if (!DeliverRecord(read, report, sink)) {
             break;
         }
     }

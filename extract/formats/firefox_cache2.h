@@ -8,9 +8,6 @@
 
 namespace drovan {
 
-// Bob Jenkins' lookup2 hash with initial value 0: Firefox's hash over an entry's metadata and chunks.
-std::uint32_t Lookup2Hash(std::string_view bytes);
-
 // Metadata larger than this is taken for damage; real entries keep a few KiB.
 constexpr std::uint64_t kMaxFirefoxMetadata = 1 << 20;
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "extract/formats/byte_reader.h"
+#include "extract/formats/http_date.h"
 
 namespace drovan {
 namespace {
@@ -90,6 +91,16 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
         }
     }
     return range;
+}
+
+// Chromium's times count microseconds since 1601; zero and times before 1970 stand for none.
+std::optional<std::int64_t> UnixSeconds(std::uint64_t chromiumTime) {
+    constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600;
+    const std::uint64_t seconds = chromiumTime / 1000000;
+    if (seconds <= kSecondsFrom1601To1970 || seconds - kSecondsFrom1601To1970 > INT64_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(seconds - kSecondsFrom1601To1970);
 }
 
 bool ReadPickleString(ByteReader& reader, std::string_view& text) {
@@ -179,7 +190,7 @@ std::optional<ChromiumResponseInfo> ParseChromiumResponseInfo(std::string_view p
     if (!head) {
         return std::nullopt;
     }
-    return ChromiumResponseInfo{std::move(*head), (flags & kFlagTruncated) != 0};
+    return ChromiumResponseInfo{std::move(*head), (flags & kFlagTruncated) != 0, UnixSeconds(responseTime)};
 }
 
 void ApplyHead(const HttpHead& head, CacheEntry& entry) {
@@ -189,6 +200,7 @@ void ApplyHead(const HttpHead& head, CacheEntry& entry) {
     bool encodingSeen = false;
     bool lengthSeen = false;
     bool rangeSeen = false;
+    bool modifiedSeen = false;
     auto firstOf = [](bool& seen, std::string_view name, std::string_view wanted) {
         if (seen || !EqualsIgnoringCase(name, wanted)) {
             return false;
@@ -207,6 +219,8 @@ void ApplyHead(const HttpHead& head, CacheEntry& entry) {
             entry.contentLength = ParseDecimal(value);
         } else if (firstOf(rangeSeen, name, "Content-Range")) {
             entry.contentRange = ParseContentRange(value);
+        } else if (firstOf(modifiedSeen, name, "Last-Modified")) {
+            entry.lastModified = ParseHttpDate(value);
         }
     }
 }
@@ -224,7 +238,12 @@ void DecideCompleteness(CacheEntry& entry) {
         covered += piece.length;
     }
     entry.complete = false;
-    if (!contiguous || covered != entry.storedSize || entry.truncated) {
+    entry.noBody = entry.status == 204 || entry.status == 205;
+    if (entry.noBody || !contiguous || covered != entry.storedSize || entry.truncated) {
+        return;
+    }
+    if (entry.status == 200 && covered == 0 && entry.contentLength.value_or(0) == 0) {
+        entry.noBody = true;
         return;
     }
     if (entry.status == 200) {

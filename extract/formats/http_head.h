@@ -22,17 +22,19 @@ std::optional<HttpHead> ParseHeaderLines(std::string_view text);
 struct ChromiumResponseInfo {
     HttpHead head;
     bool truncated = false;
+    std::optional<std::int64_t> responseTime;  // seconds since 1970 UTC
 };
 
 // The pickled response info of a Chromium entry's stream 0; the head views into pickle.
 std::optional<ChromiumResponseInfo> ParseChromiumResponseInfo(std::string_view pickle);
 
-// Status, Content-Type (without parameters), Content-Encoding, Content-Length and Content-Range into entry.
+// Status, Content-Type (without parameters), Content-Encoding, Content-Length, Content-Range and Last-Modified
+// into entry.
 void ApplyHead(const HttpHead& head, CacheEntry& entry);
 
 // Decides entry.complete from its status, lengths, truncation and pieces: a 200 whose pieces hold exactly
 // Content-Length bytes (or any stored length when there is none), or a 206 whose pieces cover
-// [0, total) with no gap.
+// [0, total) with no gap. A 204, a 205 or a 200 that is empty by its headers and its pieces has no body.
 void DecideCompleteness(CacheEntry& entry);
 
 // The URL inside a key: Chromium's "1/0/_dk_<site> <site> <url>" and older forms, a blockfile child's

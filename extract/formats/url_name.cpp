@@ -174,6 +174,10 @@ std::string_view UrlLastSegment(std::string_view url) {
         }
         url = url.substr(pathStart);
     }
+    // A page at ".../pkg/bufio/" is named after "bufio", not after its host.
+    while (!url.empty() && url.back() == '/') {
+        url.remove_suffix(1);
+    }
     const std::size_t slash = url.rfind('/');
     return slash == std::string_view::npos ? url : url.substr(slash + 1);
 }

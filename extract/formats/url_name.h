@@ -12,8 +12,8 @@ constexpr std::size_t kMaxEntryNameUnits = 150;
 // never printed raw.
 bool IsBidiControl(char16_t c);
 
-// The URL's last path segment with query and fragment dropped, still percent-encoded; empty for "/" or no
-// path.
+// The URL's last non-empty path segment with query and fragment dropped, still percent-encoded; empty for
+// "/" or no path.
 std::string_view UrlLastSegment(std::string_view url);
 
 // The URL's host without user info and port; empty when the URL has no authority.

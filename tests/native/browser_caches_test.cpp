@@ -31,7 +31,7 @@ void AddCache2(MemoryFileSystem& fs, const std::u16string& folder) {
 }
 
 // Listings and reads go to a MemoryFileSystem; links (junctions) lead elsewhere and are reported as reparse
-// points; every folder listed is recorded.
+// points; every folder listed is recorded, and every path looked at.
 class LinkedFileSystem final : public FileSystem {
   public:
     explicit LinkedFileSystem(MemoryFileSystem& files) : m_files(files) {}
@@ -41,12 +41,17 @@ class LinkedFileSystem final : public FileSystem {
         m_links[link] = target;
     }
     const std::vector<std::u16string>& listed() const { return m_listed; }
+    const std::vector<std::u16string>& touched() const { return m_touched; }
 
     char16_t Separator() const override { return u'/'; }
     std::u16string Normalise(std::u16string_view path) override { return m_files.Normalise(path); }
     bool SamePath(std::u16string_view a, std::u16string_view b) override { return a == b; }
-    bool IsDirectory(std::u16string_view path) override { return m_files.IsDirectory(Resolved(path)); }
+    bool IsDirectory(std::u16string_view path) override {
+        m_touched.emplace_back(path);
+        return m_files.IsDirectory(Resolved(path));
+    }
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
+        m_touched.emplace_back(path);
         return m_files.OpenForReading(Resolved(path));
     }
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
@@ -54,6 +59,7 @@ class LinkedFileSystem final : public FileSystem {
     }
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override {
         m_listed.emplace_back(folder);
+        m_touched.emplace_back(folder);
         std::unique_ptr<DirectoryListing> inner = m_files.OpenDirectory(Resolved(folder));
         if (!inner) {
             return nullptr;
@@ -81,6 +87,7 @@ class LinkedFileSystem final : public FileSystem {
     MemoryFileSystem& m_files;
     std::map<std::u16string, std::u16string> m_links;
     std::vector<std::u16string> m_listed;
+    std::vector<std::u16string> m_touched;
 };
 
 using Found = std::tuple<std::string, CacheKind, std::string>;  // folder, kind, browser
@@ -190,6 +197,54 @@ TEST(BrowserCaches, EveryBrowserOnTheMachineOnce) {
         for (const char* unseen :
              {"/Cache/", "/Temp/", "/Packages/", "/INetCache/", "/Loop/", "/Shared/", "/a/b/c/d/"}) {
             EXPECT_EQ(path.find(unseen), std::string::npos) << path;
+        }
+    }
+}
+
+// The profile walks of a known and of an unknown browser, and the search's walk into an Electron app, which
+// keeps all of Chromium's caches in one folder.
+TEST(BrowserCaches, MediaCachesAreFoundAndChromiumsOtherCachesNeverEntered) {
+    const struct {
+        const char16_t* place;
+        const char16_t* cache;  // below place; when not found, its first folder is never entered
+        const char* browser;    // empty: not found
+    } cases[] = {
+        {u"/u/Local/Google/Chrome/User Data/Default", u"Cache/Cache_Data", "Google Chrome / Default"},
+        {u"/u/Local/Google/Chrome/User Data/Default", u"Media Cache", "Google Chrome / Default"},
+        {u"/u/Local/Google/Chrome/User Data/Old", u"Media Cache", "Google Chrome / Old"},
+        {u"/u/Local/Google/Chrome/User Data", u"ShaderCache/GPUCache", ""},
+        {u"/u/Local/Google/Chrome/User Data", u"GrShaderCache", ""},
+        {u"/u/Local/Acme/User Data", u"GraphiteDawnCache", ""},
+        {u"/u/Local/Acme/User Data/Default", u"Media Cache", "Acme / Default"},
+        {u"/u/Local/Old App", u"Media Cache", "Old App"},
+        {u"/u/Roaming/Code", u"Cache/Cache_Data", "Code"},
+        {u"/u/Roaming/Code", u"Code Cache/js", ""},
+        {u"/u/Roaming/Code", u"GPUCache", ""},
+        {u"/u/Roaming/Code", u"DawnCache", ""},
+        {u"/u/Roaming/Code", u"DawnGraphiteCache", ""},
+        {u"/u/Roaming/Code", u"DawnWebGPUCache", ""},
+        {u"/u/Roaming/Code", u"Shared Dictionary/cache", ""},
+        {u"/u/Roaming/Code", u"Service Worker/CacheStorage/2f3a/9b0c-41d7", ""},
+    };
+    MemoryFileSystem files;
+    std::vector<Found> expected;
+    for (const auto& c : cases) {
+        const std::u16string folder = std::u16string(c.place) + u"/" + c.cache;
+        AddSimple(files, folder);
+        if (*c.browser != '\0') {
+            expected.emplace_back(Utf16ToUtf8(folder), CacheKind::ChromiumSimple, c.browser);
+        }
+    }
+    LinkedFileSystem fs(files);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Sorted(FindBrowserCaches(fs, kRoots)), expected);
+    for (const auto& c : cases) {
+        const std::u16string cache(c.cache);
+        const std::u16string unentered = std::u16string(c.place) + u"/" + cache.substr(0, cache.find(u'/'));
+        for (const std::u16string& path : fs.touched()) {
+            if (*c.browser == '\0') {
+                EXPECT_NE(path.rfind(unentered, 0), 0u) << Utf16ToUtf8(path);
+            }
         }
     }
 }

@@ -14,11 +14,14 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <map>
+#include <string>
 #include <tuple>
 #include <vector>
 
 #include "cli/stop_signals.h"
+#include "extract/collector.h"
 #include "extract/utf8.h"
 #include "tests/native/temp_tree.h"
 
@@ -160,6 +163,59 @@ TEST(PosixFileSystem, AKilledWriterLeavesNoNameAndTheNextHarvestClearsItsTempora
         CreateStatus status = CreateStatus::Failed;
         PosixFileSystem(way.options).CreateNewFile(U(tree / "next.swf"), status);
         EXPECT_EQ(Names(tree / ""), std::vector<std::string>{live}) << way.name;
+    }
+}
+
+std::int64_t ShownModifiedTime(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mtim.tv_sec * std::int64_t{1000000000} + info.st_mtim.tv_nsec;
+}
+
+// Set before the commit, even before the bytes are written, the time is the one the file shows under its name
+// and reads back with.
+TEST(PosixFileSystem, EveryWayOfNamingKeepsTheModifiedTimeSet) {
+    for (const WayOfNaming& way : kWaysOfNaming) {
+        for (const FileTime time : {FileTime{1234567890123456789}, FileTime{-1500000000}}) {
+            TempTree tree;
+            PosixFileSystem files(way.options);
+            CreateStatus status = CreateStatus::Failed;
+            auto file = files.CreateNewFile(U(tree / "a.swf"), status);
+            ASSERT_TRUE(file) << way.name;
+            file->SetModifiedTime(time);
+            ASSERT_EQ(file->Write("bytes", 5), WriteStatus::Ok) << way.name;
+            ASSERT_EQ(file->Commit(), WriteStatus::Ok) << way.name;
+            file.reset();
+
+            EXPECT_EQ(ShownModifiedTime(tree / "a.swf"), time.nanoseconds) << way.name;
+            const auto written = files.OpenForReading(U(tree / "a.swf"));
+            ASSERT_TRUE(written && written->ModifiedTime()) << way.name;
+            EXPECT_EQ(written->ModifiedTime()->nanoseconds, time.nanoseconds) << way.name;
+        }
+    }
+}
+
+// Read ahead by the second thread, placed by it, or written by the first: every copy shows its source's time.
+TEST(PosixFileSystem, HarvestedCopiesShowTheirSourcesModifiedTimes) {
+    TempTree tree;
+    std::map<std::string, std::int64_t> sourceTimes;  // by the bytes
+    for (int i = 0; i < 40; ++i) {
+        const std::string bytes = "clip " + std::to_string(i);
+        const std::string name = i % 2 == 0 ? "clip.flv" : "alone " + std::to_string(i) + ".flv";
+        const fs::path source = tree.Write("cache/" + std::to_string(i) + "/" + name, bytes);
+        const timespec times[2] = {{0, UTIME_OMIT}, {1000000000 + i, 100 * i}};
+        ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+        sourceTimes[bytes] = (1000000000 + i) * std::int64_t{1000000000} + 100 * i;
+    }
+    fs::create_directory(tree / "out");
+    PosixFileSystem files;
+
+    EXPECT_EQ(CollectCacheFiles(files, U(tree / "cache"), U(tree / "out"), u"flv").copied, 40u);
+
+    for (const std::string& name : Names(tree / "out")) {
+        std::ifstream copy(tree / "out" / name, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(ShownModifiedTime(tree / "out" / name), sourceTimes.at(bytes)) << name;
     }
 }
 

@@ -50,7 +50,8 @@ TEST(CacheKeys, UrlIsTheKeyWithoutItsPartition) {
 TEST(StoredHeaders, HeadFillsTheEntry) {
     constexpr char kChromium[] =
         "HTTP/1.1 206 Partial Content\0Content-Type: Video/MP4; codecs=x\0"
-        "content-range: bytes 0-99/1000\0Content-Length: 1000\0\0";
+        "content-range: bytes 0-99/1000\0Content-Length: 1000\0Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT\0"
+        "Last-Modified: Mon, 07 Nov 1994 08:49:37 GMT\0\0";
     const std::string chromium(kChromium, sizeof kChromium - 1);
     const auto head = ParseHeaderLines(chromium);
     ASSERT_TRUE(head);
@@ -62,6 +63,7 @@ TEST(StoredHeaders, HeadFillsTheEntry) {
     ASSERT_TRUE(entry.contentRange);
     EXPECT_EQ(entry.contentRange->last, 99u);
     EXPECT_EQ(entry.contentRange->total, 1000u);
+    EXPECT_EQ(entry.lastModified, 784111777);
 
     const auto firefox =
         ParseHeaderLines("HTTP/1.1 200 OK\r\nContent-Encoding: br\r\nContent-Range: bytes 9-1/5\r\n");
@@ -70,6 +72,7 @@ TEST(StoredHeaders, HeadFillsTheEntry) {
     ApplyHead(*firefox, other);
     EXPECT_EQ(other.contentEncoding, "br");
     EXPECT_FALSE(other.contentRange);
+    EXPECT_FALSE(other.lastModified);
     EXPECT_FALSE(ParseHeaderLines("Content-Type: x\r\n"));
     EXPECT_FALSE(ParseHeaderLines("HTTP/1.1 2x0 OK"));
 }
@@ -125,6 +128,8 @@ TEST(StoredHeaders, ChromiumResponseInfoIsReadOrRefused) {
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->head.status, 200);
     EXPECT_FALSE(plain->truncated);
+    // Microseconds since 1601 in the pickle, seconds since 1970 out.
+    EXPECT_EQ(plain->responseTime, 0x0101010101010101 / 1000000 - 11644473600);
     const auto truncated = ParseChromiumResponseInfo(Pickle(0x80041003u, headers));
     ASSERT_TRUE(truncated);
     EXPECT_TRUE(truncated->truncated);
@@ -140,18 +145,24 @@ TEST(StoredHeaders, CompletenessNeedsEveryByteFromZero) {
         std::optional<ContentRange> range;
         std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces;  // body offset, length
         bool truncated;
-        bool complete;
+        const char* state;
     } cases[] = {
-        {200, 10, {}, {{0, 10}}, false, true},
-        {200, {}, {}, {{0, 7}}, false, true},
-        {200, 10, {}, {{0, 4}}, false, false},
-        {200, 10, {}, {{0, 10}}, true, false},
-        {206, 10, ContentRange{0, 9, 10}, {{5, 5}, {0, 5}}, false, true},
-        {206, 10, ContentRange{0, 9, 10}, {{0, 4}, {5, 5}}, false, false},
-        {206, 10, ContentRange{0, 9, std::nullopt}, {{0, 10}}, false, false},
-        {206, 10, ContentRange{5, 9, 10}, {{5, 5}, {0, 5}}, false, true},
-        {206, 10, ContentRange{5, 9, 10}, {{5, 5}}, false, false},
-        {404, {}, {}, {{0, 3}}, false, false},
+        {200, 10, {}, {{0, 10}}, false, "complete"},
+        {200, {}, {}, {{0, 7}}, false, "complete"},
+        {200, 10, {}, {{0, 4}}, false, "incomplete"},
+        {200, 10, {}, {{0, 10}}, true, "incomplete"},
+        {206, 10, ContentRange{0, 9, 10}, {{5, 5}, {0, 5}}, false, "complete"},
+        {206, 10, ContentRange{0, 9, 10}, {{0, 4}, {5, 5}}, false, "incomplete"},
+        {206, 10, ContentRange{0, 9, std::nullopt}, {{0, 10}}, false, "incomplete"},
+        {206, 10, ContentRange{5, 9, 10}, {{5, 5}, {0, 5}}, false, "complete"},
+        {206, 10, ContentRange{5, 9, 10}, {{5, 5}}, false, "incomplete"},
+        {404, {}, {}, {{0, 3}}, false, "incomplete"},
+        {204, {}, {}, {}, false, "no-body"},
+        {205, {}, {}, {}, true, "no-body"},
+        {200, 0, {}, {}, false, "no-body"},
+        {200, {}, {}, {}, false, "no-body"},
+        {200, 10, {}, {}, false, "incomplete"},
+        {200, 0, {}, {}, true, "incomplete"},
     };
     for (const auto& c : cases) {
         CacheEntry entry;
@@ -164,7 +175,11 @@ TEST(StoredHeaders, CompletenessNeedsEveryByteFromZero) {
             entry.storedSize += length;
         }
         DecideCompleteness(entry);
-        EXPECT_EQ(entry.complete, c.complete) << c.status << " pieces " << c.pieces.size();
+        EXPECT_EQ(entry.noBody     ? "no-body"
+                  : entry.complete ? "complete"
+                                   : "incomplete",
+                  std::string(c.state))
+            << c.status << " pieces " << c.pieces.size();
     }
 }
 

@@ -26,6 +26,7 @@ class MemoryFileSystem final : public FileSystem {
         bool failsToOpen = false;
         std::string bytes;
         std::size_t busyOpens = 0;  // opens refused before it can be read, as while another harvest writes it
+        std::optional<FileTime> modified = std::nullopt;
     };
     std::map<std::string, Node> nodes;
 
@@ -96,7 +97,7 @@ class MemoryFileSystem final : public FileSystem {
             --found->second.busyOpens;
             return nullptr;
         }
-        return std::make_unique<Reader>(found->second.bytes);
+        return std::make_unique<Reader>(found->second.bytes, found->second.modified);
     }
 
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
@@ -145,8 +146,10 @@ class MemoryFileSystem final : public FileSystem {
 
     class Reader final : public ReadableFile {
       public:
-        explicit Reader(std::string bytes) : m_bytes(std::move(bytes)) {}
+        Reader(std::string bytes, std::optional<FileTime> modified)
+            : m_bytes(std::move(bytes)), m_modified(modified) {}
         std::optional<std::uint64_t> Size() override { return m_bytes.size(); }
+        std::optional<FileTime> ModifiedTime() override { return m_modified; }
         bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
             ReadAt(m_position, buffer, capacity, got);
             m_position += got;
@@ -160,6 +163,7 @@ class MemoryFileSystem final : public FileSystem {
 
       private:
         std::string m_bytes;
+        std::optional<FileTime> m_modified;
         std::size_t m_position = 0;
     };
 
@@ -188,6 +192,7 @@ class MemoryFileSystem final : public FileSystem {
             }
             return WriteStatus::Ok;
         }
+        void SetModifiedTime(FileTime time) override { m_modified = time; }
         WriteStatus Commit() override {
             if (m_owner.onCommit) {
                 m_owner.onCommit(m_path);
@@ -201,6 +206,7 @@ class MemoryFileSystem final : public FileSystem {
             const auto theirs = m_owner.takenAtCommit.find(m_path);
             if (theirs == m_owner.takenAtCommit.end()) {
                 file.bytes = m_bytes;
+                file.modified = m_modified;
                 return WriteStatus::Ok;
             }
             file.bytes = theirs->second;
@@ -213,6 +219,7 @@ class MemoryFileSystem final : public FileSystem {
         MemoryFileSystem& m_owner;
         std::string m_path;
         std::string m_bytes;
+        std::optional<FileTime> m_modified;
         bool m_committed = false;
     };
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -303,6 +304,44 @@ TEST(PlaceNewFile, ASourceGoneIsNeitherWrittenNorFailed) {
         NameIndex names;
         EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", gone, nullptr, names), PlaceOutcome::SourceGone);
         EXPECT_EQ(files.FilesIn("/out"), existing);
+    }
+}
+
+// A copy shows when its source was modified; a file already there keeps its own time.
+TEST(PlaceNewFile, ACopyKeepsItsSourcesModifiedTime) {
+    const struct {
+        const char* what;
+        std::string existing;  // under the name, modified at 1
+        std::optional<FileTime> sourceTime;
+        std::optional<std::int64_t> nameTime, numberedTime;
+    } kCases[] = {
+        {"a free name", "", FileTime{5}, 5, std::nullopt},
+        {"a source without a time", "", std::nullopt, std::nullopt, std::nullopt},
+        {"other bytes under the name", "other", FileTime{5}, 1, 5},
+        {"the same bytes under the name", "source", FileTime{5}, 1, std::nullopt},
+    };
+    for (const auto& c : kCases) {
+        MemoryFileSystem files;
+        files.nodes["/out"];
+        if (!c.existing.empty()) {
+            files.AddFile("/out", "a.swf", c.existing);
+            files.nodes["/out/a.swf"].modified = FileTime{1};
+        }
+        files.AddFile("/cache", "a.swf", "source");
+        files.nodes["/cache/a.swf"].modified = c.sourceTime;
+        FileContent content(files, u"/cache/a.swf");
+        NameIndex names;
+        PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names);
+
+        const auto timeOf = [&](const std::string& path) -> std::optional<std::int64_t> {
+            const auto node = files.nodes.find(path);
+            if (node == files.nodes.end() || !node->second.modified) {
+                return std::nullopt;
+            }
+            return node->second.modified->nanoseconds;
+        };
+        EXPECT_EQ(timeOf("/out/a.swf"), c.nameTime) << c.what;
+        EXPECT_EQ(timeOf("/out/a (2).swf"), c.numberedTime) << c.what;
     }
 }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,32 @@ TEST(WindowsFileSystem, NewFilesNeverReplaceAndStayOnlyWhenCommitted) {
     EXPECT_EQ(kept->Commit(), WriteStatus::Ok);
     kept.reset();
     EXPECT_EQ(ReadFile(tree / L"kept"), "bytes");
+}
+
+std::uint64_t LastWriteTicks(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+    return std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime;
+}
+
+// The time set before the commit outlives the closing of the handle, and a harvested copy takes it along.
+TEST(WindowsFileSystem, ACommittedFileShowsTheModifiedTimeSetAndItsCopyKeepsIt) {
+    constexpr std::uint64_t kTicks = 128790414901234567;  // 2009-02-13 23:31:30.1234567 UTC
+    TempFolder tree;
+    testing_support::CreateFolders(tree / L"cache");
+    testing_support::CreateFolders(tree / L"out");
+    WindowsFileSystem files;
+    CreateStatus status = CreateStatus::Failed;
+    auto file = files.CreateNewFile(FromWide(tree / L"cache\\clip.flv"), status);
+    ASSERT_TRUE(file);
+    file->SetModifiedTime(FileTime{1234567890123456700});
+    ASSERT_EQ(file->Write("bytes", 5), WriteStatus::Ok);
+    ASSERT_EQ(file->Commit(), WriteStatus::Ok);
+    file.reset();
+
+    EXPECT_EQ(LastWriteTicks(tree / L"cache\\clip.flv"), kTicks);
+    EXPECT_EQ(Collect(tree / L"cache", tree / L"out", L"flv").copied, 1u);
+    EXPECT_EQ(LastWriteTicks(tree / L"out\\clip.flv"), kTicks);
 }
 
 TEST(WindowsFileSystem, ReadingSharesEverythingAndReadsWhereAsked) {

@@ -9,9 +9,20 @@ import zlib
 
 
 class Entry:
-    def __init__(self, url, key, status, headers, body, complete, detail):
+    """One cache entry. `status` is None for an entry that holds no response (Firefox's predictor records);
+    `stored` is the Unix time at which the browser stored it."""
+
+    def __init__(self, url, key, status, headers, body, complete, detail, stored=None):
         self.url, self.key, self.status, self.headers = url, key, status, headers
-        self.body, self.complete, self.detail = body, complete, detail
+        self.body, self.complete, self.detail, self.stored = body, complete, detail, stored
+
+    def is_response(self):
+        return self.status is not None
+
+    def state(self):
+        if self.status == 204:
+            return "no-body"
+        return "complete" if self.complete else "incomplete"
 
     def header(self, name):
         for line in self.headers:
@@ -44,7 +55,7 @@ def chromium_url(key):
 
 
 def response_info(pickle):
-    """Flags and header lines of Chromium's stored HttpResponseInfo."""
+    """Flags, header lines and response time (Unix seconds) of Chromium's stored HttpResponseInfo."""
     payload = pickle[4:4 + struct.unpack_from("<I", pickle)[0]]
     at = 0
     flags = struct.unpack_from("<i", payload, at)[0] & 0xFFFFFFFF
@@ -53,13 +64,14 @@ def response_info(pickle):
     if flags & 0x80000000:
         extra = struct.unpack_from("<i", payload, at)[0]
         at += 4
+    response_time = struct.unpack_from("<q", payload, at + 8)[0] / 1e6 - 11644473600
     at += 16
     if extra & 4:
         at += 8
     n = struct.unpack_from("<i", payload, at)[0]
     raw = payload[at + 4:at + 4 + n].decode("latin-1")
     lines = [x for x in raw.split("\0") if x]
-    return flags, lines
+    return flags, lines, response_time
 
 
 def status_of(lines):
@@ -94,8 +106,8 @@ def read_simple(folder):
         s1 = len(d) - 24 - klen - 24 - s0 - sha - 24
         body = d[24 + klen:24 + klen + s1]
         stream0 = d[24 + klen + s1 + 24:24 + klen + s1 + 24 + s0]
-        flags, lines = response_info(stream0)
-        e = Entry(chromium_url(key), key, status_of(lines), lines[1:], body, True, "")
+        flags, lines, when = response_info(stream0)
+        e = Entry(chromium_url(key), key, status_of(lines), lines[1:], body, True, "", when)
         sparse = f.with_name(f.name[:-2] + "_s")
         if sparse.exists():
             s = sparse.read_bytes()
@@ -161,8 +173,8 @@ def read_blockfile(folder):
     for key, (flags, streams) in stores.items():
         if flags & 2:
             continue
-        rflags, lines = response_info(streams[0])
-        e = Entry(chromium_url(key), key, status_of(lines), lines[1:], streams[1], True, "")
+        rflags, lines, when = response_info(streams[0])
+        e = Entry(chromium_url(key), key, status_of(lines), lines[1:], streams[1], True, "", when)
         if flags & 1:
             signature = struct.unpack_from("<q", streams[2])[0]
             ranges = []
@@ -204,16 +216,22 @@ def read_cache2(folder):
         m = struct.unpack_from(">I", d, len(d) - 4)[0]
         chunks = (m + 262143) // 262144
         at = m + 4 + 2 * chunks
-        version = struct.unpack_from(">I", d, at)[0]
+        version, _, _, last_modified = struct.unpack_from(">IIII", d, at)
         ksize = struct.unpack_from(">I", d, at + 24)[0]
         at += 32
         key = d[at:at + ksize].decode()
         end = len(d) - (8 if version >= 4 else 4)
         parts = d[at + ksize + 1:end].split(b"\0")
         elements = dict(zip(parts[0::2], parts[1::2]))
-        head = elements[b"response-head"].decode("latin-1").split("\r\n")
         url = key.split(",:", 1)[1] if ",:" in key else key[1:]
-        e = Entry(url, key, status_of(head), [x for x in head[1:] if x], d[:m], True, "")
+        if b"response-head" not in elements:
+            e = Entry(url, key, None, [], d[:m], True, "", last_modified)
+            e.elements = elements
+            entries.append(e)
+            continue
+        head = elements[b"response-head"].decode("latin-1").split("\r\n")
+        e = Entry(url, key, status_of(head), [x for x in head[1:] if x], d[:m], True, "", last_modified)
+        e.elements = elements
         e.complete = e.full_length() in (None, m)
         if not e.complete:
             e.detail = f"{m} of {e.full_length()} bytes"

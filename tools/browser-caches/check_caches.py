@@ -7,6 +7,7 @@ import hashlib
 import pathlib
 import struct
 import sys
+from email.utils import parsedate_to_datetime
 
 import cache_reader
 
@@ -95,7 +96,7 @@ def facts_blockfile(folder, say):
     say(len(externals) == last_file, f"{len(externals)} external files f_…, last_file {last_file}")
 
 
-def facts_cache2(folder, say):
+def facts_cache2(folder, say, want_version=4):
     files = sorted((folder / "entries").iterdir())
     good = 0
     for f in files:
@@ -104,13 +105,41 @@ def facts_cache2(folder, say):
         at = m + 4 + 2 * ((m + 262143) // 262144)
         version, ksize = struct.unpack_from(">I", d, at)[0], struct.unpack_from(">I", d, at + 24)[0]
         key = d[at + 32:at + 32 + ksize]
-        trailer = struct.unpack_from(">I", d, len(d) - 8)[0]
-        good += version == 4 and trailer == 4 and hashlib.sha1(key).hexdigest().upper() == f.name
-    say(good == len(files), f"entries: version 4, trailer 4, name = SHA-1 of key: {good}/{len(files)}")
+        # Version 4 ends its elements with a u32 4; version 3 ends them with a NUL, right before M.
+        end = struct.unpack_from(">I", d, len(d) - 8)[0] == 4 if want_version >= 4 else d[len(d) - 5] == 0
+        good += version == want_version and end and hashlib.sha1(key).hexdigest().upper() == f.name
+    ending = "trailer 4" if want_version >= 4 else "no trailer"
+    say(good == len(files), f"entries: version {want_version}, {ending}, name = SHA-1 of key: {good}/{len(files)}")
     say(not (folder / "index").exists(), "no index file" if not (folder / "index").exists() else "an index file")
+    doomed = sorted((folder / "doomed").iterdir()) if (folder / "doomed").is_dir() else []
+    for f in doomed:
+        d = f.read_bytes()
+        m = struct.unpack_from(">I", d, len(d) - 4)[0] if len(d) >= 4 else None
+        print(f"        doomed/{f.name}: {len(d)} bytes, metadata offset {m:#x}"
+              f"{'' if m is not None and m <= len(d) - 4 else ' (past the end: no metadata)'}")
+    say(True, f"doomed files (a reader skips them): {len(doomed)}")
 
 
-FACTS = {"chromium-simple": facts_simple, "chromium-blockfile": facts_blockfile, "firefox-cache2": facts_cache2}
+def facts_cache2_v3(folder, say):
+    facts_cache2(folder, say, 3)
+
+
+FACTS = {"chromium-simple": facts_simple, "chromium-blockfile": facts_blockfile, "firefox-cache2": facts_cache2,
+         "firefox140-cache2": facts_cache2_v3}
+READER = {"firefox140-cache2": "firefox-cache2"}
+HEADER = ["url", "name", "type", "sha256", "state", "modified"]
+NOT_CACHE = {"manifest.tsv", "generated.tsv"}
+
+
+def non_responses(records, say):
+    """Entries that hold no response: Firefox's predictor records. Checks their shape and prints their keys."""
+    for e in records:
+        print(f"        {e.key}: {len(e.body)} body bytes, elements "
+              + ", ".join(k.decode("latin-1") for k in e.elements))
+    good = sum(1 for e in records if not e.body and e.key.startswith("~predictor-origin,:")
+               and all(k.startswith(b"predictor::") for k in e.elements))
+    say(good == len(records), f"entries that are no response: {len(records)}, each a predictor record with no "
+                              f"body and only predictor:: elements: {good}/{len(records)}")
 
 
 def check(folder):
@@ -121,28 +150,50 @@ def check(folder):
         if not ok:
             failures.append(text)
 
-    files = [p for p in folder.rglob("*") if p.is_file() and p.name != "manifest.tsv"]
+    files = [p for p in folder.rglob("*") if p.is_file() and p.name not in NOT_CACHE]
     blobs = [p.read_bytes() for p in files]
-    rows = [line.split("\t") for line in (folder / "manifest.tsv").read_text(encoding="utf-8").splitlines()[1:]]
+    lines = (folder / "manifest.tsv").read_text(encoding="utf-8").splitlines()
+    rows = [line.split("\t") for line in lines[1:]]
     print(f"== {folder.name}: {len(files)} files, {sum(len(b) for b in blobs)} bytes, {len(rows)} manifest lines")
+    say(lines[0].split("\t") == HEADER and all(len(r) == len(HEADER) for r in rows),
+        f"manifest header {' '.join(HEADER)}, every line {len(HEADER)} fields")
+    window = (folder / "generated.tsv").read_text().splitlines()
+    say(window[0] == "started\tended", "generated.tsv: header started, ended")
+    started, ended = (int(x) for x in window[1].split("\t"))
     FACTS[folder.name](folder, say)
-    entries = {e.url: e for e in cache_reader.READERS[folder.name](folder)}
-    say(len(entries) == len(rows), f"{len(entries)} entries read, {len(rows)} manifest lines")
+    read = cache_reader.READERS[READER.get(folder.name, folder.name)](folder)
+    records = [e for e in read if not e.is_response()]
+    if records or folder.name.startswith("firefox"):
+        non_responses(records, say)
+    entries = {e.url: e for e in read if e.is_response()}
+    say(len(entries) == len(rows), f"{len(entries)} responses read, {len(rows)} manifest lines")
+    outside = [e.url for e in entries.values() if not started <= e.stored <= ended]
+    say(not outside, f"every response stored between {started} and {ended} ({ended - started} s): "
+                     f"{len(entries) - len(outside)}/{len(entries)}")
     bad = 0
-    for url, name, kind, sha, state in rows:
+    for url, name, kind, sha, state, modified in rows:
         found = any(url.encode() in b for b in blobs)
         e = entries.get(url)
         if not found or e is None:
             say(False, f"{url} not in the cache")
             bad += 1
             continue
-        got = "complete" if e.complete else "incomplete"
-        body_ok = hashlib.sha256(e.decoded()).hexdigest() == sha if e.complete else True
+        got = e.state()
+        body_ok = hashlib.sha256(e.decoded()).hexdigest() == sha if got != "incomplete" else True
         if got != state or not body_ok:
             say(False, f"{url}: {got}, manifest says {state}; decoded body {'matches' if body_ok else 'differs'}")
             bad += 1
-    say(bad == 0, f"manifest lines found in the files and read back, state and decoded SHA-256 as listed: "
-                  f"{len(rows) - bad}/{len(rows)}")
+        sent = e.header("Last-Modified")
+        sent = int(parsedate_to_datetime(sent).timestamp()) if sent else None
+        if modified == "stored":
+            modified_ok = sent is None or sent > ended
+        else:
+            modified_ok = sent == int(modified)
+        if not modified_ok:
+            say(False, f"{url}: stored Last-Modified {sent}, manifest says {modified}")
+            bad += 1
+    say(bad == 0, f"manifest lines found in the files and read back, state, decoded SHA-256 and Last-Modified as "
+                  f"listed: {len(rows) - bad}/{len(rows)}")
     return failures
 
 

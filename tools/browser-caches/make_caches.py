@@ -1,7 +1,8 @@
 """Serves the test site on 127.0.0.1, lets Chromium (simple and blockfile backends) and Firefox load it headless,
 and copies their caches with a manifest of what each should hold.
 
-Usage: make_caches.py OUT_DIR [--port N] [--only chromium-simple,chromium-blockfile,firefox-cache2]
+Usage: make_caches.py OUT_DIR [--port N] [--only chromium-simple,chromium-blockfile,firefox-cache2,firefox140-cache2]
+                      [--firefox140 PATH/firefox-esr]   (without it, firefox140-cache2 is skipped)
 """
 
 import argparse
@@ -16,20 +17,20 @@ import sys
 import tempfile
 import threading
 import time
+from email.utils import formatdate
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import cache_reader
 import site_data as site
 
 HERE = pathlib.Path(__file__).resolve().parent
-LAST_MODIFIED = "Sat, 01 Jun 2024 12:00:00 GMT"
 
 
 class Site:
     def __init__(self, port):
         self.port = port
         self.resources = site.resources()
-        listed = [[r.url(port), r.load] for r in self.resources if r.load != "page"]
+        listed = [[r.url(port), r.load, r.small] for r in self.resources if r.load != "page"]
         page = (HERE / "page.html").read_text().replace("@RESOURCES@", json.dumps(listed, indent=1))
         self.by_path = {}
         for r in self.resources:
@@ -73,6 +74,14 @@ def make_handler(s):
                 self.end_headers()
                 self.wfile.write(body)
                 return
+            if r.status == 204:
+                # No Content-Length and no Content-Type: a 204 has no body to describe.
+                self.send_response(204)
+                self.send_header("Cache-Control", "max-age=86400")
+                self.send_header("Last-Modified", formatdate(r.last_modified, usegmt=True))
+                self.send_header("ETag", '"%s"' % site.hashlib.sha256(b"204" + r.path.encode()).hexdigest()[:16])
+                self.end_headers()
+                return
             wire = r.wire
             first, last = 0, len(wire) - 1
             status = 200
@@ -94,7 +103,8 @@ def make_handler(s):
             self.send_header("Content-Type", r.ctype)
             if r.cache:
                 self.send_header("Cache-Control", "max-age=86400")
-                self.send_header("Last-Modified", LAST_MODIFIED)
+                if r.last_modified is not None:
+                    self.send_header("Last-Modified", formatdate(r.last_modified, usegmt=True))
                 self.send_header("ETag", '"%s"' % site.hashlib.sha256(wire).hexdigest()[:16])
             else:
                 self.send_header("Cache-Control", "no-store")
@@ -216,20 +226,28 @@ FIREFOX_PREFS = {
     "browser.sessionstore.resume_from_crash": False,
 }
 
+# Firefox's network predictor (gone from ESR 153, still in ESR 140) keeps what it learns in the HTTP cache.
+PREDICTOR_PREFS = {
+    "network.predictor.enabled": True,
+    "network.predictor.enable-prefetch": True,
+    "network.predictor.enable-hover-on-ssl": True,
+    "network.predictor.cleaned-up": True,
+}
 
-def run_firefox(s, scratch):
+
+def run_firefox(s, scratch, binary="firefox-esr", small=False):
     profile = scratch / "profile"
     profile.mkdir(parents=True)
     cache_parent = scratch / "cache"
-    prefs = dict(FIREFOX_PREFS)
+    prefs = dict(FIREFOX_PREFS, **(PREDICTOR_PREFS if small else {}))
     prefs["browser.cache.disk.parent_directory"] = str(cache_parent)
     with open(profile / "user.js", "w") as f:
         for k, v in prefs.items():
             f.write(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n")
     env = dict(os.environ, HOME=str(scratch / "home"), MOZ_CRASHREPORTER_DISABLE="1")
     log = open(scratch / "browser.log", "wb")
-    proc = subprocess.Popen(["firefox-esr", "--headless", "--no-remote", "--profile", str(profile),
-                             f"http://127.0.0.1:{s.port}/index.html"],
+    proc = subprocess.Popen([binary, "--headless", "--no-remote", "--profile", str(profile),
+                             f"http://127.0.0.1:{s.port}/index.html" + ("#small" if small else "")],
                             stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env)
     finished = s.done.wait(90)
     how = "page closed itself"
@@ -243,13 +261,24 @@ def run_firefox(s, scratch):
     return finished, how, cache_parent / "cache2"
 
 
-def write_manifest(s, folder, name):
+def reader_of(name):
+    return "firefox-cache2" if name.startswith("firefox") else name
+
+
+def write_manifest(s, folder, name, window, small=False):
     """One line per response the browser stored, in the site's order; complains where the cache disagrees
-    with what was served."""
-    stored = {e.url: e for e in cache_reader.READERS[name](folder)}
-    lines = ["url\tname\ttype\tsha256\tstate"]
+    with what was served. Entries that hold no response (Firefox's predictor records) get no line."""
+    entries = cache_reader.READERS[reader_of(name)](folder)
+    for e in entries:
+        if not e.is_response():
+            print(f"   not a response: {e.key} ({len(e.body)} body bytes; "
+                  f"elements {', '.join(k.decode('latin-1') for k in e.elements)})")
+    stored = {e.url: e for e in entries if e.is_response()}
+    lines = ["url\tname\ttype\tsha256\tstate\tmodified"]
     problems = []
     for r in s.resources:
+        if small and not r.small:
+            continue
         url = r.url(s.port)
         e = stored.pop(url, None)
         if e is None:
@@ -258,18 +287,21 @@ def write_manifest(s, folder, name):
             continue
         if not r.cache:
             problems.append(f"stored although no-store: {url}")
-        state = "complete" if e.complete else "incomplete"
-        if state != r.state:
-            problems.append(f"{url}: {state}, meant to be {r.state} ({e.detail})")
+        state = e.state()
+        meant = "no-body" if r.status == 204 else r.state
+        if state != meant:
+            problems.append(f"{url}: {state}, meant to be {meant} ({e.detail})")
         body = e.decoded()
-        if e.complete and body != r.body:
+        if state != "incomplete" and body != r.body:
             problems.append(f"{url}: stored body differs from the served one")
-        if not e.complete and not r.body.startswith(body):
+        if state == "incomplete" and not r.body.startswith(body):
             problems.append(f"{url}: stored part is not a prefix of the served body")
-        if e.detail:
-            print(f"   {state}: {url} ({e.detail})")
+        if not window[0] <= e.stored <= window[1]:
+            problems.append(f"{url}: stored at {e.stored}, outside the run {window}")
+        if e.detail or state == "no-body":
+            print(f"   {state}: {url} ({e.detail or f'status {e.status}, {len(e.body)} body bytes'})")
         kind = site.expected_type(r.body, r.ctype, url)
-        lines.append("\t".join([url, site.expected_name(url, kind), kind, r.sha256(), state]))
+        lines.append("\t".join([url, site.expected_name(url, kind), kind, r.sha256(), state, r.modified_column()]))
     problems += [f"unexpected entry {u}" for u in stored]
     (folder / "manifest.tsv").write_text("\n".join(lines) + "\n", encoding="utf-8")
     for p in problems:
@@ -281,7 +313,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out")
     ap.add_argument("--port", type=int, default=47831)
-    ap.add_argument("--only", default="chromium-simple,chromium-blockfile,firefox-cache2")
+    ap.add_argument("--only", default="chromium-simple,chromium-blockfile,firefox-cache2,firefox140-cache2")
+    ap.add_argument("--firefox140", help="an unpacked Firefox ESR 140 (firefox-esr binary) for firefox140-cache2")
     ap.add_argument("--keep-scratch", action="store_true")
     a = ap.parse_args()
     out = pathlib.Path(a.out).resolve()
@@ -291,14 +324,23 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     status = 0
     for name in a.only.split(","):
+        small = name == "firefox140-cache2"
+        if small and not a.firefox140:
+            print(f"== {name}: skipped, no Firefox ESR 140 given")
+            continue
         scratch = pathlib.Path(tempfile.mkdtemp(prefix=f"drovan-{name}-"))
         s.done.clear()
         s.report = None
         s.log.clear()
+        # Whole seconds that enclose the run: a stored time read back from the cache lies between them.
+        started = int(time.time())
         if name.startswith("chromium"):
             finished, how, cache = run_chromium(s, scratch, blockfile=name.endswith("blockfile"))
+        elif small:
+            finished, how, cache = run_firefox(s, scratch, a.firefox140, small=True)
         else:
             finished, how, cache = run_firefox(s, scratch)
+        ended = int(time.time()) + 1
         print(f"== {name}: page {'reported' if finished else 'did NOT report'}; browser ended by {how}")
         if s.report:
             for url, what in sorted(s.report.items()):
@@ -313,7 +355,8 @@ def main():
         if dest.exists():
             shutil.rmtree(dest)
         shutil.copytree(cache, dest)
-        count, problems = write_manifest(s, dest, name)
+        (dest / "generated.tsv").write_text(f"started\tended\n{started}\t{ended}\n")
+        count, problems = write_manifest(s, dest, name, (started, ended), small)
         files = sum(1 for p in dest.rglob("*") if p.is_file())
         print(f"   copied {files} files to {dest}; manifest lines: {count}")
         if problems or not finished:

@@ -125,11 +125,24 @@ class Resource:
     script, media-full (played to the end), media-partial (abandoned), page."""
 
     def __init__(self, path, ctype, body, load="fetch", coding=None, host="127.0.0.1", cache=True,
-                 mode="normal", cut_at=None, state="complete"):
+                 mode="normal", cut_at=None, state="complete", status=200, modified="dated", small=False):
         self.path, self.ctype, self.body, self.load = path, ctype, body, load
         self.coding, self.host, self.cache, self.mode = coding, host, cache, mode
-        self.cut_at, self.state = cut_at, state
+        self.cut_at, self.state, self.status, self.small = cut_at, state, status, small
         self.wire = encode(body, coding)
+        # Last-Modified in Unix seconds, or None for none; each URL its own, so a reader cannot mix them up.
+        if modified == "dated":
+            spread = int(hashlib.sha256(f"{host}{path}".encode()).hexdigest()[:8], 16) % (365 * 86400)
+            self.last_modified = DATED_FROM + spread
+        else:
+            self.last_modified = modified
+
+    def modified_column(self):
+        """What a harvested file's time should be: the server's Last-Modified, or the time the browser stored the
+        response when there is none or it lies in the future."""
+        if self.last_modified is None or self.last_modified > FUTURE_AFTER:
+            return "stored"
+        return str(self.last_modified)
 
     def url(self, port):
         return f"http://{self.host}:{port}{self.path}"
@@ -139,16 +152,19 @@ class Resource:
 
 
 LONG_STEM = "long-" + "x" * 190
+DATED_FROM = 1685620800   # 2023-06-01 12:00:00 UTC; Last-Modified times fall in the year after it
+FUTURE_AFTER = 1893456000  # 2030-01-01: later than any run of the generator
+IN_2099 = 4083998400       # 2099-06-01 12:00:00 UTC
 
 
 def resources():
     mp3_full = mp3_frames(160)  # 66720 bytes, 4.2 s
     rs = [
-        Resource("/index.html", "text/html; charset=utf-8", b"", load="page"),
+        Resource("/index.html", "text/html; charset=utf-8", b"", load="page", small=True),
         Resource("/css/site.css", "text/css", text_lines("/css/site.css", "body { margin: 0 }\n", 300, "/* ", " */"),
-                 load="css", coding="gzip"),
+                 load="css", coding="gzip", small=True),
         Resource("/js/app.js", "application/javascript", text_lines("/js/app.js", "window.appLoaded = 1;\n", 300, "// "),
-                 load="script", coding="br"),
+                 load="script", coding="br", small=True),
         Resource("/api/data.json", "application/json",
                  b'{"items": [' + b",".join(b'"%d"' % i for i in range(3000)) + b"]}", coding="zstd"),
         Resource("/img/icon.svg", "image/svg+xml",
@@ -157,7 +173,7 @@ def resources():
         Resource("/feed.xml", "text/xml", b'<?xml version="1.0"?>\n<feed>' + text_lines("/feed.xml", "", 30, "<item>", "</item>") + b"</feed>\n"),
         Resource("/img/photo.jpg", "image/jpeg", jpeg("/img/photo.jpg", 24000), load="img"),
         Resource("/img/scan.jpeg", "image/jpeg", jpeg("/img/scan.jpeg", 6000), load="img"),
-        Resource("/img/logo.png", "image/png", png("/img/logo.png", 40, 30), load="img"),
+        Resource("/img/logo.png", "image/png", png("/img/logo.png", 40, 30), load="img", small=True),
         Resource("/img/anim.gif", "image/gif", gif("/img/anim.gif", 3000), load="img"),
         Resource("/img/pic.webp", "image/webp", riff("/img/pic.webp", b"WEBPVP8 ", 5000), load="img"),
         Resource("/flash/game.swf", "application/x-shockwave-flash", swf("/flash/game.swf", 30000)),
@@ -181,8 +197,16 @@ def resources():
         Resource("/docs/readme.txt", "text/plain", text_lines("/docs/readme.txt", "Read me.\n", 20)),
         Resource("/files/con.mp3", "audio/mpeg", id3("con") + mp3_frames(6)),
         Resource("/gallery/", "text/html", b"<!doctype html><title>gallery</title>\n" + text_lines("/gallery/", "", 10)),
+        Resource("/pkg/bufio/", "text/html", b"<!doctype html><title>bufio</title>\n" + text_lines("/pkg/bufio/", "", 8),
+                 small=True),
+        Resource("/", "text/html", b"<!doctype html><title>other site</title>\n" + text_lines("/other/", "", 6),
+                 host="localhost"),
+        # 204 No Content, cacheable: an entry with headers and no body.
+        Resource("/track/pixel.gif", None, b"", status=204, small=True),
+        Resource("/files/undated.mp3", "audio/mpeg", id3("undated") + mp3_frames(9), modified=None, small=True),
+        Resource("/files/future.flv", "video/x-flv", flv("/files/future.flv", 6000), modified=IN_2099, small=True),
         Resource(f"/long/{LONG_STEM}.gif", "image/gif", gif("/long.gif", 2000), load="img"),
-        Resource("/cdn/other-site.png", "image/png", png("/cdn/other-site.png", 20, 20), load="img", host="localhost"),
+        Resource("/cdn/other-site.png", "image/png", png("/cdn/other-site.png", 20, 20), load="img", host="localhost", small=True),
         Resource("/cdn/other-site.flv", "video/x-flv", flv("/cdn/other-site.flv", 7000), host="localhost"),
         Resource("/api/nocache", "application/json", b'{"fresh": true}\n', cache=False),
         # Played to the end by a media element: Range requests, a complete sparse entry in Chromium.
@@ -248,7 +272,7 @@ def expected_type(body, ctype, url):
         return "pdf"
     if b[:4] == b"PK\x03\x04":
         return "zip"
-    mime = ctype.split(";")[0].strip().lower()
+    mime = (ctype or "").split(";")[0].strip().lower()
     if mime in CONTENT_TYPES:
         return CONTENT_TYPES[mime]
     return ending
@@ -263,7 +287,8 @@ def utf16_len(s):
 
 def expected_name(url, kind):
     parts = urllib.parse.urlsplit(url)
-    segment = parts.path.rsplit("/", 1)[-1]
+    segments = [x for x in parts.path.split("/") if x]
+    segment = segments[-1] if segments else ""
     try:
         name = urllib.parse.unquote_to_bytes(segment).decode("utf-8")
     except UnicodeDecodeError:

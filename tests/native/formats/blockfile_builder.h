@@ -180,6 +180,7 @@ class BlockfileBuilder {
         PutU32(record, 4, m_table[bucket]);
         m_table[bucket] = address;
         WriteRecord(address, record);
+        ++m_entryCount;
         return address;
     }
 
@@ -207,6 +208,7 @@ class BlockfileBuilder {
         std::string index(blockfile::kIndexHeaderSize + 4 * kTableLength, '\0');
         PutU32(index, 0, blockfile::kIndexMagic);
         PutU32(index, 4, 0x30000);
+        PutU32(index, 8, m_entryCount);
         PutU32(index, 16, m_lastExternal);
         PutU32(index, 28, kTableLength);
         for (const auto& [bucket, address] : m_table) {
@@ -257,6 +259,7 @@ class BlockfileBuilder {
     std::map<std::uint32_t, std::string> m_externals;
     std::map<std::uint32_t, std::uint32_t> m_table;
     std::uint32_t m_lastExternal = 0;
+    std::uint32_t m_entryCount = 0;
 };
 
 }  // namespace drovan::testing

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "extract/formats/checksums.h"
 #include "extract/formats/chromium_simple.h"
 #include "extract/formats/firefox_cache2.h"
 
@@ -31,13 +32,15 @@ struct FirefoxEntryParts {
     std::uint32_t version = 4;
     bool trailer = true;  // the extra u32 that version 4 writes after the elements
     bool goodHash = true;
+    int badChunkHash = -1;  // the chunk whose stored hash is off by one
 };
 
 inline std::string FirefoxEntry(const FirefoxEntryParts& parts) {
     std::string hashed;
     const std::uint64_t chunks = (parts.body.size() + 262143) / 262144;
     for (std::uint64_t i = 0; i < chunks; ++i) {
-        PutBE(hashed, 0xBEEF, 2);
+        const std::uint32_t hash = Lookup2Hash(std::string_view(parts.body).substr(i * 262144, 262144));
+        PutBE(hashed, (hash + (static_cast<int>(i) == parts.badChunkHash ? 1 : 0)) & 0xFFFF, 2);
     }
     PutBE(hashed, parts.version, 4);
     for (std::uint32_t field : {1u, 1700000000u, 1700000000u, 77u, 0xFFFFFFFFu}) {
@@ -104,35 +107,50 @@ inline std::string RawHeaders(std::string lines) {
 constexpr std::uint64_t kSimpleInitialMagic = 0xFCFB6D1BA7725C30;
 constexpr std::uint64_t kSimpleFinalMagic = 0xF4FA6F45970D41D8;
 
-inline std::string SimpleHeader(const std::string& key, std::uint32_t version) {
+// A 32-bit x86 build packs the records' 64-bit fields to 4 bytes: no padding after the last field.
+enum class SimpleWidth { Padded64, Packed32 };
+
+inline std::string SimpleHeader(const std::string& key, std::uint32_t version,
+                                SimpleWidth width = SimpleWidth::Padded64) {
     std::string out;
     PutLE(out, kSimpleInitialMagic, 8);
     PutLE(out, version, 4);
     PutLE(out, key.size(), 4);
     PutLE(out, SuperFastHash(key), 4);
-    PutLE(out, 0, 4);
+    PutLE(out, 0, width == SimpleWidth::Padded64 ? 4 : 0);
     return out + key;
 }
 
-inline std::string SimpleEof(std::uint32_t flags, std::uint32_t crc, std::uint32_t streamSize) {
+inline std::string SimpleEof(std::uint32_t flags, std::uint32_t crc, std::uint32_t streamSize,
+                             SimpleWidth width = SimpleWidth::Padded64) {
     std::string out;
     PutLE(out, kSimpleFinalMagic, 8);
     PutLE(out, flags, 4);
     PutLE(out, crc, 4);
     PutLE(out, streamSize, 4);
-    PutLE(out, 0, 4);
+    PutLE(out, 0, width == SimpleWidth::Padded64 ? 4 : 0);
     return out;
 }
 
-// A <hash>_0 file: header, key, body, its EOF record, the response info, the key's SHA-256 when keySha256 is
-// set (its bytes are not checked by readers, so any 32 do), the last EOF record.
+struct SimpleEntryParts {
+    bool keySha256 = true;  // its bytes are not checked by readers, so any 32 do
+    SimpleWidth width = SimpleWidth::Padded64;
+    std::uint32_t bodyCrcFlag = 1;  // 0: the browser kept no CRC of the body
+    std::uint32_t bodyCrcError = 0;
+};
+
+// A <hash>_0 file: header, key, body, its EOF record, the response info, the key's SHA-256, the last EOF
+// record.
 inline std::string SimpleEntry(const std::string& key, const std::string& body, const std::string& stream0,
-                               bool keySha256 = true) {
-    std::string file = SimpleHeader(key, 5) + body + SimpleEof(1, Crc32(body), 0) + stream0;
-    if (keySha256) {
+                               const SimpleEntryParts& parts = {}) {
+    std::string file = SimpleHeader(key, 5, parts.width) + body +
+                       SimpleEof(parts.bodyCrcFlag, Crc32(body) + parts.bodyCrcError, 0, parts.width) +
+                       stream0;
+    if (parts.keySha256) {
         file += std::string(32, '\x5A');
     }
-    return file + SimpleEof(keySha256 ? 3 : 1, Crc32(stream0), static_cast<std::uint32_t>(stream0.size()));
+    return file + SimpleEof(parts.keySha256 ? 3 : 1, Crc32(stream0),
+                            static_cast<std::uint32_t>(stream0.size()), parts.width);
 }
 
 struct SparseRange {
@@ -140,17 +158,23 @@ struct SparseRange {
     std::string data;
 };
 
-inline std::string SparseFile(const std::string& key, const std::vector<SparseRange>& ranges) {
-    std::string file = SimpleHeader(key, 9);
+inline std::string SparseFile(const std::string& key, const std::vector<SparseRange>& ranges,
+                              SimpleWidth width = SimpleWidth::Padded64) {
+    std::string file = SimpleHeader(key, 9, width);
     for (const SparseRange& range : ranges) {
         PutLE(file, 0xEB97BF016553676B, 8);
         PutLE(file, range.offset, 8);
         PutLE(file, range.data.size(), 8);
         PutLE(file, Crc32(range.data), 4);
-        PutLE(file, 0, 4);
+        PutLE(file, 0, width == SimpleWidth::Padded64 ? 4 : 0);
         file += range.data;
     }
     return file;
+}
+
+// How a reader left an entry: "complete", "incomplete" or "no-body".
+inline std::string StateOf(const CacheEntry& entry) {
+    return entry.noBody ? "no-body" : entry.complete ? "complete" : "incomplete";
 }
 
 // Bytes 0, 1, 2, ... wrapping at 251, so that any misplaced run shows.

@@ -15,6 +15,7 @@ using test::Pattern;
 using test::RawHeaders;
 using test::ResponseInfo;
 using test::SimpleEntry;
+using test::SimpleWidth;
 using test::SparseFile;
 using test::SparseRange;
 
@@ -68,54 +69,59 @@ TEST(SimpleCache, PlainEntries) {
         bool keySha256;
         std::string url;
         bool truncated;
-        bool complete;
+        const char* state;
     } cases[] = {
         {"whole", kKey, Pattern(3000), ResponseInfo(RawHeaders(head200)), true,
-         "http://127.0.0.1:34439/a/b/song.mp3", false, true},
+         "http://127.0.0.1:34439/a/b/song.mp3", false, "complete"},
         {"written before the key's SHA-256", kKey, Pattern(3000), ResponseInfo(RawHeaders(head200)), false,
-         "http://127.0.0.1:34439/a/b/song.mp3", false, true},
+         "http://127.0.0.1:34439/a/b/song.mp3", false, "complete"},
         {"marked truncated", kKey, Pattern(3000), ResponseInfo(RawHeaders(head200), true), true,
-         "http://127.0.0.1:34439/a/b/song.mp3", true, false},
+         "http://127.0.0.1:34439/a/b/song.mp3", true, "incomplete"},
         {"shorter than its length", kKey, Pattern(2999), ResponseInfo(RawHeaders(head200)), true,
-         "http://127.0.0.1:34439/a/b/song.mp3", false, false},
+         "http://127.0.0.1:34439/a/b/song.mp3", false, "incomplete"},
         {"chunked", "1/0/https://example.com/x.png", Pattern(10),
          ResponseInfo(RawHeaders("HTTP/1.1 200\ncontent-type: image/png")), true, "https://example.com/x.png",
-         false, true},
+         false, "complete"},
         {"empty body", kKey, "", ResponseInfo(RawHeaders("HTTP/1.1 200 OK\nContent-Length: 0")), true,
-         "http://127.0.0.1:34439/a/b/song.mp3", false, true},
+         "http://127.0.0.1:34439/a/b/song.mp3", false, "no-body"},
         {"key without a URL", "1/0/_dk_http://h http://h", Pattern(10),
-         ResponseInfo(RawHeaders("HTTP/1.1 200 OK")), true, "", false, true},
+         ResponseInfo(RawHeaders("HTTP/1.1 200 OK")), true, "", false, "complete"},
         // The reader keeps the file's first and last 4 KiB; what crosses them is read from the file.
         {"key past the first 4 KiB", "1/0/https://example.com/" + std::string(5000, 'k'), Pattern(100),
          ResponseInfo(RawHeaders("HTTP/1.1 200 OK")), true, "https://example.com/" + std::string(5000, 'k'),
-         false, true},
+         false, "complete"},
         {"stream 0 past the last 4 KiB", kKey, Pattern(9000),
          ResponseInfo(RawHeaders("HTTP/1.1 200 OK\nX-Pad: " + std::string(5000, 'p'))), true,
-         "http://127.0.0.1:34439/a/b/song.mp3", false, true},
+         "http://127.0.0.1:34439/a/b/song.mp3", false, "complete"},
         {"body across both ends", kKey, Pattern(8000 - 24 - kKey.size()),
          ResponseInfo(RawHeaders("HTTP/1.1 200 OK")), true, "http://127.0.0.1:34439/a/b/song.mp3", false,
-         true},
+         "complete"},
     };
+    // 64-bit builds pad the header and EOF records to 24 bytes, 32-bit ones write 20.
     for (const auto& c : cases) {
-        MemoryFileSystem fs;
-        fs.AddFile(kEntry, SimpleEntry(c.key, c.body, c.stream0, c.keySha256));
-        CacheReadReport report;
-        const std::vector<CacheEntry> entries = ReadAll(fs, report);
-        ASSERT_EQ(entries.size(), 1u) << c.what;
-        EXPECT_EQ(report.damaged, 0u) << c.what;
-        const CacheEntry& entry = entries[0];
-        EXPECT_EQ(entry.kind, CacheKind::ChromiumSimple);
-        EXPECT_EQ(entry.key, c.key) << c.what;
-        EXPECT_EQ(entry.url, c.url) << c.what;
-        EXPECT_EQ(entry.status, 200) << c.what;
-        EXPECT_EQ(entry.truncated, c.truncated) << c.what;
-        EXPECT_EQ(entry.complete, c.complete) << c.what;
-        EXPECT_EQ(entry.storedSize, c.body.size()) << c.what;
-        EXPECT_EQ(StoredBody(fs, entry), c.body) << c.what;
-        if (!c.body.empty()) {
-            ASSERT_EQ(entry.pieces.size(), 1u);
-            EXPECT_EQ(entry.pieces[0].file, kEntry);
-            EXPECT_EQ(entry.pieces[0].fileOffset, 24 + c.key.size());
+        for (const auto& [width, headerSize] :
+             {std::pair{SimpleWidth::Padded64, 24u}, {SimpleWidth::Packed32, 20u}}) {
+            SCOPED_TRACE(headerSize);
+            MemoryFileSystem fs;
+            fs.AddFile(kEntry, SimpleEntry(c.key, c.body, c.stream0, {c.keySha256, width}));
+            CacheReadReport report;
+            const std::vector<CacheEntry> entries = ReadAll(fs, report);
+            ASSERT_EQ(entries.size(), 1u) << c.what;
+            EXPECT_EQ(report.damaged, 0u) << c.what;
+            const CacheEntry& entry = entries[0];
+            EXPECT_EQ(entry.kind, CacheKind::ChromiumSimple);
+            EXPECT_EQ(entry.key, c.key) << c.what;
+            EXPECT_EQ(entry.url, c.url) << c.what;
+            EXPECT_EQ(entry.status, 200) << c.what;
+            EXPECT_EQ(entry.truncated, c.truncated) << c.what;
+            EXPECT_EQ(test::StateOf(entry), c.state) << c.what;
+            EXPECT_EQ(entry.storedSize, c.body.size()) << c.what;
+            EXPECT_EQ(StoredBody(fs, entry), c.body) << c.what;
+            if (!c.body.empty()) {
+                ASSERT_EQ(entry.pieces.size(), 1u);
+                EXPECT_EQ(entry.pieces[0].file, kEntry);
+                EXPECT_EQ(entry.pieces[0].fileOffset, headerSize + c.key.size());
+            }
         }
     }
 }
@@ -138,6 +144,7 @@ TEST(SimpleCache, DamageIsCountedNeverRead) {
     const struct {
         const char* what;
         std::string file;
+        bool inUse = false;
     } cases[] = {
         {"empty", ""},
         {"shorter than its records", good.substr(0, 71)},
@@ -146,8 +153,9 @@ TEST(SimpleCache, DamageIsCountedNeverRead) {
         {"key length past the end", patched(12, u32(0x7FFFFFFF))},
         {"key hash wrong", patched(16, u32(SuperFastHash(kKey) ^ 1))},
         {"key changed under its hash", patched(30, "X")},
-        {"being written: no final record", good.substr(0, good.size() - 24)},
-        {"cut in the middle", good.substr(0, good.size() / 2)},
+        {"being written: no final record", good.substr(0, good.size() - 24), true},
+        {"cut in the middle", good.substr(0, good.size() / 2), true},
+        {"just created", good.substr(0, 24 + kKey.size()), true},
         {"stream 0 longer than the file", patched(eof0 + 16, u32(0x00100000))},
         {"stream 0 over the limit", patched(eof0 + 16, u32(0x7FFFFFFF))},
         {"stream 0 longer by one", patched(eof0 + 16, u32(static_cast<std::uint32_t>(stream0.size() + 1)))},
@@ -165,7 +173,8 @@ TEST(SimpleCache, DamageIsCountedNeverRead) {
         CacheReadReport report;
         ReadAll(fs, report);
         EXPECT_EQ(report.entries, 0u) << c.what;
-        EXPECT_EQ(report.damaged, 1u) << c.what;
+        EXPECT_EQ(report.damaged, c.inUse ? 0u : 1u) << c.what;
+        EXPECT_EQ(report.inUse, c.inUse ? 1u : 0u) << c.what;
     }
 }
 
@@ -186,7 +195,11 @@ TEST(SimpleCache, MediaInPieces) {
         std::size_t pieces;
         std::uint64_t stored;
         bool complete;
+        SimpleWidth width = SimpleWidth::Padded64;
     } cases[] = {
+        {"whole, by a 32-bit build",
+         SparseFile(kKey, {range(0, 32768), range(32768, 300000)}, SimpleWidth::Packed32), 2, 300000, true,
+         SimpleWidth::Packed32},
         {"whole, written out of order",
          SparseFile(kKey, {range(65536, 300000), range(0, 32768), range(32768, 65536)}), 3, 300000, true},
         {"a gap", SparseFile(kKey, {range(0, 32768), range(40000, 300000)}), 2, 292768, false},
@@ -204,7 +217,7 @@ TEST(SimpleCache, MediaInPieces) {
     };
     for (const auto& c : cases) {
         MemoryFileSystem fs;
-        fs.AddFile(kEntry, SimpleEntry(kKey, "", stream0));
+        fs.AddFile(kEntry, SimpleEntry(kKey, "", stream0, {true, c.width}));
         fs.AddFile(kSparse, c.sparse);
         CacheReadReport report;
         const std::vector<CacheEntry> entries = ReadAll(fs, report);

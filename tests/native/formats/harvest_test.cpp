@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <utility>
 
 #include "cli/harvest_run.h"
@@ -37,26 +38,32 @@ std::string BaseName(std::string name) {
 }
 
 // Every complete manifest line becomes a file of its name (numbered when two share it) holding exactly the
-// decoded body; incomplete ones are counted and never written; a second harvest adds nothing.
+// decoded body, dated as the line says; incomplete ones and responses without a body are counted and never
+// written; a second harvest adds nothing.
 TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
     const struct {
         const char* folder;
         CacheKind kind;
     } caches[] = {{"chromium-simple", CacheKind::ChromiumSimple},
                   {"chromium-blockfile", CacheKind::ChromiumBlockfile},
-                  {"firefox-cache2", CacheKind::FirefoxCache2}};
+                  {"firefox-cache2", CacheKind::FirefoxCache2},
+                  {"firefox140-cache2", CacheKind::FirefoxCache2}};
     for (const auto& cache : caches) {
         std::vector<std::vector<std::string>> manifest;
         MemoryFileSystem fs = test::LoadCache(cache.folder, manifest);
         fs.AddFolder(u"/out");
+        const auto [started, ended] = test::GeneratedBetween(cache.folder);
         std::vector<std::pair<std::string, std::string>> expected;
+        std::map<std::string, std::string> modified;  // by SHA-256: a name may stand for several bodies
         std::size_t incomplete = 0;
+        std::size_t noBody = 0;
         for (const auto& line : manifest) {
             if (line[4] == "complete") {
                 expected.emplace_back(line[1], line[3]);
-            } else {
-                ++incomplete;
+                modified[line[3]] = line[5];
             }
+            incomplete += line[4] == "incomplete" ? 1 : 0;
+            noBody += line[4] == "no-body" ? 1 : 0;
         }
         for (int round = 0; round < 2; ++round) {
             CollectSummary summary;
@@ -67,13 +74,21 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
             ListAndWriteHarvest(fs, list, u"/out", summary, nullptr);
             EXPECT_EQ(summary.matched, manifest.size()) << cache.folder;
             EXPECT_EQ(summary.incomplete, incomplete) << cache.folder;
-            EXPECT_EQ(summary.failed + summary.skipped, 0u) << cache.folder;
+            EXPECT_EQ(summary.noBody, noBody) << cache.folder;
+            EXPECT_EQ(summary.failed + summary.skipped, noBody) << cache.folder;
             EXPECT_EQ(round == 0 ? summary.copied : summary.alreadyPresent, expected.size()) << cache.folder;
         }
         std::vector<std::pair<std::string, std::string>> written;
         for (const auto& [path, bytes] : fs.files()) {
             if (path.rfind(u"/out/", 0) == 0) {
                 written.emplace_back(BaseName(Utf16ToUtf8(path.substr(5))), Sha256Hex(bytes));
+                const std::string& time = modified[written.back().second];
+                const std::int64_t seconds = fs.modifiedTimes().at(path).nanoseconds / 1000000000;
+                if (time == "stored") {
+                    EXPECT_TRUE(seconds >= started && seconds <= ended) << Utf16ToUtf8(path);
+                } else {
+                    EXPECT_EQ(std::to_string(seconds), time) << Utf16ToUtf8(path);
+                }
             }
         }
         std::sort(expected.begin(), expected.end());
@@ -107,7 +122,12 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
 // file that failed to copy, so it never turns the completion question into its failure variant.
 TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
     MemoryFileSystem fs;
-    fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234567", "not an entry");
+    test::FirefoxEntryParts badHash;
+    badHash.key = ":http://h/a.mp3";
+    badHash.goodHash = false;
+    fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234567", test::FirefoxEntry(badHash));
+    // Body bytes and no metadata yet: Firefox is still writing it.
+    fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234568", "ID3 and no metadata");
     CollectSummary summary;
     std::vector<HarvestItem> items;
     ListCacheEntriesOfType(
@@ -119,6 +139,8 @@ TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
         summary);
     EXPECT_EQ(summary.failed, 0u);
     EXPECT_EQ(summary.skipped, 1u);
+    EXPECT_EQ(summary.damaged, 1u);
+    EXPECT_EQ(summary.inUse, 1u);
     EXPECT_TRUE(items.empty());
 }
 
@@ -181,6 +203,42 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
     }
     EXPECT_EQ(fs.files().count(u"/out/a.flv"), 1u);
     EXPECT_EQ(fs.files().count(u"/out/b.mp3"), 0u);
+}
+
+// A listing's rows are the manifest's lines, in their states, and its summary counts what the rows say.
+TEST(HarvestCommand, ListedRowsAndTheSummaryAgree) {
+    for (const char* folder : {"firefox-cache2", "firefox140-cache2", "chromium-simple"}) {
+        std::vector<std::vector<std::string>> manifest;
+        MemoryFileSystem fs = test::LoadCache(folder, manifest);
+        CapturedOutput output;
+        const ParsedArguments parsed = ParseHarvestArguments({u"--list", u"--from", u"/cache"});
+        ASSERT_EQ(RunHarvest(fs, *parsed.arguments, std::nullopt, output, nullptr), kHarvestOk);
+        std::map<std::string, std::string> rows;  // URL -> state
+        std::map<std::string, std::size_t> states;
+        for (const std::u16string& line : output.lines) {
+            std::vector<std::string> fields;
+            std::istringstream parts(Utf16ToUtf8(line));
+            for (std::string field; std::getline(parts, field, '\t');) {
+                fields.push_back(field);
+            }
+            ASSERT_EQ(fields.size(), 6u);
+            rows[fields[5]] = fields[4];
+            ++states[fields[4]];
+        }
+        std::map<std::string, std::string> lines;
+        for (const auto& line : manifest) {
+            lines[line[0]] = line[4];
+        }
+        EXPECT_EQ(rows, lines) << folder;
+        ASSERT_EQ(output.messages.size(), 1u);
+        EXPECT_EQ(Utf16ToUtf8(output.messages[0]),
+                  "matched " + std::to_string(manifest.size()) +
+                      ", copied 0, already present 0, failed 0, incomplete " +
+                      std::to_string(states["incomplete"]) + ", skipped " +
+                      std::to_string(states["no-body"]) + " (" + std::to_string(states["no-body"]) +
+                      " without a body), in use 0")
+            << folder;
+    }
 }
 
 // Counts the folders listed and the opens of every file.

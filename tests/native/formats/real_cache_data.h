@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "extract/memory_file_system.h"
@@ -22,13 +23,13 @@ inline std::string FileBytes(const std::filesystem::path& path) {
     return bytes.str();
 }
 
-// The cache folder under /cache in memory, its manifest lines (url, name, type, sha256, state).
+// The cache folder under /cache in memory, its manifest lines (url, name, type, sha256, state, modified).
 inline MemoryFileSystem LoadCache(const std::string& folder,
                                   std::vector<std::vector<std::string>>& manifest) {
     MemoryFileSystem fs;
     const std::filesystem::path root = kData / folder;
     for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-        if (item.is_regular_file() && item.path().filename() != "manifest.tsv") {
+        if (item.is_regular_file() && item.path().extension() != ".tsv") {
             fs.AddFile(
                 u"/cache/" + Utf8ToUtf16(std::filesystem::relative(item.path(), root).generic_string()),
                 FileBytes(item.path()));
@@ -46,6 +47,17 @@ inline MemoryFileSystem LoadCache(const std::string& folder,
         manifest.push_back(fields);
     }
     return fs;
+}
+
+// The seconds since 1970 at which the browser run that wrote the folder started and ended.
+inline std::pair<std::int64_t, std::int64_t> GeneratedBetween(const std::string& folder) {
+    std::istringstream lines(FileBytes(kData / folder / "generated.tsv"));
+    std::string header;
+    std::int64_t started = 0;
+    std::int64_t ended = 0;
+    std::getline(lines, header);
+    lines >> started >> ended;
+    return {started, ended};
 }
 
 }  // namespace drovan::test

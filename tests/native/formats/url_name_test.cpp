@@ -33,7 +33,8 @@ TEST(EntryNames, FromTheUrlsLastSegment) {
         {"http://user:pw@www.example.com:8080/", "html", "www.example.com.html"},
         {"http://[::1]:8080/", "", "[__1]"},
         {"http://www.example.com", "", "www.example.com"},
-        {"http://h/a/b/", "css", "h.css"},
+        {"http://h/a/b/", "css", "b.css"},
+        {"http://h/", "css", "h.css"},
         {"not a url", "", "not a url"},
         {"", "", "unnamed"},
         {"http://h/CON", "flv", "_CON.flv"},
@@ -91,7 +92,7 @@ TEST(EntryNames, UrlParts) {
         const char* host;
     } cases[] = {
         {"http://h:1/a/b.mp3?x=/y#z/w", "b.mp3", "h"},
-        {"https://u@host.example/dir/", "", "host.example"},
+        {"https://u@host.example/dir/", "dir", "host.example"},
         {"http://h?q=/x", "", "h"},
         {"file.mp3", "file.mp3", ""},
     };

@@ -1,0 +1,103 @@
+#include "extract/formats/checksums.h"
+
+#include <gtest/gtest.h>
+
+#include "extract/harvest.h"
+#include "extract/memory_file_system.h"
+#include "tests/native/formats/cache_builders.h"
+
+namespace drovan {
+namespace {
+
+TEST(Checksums, Lookup2GivesTheSameHashHoweverTheBytesArePartitioned) {
+    const std::string bytes = test::Pattern(1000);
+    for (const std::size_t part : {1u, 5u, 11u, 12u, 13u, 999u}) {
+        Lookup2Stream stream;
+        for (std::size_t at = 0; at < bytes.size(); at += part) {
+            stream.Add(bytes.data() + at, std::min(part, bytes.size() - at));
+        }
+        EXPECT_EQ(stream.Finish(), Lookup2Hash(bytes)) << part;
+    }
+}
+
+TEST(Checksums, StoredBodyCheckPassesOnlyWholeMatchingRuns) {
+    const std::string body = test::Pattern(300);
+    const std::uint32_t crc = Crc32(std::string_view(body).substr(100, 100));
+    const std::uint32_t low16 = Lookup2Hash(std::string_view(body).substr(0, 100)) & 0xFFFF;
+    using Kind = StoredChecksum::Kind;
+    const struct {
+        const char* what;
+        std::vector<StoredChecksum> checksums;
+        std::size_t fedUpTo;
+        bool sound;
+    } cases[] = {
+        {"both match", {{Kind::Crc32, 100, 100, crc}, {Kind::Lookup2Low16, 0, 100, low16}}, 300, true},
+        {"a CRC off by one", {{Kind::Crc32, 100, 100, crc + 1}}, 300, false},
+        {"a chunk hash off by one", {{Kind::Lookup2Low16, 0, 100, (low16 + 1) & 0xFFFF}}, 300, false},
+        {"a run past the body", {{Kind::Crc32, 250, 100, crc}}, 300, false},
+        {"overlapping runs", {{Kind::Crc32, 0, 150, 0}, {Kind::Crc32, 100, 100, crc}}, 300, false},
+        {"none", {}, 300, true},
+    };
+    for (const auto& c : cases) {
+        StoredBodyCheck check(c.checksums);
+        // Fed in reads of 64 bytes, which cross every run's edges.
+        bool added = true;
+        for (std::size_t at = 0; at < c.fedUpTo && added; at += 64) {
+            added = check.Add(at, body.data() + at, std::min<std::size_t>(64, c.fedUpTo - at));
+        }
+        EXPECT_EQ(added && check.Finish(), c.sound) << c.what;
+    }
+}
+
+// A body whose stored bytes fail the browser's checksums is skipped as damaged and never written; a CRC the
+// browser did not keep checks nothing.
+TEST(Checksums, ADamagedBodyIsNeverWritten) {
+    const std::string png = "\x89PNG\r\n\x1A\n" + test::Pattern(600000);
+    const std::string head = "HTTP/1.1 200 OK\nContent-Type: image/png\nContent-Length: 600008";
+    auto firefox = [&](int badChunk) {
+        test::FirefoxEntryParts parts;
+        parts.body = png;
+        parts.key = ":http://h/a.png";
+        parts.elements = {{"response-head", test::FirefoxHead(head)}};
+        parts.badChunkHash = badChunk;
+        return test::FirefoxEntry(parts);
+    };
+    auto simple = [&](std::uint32_t crcFlag, std::uint32_t crcError) {
+        test::SimpleEntryParts parts;
+        parts.bodyCrcFlag = crcFlag;
+        parts.bodyCrcError = crcError;
+        return test::SimpleEntry("1/0/http://h/a.png", png, test::ResponseInfo(test::RawHeaders(head)),
+                                 parts);
+    };
+    const struct {
+        const char* what;
+        CacheKind kind;
+        std::u16string file;
+        std::string bytes;
+        bool written;
+    } cases[] = {
+        {"sound chunks", CacheKind::FirefoxCache2, u"/c/entries/0123456789ABCDEF0123456789ABCDEF01234567",
+         firefox(-1), true},
+        {"the last chunk's hash off", CacheKind::FirefoxCache2,
+         u"/c/entries/0123456789ABCDEF0123456789ABCDEF01234567", firefox(2), false},
+        {"a sound CRC", CacheKind::ChromiumSimple, u"/c/0123456789abcdef_0", simple(1, 0), true},
+        {"a CRC off", CacheKind::ChromiumSimple, u"/c/0123456789abcdef_0", simple(1, 1), false},
+        {"an off CRC the browser did not keep", CacheKind::ChromiumSimple, u"/c/0123456789abcdef_0",
+         simple(0, 1), true},
+    };
+    for (const auto& c : cases) {
+        MemoryFileSystem fs;
+        fs.AddFile(c.file, c.bytes);
+        fs.AddFolder(u"/out");
+        const CollectSummary summary =
+            HarvestSources(fs, u"", {{c.kind, u"/c", u""}}, u"/out", u"png", nullptr);
+        EXPECT_EQ(summary.copied, c.written ? 1u : 0u) << c.what;
+        EXPECT_EQ(summary.damaged, c.written ? 0u : 1u) << c.what;
+        EXPECT_EQ(summary.skipped, summary.damaged) << c.what;
+        EXPECT_EQ(fs.files().count(u"/out/a.png"), c.written ? 1u : 0u) << c.what;
+        EXPECT_EQ(fs.files().size(), 2u - (c.written ? 0 : 1)) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace drovan

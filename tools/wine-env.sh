@@ -55,7 +55,7 @@ drovan_seed_sample_caches() {
         if [ ! -e "$into" ]; then
             mkdir -p "$into"
             cp -r "$root/tests/data/$1/." "$into/"
-            rm -f "$into/manifest.tsv"
+            rm -f "$into/"*.tsv
             echo "Browser cache of $1 seeded in $into"
         fi
     }

@@ -44,7 +44,7 @@ std::vector<ManifestLine> ReadManifest(const std::string& cache) {
         for (std::string field; std::getline(parts, field, '\t');) {
             fields.push_back(field);
         }
-        if (fields.size() == 5) {
+        if (fields.size() >= 5) {
             manifest.push_back(
                 {ToWide(Utf8ToUtf16(fields[1])), fields[2], fields[3], fields[4] == "complete"});
         }

@@ -145,12 +145,11 @@ MetadataState ReadMetadata(ReadableFile& file, std::uint64_t size, std::string& 
     if (!file.ReadAt(size - tailSize, tail.data(), tailSize, got) || got != tailSize) {
         return MetadataState::Damaged;
     }
+    // A file still being written ends in body bytes, often zeros: an offset they make that leaves no room, or
+    // far more than Firefox's metadata ever takes, is no metadata.
     ByteReader(std::string_view(tail).substr(tailSize - 4, 4)).U32BE(dataEnd);
-    if (dataEnd > size - 4) {
+    if (dataEnd > size - 4 || size - 4 - dataEnd > kMaxFirefoxMetadata) {
         return MetadataState::Absent;
-    }
-    if (size - 4 - dataEnd > kMaxFirefoxMetadata) {
-        return MetadataState::Damaged;
     }
     const std::size_t metadataSize = static_cast<std::size_t>(size - 4 - dataEnd);
     if (metadataSize <= tailSize - 4) {

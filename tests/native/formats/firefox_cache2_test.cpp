@@ -205,7 +205,7 @@ TEST(FirefoxCache2, DamageIsCountedNeverRead) {
         {"cut to the body", good.substr(0, 500), true},
         {"elements not ended by a NUL", unended, false},
         {"alt-data past the body", FirefoxEntry(badAltData), false},
-        {"metadata over the limit", FirefoxEntry(hugeKey), false},
+        {"metadata over the limit", FirefoxEntry(hugeKey), true},
     };
     for (const auto& c : cases) {
         MemoryFileSystem fs;

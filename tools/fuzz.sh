@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the menu template, toolbar and profiles.ini readers, the cache readers, the
-# stored response heads, the entry names and types and the body decoders, and runs each for the given number of
-# seconds (default 60); naming targets after the seconds runs only those. Exits non-zero when a target finds a
-# crash; reproducers go to build/fuzz/artifacts.
+# stored response heads, the entry names and types, HTTP dates and the body decoders, and runs each for the
+# given number of seconds (default 60); naming targets after the seconds runs only those. Exits non-zero when a
+# target finds a crash; reproducers go to build/fuzz/artifacts.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/fuzz"
@@ -14,7 +14,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
 fi
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple blockfile sparse response_head entry_name
-    decode_gzip decode_deflate decode_brotli decode_zstd)
+    http_date decode_gzip decode_deflate decode_brotli decode_zstd)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
 missing=()
@@ -62,9 +62,12 @@ words 2 20 20 5 1011 0 1012 0 1020 >"$toolbar_seeds/seed-separators"
 printf '[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\nIsRelative=1\r\nPath=Profiles/a\r\n\r\n[Profile1]\r\nIsRelative=0\r\nPath=C:\\ff\\b\r\n' \
     >"$profiles_seeds/seed-two-profiles"
 
-for target in firefox_cache2 chromium_simple response_head entry_name; do
+for target in firefox_cache2 chromium_simple response_head entry_name http_date; do
     mkdir -p "$build/corpus/$target"
 done
+printf 'Sun, 06 Nov 1994 08:49:37 GMT' >"$build/corpus/http_date/seed-imf"
+printf 'Sunday, 06-Nov-94 08:49:37 GMT' >"$build/corpus/http_date/seed-rfc850"
+printf 'Sun Nov  6 08:49:37 1994' >"$build/corpus/http_date/seed-asctime"
 "$build/cache_seeds" "$build/corpus/firefox_cache2" "$build/corpus/chromium_simple" \
     "$build/corpus/response_head" "$build/corpus/entry_name"
 

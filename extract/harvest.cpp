@@ -21,7 +21,8 @@
 namespace drovan {
 namespace {
 
-constexpr std::size_t kReadChunk = 256 * 1024;
+// Four of Firefox's 256 KiB chunks: their hashes are checked side by side.
+constexpr std::size_t kReadChunk = 1 << 20;
 // A look at an entry stops after its leading bytes: the first reads take little more than a look needs when
 // the body is stored plain (mostly a few bytes, a few KiB for some kinds), and a compressed one mostly
 // inflates to more.

@@ -24,6 +24,50 @@ std::uint32_t WordLE(const unsigned char* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// The end of lookup2: the total length and the 0-11 bytes after the last whole block.
+std::uint32_t FinishLookup2(std::uint32_t a, std::uint32_t b, std::uint32_t c, const unsigned char* tail,
+                            std::size_t tailSize, std::uint64_t total) {
+    c += static_cast<std::uint32_t>(total);
+    // Bytes 8-10 go into c above its low byte (that holds the length), 4-7 into b, 0-3 into a.
+    for (std::size_t i = 0; i < tailSize; ++i) {
+        const std::uint32_t byte = tail[i];
+        if (i >= 8) {
+            c += byte << (8 * (i - 7));
+        } else if (i >= 4) {
+            b += byte << (8 * (i - 4));
+        } else {
+            a += byte << (8 * i);
+        }
+    }
+    Mix(a, b, c);
+    return c;
+}
+
+constexpr std::size_t kLanes = 4;
+
+// lookup2 over kLanes runs of one length that follow each other, side by side: the mixing of one run never
+// waits on another's, so the processor works on all of them at once.
+void Lookup2Lanes(const unsigned char* data, std::size_t length, std::uint32_t (&hashes)[kLanes]) {
+    std::uint32_t a[kLanes];
+    std::uint32_t b[kLanes];
+    std::uint32_t c[kLanes];
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        a[lane] = b[lane] = 0x9E3779B9, c[lane] = 0;
+    }
+    std::size_t at = 0;
+    for (; length - at >= 12; at += 12) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const unsigned char* block = data + lane * length + at;
+            a[lane] += WordLE(block), b[lane] += WordLE(block + 4), c[lane] += WordLE(block + 8);
+            Mix(a[lane], b[lane], c[lane]);
+        }
+    }
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        hashes[lane] =
+            FinishLookup2(a[lane], b[lane], c[lane], data + lane * length + at, length - at, length);
+    }
+}
+
 }  // namespace
 
 std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc) {
@@ -60,22 +104,7 @@ void Lookup2Stream::Add(const char* data, std::size_t size) {
 }
 
 std::uint32_t Lookup2Stream::Finish() const {
-    std::uint32_t a = m_a;
-    std::uint32_t b = m_b;
-    std::uint32_t c = m_c + static_cast<std::uint32_t>(m_total);
-    // The tail: bytes 8-10 into c above its low byte (that holds the length), 4-7 into b, 0-3 into a.
-    for (std::size_t i = 0; i < m_pendingSize; ++i) {
-        const std::uint32_t byte = m_pending[i];
-        if (i >= 8) {
-            c += byte << (8 * (i - 7));
-        } else if (i >= 4) {
-            b += byte << (8 * (i - 4));
-        } else {
-            a += byte << (8 * i);
-        }
-    }
-    Mix(a, b, c);
-    return c;
+    return FinishLookup2(m_a, m_b, m_c, m_pending, m_pendingSize, m_total);
 }
 
 std::uint32_t Lookup2Hash(std::string_view bytes) {
@@ -96,8 +125,40 @@ StoredBodyCheck::StoredBodyCheck(std::vector<StoredChecksum> checksums) : m_chec
     }
 }
 
+// Firefox's chunk hashes come in runs of one length: whole runs of kLanes within the bytes are hashed side by
+// side. The number of bytes taken, 0 when there is no such run here.
+std::size_t StoredBodyCheck::AddLanes(std::uint64_t bodyOffset, const char* data, std::size_t size) {
+    if (m_fed != 0 || m_checksums.size() - m_next < kLanes) {
+        return 0;
+    }
+    const StoredChecksum& first = m_checksums[m_next];
+    const std::uint64_t length = first.length;
+    if (first.kind != StoredChecksum::Kind::Lookup2Low16 || first.bodyOffset != bodyOffset ||
+        length > size / kLanes) {
+        return 0;
+    }
+    for (std::size_t lane = 1; lane < kLanes; ++lane) {
+        const StoredChecksum& next = m_checksums[m_next + lane];
+        if (next.kind != first.kind || next.length != length ||
+            next.bodyOffset != bodyOffset + lane * length) {
+            return 0;
+        }
+    }
+    std::uint32_t hashes[kLanes];
+    Lookup2Lanes(reinterpret_cast<const unsigned char*>(data), static_cast<std::size_t>(length), hashes);
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        m_sound = m_sound && (hashes[lane] & 0xFFFF) == m_checksums[m_next + lane].value;
+    }
+    m_next += kLanes;
+    return static_cast<std::size_t>(kLanes * length);
+}
+
 bool StoredBodyCheck::Add(std::uint64_t bodyOffset, const char* data, std::size_t size) {
     while (m_sound && size > 0 && m_next < m_checksums.size()) {
+        if (const std::size_t taken = AddLanes(bodyOffset, data, size); taken > 0) {
+            bodyOffset += taken, data += taken, size -= taken;
+            continue;
+        }
         const StoredChecksum& checksum = m_checksums[m_next];
         const std::uint64_t position = checksum.bodyOffset + m_fed;
         if (bodyOffset + size <= position) {

@@ -47,6 +47,7 @@ class StoredBodyCheck {
     bool Finish() const { return m_sound && m_next == m_checksums.size(); }
 
   private:
+    std::size_t AddLanes(std::uint64_t bodyOffset, const char* data, std::size_t size);
     bool Close();
 
     std::vector<StoredChecksum> m_checksums;

@@ -54,11 +54,14 @@ TEST(Checksums, StoredBodyCheckPassesOnlyWholeMatchingRuns) {
 TEST(Checksums, ADamagedBodyIsNeverWritten) {
     const std::string png = "\x89PNG\r\n\x1A\n" + test::Pattern(600000);
     const std::string head = "HTTP/1.1 200 OK\nContent-Type: image/png\nContent-Length: 600008";
-    auto firefox = [&](int badChunk) {
+    // Five chunks: the first four are checked side by side.
+    const std::string longPng = "\x89PNG\r\n\x1A\n" + test::Pattern(5 * 262144 - 8);
+    auto firefox = [&](int badChunk, bool five = false) {
         test::FirefoxEntryParts parts;
-        parts.body = png;
+        parts.body = five ? longPng : png;
         parts.key = ":http://h/a.png";
-        parts.elements = {{"response-head", test::FirefoxHead(head)}};
+        parts.elements = {
+            {"response-head", test::FirefoxHead(five ? "HTTP/1.1 200 OK\nContent-Type: image/png" : head)}};
         parts.badChunkHash = badChunk;
         return test::FirefoxEntry(parts);
     };
@@ -80,6 +83,10 @@ TEST(Checksums, ADamagedBodyIsNeverWritten) {
          firefox(-1), true},
         {"the last chunk's hash off", CacheKind::FirefoxCache2,
          u"/c/entries/0123456789ABCDEF0123456789ABCDEF01234567", firefox(2), false},
+        {"five sound chunks", CacheKind::FirefoxCache2,
+         u"/c/entries/0123456789ABCDEF0123456789ABCDEF01234567", firefox(-1, true), true},
+        {"the third of five off", CacheKind::FirefoxCache2,
+         u"/c/entries/0123456789ABCDEF0123456789ABCDEF01234567", firefox(2, true), false},
         {"a sound CRC", CacheKind::ChromiumSimple, u"/c/0123456789abcdef_0", simple(1, 0), true},
         {"a CRC off", CacheKind::ChromiumSimple, u"/c/0123456789abcdef_0", simple(1, 1), false},
         {"an off CRC the browser did not keep", CacheKind::ChromiumSimple, u"/c/0123456789abcdef_0",

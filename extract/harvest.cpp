@@ -172,7 +172,7 @@ Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyRead
                                const StoredBytesSink& take) {
     using Status = Content::Status;
     // Small reads use the stack; larger ones a buffer grown to what they need and left unfilled: zeroing
-    // 256 KiB for each body would cost more than reading most of them.
+    // a whole read for each body would cost more than reading most of them.
     char smallBuffer[kTypeLeadingBytes];
     std::unique_ptr<char[]> largeBuffer;
     std::size_t largeBufferSize = 0;

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <optional>
 #include <utility>
 
 #include "app/main_skin.h"
@@ -150,39 +151,84 @@ LRESULT ExtractorDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    std::optional<LRESULT> handled;
     switch (message) {
         case WM_COMMAND:
-            // Buttons and popup entries alike: both arrive with a zero notification code.
-            if (HIWORD(wParam) == BN_CLICKED) {
-                // While extracting, a second extraction or a new path must not start by any route.
-                switch (LOWORD(wParam)) {
-                    case IDC_SAVE_PATH:
-                        if (!m_job) {
-                            OnSavePath();
-                        }
-                        return 0;
-                    case IDC_EXTRACT:
-                        if (!m_job) {
-                            OnExtract();
-                        }
-                        return 0;
-                    case IDC_ABOUT:
-                        OnAbout();
-                        return 0;
-                    case IDC_CLOSE:
-                        OnCloseButton();
-                        return 0;
-                    // Esc, Enter and WM_CLOSE end the dialog through these.
-                    case IDOK:
-                    case IDCANCEL:
-                        if (m_job) {
-                            StopOnClose(LOWORD(wParam));
-                            return 0;
-                        }
-                        break;
-                }
+            handled = OnCommand(wParam);
+            break;
+        case kExtractionFinished:
+        case WM_ENABLE:
+        case WM_TIMER:
+        case WM_SETCURSOR:
+        case WM_QUERYENDSESSION:
+        case WM_ENDSESSION:
+            handled = OnJobMessage(message, wParam, lParam);
+            break;
+        case WM_MEASUREITEM:
+        case WM_DRAWITEM:
+            handled = OnMenuItem(message, lParam);
+            break;
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<LRESULT>(m_icon.handle);
+        case WM_NCHITTEST:
+            return OnNcHitTest(wParam, lParam);
+        case WM_DPICHANGED:
+            OnDpiChanged(wParam, lParam);
+            return 0;
+        case WM_RBUTTONDOWN:
+            OnRButtonDown(lParam);
+            break;
+        default:
+            if (framework::IsControlColourMessage(message)) {
+                return OnCtlColor(message, wParam, lParam);
             }
             break;
+    }
+    return handled ? *handled : Dialog::WindowProc(message, wParam, lParam);
+}
+
+// Buttons and popup entries alike: both arrive with a zero notification code. While extracting, a second
+// extraction or a new path must not start by any route.
+std::optional<LRESULT> ExtractorDialog::OnCommand(WPARAM wParam) {
+    if (HIWORD(wParam) != BN_CLICKED) {
+        return std::nullopt;
+    }
+    switch (LOWORD(wParam)) {
+        case IDC_SAVE_PATH:
+            if (!m_job) {
+                OnSavePath();
+            }
+            return 0;
+        case IDC_EXTRACT:
+            if (!m_job) {
+                OnExtract();
+            }
+            return 0;
+        case IDC_ABOUT:
+            OnAbout();
+            return 0;
+        case IDC_CLOSE:
+            OnCloseButton();
+            return 0;
+        // Esc, Enter and WM_CLOSE end the dialog through these.
+        case IDOK:
+        case IDCANCEL:
+            if (m_job) {
+                StopOnClose(LOWORD(wParam));
+                return 0;
+            }
+            break;
+    }
+    return std::nullopt;
+}
+
+// What an extraction under way changes: its end, its progress and stop timers, the busy cursor, and the
+// session ending under it.
+std::optional<LRESULT> ExtractorDialog::OnJobMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
         case kExtractionFinished:
             OnExtractionFinished();
             return 0;
@@ -217,44 +263,28 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
                 StopExtraction();
             }
             return 0;
-        case WM_PAINT:
-            OnPaint();
-            return 0;
-        case WM_QUERYDRAGICON:
-            return reinterpret_cast<LRESULT>(m_icon.handle);
-        case WM_NCHITTEST:
-            return OnNcHitTest(wParam, lParam);
-        case WM_DPICHANGED:
-            OnDpiChanged(wParam, lParam);
-            return 0;
-        case WM_RBUTTONDOWN:
-            OnRButtonDown(lParam);
-            break;
-        case WM_MEASUREITEM: {
-            auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-            if (item->CtlType == ODT_MENU && m_trackedPopup != nullptr) {
-                m_trackedPopup->MeasureItem(item);
-                return TRUE;
-            }
-            break;
-        }
-        case WM_DRAWITEM: {
-            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-            if (item->CtlType == ODT_MENU) {
-                if (TarnMenu* menu = TarnMenu::FromHandle(reinterpret_cast<HMENU>(item->hwndItem))) {
-                    menu->DrawItem(item);
-                    return TRUE;
-                }
-            }
-            break;
-        }
-        default:
-            if (framework::IsControlColourMessage(message)) {
-                return OnCtlColor(message, wParam, lParam);
-            }
-            break;
     }
-    return Dialog::WindowProc(message, wParam, lParam);
+    return std::nullopt;
+}
+
+// The tracked popup's items are measured and drawn by the menu they belong to.
+std::optional<LRESULT> ExtractorDialog::OnMenuItem(UINT message, LPARAM lParam) {
+    if (message == WM_MEASUREITEM) {
+        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        if (item->CtlType == ODT_MENU && m_trackedPopup != nullptr) {
+            m_trackedPopup->MeasureItem(item);
+            return TRUE;
+        }
+        return std::nullopt;
+    }
+    const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (item->CtlType == ODT_MENU) {
+        if (TarnMenu* menu = TarnMenu::FromHandle(reinterpret_cast<HMENU>(item->hwndItem))) {
+            menu->DrawItem(item);
+            return TRUE;
+        }
+    }
+    return std::nullopt;
 }
 
 void ExtractorDialog::OnPaint() {

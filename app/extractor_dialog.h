@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/extraction_job_win.h"
@@ -30,6 +31,9 @@ class ExtractorDialog : public framework::Dialog {
 
   private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnCommand(WPARAM wParam);
+    std::optional<LRESULT> OnJobMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnMenuItem(UINT message, LPARAM lParam);
     void SetUpSkin();
     void OnSavePath();
     void OnExtract();

@@ -47,100 +47,135 @@ void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colo
     steps.push_back(DotStep{Rect{x, y, x + size, y + size}, colour});
 }
 
+void AddCheckMark(std::vector<PaintStep>& steps, const Rect& box, bool radio, int tickInset,
+                  std::uint32_t colour, int dpi) {
+    const int top = box.top + ScaleToDpi(4, dpi);
+    if (radio) {
+        AddRadioDot(steps, box.left + ScaleToDpi(5, dpi), top, colour, dpi);
+    } else {
+        AddTick(steps, box.left + tickInset, top, colour, dpi);
+    }
+}
+
+Rect ItemTextRect(const ItemFacts& item, const StyleFacts& style, int left, const TextParts& parts) {
+    const int lift = ScaleToDpi(1, style.dpi);
+    const Rect& rc = item.rect;
+    return Rect{left, rc.top - lift, rc.right - (parts.hasAccelerator ? style.imageWidth : 0),
+                rc.bottom - lift};
+}
+
+namespace {
+
+// The image's box: a one-pixel frame and a one-pixel gap round it at 96 DPI, centred in the item's height.
+struct ClassicImageBox {
+    Rect inner;
+    Rect box;
+    int imageX;
+    int imageY;
+};
+
+ClassicImageBox ClassicImageBoxOf(const ItemFacts& item, const StyleFacts& style) {
+    const Rect& rc = item.rect;
+    const int frame = ScaleToDpi(1, style.dpi);
+    const int margin = ScaleToDpi(2, style.dpi);
+    const int W = style.imageWidth;
+    const int H = style.imageHeight;
+    const int dy = std::max(0, (rc.bottom - rc.top - H - 2 * margin) / 2);
+    return {Rect{rc.left + frame, rc.top + dy + frame, rc.left + W + 2 * margin - frame,
+                 rc.top + dy + H + 2 * margin - frame},
+            Rect{rc.left, rc.top + dy, rc.left + W + 2 * margin, rc.top + dy + H + 2 * margin},
+            rc.left + margin, rc.top + dy + margin};
+}
+
+// The image in a 3-D box: raised under the pointer, sunken when checked, flat otherwise.
+void AddClassicImage(std::vector<PaintStep>& steps, const ItemFacts& item, const StyleFacts& style,
+                     const MenuColours& colours, std::uint32_t bg) {
+    const ClassicImageBox at = ClassicImageBoxOf(item, style);
+    const FrameStep raised{at.box, colours.buttonHighlight, colours.shadow};
+    const FrameStep sunken{at.box, colours.shadow, colours.buttonHighlight};
+    steps.push_back(FrameStep{at.inner, bg, bg});
+    if (item.grayed) {
+        steps.push_back(FrameStep{at.box, bg, bg});
+        steps.push_back(
+            DisabledImageStep{item.imageSlot, at.imageX, at.imageY, style.imageWidth, style.imageHeight, bg});
+        return;
+    }
+    if (item.selected) {
+        steps.push_back(FillStep{at.inner, bg});
+        if (style.recognisedOs) {
+            steps.push_back(item.checked ? sunken : raised);
+        }
+    } else if (item.checked) {
+        steps.push_back(FillStep{at.inner, BlendTowardWhite(bg, kCheckedFillFactor)});
+        if (style.recognisedOs) {
+            steps.push_back(sunken);
+        }
+    } else {
+        steps.push_back(FillStep{at.inner, bg});
+        steps.push_back(FrameStep{at.box, bg, bg});
+    }
+    steps.push_back(ImageStep{item.imageSlot, at.imageX, at.imageY});
+}
+
+// Disabled text is engraved, unless the highlight bar is under it.
+void AddClassicText(ItemPlan& plan, const ItemFacts& item, const StyleFacts& style,
+                    const MenuColours& colours, std::uint32_t bg) {
+    const auto px = [&style](int pixels) { return ScaleToDpi(pixels, style.dpi); };
+    const TextParts parts = SplitAtTabs(item.text);
+    const Rect textRect = ItemTextRect(item, style, item.rect.left + style.imageWidth + px(9), parts);
+    if (!item.grayed) {
+        AddTextParts(plan.texts, parts, textRect, item.selected ? colours.highlightText : colours.menuText);
+    } else if (!item.selected) {
+        AddTextParts(plan.texts, parts, textRect.Offset(px(1), px(1)), colours.buttonHighlight);
+        AddTextParts(plan.texts, parts, textRect, colours.grayText);
+    } else {
+        AddTextParts(plan.texts, parts, textRect, bg);
+    }
+}
+
+}  // namespace
+
 ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours) {
     ItemPlan plan;
     std::vector<PaintStep>& steps = plan.steps;
     const Rect& rc = item.rect;
     const int L = rc.left;
     const int T = rc.top;
-    const int R = rc.right;
     const int B = rc.bottom;
     const int W = style.imageWidth;
-    const int H = style.imageHeight;
     const std::uint32_t bg = style.xpThemeActive ? colours.face : colours.menu;
     const auto px = [&style](int pixels) { return ScaleToDpi(pixels, style.dpi); };
-    // The image's box: a one-pixel frame and a one-pixel gap round it at 96 DPI.
-    const int frame = px(1);
-    const int margin = px(2);
 
     if (item.separator) {
         steps.push_back(FillStep{rc, bg});
-        steps.push_back(EdgeStep{Rect{L, T + ((B - T) >> 1), R, B}, EdgeKind::EtchedTop});
+        steps.push_back(EdgeStep{Rect{L, T + ((B - T) >> 1), rc.right, B}, EdgeKind::EtchedTop});
         return plan;
     }
 
     const bool hasImage = item.imageSlot >= 0;
-    const bool highlighted = item.selected;
-    std::uint32_t textColour = colours.menuText;
-    if (highlighted) {
-        const Rect bar = hasImage || item.checked ? Rect{L + W + px(5), T, R, B} : rc;
+    if (item.selected) {
+        const Rect bar = hasImage || item.checked ? Rect{L + W + px(5), T, rc.right, B} : rc;
         steps.push_back(FillStep{bar, colours.highlight});
-        textColour = colours.highlightText;
     } else {
         steps.push_back(FillStep{rc, bg});
         steps.push_back(FrameStep{rc, bg, bg});
     }
 
-    const int dy = std::max(0, (B - T - H - 2 * margin) / 2);
-    const Rect inner{L + frame, T + dy + frame, L + W + 2 * margin - frame, T + dy + H + 2 * margin - frame};
-    const Rect box{L, T + dy, L + W + 2 * margin, T + dy + H + 2 * margin};
-    const int imageX = L + margin;
-    const int imageY = T + dy + margin;
-    const FrameStep raised{box, colours.buttonHighlight, colours.shadow};
-    const FrameStep sunken{box, colours.shadow, colours.buttonHighlight};
-
     if (hasImage) {
-        steps.push_back(FrameStep{inner, bg, bg});
-        if (item.grayed) {
-            steps.push_back(FrameStep{box, bg, bg});
-            steps.push_back(DisabledImageStep{item.imageSlot, imageX, imageY, W, H, bg});
-        } else if (item.selected) {
-            steps.push_back(FillStep{inner, bg});
-            if (style.recognisedOs) {
-                steps.push_back(item.checked ? sunken : raised);
-            }
-            steps.push_back(ImageStep{item.imageSlot, imageX, imageY});
-        } else {
-            if (item.checked) {
-                steps.push_back(FillStep{inner, BlendTowardWhite(bg, kCheckedFillFactor)});
-                if (style.recognisedOs) {
-                    steps.push_back(sunken);
-                }
-            } else {
-                steps.push_back(FillStep{inner, bg});
-                steps.push_back(FrameStep{box, bg, bg});
-            }
-            steps.push_back(ImageStep{item.imageSlot, imageX, imageY});
-        }
+        AddClassicImage(steps, item, style, colours, bg);
     } else if (item.checked) {
-        const Rect check{L + frame, T + dy + margin, L + W + frame, T + dy + H + margin};
-        steps.push_back(FillStep{check, highlighted ? bg : BlendTowardWhite(bg, kCheckedFillFactor)});
+        const ClassicImageBox at = ClassicImageBoxOf(item, style);
+        const int frame = px(1);
+        const Rect check{L + frame, at.imageY, L + W + frame, at.imageY + style.imageHeight};
+        steps.push_back(FillStep{check, item.selected ? bg : BlendTowardWhite(bg, kCheckedFillFactor)});
         if (style.recognisedOs) {
             steps.push_back(EdgeStep{check, EdgeKind::SunkenOuter});
         }
-        if (item.hasCheckBitmap) {
-            AddRadioDot(steps, check.left + px(5), check.top + px(4), colours.menuText, style.dpi);
-        } else {
-            AddTick(steps, check.left + px(4), check.top + px(4), colours.menuText, style.dpi);
-        }
+        AddCheckMark(steps, check, item.hasCheckBitmap, px(4), colours.menuText, style.dpi);
     }
 
-    if (item.text.empty()) {
-        return plan;
-    }
-    const TextParts parts = SplitAtTabs(item.text);
-    Rect textRect{L + W + px(9), T - px(1), R, B - px(1)};
-    if (parts.hasAccelerator) {
-        textRect.right -= W;
-    }
-    if (!item.grayed) {
-        AddTextParts(plan.texts, parts, textRect, textColour);
-    } else if (!highlighted) {
-        const Rect engraved = textRect.Offset(px(1), px(1));
-        AddTextParts(plan.texts, parts, engraved, colours.buttonHighlight);
-        AddTextParts(plan.texts, parts, textRect, colours.grayText);
-    } else {
-        AddTextParts(plan.texts, parts, textRect, bg);
+    if (!item.text.empty()) {
+        AddClassicText(plan, item, style, colours, bg);
     }
     return plan;
 }

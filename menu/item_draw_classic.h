@@ -23,6 +23,14 @@ void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Re
 // the DPI.
 void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi = kBaseDpi);
 void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi = kBaseDpi);
+// A radio dot or a tick in a check box: the dot 5 and the tick tickInset pixels in from its left, both 4
+// down.
+void AddCheckMark(std::vector<PaintStep>& steps, const Rect& box, bool radio, int tickInset,
+                  std::uint32_t colour, int dpi);
+
+// Where an item's text goes: from left to the item's right, a pixel up, short of the accelerator column
+// when there is an accelerator.
+Rect ItemTextRect(const ItemFacts& item, const StyleFacts& style, int left, const TextParts& parts);
 
 // The classic look: menu-coloured background, a highlight bar beside the image column, images in small 3-D
 // boxes, engraved disabled text. Disabled entries are highlighted under the pointer too.

@@ -8,6 +8,7 @@
 
 #include "app/main_skin.h"
 #include "app/shell_seam.h"
+#include "drovan_version.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/path_prompt_dialog.h"
 #include "dialogs/skinned_background.h"
@@ -103,7 +104,7 @@ void ExtractorDialog::DoDataExchange(framework::DataExchange& exchange) {
 BOOL ExtractorDialog::OnInitDialog() {
     Dialog::OnInitDialog();
     ApplyDpi(framework::WindowDpi(hwnd()));
-    SetWindowTextW(hwnd(), L"Drovan v2.0");
+    SetWindowTextW(hwnd(), DROVAN_WINDOW_TITLE);
     SendDlgItemMessageW(hwnd(), IDC_SAVE_PATH_EDIT, EM_SETREADONLY, TRUE, 0);
     for (const wchar_t* type : kFileTypes) {
         m_typeCombo.AddString(type);

@@ -73,7 +73,7 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
                 summary.stopped = true;
                 return false;
             }
-            if (!IsHarvestedResponse(entry) || !NameEndsWithType(look.name, fileType)) {
+            if (!NameEndsWithType(look.name, fileType)) {
                 return true;
             }
             const EntryVerdict verdict = JudgeEntry(entry, look);

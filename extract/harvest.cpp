@@ -232,7 +232,7 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
     if (reads == BodyReads::Whole && !entry.checksums.empty()) {
         check.emplace(entry.checksums);
     }
-    std::optional<Status> decodeFailed;
+    bool decodeFailed = false;
     const Status read =
         ReadStoredBody(fs, entry, reads, [&](std::uint64_t offset, const char* data, std::size_t size) {
             if (check && !check->Add(offset, data, size)) {
@@ -243,7 +243,7 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
             }
             const Status fed = StatusOf(decoder->Feed(data, size, sink));
             if (fed == Status::SourceFailed && check) {
-                decodeFailed = fed;
+                decodeFailed = true;
                 return Status::Done;
             }
             return fed;
@@ -254,7 +254,7 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
     if (check && !check->Finish()) {
         return Status::Damaged;
     }
-    return decodeFailed ? *decodeFailed : StatusOf(decoder->Finish(sink));
+    return decodeFailed ? Status::SourceFailed : StatusOf(decoder->Finish(sink));
 }
 
 }  // namespace
@@ -348,7 +348,7 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
                                    const LookedAtEntrySink& sink) {
     KeptFiles kept(fs);
     return ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
-        return entry.url.empty() || sink(entry, LookAtEntry(kept, entry));
+        return !IsHarvestedResponse(entry) || sink(entry, LookAtEntry(kept, entry));
     });
 }
 

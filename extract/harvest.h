@@ -49,12 +49,13 @@ class EntryContent final : public Content {
     CacheEntry m_entry;
 };
 
-// Reads every entry of the cache and looks at each one with a URL while the reader's files are still open, so
-// that a look opens nothing a second time. Returning false from sink ends the reading.
-using LookedAtEntrySink = std::function<bool(CacheEntry& entry, const EntryLook& look)>;
 // Counts what a reader passed over as skipped: damaged records, and those over its memory budget.
 void CountPassedOver(const CacheReadReport& report, CollectSummary& summary);
 
+// Reads every entry of the cache and looks at each response a harvest would consider (IsHarvestedResponse)
+// while the reader's files are still open, so that a look opens nothing a second time. Returning false from
+// sink ends the reading.
+using LookedAtEntrySink = std::function<bool(CacheEntry& entry, const EntryLook& look)>;
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink);
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tests/native/formats/cache_builders.h"
+
 namespace drovan {
 namespace {
 
@@ -175,11 +177,7 @@ TEST(StoredHeaders, CompletenessNeedsEveryByteFromZero) {
             entry.storedSize += length;
         }
         DecideCompleteness(entry);
-        EXPECT_EQ(entry.noBody     ? "no-body"
-                  : entry.complete ? "complete"
-                                   : "incomplete",
-                  std::string(c.state))
-            << c.status << " pieces " << c.pieces.size();
+        EXPECT_EQ(test::StateOf(entry), c.state) << c.status << " pieces " << c.pieces.size();
     }
 }
 

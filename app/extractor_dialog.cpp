@@ -27,11 +27,11 @@ constexpr const wchar_t* kFileTypes[] = {L"swf", L"flv", L"mp3",  L"mp4", L"jpg"
                                          L"avi", L"wmv", L"rmvb", L"rm",  L"mid"};
 constexpr const wchar_t* kNoticeCaption = L"提示";
 
-constexpr UINT kExtractionFinished = WM_APP + 1;
+constexpr UINT kHarvestFinished = WM_APP + 1;
 constexpr UINT_PTR kProgressTimer = 1;
-// A close stopped the extraction: the window closes when the worker has ended, or at this timer.
+// A close stopped the harvest: the window closes when the worker has ended, or at this timer.
 constexpr UINT_PTR kStopTimer = 2;
-// Ten times a second at most: progress then costs the extraction nothing.
+// Ten times a second at most: progress then costs the harvest nothing.
 constexpr UINT kProgressInterval = 100;
 
 // The platform's longest path; the browser gives no way to ask for the length first.
@@ -157,7 +157,7 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         case WM_COMMAND:
             handled = OnCommand(wParam);
             break;
-        case kExtractionFinished:
+        case kHarvestFinished:
         case WM_ENABLE:
         case WM_TIMER:
         case WM_SETCURSOR:
@@ -192,7 +192,7 @@ LRESULT ExtractorDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 }
 
 // Buttons and popup entries alike: both arrive with a zero notification code. While extracting, a second
-// extraction or a new path must not start by any route.
+// harvest or a new path must not start by any route.
 std::optional<LRESULT> ExtractorDialog::OnCommand(WPARAM wParam) {
     if (HIWORD(wParam) != BN_CLICKED) {
         return std::nullopt;
@@ -226,16 +226,16 @@ std::optional<LRESULT> ExtractorDialog::OnCommand(WPARAM wParam) {
     return std::nullopt;
 }
 
-// What an extraction under way changes: its end, its progress and stop timers, the busy cursor, and the
+// What a harvest under way changes: its end, its progress and stop timers, the busy cursor, and the
 // session ending under it.
 std::optional<LRESULT> ExtractorDialog::OnJobMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case kExtractionFinished:
-            OnExtractionFinished();
+        case kHarvestFinished:
+            OnHarvestFinished();
             return 0;
         case WM_ENABLE:
             if (wParam && m_finishDeferred) {
-                PostMessageW(hwnd(), kExtractionFinished, 0, 0);
+                PostMessageW(hwnd(), kHarvestFinished, 0, 0);
             }
             break;
         case WM_TIMER:
@@ -257,11 +257,11 @@ std::optional<LRESULT> ExtractorDialog::OnJobMessage(UINT message, WPARAM wParam
             break;
         // Logoff or shutdown: stop without asking, so that the session does not end in the middle of a file.
         case WM_QUERYENDSESSION:
-            StopExtraction();
+            StopHarvest();
             return TRUE;
         case WM_ENDSESSION:
             if (wParam) {
-                StopExtraction();
+                StopHarvest();
             }
             return 0;
     }
@@ -339,7 +339,7 @@ void ExtractorDialog::OnRButtonDown(LPARAM position) {
     TrackPopupMenu(popup->handle(), TPM_RIGHTBUTTON, point.x, point.y, 0, hwnd(), nullptr);
     m_trackedPopup = nullptr;
     if (m_finishDeferred) {
-        PostMessageW(hwnd(), kExtractionFinished, 0, 0);
+        PostMessageW(hwnd(), kHarvestFinished, 0, 0);
     }
 }
 
@@ -396,17 +396,17 @@ void ExtractorDialog::OnExtract() {
         Notify(L"保存路径不存在,请重新选择", MB_ICONINFORMATION);
         return;
     }
-    m_focusBeforeExtraction = GetFocus();
+    m_focusBeforeHarvest = GetFocus();
     SetBusy(true);
     // The shell is asked here, on the window's thread; the disk is searched on the worker's.
     AppDataRoots roots;
     roots.internetCache = FromWide(Shell().internetCacheFolder());
     roots.local = FromWide(Shell().localAppDataFolder());
     roots.roaming = FromWide(Shell().roamingAppDataFolder());
-    StartExtraction(std::move(roots));
+    StartHarvest(std::move(roots));
 }
 
-void ExtractorDialog::StartExtraction(AppDataRoots roots) {
+void ExtractorDialog::StartHarvest(AppDataRoots roots) {
     // The extract button had the focus and lost it when it was disabled; without a focus Esc and Enter
     // would not reach the dialog manager.
     if (GetFocus() == nullptr) {
@@ -414,12 +414,12 @@ void ExtractorDialog::StartExtraction(AppDataRoots roots) {
     }
     m_taskbarProgress = std::make_unique<TaskbarProgress>(hwnd());
     SetTimer(hwnd(), kProgressTimer, kProgressInterval, nullptr);
-    m_job = std::make_unique<ExtractionJob>(
+    m_job = std::make_unique<HarvestJob>(
         [roots = std::move(roots), destination = FromWide(m_savePath),
-         type = FromWide(m_fileType)](ExtractionProgress& progress) {
+         type = FromWide(m_fileType)](HarvestProgress& progress) {
             WindowsFileSystem files;
             const std::vector<CacheSource> caches = FindBrowserCaches(files, roots, {}, &progress);
-            ExtractionResult result;
+            HarvestResult result;
             // An empty Internet-cache folder would make its walk start at the root of the current drive.
             const bool internetCacheFound =
                 !roots.internetCache.empty() && files.IsDirectory(roots.internetCache);
@@ -430,10 +430,10 @@ void ExtractorDialog::StartExtraction(AppDataRoots roots) {
             result.summary = HarvestSources(files, roots.internetCache, caches, destination, type, &progress);
             return result;
         },
-        hwnd(), kExtractionFinished);
+        hwnd(), kHarvestFinished);
 }
 
-void ExtractorDialog::OnExtractionFinished() {
+void ExtractorDialog::OnHarvestFinished() {
     if (!m_job) {
         return;
     }
@@ -447,7 +447,7 @@ void ExtractorDialog::OnExtractionFinished() {
         m_finishDeferred = true;
         return;
     }
-    const ExtractionResult result = EndExtraction();
+    const HarvestResult result = EndHarvest();
     if (result.noSource) {
         Notify(L"找不到浏览器缓存文件夹", MB_ICONINFORMATION);
         return;
@@ -455,23 +455,23 @@ void ExtractorDialog::OnExtractionFinished() {
     AskToOpenFolder(result.summary);
 }
 
-ExtractionResult ExtractorDialog::EndExtraction() {
+HarvestResult ExtractorDialog::EndHarvest() {
     KillTimer(hwnd(), kProgressTimer);
-    const ExtractionResult result = m_job->Finish(ExtractionJob::kStopLimit).value_or(ExtractionResult{});
+    const HarvestResult result = m_job->Finish(HarvestJob::kStopLimit).value_or(HarvestResult{});
     m_job.reset();
     m_taskbarProgress.reset();
     m_finishDeferred = false;
     SetBusy(false);
-    if (IsWindow(m_focusBeforeExtraction)) {
-        SetFocus(m_focusBeforeExtraction);
+    if (IsWindow(m_focusBeforeHarvest)) {
+        SetFocus(m_focusBeforeHarvest);
     }
     return result;
 }
 
-void ExtractorDialog::StopExtraction() {
+void ExtractorDialog::StopHarvest() {
     if (m_job) {
         m_job->RequestStop();
-        EndExtraction();
+        EndHarvest();
     }
 }
 
@@ -489,9 +489,9 @@ void ExtractorDialog::StopOnClose(WORD command) {
     // The worker ends at its next check; the window keeps answering until it has.
     m_job->RequestStop();
     m_closeAfterStop = command;
-    SetTimer(hwnd(), kStopTimer, ExtractionJob::kStopLimit, nullptr);
+    SetTimer(hwnd(), kStopTimer, HarvestJob::kStopLimit, nullptr);
     if (m_finishDeferred) {
-        PostMessageW(hwnd(), kExtractionFinished, 0, 0);
+        PostMessageW(hwnd(), kHarvestFinished, 0, 0);
     }
 }
 
@@ -502,12 +502,12 @@ void ExtractorDialog::CloseAfterStop() {
         return;
     }
     if (m_job) {
-        EndExtraction();
+        EndHarvest();
     }
     PostMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
 }
 
-void ExtractorDialog::AskToOpenFolder(const CollectSummary& summary) {
+void ExtractorDialog::AskToOpenFolder(const HarvestSummary& summary) {
     std::wstring question = L"提取完成,是否打开文件夹";
     UINT icon = MB_ICONQUESTION;
     if (summary.failed > 0) {

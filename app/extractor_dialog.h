@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/extraction_job_win.h"
+#include "app/harvest_job_win.h"
 #include "app/taskbar_progress_win.h"
 #include "controls/caption_frame_win.h"
 #include "controls/skin_button_win.h"
@@ -37,16 +37,16 @@ class ExtractorDialog : public framework::Dialog {
     void SetUpSkin();
     void OnSavePath();
     void OnExtract();
-    void StartExtraction(AppDataRoots roots);
-    void OnExtractionFinished();
+    void StartHarvest(AppDataRoots roots);
+    void OnHarvestFinished();
     // Joins the worker and puts the window back to idle.
-    ExtractionResult EndExtraction();
-    void StopExtraction();
-    // The question asked when the window is closed during an extraction; on yes, a stop, and command once the
+    HarvestResult EndHarvest();
+    void StopHarvest();
+    // The question asked when the window is closed during a harvest; on yes, a stop, and command once the
     // worker has ended.
     void StopOnClose(WORD command);
     void CloseAfterStop();
-    void AskToOpenFolder(const CollectSummary& summary);
+    void AskToOpenFolder(const HarvestSummary& summary);
     void OnAbout();
     void OnCloseButton();
     void OnPaint();
@@ -76,14 +76,14 @@ class ExtractorDialog : public framework::Dialog {
     // The popup being tracked: item measurements name no menu, so they go to this one.
     TarnMenu* m_trackedPopup = nullptr;
     int m_dpi = kBaseDpi;
-    HWND m_focusBeforeExtraction = nullptr;
+    HWND m_focusBeforeHarvest = nullptr;
     bool m_askingToStop = false;
     WORD m_closeAfterStop = 0;  // the close command that waits for a stopped worker
     // The worker finished while a box of ours or the popup was open; the completion question waits for it.
     bool m_finishDeferred = false;
     std::unique_ptr<TaskbarProgress> m_taskbarProgress;
     // Last, so that it goes first: the worker is joined before anything it reports to.
-    std::unique_ptr<ExtractionJob> m_job;
+    std::unique_ptr<HarvestJob> m_job;
 };
 
 }  // namespace drovan

@@ -25,7 +25,7 @@ TaskbarProgress::~TaskbarProgress() {
     }
 }
 
-void TaskbarProgress::Show(const ExtractionProgress& progress) {
+void TaskbarProgress::Show(const HarvestProgress& progress) {
     if (!m_taskbar || !progress.totalKnown) {
         return;
     }

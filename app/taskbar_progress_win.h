@@ -11,7 +11,7 @@ namespace drovan {
 void ReleaseTaskbarList(ITaskbarList3* list);
 using TaskbarList = framework::UniqueHandle<ITaskbarList3*, &ReleaseTaskbarList>;
 
-// An extraction's progress on the window's taskbar button, from its start until this object goes. Where the
+// A harvest's progress on the window's taskbar button, from its start until this object goes. Where the
 // platform has no taskbar interface (or COM is not set up on this thread) it shows nothing and nothing fails.
 class TaskbarProgress {
   public:
@@ -21,7 +21,7 @@ class TaskbarProgress {
     ~TaskbarProgress();
 
     // Indeterminate while the sources are listed, then the fraction of the matched files done.
-    void Show(const ExtractionProgress& progress);
+    void Show(const HarvestProgress& progress);
 
   private:
     HWND m_window;

@@ -413,12 +413,12 @@ ListFigures ListEntries(drovan::FileSystem& files, const std::u16string& folder)
     return figures;
 }
 
-drovan::CollectSummary Harvest(drovan::FileSystem& files, const std::u16string& folder,
+drovan::HarvestSummary Harvest(drovan::FileSystem& files, const std::u16string& folder,
                                const std::u16string& destination) {
-    drovan::CollectSummary summary;
+    drovan::HarvestSummary summary;
     const std::optional<drovan::CacheKind> kind = drovan::RecogniseCacheFolder(files, folder);
     if (kind) {
-        const auto list = [&](const drovan::ItemSink& sink, drovan::CollectSummary& listed) {
+        const auto list = [&](const drovan::ItemSink& sink, drovan::HarvestSummary& listed) {
             drovan::ListCacheEntriesOfType(files, folder, *kind, u"", nullptr, sink, listed);
             return true;
         };
@@ -463,7 +463,7 @@ void Measure(const Cache& cache, const fs::path& destination, const Options& opt
 
     std::vector<double> list, listFloor, harvest, copy, decoding, harvestCpu, copyCpu;
     ListFigures listed;
-    drovan::CollectSummary harvested;
+    drovan::HarvestSummary harvested;
     for (int run = 0; run < options.runs; ++run) {
         // Alternating which goes first, so that neither always inherits the other's cache state.
         const auto timeList = [&] { list.push_back(Seconds([&] { listed = ListEntries(files, folder); })); };

@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
 
     // The floor's list: exactly the files the collector copies, with the names it gives them.
     Empty(destination);
-    const drovan::CollectSummary reference =
+    const drovan::HarvestSummary reference =
         drovan::CollectCacheFiles(files, cacheText, destinationText, u"flv");
     std::vector<std::pair<fs::path, fs::path>> plan;
     for (const auto& entry : fs::recursive_directory_iterator(cache)) {

@@ -134,7 +134,7 @@ std::uintmax_t BytesIn(const fs::path& folder) {
 void RunChild(const fs::path& cache, const fs::path& out, bool list) {
     drovan::PosixFileSystem files;
     const std::u16string folder = drovan::Utf8ToUtf16(cache.string());
-    drovan::CollectSummary summary;
+    drovan::HarvestSummary summary;
     if (list) {
         const drovan::CacheReadReport report =
             drovan::LookAtCacheEntries(files, folder, drovan::CacheKind::ChromiumBlockfile,
@@ -142,7 +142,7 @@ void RunChild(const fs::path& cache, const fs::path& out, bool list) {
         summary.matched = report.entries;
         summary.skipped = report.damaged + report.overBudget;
     } else {
-        const auto lister = [&](const drovan::ItemSink& sink, drovan::CollectSummary& listed) {
+        const auto lister = [&](const drovan::ItemSink& sink, drovan::HarvestSummary& listed) {
             return drovan::ListCacheEntriesOfType(files, folder, drovan::CacheKind::ChromiumBlockfile, u"",
                                                   nullptr, sink, listed);
         };

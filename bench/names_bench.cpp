@@ -53,10 +53,10 @@ std::vector<fs::path> MakeSources(const fs::path& folder, const Options& options
 // destinations stay until the end: on ext4 new files cost more just after many were removed.
 double Harvest(drovan::PosixFileSystem& files, const std::vector<fs::path>& sources,
                const fs::path& destination, std::string (*name)(std::size_t),
-               drovan::CollectSummary& summary) {
+               drovan::HarvestSummary& summary) {
     fs::create_directories(destination);
     sync();
-    const auto list = [&](const drovan::ItemSink& sink, drovan::CollectSummary& listed) {
+    const auto list = [&](const drovan::ItemSink& sink, drovan::HarvestSummary& listed) {
         for (std::size_t i = 0; i < sources.size(); ++i) {
             ++listed.matched;
             const std::u16string path = drovan::Utf8ToUtf16(sources[i].string());
@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
     std::vector<double> one;
     std::vector<double> own;
     std::vector<double> ratios;
-    drovan::CollectSummary oneSummary;
-    drovan::CollectSummary ownSummary;
+    drovan::HarvestSummary oneSummary;
+    drovan::HarvestSummary ownSummary;
     // Each pair runs back to back, in turns first, so that a load on the machine weighs on both alike.
     for (int run = 0; run < options.runs; ++run) {
         oneSummary = {};

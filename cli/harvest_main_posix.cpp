@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         return drovan::kHarvestUsage;
     }
     // Static: a signal may still come while the process exits.
-    static drovan::ExtractionProgress progress;
+    static drovan::HarvestProgress progress;
     drovan::StopOnSignals(progress);
     drovan::PosixFileSystem fs;
     // No Internet-cache or app-data folders here: the caches are named with --from.

@@ -56,7 +56,7 @@ int wmain(int argc, wchar_t** argv) {
         return drovan::kHarvestUsage;
     }
     // Static: a console event may still come while the process exits.
-    static drovan::ExtractionProgress progress;
+    static drovan::HarvestProgress progress;
     drovan::StopOnSignals(progress);
     drovan::WindowsFileSystem fs;
     std::optional<drovan::MachineSources> machine;

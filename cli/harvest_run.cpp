@@ -47,8 +47,8 @@ std::u16string Tabbed(std::initializer_list<std::u16string_view> fields) {
 }
 
 void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheKind> kind,
-                std::u16string_view fileType, HarvestOutput& output, CollectSummary& summary,
-                const ExtractionProgress* progress) {
+                std::u16string_view fileType, HarvestOutput& output, HarvestSummary& summary,
+                const HarvestProgress* progress) {
     const std::u16string kindName = KindName(kind);
     if (!kind) {
         std::vector<HarvestItem> files;
@@ -96,7 +96,7 @@ std::u16string Reasons(std::initializer_list<std::pair<std::size_t, std::u16stri
     return text.empty() ? text : text + u")";
 }
 
-std::u16string SummaryLine(const CollectSummary& summary) {
+std::u16string SummaryLine(const HarvestSummary& summary) {
     return u"matched " + Decimal(summary.matched) + u", copied " + Decimal(summary.copied) +
            u", already present " + Decimal(summary.alreadyPresent) + u", failed " + Decimal(summary.failed) +
            Reasons({{summary.tooBig, u"too big for the room left"}}) + u", incomplete " +
@@ -135,7 +135,7 @@ std::u16string ListField(std::u16string_view text) {
 
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
                const std::optional<MachineSources>& machine, HarvestOutput& output,
-               ExtractionProgress* progress) {
+               HarvestProgress* progress) {
     const bool fromMachine = arguments.sources.empty();
     if (fromMachine && !machine) {
         output.Message(
@@ -174,7 +174,7 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
         folders.emplace_back(folder, RecogniseCacheFolder(fs, folder));
     }
 
-    CollectSummary summary;
+    HarvestSummary summary;
     if (arguments.list) {
         for (const auto& [folder, kind] : folders) {
             if (!summary.stopped) {
@@ -182,7 +182,7 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
             }
         }
     } else {
-        const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+        const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
             for (const auto& [folder, kind] : folders) {
                 const bool listedAll =
                     kind ? ListCacheEntriesOfType(fs, folder, *kind, arguments.type, progress, sink, listed)

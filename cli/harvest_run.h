@@ -37,6 +37,6 @@ std::u16string ListField(std::u16string_view text);
 // progress may be null. The exit status of the program.
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
                const std::optional<MachineSources>& machine, HarvestOutput& output,
-               ExtractionProgress* progress);
+               HarvestProgress* progress);
 
 }  // namespace drovan

@@ -8,6 +8,6 @@ namespace drovan {
 // Windows) set progress.stop, so the harvest abandons the file it writes and ends; a second one of the same
 // kind ends the process as if nothing had been installed. progress must outlive the process's use of it.
 // False when the platform refused.
-bool StopOnSignals(ExtractionProgress& progress);
+bool StopOnSignals(HarvestProgress& progress);
 
 }  // namespace drovan

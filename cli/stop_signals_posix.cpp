@@ -8,18 +8,18 @@ namespace drovan {
 namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-std::atomic<ExtractionProgress*> g_progress{nullptr};
+std::atomic<HarvestProgress*> g_progress{nullptr};
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler stores into progress.stop");
 
 void RequestStop(int) {
-    if (ExtractionProgress* progress = g_progress.load(std::memory_order_relaxed)) {
+    if (HarvestProgress* progress = g_progress.load(std::memory_order_relaxed)) {
         progress->stop.store(true, std::memory_order_relaxed);
     }
 }
 
 }  // namespace
 
-bool StopOnSignals(ExtractionProgress& progress) {
+bool StopOnSignals(HarvestProgress& progress) {
     g_progress.store(&progress);
     struct sigaction action {};
     action.sa_handler = RequestStop;

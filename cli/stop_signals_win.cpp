@@ -7,7 +7,7 @@
 namespace drovan {
 namespace {
 
-std::atomic<ExtractionProgress*> g_progress{nullptr};
+std::atomic<HarvestProgress*> g_progress{nullptr};
 // Seen so far, by event number: Ctrl-C (0), Ctrl-Break (1), the console closed (2).
 std::atomic<bool> g_seen[CTRL_CLOSE_EVENT + 1] = {};
 
@@ -18,7 +18,7 @@ BOOL WINAPI RequestStop(DWORD event) {
     if (event > CTRL_CLOSE_EVENT || g_seen[event].exchange(true)) {
         return FALSE;
     }
-    if (ExtractionProgress* progress = g_progress.load()) {
+    if (HarvestProgress* progress = g_progress.load()) {
         progress->stop.store(true);
     }
     return TRUE;
@@ -26,7 +26,7 @@ BOOL WINAPI RequestStop(DWORD event) {
 
 }  // namespace
 
-bool StopOnSignals(ExtractionProgress& progress) {
+bool StopOnSignals(HarvestProgress& progress) {
     g_progress.store(&progress);
     return SetConsoleCtrlHandler(RequestStop, TRUE) != FALSE;
 }

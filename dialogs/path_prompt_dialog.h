@@ -6,7 +6,7 @@
 
 namespace drovan {
 
-// The notice shown when extraction is asked for before a save path was chosen.
+// The notice shown when a harvest is asked for before a save path was chosen.
 class PathPromptDialog : public framework::Dialog {
   public:
     explicit PathPromptDialog(HWND parent = nullptr);

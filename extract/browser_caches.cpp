@@ -171,7 +171,7 @@ std::u16string Labelled(std::u16string_view browser, std::u16string_view profile
 class CacheFinder {
   public:
     CacheFinder(FileSystem& fs, const AppDataRoots& roots, const CacheSearchLimits& limits,
-                const ExtractionProgress* progress)
+                const HarvestProgress* progress)
         : m_fs(fs),
           m_separator(fs.Separator()),
           m_local(Root(roots.local)),
@@ -393,7 +393,7 @@ class CacheFinder {
     const std::u16string m_roaming;
     const std::u16string m_internetCache;
     const CacheSearchLimits m_limits;
-    const ExtractionProgress* m_progress;
+    const HarvestProgress* m_progress;
     std::vector<CacheSource> m_sources;
     // Folders already handled as a known place, so the search passes them by.
     std::set<std::u16string> m_examined;
@@ -451,7 +451,7 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes) {
 
 std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& roots,
                                            const CacheSearchLimits& limits,
-                                           const ExtractionProgress* progress) {
+                                           const HarvestProgress* progress) {
     return CacheFinder(fs, roots, limits, progress).Find();
 }
 

@@ -10,7 +10,7 @@
 
 namespace drovan {
 
-struct ExtractionProgress;
+struct HarvestProgress;
 
 // The current user's application-data folders, as the shell names them.
 struct AppDataRoots {
@@ -47,6 +47,6 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes);
 // and the like are never entered. A stop asked through progress ends the search with what it found so far.
 std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& roots,
                                            const CacheSearchLimits& limits = {},
-                                           const ExtractionProgress* progress = nullptr);
+                                           const HarvestProgress* progress = nullptr);
 
 }  // namespace drovan

@@ -12,8 +12,8 @@
 
 namespace drovan {
 bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                          std::u16string_view fileType, const ExtractionProgress* progress,
-                          const ItemSink& sink, CollectSummary& summary) {
+                          std::u16string_view fileType, const HarvestProgress* progress,
+                          const ItemSink& sink, HarvestSummary& summary) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
     struct Level {
@@ -72,9 +72,9 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
     return true;
 }
 
-CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                                 std::u16string_view fileType, ExtractionProgress* progress) {
-    CollectSummary summary;
+HarvestSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
+                                 std::u16string_view fileType, HarvestProgress* progress) {
+    HarvestSummary summary;
     if (progress != nullptr) {
         progress->totalKnown = false;
         progress->done = 0;
@@ -82,7 +82,7 @@ CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std
     const std::u16string root = fs.Normalise(folder);
     const std::u16string target = fs.Normalise(destination);
     const bool walkable = !root.empty() && !target.empty() && !fs.SamePath(root, target);
-    const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+    const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
         return !walkable || ListCacheFilesOfType(fs, root, target, fileType, progress, sink, listed);
     };
     ListAndWriteHarvest(fs, list, target, summary, progress);

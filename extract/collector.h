@@ -12,9 +12,9 @@
 
 namespace drovan {
 
-struct ExtractionProgress;
+struct HarvestProgress;
 
-struct CollectSummary {
+struct HarvestSummary {
     std::size_t matched = 0;
     std::size_t copied = 0;
     std::size_t alreadyPresent = 0;
@@ -56,11 +56,11 @@ using ItemSink = std::function<bool(HarvestItem item)>;
 // counting it as matched, never descending into destination (it may lie inside the walked tree). False when
 // progress asked to stop or sink ended the walk.
 bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                          std::u16string_view fileType, const ExtractionProgress* progress,
-                          const ItemSink& sink, CollectSummary& summary);
+                          std::u16string_view fileType, const HarvestProgress* progress,
+                          const ItemSink& sink, HarvestSummary& summary);
 
 // Writes every file of folder whose name ends with fileType, while the walk goes on.
-CollectSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                                 std::u16string_view fileType, ExtractionProgress* progress = nullptr);
+HarvestSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
+                                 std::u16string_view fileType, HarvestProgress* progress = nullptr);
 
 }  // namespace drovan

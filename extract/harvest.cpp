@@ -319,7 +319,7 @@ std::u16string_view VerdictName(EntryVerdict verdict) {
     return u"";
 }
 
-void CountVerdict(EntryVerdict verdict, CollectSummary& summary) {
+void CountVerdict(EntryVerdict verdict, HarvestSummary& summary) {
     ++summary.matched;
     switch (verdict) {
         case EntryVerdict::Write:
@@ -337,7 +337,7 @@ void CountVerdict(EntryVerdict verdict, CollectSummary& summary) {
     }
 }
 
-void CountPassedOver(const CacheReadReport& report, CollectSummary& summary) {
+void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary) {
     summary.skipped += report.damaged + report.overBudget;
     summary.damaged += report.damaged;
     summary.overBudget += report.overBudget;
@@ -353,8 +353,8 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 }
 
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const ExtractionProgress* progress,
-                            const ItemSink& sink, CollectSummary& summary) {
+                            std::u16string_view fileType, const HarvestProgress* progress,
+                            const ItemSink& sink, HarvestSummary& summary) {
     KeptFiles kept(fs);
     StoredBytesClaims claims;
     bool listedAll = true;
@@ -391,10 +391,10 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
     return listedAll;
 }
 
-CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
+HarvestSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
                               const std::vector<CacheSource>& caches, std::u16string_view destination,
-                              std::u16string_view fileType, ExtractionProgress* progress) {
-    CollectSummary summary;
+                              std::u16string_view fileType, HarvestProgress* progress) {
+    HarvestSummary summary;
     if (progress != nullptr) {
         progress->totalKnown = false;
         progress->done = 0;
@@ -404,7 +404,7 @@ CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
         return summary;
     }
     const std::u16string walked = internetCache.empty() ? std::u16string() : fs.Normalise(internetCache);
-    const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+    const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
         if (!walked.empty() && !fs.SamePath(walked, target) &&
             !ListCacheFilesOfType(fs, walked, target, fileType, progress, sink, listed)) {
             return false;

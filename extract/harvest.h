@@ -33,7 +33,7 @@ EntryVerdict JudgeEntry(const CacheEntry& entry, const EntryLook& look);
 // "complete", "incomplete", "no-body", "undecodable".
 std::u16string_view VerdictName(EntryVerdict verdict);
 // Counts a matched entry in summary by its verdict.
-void CountVerdict(EntryVerdict verdict, CollectSummary& summary);
+void CountVerdict(EntryVerdict verdict, HarvestSummary& summary);
 
 // An entry's body as the file a user wants: its pieces in order, decoded per Content-Encoding.
 class EntryContent final : public Content {
@@ -50,7 +50,7 @@ class EntryContent final : public Content {
 };
 
 // Counts what a reader passed over as skipped: damaged records, and those over its memory budget.
-void CountPassedOver(const CacheReadReport& report, CollectSummary& summary);
+void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary);
 
 // Reads every entry of the cache and looks at each response a harvest would consider (IsHarvestedResponse)
 // while the reader's files are still open, so that a look opens nothing a second time. Returning false from
@@ -64,13 +64,13 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 // are skipped too: they are no file that failed to copy, and their type is unknown. sink's false or a stop
 // asked through progress ends the reading; false then.
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const ExtractionProgress* progress,
-                            const ItemSink& sink, CollectSummary& summary);
+                            std::u16string_view fileType, const HarvestProgress* progress,
+                            const ItemSink& sink, HarvestSummary& summary);
 
 // The Internet-cache folder first (walked by file name; skipped when empty), then every browser cache, into
 // one flat, never-overwriting harvest, in that order. Progress knows the total once all are listed.
-CollectSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
+HarvestSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
                               const std::vector<CacheSource>& caches, std::u16string_view destination,
-                              std::u16string_view fileType, ExtractionProgress* progress);
+                              std::u16string_view fileType, HarvestProgress* progress);
 
 }  // namespace drovan

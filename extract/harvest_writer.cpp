@@ -61,7 +61,7 @@ enum class Taken { Write, SecondPlacedIt, End };
 class Pipeline {
   public:
     Pipeline(FileSystem& fs, std::u16string_view destination, const HarvestLister& list,
-             ExtractionProgress* progress)
+             HarvestProgress* progress)
         : m_fs(fs), m_destination(destination), m_list(list), m_progress(progress) {}
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;
@@ -145,7 +145,7 @@ class Pipeline {
     bool destinationFull() const { return m_destinationFull; }
 
     // Ends the second thread's work, waits for it and sums up what both threads listed and placed.
-    CollectSummary Finish() {
+    HarvestSummary Finish() {
         if (m_destinationFull) {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_changed.wait(lock, [&] { return m_listed; });
@@ -158,7 +158,7 @@ class Pipeline {
         if (m_worker.joinable()) {
             m_worker.join();
         }
-        CollectSummary done = m_listedSummary;
+        HarvestSummary done = m_listedSummary;
         done.copied = m_placed.copied;
         done.alreadyPresent = m_placed.alreadyPresent;
         done.failed = m_placed.failed;
@@ -313,11 +313,11 @@ class Pipeline {
     FileSystem& m_fs;
     std::u16string_view m_destination;
     const HarvestLister& m_list;
-    ExtractionProgress* m_progress;
+    HarvestProgress* m_progress;
     std::thread m_worker;
     std::atomic<bool> m_quit{false};
     std::atomic<bool> m_destinationFull{false};
-    CollectSummary m_listedSummary;  // the lister's until it has listed
+    HarvestSummary m_listedSummary;  // the lister's until it has listed
     NameIndex m_names;
 
     std::mutex m_mutex;
@@ -332,13 +332,13 @@ class Pipeline {
     std::size_t m_placing = 0;  // placements under way
     std::size_t m_tooBigSeen = 0;
     bool m_fullSeen = false;  // no placement starts until those under way have ended
-    CollectSummary m_placed;  // with the sources gone and damaged in gone and damaged only
+    HarvestSummary m_placed;  // with the sources gone and damaged in gone and damaged only
 };
 
 }  // namespace
 
 void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16string_view destination,
-                         CollectSummary& summary, ExtractionProgress* progress) {
+                         HarvestSummary& summary, HarvestProgress* progress) {
     Pipeline pipeline(fs, destination, list, progress);
     pipeline.Start(fs.ReadsAlongsideWrites());
     bool stopped = false;
@@ -358,7 +358,7 @@ void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16stri
             break;
         }
     }
-    const CollectSummary done = pipeline.Finish();
+    const HarvestSummary done = pipeline.Finish();
     summary.matched += done.matched;
     summary.incomplete += done.incomplete;
     summary.skipped += done.skipped;

@@ -7,11 +7,11 @@
 
 namespace drovan {
 
-struct ExtractionProgress;
+struct HarvestProgress;
 
 // Lists everything to harvest, giving each item to sink, and adds its own counts (matched, incomplete,
 // skipped) to summary. False when it stopped early: progress asked to, or sink returned false.
-using HarvestLister = std::function<bool(const ItemSink& sink, CollectSummary& summary)>;
+using HarvestLister = std::function<bool(const ItemSink& sink, HarvestSummary& summary)>;
 
 // Writes the items list gives flat into destination in order, each under its name or, when that is taken by
 // a different file, a free numbered name. A full destination ends the writing and counts the rest failed.
@@ -20,6 +20,6 @@ using HarvestLister = std::function<bool(const ItemSink& sink, CollectSummary& s
 // Where fs lets one thread read while another writes, the listing runs on a second thread while the items
 // already listed are written, and then reads (and decodes) the next small contents ahead of the writer.
 void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16string_view destination,
-                         CollectSummary& summary, ExtractionProgress* progress);
+                         HarvestSummary& summary, HarvestProgress* progress);
 
 }  // namespace drovan

@@ -89,7 +89,7 @@ std::optional<Sha256Digest> DigestOf(ReadableFile& file, std::uint64_t size) {
 class Placement {
   public:
     Placement(FileSystem& fs, std::u16string_view folder, std::u16string_view name, Content& content,
-              const ExtractionProgress* progress, NameSeries& series)
+              const HarvestProgress* progress, NameSeries& series)
         : m_fs(fs),
           m_folder(folder),
           m_name(name),
@@ -313,7 +313,7 @@ class Placement {
     std::u16string_view m_folder;
     std::u16string_view m_name;
     Content& m_content;
-    const ExtractionProgress* m_progress;
+    const HarvestProgress* m_progress;
     NameSeries& m_series;
     std::optional<std::uint64_t> m_size;
     std::optional<Sha256Digest> m_digest;
@@ -349,7 +349,7 @@ std::optional<std::uint64_t> FileContent::Size() {
 }
 
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const ExtractionProgress* progress, NameIndex& names) {
+                          Content& content, const HarvestProgress* progress, NameIndex& names) {
     return Placement(fs, folder, name, content, progress, names.SeriesOf(name)).Run();
 }
 

@@ -13,7 +13,7 @@
 
 namespace drovan {
 
-struct ExtractionProgress;
+struct HarvestProgress;
 
 // What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from
 // its start more than once (to write it, and to hash it or compare it with files found under its names).
@@ -64,6 +64,6 @@ class FileContent final : public Content {
 // "name (3).ext", …, never replacing anything; every name is cut to fit fs.NameLength(). names is what this
 // harvest knows of folder, and learns from this placement. progress may be null.
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const ExtractionProgress* progress, NameIndex& names);
+                          Content& content, const HarvestProgress* progress, NameIndex& names);
 
 }  // namespace drovan

@@ -7,7 +7,7 @@ namespace drovan {
 
 // Shared between the thread that harvests and the one that shows progress: the harvest only stores, the
 // window reads when it likes, so progress costs the harvest nothing.
-struct ExtractionProgress {
+struct HarvestProgress {
     // Set by the window; the harvest stops before its next file and abandons the one it is writing.
     std::atomic<bool> stop{false};
     // False while the sources are listed; then total is the number of files matched.
@@ -17,7 +17,7 @@ struct ExtractionProgress {
 };
 
 // progress may be null: nobody can ask a harvest without progress to stop.
-inline bool StopRequested(const ExtractionProgress* progress) {
+inline bool StopRequested(const HarvestProgress* progress) {
     return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
 }
 

@@ -40,7 +40,7 @@ std::string Read(const fs::path& path) {
 
 struct Collect {
     PosixFileSystem files;
-    CollectSummary operator()(const fs::path& cache, const fs::path& destination, std::u16string_view type) {
+    HarvestSummary operator()(const fs::path& cache, const fs::path& destination, std::u16string_view type) {
         return CollectCacheFiles(files, U(cache), U(destination), type);
     }
 };
@@ -55,7 +55,7 @@ TEST(Collector, CopiesMatchesFromEveryDepthFlatIntoTheDestination) {
     tree.Write("cache/media.swf/inside.swf", "inside");
     fs::create_directories(tree.root() / "out");
 
-    const CollectSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
+    const HarvestSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
 
     EXPECT_EQ(Names(tree.root() / "out"),
               (std::vector<std::string>{"a.swf", "aswf", "deep.SWF", "inside.swf"}));
@@ -70,7 +70,7 @@ TEST(Collector, TrailingSeparatorsDoNotChangeTheWalk) {
     tree.Write("cache/sub/a.mp3", "A");
     for (const char* cache : {"cache", "cache/", "cache//"}) {
         TempTree out;
-        const CollectSummary summary = Collect()(tree.root() / cache, out.root(), u"MP3");
+        const HarvestSummary summary = Collect()(tree.root() / cache, out.root(), u"MP3");
         EXPECT_EQ(summary.copied, 1u) << cache;
     }
 }
@@ -82,13 +82,13 @@ TEST(Collector, SameNameFromTwoFoldersKeepsBothAndASecondRunAddsNothing) {
     tree.Write("cache/three/a.swf", "first");
     fs::create_directories(tree.root() / "out");
 
-    const CollectSummary first = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
+    const HarvestSummary first = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
     EXPECT_EQ(Names(tree.root() / "out"), (std::vector<std::string>{"a (2).swf", "a.swf"}));
     EXPECT_EQ(first.matched, 3u);
     EXPECT_EQ(first.copied, 2u);
     EXPECT_EQ(first.alreadyPresent, 1u);
 
-    const CollectSummary second = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
+    const HarvestSummary second = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
     EXPECT_EQ(Names(tree.root() / "out").size(), 2u);
     EXPECT_EQ(second.copied, 0u);
     EXPECT_EQ(second.alreadyPresent, 3u);
@@ -103,7 +103,7 @@ TEST(Collector, NeverOverwritesTheUsersFiles) {
     tree.Write("out/noext", "x");
     fs::create_directories(tree.root() / "out/song (3).mp3");
 
-    const CollectSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"");
+    const HarvestSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"");
 
     EXPECT_EQ(Read(tree.root() / "out/song.mp3"), "mine");
     EXPECT_EQ(Read(tree.root() / "out/song (2).mp3"), "mine too");
@@ -116,12 +116,12 @@ TEST(Collector, DestinationInsideTheCacheIsNotWalked) {
     TempTree tree;
     tree.Write("cache/a.flv", "A");
     tree.Write("cache/inbox/old.flv", "old");
-    const CollectSummary summary = Collect()(tree.root() / "cache", tree.root() / "cache/./inbox/", u"flv");
+    const HarvestSummary summary = Collect()(tree.root() / "cache", tree.root() / "cache/./inbox/", u"flv");
     EXPECT_EQ(summary.matched, 1u);
     EXPECT_EQ(Names(tree.root() / "cache/inbox"), (std::vector<std::string>{"a.flv", "old.flv"}));
 
     // The destination being the cache itself walks nothing at all.
-    const CollectSummary itself = Collect()(tree.root() / "cache", tree.root() / "cache", u"flv");
+    const HarvestSummary itself = Collect()(tree.root() / "cache", tree.root() / "cache", u"flv");
     EXPECT_EQ(itself.matched, 0u);
 }
 
@@ -133,7 +133,7 @@ TEST(Collector, SymbolicLinkLoopsAreNotFollowed) {
     fs::create_directory_symlink(tree.root() / "elsewhere", tree.root() / "cache/link");
     TempTree out;
 
-    const CollectSummary summary = Collect()(tree.root() / "cache", out.root(), u"swf");
+    const HarvestSummary summary = Collect()(tree.root() / "cache", out.root(), u"swf");
 
     EXPECT_EQ(summary.matched, 1u);
     EXPECT_EQ(Names(out.root()), (std::vector<std::string>{"a.swf"}));
@@ -153,7 +153,7 @@ TEST(Collector, UnusableInputsWalkNothing) {
     tree.Write("cache/a.swf", "A");
     EXPECT_EQ(Collect()(tree.root() / "missing", tree.root(), u"swf").matched, 0u);
     EXPECT_EQ(Collect()("", tree.root(), u"swf").matched, 0u);
-    const CollectSummary noDestination = Collect()(tree.root() / "cache", tree.root() / "gone", u"swf");
+    const HarvestSummary noDestination = Collect()(tree.root() / "cache", tree.root() / "gone", u"swf");
     EXPECT_EQ(noDestination.matched, 1u);
     EXPECT_EQ(noDestination.failed, 1u);
 }
@@ -186,7 +186,7 @@ TEST(Collector, AFolderThatCannotBeOpenedEndsOnlyItsOwnLevel) {
     files.AddFile("/c", "fine.swf");
     files.nodes["/out"];
 
-    const CollectSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf");
+    const HarvestSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf");
 
     EXPECT_EQ(files.FilesIn("/out"), (std::map<std::string, std::string>{{"fine.swf", "x"}}));
     EXPECT_EQ(summary.matched, 2u);
@@ -198,44 +198,44 @@ TEST(Collector, AFolderThatCannotBeOpenedEndsOnlyItsOwnLevel) {
 // Five matches "1.swf" … "5.swf" of three bytes each; a hook on the file system acts at one moment.
 struct HarvestCase {
     const char* what;
-    std::function<void(MemoryFileSystem&, ExtractionProgress&)> arrange;
-    CollectSummary expected;
+    std::function<void(MemoryFileSystem&, HarvestProgress&)> arrange;
+    HarvestSummary expected;
     std::vector<std::string> left;  // files in /out afterwards
 };
 
 const HarvestCase kHarvestCases[] = {
     {"no fault",
-     [](MemoryFileSystem&, ExtractionProgress&) {},
+     [](MemoryFileSystem&, HarvestProgress&) {},
      {5, 5, 0, 0, 0, 0, 0, 0, 0, 0, false, false},
      {"1.swf", "2.swf", "3.swf", "4.swf", "5.swf"}},
     {"a stop between files",
-     [](MemoryFileSystem& files, ExtractionProgress& progress) {
+     [](MemoryFileSystem& files, HarvestProgress& progress) {
          files.onCommit = [&progress](const std::string& path) { progress.stop = path == "/out/2.swf"; };
      },
      {5, 2, 0, 0, 0, 0, 0, 0, 0, 0, true, false},
      {"1.swf", "2.swf"}},
     {"a stop while a file is written",
-     [](MemoryFileSystem& files, ExtractionProgress& progress) {
+     [](MemoryFileSystem& files, HarvestProgress& progress) {
          files.onWrite = [&progress](const std::string& path) { progress.stop = path == "/out/3.swf"; };
      },
      {5, 2, 0, 0, 0, 0, 0, 0, 0, 0, true, false},
      {"1.swf", "2.swf"}},
     {"a stop while listing",
-     [](MemoryFileSystem& files, ExtractionProgress& progress) {
+     [](MemoryFileSystem& files, HarvestProgress& progress) {
          files.onList = [&progress](const std::string&) { progress.stop = true; };
      },
      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, true, false},
      {}},
     {"a destination that fills up in the second file",
-     [](MemoryFileSystem& files, ExtractionProgress&) { files.capacity = 5; },
+     [](MemoryFileSystem& files, HarvestProgress&) { files.capacity = 5; },
      {5, 1, 0, 4, 0, 0, 0, 0, 0, 0, false, true},
      {"1.swf"}},
     {"a destination full from the start",
-     [](MemoryFileSystem& files, ExtractionProgress&) { files.createAnswer = CreateStatus::DiskFull; },
+     [](MemoryFileSystem& files, HarvestProgress&) { files.createAnswer = CreateStatus::DiskFull; },
      {5, 0, 0, 5, 0, 0, 0, 0, 0, 0, false, true},
      {}},
     {"a failed file does not end the harvest",
-     [](MemoryFileSystem& files, ExtractionProgress&) {
+     [](MemoryFileSystem& files, HarvestProgress&) {
          files.failWritesAfter = 2;
          files.nodes["/c/2.swf"].bytes = "ab";
          files.nodes["/out/4.swf"] = {{}, false, false, "444"};
@@ -251,7 +251,7 @@ TEST(Collector, StopsFailuresAndProgressAddUp) {
             files.AddFile("/c", name, std::string(3, name[0]));
         }
         files.nodes["/out"];
-        ExtractionProgress progress;
+        HarvestProgress progress;
         c.arrange(files, progress);
         bool totalKnownWhileListing = true;
         auto list = files.onList;
@@ -268,7 +268,7 @@ TEST(Collector, StopsFailuresAndProgressAddUp) {
             doneAtCreation.push_back(progress.done);
         };
 
-        const CollectSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf", &progress);
+        const HarvestSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf", &progress);
 
         EXPECT_EQ(summary.matched, c.expected.matched) << c.what;
         EXPECT_EQ(summary.copied, c.expected.copied) << c.what;
@@ -466,7 +466,7 @@ struct NumberedLister {
     std::vector<std::unique_ptr<NumberedContent>>& contents;
     std::function<void(std::size_t)> beforeEach;
     std::vector<std::string> names;
-    bool operator()(const ItemSink& sink, CollectSummary& listed) const {
+    bool operator()(const ItemSink& sink, HarvestSummary& listed) const {
         for (std::size_t i = 0; i < contents.size(); ++i) {
             if (beforeEach) {
                 beforeEach(i);
@@ -502,7 +502,7 @@ TEST(HarvestWriter, EveryItemIsWrittenWholeInOrderOfItsNameFamily) {
     }
     TempTree tree;
     PosixFileSystem files;
-    CollectSummary summary;
+    HarvestSummary summary;
     ListAndWriteHarvest(files, NumberedLister{contents, {}, names}, U(tree.root()), summary, nullptr);
     EXPECT_EQ(summary.matched, plan.size());
     EXPECT_EQ(summary.copied, plan.size() - 2);
@@ -538,7 +538,7 @@ TEST(HarvestWriter, WritesWhileListingAndStopsBoth) {
     }
     TempTree tree;
     PosixFileSystem files;
-    ExtractionProgress progress;
+    HarvestProgress progress;
     contents[150]->onStream = [&progress] { progress.stop = true; };
     bool wroteWhileListing = false;
     const auto waitForFirst = [&](std::size_t i) {
@@ -550,7 +550,7 @@ TEST(HarvestWriter, WritesWhileListingAndStopsBoth) {
             usleep(1000);
         }
     };
-    CollectSummary summary;
+    HarvestSummary summary;
     ListAndWriteHarvest(files, NumberedLister{contents, waitForFirst, {}}, U(tree.root()), summary,
                         &progress);
     EXPECT_TRUE(wroteWhileListing);
@@ -566,7 +566,7 @@ TEST(HarvestWriter, WritesWhileListingAndStopsBoth) {
 
 using Planned = std::vector<std::pair<std::size_t, Content::Status>>;
 
-CollectSummary HarvestInMemory(MemoryFileSystem& files, const Planned& plan,
+HarvestSummary HarvestInMemory(MemoryFileSystem& files, const Planned& plan,
                                const std::function<void(std::size_t)>& onStream = {}) {
     std::vector<std::unique_ptr<NumberedContent>> contents;
     for (const auto& [size, end] : plan) {
@@ -576,7 +576,7 @@ CollectSummary HarvestInMemory(MemoryFileSystem& files, const Planned& plan,
         }
     }
     files.nodes["/out"];
-    CollectSummary summary;
+    HarvestSummary summary;
     ListAndWriteHarvest(files, NumberedLister{contents, {}, {}}, u"/out", summary, nullptr);
     return summary;
 }
@@ -601,7 +601,7 @@ TEST(HarvestWriter, TooBigFailsOneFileAndAFullDestinationEndsTheHarvest) {
     for (const auto& c : kCases) {
         MemoryFileSystem files;
         files.capacity = c.capacity;
-        const CollectSummary summary = HarvestInMemory(files, c.plan);
+        const HarvestSummary summary = HarvestInMemory(files, c.plan);
         EXPECT_EQ(summary.copied, c.copied) << c.what;
         EXPECT_EQ(summary.failed, c.failed) << c.what;
         EXPECT_EQ(summary.tooBig, c.tooBig) << c.what;
@@ -629,9 +629,9 @@ TEST(HarvestWriter, TwoHarvestsIntoOneFolderNeitherFailNorKeepBytesTwice) {
         names.push_back("n" + std::to_string(i % 8) + ".bin");
     }
     TempTree tree;
-    CollectSummary first;
-    CollectSummary second;
-    const auto harvest = [&](CollectSummary& summary) {
+    HarvestSummary first;
+    HarvestSummary second;
+    const auto harvest = [&](HarvestSummary& summary) {
         PosixFileSystem files;
         ListAndWriteHarvest(files, NumberedLister{contents, {}, names}, U(tree.root()), summary, nullptr);
     };
@@ -687,7 +687,7 @@ TEST(Collector, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNothing) {
     }
 
     for (int run = 0; run < 2; ++run) {
-        const CollectSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
+        const HarvestSummary summary = Collect()(tree.root() / "cache", tree.root() / "out", u"swf");
 
         EXPECT_FALSE(summary.destinationFull) << run;
         EXPECT_EQ(summary.matched, 5u) << run;

@@ -232,7 +232,7 @@ TEST(StopSignals, TheFirstSignalOfAKindStopsAndTheSecondEndsTheProcess) {
     for (const auto& c : kSignals) {
         const pid_t child = fork();
         if (child == 0) {
-            static ExtractionProgress progress;
+            static HarvestProgress progress;
             StopOnSignals(progress);
             raise(c.first);
             if (progress.stop) {

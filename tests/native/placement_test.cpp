@@ -21,7 +21,7 @@ constexpr std::size_t kNever = std::string::npos;
 // Bytes fed in chunks of three; it can fail after some bytes or ask to stop after some.
 class ChunkedContent final : public Content {
   public:
-    ChunkedContent(std::string bytes, std::size_t failAt, std::size_t stopAt, ExtractionProgress& progress)
+    ChunkedContent(std::string bytes, std::size_t failAt, std::size_t stopAt, HarvestProgress& progress)
         : m_bytes(std::move(bytes)), m_failAt(failAt), m_stopAt(stopAt), m_progress(progress) {}
 
     Status Stream(const Sink& sink) override {
@@ -43,7 +43,7 @@ class ChunkedContent final : public Content {
     std::string m_bytes;
     std::size_t m_failAt;
     std::size_t m_stopAt;
-    ExtractionProgress& m_progress;
+    HarvestProgress& m_progress;
 };
 
 struct PlaceCase {
@@ -207,7 +207,7 @@ TEST(PlaceNewFile, DecidesTheNameAndLeavesNothingPartial) {
         files.failWritesAfter = c.failWritesAfter;
         files.createAnswer = c.createAnswer;
         files.commitFails = c.commitFails;
-        ExtractionProgress progress;
+        HarvestProgress progress;
         ChunkedContent content(c.bytes, c.sourceFailsAt, c.stopAt, progress);
 
         NameIndex names;
@@ -227,7 +227,7 @@ TEST(PlaceNewFile, GivesUpAfterTheLastNumberedName) {
     for (unsigned number = 2; number <= 100000; ++number) {
         files.AddFile("/out", "a (" + std::to_string(number) + ").swf", "other");
     }
-    ExtractionProgress progress;
+    HarvestProgress progress;
     ChunkedContent content("new", kNever, kNever, progress);
     NameIndex names;
     EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names), PlaceOutcome::Failed);
@@ -285,7 +285,7 @@ TEST(PlaceNewFile, ANameTakenMeanwhileIsLearntAndTheSearchGoesOn) {
         for (const auto& [name, bytes] : c.takenAtCommit) {
             files.takenAtCommit["/out/" + name] = bytes;
         }
-        ExtractionProgress progress;
+        HarvestProgress progress;
         ChunkedContent content("mine", kNever, kNever, progress);
         NameIndex names;
         EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names), c.outcome) << c.what;
@@ -378,7 +378,7 @@ TEST(PlaceNewFile, TheIndexReadsEachFileOfANameAFewTimesOnly) {
         for (std::size_t i = 0; i < c.existing; ++i) {
             files.AddFile("/out", i == 0 ? "a.bin" : "a (" + std::to_string(i + 1) + ").bin", Numbered(i));
         }
-        ExtractionProgress progress;
+        HarvestProgress progress;
         NameIndex names;
         std::size_t copied = 0;
         for (const std::size_t number : c.placed) {
@@ -401,7 +401,7 @@ TEST(PlaceNewFile, CutsEveryNameToTheDestinationsLimit) {
     MemoryFileSystem files;
     files.nodes["/out"];
     files.nameLength = NameLengthUnit::Utf8Bytes;
-    ExtractionProgress progress;
+    HarvestProgress progress;
     NameIndex names;
     for (const char* bytes : {"one", "two"}) {
         ChunkedContent content(bytes, kNever, kNever, progress);

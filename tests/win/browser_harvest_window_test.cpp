@@ -121,7 +121,7 @@ class BrowserHarvestTest : public ExtractorDialogTest {
 };
 
 // Every complete entry of the type from every browser, byte for byte, numbered after the Internet-cache file
-// of the same name when its bytes differ; a second extraction adds nothing.
+// of the same name when its bytes differ; a second harvest adds nothing.
 TEST_F(BrowserHarvestTest, EveryBrowsersCacheIsHarvestedAfterTheInternetCacheFolder) {
     const struct {
         const char* type;
@@ -176,7 +176,7 @@ TEST_F(BrowserHarvestTest, EveryBrowsersCacheIsHarvestedAfterTheInternetCacheFol
                 if (round == 0) {
                     first = Harvested(into.path());
                 } else {
-                    EXPECT_EQ(Harvested(into.path()), first) << "the second extraction changed the folder";
+                    EXPECT_EQ(Harvested(into.path()), first) << "the second harvest changed the folder";
                 }
             }
         });

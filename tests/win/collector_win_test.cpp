@@ -17,7 +17,7 @@ using testing_support::Exists;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
 
-CollectSummary Collect(const std::wstring& cache, const std::wstring& destination, const std::wstring& type) {
+HarvestSummary Collect(const std::wstring& cache, const std::wstring& destination, const std::wstring& type) {
     WindowsFileSystem files;
     return CollectCacheFiles(files, FromWide(cache), FromWide(destination), FromWide(type));
 }
@@ -30,7 +30,7 @@ TEST(WindowsCollector, CopiesFlatWithNumberedNamesAndNeverOverwrites) {
     tree.Write(L"cache\\skip.flv", "no");
     tree.Write(L"out\\b.swf", "the user's own");
 
-    const CollectSummary first = Collect(tree / L"cache\\", tree / L"out", L"swf");
+    const HarvestSummary first = Collect(tree / L"cache\\", tree / L"out", L"swf");
     EXPECT_EQ(first.matched, 3u);
     EXPECT_EQ(first.copied, 3u);
     EXPECT_EQ(first.failed, 0u);
@@ -40,7 +40,7 @@ TEST(WindowsCollector, CopiesFlatWithNumberedNamesAndNeverOverwrites) {
     EXPECT_EQ(ReadFile(tree / L"out\\b (2).swf"), "b");
     EXPECT_FALSE(Exists(tree / L"out\\media.swf"));
 
-    const CollectSummary second = Collect(tree / L"cache", tree / L"out\\", L"SWF");
+    const HarvestSummary second = Collect(tree / L"cache", tree / L"out\\", L"SWF");
     EXPECT_EQ(second.copied, 0u);
     EXPECT_EQ(second.alreadyPresent, 3u);
 }
@@ -58,7 +58,7 @@ TEST(WindowsCollector, WalksAndCopiesPathsLongerThanTheClassicLimit) {
     }
     ASSERT_TRUE(testing_support::CreateFolders(destination));
 
-    const CollectSummary summary = Collect(tree / L"cache", destination, L"flv");
+    const HarvestSummary summary = Collect(tree / L"cache", destination, L"flv");
 
     EXPECT_EQ(summary.copied, 1u);
     EXPECT_EQ(ReadFile(destination + L"\\clip.flv"), "deep");
@@ -70,7 +70,7 @@ TEST(WindowsCollector, NamesOutsideTheChineseCodePageAreFoundAndCopied) {
     tree.Write(L"cache\\\u0BA4\u0BAE\u0BBF\u0BB4\u0BCD\\" + name, "song");
     testing_support::CreateFolders(tree / L"out");
 
-    const CollectSummary summary = Collect(tree / L"cache", tree / L"out", L"mp3");
+    const HarvestSummary summary = Collect(tree / L"cache", tree / L"out", L"mp3");
 
     EXPECT_EQ(summary.copied, 1u);
     EXPECT_EQ(ReadFile(tree / (L"out\\" + name)), "song");
@@ -86,7 +86,7 @@ TEST(WindowsCollector, LinksAreNotDescendedIntoSoALoopEnds) {
                                     SYMBOLIC_LINK_FLAG_DIRECTORY));
     testing_support::CreateFolders(tree / L"out");
 
-    const CollectSummary summary = Collect(tree / L"cache", tree / L"out", L"swf");
+    const HarvestSummary summary = Collect(tree / L"cache", tree / L"out", L"swf");
 
     EXPECT_EQ(summary.matched, 1u);
     EXPECT_FALSE(Exists(tree / L"out\\b.swf"));
@@ -98,7 +98,7 @@ TEST(WindowsCollector, DestinationInsideTheCacheIsNotWalkedWhateverItsSpelling) 
     tree.Write(L"cache\\Inbox\\old.flv", "old");
 
     const std::wstring spelledDifferently = tree.path() + L"/CACHE/x/../inbox/";
-    const CollectSummary summary = Collect(tree / L"cache", spelledDifferently, L"flv");
+    const HarvestSummary summary = Collect(tree / L"cache", spelledDifferently, L"flv");
 
     EXPECT_EQ(summary.matched, 1u);
     EXPECT_EQ(ReadFile(tree / L"cache\\inbox\\a.flv"), "A");
@@ -113,7 +113,7 @@ TEST(WindowsCollector, AFileHeldOpenExclusivelyCountsAsFailed) {
     HANDLE hold = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
 
-    const CollectSummary summary = Collect(tree / L"cache", tree / L"out", L"mp4");
+    const HarvestSummary summary = Collect(tree / L"cache", tree / L"out", L"mp4");
     CloseHandle(hold);
 
     EXPECT_EQ(summary.matched, 2u);
@@ -186,7 +186,7 @@ TEST(WindowsCollector, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNoPartialFile
 
     for (int run = 0; run < 2; ++run) {
         const DWORD started = GetTickCount();
-        const CollectSummary summary = Collect(tree / L"cache", destination, L"swf");
+        const HarvestSummary summary = Collect(tree / L"cache", destination, L"swf");
 
         EXPECT_LT(GetTickCount() - started, 10000u) << run;
         EXPECT_FALSE(summary.destinationFull) << run;

@@ -202,7 +202,7 @@ TEST(HeldCacheFiles, EveryCompleteEntryIsHarvestedWhileTheBrowsersHoldTheirFiles
             EXPECT_EQ(RecogniseCacheFolder(files, cache.folder), cache.kind) << Utf16ToUtf8(cache.browser);
         }
         const TempFolder into;
-        const CollectSummary summary =
+        const HarvestSummary summary =
             HarvestSources(files, u"", browsers.caches, FromWide(into.path()), u"", nullptr);
         EXPECT_EQ(summary.matched, manifest.lines);
         EXPECT_EQ(summary.copied, manifest.complete.size());

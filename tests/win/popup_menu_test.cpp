@@ -115,7 +115,7 @@ class PopupTest : public ExtractorDialogTest {
         EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }));
     }
 
-    // During an extraction: the save-path and extract entries are grayed and drawn so by the menu itself
+    // During a harvest: the save-path and extract entries are grayed and drawn so by the menu itself
     // (text in the gray text colour, none in the menu text colour), About is not, and choosing them starts
     // nothing.
     void ExpectGrayedWhileExtracting(HWND dialog) {
@@ -160,7 +160,7 @@ class PopupTest : public ExtractorDialogTest {
         EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }));
         EXPECT_TRUE(NoDialogAppearsFor(300));
         EXPECT_EQ(cacheQueries, 1);
-        EXPECT_TRUE(busy()) << "the extraction ended too soon to watch; seed a bigger cache";
+        EXPECT_TRUE(busy()) << "the harvest ended too soon to watch; seed a bigger cache";
     }
 };
 

@@ -85,7 +85,7 @@ TEST(Checksums, ADamagedBodyIsNeverWritten) {
         MemoryFileSystem fs;
         fs.AddFile(c.file, c.bytes);
         fs.AddFolder(u"/out");
-        const CollectSummary summary =
+        const HarvestSummary summary =
             HarvestSources(fs, u"", {{c.kind, u"/c", u""}}, u"/out", u"png", nullptr);
         EXPECT_EQ(summary.copied, c.written ? 1u : 0u) << c.what;
         EXPECT_EQ(summary.damaged, c.written ? 0u : 1u) << c.what;

@@ -66,8 +66,8 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
             noBody += line[4] == "no-body" ? 1 : 0;
         }
         for (int round = 0; round < 2; ++round) {
-            CollectSummary summary;
-            const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+            HarvestSummary summary;
+            const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
                 ListCacheEntriesOfType(fs, u"/cache", cache.kind, u"", nullptr, sink, listed);
                 return true;
             };
@@ -105,8 +105,8 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
     fs.AddFile(u"/inet/x/clip.flv", "FLV from the Internet cache");
     fs.AddFolder(u"/inet/out");
     const std::vector<CacheSource> caches = {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}};
-    ExtractionProgress progress;
-    const CollectSummary summary = HarvestSources(fs, u"/inet", caches, u"/inet/out", u"flv", &progress);
+    HarvestProgress progress;
+    const HarvestSummary summary = HarvestSources(fs, u"/inet", caches, u"/inet/out", u"flv", &progress);
     const std::size_t flvLines = static_cast<std::size_t>(
         std::count_if(manifest.begin(), manifest.end(), [](const auto& line) { return line[2] == "flv"; }));
     EXPECT_EQ(summary.matched, 1 + flvLines);
@@ -128,7 +128,7 @@ TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
     fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234567", test::FirefoxEntry(badHash));
     // Body bytes and no metadata yet: Firefox is still writing it.
     fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234568", "ID3 and no metadata");
-    CollectSummary summary;
+    HarvestSummary summary;
     std::vector<HarvestItem> items;
     ListCacheEntriesOfType(
         fs, u"/cache", CacheKind::FirefoxCache2, u"mp3", nullptr,
@@ -330,34 +330,34 @@ TEST(Harvest, AStopEndsEveryListingAtOnce) {
     const auto nothing = [](HarvestItem) { return true; };
     const struct {
         const char* name;
-        std::function<void(FileSystem&, ExtractionProgress*)> run;
+        std::function<void(FileSystem&, HarvestProgress*)> run;
     } listings[] = {
         {"entries of a type",
-         [&](FileSystem& files, ExtractionProgress* progress) {
-             CollectSummary summary;
+         [&](FileSystem& files, HarvestProgress* progress) {
+             HarvestSummary summary;
              EXPECT_EQ(ListCacheEntriesOfType(files, u"/cache", CacheKind::FirefoxCache2, u"zzz", progress,
                                               nothing, summary),
                        progress == nullptr);
          }},
         {"harvest",
-         [&](FileSystem& files, ExtractionProgress* progress) {
+         [&](FileSystem& files, HarvestProgress* progress) {
              HarvestSources(files, u"", caches, u"/out", u"zzz", progress);
          }},
         {"--list",
-         [&](FileSystem& files, ExtractionProgress* progress) {
+         [&](FileSystem& files, HarvestProgress* progress) {
              CapturedOutput output;
              EXPECT_EQ(RunHarvest(files, *list.arguments, std::nullopt, output, progress),
                        progress == nullptr ? kHarvestOk : kHarvestSomeFailed);
          }},
         {"browser search",
-         [&](FileSystem& files, ExtractionProgress* progress) {
+         [&](FileSystem& files, HarvestProgress* progress) {
              FindBrowserCaches(files, {u"/local", u"/roaming", {}}, {}, progress);
          }},
     };
     for (const auto& listing : listings) {
         OpenCounter free(fs);
         listing.run(free, nullptr);
-        ExtractionProgress progress;
+        HarvestProgress progress;
         progress.stop = true;
         OpenCounter stopped(fs);
         listing.run(stopped, &progress);
@@ -449,8 +449,8 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
         c.arrange();
         PosixFileSystem files;
         const std::u16string cache = Utf8ToUtf16((root / "cache").string());
-        CollectSummary summary;
-        const auto list = [&](const ItemSink& sink, CollectSummary& listed) {
+        HarvestSummary summary;
+        const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
             return c.kind ? ListCacheEntriesOfType(files, cache, *c.kind, c.type, nullptr, sink, listed)
                           : ListCacheFilesOfType(files, cache, u"", c.type, nullptr, sink, listed);
         };

@@ -1,6 +1,6 @@
-// Times an extraction through the main window, from the extract click to the completion question, on a
+// Times a harvest through the main window, from the extract click to the completion question, on a
 // generated cache tree. Runs under Wine or Windows.
-// Usage: window_extraction_bench [--files N] [--runs N]
+// Usage: window_harvest_bench [--files N] [--runs N]
 #include <windows.h>
 
 #include <algorithm>
@@ -46,8 +46,8 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// One extraction into a fresh folder; seconds from the click to the question, or a negative value.
-double TimeOneExtraction() {
+// One harvest into a fresh folder; seconds from the click to the question, or a negative value.
+double TimeOneHarvest() {
     TempFolder destination;
     double seconds = -1;
     const DWORD ui = GetCurrentThreadId();
@@ -94,7 +94,7 @@ int wmain(int argc, wchar_t** argv) {
 
     std::vector<double> runs;
     for (int run = 0; run < options.runs; ++run) {
-        const double seconds = TimeOneExtraction();
+        const double seconds = TimeOneHarvest();
         if (seconds < 0) {
             std::fprintf(stderr, "run %d: no completion question\n", run + 1);
             return 1;
@@ -103,7 +103,7 @@ int wmain(int argc, wchar_t** argv) {
         runs.push_back(seconds);
     }
     std::sort(runs.begin(), runs.end());
-    std::printf("extraction through the window, %d files: median %.3f s, best %.3f s\n", options.files,
+    std::printf("harvest through the window, %d files: median %.3f s, best %.3f s\n", options.files,
                 runs[runs.size() / 2], runs.front());
     return 0;
 }

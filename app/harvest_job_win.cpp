@@ -1,16 +1,16 @@
-#include "app/extraction_job_win.h"
+#include "app/harvest_job_win.h"
 
 #include <utility>
 
 namespace drovan {
 
-ExtractionJob::ExtractionJob(Work work, HWND window, UINT finishedMessage)
+HarvestJob::HarvestJob(Work work, HWND window, UINT finishedMessage)
     : m_state(std::make_shared<State>()) {
     m_state->work = std::move(work);
     m_state->window = window;
     m_state->finishedMessage = finishedMessage;
     auto workerShare = std::make_unique<std::shared_ptr<State>>(m_state);
-    m_thread.reset(CreateThread(nullptr, 0, &ExtractionJob::RunWorker, workerShare.get(), 0, nullptr));
+    m_thread.reset(CreateThread(nullptr, 0, &HarvestJob::RunWorker, workerShare.get(), 0, nullptr));
     if (m_thread) {
         workerShare.release();
     } else {
@@ -20,12 +20,12 @@ ExtractionJob::ExtractionJob(Work work, HWND window, UINT finishedMessage)
     }
 }
 
-ExtractionJob::~ExtractionJob() {
+HarvestJob::~HarvestJob() {
     RequestStop();
     Finish(kStopLimit);
 }
 
-std::optional<ExtractionResult> ExtractionJob::Finish(DWORD limit) {
+std::optional<HarvestResult> HarvestJob::Finish(DWORD limit) {
     if (m_thread) {
         m_ended = WaitForSingleObject(m_thread.get(), limit) == WAIT_OBJECT_0;
         m_thread.reset();
@@ -36,13 +36,13 @@ std::optional<ExtractionResult> ExtractionJob::Finish(DWORD limit) {
     return m_state->result;
 }
 
-DWORD WINAPI ExtractionJob::RunWorker(void* state) {
+DWORD WINAPI HarvestJob::RunWorker(void* state) {
     const std::unique_ptr<std::shared_ptr<State>> share(static_cast<std::shared_ptr<State>*>(state));
     Run(**share);
     return 0;
 }
 
-void ExtractionJob::Run(State& state) {
+void HarvestJob::Run(State& state) {
     state.result = state.work(state.progress);
     PostMessageW(state.window, state.finishedMessage, 0, 0);
 }

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/extraction_job_win.h"
+#include "app/harvest_job_win.h"
 #include "app/taskbar_progress_win.h"
 #include "main_window_fixture.h"
 
@@ -63,7 +63,7 @@ struct SeededCache {
     std::map<std::wstring, std::size_t> sizes;
 };
 
-// The main window during and around an extraction that takes seconds.
+// The main window during and around a harvest that takes seconds.
 class BusyWindowTest : public ExtractorDialogTest {
   protected:
     static void SetUpTestSuite() {
@@ -90,7 +90,7 @@ class BusyWindowTest : public ExtractorDialogTest {
     static bool Busy(HWND dialog) {
         return WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
     }
-    // Starts an extraction into destination and waits until the window shows it is busy.
+    // Starts a harvest into destination and waits until the window shows it is busy.
     bool StartExtracting(HWND dialog) {
         SetPath(dialog, destination.path());
         Click(dialog, IDC_EXTRACT);
@@ -106,11 +106,11 @@ class BusyWindowTest : public ExtractorDialogTest {
         }
         return box;
     }
-    // The completion question may be a whole extraction away.
+    // The completion question may be a whole harvest away.
     HWND WaitForCompletion(HWND dialog) {
         HWND box = nullptr;
         WaitFor([&] { return (box = FindDialog(uiThread(), dialog, kCaption)) != nullptr; }, 90000);
-        EXPECT_NE(box, nullptr) << "the extraction did not finish";
+        EXPECT_NE(box, nullptr) << "the harvest did not finish";
         if (box != nullptr) {
             EXPECT_EQ(MessageBoxText(box), kFinished);
         }
@@ -147,7 +147,7 @@ TEST_F(BusyWindowTest, TheWindowAnswersWhileExtractingStartsNothingElseAndNoToTh
         EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_APPSTARTING));
         AttachThreadInput(GetCurrentThreadId(), uiThread(), FALSE);
 
-        // Neither a second extraction nor the folder browser, by any route.
+        // Neither a second harvest nor the folder browser, by any route.
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_EXTRACT, BN_CLICKED), 0);
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_PATH, BN_CLICKED), 0);
         Click(dialog, IDC_EXTRACT);
@@ -161,7 +161,7 @@ TEST_F(BusyWindowTest, TheWindowAnswersWhileExtractingStartsNothingElseAndNoToTh
         PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }));
 
-        // Asked twice, answered No twice: the extraction goes on.
+        // Asked twice, answered No twice: the harvest goes on.
         for (int round = 0; round < 2; ++round) {
             Click(dialog, IDC_CLOSE);
             HWND box = ExpectStopQuestion();
@@ -169,7 +169,7 @@ TEST_F(BusyWindowTest, TheWindowAnswersWhileExtractingStartsNothingElseAndNoToTh
             Click(box, IDNO);
             EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
         }
-        EXPECT_TRUE(Busy(dialog)) << "the extraction ended too soon to watch; seed a bigger cache";
+        EXPECT_TRUE(Busy(dialog)) << "the harvest ended too soon to watch; seed a bigger cache";
 
         HWND finished = WaitForCompletion(dialog);
         ASSERT_NE(finished, nullptr);
@@ -214,7 +214,7 @@ TEST_F(BusyWindowTest, StoppingLeavesOnlyWholeFilesAndNoThread) {
          false, IDCANCEL},
     };
     // The baseline counts the threads that stay: GoogleTest's watcher of this thread, which its first trace
-    // starts, and whatever Wine starts for the first extraction of a process.
+    // starts, and whatever Wine starts for the first harvest of a process.
     SCOPED_TRACE("warm-up");
     cache.Write(L"warm.swf", "w");
     Run([&](HWND dialog) {
@@ -257,7 +257,7 @@ TEST_F(BusyWindowTest, StoppingLeavesOnlyWholeFilesAndNoThread) {
     }
 }
 
-TEST_F(BusyWindowTest, ThirtyExtractionsInARowLeaveNoThreadOrHandleBehind) {
+TEST_F(BusyWindowTest, ThirtyHarvestsInARowLeaveNoThreadOrHandleBehind) {
     cache.Write(L"a\\one.swf", "1");
     cache.Write(L"b\\two.swf", "22");
     std::size_t handlesAfterFirst = 0;
@@ -291,13 +291,13 @@ TEST_F(BusyWindowTest, ThirtyExtractionsInARowLeaveNoThreadOrHandleBehind) {
 
 // A worker that does not end after a stop (a stalled network drive) never holds the window: the job waits for
 // it a bounded time, and the worker later ends on its own, touching only its own share of the state.
-TEST(ExtractionJob, NeverWaitsForAStalledWorkerWithoutBound) {
+TEST(HarvestJob, NeverWaitsForAStalledWorkerWithoutBound) {
     const auto release = std::make_shared<ThreadHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const auto ended = std::make_shared<std::atomic<bool>>(false);
-    auto job = std::make_unique<ExtractionJob>(
-        [release, ended](ExtractionProgress& progress) {
+    auto job = std::make_unique<HarvestJob>(
+        [release, ended](HarvestProgress& progress) {
             WaitForSingleObject(release->get(), INFINITE);
-            ExtractionResult result;
+            HarvestResult result;
             result.summary.stopped = progress.stop;
             *ended = true;
             return result;
@@ -307,17 +307,17 @@ TEST(ExtractionJob, NeverWaitsForAStalledWorkerWithoutBound) {
     const ULONGLONG start = GetTickCount64();
     job.reset();
     EXPECT_LT(GetTickCount64() - start, 1000u);
-    auto stalled = std::make_unique<ExtractionJob>(
-        [release](ExtractionProgress&) {
+    auto stalled = std::make_unique<HarvestJob>(
+        [release](HarvestProgress&) {
             WaitForSingleObject(release->get(), INFINITE);
-            return ExtractionResult{};
+            return HarvestResult{};
         },
         nullptr, WM_APP);
     const ULONGLONG stopAsked = GetTickCount64();
     stalled.reset();
     const ULONGLONG waited = GetTickCount64() - stopAsked;
-    EXPECT_GE(waited + 100, ExtractionJob::kStopLimit);
-    EXPECT_LT(waited, ExtractionJob::kStopLimit + 2000);
+    EXPECT_GE(waited + 100, HarvestJob::kStopLimit);
+    EXPECT_LT(waited, HarvestJob::kStopLimit + 2000);
     EXPECT_EQ(ThreadHandle::LiveCount(), 1);  // the event
     SetEvent(release->get());
     EXPECT_TRUE(WaitFor([&] { return ended->load(); }));

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/main_skin.h"
-#include "app/shell_seam.h"
+#include "framework/shell_seam.h"
 #include "drovan_version.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/path_prompt_dialog.h"

@@ -15,7 +15,7 @@
 
 #include "bench/bench_timing.h"
 #include "app/extractor_dialog.h"
-#include "app/shell_seam.h"
+#include "framework/shell_seam.h"
 #include "res/resource.h"
 #include "temp_folder.h"
 #include "tests/native/formats/cache_builders.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/extractor_dialog.h"
-#include "app/shell_seam.h"
+#include "framework/shell_seam.h"
 #include "res/resource.h"
 #include "temp_folder.h"
 #include "ui_driver.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell_seam.h"
+#include "framework/shell_seam.h"
 #include "cli/harvest_run.h"
 #include "cli/stop_signals.h"
 #include "extract/file_system_win.h"

@@ -1,4 +1,4 @@
-#include "app/shell_seam.h"
+#include "framework/shell_seam.h"
 
 #include <windows.h>
 #include <knownfolders.h>

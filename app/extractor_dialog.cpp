@@ -13,8 +13,8 @@
 #include "dialogs/path_prompt_dialog.h"
 #include "dialogs/skinned_background.h"
 #include "extract/browser_caches.h"
-#include "extract/harvest.h"
 #include "extract/file_system_win.h"
+#include "extract/pipeline.h"
 #include "framework/dpi_win.h"
 #include "framework/rect_win.h"
 #include "menu/tarn_menu.h"
@@ -420,14 +420,13 @@ void ExtractorDialog::StartHarvest(AppDataRoots roots) {
             WindowsFileSystem files;
             const std::vector<CacheSource> caches = FindBrowserCaches(files, roots, {}, &progress);
             HarvestResult result;
-            // An empty Internet-cache folder would make its walk start at the root of the current drive.
-            const bool internetCacheFound =
-                !roots.internetCache.empty() && files.IsDirectory(roots.internetCache);
-            if (!internetCacheFound && caches.empty()) {
+            const std::vector<HarvestSource> sources =
+                MachineHarvestSources(files, roots.internetCache, caches);
+            if (sources.empty()) {
                 result.noSource = true;
                 return result;
             }
-            result.summary = HarvestSources(files, roots.internetCache, caches, destination, type, &progress);
+            result.summary = Harvest(files, sources, destination, type, &progress);
             return result;
         },
         hwnd(), kHarvestFinished);

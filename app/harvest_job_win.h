@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "extract/collector.h"
+#include "extract/harvest_summary.h"
 #include "extract/progress.h"
 #include "framework/gdi.h"
 

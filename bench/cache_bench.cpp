@@ -28,7 +28,8 @@
 #include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
 #include "extract/formats/checksums.h"
-#include "extract/harvest.h"
+#include "extract/cache_listing.h"
+#include "extract/pipeline.h"
 #include "extract/harvest_writer.h"
 #include "extract/utf8.h"
 #include "tests/native/formats/blockfile_builder.h"
@@ -415,16 +416,8 @@ ListFigures ListEntries(drovan::FileSystem& files, const std::u16string& folder)
 
 drovan::HarvestSummary Harvest(drovan::FileSystem& files, const std::u16string& folder,
                                const std::u16string& destination) {
-    drovan::HarvestSummary summary;
     const std::optional<drovan::CacheKind> kind = drovan::RecogniseCacheFolder(files, folder);
-    if (kind) {
-        const auto list = [&](const drovan::ItemSink& sink, drovan::HarvestSummary& listed) {
-            drovan::ListCacheEntriesOfType(files, folder, *kind, u"", nullptr, sink, listed);
-            return true;
-        };
-        drovan::ListAndWriteHarvest(files, list, destination, summary, nullptr);
-    }
-    return summary;
+    return kind ? drovan::Harvest(files, {{folder, kind}}, destination, u"") : drovan::HarvestSummary();
 }
 
 const char* Verdict(double ratio, double target) {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/bench_timing.h"
-#include "extract/collector.h"
+#include "extract/pipeline.h"
 #include "extract/file_system_posix.h"
 #include "extract/utf8.h"
 
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     // The floor's list: exactly the files the collector copies, with the names it gives them.
     Empty(destination);
     const drovan::HarvestSummary reference =
-        drovan::CollectCacheFiles(files, cacheText, destinationText, u"flv");
+        drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"flv");
     std::vector<std::pair<fs::path, fs::path>> plan;
     for (const auto& entry : fs::recursive_directory_iterator(cache)) {
         if (entry.is_regular_file() && entry.path().extension() == ".flv") {
@@ -138,16 +138,18 @@ int main(int argc, char** argv) {
     std::vector<double> find;
     for (int run = 0; run < options.runs; ++run) {
         Empty(destination);
-        collector.push_back(
-            Seconds([&] { drovan::CollectCacheFiles(files, cacheText, destinationText, u"flv"); }));
+        collector.push_back(Seconds([&] {
+            drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"flv");
+        }));
         Empty(destination);
         floor.push_back(Seconds([&] {
             for (const auto& [source, target] : plan) {
                 fs::copy_file(source, target);
             }
         }));
-        walk.push_back(
-            Seconds([&] { drovan::CollectCacheFiles(files, cacheText, destinationText, u"nomatch"); }));
+        walk.push_back(Seconds([&] {
+            drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"nomatch");
+        }));
         find.push_back(RunFind(cache, "*nomatch"));
     }
     const double copyRatio = Median(collector) / Median(floor);

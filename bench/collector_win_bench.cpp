@@ -1,5 +1,5 @@
 // Times the collector under Windows (or Wine) against the plainest walk-and-copy on a generated tree:
-//   collector: CollectCacheFiles harvesting every file of one type;
+//   collector: the harvest of every file of one type;
 //   floor:     FindFirstFileW recursion and CopyFileW of each matching file, nothing else.
 // Usage: collector_win_bench [--files N] [--runs N]
 #include <windows.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/bench_timing.h"
-#include "extract/collector.h"
+#include "extract/pipeline.h"
 #include "extract/file_system_win.h"
 
 namespace {
@@ -121,8 +121,8 @@ int wmain(int argc, wchar_t** argv) {
         RemoveTree(destination);
         CreateDirectoryW(destination.c_str(), nullptr);
         collector.push_back(Seconds([&] {
-            copied = drovan::CollectCacheFiles(fileSystem, drovan::FromWide(cache),
-                                               drovan::FromWide(destination), u"swf")
+            copied = drovan::Harvest(fileSystem, {{drovan::FromWide(cache), std::nullopt}},
+                                     drovan::FromWide(destination), u"swf")
                          .copied;
         }));
         RemoveTree(destination);

@@ -15,7 +15,8 @@
 #include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
-#include "extract/harvest.h"
+#include "extract/cache_listing.h"
+#include "extract/pipeline.h"
 #include "extract/harvest_writer.h"
 #include "extract/utf8.h"
 #include "tests/native/formats/blockfile_builder.h"
@@ -142,11 +143,8 @@ void RunChild(const fs::path& cache, const fs::path& out, bool list) {
         summary.matched = report.entries;
         summary.skipped = report.damaged + report.overBudget;
     } else {
-        const auto lister = [&](const drovan::ItemSink& sink, drovan::HarvestSummary& listed) {
-            return drovan::ListCacheEntriesOfType(files, folder, drovan::CacheKind::ChromiumBlockfile, u"",
-                                                  nullptr, sink, listed);
-        };
-        drovan::ListAndWriteHarvest(files, lister, drovan::Utf8ToUtf16(out.string()), summary, nullptr);
+        summary = drovan::Harvest(files, {{folder, drovan::CacheKind::ChromiumBlockfile}},
+                                  drovan::Utf8ToUtf16(out.string()), u"");
     }
     std::printf("%8zu %8zu %8zu ", summary.matched, summary.copied, summary.skipped);
     std::fflush(stdout);

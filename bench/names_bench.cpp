@@ -68,7 +68,8 @@ double Harvest(drovan::PosixFileSystem& files, const std::vector<fs::path>& sour
         return true;
     };
     const std::u16string target = drovan::Utf8ToUtf16(destination.string());
-    return Seconds([&] { drovan::ListAndWriteHarvest(files, list, target, summary, nullptr); });
+    drovan::NoGrouping grouping;
+    return Seconds([&] { summary = drovan::WriteHarvest(files, list, grouping, target, nullptr); });
 }
 
 std::string OneName(std::size_t) {

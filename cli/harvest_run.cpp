@@ -4,12 +4,12 @@
 #include <utility>
 #include <vector>
 
-#include "extract/collector.h"
+#include "extract/cache_listing.h"
+#include "extract/file_walk.h"
 #include "extract/formats/cache_folder.h"
 #include "extract/formats/url_name.h"
-#include "extract/harvest.h"
-#include "extract/harvest_writer.h"
 #include "extract/name_rules.h"
+#include "extract/pipeline.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
 
@@ -46,17 +46,17 @@ std::u16string Tabbed(std::initializer_list<std::u16string_view> fields) {
     return line;
 }
 
-void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheKind> kind,
-                std::u16string_view fileType, HarvestOutput& output, HarvestSummary& summary,
-                const HarvestProgress* progress) {
-    const std::u16string kindName = KindName(kind);
-    if (!kind) {
+void ListSource(FileSystem& fs, const HarvestSource& source, std::u16string_view fileType,
+                HarvestOutput& output, HarvestSummary& summary, const HarvestProgress* progress) {
+    const std::u16string kindName = KindName(source.kind);
+    const std::u16string_view folder = source.folder;
+    if (!source.kind) {
         std::vector<HarvestItem> files;
         const auto keep = [&files](HarvestItem file) {
             files.push_back(std::move(file));
             return true;
         };
-        ListCacheFilesOfType(fs, folder, u"", fileType, progress, keep, summary);
+        ListFilesOfType(fs, folder, u"", fileType, progress, keep, summary);
         for (const HarvestItem& file : files) {
             const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(file.origin);
             const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
@@ -68,7 +68,7 @@ void ListSource(FileSystem& fs, std::u16string_view folder, std::optional<CacheK
         return;
     }
     const CacheReadReport report =
-        LookAtCacheEntries(fs, folder, *kind, [&](CacheEntry& entry, const EntryLook& look) {
+        LookAtCacheEntries(fs, folder, *source.kind, [&](CacheEntry& entry, const EntryLook& look) {
             if (StopRequested(progress)) {
                 summary.stopped = true;
                 return false;
@@ -156,45 +156,27 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
         }
     }
 
-    // A folder of plain files when it has no kind.
-    std::vector<std::pair<std::u16string, std::optional<CacheKind>>> folders;
+    std::vector<HarvestSource> sources;
     if (fromMachine) {
-        if (!machine->internetCache.empty() && fs.IsDirectory(machine->internetCache)) {
-            folders.emplace_back(fs.Normalise(machine->internetCache), std::nullopt);
-        }
-        for (const CacheSource& cache : machine->caches) {
-            folders.emplace_back(cache.folder, cache.kind);
-        }
-        if (folders.empty()) {
+        sources = MachineHarvestSources(fs, machine->internetCache, machine->caches);
+        if (sources.empty()) {
             output.Message(u"drovan-harvest: found no Internet-cache folder and no browser cache");
         }
     }
     for (const std::u16string& source : arguments.sources) {
         const std::u16string folder = fs.Normalise(source);
-        folders.emplace_back(folder, RecogniseCacheFolder(fs, folder));
+        sources.push_back({folder, RecogniseCacheFolder(fs, folder)});
     }
 
     HarvestSummary summary;
     if (arguments.list) {
-        for (const auto& [folder, kind] : folders) {
+        for (const HarvestSource& source : sources) {
             if (!summary.stopped) {
-                ListSource(fs, folder, kind, arguments.type, output, summary, progress);
+                ListSource(fs, source, arguments.type, output, summary, progress);
             }
         }
     } else {
-        const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
-            for (const auto& [folder, kind] : folders) {
-                const bool listedAll =
-                    kind ? ListCacheEntriesOfType(fs, folder, *kind, arguments.type, progress, sink, listed)
-                         : ListCacheFilesOfType(fs, folder, destination, arguments.type, progress, sink,
-                                                listed);
-                if (!listedAll) {
-                    return false;
-                }
-            }
-            return true;
-        };
-        ListAndWriteHarvest(fs, list, destination, summary, progress);
+        summary = Harvest(fs, sources, destination, arguments.type, progress);
     }
     output.Message(SummaryLine(summary));
     return summary.failed > 0 || summary.stopped ? kHarvestSomeFailed : kHarvestOk;

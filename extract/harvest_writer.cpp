@@ -58,14 +58,14 @@ enum class Taken { Write, SecondPlacedIt, End };
 // ahead for the writer, which must place the items of one name family in their listed order. The writer
 // takes each item in order and claims it itself when the second thread has not got to it. Slots live in a
 // deque: listing more never moves the ones being written, and the placed ones are let go from its front.
-class Pipeline {
+class ItemQueue {
   public:
-    Pipeline(FileSystem& fs, std::u16string_view destination, const HarvestLister& list,
-             HarvestProgress* progress)
-        : m_fs(fs), m_destination(destination), m_list(list), m_progress(progress) {}
-    Pipeline(const Pipeline&) = delete;
-    Pipeline& operator=(const Pipeline&) = delete;
-    ~Pipeline() { Finish(); }
+    ItemQueue(FileSystem& fs, std::u16string_view destination, const HarvestLister& list, Grouping& grouping,
+              HarvestProgress* progress)
+        : m_fs(fs), m_destination(destination), m_list(list), m_grouping(grouping), m_progress(progress) {}
+    ItemQueue(const ItemQueue&) = delete;
+    ItemQueue& operator=(const ItemQueue&) = delete;
+    ~ItemQueue() { Finish(); }
 
     void Start(bool concurrently) {
         if (concurrently) {
@@ -218,7 +218,12 @@ class Pipeline {
     Slot& At(std::size_t index) { return m_slots[index - m_first]; }
 
     void List() {
-        const ItemSink sink = [this](HarvestItem item) {
+        std::vector<HarvestItem> held;
+        const ItemSink sink = [this, &held](HarvestItem item) {
+            if (m_grouping.Holds(item)) {
+                held.push_back(std::move(item));
+                return !Ending();
+            }
             std::unique_lock<std::mutex> lock(m_mutex);
             // A stop is set without a notification: it is looked at every tenth of a second.
             while (m_slots.size() >= m_pendingCap && !Ending()) {
@@ -232,7 +237,14 @@ class Pipeline {
             return true;
         };
         m_listedSummary.stopped = !m_list(sink, m_listedSummary);
+        std::vector<HarvestItem> grouped;
+        if (!m_listedSummary.stopped) {
+            grouped = m_grouping.Group(std::move(held));
+        }
         const std::lock_guard<std::mutex> lock(m_mutex);
+        for (HarvestItem& item : grouped) {
+            m_slots.emplace_back(std::move(item));
+        }
         std::vector<std::u16string> families;
         families.reserve(m_slots.size());
         std::unordered_map<std::u16string_view, std::size_t> members;
@@ -313,6 +325,7 @@ class Pipeline {
     FileSystem& m_fs;
     std::u16string_view m_destination;
     const HarvestLister& m_list;
+    Grouping& m_grouping;
     HarvestProgress* m_progress;
     std::thread m_worker;
     std::atomic<bool> m_quit{false};
@@ -337,43 +350,30 @@ class Pipeline {
 
 }  // namespace
 
-void ListAndWriteHarvest(FileSystem& fs, const HarvestLister& list, std::u16string_view destination,
-                         HarvestSummary& summary, HarvestProgress* progress) {
-    Pipeline pipeline(fs, destination, list, progress);
-    pipeline.Start(fs.ReadsAlongsideWrites());
+HarvestSummary WriteHarvest(FileSystem& fs, const HarvestLister& list, Grouping& grouping,
+                            std::u16string_view destination, HarvestProgress* progress) {
+    ItemQueue queue(fs, destination, list, grouping, progress);
+    queue.Start(fs.ReadsAlongsideWrites());
     bool stopped = false;
-    for (std::size_t i = 0; !pipeline.destinationFull(); ++i) {
+    for (std::size_t i = 0; !queue.destinationFull(); ++i) {
         if (StopRequested(progress)) {
             stopped = true;
             break;
         }
         HarvestItem* item = nullptr;
         Content* content = nullptr;
-        const Taken taken = pipeline.Take(i, item, content);
+        const Taken taken = queue.Take(i, item, content);
         if (taken == Taken::End) {
             break;
         }
-        if (taken == Taken::Write && !pipeline.Count(pipeline.Place(*item, *content))) {
-            stopped = !pipeline.destinationFull();
+        if (taken == Taken::Write && !queue.Count(queue.Place(*item, *content))) {
+            stopped = !queue.destinationFull();
             break;
         }
     }
-    const HarvestSummary done = pipeline.Finish();
-    summary.matched += done.matched;
-    summary.incomplete += done.incomplete;
-    summary.skipped += done.skipped;
-    summary.copied += done.copied;
-    summary.alreadyPresent += done.alreadyPresent;
-    summary.failed += done.failed;
-    summary.tooBig += done.tooBig;
-    summary.gone += done.gone;
-    summary.unreadable += done.unreadable;
-    summary.overBudget += done.overBudget;
-    summary.damaged += done.damaged;
-    summary.noBody += done.noBody;
-    summary.inUse += done.inUse;
-    summary.stopped = summary.stopped || done.stopped || stopped;
-    summary.destinationFull = summary.destinationFull || done.destinationFull;
+    HarvestSummary done = queue.Finish();
+    done.stopped = done.stopped || stopped;
+    return done;
 }
 
 }  // namespace drovan

@@ -1,4 +1,4 @@
-#include "extract/collector.h"
+#include "extract/pipeline.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -41,7 +42,7 @@ std::string Read(const fs::path& path) {
 struct Collect {
     PosixFileSystem files;
     HarvestSummary operator()(const fs::path& cache, const fs::path& destination, std::u16string_view type) {
-        return CollectCacheFiles(files, U(cache), U(destination), type);
+        return Harvest(files, {{U(cache), std::nullopt}}, U(destination), type);
     }
 };
 
@@ -170,7 +171,7 @@ TEST(Collector, WalksDepthFirstInTheListingOrder) {
     files.AddFile("/c", "5.swf");
     files.nodes["/out"];
 
-    CollectCacheFiles(files, u"/c", u"/out", u"swf");
+    Harvest(files, {{u"/c", std::nullopt}}, u"/out", u"swf");
 
     EXPECT_EQ(files.creations, (std::vector<std::string>{"/out/1.swf", "/out/2.swf", "/out/3.swf",
                                                          "/out/4.swf", "/out/5.swf"}));
@@ -186,7 +187,7 @@ TEST(Collector, AFolderThatCannotBeOpenedEndsOnlyItsOwnLevel) {
     files.AddFile("/c", "fine.swf");
     files.nodes["/out"];
 
-    const HarvestSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf");
+    const HarvestSummary summary = Harvest(files, {{u"/c", std::nullopt}}, u"/out", u"swf");
 
     EXPECT_EQ(files.FilesIn("/out"), (std::map<std::string, std::string>{{"fine.swf", "x"}}));
     EXPECT_EQ(summary.matched, 2u);
@@ -268,7 +269,7 @@ TEST(Collector, StopsFailuresAndProgressAddUp) {
             doneAtCreation.push_back(progress.done);
         };
 
-        const HarvestSummary summary = CollectCacheFiles(files, u"/c", u"/out", u"swf", &progress);
+        const HarvestSummary summary = Harvest(files, {{u"/c", std::nullopt}}, u"/out", u"swf", &progress);
 
         EXPECT_EQ(summary.matched, c.expected.matched) << c.what;
         EXPECT_EQ(summary.copied, c.expected.copied) << c.what;
@@ -336,7 +337,7 @@ class DeepFileSystem final : public FileSystem {
 
 TEST(Collector, ADeepTreeDoesNotExhaustTheStack) {
     DeepFileSystem files;
-    CollectCacheFiles(files, u"/c", u"/out", u"swf");
+    Harvest(files, {{u"/c", std::nullopt}}, u"/out", u"swf");
     EXPECT_EQ(files.creations, 1u);
 }
 
@@ -482,6 +483,43 @@ struct NumberedLister {
     }
 };
 
+// Held items wait for the whole listing and are written in the order the grouping gives them.
+class ReversingGrouping final : public Grouping {
+  public:
+    explicit ReversingGrouping(const std::size_t& listedSoFar) : m_listedSoFar(listedSoFar) {}
+    bool Holds(const HarvestItem& item) const override { return item.name == u"seg.ts"; }
+    std::vector<HarvestItem> Group(std::vector<HarvestItem> held) override {
+        listedWhenGrouped = m_listedSoFar;
+        return {std::make_move_iterator(held.rbegin()), std::make_move_iterator(held.rend())};
+    }
+    std::size_t listedWhenGrouped = 0;
+
+  private:
+    const std::size_t& m_listedSoFar;
+};
+
+TEST(HarvestWriter, HeldItemsFollowTheListingInTheirGroupedOrder) {
+    std::vector<std::unique_ptr<NumberedContent>> contents;
+    for (std::size_t i = 0; i < 5; ++i) {
+        contents.push_back(std::make_unique<NumberedContent>(i, 100, Content::Status::Done));
+    }
+    std::size_t listed = 0;
+    ReversingGrouping grouping(listed);
+    TempTree tree;
+    PosixFileSystem files;
+    HarvestProgress progress;
+    const HarvestSummary summary = WriteHarvest(
+        files,
+        NumberedLister{
+            contents, [&listed](std::size_t i) { listed = i + 1; }, {"", "seg.ts", "", "seg.ts", ""}},
+        grouping, U(tree.root()), &progress);
+    EXPECT_EQ(grouping.listedWhenGrouped, 5u);
+    EXPECT_EQ(summary.copied, 5u);
+    EXPECT_EQ(progress.total, 5u);
+    EXPECT_EQ(Read(tree.root() / "seg.ts"), contents[3]->bytes());
+    EXPECT_EQ(Read(tree.root() / "seg (2).ts"), contents[1]->bytes());
+}
+
 // Small contents are read once, whoever reads them; one past what is held in memory, or one that fails, may
 // be read again by the writer. The 1 MiB run is longer than what is held at a time. The names of one family
 // go to their items in listed order, whichever thread writes the others.
@@ -502,8 +540,9 @@ TEST(HarvestWriter, EveryItemIsWrittenWholeInOrderOfItsNameFamily) {
     }
     TempTree tree;
     PosixFileSystem files;
-    HarvestSummary summary;
-    ListAndWriteHarvest(files, NumberedLister{contents, {}, names}, U(tree.root()), summary, nullptr);
+    NoGrouping grouping;
+    const HarvestSummary summary =
+        WriteHarvest(files, NumberedLister{contents, {}, names}, grouping, U(tree.root()), nullptr);
     EXPECT_EQ(summary.matched, plan.size());
     EXPECT_EQ(summary.copied, plan.size() - 2);
     EXPECT_EQ(summary.alreadyPresent, 1u);
@@ -550,9 +589,9 @@ TEST(HarvestWriter, WritesWhileListingAndStopsBoth) {
             usleep(1000);
         }
     };
-    HarvestSummary summary;
-    ListAndWriteHarvest(files, NumberedLister{contents, waitForFirst, {}}, U(tree.root()), summary,
-                        &progress);
+    NoGrouping grouping;
+    const HarvestSummary summary =
+        WriteHarvest(files, NumberedLister{contents, waitForFirst, {}}, grouping, U(tree.root()), &progress);
     EXPECT_TRUE(wroteWhileListing);
     EXPECT_TRUE(summary.stopped);
     EXPECT_LT(summary.copied, 200u);
@@ -576,9 +615,8 @@ HarvestSummary HarvestInMemory(MemoryFileSystem& files, const Planned& plan,
         }
     }
     files.nodes["/out"];
-    HarvestSummary summary;
-    ListAndWriteHarvest(files, NumberedLister{contents, {}, {}}, u"/out", summary, nullptr);
-    return summary;
+    NoGrouping grouping;
+    return WriteHarvest(files, NumberedLister{contents, {}, {}}, grouping, u"/out", nullptr);
 }
 
 // A file that met a full destination once some of its bytes were in fails alone; one that could write none
@@ -633,7 +671,8 @@ TEST(HarvestWriter, TwoHarvestsIntoOneFolderNeitherFailNorKeepBytesTwice) {
     HarvestSummary second;
     const auto harvest = [&](HarvestSummary& summary) {
         PosixFileSystem files;
-        ListAndWriteHarvest(files, NumberedLister{contents, {}, names}, U(tree.root()), summary, nullptr);
+        NoGrouping grouping;
+        summary = WriteHarvest(files, NumberedLister{contents, {}, names}, grouping, U(tree.root()), nullptr);
     };
     std::thread other(harvest, std::ref(second));
     harvest(first);

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "cli/stop_signals.h"
-#include "extract/collector.h"
+#include "extract/pipeline.h"
 #include "extract/utf8.h"
 #include "tests/native/temp_tree.h"
 
@@ -210,7 +210,7 @@ TEST(PosixFileSystem, HarvestedCopiesShowTheirSourcesModifiedTimes) {
     fs::create_directory(tree / "out");
     PosixFileSystem files;
 
-    EXPECT_EQ(CollectCacheFiles(files, U(tree / "cache"), U(tree / "out"), u"flv").copied, 40u);
+    EXPECT_EQ(Harvest(files, {{U(tree / "cache"), std::nullopt}}, U(tree / "out"), u"flv").copied, 40u);
 
     for (const std::string& name : Names(tree / "out")) {
         std::ifstream copy(tree / "out" / name, std::ios::binary);

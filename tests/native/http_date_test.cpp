@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "extract/harvest.h"
+#include "extract/cache_listing.h"
 #include "extract/memory_file_system.h"
 #include "extract/name_index.h"
 

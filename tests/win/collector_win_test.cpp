@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/collector.h"
+#include "extract/pipeline.h"
 #include "extract/file_system_win.h"
 #include "temp_folder.h"
 
@@ -19,7 +19,7 @@ using testing_support::TempFolder;
 
 HarvestSummary Collect(const std::wstring& cache, const std::wstring& destination, const std::wstring& type) {
     WindowsFileSystem files;
-    return CollectCacheFiles(files, FromWide(cache), FromWide(destination), FromWide(type));
+    return Harvest(files, {{FromWide(cache), std::nullopt}}, FromWide(destination), FromWide(type));
 }
 
 TEST(WindowsCollector, CopiesFlatWithNumberedNamesAndNeverOverwrites) {

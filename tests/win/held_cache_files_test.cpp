@@ -11,7 +11,7 @@
 
 #include "extract/file_system_win.h"
 #include "extract/formats/cache_folder.h"
-#include "extract/harvest.h"
+#include "extract/pipeline.h"
 #include "extract/sha256.h"
 #include "extract/utf8.h"
 #include "framework/gdi.h"
@@ -203,7 +203,7 @@ TEST(HeldCacheFiles, EveryCompleteEntryIsHarvestedWhileTheBrowsersHoldTheirFiles
         }
         const TempFolder into;
         const HarvestSummary summary =
-            HarvestSources(files, u"", browsers.caches, FromWide(into.path()), u"", nullptr);
+            Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), u"");
         EXPECT_EQ(summary.matched, manifest.lines);
         EXPECT_EQ(summary.copied, manifest.complete.size());
         EXPECT_EQ(summary.incomplete, manifest.incomplete);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/harvest.h"
+#include "extract/pipeline.h"
 #include "extract/memory_file_system.h"
 #include "tests/native/formats/cache_builders.h"
 
@@ -85,8 +85,7 @@ TEST(Checksums, ADamagedBodyIsNeverWritten) {
         MemoryFileSystem fs;
         fs.AddFile(c.file, c.bytes);
         fs.AddFolder(u"/out");
-        const HarvestSummary summary =
-            HarvestSources(fs, u"", {{c.kind, u"/c", u""}}, u"/out", u"png", nullptr);
+        const HarvestSummary summary = Harvest(fs, {{u"/c", c.kind}}, u"/out", u"png");
         EXPECT_EQ(summary.copied, c.written ? 1u : 0u) << c.what;
         EXPECT_EQ(summary.damaged, c.written ? 0u : 1u) << c.what;
         EXPECT_EQ(summary.skipped, summary.damaged) << c.what;

@@ -1,4 +1,4 @@
-#include "extract/harvest.h"
+#include "extract/cache_listing.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 
 #include "cli/harvest_run.h"
 #include "extract/file_system_posix.h"
-#include "extract/harvest_writer.h"
+#include "extract/pipeline.h"
 #include "extract/progress.h"
 #include "extract/sha256.h"
 #include "extract/utf8.h"
@@ -66,12 +66,7 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
             noBody += line[4] == "no-body" ? 1 : 0;
         }
         for (int round = 0; round < 2; ++round) {
-            HarvestSummary summary;
-            const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
-                ListCacheEntriesOfType(fs, u"/cache", cache.kind, u"", nullptr, sink, listed);
-                return true;
-            };
-            ListAndWriteHarvest(fs, list, u"/out", summary, nullptr);
+            const HarvestSummary summary = Harvest(fs, {{u"/cache", cache.kind}}, u"/out", u"");
             EXPECT_EQ(summary.matched, manifest.size()) << cache.folder;
             EXPECT_EQ(summary.incomplete, incomplete) << cache.folder;
             EXPECT_EQ(summary.noBody, noBody) << cache.folder;
@@ -106,7 +101,8 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
     fs.AddFolder(u"/inet/out");
     const std::vector<CacheSource> caches = {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}};
     HarvestProgress progress;
-    const HarvestSummary summary = HarvestSources(fs, u"/inet", caches, u"/inet/out", u"flv", &progress);
+    const HarvestSummary summary =
+        Harvest(fs, MachineHarvestSources(fs, u"/inet", caches), u"/inet/out", u"flv", &progress);
     const std::size_t flvLines = static_cast<std::size_t>(
         std::count_if(manifest.begin(), manifest.end(), [](const auto& line) { return line[2] == "flv"; }));
     EXPECT_EQ(summary.matched, 1 + flvLines);
@@ -115,7 +111,7 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
     EXPECT_EQ(progress.done, summary.copied);
     EXPECT_EQ(fs.files().at(u"/inet/out/clip.flv"), "FLV from the Internet cache");
     EXPECT_EQ(fs.files().count(u"/inet/out/clip (2).flv"), 1u);
-    EXPECT_EQ(HarvestSources(fs, u"", {}, u"/inet/out", u"flv", nullptr).matched, 0u);
+    EXPECT_EQ(Harvest(fs, MachineHarvestSources(fs, u"", {}), u"/inet/out", u"flv").matched, 0u);
 }
 
 // A record the reader cannot read soundly (a browser writing it, a damaged disk) is passed over: it is not a
@@ -341,7 +337,7 @@ TEST(Harvest, AStopEndsEveryListingAtOnce) {
          }},
         {"harvest",
          [&](FileSystem& files, HarvestProgress* progress) {
-             HarvestSources(files, u"", caches, u"/out", u"zzz", progress);
+             Harvest(files, MachineHarvestSources(files, u"", caches), u"/out", u"zzz", progress);
          }},
         {"--list",
          [&](FileSystem& files, HarvestProgress* progress) {
@@ -449,12 +445,8 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
         c.arrange();
         PosixFileSystem files;
         const std::u16string cache = Utf8ToUtf16((root / "cache").string());
-        HarvestSummary summary;
-        const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
-            return c.kind ? ListCacheEntriesOfType(files, cache, *c.kind, c.type, nullptr, sink, listed)
-                          : ListCacheFilesOfType(files, cache, u"", c.type, nullptr, sink, listed);
-        };
-        ListAndWriteHarvest(files, list, Utf8ToUtf16((root / "out").string()), summary, nullptr);
+        const HarvestSummary summary =
+            Harvest(files, {{cache, c.kind}}, Utf8ToUtf16((root / "out").string()), c.type);
         EXPECT_EQ(summary.failed, 0u) << c.name;
         EXPECT_GE(summary.skipped, 1u) << c.name;
         EXPECT_LE(summary.copied, c.kind ? summary.matched - summary.skipped : 1u) << c.name;

@@ -10,7 +10,7 @@
 #include "extract/formats/http_date.h"
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
-#include "extract/harvest.h"
+#include "extract/cache_listing.h"
 #include "extract/memory_file_system.h"
 #include "extract/sha256.h"
 #include "extract/utf8.h"

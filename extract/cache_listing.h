@@ -3,25 +3,16 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "extract/browser_caches.h"
-#include "extract/collector.h"
+#include "extract/entry_content.h"
 #include "extract/formats/cache_entry.h"
 #include "extract/formats/cache_folder.h"
-#include "extract/placement.h"
+#include "extract/harvest_item.h"
+#include "extract/harvest_summary.h"
 
 namespace drovan {
 
-// What an entry would be harvested as.
-struct EntryLook {
-    std::string type;     // lower case, no dot; empty when nothing decides
-    std::u16string name;  // the file name it is written under
-    // Its Content-Encoding is one we decode and the first bytes did decode.
-    bool decodable = false;
-};
-
-EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry);
+struct HarvestProgress;
 
 // A response whose body a harvest would write, or one that has no body. Errors, redirects and records that
 // are no response (Firefox's predictor keeps some in its cache) are neither listed nor counted.
@@ -34,20 +25,6 @@ EntryVerdict JudgeEntry(const CacheEntry& entry, const EntryLook& look);
 std::u16string_view VerdictName(EntryVerdict verdict);
 // Counts a matched entry in summary by its verdict.
 void CountVerdict(EntryVerdict verdict, HarvestSummary& summary);
-
-// An entry's body as the file a user wants: its pieces in order, decoded per Content-Encoding.
-class EntryContent final : public Content {
-  public:
-    EntryContent(FileSystem& fs, CacheEntry entry) : m_fs(fs), m_entry(std::move(entry)) {}
-    Status Stream(const Sink& sink) override;
-    // The response's Last-Modified, else when the browser stored it.
-    std::optional<FileTime> ModifiedTime() override;
-    const CacheEntry& entry() const { return m_entry; }
-
-  private:
-    FileSystem& m_fs;
-    CacheEntry m_entry;
-};
 
 // Counts what a reader passed over as skipped: damaged records, and those over its memory budget.
 void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary);
@@ -66,11 +43,5 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             std::u16string_view fileType, const HarvestProgress* progress,
                             const ItemSink& sink, HarvestSummary& summary);
-
-// The Internet-cache folder first (walked by file name; skipped when empty), then every browser cache, into
-// one flat, never-overwriting harvest, in that order. Progress knows the total once all are listed.
-HarvestSummary HarvestSources(FileSystem& fs, std::u16string_view internetCache,
-                              const std::vector<CacheSource>& caches, std::u16string_view destination,
-                              std::u16string_view fileType, HarvestProgress* progress);
 
 }  // namespace drovan

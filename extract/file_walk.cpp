@@ -1,19 +1,18 @@
-#include "extract/collector.h"
+#include "extract/file_walk.h"
 
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "extract/harvest_writer.h"
 #include "extract/name_rules.h"
-#include "extract/placement.h"
 #include "extract/progress.h"
 
 namespace drovan {
-bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                          std::u16string_view fileType, const HarvestProgress* progress,
-                          const ItemSink& sink, HarvestSummary& summary) {
+
+bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
+                     std::u16string_view fileType, const HarvestProgress* progress, const ItemSink& sink,
+                     HarvestSummary& summary) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
     struct Level {
@@ -70,23 +69,6 @@ bool ListCacheFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16st
         }
     }
     return true;
-}
-
-HarvestSummary CollectCacheFiles(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                                 std::u16string_view fileType, HarvestProgress* progress) {
-    HarvestSummary summary;
-    if (progress != nullptr) {
-        progress->totalKnown = false;
-        progress->done = 0;
-    }
-    const std::u16string root = fs.Normalise(folder);
-    const std::u16string target = fs.Normalise(destination);
-    const bool walkable = !root.empty() && !target.empty() && !fs.SamePath(root, target);
-    const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
-        return !walkable || ListCacheFilesOfType(fs, root, target, fileType, progress, sink, listed);
-    };
-    ListAndWriteHarvest(fs, list, target, summary, progress);
-    return summary;
 }
 
 }  // namespace drovan

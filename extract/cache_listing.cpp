@@ -1,0 +1,112 @@
+#include "extract/cache_listing.h"
+
+#include <memory>
+#include <utility>
+
+#include "extract/kept_files.h"
+#include "extract/name_rules.h"
+#include "extract/progress.h"
+
+namespace drovan {
+
+bool IsHarvestedResponse(const CacheEntry& entry) {
+    return !entry.url.empty() && (entry.status == 200 || entry.status == 206 || entry.noBody);
+}
+
+EntryVerdict JudgeEntry(const CacheEntry& entry, const EntryLook& look) {
+    if (entry.noBody) {
+        return EntryVerdict::NoBody;
+    }
+    if (!entry.complete) {
+        return EntryVerdict::Incomplete;
+    }
+    return look.decodable ? EntryVerdict::Write : EntryVerdict::Undecodable;
+}
+
+std::u16string_view VerdictName(EntryVerdict verdict) {
+    switch (verdict) {
+        case EntryVerdict::Write:
+            return u"complete";
+        case EntryVerdict::Incomplete:
+            return u"incomplete";
+        case EntryVerdict::NoBody:
+            return u"no-body";
+        case EntryVerdict::Undecodable:
+            return u"undecodable";
+    }
+    return u"";
+}
+
+void CountVerdict(EntryVerdict verdict, HarvestSummary& summary) {
+    ++summary.matched;
+    switch (verdict) {
+        case EntryVerdict::Write:
+            break;
+        case EntryVerdict::Incomplete:
+            ++summary.incomplete;
+            break;
+        case EntryVerdict::NoBody:
+            ++summary.noBody;
+            ++summary.skipped;
+            break;
+        case EntryVerdict::Undecodable:
+            ++summary.skipped;
+            break;
+    }
+}
+
+void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary) {
+    summary.skipped += report.damaged + report.overBudget;
+    summary.damaged += report.damaged;
+    summary.overBudget += report.overBudget;
+    summary.inUse += report.inUse;
+}
+
+CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                   const LookedAtEntrySink& sink) {
+    KeptFiles kept(fs);
+    return ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
+        return !IsHarvestedResponse(entry) || sink(entry, LookAtEntry(kept, entry));
+    });
+}
+
+bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                            std::u16string_view fileType, const HarvestProgress* progress,
+                            const ItemSink& sink, HarvestSummary& summary) {
+    KeptFiles kept(fs);
+    StoredBytesClaims claims;
+    bool listedAll = true;
+    const CacheReadReport report = ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
+        if (StopRequested(progress)) {
+            listedAll = false;
+            return false;
+        }
+        if (!IsHarvestedResponse(entry)) {
+            return true;
+        }
+        const EntryLook look = LookAtEntry(kept, entry);
+        if (!NameEndsWithType(look.name, fileType)) {
+            return true;
+        }
+        const EntryVerdict verdict = JudgeEntry(entry, look);
+        CountVerdict(verdict, summary);
+        if (verdict != EntryVerdict::Write) {
+            return true;
+        }
+        if (!claims.Claim(kept, entry)) {
+            ++summary.skipped;
+            return true;
+        }
+        // The content needs only where the body lies and how it is encoded: a URL or key of megabytes is not
+        // held until the entry is written.
+        std::string().swap(entry.key);
+        std::string().swap(entry.url);
+        std::string().swap(entry.contentType);
+        listedAll = sink({look.name, {}, std::make_unique<EntryContent>(fs, std::move(entry))});
+        return listedAll;
+    });
+    CountPassedOver(report, summary);
+    return listedAll;
+}
+
+}  // namespace drovan

@@ -1,0 +1,167 @@
+#include "extract/entry_content.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <memory>
+#include <utility>
+
+#include "extract/formats/checksums.h"
+#include "extract/formats/decode.h"
+#include "extract/formats/http_date.h"
+#include "extract/formats/media_type.h"
+#include "extract/formats/url_name.h"
+
+namespace drovan {
+namespace {
+
+// Four of Firefox's 256 KiB chunks: their hashes are checked side by side.
+constexpr std::size_t kReadChunk = 1 << 20;
+// A look at an entry stops after its leading bytes: the first reads take little more than a look needs when
+// the body is stored plain (mostly a few bytes, a few KiB for some kinds), and a compressed one mostly
+// inflates to more.
+constexpr std::size_t kLeadingReadSizes[] = {512, kTypeLeadingBytes};
+
+// A look reads only the body's first bytes, in small reads; a harvest reads all of it in large ones.
+enum class BodyReads { Leading, Whole };
+
+Content::Status StatusOf(DecodeStatus status) {
+    switch (status) {
+        case DecodeStatus::Ok:
+            return Content::Status::Done;
+        case DecodeStatus::Refused:
+            return Content::Status::Refused;
+        default:
+            return Content::Status::SourceFailed;
+    }
+}
+
+// Stored bytes as they are read, with their offset in the body; any status but Done ends the reading.
+using StoredBytesSink =
+    std::function<Content::Status(std::uint64_t bodyOffset, const char* data, std::size_t size)>;
+
+// The entry's pieces, read in order.
+Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyReads reads,
+                               const StoredBytesSink& take) {
+    using Status = Content::Status;
+    // Small reads use the stack; larger ones a buffer grown to what they need and left unfilled: zeroing
+    // a whole read for each body would cost more than reading most of them.
+    char smallBuffer[kTypeLeadingBytes];
+    std::unique_ptr<char[]> largeBuffer;
+    std::size_t largeBufferSize = 0;
+    const std::u16string* openPath = nullptr;
+    std::unique_ptr<ReadableFile> file;
+    std::size_t readsDone = 0;
+    for (const BodyPiece& piece : entry.pieces) {
+        if (!file || piece.file != *openPath) {
+            file = fs.OpenForReading(piece.file);
+            openPath = &piece.file;
+            if (!file) {
+                // Listed moments ago: a running browser may have evicted it since.
+                return fs.Exists(piece.file) ? Status::SourceFailed : Status::SourceGone;
+            }
+        }
+        for (std::uint64_t done = 0; done < piece.length;) {
+            const std::size_t chunk = reads == BodyReads::Leading && readsDone < std::size(kLeadingReadSizes)
+                                          ? kLeadingReadSizes[readsDone]
+                                          : kReadChunk;
+            ++readsDone;
+            const std::size_t wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
+            char* buffer = smallBuffer;
+            if (wanted > sizeof smallBuffer) {
+                if (largeBufferSize < wanted) {
+                    largeBuffer.reset(new char[wanted]);
+                    largeBufferSize = wanted;
+                }
+                buffer = largeBuffer.get();
+            }
+            std::size_t got = 0;
+            // The browser may have shortened the file since it was listed: a short read is a failure.
+            if (!file->ReadAt(piece.fileOffset + done, buffer, wanted, got) || got != wanted) {
+                return Status::SourceFailed;
+            }
+            if (const Status status = take(piece.bodyOffset + done, buffer, got); status != Status::Done) {
+                return status;
+            }
+            done += got;
+        }
+    }
+    return Status::Done;
+}
+
+// The stored bytes decoded into sink. A body read whole is checked against the browser's checksums first:
+// bytes that fail never reach the sink, and a body that does not decode is read on to tell damage from an
+// encoding we cannot follow.
+Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Content::Sink& sink,
+                           BodyReads reads) {
+    using Status = Content::Status;
+    const std::unique_ptr<BodyDecoder> decoder =
+        MakeBodyDecoder(ParseContentEncoding(entry.contentEncoding), kDecodedBodyCap);
+    if (!decoder) {
+        return Status::SourceFailed;
+    }
+    std::optional<StoredBodyCheck> check;
+    if (reads == BodyReads::Whole && !entry.checksums.empty()) {
+        check.emplace(entry.checksums);
+    }
+    bool decodeFailed = false;
+    const Status read =
+        ReadStoredBody(fs, entry, reads, [&](std::uint64_t offset, const char* data, std::size_t size) {
+            if (check && !check->Add(offset, data, size)) {
+                return Status::Damaged;
+            }
+            if (decodeFailed) {
+                return Status::Done;
+            }
+            const Status fed = StatusOf(decoder->Feed(data, size, sink));
+            if (fed == Status::SourceFailed && check) {
+                decodeFailed = true;
+                return Status::Done;
+            }
+            return fed;
+        });
+    if (read != Status::Done) {
+        return read;
+    }
+    if (check && !check->Finish()) {
+        return Status::Damaged;
+    }
+    return decodeFailed ? Status::SourceFailed : StatusOf(decoder->Finish(sink));
+}
+
+}  // namespace
+
+Content::Status EntryContent::Stream(const Sink& sink) {
+    return StreamBody(m_fs, m_entry, sink, BodyReads::Whole);
+}
+
+std::optional<FileTime> EntryContent::ModifiedTime() {
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    const std::optional<std::int64_t> seconds =
+        HarvestedFileTime(m_entry.lastModified, m_entry.storedTime, now);
+    return seconds ? std::optional<FileTime>(FileTime::FromSeconds(*seconds)) : std::nullopt;
+}
+
+EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
+    EntryLook look;
+    char leadingBytes[kTypeLeadingBytes];
+    std::string_view leading(leadingBytes, 0);
+    if (ParseContentEncoding(entry.contentEncoding) != ContentCoding::Unsupported) {
+        const auto gather = [&leadingBytes, &leading](const char* data, std::size_t size) {
+            const std::size_t taken = std::min(size, kTypeLeadingBytes - leading.size());
+            std::copy_n(data, taken, leadingBytes + leading.size());
+            leading = std::string_view(leadingBytes, leading.size() + taken);
+            return leading.size() < kTypeSignatureBytes || leading.size() < TypeLeadingBytesWanted(leading);
+        };
+        const Content::Status status = StreamBody(fs, entry, gather, BodyReads::Leading);
+        look.decodable = status == Content::Status::Done || status == Content::Status::Refused;
+    }
+    look.type = DecideType(leading, entry.contentType, entry.url);
+    look.name = FileNameForEntry(entry.url, look.type);
+    return look;
+}
+
+}  // namespace drovan

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "extract/file_system.h"
+#include "extract/formats/cache_entry.h"
+#include "extract/placement.h"
+
+namespace drovan {
+
+// What an entry would be harvested as.
+struct EntryLook {
+    std::string type;     // lower case, no dot; empty when nothing decides
+    std::u16string name;  // the file name it is written under
+    // Its Content-Encoding is one we decode and the first bytes did decode.
+    bool decodable = false;
+};
+
+EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry);
+
+// An entry's body as the file a user wants: its pieces in order, decoded per Content-Encoding.
+class EntryContent final : public Content {
+  public:
+    EntryContent(FileSystem& fs, CacheEntry entry) : m_fs(fs), m_entry(std::move(entry)) {}
+    Status Stream(const Sink& sink) override;
+    // The response's Last-Modified, else when the browser stored it.
+    std::optional<FileTime> ModifiedTime() override;
+    const CacheEntry& entry() const { return m_entry; }
+
+  private:
+    FileSystem& m_fs;
+    CacheEntry m_entry;
+};
+
+}  // namespace drovan

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <vector>
+
+#include "extract/harvest_item.h"
+
+namespace drovan {
+
+// The stage between listing and writing where items that belong together become one. The items it holds
+// wait until every source is listed; the others are written while the listing goes on.
+class Grouping {
+  public:
+    virtual ~Grouping() = default;
+    // True for an item that may belong with others.
+    virtual bool Holds(const HarvestItem& item) const = 0;
+    // Every held item, once all are listed; what is to be written of them, in order.
+    virtual std::vector<HarvestItem> Group(std::vector<HarvestItem> held) = 0;
+};
+
+// Every item is written as it is listed.
+class NoGrouping final : public Grouping {
+  public:
+    bool Holds(const HarvestItem&) const override { return false; }
+    std::vector<HarvestItem> Group(std::vector<HarvestItem> held) override { return held; }
+};
+
+}  // namespace drovan

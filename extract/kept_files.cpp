@@ -1,0 +1,112 @@
+#include "extract/kept_files.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <utility>
+
+namespace drovan {
+
+// A kept file remembers its last few small reads: a reader reads an entry's ends, and those mostly hold the
+// leading body bytes that a look at the entry's type wants next.
+struct KeptFile {
+    static constexpr std::size_t kRememberedReadSize = 4096;
+    struct RememberedRead {
+        std::uint64_t offset = 0;
+        std::size_t size = 0;
+        char bytes[kRememberedReadSize];
+    };
+
+    std::u16string path;
+    std::unique_ptr<ReadableFile> file;
+    RememberedRead reads[2];
+    std::size_t nextRead = 0;
+};
+
+namespace {
+
+// One open file shared by every holder; they read by position only, so no holder moves another's place.
+class SharedFile final : public ReadableFile {
+  public:
+    explicit SharedFile(std::shared_ptr<KeptFile> kept) : m_kept(std::move(kept)) {}
+    std::optional<std::uint64_t> Size() override { return m_kept->file->Size(); }
+    std::optional<FileIdentity> Identity() override { return m_kept->file->Identity(); }
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+        return m_kept->file->Read(buffer, capacity, got);
+    }
+    bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
+        for (const KeptFile::RememberedRead& read : m_kept->reads) {
+            if (offset >= read.offset && offset - read.offset <= read.size &&
+                capacity <= read.size - (offset - read.offset)) {
+                std::copy_n(read.bytes + (offset - read.offset), capacity, buffer);
+                got = capacity;
+                return true;
+            }
+        }
+        if (!m_kept->file->ReadAt(offset, buffer, capacity, got)) {
+            return false;
+        }
+        if (capacity <= KeptFile::kRememberedReadSize) {
+            KeptFile::RememberedRead& read = m_kept->reads[m_kept->nextRead];
+            m_kept->nextRead = (m_kept->nextRead + 1) % std::size(m_kept->reads);
+            read.offset = offset;
+            read.size = got;
+            std::copy_n(buffer, got, read.bytes);
+        }
+        return true;
+    }
+
+  private:
+    std::shared_ptr<KeptFile> m_kept;
+};
+
+}  // namespace
+
+std::unique_ptr<ReadableFile> KeptFiles::OpenForReading(std::u16string_view path) {
+    for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
+        // From the end: the paths of one cache differ in their last characters.
+        const std::u16string& keptPath = (*kept)->path;
+        if (keptPath.size() == path.size() && std::equal(keptPath.rbegin(), keptPath.rend(), path.rbegin())) {
+            std::rotate(kept, kept + 1, m_kept.end());
+            return std::make_unique<SharedFile>(m_kept.back());
+        }
+    }
+    std::unique_ptr<ReadableFile> file = ForwardingFileSystem::OpenForReading(path);
+    if (!file) {
+        return nullptr;
+    }
+    if (m_kept.size() == kKeptFiles) {
+        m_kept.erase(m_kept.begin());
+    }
+    // Not make_shared: the remembered bytes need no zeroing.
+    std::shared_ptr<KeptFile> kept(new KeptFile);
+    kept->path = std::u16string(path);
+    kept->file = std::move(file);
+    m_kept.push_back(kept);
+    return std::make_unique<SharedFile>(std::move(kept));
+}
+
+bool StoredBytesClaims::Claim(FileSystem& fs, const CacheEntry& entry) {
+    std::vector<std::pair<std::map<std::uint64_t, std::uint64_t>*, const BodyPiece*>> claims;
+    for (const BodyPiece& piece : entry.pieces) {
+        const std::unique_ptr<ReadableFile> file = fs.OpenForReading(piece.file);
+        const std::optional<FileIdentity> identity = file ? file->Identity() : std::nullopt;
+        if (!identity) {
+            continue;
+        }
+        // Claimed runs never overlap: only the last one starting before this piece ends can reach into
+        // it.
+        std::map<std::uint64_t, std::uint64_t>& claimed = m_claimed[*identity];
+        const auto after = claimed.lower_bound(piece.fileOffset + piece.length);
+        if (after != claimed.begin() && std::prev(after)->second > piece.fileOffset) {
+            return false;
+        }
+        claims.emplace_back(&claimed, &piece);
+    }
+    for (const auto& [claimed, piece] : claims) {
+        (*claimed)[piece->fileOffset] = piece->fileOffset + piece->length;
+    }
+    return true;
+}
+
+}  // namespace drovan

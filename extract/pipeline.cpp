@@ -1,0 +1,55 @@
+#include "extract/pipeline.h"
+
+#include "extract/cache_listing.h"
+#include "extract/file_walk.h"
+#include "extract/grouping.h"
+#include "extract/harvest_writer.h"
+#include "extract/progress.h"
+
+namespace drovan {
+
+std::vector<HarvestSource> MachineHarvestSources(FileSystem& fs, std::u16string_view internetCache,
+                                                 const std::vector<CacheSource>& caches) {
+    std::vector<HarvestSource> sources;
+    if (!internetCache.empty() && fs.IsDirectory(internetCache)) {
+        sources.push_back({fs.Normalise(internetCache), std::nullopt});
+    }
+    for (const CacheSource& cache : caches) {
+        sources.push_back({cache.folder, cache.kind});
+    }
+    return sources;
+}
+
+HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
+                       std::u16string_view destination, std::u16string_view fileType,
+                       HarvestProgress* progress) {
+    if (progress != nullptr) {
+        progress->totalKnown = false;
+        progress->done = 0;
+    }
+    const std::u16string target = fs.Normalise(destination);
+    if (target.empty()) {
+        return {};
+    }
+    const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
+        for (const HarvestSource& source : sources) {
+            if (source.kind) {
+                if (!ListCacheEntriesOfType(fs, source.folder, *source.kind, fileType, progress, sink,
+                                            listed)) {
+                    return false;
+                }
+                continue;
+            }
+            const std::u16string folder = fs.Normalise(source.folder);
+            if (!folder.empty() && !fs.SamePath(folder, target) &&
+                !ListFilesOfType(fs, folder, target, fileType, progress, sink, listed)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    NoGrouping grouping;
+    return WriteHarvest(fs, list, grouping, target, progress);
+}
+
+}  // namespace drovan

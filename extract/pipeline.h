@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "extract/browser_caches.h"
+#include "extract/file_system.h"
+#include "extract/formats/cache_folder.h"
+#include "extract/harvest_summary.h"
+
+namespace drovan {
+
+struct HarvestProgress;
+
+// A folder to harvest: a browser cache of a known kind, or without one a folder whose files are taken by
+// their names.
+struct HarvestSource {
+    std::u16string folder;
+    std::optional<CacheKind> kind;
+};
+
+// The shell's Internet-cache folder when it is one (an empty path would make its walk start at the root of
+// the current drive), then every browser cache found.
+std::vector<HarvestSource> MachineHarvestSources(FileSystem& fs, std::u16string_view internetCache,
+                                                 const std::vector<CacheSource>& caches);
+
+// The one harvest: every source listed in order, its items grouped, and written flat into destination,
+// never overwriting. A plain folder that is the destination itself is passed over. progress, when given,
+// learns the total once all are listed and can stop the harvest.
+HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
+                       std::u16string_view destination, std::u16string_view fileType,
+                       HarvestProgress* progress = nullptr);
+
+}  // namespace drovan

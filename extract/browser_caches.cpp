@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 
+#include "extract/formats/ascii.h"
 #include "extract/formats/cache_folder.h"
 #include "extract/name_rules.h"
 #include "extract/progress.h"
@@ -91,12 +92,9 @@ const char16_t* const kOtherChromiumCaches[] = {
 constexpr std::size_t kMaxProfilesIniBytes = 256 * 1024;
 constexpr std::size_t kMaxFirefoxProfiles = 256;
 
-bool SameAsciiFolded(std::u16string_view name, std::u16string_view known) {
-    return name.size() == known.size() && NameEndsWithType(name, known);
-}
-
 bool IsOneOf(std::u16string_view name, const char16_t* const* begin, const char16_t* const* end) {
-    return std::any_of(begin, end, [&](const char16_t* known) { return SameAsciiFolded(name, known); });
+    return std::any_of(begin, end,
+                       [&](const char16_t* known) { return EqualsIgnoringAsciiCase(name, known); });
 }
 
 bool IsOtherChromiumCache(std::u16string_view name) {
@@ -107,35 +105,14 @@ bool IsSeparator(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
+// profiles.ini may end its lines in CRLF.
 std::string_view Trimmed(std::string_view text) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-bool SameAsciiFolded(std::string_view text, std::string_view known) {
-    if (text.size() != known.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto fold = [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (fold(text[i]) != fold(known[i])) {
-            return false;
-        }
-    }
-    return true;
+    return TrimBlanks(text, " \t\r");
 }
 
 bool IsProfileSection(std::string_view name) {
     constexpr std::string_view kPrefix = "Profile";
-    if (name.size() <= kPrefix.size() || !SameAsciiFolded(name.substr(0, kPrefix.size()), kPrefix)) {
+    if (name.size() <= kPrefix.size() || !EqualsIgnoringAsciiCase(name.substr(0, kPrefix.size()), kPrefix)) {
         return false;
     }
     return std::all_of(name.begin() + kPrefix.size(), name.end(),
@@ -348,13 +325,15 @@ class CacheFinder {
             DirectoryEntry entry;
             for (std::size_t seen = 0; seen < m_limits.entriesPerFolder && listing->Next(entry); ++seen) {
                 if (!entry.isDirectory) {
-                    holdsProfilesIni |= folder.isRoaming && SameAsciiFolded(entry.name, u"profiles.ini");
+                    holdsProfilesIni |=
+                        folder.isRoaming && EqualsIgnoringAsciiCase(entry.name, u"profiles.ini");
                     continue;
                 }
                 if (entry.isReparsePoint || IsDots(entry.name)) {
                     continue;
                 }
-                if (SameAsciiFolded(entry.name, u"Cache") || SameAsciiFolded(entry.name, u"Media Cache")) {
+                if (EqualsIgnoringAsciiCase(entry.name, u"Cache") ||
+                    EqualsIgnoringAsciiCase(entry.name, u"Media Cache")) {
                     holdsCache = true;
                     continue;
                 }
@@ -362,8 +341,8 @@ class CacheFinder {
                 if (IsSkipped(entry.name, path)) {
                     continue;
                 }
-                const bool isProfileParent =
-                    SameAsciiFolded(entry.name, u"User Data") || SameAsciiFolded(entry.name, u"EBWebView");
+                const bool isProfileParent = EqualsIgnoringAsciiCase(entry.name, u"User Data") ||
+                                             EqualsIgnoringAsciiCase(entry.name, u"EBWebView");
                 if (isProfileParent) {
                     profileParents.push_back({std::move(path), folder.relative, 0, folder.isRoaming});
                 } else if (folder.depth + 1 < m_limits.depth) {
@@ -439,9 +418,9 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes) {
         }
         const std::string_view key = Trimmed(line.substr(0, equals));
         const std::string_view value = Trimmed(line.substr(equals + 1));
-        if (SameAsciiFolded(key, "Path")) {
+        if (EqualsIgnoringAsciiCase(key, "Path")) {
             path = Utf8ToUtf16(value);
-        } else if (SameAsciiFolded(key, "IsRelative")) {
+        } else if (EqualsIgnoringAsciiCase(key, "IsRelative")) {
             isRelative = value;
         }
     }
@@ -450,8 +429,7 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes) {
 }
 
 std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& roots,
-                                           const CacheSearchLimits& limits,
-                                           const HarvestProgress* progress) {
+                                           const CacheSearchLimits& limits, const HarvestProgress* progress) {
     return CacheFinder(fs, roots, limits, progress).Find();
 }
 

@@ -1,13 +1,10 @@
 #include "extract/name_rules.h"
 
+#include "extract/formats/ascii.h"
 #include "extract/utf8.h"
 
 namespace drovan {
 namespace {
-
-char16_t FoldAscii(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
 
 constexpr std::size_t kLongestName = 255;
 
@@ -46,13 +43,7 @@ bool NameEndsWithType(std::u16string_view name, std::u16string_view fileType) {
     if (name.size() < fileType.size()) {
         return false;
     }
-    const std::u16string_view tail = name.substr(name.size() - fileType.size());
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        if (FoldAscii(tail[i]) != FoldAscii(fileType[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(name.substr(name.size() - fileType.size()), fileType);
 }
 
 std::u16string NumberedName(std::u16string_view name, unsigned number) {
@@ -107,10 +98,10 @@ std::u16string NameFamily(std::u16string_view name) {
     std::u16string family;
     family.reserve(stem.size() + extension.size());
     for (const char16_t c : stem) {
-        family += FoldAscii(c);
+        family += LowerAscii(c);
     }
     for (const char16_t c : extension) {
-        family += FoldAscii(c);
+        family += LowerAscii(c);
     }
     return family;
 }

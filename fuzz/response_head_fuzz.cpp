@@ -2,6 +2,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "extract/formats/cache_key.h"
+#include "extract/formats/completeness.h"
 #include "extract/formats/http_head.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "extract/formats/chromium_blockfile.h"
-#include "extract/formats/http_head.h"
+#include "extract/formats/completeness.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ bool Bit(const std::string& stream2, std::size_t block) {
 
 // Bytes the child holds, counted block by block: the reference the assembled pieces must add up to.
 std::uint64_t WrittenBytes(std::uint64_t signature, const SparseChild& child) {
-    const std::optional<SparseHeader> header = ParseSparseHeader(child.stream2);
+    const std::optional<SparseHeader> header = DecodeSparseHeader(child.stream2);
     if (!header || header->signature != signature || child.fileOffset > UINT64_MAX - kSparseChildSize) {
         return 0;
     }
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t expected = 0;
     std::set<std::uint32_t> counted;
     for (const SparseChild& child : children) {
-        if (ParseSparseHeader(child.stream2) && ParseSparseHeader(child.stream2)->signature == signature &&
+        if (DecodeSparseHeader(child.stream2) && DecodeSparseHeader(child.stream2)->signature == signature &&
             counted.insert(child.index).second) {
             expected += WrittenBytes(signature, child);
         }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "extract/formats/ascii.h"
 #include "extract/formats/chromium_blockfile.h"
 #include "extract/formats/chromium_simple.h"
 #include "extract/formats/firefox_cache2.h"
@@ -15,11 +16,11 @@ namespace {
 constexpr unsigned char kSimpleIndexMagic[] = {0x30, 0x5C, 0x72, 0xA7, 0x1B, 0x6D, 0xFB, 0xFC};
 constexpr unsigned char kBlockfileIndexMagic[] = {0xC3, 0xCA, 0x03, 0xC1};
 
-// A cache2 entry file is named by the 40 upper-case hex digits of its key's SHA-1.
+// A cache2 entry file is named by the 40 upper-case hex digits of its key's SHA-1 (lower-case ones lie past
+// 'F').
 bool IsEntryFileName(std::u16string_view name) {
-    return name.size() == 40 && std::all_of(name.begin(), name.end(), [](char16_t c) {
-               return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
-           });
+    return name.size() == 40 && std::all_of(name.begin(), name.end(),
+                                            [](char16_t c) { return c <= u'F' && HexDigitValue(c) >= 0; });
 }
 
 // The entries folder itself, given instead of the cache2 folder: it holds entry files. A look at the first
@@ -65,15 +66,6 @@ std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_vie
         return CacheKind::ChromiumBlockfile;
     }
     return std::nullopt;
-}
-
-bool DeliverRecord(RecordRead& read, CacheReadReport& report, const CacheEntrySink& sink) {
-    if (!read.entry) {
-        ++(read.inUse ? report.inUse : report.damaged);
-        return true;
-    }
-    ++report.entries;
-    return sink(*read.entry);
 }
 
 CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,

@@ -7,9 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "extract/formats/ascii.h"
 #include "extract/formats/byte_reader.h"
+#include "extract/formats/cache_key.h"
 #include "extract/formats/chromium_simple.h"
+#include "extract/formats/completeness.h"
 #include "extract/formats/http_head.h"
+#include "extract/formats/read_window.h"
 #include "extract/name_rules.h"
 
 namespace drovan {
@@ -23,7 +27,6 @@ constexpr std::uint32_t kReservedMask = 0x0C000000;
 constexpr std::uint32_t kBlockCountMask = 0x03000000;
 constexpr std::uint32_t kFileNumberMask = 0x00FF0000;
 constexpr std::uint32_t kStartBlockMask = 0x0000FFFF;
-constexpr std::uint32_t kSparseMagic = 0xC103CAC3;
 constexpr std::size_t kChildBitmapBytes = 128;
 
 bool BitSet(std::string_view bitmap, std::size_t bit) {
@@ -93,23 +96,6 @@ std::u16string ExternalFileName(std::uint32_t number) {
     return u"f_" + Ascii(hex);
 }
 
-std::optional<SparseHeader> ParseSparseHeader(std::string_view stream2) {
-    ByteReader reader(stream2);
-    SparseHeader header;
-    std::uint32_t magic = 0;
-    std::uint32_t parentKeyLength = 0;
-    std::uint32_t lastBlock = 0;
-    std::uint32_t lastBlockLength = 0;
-    if (stream2.size() < kSparseHeaderSize || !reader.U64LE(header.signature) || !reader.U32LE(magic) ||
-        magic != kSparseMagic || !reader.U32LE(parentKeyLength) || !reader.U32LE(lastBlock) ||
-        !reader.U32LE(lastBlockLength)) {
-        return std::nullopt;
-    }
-    header.lastBlock = static_cast<std::int32_t>(lastBlock);
-    header.lastBlockLength = static_cast<std::int32_t>(lastBlockLength);
-    return header;
-}
-
 std::string SparseChildKey(std::string_view parentKey, std::uint64_t signature, std::uint32_t child) {
     auto hex = [](std::uint64_t value) {
         static const char digits[] = "0123456789abcdef";
@@ -134,7 +120,7 @@ std::vector<BodyPiece> SparsePieces(std::uint64_t signature, const std::vector<S
     std::vector<BodyPiece> pieces;
     std::unordered_set<std::uint32_t> seen;
     for (const SparseChild& child : children) {
-        const std::optional<SparseHeader> header = ParseSparseHeader(child.stream2);
+        const std::optional<SparseHeader> header = DecodeSparseHeader(child.stream2);
         if (!header || header->signature != signature || !seen.insert(child.index).second ||
             child.fileOffset > UINT64_MAX - kSparseChildSize) {
             continue;
@@ -192,20 +178,13 @@ namespace {
 
 using namespace blockfile;
 
-constexpr std::uint32_t kIndexVersions[] = {0x20000, 0x20001, 0x30000};
 constexpr std::uint32_t kDefaultTableLength = 65536;
 // Chromium grows the table to 1 Mi slots at most; beyond a few times that the header is not to be trusted.
 constexpr std::uint32_t kMaxTableLength = 1u << 22;
 constexpr std::uint32_t kTableChunk = 16384;
-// One bit per block in the header's allocation bitmap.
-constexpr std::uint32_t kMaxBlocksPerFile = (kBlockFileHeaderSize - 80) * 8;
-constexpr std::size_t kKeyOffset = 96;
 constexpr std::uint32_t kMaxKeyLength = 1u << 22;
 constexpr std::uint32_t kMaxResponseInfoSize = 1u << 20;
 constexpr std::size_t kMaxParentBitmapBytes = 8192;
-constexpr std::uint32_t kParentEntryFlag = 1;
-constexpr std::uint32_t kChildEntryFlag = 2;
-constexpr int kStreamCount = 4;
 
 struct BlockFile {
     std::u16string path;
@@ -226,16 +205,7 @@ struct StreamPlace {
 };
 
 struct EntryRecord {
-    std::uint32_t address = 0;
-    std::uint32_t hash = 0;
-    std::uint32_t next = 0;
-    std::uint32_t rankings = 0;
-    std::uint32_t state = 0;
-    std::uint32_t keyLength = 0;
-    std::uint32_t longKey = 0;
-    std::uint32_t dataSize[kStreamCount] = {};
-    std::uint32_t dataAddress[kStreamCount] = {};
-    std::uint32_t flags = 0;
+    EntryStore store;
     std::string key;
     bool keyRead = false;  // from longKey
     bool dirty = false;
@@ -260,6 +230,10 @@ struct StoredChild {
     std::string stream2;
     std::size_t heldBytes = 0;
 };
+
+bool IsBlockSize(std::uint32_t size) {
+    return size == kRankingsNodeSize || size == 256 || size == 1024 || size == 4096;
+}
 
 // What a kept record costs beyond its strings: node, allocation and bookkeeping, rounded up.
 constexpr std::size_t kKeptOverhead = 256;
@@ -287,7 +261,7 @@ std::optional<std::uint32_t> ChildIndex(std::string_view hex) {
     }
     std::uint32_t value = 0;
     for (char c : hex) {
-        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        const int digit = LowerAscii(c) == c ? HexDigitValue(c) : -1;
         if (digit < 0) {
             return std::nullopt;
         }
@@ -315,14 +289,16 @@ class BlockChunks {
         bytes.resize(size);
         for (std::size_t done = 0; done < size;) {
             const std::uint64_t at = offset + done;
-            const Kept* chunk = Chunk(fileNumber, file, at / kChunkSize);
-            const std::size_t within = static_cast<std::size_t>(at % kChunkSize);
-            if (chunk == nullptr || within >= chunk->size) {
+            const std::uint64_t index = at / kChunkSize;
+            const Kept* chunk = Chunk(fileNumber, file, index);
+            const std::optional<WindowRun> run =
+                chunk == nullptr ? std::nullopt
+                                 : LeadingPartInWindow(index * kChunkSize, chunk->size, at, size - done);
+            if (!run || run->size == 0) {
                 return false;
             }
-            const std::size_t taken = std::min(size - done, chunk->size - within);
-            std::copy_n(chunk->bytes.get() + within, taken, bytes.data() + done);
-            done += taken;
+            std::copy_n(chunk->bytes.get() + run->at, run->size, bytes.data() + done);
+            done += static_cast<std::size_t>(run->size);
         }
         return true;
     }
@@ -372,7 +348,7 @@ class BlockfileReader {
 
     CacheReadReport Read() {
         const std::unique_ptr<ReadableFile> index = m_fs.OpenForReading(Path(u"index"));
-        IndexHeader header;
+        IndexTable header;
         if (!index || !ReadIndexHeader(*index, header)) {
             ++m_report.damaged;
             return m_report;
@@ -387,9 +363,8 @@ class BlockfileReader {
                 break;
             }
             ByteReader slots(chunk);
-            for (std::uint32_t i = 0; i < count && !m_stopped; ++i) {
-                std::uint32_t address = 0;
-                slots.U32LE(address);
+            std::uint32_t address = 0;
+            for (std::uint32_t i = 0; i < count && !m_stopped && slots.U32LE(address); ++i) {
                 if (address != 0) {
                     WalkChain(address, first + i, tableLength - 1);
                 }
@@ -410,33 +385,25 @@ class BlockfileReader {
   private:
     std::u16string Path(std::u16string_view name) const { return JoinPath(m_folder, name, m_fs.Separator()); }
 
-    // IndexHeader's fields the walk needs, and how many table slots the file really holds.
-    struct IndexHeader {
-        std::uint32_t magic = 0;
-        std::uint32_t version = 0;
+    // The index header's fields the walk needs, and how many table slots the file really holds.
+    struct IndexTable {
         std::uint32_t numEntries = 0;
         std::uint32_t tableLength = 0;
         std::uint32_t slotsHeld = 0;
     };
 
-    bool ReadIndexHeader(ReadableFile& index, IndexHeader& header) {
+    bool ReadIndexHeader(ReadableFile& index, IndexTable& header) {
         std::string bytes;
         const std::optional<std::uint64_t> size = index.Size();
         if (!size || *size < kIndexHeaderSize || !ReadExactly(index, 0, kIndexHeaderSize, bytes)) {
             return false;
         }
-        ByteReader reader(bytes);
-        std::uint32_t numEntries = 0;
-        if (!reader.U32LE(header.magic) || !reader.U32LE(header.version) || !reader.U32LE(numEntries) ||
-            !reader.Seek(28) || !reader.U32LE(header.tableLength) || header.magic != kIndexMagic ||
-            std::find(std::begin(kIndexVersions), std::end(kIndexVersions), header.version) ==
-                std::end(kIndexVersions)) {
+        const std::optional<IndexHeader> decoded = DecodeIndexHeader(bytes);
+        if (!decoded) {
             return false;
         }
-        header.numEntries = numEntries <= INT32_MAX ? numEntries : 0;  // an i32 on disk
-        if (header.tableLength == 0) {
-            header.tableLength = kDefaultTableLength;
-        }
+        header.numEntries = static_cast<std::uint32_t>(std::max(decoded->numEntries, 0));
+        header.tableLength = decoded->tableLength != 0 ? decoded->tableLength : kDefaultTableLength;
         // Buckets are hash & (length - 1).
         if (header.tableLength > kMaxTableLength || (header.tableLength & (header.tableLength - 1)) != 0) {
             return false;
@@ -455,36 +422,20 @@ class BlockfileReader {
         BlockFile& blocks = m_blockFiles[number];
         blocks.path = Path(BlockFileName(number));
         std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(blocks.path);
-        std::string header;
-        if (!file || !ReadExactly(*file, 0, kBlockFileHeaderSize, header)) {
+        std::string bytes;
+        if (!file || !ReadExactly(*file, 0, kBlockFileHeaderSize, bytes)) {
             return blocks;
         }
-        ByteReader reader(header);
-        std::uint32_t magic = 0;
-        std::uint32_t version = 0;
-        std::uint16_t thisFile = 0;
-        std::uint16_t nextFile = 0;
-        std::uint32_t entrySize = 0;
-        std::uint32_t entries = 0;
-        std::uint32_t maxEntries = 0;
-        reader.U32LE(magic);
-        reader.U32LE(version);
-        reader.U16LE(thisFile);
-        reader.U16LE(nextFile);
-        reader.U32LE(entrySize);
-        reader.U32LE(entries);
-        reader.U32LE(maxEntries);
-        const bool knownSize =
-            entrySize == kRankingsNodeSize || entrySize == 256 || entrySize == 1024 || entrySize == 4096;
+        const std::optional<BlockFileHeader> header = DecodeBlockFileHeader(bytes);
         const std::optional<std::uint64_t> size = file->Size();
-        if (magic != kBlockFileMagic || version != kBlockFileVersion || thisFile != number || !knownSize ||
-            maxEntries > kMaxBlocksPerFile || !size || *size < kBlockFileHeaderSize) {
+        if (!header || header->thisFile != number || !IsBlockSize(header->entrySize) ||
+            header->maxEntries > kMaxBlocksPerFile || !size || *size < kBlockFileHeaderSize) {
             return blocks;
         }
-        blocks.blockSize = entrySize;
+        blocks.blockSize = header->entrySize;
         blocks.capacity = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(maxEntries, (*size - kBlockFileHeaderSize) / entrySize));
-        blocks.bitmap = header.substr(80);
+            std::min<std::uint64_t>(header->maxEntries, (*size - kBlockFileHeaderSize) / header->entrySize));
+        blocks.bitmap = std::string(header->allocationMap);
         blocks.file = std::move(file);
         return blocks;
     }
@@ -561,74 +512,57 @@ class BlockfileReader {
     LoadResult LoadEntry(std::uint32_t value, std::uint32_t bucket, std::uint32_t mask, EntryRecord& entry) {
         const std::optional<CacheAddress> address = DecodeCacheAddress(value);
         std::string& record = m_recordBytes;
-        if (!address || address->type != FileType::Block256 || !ReadRecord(*address, record)) {
+        const std::optional<EntryStore> store =
+            address && address->type == FileType::Block256 && ReadRecord(*address, record)
+                ? DecodeEntryStore(record)
+                : std::nullopt;
+        if (!store) {
             return LoadResult::Unreadable;
         }
-        ByteReader reader(record);
-        std::uint32_t reuseCount = 0;
-        std::uint32_t refetchCount = 0;
-        std::uint64_t creationTime = 0;
-        entry.address = value;
-        reader.U32LE(entry.hash);
-        reader.U32LE(entry.next);
-        reader.U32LE(entry.rankings);
-        reader.U32LE(reuseCount);
-        reader.U32LE(refetchCount);
-        reader.U32LE(entry.state);
-        reader.U64LE(creationTime);
-        reader.U32LE(entry.keyLength);
-        reader.U32LE(entry.longKey);
-        for (std::uint32_t& size : entry.dataSize) {
-            reader.U32LE(size);
-        }
-        for (std::uint32_t& stream : entry.dataAddress) {
-            reader.U32LE(stream);
-        }
-        reader.U32LE(entry.flags);
+        entry.store = *store;
         // Checked before the key is read: a crafted record may name a key of megabytes.
-        if (entry.keyLength > kMaxKeyLength || (entry.hash & mask) != bucket) {
+        if (store->keyLength > kMaxKeyLength || (store->hash & mask) != bucket) {
             return LoadResult::Misplaced;
         }
-        if (entry.longKey == 0) {
-            // Inline, NUL-terminated within the record's own blocks.
-            if (kKeyOffset + entry.keyLength >= record.size()) {
+        if (store->longKey == 0) {
+            const std::optional<std::string_view> key = DecodeInlineKey(record, store->keyLength);
+            if (!key) {
                 return LoadResult::Misplaced;
             }
-            entry.key = record.substr(kKeyOffset, entry.keyLength);
-        } else if (!ReadStored(entry.longKey, entry.keyLength, entry.key)) {
+            entry.key = *key;
+        } else if (!ReadStored(store->longKey, store->keyLength, entry.key)) {
             return LoadResult::Misplaced;
         } else {
             entry.keyRead = true;
         }
         // Only an entry proven to belong to this bucket may lead on: so every entry is walked from one slot.
-        if (entry.hash != SuperFastHash(entry.key)) {
+        if (store->hash != SuperFastHash(entry.key)) {
             return LoadResult::Misplaced;
         }
-        if (entry.state != 0) {
+        if (store->state != 0) {
             return LoadResult::NotInUse;
         }
-        for (std::uint32_t size : entry.dataSize) {
+        for (std::uint32_t size : store->dataSize) {
             if (size > INT32_MAX) {
                 return LoadResult::Bad;
             }
         }
-        const std::optional<CacheAddress> rankings = DecodeCacheAddress(entry.rankings);
-        std::string& node = m_nodeBytes;
-        if (!rankings || rankings->type != FileType::Rankings || rankings->blockCount != 1 ||
-            !ReadRecord(*rankings, node)) {
+        const std::optional<RankingsNode> node = LoadRankingsNode(store->rankingsNode);
+        if (!node || node->contents != value) {
             return LoadResult::Bad;
         }
-        ByteReader nodeReader(node);
-        std::uint32_t contents = 0;
-        std::uint32_t dirty = 0;
-        nodeReader.Seek(24);
-        nodeReader.U32LE(contents);
-        nodeReader.U32LE(dirty);
-        if (contents != value) {
-            return LoadResult::Bad;
-        }
-        entry.dirty = dirty != 0;
+        entry.dirty = node->dirty != 0;
         return LoadResult::Ok;
+    }
+
+    std::optional<RankingsNode> LoadRankingsNode(std::uint32_t value) {
+        const std::optional<CacheAddress> address = DecodeCacheAddress(value);
+        std::string& node = m_nodeBytes;
+        if (!address || address->type != FileType::Rankings || address->blockCount != 1 ||
+            !ReadRecord(*address, node)) {
+            return std::nullopt;
+        }
+        return DecodeRankingsNode(node);
     }
 
     void WalkChain(std::uint32_t address, std::uint32_t bucket, std::uint32_t mask) {
@@ -641,14 +575,14 @@ class BlockfileReader {
             EntryRecord entry;
             LoadResult result = LoadEntry(address, bucket, mask, entry);
             // A key read is claimed whatever the record turns out to be: no other record makes it read again.
-            std::uint32_t keyRead = entry.keyRead ? entry.longKey : 0;
+            std::uint32_t keyRead = entry.keyRead ? entry.store.longKey : 0;
             if (result != LoadResult::Ok && result != LoadResult::NotInUse && m_freshLooksLeft > 0) {
                 // A running browser may have been mid-write: look once more, at the files themselves.
                 --m_freshLooksLeft;
                 m_chunks.Forget();
                 entry = EntryRecord();
                 result = LoadEntry(address, bucket, mask, entry);
-                keyRead = entry.keyRead ? entry.longKey : keyRead;
+                keyRead = entry.keyRead ? entry.store.longKey : keyRead;
             }
             if (result == LoadResult::Unreadable || result == LoadResult::Misplaced) {
                 if (keyRead != 0) {
@@ -666,7 +600,7 @@ class BlockfileReader {
             } else if (result == LoadResult::Ok) {
                 TakeEntry(entry);
             }
-            address = entry.next;
+            address = entry.store.next;
         }
     }
 
@@ -749,8 +683,8 @@ class BlockfileReader {
     }
 
     void TakeEntry(EntryRecord& record) {
-        const bool child =
-            (record.flags & kChildEntryFlag) != 0 || std::string_view(record.key).substr(0, 6) == "Range_";
+        const bool child = (record.store.flags & kChildEntryFlag) != 0 ||
+                           std::string_view(record.key).substr(0, 6) == "Range_";
         if (child) {
             KeepChild(record);
             return;
@@ -760,8 +694,8 @@ class BlockfileReader {
         entry.url = UrlFromChromiumKey(record.key);
         entry.key = std::move(record.key);
         std::string info;
-        if (record.dataSize[0] > kMaxResponseInfoSize ||
-            !ReadOwned(record.dataAddress[0], record.dataSize[0], info)) {
+        if (record.store.dataSize[0] > kMaxResponseInfoSize ||
+            !ReadOwned(record.store.dataAddress[0], record.store.dataSize[0], info)) {
             ++m_report.damaged;
             return;
         }
@@ -771,18 +705,20 @@ class BlockfileReader {
             entry.storedTime = response->responseTime;
         }
         // A 206 with sparse control data in stream 2 is a parent even when its flag was lost.
-        if ((record.flags & kParentEntryFlag) != 0 || (entry.status == 206 && record.dataSize[2] > 0)) {
+        if ((record.store.flags & kParentEntryFlag) != 0 ||
+            (entry.status == 206 && record.store.dataSize[2] > 0)) {
             KeepParent(record, std::move(entry));
             return;
         }
-        if (record.dataSize[1] > 0) {
-            std::optional<StreamPlace> body = LocateOwned(record.dataAddress[1], record.dataSize[1]);
+        if (record.store.dataSize[1] > 0) {
+            std::optional<StreamPlace> body =
+                LocateOwned(record.store.dataAddress[1], record.store.dataSize[1]);
             if (!body) {
                 ++m_report.damaged;
                 return;
             }
-            entry.pieces.push_back({std::move(body->path), body->offset, record.dataSize[1], 0});
-            entry.storedSize = record.dataSize[1];
+            entry.pieces.push_back({std::move(body->path), body->offset, record.store.dataSize[1], 0});
+            entry.storedSize = record.store.dataSize[1];
         }
         DecideCompleteness(entry);
         Hand(entry, record.dirty);
@@ -791,9 +727,9 @@ class BlockfileReader {
     void KeepParent(const EntryRecord& record, CacheEntry entry) {
         std::string stream2;
         std::optional<SparseHeader> header;
-        if (record.dataSize[2] <= kSparseHeaderSize + kMaxParentBitmapBytes &&
-            ReadOwned(record.dataAddress[2], record.dataSize[2], stream2)) {
-            header = ParseSparseHeader(stream2);
+        if (record.store.dataSize[2] <= kSparseHeaderSize + kMaxParentBitmapBytes &&
+            ReadOwned(record.store.dataAddress[2], record.store.dataSize[2], stream2)) {
+            header = DecodeSparseHeader(stream2);
         }
         if (!header) {
             ++m_report.damaged;
@@ -809,20 +745,21 @@ class BlockfileReader {
 
     void KeepChild(const EntryRecord& record) {
         StoredChild child;
-        if (record.dataSize[2] > kSparseHeaderSize + kChildBitmapBytes ||
-            !ReadOwned(record.dataAddress[2], record.dataSize[2], child.stream2)) {
+        if (record.store.dataSize[2] > kSparseHeaderSize + kChildBitmapBytes ||
+            !ReadOwned(record.store.dataAddress[2], record.store.dataSize[2], child.stream2)) {
             ++m_report.damaged;
             return;
         }
-        if (record.dataSize[1] > 0) {
-            std::optional<StreamPlace> data = LocateOwned(record.dataAddress[1], record.dataSize[1]);
+        if (record.store.dataSize[1] > 0) {
+            std::optional<StreamPlace> data =
+                LocateOwned(record.store.dataAddress[1], record.store.dataSize[1]);
             if (!data) {
                 ++m_report.damaged;
                 return;
             }
             child.path = std::move(data->path);
             child.offset = data->offset;
-            child.size = record.dataSize[1];
+            child.size = record.store.dataSize[1];
         }
         child.heldBytes =
             record.key.size() + child.stream2.size() + child.path.size() * sizeof(char16_t) + kKeptOverhead;

@@ -6,8 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/file_system.h"
+#include "extract/formats/blockfile_format.h"
 #include "extract/formats/cache_entry.h"
-#include "extract/formats/cache_folder.h"
+#include "extract/formats/cache_read.h"
 
 namespace drovan {
 
@@ -23,14 +25,6 @@ CacheReadReport ReadChromiumBlockfile(FileSystem& fs, std::u16string_view folder
 
 namespace blockfile {
 
-constexpr std::uint32_t kIndexMagic = 0xC103CAC3;
-constexpr std::uint32_t kBlockFileMagic = 0xC104CAC3;
-constexpr std::uint32_t kBlockFileVersion = 0x20000;
-constexpr std::size_t kIndexHeaderSize = 368;
-constexpr std::size_t kBlockFileHeaderSize = 8192;
-constexpr std::size_t kEntryStoreSize = 256;
-constexpr std::size_t kRankingsNodeSize = 36;
-constexpr std::size_t kSparseHeaderSize = 64;
 constexpr std::uint64_t kSparseChildSize = 1u << 20;  // resource bytes held by one child
 constexpr std::size_t kSparseBlockSize = 1024;        // what one bit of a child's bitmap stands for
 
@@ -51,15 +45,6 @@ std::size_t BlockSize(FileType type);
 
 std::u16string BlockFileName(std::uint32_t number);     // data_N
 std::u16string ExternalFileName(std::uint32_t number);  // f_ + at least six lower-case hex digits
-
-struct SparseHeader {
-    std::uint64_t signature = 0;
-    std::int32_t lastBlock = -1;
-    std::int32_t lastBlockLength = 0;
-};
-
-// The 64-byte header that starts stream 2 of a sparse parent and of each of its children.
-std::optional<SparseHeader> ParseSparseHeader(std::string_view stream2);
 
 // "Range_<parent key>:<signature hex>:<child hex>".
 std::string SparseChildKey(std::string_view parentKey, std::uint64_t signature, std::uint32_t child);

@@ -5,23 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "extract/formats/byte_reader.h"
+#include "extract/formats/ascii.h"
+#include "extract/formats/cache_key.h"
 #include "extract/formats/checksums.h"
+#include "extract/formats/completeness.h"
 #include "extract/formats/http_head.h"
+#include "extract/formats/read_window.h"
+#include "extract/formats/simple_format.h"
 #include "extract/name_rules.h"
 
 namespace drovan {
 namespace {
 
-constexpr std::uint64_t kInitialMagic = 0xFCFB6D1BA7725C30;
-constexpr std::uint64_t kFinalMagic = 0xF4FA6F45970D41D8;
-constexpr std::uint64_t kSparseRangeMagic = 0xEB97BF016553676B;
 constexpr std::uint32_t kEntryVersion = 5;
 constexpr std::uint32_t kOldestSparseVersion = 7;
 constexpr std::uint32_t kNewestSparseVersion = 9;
-constexpr std::uint32_t kEofHasCrc = 1;
-constexpr std::uint32_t kEofHasKeySha256 = 2;
 constexpr std::uint64_t kKeySha256Size = 32;
+constexpr SimpleLayout kLayouts[] = {kSimpleLayout64, kSimpleLayout32};
 
 bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std::string& bytes) {
     bytes.assign(size, '\0');
@@ -30,10 +30,29 @@ bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std
 }
 
 // Fixed-size records are read into the stack.
-template <std::size_t N>
-bool ReadRecord(ReadableFile& file, std::uint64_t offset, char (&bytes)[N]) {
+constexpr std::size_t kLongestRecord = kSimpleLayout64.rangeHeader;
+using RecordBytes = char[kLongestRecord];
+
+// The size bytes at offset; empty, which no record decodes from, when the file does not hold them.
+std::string_view ReadRecord(ReadableFile& file, std::uint64_t offset, std::uint64_t size,
+                            RecordBytes& bytes) {
     std::size_t got = 0;
-    return file.ReadAt(offset, bytes, N, got) && got == N;
+    if (size > kLongestRecord || !file.ReadAt(offset, bytes, static_cast<std::size_t>(size), got) ||
+        got != size) {
+        return {};
+    }
+    return std::string_view(bytes, got);
+}
+
+std::optional<SimpleFileHeader> ReadFileHeader(ReadableFile& file, const SimpleLayout& layout) {
+    RecordBytes bytes;
+    return DecodeSimpleFileHeader(ReadRecord(file, 0, layout.header, bytes), layout);
+}
+
+std::optional<SimpleFileEOF> ReadFileEof(ReadableFile& file, std::uint64_t offset,
+                                         const SimpleLayout& layout) {
+    RecordBytes bytes;
+    return DecodeSimpleFileEOF(ReadRecord(file, offset, layout.eof, bytes), layout);
 }
 
 constexpr std::size_t kEndRead = 4096;
@@ -57,13 +76,12 @@ class FileEnds final : public ReadableFile {
         return m_file.Read(buffer, capacity, got);
     }
     bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
-        if (offset <= m_headSize && capacity <= m_headSize - offset) {
-            return Copy(m_head + offset, buffer, capacity, got);
+        if (const std::optional<std::uint64_t> at = PlaceInWindow(0, m_headSize, offset, capacity)) {
+            return Copy(m_head + *at, buffer, capacity, got);
         }
-        const std::uint64_t tailStart = m_size - m_tailSize;
-        if (offset >= tailStart && offset - tailStart <= m_tailSize &&
-            capacity <= m_tailSize - (offset - tailStart)) {
-            return Copy(m_tail + (offset - tailStart), buffer, capacity, got);
+        if (const std::optional<std::uint64_t> at =
+                PlaceInWindow(m_size - m_tailSize, m_tailSize, offset, capacity)) {
+            return Copy(m_tail + *at, buffer, capacity, got);
         }
         return m_file.ReadAt(offset, buffer, capacity, got);
     }
@@ -84,88 +102,17 @@ class FileEnds final : public ReadableFile {
     std::size_t m_tailSize = 0;
 };
 
-bool IsHex(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
-
 // "<16 hex>_0" and "<16 hex>_s" -> the hash part; todelete_ files and everything else -> empty.
 std::u16string_view EntryHash(std::u16string_view name, char16_t stream) {
     if (name.size() != 18 || name[16] != u'_' || name[17] != stream) {
         return {};
     }
     for (std::size_t i = 0; i < 16; ++i) {
-        if (!IsHex(name[i])) {
+        if (HexDigitValue(name[i]) < 0) {
             return {};
         }
     }
     return name.substr(0, 16);
-}
-
-// The simple cache's records as a 64-bit build writes them: their 64-bit fields pad SimpleFileHeader and
-// SimpleFileEOF to 24 bytes and SimpleFileSparseRangeHeader to 32. A 32-bit x86 build aligns those fields to
-// 4 and packs them to 20, 20 and 28. Which one a file holds, its magic numbers and checksums tell.
-struct SimpleLayout {
-    std::uint64_t header;
-    std::uint64_t eof;
-    std::uint64_t rangeHeader;
-};
-constexpr SimpleLayout kLayouts[] = {{24, 24, 32}, {20, 20, 28}};
-constexpr std::size_t kHeaderFields = 20;
-constexpr std::size_t kEofFields = 20;
-constexpr std::size_t kRangeHeaderFields = 28;
-
-struct SimpleFileHeader {
-    std::uint64_t initialMagic = 0;
-    std::uint32_t version = 0;
-    std::uint32_t keyLength = 0;
-    std::uint32_t keyHash = 0;
-};
-
-struct SimpleFileEOF {
-    std::uint64_t finalMagic = 0;
-    std::uint32_t flags = 0;
-    std::uint32_t dataCrc32 = 0;
-    std::uint32_t streamSize = 0;
-};
-
-struct SimpleFileSparseRangeHeader {
-    std::uint64_t sparseMagic = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-    std::uint32_t dataCrc32 = 0;
-};
-
-std::optional<SimpleFileHeader> ReadFileHeader(ReadableFile& file) {
-    char bytes[kHeaderFields];
-    SimpleFileHeader header;
-    ByteReader reader(std::string_view(bytes, sizeof bytes));
-    if (!ReadRecord(file, 0, bytes) || !reader.U64LE(header.initialMagic) || !reader.U32LE(header.version) ||
-        !reader.U32LE(header.keyLength) || !reader.U32LE(header.keyHash) ||
-        header.initialMagic != kInitialMagic) {
-        return std::nullopt;
-    }
-    return header;
-}
-
-std::optional<SimpleFileEOF> ReadFileEof(ReadableFile& file, std::uint64_t offset) {
-    char bytes[kEofFields];
-    SimpleFileEOF eof;
-    ByteReader reader(std::string_view(bytes, sizeof bytes));
-    if (!ReadRecord(file, offset, bytes) || !reader.U64LE(eof.finalMagic) || !reader.U32LE(eof.flags) ||
-        !reader.U32LE(eof.dataCrc32) || !reader.U32LE(eof.streamSize) || eof.finalMagic != kFinalMagic) {
-        return std::nullopt;
-    }
-    return eof;
-}
-
-std::optional<SimpleFileSparseRangeHeader> DecodeRangeHeader(std::string_view bytes) {
-    SimpleFileSparseRangeHeader range;
-    ByteReader reader(bytes);
-    if (!reader.U64LE(range.sparseMagic) || !reader.U64LE(range.offset) || !reader.U64LE(range.length) ||
-        !reader.U32LE(range.dataCrc32) || range.sparseMagic != kSparseRangeMagic) {
-        return std::nullopt;
-    }
-    return range;
 }
 
 // The key after the header, in the layout's place; it must match its hash.
@@ -187,8 +134,7 @@ bool ReadSparseRanges(FileSystem& fs, const std::u16string& path, const std::str
                       const SimpleLayout& layout, CacheEntry& entry) {
     const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
     const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
-    const std::optional<SimpleFileHeader> header =
-        size && *size >= kHeaderFields ? ReadFileHeader(*file) : std::nullopt;
+    const std::optional<SimpleFileHeader> header = size ? ReadFileHeader(*file, layout) : std::nullopt;
     if (!header || header->version < kOldestSparseVersion || header->version > kNewestSparseVersion) {
         return false;
     }
@@ -197,11 +143,11 @@ bool ReadSparseRanges(FileSystem& fs, const std::u16string& path, const std::str
         return false;
     }
     std::uint64_t position = layout.header + key.size();
-    std::string bytes;
+    RecordBytes bytes;
     for (std::size_t ranges = 0; ranges < kMaxSparseRanges && *size - position >= layout.rangeHeader;
          ++ranges) {
         const std::optional<SimpleFileSparseRangeHeader> range =
-            ReadExactly(*file, position, kRangeHeaderFields, bytes) ? DecodeRangeHeader(bytes) : std::nullopt;
+            DecodeSimpleFileSparseRangeHeader(ReadRecord(*file, position, layout.rangeHeader, bytes), layout);
         position += layout.rangeHeader;
         if (!range || range->length > *size - position) {
             break;
@@ -222,17 +168,17 @@ bool ReadSparseRanges(FileSystem& fs, const std::u16string& path, const std::str
 RecordRead ReadEntryFile(ReadableFile& file, std::uint64_t size, std::string key, const SimpleLayout& layout,
                          const SimpleFileEOF& eof0, const std::u16string& path) {
     RecordRead read;
-    const std::uint64_t keySha256 = (eof0.flags & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
+    const std::uint64_t keySha256 = (eof0.flags & SimpleFileEOF::kHasKeySha256) != 0 ? kKeySha256Size : 0;
     if (eof0.streamSize > kMaxChromiumMetadata ||
         layout.header + key.size() + 2 * layout.eof + eof0.streamSize + keySha256 > size) {
         return read;
     }
     const std::uint64_t bodyStart = layout.header + key.size();
     const std::uint64_t bodySize = size - (bodyStart + 2 * layout.eof + eof0.streamSize + keySha256);
-    const std::optional<SimpleFileEOF> eof1 = ReadFileEof(file, bodyStart + bodySize);
+    const std::optional<SimpleFileEOF> eof1 = ReadFileEof(file, bodyStart + bodySize, layout);
     std::string stream0;
     if (!eof1 || !ReadExactly(file, bodyStart + bodySize + layout.eof, eof0.streamSize, stream0) ||
-        ((eof0.flags & kEofHasCrc) != 0 && Crc32(stream0) != eof0.dataCrc32)) {
+        ((eof0.flags & SimpleFileEOF::kHasCrc32) != 0 && Crc32(stream0) != eof0.dataCrc32)) {
         return read;
     }
     // Other caches in this format keep other things in stream 0; those entries are not responses.
@@ -249,7 +195,7 @@ RecordRead ReadEntryFile(ReadableFile& file, std::uint64_t size, std::string key
     ApplyHead(info->head, entry);
     if (bodySize > 0) {
         entry.pieces.push_back(BodyPiece{path, bodyStart, bodySize, 0});
-        if ((eof1->flags & kEofHasCrc) != 0) {
+        if ((eof1->flags & SimpleFileEOF::kHasCrc32) != 0) {
             entry.checksums.push_back({StoredChecksum::Kind::Crc32, 0, bodySize, eof1->dataCrc32});
         }
     }
@@ -262,22 +208,25 @@ RecordRead ReadEntry(FileSystem& fs, std::u16string_view folder, std::u16string_
     const std::u16string path = JoinPath(folder, std::u16string(hash) + u"_0", fs.Separator());
     const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(path);
     const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
-    if (!size || *size < kHeaderFields) {
+    if (!size) {
         return read;
     }
     FileEnds file(*opened, *size);
-    const std::optional<SimpleFileHeader> header = file.Load() ? ReadFileHeader(file) : std::nullopt;
-    if (!header || header->version != kEntryVersion) {
+    if (!file.Load()) {
         return read;
     }
     for (const SimpleLayout& layout : kLayouts) {
-        std::optional<std::string> key = ReadKey(file, *size, *header, layout);
+        const std::optional<SimpleFileHeader> header = ReadFileHeader(file, layout);
+        if (header && header->version != kEntryVersion) {
+            return read;
+        }
+        std::optional<std::string> key = header ? ReadKey(file, *size, *header, layout) : std::nullopt;
         if (!key) {
             continue;
         }
         const std::uint64_t written = layout.header + key->size();
         const std::optional<SimpleFileEOF> eof0 =
-            *size - written >= 2 * layout.eof ? ReadFileEof(file, *size - layout.eof) : std::nullopt;
+            *size - written >= 2 * layout.eof ? ReadFileEof(file, *size - layout.eof, layout) : std::nullopt;
         if (!eof0) {
             // A sound start and no closing record: the browser has the entry open and writes it still.
             read.inUse = true;

@@ -8,6 +8,8 @@
 #include <array>
 #include <memory>
 
+#include "extract/formats/ascii.h"
+
 namespace drovan {
 namespace {
 
@@ -21,36 +23,17 @@ constexpr std::size_t kInflateInputChunk = 1u << 30;
 // The zstd content coding limits windows to 8 MiB, as browsers do; it also bounds what one decoder allocates.
 constexpr int kZstdWindowLogMax = 23;
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string_view TrimSpaces(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-    return text.size() == lower.size() && std::equal(text.begin(), text.end(), lower.begin(),
-                                                     [](char a, char b) { return LowerAscii(a) == b; });
-}
-
 ContentCoding ParseOneCoding(std::string_view token) {
-    if (EqualsNoCase(token, "gzip") || EqualsNoCase(token, "x-gzip")) {
+    if (EqualsIgnoringAsciiCase(token, "gzip") || EqualsIgnoringAsciiCase(token, "x-gzip")) {
         return ContentCoding::Gzip;
     }
-    if (EqualsNoCase(token, "deflate")) {
+    if (EqualsIgnoringAsciiCase(token, "deflate")) {
         return ContentCoding::Deflate;
     }
-    if (EqualsNoCase(token, "br")) {
+    if (EqualsIgnoringAsciiCase(token, "br")) {
         return ContentCoding::Brotli;
     }
-    if (EqualsNoCase(token, "zstd")) {
+    if (EqualsIgnoringAsciiCase(token, "zstd")) {
         return ContentCoding::Zstd;
     }
     return ContentCoding::Unsupported;
@@ -356,8 +339,8 @@ ContentCoding ParseContentEncoding(std::string_view headerValue) {
     int codings = 0;
     while (true) {
         const std::size_t comma = headerValue.find(',');
-        const std::string_view token = TrimSpaces(headerValue.substr(0, comma));
-        if (!token.empty() && !EqualsNoCase(token, "identity")) {
+        const std::string_view token = TrimBlanks(headerValue.substr(0, comma));
+        if (!token.empty() && !EqualsIgnoringAsciiCase(token, "identity")) {
             coding = ParseOneCoding(token);
             ++codings;
         }

@@ -4,28 +4,22 @@
 #include <string>
 #include <vector>
 
-#include "extract/formats/byte_reader.h"
+#include "extract/formats/ascii.h"
+#include "extract/formats/cache_key.h"
 #include "extract/formats/checksums.h"
+#include "extract/formats/completeness.h"
+#include "extract/formats/firefox_format.h"
 #include "extract/formats/http_head.h"
 #include "extract/name_rules.h"
 
 namespace drovan {
 namespace {
 
-constexpr std::uint64_t kChunkSize = 262144;
 constexpr std::size_t kTailRead = 4096;
 
 bool IsEntryName(std::u16string_view name) {
-    if (name.size() != 40) {
-        return false;
-    }
-    for (char16_t c : name) {
-        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-        if (!hex) {
-            return false;
-        }
-    }
-    return true;
+    return name.size() == 40 &&
+           std::all_of(name.begin(), name.end(), [](char16_t c) { return HexDigitValue(c) >= 0; });
 }
 
 struct Element {
@@ -69,52 +63,26 @@ std::optional<std::uint64_t> AltDataOffset(std::string_view value) {
     return offset;
 }
 
-// CacheFileMetadataHeader; version 1 lacks the flags.
-struct CacheFileMetadataHeader {
-    std::uint32_t version = 0;
-    std::uint32_t fetchCount = 0;
-    std::uint32_t lastFetched = 0;  // seconds since 1970
-    std::uint32_t lastModified = 0;
-    std::uint32_t frecency = 0;
-    std::uint32_t expirationTime = 0;
-    std::uint32_t keySize = 0;
-    std::uint32_t flags = 0;
-};
-
-bool DecodeHeader(ByteReader& reader, CacheFileMetadataHeader& header) {
-    return reader.U32BE(header.version) && header.version != 0 && reader.U32BE(header.fetchCount) &&
-           reader.U32BE(header.lastFetched) && reader.U32BE(header.lastModified) &&
-           reader.U32BE(header.frecency) && reader.U32BE(header.expirationTime) &&
-           reader.U32BE(header.keySize) && (header.version < 2 || reader.U32BE(header.flags));
-}
-
 struct Metadata {
-    CacheFileMetadataHeader header;
-    std::string_view key;
+    CacheFileMetadata record;
     std::vector<Element> elements;
-    std::string_view chunkHashes;  // one u16 BE per chunk of the data
 };
 
 enum class MetadataState { Sound, Absent, Damaged };
 
-// metadata is [M, size - 4): hash, chunk hashes, header, key, elements and, from version 4 on, a 4-byte
-// trailer outside the hash. The trailer is undocumented, so the hash settles whether it is there. Bytes that
-// do not even make a header are no metadata: Firefox writes it only once the entry is idle.
-MetadataState ParseMetadata(std::string_view metadata, std::uint64_t dataEnd, Metadata& result) {
-    ByteReader reader(metadata);
-    std::uint32_t hash = 0;
-    const std::uint64_t chunks = (dataEnd + kChunkSize - 1) / kChunkSize;
-    std::uint8_t keyEnd = 0xFF;
-    if (!reader.U32BE(hash) || !reader.Bytes(static_cast<std::size_t>(2 * chunks), result.chunkHashes) ||
-        !DecodeHeader(reader, result.header) || !reader.Bytes(result.header.keySize, result.key) ||
-        !reader.U8(keyEnd) || keyEnd != 0) {
+// The trailer is undocumented, so the hash settles whether it is there. Bytes that do not even make a header
+// are no metadata: Firefox writes it only once the entry is idle.
+MetadataState ParseMetadata(std::string_view bytes, std::uint64_t dataEnd, Metadata& result) {
+    const std::optional<CacheFileMetadata> metadata = DecodeCacheFileMetadata(bytes, dataEnd);
+    if (!metadata) {
         return MetadataState::Absent;
     }
-    const std::size_t elementsStart = reader.position();
-    const std::size_t withTrailer = metadata.size() >= 4 ? metadata.size() - 4 : 0;
-    for (std::size_t end : {withTrailer, metadata.size()}) {
-        if (end >= elementsStart && Lookup2Hash(metadata.substr(4, end - 4)) == hash) {
-            return SplitElements(metadata.substr(elementsStart, end - elementsStart), result.elements)
+    result.record = *metadata;
+    const std::string_view elements = metadata->elements;
+    for (std::size_t trailer : {kMetadataTrailerSize, std::size_t{0}}) {
+        if (trailer <= elements.size() &&
+            Lookup2Hash(metadata->hashed.substr(0, metadata->hashed.size() - trailer)) == metadata->hash) {
+            return SplitElements(elements.substr(0, elements.size() - trailer), result.elements)
                        ? MetadataState::Sound
                        : MetadataState::Damaged;
         }
@@ -123,15 +91,15 @@ MetadataState ParseMetadata(std::string_view metadata, std::uint64_t dataEnd, Me
 }
 
 // The checksums of the chunks that lie wholly in the body: alternative data after it shares its last chunk.
-void AddChunkChecksums(std::string_view chunkHashes, std::uint64_t dataEnd, CacheEntry& entry) {
-    ByteReader reader(chunkHashes);
-    std::uint16_t hash = 0;
-    for (std::uint64_t start = 0; start < dataEnd && reader.U16BE(hash); start += kChunkSize) {
-        const std::uint64_t length = std::min(kChunkSize, dataEnd - start);
-        if (start + length > entry.storedSize) {
+void AddChunkChecksums(std::string_view hashArray, std::uint64_t dataEnd, CacheEntry& entry) {
+    std::uint64_t chunk = 0;
+    for (std::uint64_t start = 0; start < dataEnd; start += kFirefoxChunkSize, ++chunk) {
+        const std::optional<std::uint16_t> hash = DecodeChunkHash(hashArray, chunk);
+        const std::uint64_t length = std::min(kFirefoxChunkSize, dataEnd - start);
+        if (!hash || start + length > entry.storedSize) {
             break;
         }
-        entry.checksums.push_back({StoredChecksum::Kind::Lookup2Low16, start, length, hash});
+        entry.checksums.push_back({StoredChecksum::Kind::Lookup2Low16, start, length, *hash});
     }
 }
 
@@ -147,13 +115,16 @@ MetadataState ReadMetadata(ReadableFile& file, std::uint64_t size, std::string& 
     }
     // A file still being written ends in body bytes, often zeros: an offset they make that leaves no room, or
     // far more than Firefox's metadata ever takes, is no metadata.
-    ByteReader(std::string_view(tail).substr(tailSize - 4, 4)).U32BE(dataEnd);
-    if (dataEnd > size - 4 || size - 4 - dataEnd > kMaxFirefoxMetadata) {
+    const std::optional<std::uint32_t> offset = DecodeMetadataOffset(std::string_view(tail.data(), tailSize));
+    const std::uint64_t metadataEnd = size - kMetadataOffsetSize;
+    if (!offset || *offset > metadataEnd || metadataEnd - *offset > kMaxFirefoxMetadata) {
         return MetadataState::Absent;
     }
-    const std::size_t metadataSize = static_cast<std::size_t>(size - 4 - dataEnd);
-    if (metadataSize <= tailSize - 4) {
-        return ParseMetadata(std::string_view(tail).substr(tailSize - 4 - metadataSize, metadataSize),
+    dataEnd = *offset;
+    const std::size_t metadataSize = static_cast<std::size_t>(metadataEnd - dataEnd);
+    const std::size_t tailMetadata = tailSize - kMetadataOffsetSize;
+    if (metadataSize <= tailMetadata) {
+        return ParseMetadata(std::string_view(tail).substr(tailMetadata - metadataSize, metadataSize),
                              dataEnd, metadata);
     }
     longMetadata.assign(metadataSize, '\0');
@@ -173,18 +144,19 @@ RecordRead ReadEntry(FileSystem& fs, const std::u16string& path, std::string& ta
     std::string longMetadata;
     std::uint32_t dataEnd = 0;
     Metadata parsed;
-    const MetadataState state =
-        *size < 4 ? MetadataState::Absent : ReadMetadata(*file, *size, tail, longMetadata, dataEnd, parsed);
+    const MetadataState state = *size < kMetadataOffsetSize
+                                    ? MetadataState::Absent
+                                    : ReadMetadata(*file, *size, tail, longMetadata, dataEnd, parsed);
     if (state != MetadataState::Sound) {
         read.inUse = state == MetadataState::Absent;
         return read;
     }
     CacheEntry& entry = read.entry.emplace();
     entry.kind = CacheKind::FirefoxCache2;
-    entry.key = std::string(parsed.key);
+    entry.key = std::string(parsed.record.key);
     entry.url = UrlFromFirefoxKey(entry.key);
-    if (parsed.header.lastFetched != 0) {
-        entry.storedTime = parsed.header.lastFetched;
+    if (parsed.record.header.lastFetched != 0) {
+        entry.storedTime = parsed.record.header.lastFetched;
     }
     entry.storedSize = dataEnd;
     for (const Element& element : parsed.elements) {
@@ -204,7 +176,7 @@ RecordRead ReadEntry(FileSystem& fs, const std::u16string& path, std::string& ta
     if (entry.storedSize > 0) {
         entry.pieces.push_back(BodyPiece{path, 0, entry.storedSize, 0});
     }
-    AddChunkChecksums(parsed.chunkHashes, dataEnd, entry);
+    AddChunkChecksums(parsed.record.hashArray, dataEnd, entry);
     DecideCompleteness(entry);
     return read;
 }

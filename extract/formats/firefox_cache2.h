@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "extract/file_system.h"
-#include "extract/formats/cache_folder.h"
+#include "extract/formats/cache_read.h"
 
 namespace drovan {
 

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "extract/formats/ascii.h"
+
 namespace drovan {
 namespace {
 
@@ -155,14 +157,6 @@ std::int64_t DaysFromCivil(int year, int month, int day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 bool IsUsableTime(std::optional<std::int64_t> time, std::int64_t now) {
     return time && *time >= 0 && *time <= now;
 }
@@ -170,7 +164,7 @@ bool IsUsableTime(std::optional<std::int64_t> time, std::int64_t now) {
 }  // namespace
 
 std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
-    text = Trimmed(text);
+    text = TrimBlanks(text);
     std::optional<Civil> date = ReadImfFixdate(text);
     if (!date) {
         date = ReadRfc850Date(text);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "extract/formats/ascii.h"
 #include "extract/formats/byte_reader.h"
 #include "extract/formats/http_date.h"
 
@@ -13,25 +14,6 @@ constexpr std::uint32_t kResponseInfoVersion = 3;
 constexpr std::uint32_t kFlagTruncated = 1u << 12;
 constexpr std::uint32_t kFlagHasExtraFlags = 1u << 31;
 constexpr std::uint32_t kExtraFlagOriginalResponseTime = 1u << 2;
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 // Digits only, no sign, no overflow.
 std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
@@ -67,23 +49,23 @@ int ParseStatusLine(std::string_view line) {
 
 // "bytes 0-99/1000" or "bytes 0-99/*".
 std::optional<ContentRange> ParseContentRange(std::string_view value) {
-    value = Trim(value);
-    if (!EqualsIgnoringCase(value.substr(0, 6), "bytes ")) {
+    value = TrimBlanks(value);
+    if (!EqualsIgnoringAsciiCase(value.substr(0, 6), "bytes ")) {
         return std::nullopt;
     }
-    value = Trim(value.substr(6));
+    value = TrimBlanks(value.substr(6));
     const std::size_t dash = value.find('-');
     const std::size_t slash = value.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) {
         return std::nullopt;
     }
-    const auto first = ParseDecimal(Trim(value.substr(0, dash)));
-    const auto last = ParseDecimal(Trim(value.substr(dash + 1, slash - dash - 1)));
+    const auto first = ParseDecimal(TrimBlanks(value.substr(0, dash)));
+    const auto last = ParseDecimal(TrimBlanks(value.substr(dash + 1, slash - dash - 1)));
     if (!first || !last || *first > *last) {
         return std::nullopt;
     }
     ContentRange range{*first, *last, std::nullopt};
-    const std::string_view total = Trim(value.substr(slash + 1));
+    const std::string_view total = TrimBlanks(value.substr(slash + 1));
     if (total != "*") {
         range.total = ParseDecimal(total);
         if (!range.total || *range.total <= *last) {
@@ -150,7 +132,7 @@ std::optional<HttpHead> ParseHeaderLines(std::string_view text) {
         if (colon == std::string_view::npos || colon == 0) {
             continue;
         }
-        head.headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+        head.headers.emplace_back(TrimBlanks(line.substr(0, colon)), TrimBlanks(line.substr(colon + 1)));
     }
     if (!statusSeen) {
         return std::nullopt;
@@ -202,7 +184,7 @@ void ApplyHead(const HttpHead& head, CacheEntry& entry) {
     bool rangeSeen = false;
     bool modifiedSeen = false;
     auto firstOf = [](bool& seen, std::string_view name, std::string_view wanted) {
-        if (seen || !EqualsIgnoringCase(name, wanted)) {
+        if (seen || !EqualsIgnoringAsciiCase(name, wanted)) {
             return false;
         }
         seen = true;
@@ -210,9 +192,9 @@ void ApplyHead(const HttpHead& head, CacheEntry& entry) {
     };
     for (const auto& [name, value] : head.headers) {
         if (firstOf(typeSeen, name, "Content-Type")) {
-            entry.contentType.assign(Trim(value.substr(0, value.find(';'))));
+            entry.contentType.assign(TrimBlanks(value.substr(0, value.find(';'))));
             std::transform(entry.contentType.begin(), entry.contentType.end(), entry.contentType.begin(),
-                           LowerAscii);
+                           LowerAscii<char>);
         } else if (firstOf(encodingSeen, name, "Content-Encoding")) {
             entry.contentEncoding = std::string(value);
         } else if (firstOf(lengthSeen, name, "Content-Length")) {
@@ -223,100 +205,6 @@ void ApplyHead(const HttpHead& head, CacheEntry& entry) {
             entry.lastModified = ParseHttpDate(value);
         }
     }
-}
-
-void DecideCompleteness(CacheEntry& entry) {
-    std::sort(entry.pieces.begin(), entry.pieces.end(),
-              [](const BodyPiece& a, const BodyPiece& b) { return a.bodyOffset < b.bodyOffset; });
-    std::uint64_t covered = 0;
-    bool contiguous = true;
-    for (const BodyPiece& piece : entry.pieces) {
-        if (piece.bodyOffset != covered || piece.length > UINT64_MAX - covered) {
-            contiguous = false;
-            break;
-        }
-        covered += piece.length;
-    }
-    entry.complete = false;
-    entry.noBody = entry.status == 204 || entry.status == 205;
-    if (entry.noBody || !contiguous || covered != entry.storedSize || entry.truncated) {
-        return;
-    }
-    if (entry.status == 200 && covered == 0 && entry.contentLength.value_or(0) == 0) {
-        entry.noBody = true;
-        return;
-    }
-    if (entry.status == 200) {
-        entry.complete = !entry.contentLength || *entry.contentLength == covered;
-    } else if (entry.status == 206) {
-        // A 206 is whole only when its range names the total and the pieces hold all of it from byte 0. The
-        // stored range is the first response's; a sparse entry's later ranges may have filled the bytes
-        // before it.
-        const std::optional<ContentRange>& range = entry.contentRange;
-        entry.complete = range && range->total && covered == *range->total;
-    }
-}
-
-std::string UrlFromChromiumKey(std::string_view key) {
-    if (key.substr(0, 6) == "Range_") {
-        key.remove_prefix(6);
-        // Children append ":<signature>:<child number>".
-        for (int i = 0; i < 2; ++i) {
-            const std::size_t colon = key.rfind(':');
-            if (colon == std::string_view::npos) {
-                return {};
-            }
-            key = key.substr(0, colon);
-        }
-    }
-    // Up to two leading "<digits>/" parts: credentials and upload id.
-    for (int i = 0; i < 2; ++i) {
-        std::size_t digits = 0;
-        while (digits < key.size() && key[digits] >= '0' && key[digits] <= '9') {
-            ++digits;
-        }
-        if (digits == 0 || digits >= key.size() || key[digits] != '/') {
-            break;
-        }
-        key.remove_prefix(digits + 1);
-    }
-    if (key.substr(0, 4) == "_dk_") {
-        // At least the top-frame site and the frame site come before the URL.
-        const std::size_t space = key.rfind(' ');
-        if (std::count(key.begin(), key.end(), ' ') < 2) {
-            return {};
-        }
-        key = key.substr(space + 1);
-    }
-    if (key.find("://") == std::string_view::npos) {
-        return {};
-    }
-    return std::string(key);
-}
-
-std::string UrlFromFirefoxKey(std::string_view key) {
-    std::size_t position = 0;
-    while (position < key.size()) {
-        if (key[position] == ':') {
-            const std::string_view url = key.substr(position + 1);
-            return url.find("://") == std::string_view::npos ? std::string() : std::string(url);
-        }
-        // Skip the tag's value up to a single comma; a doubled comma belongs to the value.
-        std::size_t next = position + 1;
-        for (;;) {
-            next = key.find(',', next);
-            if (next == std::string_view::npos) {
-                return {};
-            }
-            if (next + 1 < key.size() && key[next + 1] == ',') {
-                next += 2;
-                continue;
-            }
-            break;
-        }
-        position = next + 1;
-    }
-    return {};
 }
 
 }  // namespace drovan

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -28,18 +28,8 @@ struct ChromiumResponseInfo {
 // The pickled response info of a Chromium entry's stream 0; the head views into pickle.
 std::optional<ChromiumResponseInfo> ParseChromiumResponseInfo(std::string_view pickle);
 
-// Status, Content-Type (without parameters), Content-Encoding, Content-Length, Content-Range and Last-Modified
-// into entry.
+// Status, Content-Type (without parameters), Content-Encoding, Content-Length, Content-Range and
+// Last-Modified into entry.
 void ApplyHead(const HttpHead& head, CacheEntry& entry);
-
-// Decides entry.complete from its status, lengths, truncation and pieces: a 200 whose pieces hold exactly
-// Content-Length bytes (or any stored length when there is none), or a 206 whose pieces cover
-// [0, total) with no gap. A 204, a 205 or a 200 that is empty by its headers and its pieces has no body.
-void DecideCompleteness(CacheEntry& entry);
-
-// The URL inside a key: Chromium's "1/0/_dk_<site> <site> <url>" and older forms, a blockfile child's
-// "Range_<key>:<sig>:<n>"; Firefox's "<tags>,:<url>". Empty when there is none.
-std::string UrlFromChromiumKey(std::string_view key);
-std::string UrlFromFirefoxKey(std::string_view key);
 
 }  // namespace drovan

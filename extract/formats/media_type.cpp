@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 
+#include "extract/formats/ascii.h"
 #include "extract/formats/url_name.h"
 
 namespace drovan {
@@ -312,10 +313,6 @@ constexpr MimeType kMimeTypes[] = {
     {"video/x-msvideo", "avi"},
 };
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Longer than every known MIME type, so that one can be lower-cased into a small buffer.
 constexpr std::size_t kLongestMime = 32;
 
@@ -326,7 +323,7 @@ constexpr bool IsSearchable(const MimeType* begin, const MimeType* end) {
             return false;
         }
         for (char c : entry->mime) {
-            if (c >= 'A' && c <= 'Z') {
+            if (LowerAscii(c) != c) {
                 return false;
             }
         }
@@ -338,18 +335,12 @@ static_assert(IsSearchable(std::begin(kMimeTypes), std::end(kMimeTypes)),
 
 // Generic types (octet streams, text/plain) and unknown ones say nothing.
 std::string_view TypeOfMime(std::string_view contentType) {
-    std::string_view mime = contentType.substr(0, contentType.find(';'));
-    while (!mime.empty() && (mime.front() == ' ' || mime.front() == '\t')) {
-        mime.remove_prefix(1);
-    }
-    while (!mime.empty() && (mime.back() == ' ' || mime.back() == '\t')) {
-        mime.remove_suffix(1);
-    }
+    const std::string_view mime = TrimBlanks(contentType.substr(0, contentType.find(';')));
     if (mime.size() > kLongestMime) {
         return {};
     }
     char lowered[kLongestMime];
-    std::transform(mime.begin(), mime.end(), lowered, LowerAscii);
+    std::transform(mime.begin(), mime.end(), lowered, LowerAscii<char>);
     const std::string_view wanted(lowered, mime.size());
     const auto* const end = std::end(kMimeTypes);
     const auto* const found =

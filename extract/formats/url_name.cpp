@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "extract/formats/ascii.h"
 #include "extract/name_rules.h"
 #include "extract/utf8.h"
 
@@ -21,16 +22,6 @@ bool DecodedCleanly(std::u16string_view text) {
         }
     }
     return true;
-}
-
-char16_t LowerAscii(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
 }
 
 bool IsForbidden(char16_t c) {
@@ -80,13 +71,13 @@ bool IsDeviceName(std::u16string_view name) {
     }
     static constexpr std::array<std::u16string_view, 4> kPlain = {u"con", u"prn", u"aux", u"nul"};
     for (std::u16string_view device : kPlain) {
-        if (EqualsIgnoringCase(base, device)) {
+        if (EqualsIgnoringAsciiCase(base, device)) {
             return true;
         }
     }
     if (base.size() == 4 && IsPortDigit(base[3])) {
         const std::u16string_view stem = base.substr(0, 3);
-        return EqualsIgnoringCase(stem, u"com") || EqualsIgnoringCase(stem, u"lpt");
+        return EqualsIgnoringAsciiCase(stem, u"com") || EqualsIgnoringAsciiCase(stem, u"lpt");
     }
     return false;
 }
@@ -201,19 +192,6 @@ std::string_view UrlHost(std::string_view url) {
         authority = authority.substr(0, colon);
     }
     return authority;
-}
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 std::string PercentDecode(std::string_view text) {

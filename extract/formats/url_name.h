@@ -19,9 +19,6 @@ std::string_view UrlLastSegment(std::string_view url);
 // The URL's host without user info and port; empty when the URL has no authority.
 std::string_view UrlHost(std::string_view url);
 
-// The value of a hex digit of either case, or -1.
-int HexDigitValue(char c);
-
 // %XX sequences turned into their bytes; a '%' not followed by two hex digits stays as it is.
 std::string PercentDecode(std::string_view text);
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "extract/formats/cache_key.h"
+#include "extract/formats/completeness.h"
 #include "tests/native/formats/cache_builders.h"
 
 namespace drovan {

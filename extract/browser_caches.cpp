@@ -8,7 +8,7 @@
 #include <optional>
 #include <set>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/formats/cache_folder.h"
 #include "extract/name_rules.h"
 #include "extract/progress.h"

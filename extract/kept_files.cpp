@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "extract/formats/read_window.h"
+
 namespace drovan {
 
 // A kept file remembers its last few small reads: a reader reads an entry's ends, and those mostly hold the
@@ -36,9 +38,9 @@ class SharedFile final : public ReadableFile {
     }
     bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
         for (const KeptFile::RememberedRead& read : m_kept->reads) {
-            if (offset >= read.offset && offset - read.offset <= read.size &&
-                capacity <= read.size - (offset - read.offset)) {
-                std::copy_n(read.bytes + (offset - read.offset), capacity, buffer);
+            if (const std::optional<std::uint64_t> at =
+                    PlaceInWindow(read.offset, read.size, offset, capacity)) {
+                std::copy_n(read.bytes + *at, capacity, buffer);
                 got = capacity;
                 return true;
             }

@@ -1,6 +1,6 @@
 #include "extract/name_rules.h"
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/utf8.h"
 
 namespace drovan {

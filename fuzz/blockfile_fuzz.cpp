@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "extract/formats/chromium_blockfile.h"
-#include "extract/formats/http_head.h"
 #include "extract/memory_file_system.h"
 #include "fuzz/blockfile_fuzz_input.h"
 

@@ -13,7 +13,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple blockfile sparse response_head entry_name
+[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple blockfile sparse record_decoders response_head entry_name
     http_date decode_gzip decode_deflate decode_brotli decode_zstd)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
@@ -44,9 +44,10 @@ menu_seeds="$build/corpus/menu_template"
 toolbar_seeds="$build/corpus/toolbar"
 profiles_seeds="$build/corpus/profiles_ini"
 mkdir -p "$menu_seeds" "$toolbar_seeds" "$profiles_seeds" "$build/artifacts"
-mkdir -p "$build/corpus/blockfile" "$build/corpus/sparse"
-# Small sound blockfile caches, written by the tests' cache builder.
+mkdir -p "$build/corpus/blockfile" "$build/corpus/sparse" "$build/corpus/record_decoders"
+# Small sound blockfile caches and sound records of every format, written by the tests' cache builders.
 "$build/blockfile_fuzz_seeds" "$build/corpus/blockfile"
+"$build/record_decoders_seeds" "$build/corpus/record_decoders"
 
 # Menu 153: one pop-up "Popup" (pop-up | end) holding Save path, Extract, a separator and About (end).
 words 0 0 0x90 0x50 0x6F 0x70 0x75 0x70 0 \

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/formats/chromium_blockfile.h"
 #include "extract/formats/chromium_simple.h"
 #include "extract/formats/firefox_cache2.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/formats/byte_reader.h"
 #include "extract/formats/cache_key.h"
 #include "extract/formats/chromium_simple.h"

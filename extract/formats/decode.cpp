@@ -8,7 +8,7 @@
 #include <array>
 #include <memory>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 
 namespace drovan {
 namespace {

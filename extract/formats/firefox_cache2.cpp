@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/formats/cache_key.h"
 #include "extract/formats/checksums.h"
 #include "extract/formats/completeness.h"

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 
 namespace drovan {
 namespace {

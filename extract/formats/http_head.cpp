@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/formats/byte_reader.h"
 #include "extract/formats/http_date.h"
 

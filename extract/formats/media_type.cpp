@@ -4,7 +4,7 @@
 #include <iterator>
 #include <optional>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/formats/url_name.h"
 
 namespace drovan {

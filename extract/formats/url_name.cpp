@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 #include "extract/name_rules.h"
 #include "extract/utf8.h"
 

@@ -32,8 +32,8 @@
 #include "extract/pipeline.h"
 #include "extract/harvest_writer.h"
 #include "extract/utf8.h"
-#include "tests/native/formats/blockfile_builder.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/blockfile_builder.h"
+#include "tests/support/cache_builders.h"
 
 namespace {
 
@@ -202,20 +202,20 @@ std::uint64_t Mix(std::uint64_t x) {
 void MakeFirefox(const fs::path& folder, const std::vector<Planned>& plan, const std::string& noise) {
     fs::create_directories(folder / "entries");
     for (std::size_t i = 0; i < plan.size(); ++i) {
-        drovan::test::FirefoxEntryParts parts;
+        drovan::tests::FirefoxEntryParts parts;
         parts.body = plan[i].Body(noise);
         parts.key = "a,:" + plan[i].url;
         parts.elements = {{"request-method", "GET"},
-                          {"response-head", drovan::test::FirefoxHead(plan[i].HeadLines())},
+                          {"response-head", drovan::tests::FirefoxHead(plan[i].HeadLines())},
                           {"net-response-time", "18"}};
         const std::string name = Hex(Mix(i), 16, true) + Hex(Mix(i + plan.size()), 16, true) + "00000000";
-        WriteFile(folder / "entries" / name, drovan::test::FirefoxEntry(parts));
+        WriteFile(folder / "entries" / name, drovan::tests::FirefoxEntry(parts));
     }
 }
 
 // SimpleEntry's layout, with zlib's CRC over the bodies: the test one goes bit by bit.
 void MakeSimple(const fs::path& folder, const std::vector<Planned>& plan, const std::string& noise) {
-    using namespace drovan::test;
+    using namespace drovan::tests;
     fs::create_directories(folder / "index-dir");
     std::string index;
     PutLE(index, kSimpleInitialMagic, 8);
@@ -238,14 +238,14 @@ void MakeSimple(const fs::path& folder, const std::vector<Planned>& plan, const 
 // Returns the address of every entry record, for the listing floor.
 std::vector<std::uint32_t> MakeBlockfile(const fs::path& folder, const std::vector<Planned>& plan,
                                          const std::string& noise) {
-    using namespace drovan::testing;
+    using namespace drovan::tests;
     fs::create_directories(folder);
     BlockfileBuilder builder;
     std::vector<std::uint32_t> records;
     std::uint32_t externals = 0;
     for (const Planned& entry : plan) {
         records.push_back(
-            builder.AddEntry(Plain(entry.ChromiumKey(), ResponseInfo(entry.HeadLines()), entry.Body(noise))));
+            builder.AddEntry(Plain(entry.ChromiumKey(), BlockfileResponseInfo(entry.HeadLines()), entry.Body(noise))));
         externals += entry.size > 16384 ? 1 : 0;
     }
     WriteFile(folder / "index", builder.IndexFile());
@@ -318,8 +318,7 @@ void ReadBlockfileEnds(const fs::path& folder, const std::vector<std::uint32_t>&
     char buffer[drovan::blockfile::kBlockFileHeaderSize];
     const int index = open((folder / "index").c_str(), O_RDONLY | O_CLOEXEC);
     ReadEnds(index, 0,
-             drovan::blockfile::kIndexHeaderSize + 4 * drovan::testing::BlockfileBuilder::kTableLength,
-             buffer);
+             drovan::blockfile::kIndexHeaderSize + 4 * drovan::tests::BlockfileBuilder::kTableLength, buffer);
     close(index);
     int blockFiles[4];
     for (int n = 0; n < 4; ++n) {

@@ -19,16 +19,16 @@
 #include "extract/pipeline.h"
 #include "extract/harvest_writer.h"
 #include "extract/utf8.h"
-#include "tests/native/formats/blockfile_builder.h"
+#include "tests/support/blockfile_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using drovan::bench::Gzip;
-using drovan::testing::BlockfileBuilder;
-using drovan::testing::EntryParts;
-using drovan::testing::Plain;
-using drovan::testing::ResponseInfo;
+using drovan::tests::BlockfileBuilder;
+using drovan::tests::EntryParts;
+using drovan::tests::Plain;
+using drovan::tests::BlockfileResponseInfo;
 
 constexpr std::uint32_t kKeyLengthField = 32;
 constexpr std::uint32_t kKeyField = 36;
@@ -59,13 +59,12 @@ void ShareKey(BlockfileBuilder& builder, std::uint32_t first, EntryParts parts, 
 
 BlockfileBuilder SharedKey(int records, std::uint32_t flags) {
     BlockfileBuilder builder;
-    EntryParts parts = Plain(LongKey(0), ResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
+    EntryParts parts = Plain(LongKey(0), BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
     parts.longKey = true;
     parts.flags = flags;
     if (flags != 0) {
-        parts.stream0 = ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-9/10\n");
-        parts.stream2 =
-            drovan::testing::SparseStream(kSignature, parts.key.size(), std::string(8192, '\xff'));
+        parts.stream0 = BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-9/10\n");
+        parts.stream2 = drovan::tests::SparseStream(kSignature, parts.key.size(), std::string(8192, '\xff'));
     }
     const std::uint32_t first = builder.AddEntry(parts);
     ShareKey(builder, first, parts, records - 1);
@@ -75,10 +74,10 @@ BlockfileBuilder SharedKey(int records, std::uint32_t flags) {
 BlockfileBuilder SharedBody(int records, const std::string& body, const std::string& head) {
     BlockfileBuilder builder;
     const std::uint32_t first =
-        builder.AddEntry(Plain(kSite + "http://127.0.0.1:8000/0", ResponseInfo(head), body));
+        builder.AddEntry(Plain(kSite + "http://127.0.0.1:8000/0", BlockfileResponseInfo(head), body));
     for (int i = 1; i < records; ++i) {
         const std::uint32_t record = builder.AddEntry(
-            Plain(kSite + "http://127.0.0.1:8000/" + std::to_string(i), ResponseInfo(head), "x"));
+            Plain(kSite + "http://127.0.0.1:8000/" + std::to_string(i), BlockfileResponseInfo(head), "x"));
         builder.Patch(record, kBodySizeField, static_cast<std::uint32_t>(body.size()));
         builder.Patch(record, kBodyField, builder.Field(first, kBodyField));
     }
@@ -90,9 +89,9 @@ BlockfileBuilder SparseChildren(int children) {
     const std::string key = kSite + "http://127.0.0.1:8000/clip.mp4";
     EntryParts parent;
     parent.key = key;
-    parent.stream0 = ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
+    parent.stream0 = BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
                                   std::to_string(static_cast<std::uint64_t>(children) << 20) + "\n");
-    parent.stream2 = drovan::testing::SparseStream(kSignature, key.size(), std::string(children / 8, '\xff'));
+    parent.stream2 = drovan::tests::SparseStream(kSignature, key.size(), std::string(children / 8, '\xff'));
     parent.flags = 1;
     builder.AddEntry(parent);
     std::uint32_t first = 0;
@@ -101,7 +100,7 @@ BlockfileBuilder SparseChildren(int children) {
         child.key = drovan::blockfile::SparseChildKey(key, kSignature, static_cast<std::uint32_t>(i));
         child.flags = 2;
         child.stream1 = i == 0 ? std::string(1 << 20, 'v') : "x";
-        child.stream2 = drovan::testing::SparseStream(kSignature, key.size(), std::string(128, '\x55'));
+        child.stream2 = drovan::tests::SparseStream(kSignature, key.size(), std::string(128, '\x55'));
         const std::uint32_t record = builder.AddEntry(child);
         if (i == 0) {
             first = record;
@@ -115,7 +114,7 @@ BlockfileBuilder SparseChildren(int children) {
 
 BlockfileBuilder EverySlotOneRecord() {
     BlockfileBuilder builder;
-    EntryParts parts = Plain(LongKey(0), ResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
+    EntryParts parts = Plain(LongKey(0), BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
     parts.longKey = true;
     const std::uint32_t record = builder.AddEntry(parts);
     for (std::uint32_t bucket = 0; bucket < BlockfileBuilder::kTableLength; ++bucket) {

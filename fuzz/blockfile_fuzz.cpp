@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "extract/formats/chromium_blockfile.h"
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "fuzz/blockfile_fuzz_input.h"
 
 namespace {

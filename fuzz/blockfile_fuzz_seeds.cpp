@@ -4,11 +4,11 @@
 #include <iostream>
 
 #include "fuzz/blockfile_fuzz_input.h"
-#include "tests/native/formats/blockfile_builder.h"
+#include "tests/support/blockfile_builder.h"
 
 namespace {
 
-using namespace drovan::testing;
+using namespace drovan::tests;
 using drovan::blockfile::SparseChildKey;
 
 const std::string kSite = "1/0/_dk_http://127.0.0.1 http://127.0.0.1 http://127.0.0.1:8000/";
@@ -22,7 +22,7 @@ std::string Body(std::size_t size) {
 }
 
 std::string Ok(std::size_t length) {
-    return ResponseInfo(
+    return BlockfileResponseInfo(
         "HTTP/1.1 200 OK\nContent-Type: text/plain\nContent-Length: " + std::to_string(length) + "\n");
 }
 
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     EntryParts parent;
     parent.key = key;
     parent.flags = 1;
-    parent.stream0 = ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/1053576\n");
+    parent.stream0 = BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/1053576\n");
     parent.stream2 = SparseStream(signature, key.size(), Bits(32, 0, 2));
     sparse.AddEntry(parent);
     for (std::uint32_t i = 0; i < 2; ++i) {

@@ -12,7 +12,7 @@
 
 #include "extract/formats/cache_entry.h"
 #include "extract/formats/checksums.h"
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 
 namespace drovan::fuzz {
 

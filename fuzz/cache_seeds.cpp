@@ -5,11 +5,11 @@
 #include <string>
 
 #include "fuzz/cache_fuzz_files.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/cache_builders.h"
 
 namespace {
 
-using namespace drovan::test;
+using namespace drovan::tests;
 
 void Write(const std::string& folder, const std::string& name, const std::string& bytes) {
     std::ofstream(folder + "/" + name, std::ios::binary) << bytes;

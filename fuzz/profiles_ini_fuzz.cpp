@@ -3,7 +3,7 @@
 #include <string>
 
 #include "extract/browser_caches.h"
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 
 namespace {
 

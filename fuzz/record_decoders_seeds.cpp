@@ -5,8 +5,8 @@
 #include <iostream>
 #include <string>
 
-#include "tests/native/formats/blockfile_builder.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/blockfile_builder.h"
+#include "tests/support/cache_builders.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -20,34 +20,34 @@ int main(int argc, char** argv) {
     using namespace drovan;
     const std::string key = "1/0/_dk_http://127.0.0.1 http://127.0.0.1 http://127.0.0.1:8000/clip.mp4";
 
-    testing::BlockfileBuilder cache;
+    tests::BlockfileBuilder cache;
     std::uint32_t address = 0;
     const std::string entry =
-        cache.EntryRecord(testing::Plain(key, testing::ResponseInfo("HTTP/1.1 200 OK\n"), "body"), address);
+        cache.EntryRecord(tests::Plain(key, tests::BlockfileResponseInfo("HTTP/1.1 200 OK\n"), "body"), address);
     write("seed-index-header", cache.IndexFile().substr(0, blockfile::kIndexHeaderSize));
     write("seed-block-file-header", cache.BlockFileBytes(1).substr(0, blockfile::kBlockFileHeaderSize));
     write("seed-entry-store", entry);
     write("seed-rankings-node",
           cache.BlockFileBytes(0).substr(blockfile::kBlockFileHeaderSize, blockfile::kRankingsNodeSize));
     write("seed-sparse-header",
-          testing::SparseStream(0x2fc0a2fa45931c, key.size(), testing::Bits(1024, 0, 4), 4, 904));
+          tests::SparseStream(0x2fc0a2fa45931c, key.size(), tests::Bits(1024, 0, 4), 4, 904));
 
-    for (const test::SimpleWidth width : {test::SimpleWidth::Padded64, test::SimpleWidth::Packed32}) {
-        const std::string suffix = width == test::SimpleWidth::Padded64 ? "-64" : "-32";
-        write(("seed-simple-header" + suffix).c_str(), test::SimpleHeader(key, 5, width));
-        write(("seed-simple-eof" + suffix).c_str(), test::SimpleEof(3, 0x1234, 77, width));
+    for (const tests::SimpleWidth width : {tests::SimpleWidth::Padded64, tests::SimpleWidth::Packed32}) {
+        const std::string suffix = width == tests::SimpleWidth::Padded64 ? "-64" : "-32";
+        write(("seed-simple-header" + suffix).c_str(), tests::SimpleHeader(key, 5, width));
+        write(("seed-simple-eof" + suffix).c_str(), tests::SimpleEof(3, 0x1234, 77, width));
         write(("seed-simple-sparse-file" + suffix).c_str(),
-              test::SparseFile(key, {{32, test::Pattern(64)}}, width));
+              tests::SparseFile(key, {{32, tests::Pattern(64)}}, width));
     }
 
-    test::FirefoxEntryParts firefox;
-    firefox.body = test::Pattern(40);
+    tests::FirefoxEntryParts firefox;
+    firefox.body = tests::Pattern(40);
     firefox.key = ":http://127.0.0.1:8000/clip.mp4";
     firefox.elements = {{"request-method", "GET"}, {"response-head", "HTTP/1.1 200 OK\r\n"}};
-    write("seed-firefox-entry", test::FirefoxEntry(firefox));
+    write("seed-firefox-entry", tests::FirefoxEntry(firefox));
     firefox.body.clear();
     firefox.version = 1;
     firefox.trailer = false;
-    write("seed-firefox-entry-1", test::FirefoxEntry(firefox));
+    write("seed-firefox-entry-1", tests::FirefoxEntry(firefox));
     return 0;
 }

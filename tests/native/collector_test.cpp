@@ -20,17 +20,17 @@
 #include "extract/harvest_writer.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
-#include "tests/native/temp_tree.h"
-#include "memory_file_system.h"
+#include "tests/support/temp_tree.h"
+#include "tests/support/node_file_system.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::MemoryFileSystem;
-using testing_support::Names;
-using testing_support::TempTree;
-using testing_support::U;
+using tests::Names;
+using tests::NodeFileSystem;
+using tests::TempTree;
+using tests::U;
 
 std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -160,7 +160,7 @@ TEST(Collector, UnusableInputsWalkNothing) {
 }
 
 TEST(Collector, WalksDepthFirstInTheListingOrder) {
-    MemoryFileSystem files;
+    NodeFileSystem files;
     files.AddFolder("/c", ".");
     files.AddFile("/c", "1.swf");
     files.AddFolder("/c", "sub");
@@ -178,7 +178,7 @@ TEST(Collector, WalksDepthFirstInTheListingOrder) {
 }
 
 TEST(Collector, AFolderThatCannotBeOpenedEndsOnlyItsOwnLevel) {
-    MemoryFileSystem files;
+    NodeFileSystem files;
     files.AddFolder("/c", "locked");
     files.AddFile("/c/locked", "hidden.swf");
     files.nodes["/c/locked"].failsToOpen = true;
@@ -199,44 +199,44 @@ TEST(Collector, AFolderThatCannotBeOpenedEndsOnlyItsOwnLevel) {
 // Five matches "1.swf" … "5.swf" of three bytes each; a hook on the file system acts at one moment.
 struct HarvestCase {
     const char* what;
-    std::function<void(MemoryFileSystem&, HarvestProgress&)> arrange;
+    std::function<void(NodeFileSystem&, HarvestProgress&)> arrange;
     HarvestSummary expected;
     std::vector<std::string> left;  // files in /out afterwards
 };
 
 const HarvestCase kHarvestCases[] = {
     {"no fault",
-     [](MemoryFileSystem&, HarvestProgress&) {},
+     [](NodeFileSystem&, HarvestProgress&) {},
      {5, 5, 0, 0, 0, 0, 0, 0, 0, 0, false, false},
      {"1.swf", "2.swf", "3.swf", "4.swf", "5.swf"}},
     {"a stop between files",
-     [](MemoryFileSystem& files, HarvestProgress& progress) {
+     [](NodeFileSystem& files, HarvestProgress& progress) {
          files.onCommit = [&progress](const std::string& path) { progress.stop = path == "/out/2.swf"; };
      },
      {5, 2, 0, 0, 0, 0, 0, 0, 0, 0, true, false},
      {"1.swf", "2.swf"}},
     {"a stop while a file is written",
-     [](MemoryFileSystem& files, HarvestProgress& progress) {
+     [](NodeFileSystem& files, HarvestProgress& progress) {
          files.onWrite = [&progress](const std::string& path) { progress.stop = path == "/out/3.swf"; };
      },
      {5, 2, 0, 0, 0, 0, 0, 0, 0, 0, true, false},
      {"1.swf", "2.swf"}},
     {"a stop while listing",
-     [](MemoryFileSystem& files, HarvestProgress& progress) {
+     [](NodeFileSystem& files, HarvestProgress& progress) {
          files.onList = [&progress](const std::string&) { progress.stop = true; };
      },
      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, true, false},
      {}},
     {"a destination that fills up in the second file",
-     [](MemoryFileSystem& files, HarvestProgress&) { files.capacity = 5; },
+     [](NodeFileSystem& files, HarvestProgress&) { files.capacity = 5; },
      {5, 1, 0, 4, 0, 0, 0, 0, 0, 0, false, true},
      {"1.swf"}},
     {"a destination full from the start",
-     [](MemoryFileSystem& files, HarvestProgress&) { files.createAnswer = CreateStatus::DiskFull; },
+     [](NodeFileSystem& files, HarvestProgress&) { files.createAnswer = CreateStatus::DiskFull; },
      {5, 0, 0, 5, 0, 0, 0, 0, 0, 0, false, true},
      {}},
     {"a failed file does not end the harvest",
-     [](MemoryFileSystem& files, HarvestProgress&) {
+     [](NodeFileSystem& files, HarvestProgress&) {
          files.failWritesAfter = 2;
          files.nodes["/c/2.swf"].bytes = "ab";
          files.nodes["/out/4.swf"] = {{}, false, false, "444"};
@@ -247,7 +247,7 @@ const HarvestCase kHarvestCases[] = {
 
 TEST(Collector, StopsFailuresAndProgressAddUp) {
     for (const HarvestCase& c : kHarvestCases) {
-        MemoryFileSystem files;
+        NodeFileSystem files;
         for (const char* name : {"1.swf", "2.swf", "3.swf", "4.swf", "5.swf"}) {
             files.AddFile("/c", name, std::string(3, name[0]));
         }
@@ -605,7 +605,7 @@ TEST(HarvestWriter, WritesWhileListingAndStopsBoth) {
 
 using Planned = std::vector<std::pair<std::size_t, Content::Status>>;
 
-HarvestSummary HarvestInMemory(MemoryFileSystem& files, const Planned& plan,
+HarvestSummary HarvestInMemory(NodeFileSystem& files, const Planned& plan,
                                const std::function<void(std::size_t)>& onStream = {}) {
     std::vector<std::unique_ptr<NumberedContent>> contents;
     for (const auto& [size, end] : plan) {
@@ -637,7 +637,7 @@ TEST(HarvestWriter, TooBigFailsOneFileAndAFullDestinationEndsTheHarvest) {
         {"a source gone, then full", 10, {{10, kDone}, {10, kGone}, {10, kDone}}, 1, 1, 0, 1, true},
     };
     for (const auto& c : kCases) {
-        MemoryFileSystem files;
+        NodeFileSystem files;
         files.capacity = c.capacity;
         const HarvestSummary summary = HarvestInMemory(files, c.plan);
         EXPECT_EQ(summary.copied, c.copied) << c.what;
@@ -652,7 +652,7 @@ TEST(HarvestWriter, TooBigFailsOneFileAndAFullDestinationEndsTheHarvest) {
 
 // Listed first and written after, each item is let go of once placed.
 TEST(HarvestWriter, HoldsOnlyTheItemsStillToBeWritten) {
-    MemoryFileSystem files;
+    NodeFileSystem files;
     HarvestInMemory(files, Planned(50, {10, Content::Status::Done}),
                     [](std::size_t i) { EXPECT_EQ(BorrowedContent::alive, static_cast<int>(50 - i)) << i; });
 }
@@ -741,4 +741,4 @@ TEST(Collector, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNothing) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "extract/utf8.h"
 
-namespace drovan::test {
+namespace drovan::tests {
 
 inline const std::filesystem::path kData = DROVAN_TEST_DATA_DIR;
 
@@ -60,4 +60,4 @@ inline std::pair<std::int64_t, std::int64_t> GeneratedBetween(const std::string&
     return {started, ended};
 }
 
-}  // namespace drovan::test
+}  // namespace drovan::tests

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 TEST(CacheFolders, KnownByTheirFilesNotTheirNames) {
@@ -32,4 +32,4 @@ TEST(CacheFolders, KnownByTheirFilesNotTheirNames) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -9,9 +9,10 @@
 
 #include "extract/formats/chromium_blockfile.h"
 #include "extract/formats/chromium_simple.h"
-#include "extract/memory_file_system.h"
+#include "tests/support/cache_builders.h"
+#include "tests/support/memory_file_system.h"
 
-namespace drovan::testing {
+namespace drovan::tests {
 
 inline void PutU32(std::string& bytes, std::size_t offset, std::uint32_t value) {
     if (bytes.size() < offset + 4) {
@@ -27,25 +28,9 @@ inline void PutU64(std::string& bytes, std::size_t offset, std::uint64_t value) 
     PutU32(bytes, offset + 4, static_cast<std::uint32_t>(value >> 32));
 }
 
-// Stream 0 as Chromium pickles a response: version 3 flags, two times and the NUL-separated header lines.
-inline std::string ResponseInfo(const std::string& headLines, bool truncated = false) {
-    std::string raw = headLines;
-    for (char& c : raw) {
-        if (c == '\n') {
-            c = '\0';
-        }
-    }
-    raw += '\0';
-    std::string payload;
-    PutU32(payload, 0, 3u | (truncated ? 1u << 12 : 0u));
-    PutU64(payload, 4, 13300000000000000ull);
-    PutU64(payload, 12, 13300000000000001ull);
-    PutU32(payload, 20, static_cast<std::uint32_t>(raw.size()));
-    payload += raw;
-    payload.resize((payload.size() + 3) / 4 * 4, '\0');
-    std::string pickle;
-    PutU32(pickle, 0, static_cast<std::uint32_t>(payload.size()));
-    return pickle + payload;
+// Stream 0 as Chromium pickles a response, from "\n"-separated header lines.
+inline std::string BlockfileResponseInfo(const std::string& headLines, bool truncated = false) {
+    return ResponseInfo(RawHeaders(headLines), truncated);
 }
 
 // Stream 2 of a sparse parent or child: the 64-byte header and a bitmap.
@@ -262,4 +247,4 @@ class BlockfileBuilder {
     std::uint32_t m_entryCount = 0;
 };
 
-}  // namespace drovan::testing
+}  // namespace drovan::tests

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "extract/progress.h"
-#include "memory_file_system.h"
+#include "tests/support/node_file_system.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
-using testing_support::MemoryFileSystem;
+using tests::NodeFileSystem;
 using Files = std::map<std::string, std::string>;
 constexpr std::size_t kNever = std::string::npos;
 
@@ -194,7 +194,7 @@ const PlaceCase kPlaceCases[] = {
 
 TEST(PlaceNewFile, DecidesTheNameAndLeavesNothingPartial) {
     for (const PlaceCase& c : kPlaceCases) {
-        MemoryFileSystem files;
+        NodeFileSystem files;
         files.nodes["/out"];
         for (const auto& [name, bytes] : c.existing) {
             if (bytes == "/") {
@@ -221,7 +221,7 @@ TEST(PlaceNewFile, DecidesTheNameAndLeavesNothingPartial) {
 }
 
 TEST(PlaceNewFile, GivesUpAfterTheLastNumberedName) {
-    MemoryFileSystem files;
+    NodeFileSystem files;
     files.nodes["/out"];
     files.AddFile("/out", "a.swf", "other");
     for (unsigned number = 2; number <= 100000; ++number) {
@@ -276,7 +276,7 @@ TEST(PlaceNewFile, ANameTakenMeanwhileIsLearntAndTheSearchGoesOn) {
          {{"a.swf", "mine"}, {"a (2).swf", "mine"}}},
     };
     for (const auto& c : kCases) {
-        MemoryFileSystem files;
+        NodeFileSystem files;
         files.nodes["/out"];
         for (const auto& [name, bytes] : c.existing) {
             files.AddFile("/out", name, bytes);
@@ -295,7 +295,7 @@ TEST(PlaceNewFile, ANameTakenMeanwhileIsLearntAndTheSearchGoesOn) {
 
 TEST(PlaceNewFile, ASourceGoneIsNeitherWrittenNorFailed) {
     for (const Files& existing : {Files{}, Files{{"a.swf", "other"}}}) {
-        MemoryFileSystem files;
+        NodeFileSystem files;
         files.nodes["/out"];
         for (const auto& [name, bytes] : existing) {
             files.AddFile("/out", name, bytes);
@@ -321,7 +321,7 @@ TEST(PlaceNewFile, ACopyKeepsItsSourcesModifiedTime) {
         {"the same bytes under the name", "source", FileTime{5}, 1, std::nullopt},
     };
     for (const auto& c : kCases) {
-        MemoryFileSystem files;
+        NodeFileSystem files;
         files.nodes["/out"];
         if (!c.existing.empty()) {
             files.AddFile("/out", "a.swf", c.existing);
@@ -373,7 +373,7 @@ TEST(PlaceNewFile, TheIndexReadsEachFileOfANameAFewTimesOnly) {
         {"files already there, then some of them again", 60, found, 30, 2},
     };
     for (const auto& c : kCases) {
-        MemoryFileSystem files;
+        NodeFileSystem files;
         files.nodes["/out"];
         for (std::size_t i = 0; i < c.existing; ++i) {
             files.AddFile("/out", i == 0 ? "a.bin" : "a (" + std::to_string(i + 1) + ").bin", Numbered(i));
@@ -398,7 +398,7 @@ TEST(PlaceNewFile, TheIndexReadsEachFileOfANameAFewTimesOnly) {
 // A name of 90 CJK characters is 270 bytes of UTF-8, over the limit on POSIX.
 TEST(PlaceNewFile, CutsEveryNameToTheDestinationsLimit) {
     const std::u16string name = std::u16string(90, u'\u4E2D') + u".mp4";
-    MemoryFileSystem files;
+    NodeFileSystem files;
     files.nodes["/out"];
     files.nameLength = NameLengthUnit::Utf8Bytes;
     HarvestProgress progress;
@@ -412,4 +412,4 @@ TEST(PlaceNewFile, CutsEveryNameToTheDestinationsLimit) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "tests/native/formats/cache_builders.h"
-#include "tests/native/formats/record_cases.h"
+#include "tests/support/cache_builders.h"
+#include "tests/support/record_cases.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
-using test::Fields;
-using test::NumberedWords;
+using tests::Fields;
+using tests::NumberedWords;
 
 Fields Offset(std::string_view fileEnd) {
     const auto offset = DecodeMetadataOffset(fileEnd);
@@ -37,12 +37,12 @@ Fields SecondChunkHash(std::string_view hashArray) {
 }
 
 TEST(FirefoxRecords, FieldsAtTheirPlaces) {
-    const std::string file = test::FirefoxEntry({test::Pattern(40), "k", {{"a", "b"}}});
+    const std::string file = tests::FirefoxEntry({tests::Pattern(40), "k", {{"a", "b"}}});
     const std::string metadata = file.substr(40, file.size() - 44);
-    const std::string v1 = test::FirefoxEntry({"", "k", {{"a", "b"}}, 1, false});
+    const std::string v1 = tests::FirefoxEntry({"", "k", {{"a", "b"}}, 1, false});
     std::string noNul = metadata;
     noNul[4 + 2 + 32 + 1] = 'x';
-    const test::RecordCase cases[] = {
+    const tests::RecordCase cases[] = {
         {"offset", Offset, NumberedWords(4, {}, true), {1}},
         {"offset, the last four bytes", Offset, NumberedWords(12, {}, true), {3}},
         {"offset short", Offset, NumberedWords(3, {}, true), {}},
@@ -59,10 +59,10 @@ TEST(FirefoxRecords, FieldsAtTheirPlaces) {
         {"chunk hash", SecondChunkHash, "\x12\x34\x56\x78", {0x5678}},
         {"chunk hash short", SecondChunkHash, "\x12\x34\x56", {}},
     };
-    for (const test::RecordCase& c : cases) {
+    for (const tests::RecordCase& c : cases) {
         EXPECT_EQ(c.decode(c.bytes), c.fields) << c.what;
     }
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -6,10 +6,10 @@
 #include <optional>
 
 #include "extract/cache_listing.h"
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "extract/name_index.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 constexpr std::int64_t kNov1994 = 784111777;  // 1994-11-06 08:49:37
@@ -97,4 +97,4 @@ TEST(EntryContent, TheHarvestedFileCarriesTheResponsesTime) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

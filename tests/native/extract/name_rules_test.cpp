@@ -4,7 +4,7 @@
 
 #include "extract/utf8.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 TEST(NameRules, SuffixMatchFoldsOnlyAsciiLetters) {
@@ -130,4 +130,4 @@ TEST(Utf8, InvalidBytesSurviveTheRoundTrip) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

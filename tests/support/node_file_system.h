@@ -13,12 +13,12 @@
 #include "extract/file_system.h"
 #include "extract/utf8.h"
 
-namespace drovan::testing_support {
+namespace drovan::tests {
 
 // An in-memory tree with exact control over the listing order, the bytes and the faults. A new file is
 // visible under its name from creation (as on Windows) and goes away unless committed; Commit keeps whatever
 // was written, so a commit after a failed write shows as a truncated file.
-class MemoryFileSystem final : public FileSystem {
+class NodeFileSystem final : public FileSystem {
   public:
     struct Node {
         std::vector<std::string> children;
@@ -125,7 +125,7 @@ class MemoryFileSystem final : public FileSystem {
 
     class Listing final : public DirectoryListing {
       public:
-        Listing(MemoryFileSystem& owner, std::string path) : m_owner(owner), m_path(std::move(path)) {}
+        Listing(NodeFileSystem& owner, std::string path) : m_owner(owner), m_path(std::move(path)) {}
         bool Next(DirectoryEntry& entry) override {
             const auto& children = m_owner.nodes[m_path].children;
             if (m_index >= children.size()) {
@@ -139,7 +139,7 @@ class MemoryFileSystem final : public FileSystem {
         }
 
       private:
-        MemoryFileSystem& m_owner;
+        NodeFileSystem& m_owner;
         std::string m_path;
         std::size_t m_index = 0;
     };
@@ -169,7 +169,7 @@ class MemoryFileSystem final : public FileSystem {
 
     class Writer final : public NewFile {
       public:
-        Writer(MemoryFileSystem& owner, std::string path) : m_owner(owner), m_path(std::move(path)) {}
+        Writer(NodeFileSystem& owner, std::string path) : m_owner(owner), m_path(std::move(path)) {}
         ~Writer() override {
             if (!m_committed) {
                 m_owner.m_used -= m_bytes.size();
@@ -216,7 +216,7 @@ class MemoryFileSystem final : public FileSystem {
         }
 
       private:
-        MemoryFileSystem& m_owner;
+        NodeFileSystem& m_owner;
         std::string m_path;
         std::string m_bytes;
         std::optional<FileTime> m_modified;
@@ -224,4 +224,4 @@ class MemoryFileSystem final : public FileSystem {
     };
 };
 
-}  // namespace drovan::testing_support
+}  // namespace drovan::tests

@@ -7,9 +7,9 @@
 
 #include "extract/formats/cache_key.h"
 #include "extract/formats/completeness.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/cache_builders.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 TEST(CacheKeys, UrlIsTheKeyWithoutItsPartition) {
@@ -179,9 +179,9 @@ TEST(StoredHeaders, CompletenessNeedsEveryByteFromZero) {
             entry.storedSize += length;
         }
         DecideCompleteness(entry);
-        EXPECT_EQ(test::StateOf(entry), c.state) << c.status << " pieces " << c.pieces.size();
+        EXPECT_EQ(tests::StateOf(entry), c.state) << c.status << " pieces " << c.pieces.size();
     }
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -7,10 +7,10 @@
 #include <tuple>
 #include <utility>
 
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "extract/utf8.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 const std::string kBlockfileIndex = std::string("\xC3\xCA\x03\xC1", 4) + std::string(364, '\0');
@@ -439,4 +439,4 @@ TEST(ProfilesIni, ManyProfilesAreCut) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

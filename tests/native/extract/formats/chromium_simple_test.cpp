@@ -5,19 +5,19 @@
 #include <vector>
 
 #include "extract/formats/cache_folder.h"
-#include "extract/memory_file_system.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/memory_file_system.h"
+#include "tests/support/cache_builders.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
-using test::Pattern;
-using test::RawHeaders;
-using test::ResponseInfo;
-using test::SimpleEntry;
-using test::SimpleWidth;
-using test::SparseFile;
-using test::SparseRange;
+using tests::Pattern;
+using tests::RawHeaders;
+using tests::ResponseInfo;
+using tests::SimpleEntry;
+using tests::SimpleWidth;
+using tests::SparseFile;
+using tests::SparseRange;
 
 constexpr char16_t kFolder[] = u"/Cache/Cache_Data";
 constexpr char16_t kEntry[] = u"/Cache/Cache_Data/0123456789abcdef_0";
@@ -114,7 +114,7 @@ TEST(SimpleCache, PlainEntries) {
             EXPECT_EQ(entry.url, c.url) << c.what;
             EXPECT_EQ(entry.status, 200) << c.what;
             EXPECT_EQ(entry.truncated, c.truncated) << c.what;
-            EXPECT_EQ(test::StateOf(entry), c.state) << c.what;
+            EXPECT_EQ(tests::StateOf(entry), c.state) << c.what;
             EXPECT_EQ(entry.storedSize, c.body.size()) << c.what;
             EXPECT_EQ(StoredBody(fs, entry), c.body) << c.what;
             if (!c.body.empty()) {
@@ -136,7 +136,7 @@ TEST(SimpleCache, DamageIsCountedNeverRead) {
     };
     auto u32 = [](std::uint32_t value) {
         std::string out;
-        test::PutLE(out, value, 4);
+        tests::PutLE(out, value, 4);
         return out;
     };
     const std::size_t eof0 = good.size() - 24;
@@ -279,4 +279,4 @@ TEST(SimpleCache, OnlyEntryFilesAreRead) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -6,7 +6,7 @@
 
 #include "extract/file_system.h"
 
-namespace drovan {
+namespace drovan::tests {
 
 // A listing of entries gathered beforehand.
 class ListedEntries final : public DirectoryListing {
@@ -55,4 +55,4 @@ class MemoryFileSystem final : public FileSystem {
     std::map<std::u16string, bool> m_folders;
 };
 
-}  // namespace drovan
+}  // namespace drovan::tests

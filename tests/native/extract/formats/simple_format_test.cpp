@@ -5,13 +5,13 @@
 #include <map>
 #include <string>
 
-#include "tests/native/formats/record_cases.h"
+#include "tests/support/record_cases.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
-using test::Fields;
-using test::NumberedWords;
+using tests::Fields;
+using tests::NumberedWords;
 
 template <const SimpleLayout& kLayout>
 Fields Header(std::string_view bytes) {
@@ -35,7 +35,7 @@ TEST(SimpleRecords, FieldsAtTheirPlacesInEitherLayout) {
     const std::map<std::size_t, std::uint32_t> initial = {{0, 0xA7725C30}, {4, 0xFCFB6D1B}};
     const std::map<std::size_t, std::uint32_t> final = {{0, 0x970D41D8}, {4, 0xF4FA6F45}};
     const std::map<std::size_t, std::uint32_t> range = {{0, 0x6553676B}, {4, 0xEB97BF01}};
-    const test::RecordCase cases[] = {
+    const tests::RecordCase cases[] = {
         {"header, 64-bit", Header<kSimpleLayout64>, NumberedWords(24, initial), {3, 4, 5}},
         {"header, 32-bit", Header<kSimpleLayout32>, NumberedWords(20, initial), {3, 4, 5}},
         {"header short, 64-bit", Header<kSimpleLayout64>, NumberedWords(23, initial), {}},
@@ -51,10 +51,10 @@ TEST(SimpleRecords, FieldsAtTheirPlacesInEitherLayout) {
         {"range short, 32-bit", Range<kSimpleLayout32>, NumberedWords(27, range), {}},
         {"range, no magic", Range<kSimpleLayout32>, NumberedWords(28), {}},
     };
-    for (const test::RecordCase& c : cases) {
+    for (const tests::RecordCase& c : cases) {
         EXPECT_EQ(c.decode(c.bytes), c.fields) << c.what;
     }
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -1,11 +1,11 @@
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 class MemoryReadableFile final : public ReadableFile {
@@ -144,4 +144,4 @@ std::unique_ptr<NewFile> MemoryFileSystem::CreateNewFile(std::u16string_view pat
     return std::make_unique<MemoryNewFile>(m_files, m_modifiedTimes, std::u16string(path));
 }
 
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -7,7 +7,7 @@
 
 #include "extract/formats/url_name.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 std::string Bytes(const char* text, std::size_t size) {
@@ -217,4 +217,4 @@ TEST(MediaType, UrlEndingDecodesLikeTheWholeSegment) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -9,18 +9,13 @@
 
 #include "extract/file_system_posix.h"
 #include "extract/utf8.h"
-#include "tests/native/formats/blockfile_builder.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/blockfile_builder.h"
+#include "tests/support/cache_builders.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 using namespace blockfile;
-using testing::BlockfileBuilder;
-using testing::EntryParts;
-using testing::Plain;
-using testing::PutU32;
-using testing::ResponseInfo;
 
 const std::string kSite = "1/0/_dk_http://127.0.0.1 http://127.0.0.1 ";
 
@@ -72,7 +67,7 @@ std::string Pattern(std::size_t size, unsigned seed) {
 }
 
 std::string Ok(std::size_t length, const std::string& type = "text/plain") {
-    return ResponseInfo("HTTP/1.1 200 OK\nContent-Type: " + type +
+    return BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Type: " + type +
                         "\nContent-Length: " + std::to_string(length) + "\n");
 }
 
@@ -153,7 +148,7 @@ TEST(BlockfileReader, FindsBodiesAndKeysWhereverTheyAreStored) {
         EXPECT_EQ(entry->key, kSite + urls[i]) << c.name;
         EXPECT_EQ(entry->status, 200) << c.name;
         EXPECT_EQ(entry->contentType, "text/plain") << c.name;
-        EXPECT_EQ(test::StateOf(*entry), c.bodySize > 0 ? "complete" : "no-body") << c.name;
+        EXPECT_EQ(tests::StateOf(*entry), c.bodySize > 0 ? "complete" : "no-body") << c.name;
         EXPECT_EQ(entry->storedSize, c.bodySize) << c.name;
         EXPECT_EQ(PieceBytes(fs, *entry), Pattern(c.bodySize, static_cast<unsigned>(i))) << c.name;
         if (c.bodyFile) {
@@ -196,9 +191,9 @@ TEST(BlockfileReader, TellsCutAndOpenEntriesFromWholeOnes) {
         bool complete;
     } cases[] = {
         {"whole", Ok(5000), 0, true},
-        {"marked truncated", ResponseInfo("HTTP/1.1 200 OK\nContent-Length: 9000\n", true), 0, false},
+        {"marked truncated", BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 9000\n", true), 0, false},
         {"shorter than its Content-Length", Ok(9000), 0, false},
-        {"no Content-Length", ResponseInfo("HTTP/1.1 200 OK\n"), 0, true},
+        {"no Content-Length", BlockfileResponseInfo("HTTP/1.1 200 OK\n"), 0, true},
         {"response info unreadable", "garbage!", 0, false},
     };
     for (const auto& c : cases) {
@@ -450,8 +445,8 @@ constexpr std::uint64_t kSignature = 0x2fc0a2fa45931c;
 constexpr std::size_t kClipSize = 2 * (1 << 20) + 500000;
 
 TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
-    using testing::Bits;
-    using testing::SparseStream;
+    using tests::Bits;
+    using tests::SparseStream;
     const std::string url = "http://127.0.0.1:8000/media/clip.mp4";
     const std::string key = kSite + url;
     const std::string clip = Pattern(kClipSize, 9);
@@ -488,7 +483,7 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
          [](auto&, auto& parent) { parent.stream0 = Ok(kClipSize, "video/mp4"); }, true},
         {"206 naming another total",
          [](auto&, auto& parent) {
-             parent.stream0 = ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
+             parent.stream0 = BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
                                            std::to_string(kClipSize + 1) + "\n");
          },
          false},
@@ -497,7 +492,7 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
         EntryParts parent;
         parent.key = key;
         parent.stream0 =
-            ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Type: video/mp4\nContent-Length: " +
+            BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Type: video/mp4\nContent-Length: " +
                          std::to_string(kClipSize) + "\nContent-Range: bytes 0-262143/" +
                          std::to_string(kClipSize) + "\n");
         parent.stream2 = SparseStream(kSignature, key.size(), Bits(32, 0, 3));
@@ -510,7 +505,7 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
             child.stream1 = clip.substr(i * kSparseChildSize, kSparseChildSize);
             const std::size_t blocks = child.stream1.size() / kSparseBlockSize;
             const std::size_t tail = child.stream1.size() % kSparseBlockSize;
-            child.stream2 = SparseStream(kSignature, key.size(), testing::Bits(1024, 0, blocks),
+            child.stream2 = SparseStream(kSignature, key.size(), tests::Bits(1024, 0, blocks),
                                          tail != 0 ? static_cast<std::int32_t>(blocks) : -1,
                                          static_cast<std::int32_t>(tail));
             children.push_back(child);
@@ -539,8 +534,8 @@ TEST(BlockfileSparse, OneEntryFromItsChildrenWholeOnlyWithoutGaps) {
 }
 
 TEST(BlockfileSparse, PiecesFollowTheWrittenBlocks) {
-    using testing::Bits;
-    using testing::SparseStream;
+    using tests::Bits;
+    using tests::SparseStream;
     struct Expected {
         std::uint64_t bodyOffset, fileOffset, length;
     };
@@ -692,9 +687,9 @@ TEST(BlockfileReader, KeepsSparseRecordsWithinItsBudget) {
     BlockfileBuilder builder;
     EntryParts parent;
     parent.key = key;
-    parent.stream0 = ResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
+    parent.stream0 = BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
                                   std::to_string(kClipSize) + "\n");
-    parent.stream2 = testing::SparseStream(kSignature, key.size(), testing::Bits(32, 0, 3));
+    parent.stream2 = tests::SparseStream(kSignature, key.size(), tests::Bits(32, 0, 3));
     parent.flags = 1;
     builder.AddEntry(parent);
     // Every other block written: each child makes hundreds of pieces.
@@ -704,7 +699,7 @@ TEST(BlockfileReader, KeepsSparseRecordsWithinItsBudget) {
         child.key = SparseChildKey(key, kSignature, i);
         child.flags = 2;
         child.stream1 = Pattern(kSparseChildSize, i);
-        child.stream2 = testing::SparseStream(kSignature, key.size(), everyOther);
+        child.stream2 = tests::SparseStream(kSignature, key.size(), everyOther);
         builder.AddEntry(child);
     }
     MemoryFileSystem fs;
@@ -735,4 +730,4 @@ TEST(BlockfileReader, KeepsSparseRecordsWithinItsBudget) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -5,16 +5,16 @@
 #include <algorithm>
 #include <vector>
 
-#include "extract/memory_file_system.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/memory_file_system.h"
+#include "tests/support/cache_builders.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
-using test::FirefoxEntry;
-using test::FirefoxEntryParts;
-using test::FirefoxHead;
-using test::Pattern;
+using tests::FirefoxEntry;
+using tests::FirefoxEntryParts;
+using tests::FirefoxHead;
+using tests::Pattern;
 
 constexpr char16_t kEntries[] = u"/cache2/entries/";
 const std::string kKey = "O^partitionKey=%28http%2C127.0.0.1%29,a,:http://127.0.0.1:45263/media/clip.flv";
@@ -107,7 +107,7 @@ TEST(FirefoxCache2, MetadataOnEitherSideOfTheTailRead) {
             EXPECT_EQ(entries[0].key, kKey);
             EXPECT_EQ(entries[0].contentType, "video/x-flv");
             EXPECT_EQ(entries[0].storedSize, body);
-            EXPECT_EQ(test::StateOf(entries[0]), body > 0 ? "complete" : "no-body");
+            EXPECT_EQ(tests::StateOf(entries[0]), body > 0 ? "complete" : "no-body");
         }
     }
 }
@@ -173,7 +173,7 @@ TEST(FirefoxCache2, BodiesAndCompleteness) {
         const CacheEntry& entry = entries[0];
         EXPECT_EQ(entry.storedSize, c.stored) << c.what;
         EXPECT_EQ(entry.pieces.size(), c.stored > 0 ? 1u : 0u) << c.what;
-        EXPECT_EQ(test::StateOf(entry), c.state) << c.what;
+        EXPECT_EQ(tests::StateOf(entry), c.state) << c.what;
     }
 }
 
@@ -181,7 +181,7 @@ TEST(FirefoxCache2, DamageIsCountedNeverRead) {
     const std::string good = FirefoxEntry(Flv(Pattern(500), "HTTP/1.1 200 OK\nContent-Length: 500"));
     auto withM = [](std::string file, std::uint32_t m) {
         file.resize(file.size() - 4);
-        test::PutBE(file, m, 4);
+        tests::PutBE(file, m, 4);
         return file;
     };
     std::string unended = good;
@@ -250,4 +250,4 @@ TEST(FirefoxCache2, OnlyEntryFilesAreRead) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -1,4 +1,4 @@
-#include "extract/formats/ascii.h"
+#include "extract/ascii.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "extract/formats/read_window.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 TEST(Ascii, OnlyAsciiFoldsTrimsAndCountsAsHex) {
@@ -57,4 +57,4 @@ TEST(ReadWindow, ReadsInsideTheWindowOnly) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

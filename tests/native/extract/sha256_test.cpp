@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 // The same digest however the bytes are cut into pieces, across block boundaries and the padding.
@@ -35,4 +35,4 @@ TEST(Sha256, PiecesGiveTheDigestOfTheWhole) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -11,7 +11,7 @@
 #include "extract/formats/chromium_simple.h"
 #include "extract/formats/firefox_cache2.h"
 
-namespace drovan::test {
+namespace drovan::tests {
 
 inline void PutLE(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
@@ -186,4 +186,4 @@ inline std::string Pattern(std::size_t size, std::size_t from = 0) {
     return out;
 }
 
-}  // namespace drovan::test
+}  // namespace drovan::tests

@@ -20,11 +20,11 @@
 #include "extract/progress.h"
 #include "extract/sha256.h"
 #include "extract/utf8.h"
-#include "tests/native/formats/blockfile_builder.h"
-#include "tests/native/formats/cache_builders.h"
-#include "tests/native/formats/real_cache_data.h"
+#include "tests/support/blockfile_builder.h"
+#include "tests/support/cache_builders.h"
+#include "tests/support/real_cache_data.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 // "clip (2).flv" -> "clip.flv"
@@ -50,9 +50,9 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
                   {"firefox140-cache2", CacheKind::FirefoxCache2}};
     for (const auto& cache : caches) {
         std::vector<std::vector<std::string>> manifest;
-        MemoryFileSystem fs = test::LoadCache(cache.folder, manifest);
+        MemoryFileSystem fs = tests::LoadCache(cache.folder, manifest);
         fs.AddFolder(u"/out");
-        const auto [started, ended] = test::GeneratedBetween(cache.folder);
+        const auto [started, ended] = tests::GeneratedBetween(cache.folder);
         std::vector<std::pair<std::string, std::string>> expected;
         std::map<std::string, std::string> modified;  // by SHA-256: a name may stand for several bodies
         std::size_t incomplete = 0;
@@ -96,7 +96,7 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
 // are numbered after them; the destination inside the walked folder is never walked.
 TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
     std::vector<std::vector<std::string>> manifest;
-    MemoryFileSystem fs = test::LoadCache("firefox-cache2", manifest);
+    MemoryFileSystem fs = tests::LoadCache("firefox-cache2", manifest);
     fs.AddFile(u"/inet/x/clip.flv", "FLV from the Internet cache");
     fs.AddFolder(u"/inet/out");
     const std::vector<CacheSource> caches = {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}};
@@ -118,10 +118,10 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
 // file that failed to copy, so it never turns the completion question into its failure variant.
 TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
     MemoryFileSystem fs;
-    test::FirefoxEntryParts badHash;
+    tests::FirefoxEntryParts badHash;
     badHash.key = ":http://h/a.mp3";
     badHash.goodHash = false;
-    fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234567", test::FirefoxEntry(badHash));
+    fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234567", tests::FirefoxEntry(badHash));
     // Body bytes and no metadata yet: Firefox is still writing it.
     fs.AddFile(u"/cache/entries/0123456789ABCDEF0123456789ABCDEF01234568", "ID3 and no metadata");
     HarvestSummary summary;
@@ -150,7 +150,7 @@ class CapturedOutput final : public HarvestOutput {
 
 TEST(HarvestCommand, ArgumentsAndExitStatuses) {
     std::vector<std::vector<std::string>> manifest;
-    MemoryFileSystem fs = test::LoadCache("firefox-cache2", manifest);
+    MemoryFileSystem fs = tests::LoadCache("firefox-cache2", manifest);
     fs.AddFolder(u"/out");
     fs.AddFile(u"/plain/a.flv", "FLV");
     fs.AddFile(u"/plain/b.mp3", "ID3");
@@ -205,7 +205,7 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
 TEST(HarvestCommand, ListedRowsAndTheSummaryAgree) {
     for (const char* folder : {"firefox-cache2", "firefox140-cache2", "chromium-simple"}) {
         std::vector<std::vector<std::string>> manifest;
-        MemoryFileSystem fs = test::LoadCache(folder, manifest);
+        MemoryFileSystem fs = tests::LoadCache(folder, manifest);
         CapturedOutput output;
         const ParsedArguments parsed = ParseHarvestArguments({u"--list", u"--from", u"/cache"});
         ASSERT_EQ(RunHarvest(fs, *parsed.arguments, std::nullopt, output, nullptr), kHarvestOk);
@@ -258,28 +258,28 @@ class OpenCounter final : public ForwardingFileSystem {
 // entries without a URL are passed over.
 TEST(Harvest, LooksReuseTheFilesTheReaderOpened) {
     const std::string head = "HTTP/1.1 200 OK\nContent-Type: image/png\nContent-Length: 40000";
-    const std::string png = "\x89PNG\r\n\x1A\n" + test::Pattern(40000 - 8);
+    const std::string png = "\x89PNG\r\n\x1A\n" + tests::Pattern(40000 - 8);
     const std::string urls[] = {"http://h/a/one.png", "http://h/b/two",      "http://h/c/three.png?x=1",
                                 "http://h/d/four",    "http://h/e/five.png", "http://h/f/six"};
     MemoryFileSystem memory;
-    testing::BlockfileBuilder blockfile;
+    tests::BlockfileBuilder blockfile;
     for (std::size_t i = 0; i < std::size(urls); ++i) {
-        test::FirefoxEntryParts parts;
+        tests::FirefoxEntryParts parts;
         parts.body = png;
         parts.key = "a,:" + urls[i];
-        parts.elements = {{"response-head", test::FirefoxHead(head)}};
+        parts.elements = {{"response-head", tests::FirefoxHead(head)}};
         memory.AddFile(
             u"/cache2/entries/0123456789ABCDEF0123456789ABCDEF0123456" + Utf8ToUtf16(std::to_string(i)),
-            test::FirefoxEntry(parts));
+            tests::FirefoxEntry(parts));
         const std::string chromiumKey = "1/0/_dk_http://h http://h " + urls[i];
         memory.AddFile(u"/simple/0123456789abcde" + Utf8ToUtf16(std::to_string(i)) + u"_0",
-                       test::SimpleEntry(chromiumKey, png, test::ResponseInfo(test::RawHeaders(head))));
-        blockfile.AddEntry(testing::Plain(chromiumKey, testing::ResponseInfo(head), png));
+                       tests::SimpleEntry(chromiumKey, png, tests::ResponseInfo(tests::RawHeaders(head))));
+        blockfile.AddEntry(tests::Plain(chromiumKey, tests::BlockfileResponseInfo(head), png));
     }
     memory.AddFile(u"/cache2/entries/0123456789ABCDEF0123456789ABCDEF01234567", [] {
-        test::FirefoxEntryParts noUrl;
+        tests::FirefoxEntryParts noUrl;
         noUrl.key = "no url here";
-        return test::FirefoxEntry(noUrl);
+        return tests::FirefoxEntry(noUrl);
     }());
     blockfile.Install(memory, u"/blockfile");
     const struct {
@@ -316,7 +316,7 @@ TEST(Harvest, LooksReuseTheFilesTheReaderOpened) {
 // must not wait for the whole cache to be read.
 TEST(Harvest, AStopEndsEveryListingAtOnce) {
     std::vector<std::vector<std::string>> manifest;
-    MemoryFileSystem fs = test::LoadCache("firefox-cache2", manifest);
+    MemoryFileSystem fs = tests::LoadCache("firefox-cache2", manifest);
     fs.AddFolder(u"/out");
     fs.AddFile(u"/roaming/Mozilla/Firefox/profiles.ini", "[Profile0]\nPath=p\n");
     fs.AddFolder(u"/roaming/Mozilla/Firefox/p");
@@ -387,7 +387,7 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
     const fs::path root = fs::temp_directory_path() / ("drovan-foreign-" + std::to_string(getpid()));
     const fs::path secret = root / "secret";
     const auto copyCache = [&](const char* name) {
-        fs::copy(test::kData / name, root / "cache", fs::copy_options::recursive);
+        fs::copy(tests::kData / name, root / "cache", fs::copy_options::recursive);
     };
     const struct {
         const char* name;
@@ -411,11 +411,11 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
          CacheKind::FirefoxCache2, u""},
         {"f_ files hard-linked to one body",
          [&] {
-             testing::BlockfileBuilder builder;
+             tests::BlockfileBuilder builder;
              for (const char* name : {"a", "b", "c"}) {
                  builder.AddEntry(
-                     testing::Plain("1/0/_dk_http://h http://h http://h/" + std::string(name),
-                                    testing::ResponseInfo("HTTP/1.1 200 OK\nContent-Length: 40000\n"),
+                     tests::Plain("1/0/_dk_http://h http://h http://h/" + std::string(name),
+                                    tests::BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 40000\n"),
                                     std::string(40000, name[0])));
              }
              fs::create_directories(root / "cache");
@@ -451,7 +451,7 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
         EXPECT_GE(summary.skipped, 1u) << c.name;
         EXPECT_LE(summary.copied, c.kind ? summary.matched - summary.skipped : 1u) << c.name;
         for (const auto& written : fs::directory_iterator(root / "out")) {
-            EXPECT_NE(test::FileBytes(written.path()), "SECRET") << c.name;
+            EXPECT_NE(tests::FileBytes(written.path()), "SECRET") << c.name;
             EXPECT_LT(written.file_size(), 64u << 20) << c.name;
         }
     }
@@ -459,4 +459,4 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

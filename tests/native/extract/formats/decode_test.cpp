@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 enum class Wrap { Gzip = 16 + MAX_WBITS, Zlib = MAX_WBITS, Raw = -MAX_WBITS };
@@ -386,4 +386,4 @@ TEST(BodyDecoder, ZstdFrameEndingOnAnOutputStepIsComplete) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

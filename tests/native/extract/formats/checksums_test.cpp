@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "extract/pipeline.h"
-#include "extract/memory_file_system.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/memory_file_system.h"
+#include "tests/support/cache_builders.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 TEST(Checksums, StoredBodyCheckPassesOnlyWholeMatchingRuns) {
-    const std::string body = test::Pattern(300);
+    const std::string body = tests::Pattern(300);
     const std::uint32_t crc = Crc32(std::string_view(body).substr(100, 100));
     const std::uint32_t low16 = Lookup2Hash(std::string_view(body).substr(0, 100)) & 0xFFFF;
     using Kind = StoredChecksum::Kind;
@@ -41,25 +41,25 @@ TEST(Checksums, StoredBodyCheckPassesOnlyWholeMatchingRuns) {
 // A body whose stored bytes fail the browser's checksums is skipped as damaged and never written; a CRC the
 // browser did not keep checks nothing.
 TEST(Checksums, ADamagedBodyIsNeverWritten) {
-    const std::string png = "\x89PNG\r\n\x1A\n" + test::Pattern(600000);
+    const std::string png = "\x89PNG\r\n\x1A\n" + tests::Pattern(600000);
     const std::string head = "HTTP/1.1 200 OK\nContent-Type: image/png\nContent-Length: 600008";
     // Five chunks: the first four are checked side by side.
-    const std::string longPng = "\x89PNG\r\n\x1A\n" + test::Pattern(5 * 262144 - 8);
+    const std::string longPng = "\x89PNG\r\n\x1A\n" + tests::Pattern(5 * 262144 - 8);
     auto firefox = [&](int badChunk, bool five = false) {
-        test::FirefoxEntryParts parts;
+        tests::FirefoxEntryParts parts;
         parts.body = five ? longPng : png;
         parts.key = ":http://h/a.png";
         parts.elements = {
-            {"response-head", test::FirefoxHead(five ? "HTTP/1.1 200 OK\nContent-Type: image/png" : head)}};
+            {"response-head", tests::FirefoxHead(five ? "HTTP/1.1 200 OK\nContent-Type: image/png" : head)}};
         parts.badChunkHash = badChunk;
-        return test::FirefoxEntry(parts);
+        return tests::FirefoxEntry(parts);
     };
     auto simple = [&](std::uint32_t crcFlag, std::uint32_t crcError) {
-        test::SimpleEntryParts parts;
+        tests::SimpleEntryParts parts;
         parts.bodyCrcFlag = crcFlag;
         parts.bodyCrcError = crcError;
-        return test::SimpleEntry("1/0/http://h/a.png", png, test::ResponseInfo(test::RawHeaders(head)),
-                                 parts);
+        return tests::SimpleEntry("1/0/http://h/a.png", png, tests::ResponseInfo(tests::RawHeaders(head)),
+                                  parts);
     };
     const struct {
         const char* what;
@@ -95,4 +95,4 @@ TEST(Checksums, ADamagedBodyIsNeverWritten) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

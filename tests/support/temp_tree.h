@@ -10,7 +10,7 @@
 
 #include "extract/utf8.h"
 
-namespace drovan::testing_support {
+namespace drovan::tests {
 
 // A fresh folder in the temporary folder, removed with everything in it at the end.
 class TempTree {
@@ -51,4 +51,4 @@ inline std::u16string U(const std::filesystem::path& path) {
     return Utf8ToUtf16(path.string());
 }
 
-}  // namespace drovan::testing_support
+}  // namespace drovan::tests

@@ -6,7 +6,7 @@
 
 #include "extract/utf8.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 TEST(EntryNames, FromTheUrlsLastSegment) {
@@ -143,4 +143,4 @@ TEST(EntryNames, PlainSegmentsNameAsTheirEscapedForm) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -11,20 +11,20 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
 #include "extract/cache_listing.h"
-#include "extract/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "extract/sha256.h"
 #include "extract/utf8.h"
-#include "tests/native/formats/cache_builders.h"
-#include "tests/native/formats/real_cache_data.h"
+#include "tests/support/cache_builders.h"
+#include "tests/support/real_cache_data.h"
 
 // Caches written by Chromium and Firefox (tests/data/README.md), read through files held in memory.
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
-using test::FileBytes;
-using test::kData;
-using test::LoadCache;
+using tests::FileBytes;
+using tests::kData;
+using tests::LoadCache;
 
 std::string StoredBody(const MemoryFileSystem& fs, const CacheEntry& entry) {
     std::string body;
@@ -63,7 +63,7 @@ void CheckAgainstManifest(const std::string& folder, CacheKind kind) {
     });
     EXPECT_EQ(report.damaged + report.inUse, 0u);
     EXPECT_EQ(responses, manifest.size());
-    const auto run = test::GeneratedBetween(folder);
+    const auto run = tests::GeneratedBetween(folder);
     std::size_t hashed = 0;
     for (const std::vector<std::string>& line : manifest) {
         ASSERT_EQ(line.size(), 6u);
@@ -77,7 +77,7 @@ void CheckAgainstManifest(const std::string& folder, CacheKind kind) {
         const std::string type = DecideType(leading, entry.contentType, url);
         EXPECT_EQ(type, line[2]) << url;
         EXPECT_EQ(Utf16ToUtf8(FileNameForEntry(url, type)), line[1]) << url;
-        EXPECT_EQ(test::StateOf(entry), line[4]) << url;
+        EXPECT_EQ(tests::StateOf(entry), line[4]) << url;
         if (entry.complete && identity) {
             EXPECT_EQ(Sha256Hex(StoredBody(fs, entry)), line[3]) << url;
             ++hashed;
@@ -143,4 +143,4 @@ TEST(RealCaches, Sha256OfTheTests) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace drovan::test {
+namespace drovan::tests {
 
 using Fields = std::vector<std::int64_t>;  // empty: the decoder refuses the bytes
 
@@ -40,4 +40,4 @@ inline std::string OneByteShort(std::string bytes) {
     return bytes;
 }
 
-}  // namespace drovan::test
+}  // namespace drovan::tests

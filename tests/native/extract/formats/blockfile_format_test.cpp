@@ -4,14 +4,16 @@
 
 #include <string>
 
-#include "tests/native/formats/record_cases.h"
+#include "tests/support/record_cases.h"
 
-namespace drovan::blockfile {
+namespace drovan::tests {
 namespace {
 
-using test::Fields;
-using test::NumberedWords;
-using test::OneByteShort;
+using namespace blockfile;
+
+using tests::Fields;
+using tests::NumberedWords;
+using tests::OneByteShort;
 
 Fields Index(std::string_view bytes) {
     const auto h = DecodeIndexHeader(bytes);
@@ -43,7 +45,7 @@ TEST(BlockfileRecords, FieldsAtTheirPlaces) {
     const std::string index = NumberedWords(368, {{0, 0xC103CAC3}, {4, 0x30000}});
     const std::string blocks = NumberedWords(8192, {{0, 0xC104CAC3}, {4, 0x20000}});
     const std::string sparse = NumberedWords(64, {{8, 0xC103CAC3}});
-    const test::RecordCase cases[] = {
+    const tests::RecordCase cases[] = {
         {"index", Index, index, {0x30000, 3, 8}},
         {"index 2.1, no count",
          Index,
@@ -68,7 +70,7 @@ TEST(BlockfileRecords, FieldsAtTheirPlaces) {
         {"sparse short", Sparse, OneByteShort(sparse), {}},
         {"sparse, a block file's magic", Sparse, NumberedWords(64, {{8, 0xC104CAC3}}), {}},
     };
-    for (const test::RecordCase& c : cases) {
+    for (const tests::RecordCase& c : cases) {
         EXPECT_EQ(c.decode(c.bytes), c.fields) << c.what;
     }
 }
@@ -91,4 +93,4 @@ TEST(BlockfileRecords, InlineKeyLeavesRoomForItsNul) {
 }
 
 }  // namespace
-}  // namespace drovan::blockfile
+}  // namespace drovan::tests

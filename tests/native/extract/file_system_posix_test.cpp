@@ -23,15 +23,15 @@
 #include "cli/stop_signals.h"
 #include "extract/pipeline.h"
 #include "extract/utf8.h"
-#include "tests/native/temp_tree.h"
+#include "tests/support/temp_tree.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::Names;
-using testing_support::TempTree;
-using testing_support::U;
+using tests::Names;
+using tests::TempTree;
+using tests::U;
 
 // Beside its own files, a cache folder holds a FIFO, links out of it and, as root, a device.
 class ForeignEntries : public testing::Test {
@@ -249,4 +249,4 @@ TEST(StopSignals, TheFirstSignalOfAKindStopsAndTheSecondEndsTheProcess) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -1,7 +1,7 @@
-// Measures the collector against two floors on a generated cache-like tree:
-//   copy:  the collector harvesting one type  vs  one plain copy of each matching file from a ready list;
-//   walk:  the collector with a type that matches nothing  vs  find(1) over the same tree.
-// Usage: collector_bench [--files N] [--folders N] [--runs N] [--keep DIR]
+// Measures the harvest against two floors on a generated cache-like tree:
+//   copy:  the harvest of one type       vs  one plain copy of each matching file from a ready list;
+//   walk:  the harvest with a type that matches nothing  vs  find(1) over the same tree.
+// Usage: folder_bench [--files N] [--folders N] [--runs N] [--keep DIR]
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     const std::u16string cacheText = drovan::Utf8ToUtf16(cache.string());
     const std::u16string destinationText = drovan::Utf8ToUtf16(destination.string());
 
-    // The floor's list: exactly the files the collector copies, with the names it gives them.
+    // The floor's list: exactly the files the harvest copies, with the names it gives them.
     Empty(destination);
     const drovan::HarvestSummary reference =
         drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"flv");
@@ -132,13 +132,13 @@ int main(int argc, char** argv) {
     std::printf("matching files: %zu (copied %zu, failed %zu)\n", plan.size(), reference.copied,
                 reference.failed);
 
-    std::vector<double> collector;
+    std::vector<double> harvest;
     std::vector<double> floor;
     std::vector<double> walk;
     std::vector<double> find;
     for (int run = 0; run < options.runs; ++run) {
         Empty(destination);
-        collector.push_back(Seconds([&] {
+        harvest.push_back(Seconds([&] {
             drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"flv");
         }));
         Empty(destination);
@@ -152,11 +152,11 @@ int main(int argc, char** argv) {
         }));
         find.push_back(RunFind(cache, "*nomatch"));
     }
-    const double copyRatio = Median(collector) / Median(floor);
+    const double copyRatio = Median(harvest) / Median(floor);
     const double walkRatio = Median(walk) / Median(find);
-    std::printf("copy: collector %.1f ms, floor %.1f ms, ratio %.3f (target <= 1.15)\n",
-                Median(collector) * 1e3, Median(floor) * 1e3, copyRatio);
-    std::printf("walk: collector %.2f ms, find %.2f ms, ratio %.3f (target <= 1.5)\n", Median(walk) * 1e3,
+    std::printf("copy: harvest %.1f ms, floor %.1f ms, ratio %.3f (target <= 1.15)\n", Median(harvest) * 1e3,
+                Median(floor) * 1e3, copyRatio);
+    std::printf("walk: harvest %.2f ms, find %.2f ms, ratio %.3f (target <= 1.5)\n", Median(walk) * 1e3,
                 Median(find) * 1e3, walkRatio);
     if (options.keep.empty()) {
         fs::remove_all(work);

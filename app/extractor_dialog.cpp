@@ -37,13 +37,13 @@ constexpr UINT kProgressInterval = 100;
 // The platform's longest path; the browser gives no way to ask for the length first.
 constexpr DWORD kLongestPath = 32768;
 
-HICON LoadAppIcon(int systemWidth, int systemHeight, int dpi = kBaseDpi) {
+HICON LoadAppIcon(int systemWidth, int systemHeight, int dpi = framework::kBaseDpi) {
     return static_cast<HICON>(LoadImageW(framework::ResourceModule(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                          framework::SystemMetricForDpi(systemWidth, dpi),
                                          framework::SystemMetricForDpi(systemHeight, dpi), LR_SHARED));
 }
 
-constexpr ScaledResource kPopupToolbar{IDR_TOOLBAR, IDR_TOOLBAR_150, IDR_TOOLBAR_200};
+constexpr framework::ScaledResource kPopupToolbar{IDR_TOOLBAR, IDR_TOOLBAR_150, IDR_TOOLBAR_200};
 
 std::wstring ChooseFolder(HWND owner) {
     wchar_t displayName[MAX_PATH] = {};
@@ -314,7 +314,7 @@ LRESULT ExtractorDialog::OnCtlColor(UINT message, WPARAM wParam, LPARAM lParam) 
 LRESULT ExtractorDialog::OnNcHitTest(WPARAM wParam, LPARAM lParam) {
     RECT window{};
     GetWindowRect(hwnd(), &window);
-    if (InDragBand(FromRECT(window), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), m_dpi)) {
+    if (InDragBand(framework::FromRECT(window), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), m_dpi)) {
         return HTCAPTION;
     }
     return Dialog::WindowProc(WM_NCHITTEST, wParam, lParam);
@@ -348,8 +348,8 @@ void ExtractorDialog::PaintFrameStrips(HDC dc) const {
     GetWindowRect(hwnd(), &window);
     const framework::Brush light(CreateSolidBrush(kSkinLight));
     const framework::Brush blue(CreateSolidBrush(kSkinBlue));
-    const int frameWidth = framework::SystemMetricForDpi(SM_CXFRAME, kBaseDpi);
-    const int frameHeight = framework::SystemMetricForDpi(SM_CYFRAME, kBaseDpi);
+    const int frameWidth = framework::SystemMetricForDpi(SM_CXFRAME, framework::kBaseDpi);
+    const int frameHeight = framework::SystemMetricForDpi(SM_CYFRAME, framework::kBaseDpi);
     for (const FrameStrip& strip : FrameStrips(window.right - window.left, window.bottom - window.top,
                                                frameWidth, frameHeight, m_dpi)) {
         const framework::SelectGuard selection(dc, strip.colour == kSkinLight ? light.get() : blue.get());
@@ -400,9 +400,9 @@ void ExtractorDialog::OnExtract() {
     SetBusy(true);
     // The shell is asked here, on the window's thread; the disk is searched on the worker's.
     AppDataRoots roots;
-    roots.internetCache = FromWide(Shell().internetCacheFolder());
-    roots.local = FromWide(Shell().localAppDataFolder());
-    roots.roaming = FromWide(Shell().roamingAppDataFolder());
+    roots.internetCache = FromWide(framework::Shell().internetCacheFolder());
+    roots.local = FromWide(framework::Shell().localAppDataFolder());
+    roots.roaming = FromWide(framework::Shell().roamingAppDataFolder());
     StartHarvest(std::move(roots));
 }
 
@@ -514,7 +514,7 @@ void ExtractorDialog::AskToOpenFolder(const HarvestSummary& summary) {
         icon = MB_ICONWARNING;
     }
     if (MessageBoxW(hwnd(), question.c_str(), kNoticeCaption, MB_YESNO | icon) == IDYES) {
-        Shell().openFolder(m_savePath);
+        framework::Shell().openFolder(m_savePath);
     }
 }
 

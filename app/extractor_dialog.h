@@ -75,7 +75,7 @@ class ExtractorDialog : public framework::Dialog {
     SkinnedBackground m_background;
     // The popup being tracked: item measurements name no menu, so they go to this one.
     TarnMenu* m_trackedPopup = nullptr;
-    int m_dpi = kBaseDpi;
+    int m_dpi = framework::kBaseDpi;
     HWND m_focusBeforeHarvest = nullptr;
     bool m_askingToStop = false;
     WORD m_closeAfterStop = 0;  // the close command that waits for a stopped worker

@@ -10,5 +10,5 @@ drovan::ExtractorApp theApp;
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return framework::RunApp();
+    return drovan::framework::RunApp();
 }

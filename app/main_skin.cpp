@@ -4,21 +4,21 @@
 
 namespace drovan {
 
-Rect DragBand(const Rect& window, int dpi) {
-    Rect band = window;
-    band.bottom -= ScaleToDpi(kDragBandBottomMargin, dpi);
+framework::Rect DragBand(const framework::Rect& window, int dpi) {
+    framework::Rect band = window;
+    band.bottom -= framework::ScaleToDpi(kDragBandBottomMargin, dpi);
     return band;
 }
 
-bool InDragBand(const Rect& window, int x, int y, int dpi) {
+bool InDragBand(const framework::Rect& window, int x, int y, int dpi) {
     return DragBand(window, dpi).Contains(x, y);
 }
 
 std::array<FrameStrip, 4> FrameStrips(int windowWidth, int windowHeight, int frameWidth, int frameHeight,
                                       int dpi) {
     // A negative thickness would paint the strip on the wrong side of its edge, inside the window.
-    const int across = ScaleToDpi(std::max(0, frameWidth - 3), dpi);
-    const int down = ScaleToDpi(std::max(0, frameHeight - 3), dpi);
+    const int across = framework::ScaleToDpi(std::max(0, frameWidth - 3), dpi);
+    const int down = framework::ScaleToDpi(std::max(0, frameHeight - 3), dpi);
     return {{
         {{0, 0, windowWidth, down}, kSkinLight},
         {{0, 0, across, windowHeight}, kSkinLight},

@@ -15,11 +15,11 @@ namespace drovan {
 inline constexpr int kDragBandBottomMargin = 180;
 
 // The window rectangle less its bottom margin at the window's DPI; empty for a window no taller than that.
-Rect DragBand(const Rect& window, int dpi = kBaseDpi);
-bool InDragBand(const Rect& window, int x, int y, int dpi = kBaseDpi);
+framework::Rect DragBand(const framework::Rect& window, int dpi = framework::kBaseDpi);
+bool InDragBand(const framework::Rect& window, int x, int y, int dpi = framework::kBaseDpi);
 
 struct FrameStrip {
-    Rect rect;
+    framework::Rect rect;
     std::uint32_t colour;
 };
 
@@ -27,7 +27,7 @@ struct FrameStrip {
 // frame metric at 96 DPI less three pixels thick, scaled to the window's DPI, and none when the frame is
 // thinner than that. (Systems differ in how they grow the frame metric with the DPI; the strip does not.)
 std::array<FrameStrip, 4> FrameStrips(int windowWidth, int windowHeight, int frameWidth, int frameHeight,
-                                      int dpi = kBaseDpi);
+                                      int dpi = framework::kBaseDpi);
 
 struct Point {
     int x = 0;

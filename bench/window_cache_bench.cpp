@@ -18,14 +18,14 @@
 #include "framework/shell_seam.h"
 #include "res/resource.h"
 #include "temp_folder.h"
-#include "tests/native/formats/cache_builders.h"
+#include "tests/support/cache_builders.h"
 #include "ui_driver.h"
 
 namespace {
 
 using drovan::bench::Median;
 
-using namespace testing_support;
+using namespace drovan::tests;
 
 constexpr const wchar_t* kCachePlace = L"Google\\Chrome\\User Data\\Default\\Cache\\Cache_Data";
 
@@ -50,7 +50,7 @@ std::vector<Body> Generate(const std::wstring& folder, int entries) {
     }
     CreateFolders(folder);
     std::string index;
-    drovan::test::PutLE(index, drovan::test::kSimpleInitialMagic, 8);
+    drovan::tests::PutLE(index, drovan::tests::kSimpleInitialMagic, 8);
     index.append(16, '\0');
     std::vector<Body> bodies;
     for (int i = 0; i < entries; ++i) {
@@ -59,18 +59,18 @@ std::vector<Body> Generate(const std::wstring& folder, int entries) {
             std::to_string(i) + ".flv";
         const std::size_t size = 4096 + random() % (52 * 1024);
         const std::string body = block.substr(random() % 1024, size - 1024) + block.substr(0, 1024);
-        const std::string head = drovan::test::ResponseInfo(drovan::test::RawHeaders(
+        const std::string head = drovan::tests::ResponseInfo(drovan::tests::RawHeaders(
             "HTTP/1.1 200 OK\nContent-Type: video/x-flv\nContent-Length: " + std::to_string(body.size())));
         wchar_t name[32];
         std::swprintf(name, 32, L"%016llx_0",
                       0x1000000000000000ull + static_cast<unsigned long long>(i) * 7919);
         const std::wstring path = folder + L"\\" + name;
         HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        const std::string bytes = drovan::test::SimpleEntry(key, body, head);
+        const std::string bytes = drovan::tests::SimpleEntry(key, body, head);
         DWORD written = 0;
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         CloseHandle(file);
-        bodies.push_back({path, drovan::test::SimpleHeader(key, 5).size(), body.size()});
+        bodies.push_back({path, drovan::tests::SimpleHeader(key, 5).size(), body.size()});
     }
     HANDLE file =
         CreateFileW((folder + L"\\index").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -210,10 +210,10 @@ int wmain(int argc, wchar_t** argv) {
         bytes += body.size;
     }
     std::printf("cache: %d entries, %.0f MB of bodies\n", options.entries, static_cast<double>(bytes) / 1e6);
-    drovan::Shell().internetCacheFolder = [&] { return internetCache.path(); };
-    drovan::Shell().localAppDataFolder = [&] { return local.path(); };
-    drovan::Shell().roamingAppDataFolder = [&] { return roaming.path(); };
-    drovan::Shell().openFolder = [](const std::wstring&) {};
+    drovan::framework::Shell().internetCacheFolder = [&] { return internetCache.path(); };
+    drovan::framework::Shell().localAppDataFolder = [&] { return local.path(); };
+    drovan::framework::Shell().roamingAppDataFolder = [&] { return roaming.path(); };
+    drovan::framework::Shell().openFolder = [](const std::wstring&) {};
 
     std::vector<double> window;
     std::vector<double> console;

@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace drovan::tests;
 
 struct Options {
     int files = 3000;
@@ -89,8 +89,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     TempFolder cache;
     Generate(cache, options.files);
-    drovan::Shell().internetCacheFolder = [&cache] { return cache.path(); };
-    drovan::Shell().openFolder = [](const std::wstring&) {};
+    drovan::framework::Shell().internetCacheFolder = [&cache] { return cache.path(); };
+    drovan::framework::Shell().openFolder = [](const std::wstring&) {};
 
     std::vector<double> runs;
     for (int run = 0; run < options.runs; ++run) {

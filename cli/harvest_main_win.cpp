@@ -35,9 +35,9 @@ class StandardStreams final : public drovan::HarvestOutput {
 // The main window's sources: the shell's Internet-cache folder, then the caches under the app-data folders.
 drovan::MachineSources FindMachineSources(drovan::FileSystem& fs) {
     drovan::AppDataRoots roots;
-    roots.internetCache = drovan::FromWide(drovan::Shell().internetCacheFolder());
-    roots.local = drovan::FromWide(drovan::Shell().localAppDataFolder());
-    roots.roaming = drovan::FromWide(drovan::Shell().roamingAppDataFolder());
+    roots.internetCache = drovan::FromWide(drovan::framework::Shell().internetCacheFolder());
+    roots.local = drovan::FromWide(drovan::framework::Shell().localAppDataFolder());
+    roots.roaming = drovan::FromWide(drovan::framework::Shell().roamingAppDataFolder());
     return {roots.internetCache, drovan::FindBrowserCaches(fs, roots)};
 }
 

@@ -125,9 +125,9 @@ void CaptionFrame::OnPaint() {
         const SIZE captionExtent = LabelSize(dc, label);
 
         const int dpi = framework::WindowDpi(hwnd());
-        const int lineWidth = ScaleToDpi(m_lineWidth, dpi);
-        const FrameSettings settings{m_captionAlign, ScaleToDpi(m_captionIndent, dpi),
-                                     ScaleToDpi(m_captionLift, dpi), lineWidth};
+        const int lineWidth = framework::ScaleToDpi(m_lineWidth, dpi);
+        const FrameSettings settings{m_captionAlign, framework::ScaleToDpi(m_captionIndent, dpi),
+                                     framework::ScaleToDpi(m_captionLift, dpi), lineWidth};
         const FrameLayout layout =
             LayOutFrame(m_frameRect, settings, {contextExtent.cy, captionExtent.cx, captionExtent.cy});
 

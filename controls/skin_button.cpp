@@ -43,7 +43,7 @@ bool CheckedFromSetCheck(std::uintptr_t state) {
 }
 
 ButtonLook ChooseButtonLook(const ButtonState& state, const SkinButtonColors& colors, bool hasNormalIcon,
-                            const Rect& item, int dpi) {
+                            const framework::Rect& item, int dpi) {
     ButtonLook look;
     look.pressed = state.selected || (state.checkBox && state.checked);
     const bool hot = state.hover || look.pressed;
@@ -57,17 +57,17 @@ ButtonLook ChooseButtonLook(const ButtonState& state, const SkinButtonColors& co
     const bool useHot = look.pressed || (state.hover && !state.checkBox);
     look.iconSlot = useHot || !hasNormalIcon ? 0 : 1;
     if (state.focusRectWhenFlat && state.focused) {
-        const int inset = ScaleToDpi(kButtonInset, dpi);
+        const int inset = framework::ScaleToDpi(kButtonInset, dpi);
         look.focusRect = item.Deflate(inset, inset);
     }
     return look;
 }
 
-Rect ComputeImageRect(bool hasText, const Rect& item, Rect& caption, bool shiftContent, int imageWidth,
-                      int imageHeight, int dpi) {
-    Rect image = item;
+framework::Rect ComputeImageRect(bool hasText, const framework::Rect& item, framework::Rect& caption,
+                                 bool shiftContent, int imageWidth, int imageHeight, int dpi) {
+    framework::Rect image = item;
     if (hasText) {
-        const int gap = ScaleToDpi(kButtonInset, dpi);
+        const int gap = framework::ScaleToDpi(kButtonInset, dpi);
         image.left += gap;
         caption.left += imageWidth + gap;
     } else {
@@ -80,7 +80,7 @@ Rect ComputeImageRect(bool hasText, const Rect& item, Rect& caption, bool shiftC
     return image;
 }
 
-Rect CentreTextBox(const Rect& kept, const Rect& measured) {
+framework::Rect CentreTextBox(const framework::Rect& kept, const framework::Rect& measured) {
     return measured.Offset((kept.width() - measured.width()) / 2, (kept.height() - measured.height()) / 2);
 }
 

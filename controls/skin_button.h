@@ -52,18 +52,19 @@ struct ButtonLook {
     bool shiftContent = false;
     // 0 hot, 1 normal.
     int iconSlot = 0;
-    std::optional<Rect> focusRect;
+    std::optional<framework::Rect> focusRect;
 };
 // dpi scales the focus rectangle's inset (3 pixels at 96).
 ButtonLook ChooseButtonLook(const ButtonState& state, const SkinButtonColors& colors, bool hasNormalIcon,
-                            const Rect& item, int dpi = kBaseDpi);
+                            const framework::Rect& item, int dpi = framework::kBaseDpi);
 
 // Places an image of the given size in the item and narrows the caption beside it when there is text, with a
 // gap of 3 pixels at 96 DPI scaled to dpi.
-Rect ComputeImageRect(bool hasText, const Rect& item, Rect& caption, bool shiftContent, int imageWidth,
-                      int imageHeight, int dpi = kBaseDpi);
+framework::Rect ComputeImageRect(bool hasText, const framework::Rect& item, framework::Rect& caption,
+                                 bool shiftContent, int imageWidth, int imageHeight,
+                                 int dpi = framework::kBaseDpi);
 // The measured text box centred in the rectangle it was measured in.
-Rect CentreTextBox(const Rect& kept, const Rect& measured);
+framework::Rect CentreTextBox(const framework::Rect& kept, const framework::Rect& measured);
 
 // Luma of BT.601, truncated; black stays black.
 std::uint8_t GreyLevel(std::uint8_t red, std::uint8_t green, std::uint8_t blue);

@@ -55,7 +55,7 @@ void SkinButton::PreSubclassWindow() {
 
 int SkinButton::SetIcons(int hotIconId, int normalIconId) {
     const HINSTANCE module = framework::ResourceModule();
-    const int size = ScaleToDpi(kIconSize, framework::WindowDpi(hwnd()));
+    const int size = framework::ScaleToDpi(kIconSize, framework::WindowDpi(hwnd()));
     const auto load = [module, size](int id) {
         return static_cast<HICON>(
             LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
@@ -217,7 +217,7 @@ void SkinButton::EnsureTipControl() {
     if (m_tip) {
         SendMessageW(m_tip.get(), TTM_ACTIVATE, FALSE, 0);
         SendMessageW(m_tip.get(), TTM_SETMAXTIPWIDTH, 0,
-                     ScaleToDpi(kMaxTipWidth, framework::WindowDpi(hwnd())));
+                     framework::ScaleToDpi(kMaxTipWidth, framework::WindowDpi(hwnd())));
     }
 }
 
@@ -391,7 +391,7 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
     state.checked = m_checked;
     state.hoverBorder = m_hoverBorder;
     state.focusRectWhenFlat = m_focusRectWhenFlat;
-    const Rect itemRect = FromRECT(item.rcItem);
+    const framework::Rect itemRect = framework::FromRECT(item.rcItem);
     const ButtonLook look = ChooseButtonLook(state, m_colors, static_cast<bool>(m_icons[1].icon), itemRect,
                                              framework::WindowDpi(hwnd()));
     m_isPressed = look.pressed;
@@ -409,7 +409,7 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
     }
 
     const std::wstring text = framework::WindowText(hwnd());
-    Rect caption = itemRect;
+    framework::Rect caption = itemRect;
     if (m_icons[0].icon) {
         PaintIcon(dc, !text.empty(), item.rcItem, caption, look);
     }
@@ -417,9 +417,9 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
         if (look.shiftContent) {
             caption = caption.Offset(1, 1);
         }
-        RECT measured = ToRECT(caption);
+        RECT measured = framework::ToRECT(caption);
         DrawTextW(dc, text.c_str(), -1, &measured, kTextFormat | DT_CALCRECT);
-        RECT box = ToRECT(CentreTextBox(caption, FromRECT(measured)));
+        RECT box = framework::ToRECT(CentreTextBox(caption, framework::FromRECT(measured)));
         SetBkMode(dc, TRANSPARENT);
         if (state.disabled) {
             OffsetRect(&box, 1, 1);
@@ -435,7 +435,7 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
         }
     }
     if (look.focusRect) {
-        const RECT focus = ToRECT(*look.focusRect);
+        const RECT focus = framework::ToRECT(*look.focusRect);
         DrawFocusRect(dc, &focus);
     }
     RestoreDC(dc, saved);
@@ -447,7 +447,7 @@ DWORD SkinButton::PaintBackground(HDC dc, const RECT& rect) {
     state.focused = m_hasFocus;
     state.hover = m_isHover;
     const ButtonLook look =
-        ChooseButtonLook(state, m_colors, false, FromRECT(rect), framework::WindowDpi(hwnd()));
+        ChooseButtonLook(state, m_colors, false, framework::FromRECT(rect), framework::WindowDpi(hwnd()));
     const framework::Brush brush(CreateSolidBrush(look.background));
     FillRect(dc, &rect, brush.get());
     return 0;
@@ -473,10 +473,12 @@ DWORD SkinButton::PaintBorder(HDC dc, const RECT& rect) {
     return 0;
 }
 
-void SkinButton::PaintIcon(HDC dc, bool hasText, const RECT& item, Rect& caption, const ButtonLook& look) {
+void SkinButton::PaintIcon(HDC dc, bool hasText, const RECT& item, framework::Rect& caption,
+                           const ButtonLook& look) {
     const IconSlot& slot = m_icons[look.iconSlot];
-    const Rect image = ComputeImageRect(hasText, FromRECT(item), caption, look.shiftContent, slot.width,
-                                        slot.height, framework::WindowDpi(hwnd()));
+    const framework::Rect image =
+        ComputeImageRect(hasText, framework::FromRECT(item), caption, look.shiftContent, slot.width,
+                         slot.height, framework::WindowDpi(hwnd()));
     DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(slot.icon.get()), 0, image.left, image.top,
                image.width(), image.height(), DST_ICON | (m_isDisabled ? DSS_DISABLED : DSS_NORMAL));
 }

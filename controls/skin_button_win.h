@@ -74,7 +74,7 @@ class SkinButton : public framework::Window {
     bool MeasureSlot(IconSlot& slot);
     void EnsureTipControl();
     void CopyParentBackground(HDC dc);
-    void PaintIcon(HDC dc, bool hasText, const RECT& item, Rect& caption, const ButtonLook& look);
+    void PaintIcon(HDC dc, bool hasText, const RECT& item, framework::Rect& caption, const ButtonLook& look);
 
     BOOL m_isHover = FALSE;
     BOOL m_isTransparent = FALSE;

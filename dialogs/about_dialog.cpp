@@ -25,7 +25,7 @@ constexpr int kLinkFontHeight = 15;
 HFONT CreateLinkFont(int dpi) {
     // The default character set lets the platform link in a face with the link's Chinese glyphs; the Western
     // set draws them as boxes where no font is linked in.
-    return CreateFontW(ScaleToDpi(kLinkFontHeight, dpi), 0, 0, 0, FW_DONTCARE, FALSE, TRUE, FALSE,
+    return CreateFontW(framework::ScaleToDpi(kLinkFontHeight, dpi), 0, 0, 0, FW_DONTCARE, FALSE, TRUE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_SWISS, L"Arial");
 }
@@ -61,8 +61,9 @@ void FitLabelsToText(HWND dialog) {
         RECT window{};
         GetWindowRect(control, &window);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&window), 2);
-        const Rect label = FromRECT(window);
-        const Rect fitted = LabelFittingText(label, extent.right, extent.bottom, FromRECT(client));
+        const framework::Rect label = framework::FromRECT(window);
+        const framework::Rect fitted =
+            LabelFittingText(label, extent.right, extent.bottom, framework::FromRECT(client));
         if (fitted != label) {
             SetWindowPos(control, nullptr, fitted.left, fitted.top, fitted.width(), fitted.height(),
                          SWP_NOZORDER | SWP_NOACTIVATE);
@@ -181,11 +182,11 @@ HBRUSH AboutDialog::OnCtlColor(HDC dc, HWND control, UINT message) {
     return m_background.ControlColour(dc);
 }
 
-Rect AboutDialog::LinkRect() const {
+framework::Rect AboutDialog::LinkRect() const {
     RECT window{};
     GetWindowRect(GetDlgItem(hwnd(), IDC_ABOUT_LINK), &window);
     MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&window), 2);
-    return FromRECT(window);
+    return framework::FromRECT(window);
 }
 
 void AboutDialog::RedrawLink() const {

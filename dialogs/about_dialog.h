@@ -28,7 +28,7 @@ class AboutDialog : public framework::Dialog {
     void OnLButtonDown(POINT point);
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT message);
     // In client coordinates, taken afresh for every mouse message.
-    Rect LinkRect() const;
+    framework::Rect LinkRect() const;
     void RedrawLink() const;
     // The link's font at the dialog's DPI, made again when the DPI changes.
     void SetLinkFont(int dpi);

@@ -4,12 +4,12 @@
 
 namespace drovan {
 
-LinkResponse LinkAfterMouseMove(const Rect& link, int x, int y) {
+LinkResponse LinkAfterMouseMove(const framework::Rect& link, int x, int y) {
     const bool over = link.Contains(x, y);
     return {over ? kLinkHoverColour : kLinkNormalColour, over};
 }
 
-LinkResponse LinkAfterButtonDown(std::uint32_t colour, const Rect& link, int x, int y) {
+LinkResponse LinkAfterButtonDown(std::uint32_t colour, const framework::Rect& link, int x, int y) {
     const bool over = link.Contains(x, y);
     return {over ? kLinkNormalColour : colour, over};
 }
@@ -19,11 +19,12 @@ AnimationTick NextAnimationTick(int index) {
     return {shown, (shown + 1) % kAnimationFrames};
 }
 
-Rect LabelFittingText(const Rect& label, int textWidth, int textHeight, const Rect& client) {
+framework::Rect LabelFittingText(const framework::Rect& label, int textWidth, int textHeight,
+                                 const framework::Rect& client) {
     if (textWidth <= label.width() && textHeight <= label.height()) {
         return label;
     }
-    Rect fitted = label;
+    framework::Rect fitted = label;
     fitted.right = std::max(label.right, std::min(label.left + textWidth, client.right));
     const int width = fitted.width();
     const int lines = width > 0 ? std::max(1, (textWidth + width - 1) / width) : 1;

@@ -21,9 +21,9 @@ struct LinkResponse {
     bool overLink = false;
 };
 
-LinkResponse LinkAfterMouseMove(const Rect& link, int x, int y);
+LinkResponse LinkAfterMouseMove(const framework::Rect& link, int x, int y);
 // A press elsewhere leaves the colour as it was.
-LinkResponse LinkAfterButtonDown(std::uint32_t colour, const Rect& link, int x, int y);
+LinkResponse LinkAfterButtonDown(std::uint32_t colour, const framework::Rect& link, int x, int y);
 
 // The About box's icon alternates between two images; the index is shared by every opening.
 inline constexpr int kAnimationFrames = 2;
@@ -39,6 +39,7 @@ AnimationTick NextAnimationTick(int index);
 // slower than fonts at some scales, so a label laid out for one line may be too small. A label the text fits
 // stays as it is; otherwise it widens, keeping its left edge, up to the client area's right edge, then grows
 // as many lines tall as the text wraps to there, down to the client area's bottom.
-Rect LabelFittingText(const Rect& label, int textWidth, int textHeight, const Rect& client);
+framework::Rect LabelFittingText(const framework::Rect& label, int textWidth, int textHeight,
+                                 const framework::Rect& client);
 
 }  // namespace drovan

@@ -5,7 +5,7 @@
 
 namespace drovan {
 
-SkinnedBackground::SkinnedBackground(const ScaledResource& bitmaps, COLORREF colour)
+SkinnedBackground::SkinnedBackground(const framework::ScaledResource& bitmaps, COLORREF colour)
     : m_bitmaps(bitmaps), m_brush(CreateSolidBrush(colour)) {}
 
 void SkinnedBackground::Paint(HWND window) {

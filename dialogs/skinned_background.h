@@ -13,7 +13,7 @@ namespace drovan {
 // without a background of their own.
 class SkinnedBackground {
   public:
-    SkinnedBackground(const ScaledResource& bitmaps, COLORREF colour);
+    SkinnedBackground(const framework::ScaledResource& bitmaps, COLORREF colour);
 
     // Answers WM_PAINT of the window.
     void Paint(HWND window);
@@ -22,15 +22,15 @@ class SkinnedBackground {
     HBRUSH brush() const { return m_brush.get(); }
 
   private:
-    ScaledResource m_bitmaps;
+    framework::ScaledResource m_bitmaps;
     int m_loadedId = 0;
     framework::Bitmap m_bitmap;
     framework::Brush m_brush;
 };
 
-inline constexpr ScaledResource kDialogBackground{IDB_DIALOG_BACKGROUND, IDB_DIALOG_BACKGROUND_150,
-                                                  IDB_DIALOG_BACKGROUND_200};
-inline constexpr ScaledResource kMainBackground{IDB_MAIN_BACKGROUND, IDB_MAIN_BACKGROUND_150,
-                                                IDB_MAIN_BACKGROUND_200};
+inline constexpr framework::ScaledResource kDialogBackground{IDB_DIALOG_BACKGROUND, IDB_DIALOG_BACKGROUND_150,
+                                                             IDB_DIALOG_BACKGROUND_200};
+inline constexpr framework::ScaledResource kMainBackground{IDB_MAIN_BACKGROUND, IDB_MAIN_BACKGROUND_150,
+                                                           IDB_MAIN_BACKGROUND_200};
 
 }  // namespace drovan

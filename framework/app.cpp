@@ -5,7 +5,7 @@
 
 #include "framework/window.h"
 
-namespace framework {
+namespace drovan::framework {
 namespace {
 
 App* g_current = nullptr;
@@ -44,4 +44,4 @@ int RunApp() {
     return 0;
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace framework {
+namespace drovan::framework {
 
 class Window;
 
@@ -28,4 +28,4 @@ HWND MainWindowOrDesktop();
 // The entry point's whole work.
 int RunApp();
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -2,7 +2,7 @@
 
 #include "framework/window.h"
 
-namespace framework {
+namespace drovan::framework {
 
 std::wstring WindowText(HWND hwnd) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -12,13 +12,13 @@ std::wstring WindowText(HWND hwnd) {
 
 void DataExchange::Control(int id, Window& control) {
     if (control.hwnd() == nullptr) {
-        control.Subclass(GetDlgItem(dialog_, id));
+        control.Subclass(GetDlgItem(m_dialog, id));
     }
 }
 
 void DataExchange::Text(int id, std::wstring& value) {
-    HWND control = GetDlgItem(dialog_, id);
-    if (saving_) {
+    HWND control = GetDlgItem(m_dialog, id);
+    if (m_saving) {
         value = WindowText(control);
     } else {
         SetWindowTextW(control, value.c_str());
@@ -26,8 +26,8 @@ void DataExchange::Text(int id, std::wstring& value) {
 }
 
 void DataExchange::ComboText(int id, std::wstring& value) {
-    HWND combo = GetDlgItem(dialog_, id);
-    if (saving_) {
+    HWND combo = GetDlgItem(m_dialog, id);
+    if (m_saving) {
         value = WindowText(combo);
         return;
     }
@@ -46,4 +46,4 @@ void DataExchange::ComboText(int id, std::wstring& value) {
     SetWindowTextW(combo, value.c_str());
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

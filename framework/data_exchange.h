@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace framework {
+namespace drovan::framework {
 
 class Window;
 
@@ -12,9 +12,9 @@ class Window;
 // set.
 class DataExchange {
   public:
-    DataExchange(HWND dialog, bool saving) : dialog_(dialog), saving_(saving) {}
+    DataExchange(HWND dialog, bool saving) : m_dialog(dialog), m_saving(saving) {}
 
-    bool saving() const { return saving_; }
+    bool saving() const { return m_saving; }
     // Binds the template control to its object the first time.
     void Control(int id, Window& control);
     void Text(int id, std::wstring& value);
@@ -22,10 +22,10 @@ class DataExchange {
     void ComboText(int id, std::wstring& value);
 
   private:
-    HWND dialog_;
-    bool saving_;
+    HWND m_dialog;
+    bool m_saving;
 };
 
 std::wstring WindowText(HWND hwnd);
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -2,7 +2,7 @@
 
 #include "framework/app.h"
 
-namespace framework {
+namespace drovan::framework {
 
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM, LPARAM lParam) {
     if (message != WM_INITDIALOG) {
@@ -14,8 +14,8 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM, LPARAM lPar
 }
 
 HWND Dialog::Owner() const {
-    if (parent_ != nullptr) {
-        return GetAncestor(parent_, GA_ROOT);
+    if (m_parent != nullptr) {
+        return GetAncestor(m_parent, GA_ROOT);
     }
     const Window* main = App::Current() != nullptr ? App::Current()->mainWindow : nullptr;
     if (main != nullptr) {
@@ -28,8 +28,8 @@ HWND Dialog::Owner() const {
 
 INT_PTR Dialog::DoModal() {
     HWND owner = Owner();
-    result_ = IDCANCEL;
-    HWND dialog = CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(templateId_), owner, &DialogProc,
+    m_result = IDCANCEL;
+    HWND dialog = CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(m_templateId), owner, &DialogProc,
                                      reinterpret_cast<LPARAM>(this));
     if (dialog == nullptr) {
         return -1;
@@ -39,9 +39,9 @@ INT_PTR Dialog::DoModal() {
         EnableWindow(owner, FALSE);
     }
     ShowWindow(dialog, SW_SHOWNORMAL);
-    running_ = true;
+    m_running = true;
     MSG message;
-    while (running_ && IsWindow(dialog)) {
+    while (m_running && IsWindow(dialog)) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) {
             // The loop that called us must see the quit request too.
@@ -56,7 +56,7 @@ INT_PTR Dialog::DoModal() {
             DispatchMessageW(&message);
         }
     }
-    running_ = false;
+    m_running = false;
     // Re-enabled before the dialog goes, so that the platform activates the owner and not another program.
     if (disabledOwner) {
         EnableWindow(owner, TRUE);
@@ -64,7 +64,7 @@ INT_PTR Dialog::DoModal() {
     if (IsWindow(dialog)) {
         DestroyWindow(dialog);
     }
-    return result_;
+    return m_result;
 }
 
 bool Dialog::PreTranslate(MSG& message, HWND dialog) {
@@ -80,8 +80,8 @@ bool Dialog::PreTranslate(MSG& message, HWND dialog) {
 }
 
 void Dialog::EndDialog(INT_PTR result) {
-    result_ = result;
-    running_ = false;
+    m_result = result;
+    m_running = false;
     PostMessageW(hwnd(), WM_NULL, 0, 0);
 }
 
@@ -121,4 +121,4 @@ LRESULT Dialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return Window::WindowProc(message, wParam, lParam);
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

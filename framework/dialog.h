@@ -3,14 +3,14 @@
 #include "framework/data_exchange.h"
 #include "framework/window.h"
 
-namespace framework {
+namespace drovan::framework {
 
 // A dialog built from a template and run by a modal loop of our own, which offers every message to the
 // objects of the window it is for and of its parents before the dialog manager sees it.
 class Dialog : public Window {
   public:
     // With no parent the application's main window owns the dialog, or else the thread's active window.
-    explicit Dialog(int templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
+    explicit Dialog(int templateId, HWND parent = nullptr) : m_templateId(templateId), m_parent(parent) {}
 
     INT_PTR DoModal();
     void EndDialog(INT_PTR result);
@@ -29,10 +29,10 @@ class Dialog : public Window {
     static bool PreTranslate(MSG& message, HWND dialog);
     HWND Owner() const;
 
-    int templateId_;
-    HWND parent_;
-    bool running_ = false;
-    INT_PTR result_ = IDCANCEL;
+    int m_templateId;
+    HWND m_parent;
+    bool m_running = false;
+    INT_PTR m_result = IDCANCEL;
 };
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -2,7 +2,7 @@
 
 #include "framework/gdi.h"
 
-namespace framework {
+namespace drovan::framework {
 
 BITMAPINFO TopDown32(int width, int height) {
     BITMAPINFO info{};
@@ -40,4 +40,4 @@ bool WriteDibPixels(HBITMAP bitmap, const DibPixels& pixels) {
                      DIB_RGB_COLORS) == pixels.height;
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace framework {
+namespace drovan::framework {
 
 // A bitmap's pixels as a top-down 32-bit DIB holds them: 0xAARRGGBB, row by row from the top.
 struct DibPixels {
@@ -24,4 +24,4 @@ std::optional<DibPixels> ReadDibPixels(HBITMAP bitmap);
 // Writes the pixels over the bitmap, converted to its format; false when not every row was written.
 bool WriteDibPixels(HBITMAP bitmap, const DibPixels& pixels);
 
-}  // namespace framework
+}  // namespace drovan::framework

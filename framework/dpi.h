@@ -1,6 +1,6 @@
 #pragma once
 
-namespace drovan {
+namespace drovan::framework {
 
 // The resolution every pixel length of the skin and the menus is given at.
 inline constexpr int kBaseDpi = 96;
@@ -37,4 +37,4 @@ struct ScaledResource {
     }
 };
 
-}  // namespace drovan
+}  // namespace drovan::framework

@@ -3,7 +3,7 @@
 #include "framework/dpi.h"
 #include "framework/gdi.h"
 
-namespace framework {
+namespace drovan::framework {
 namespace {
 
 // Windows 7 and some Wine versions lack these, so they are looked up instead of linked.
@@ -22,7 +22,7 @@ Function User32Function(const char* name) {
 int SessionDpi() {
     const ClientDC screen(nullptr);
     const int dpi = screen.get() != nullptr ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
-    return dpi > 0 ? dpi : drovan::kBaseDpi;
+    return dpi > 0 ? dpi : kBaseDpi;
 }
 
 // A length at the session's DPI, at dpi.
@@ -42,7 +42,7 @@ int WindowDpi(HWND window) {
     }
     const ClientDC dc(window);
     const int dpi = dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 0;
-    return dpi > 0 ? dpi : drovan::kBaseDpi;
+    return dpi > 0 ? dpi : kBaseDpi;
 }
 
 int SystemMetricForDpi(int index, int dpi) {
@@ -69,4 +69,4 @@ NONCLIENTMETRICSW NonClientMetricsForDpi(int dpi) {
     return metrics;
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

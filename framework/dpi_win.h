@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace framework {
+namespace drovan::framework {
 
 // Sent to a child once its parent has been laid out at a new DPI (Windows 10 1703 on); the headers name it
 // only for that version.
@@ -19,4 +19,4 @@ int SystemMetricForDpi(int index, int dpi);
 // The system's non-client metrics (menu font and the rest) as they are at dpi, the same way.
 NONCLIENTMETRICSW NonClientMetricsForDpi(int dpi);
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -5,24 +5,24 @@
 
 #include <utility>
 
-namespace framework {
+namespace drovan::framework {
 
 // Owns one handle and releases it when it goes; move-only. Counts the live handles of its kind, since the
 // platform's own counters are not reliable everywhere the program runs.
 template <typename Handle, auto Release>
 class UniqueHandle {
   public:
-    explicit UniqueHandle(Handle handle = nullptr) : handle_(handle) {
-        if (handle_ != nullptr) {
-            ++live_;
+    explicit UniqueHandle(Handle handle = nullptr) : m_handle(handle) {
+        if (m_handle != nullptr) {
+            ++s_live;
         }
     }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
     // The adopted handle is already counted: only the one released here comes off.
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
             reset();
-            handle_ = std::exchange(other.handle_, nullptr);
+            m_handle = std::exchange(other.m_handle, nullptr);
         }
         return *this;
     }
@@ -30,30 +30,30 @@ class UniqueHandle {
     UniqueHandle& operator=(const UniqueHandle&) = delete;
     ~UniqueHandle() { reset(); }
 
-    Handle get() const { return handle_; }
+    Handle get() const { return m_handle; }
     // Gives up a handle the platform has already destroyed on its own.
     void forget() {
-        if (handle_ != nullptr) {
-            handle_ = nullptr;
-            --live_;
+        if (m_handle != nullptr) {
+            m_handle = nullptr;
+            --s_live;
         }
     }
-    explicit operator bool() const { return handle_ != nullptr; }
+    explicit operator bool() const { return m_handle != nullptr; }
     void reset(Handle handle = nullptr) {
-        if (handle_ != nullptr) {
-            Release(handle_);
-            --live_;
+        if (m_handle != nullptr) {
+            Release(m_handle);
+            --s_live;
         }
-        handle_ = handle;
-        if (handle_ != nullptr) {
-            ++live_;
+        m_handle = handle;
+        if (m_handle != nullptr) {
+            ++s_live;
         }
     }
-    static int LiveCount() { return live_; }
+    static int LiveCount() { return s_live; }
 
   private:
-    Handle handle_;
-    inline static int live_ = 0;
+    Handle m_handle;
+    inline static int s_live = 0;
 };
 
 using Brush = UniqueHandle<HBRUSH, &DeleteObject>;
@@ -75,16 +75,16 @@ struct SharedIcon {
 
 class PaintDC {
   public:
-    explicit PaintDC(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &paint_)) {}
+    explicit PaintDC(HWND hwnd) : m_hwnd(hwnd), m_dc(BeginPaint(hwnd, &m_paint)) {}
     PaintDC(const PaintDC&) = delete;
     PaintDC& operator=(const PaintDC&) = delete;
-    ~PaintDC() { EndPaint(hwnd_, &paint_); }
-    HDC get() const { return dc_; }
+    ~PaintDC() { EndPaint(m_hwnd, &m_paint); }
+    HDC get() const { return m_dc; }
 
   private:
-    HWND hwnd_;
-    PAINTSTRUCT paint_{};
-    HDC dc_;
+    HWND m_hwnd;
+    PAINTSTRUCT m_paint{};
+    HDC m_dc;
 };
 
 // A window's context from GetDC (client area) or GetWindowDC (the whole window, non-client area included),
@@ -92,19 +92,19 @@ class PaintDC {
 template <HDC(WINAPI* Get)(HWND)>
 class ReleasedDC {
   public:
-    explicit ReleasedDC(HWND hwnd) : hwnd_(hwnd), dc_(Get(hwnd)) {}
+    explicit ReleasedDC(HWND hwnd) : m_hwnd(hwnd), m_dc(Get(hwnd)) {}
     ReleasedDC(const ReleasedDC&) = delete;
     ReleasedDC& operator=(const ReleasedDC&) = delete;
     ~ReleasedDC() {
-        if (dc_ != nullptr) {
-            ReleaseDC(hwnd_, dc_);
+        if (m_dc != nullptr) {
+            ReleaseDC(m_hwnd, m_dc);
         }
     }
-    HDC get() const { return dc_; }
+    HDC get() const { return m_dc; }
 
   private:
-    HWND hwnd_;
-    HDC dc_;
+    HWND m_hwnd;
+    HDC m_dc;
 };
 
 using ClientDC = ReleasedDC<&GetDC>;
@@ -114,18 +114,18 @@ using WindowDC = ReleasedDC<&GetWindowDC>;
 // reverse order.
 class SelectGuard {
   public:
-    SelectGuard(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    SelectGuard(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(SelectObject(dc, object)) {}
     SelectGuard(const SelectGuard&) = delete;
     SelectGuard& operator=(const SelectGuard&) = delete;
     ~SelectGuard() {
-        if (previous_ != nullptr && previous_ != HGDI_ERROR) {
-            SelectObject(dc_, previous_);
+        if (m_previous != nullptr && m_previous != HGDI_ERROR) {
+            SelectObject(m_dc, m_previous);
         }
     }
 
   private:
-    HDC dc_;
-    HGDIOBJ previous_;
+    HDC m_dc;
+    HGDIOBJ m_previous;
 };
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace drovan {
+namespace drovan::framework {
 
 // A pixel rectangle as the platform keeps one: right and bottom exclusive. Window-free code computes with it.
 struct Rect {
@@ -22,4 +22,4 @@ struct Rect {
     friend bool operator!=(const Rect& a, const Rect& b) { return !(a == b); }
 };
 
-}  // namespace drovan
+}  // namespace drovan::framework

@@ -4,7 +4,7 @@
 
 #include "framework/rect.h"
 
-namespace drovan {
+namespace drovan::framework {
 
 inline Rect FromRECT(const RECT& rect) {
     return {rect.left, rect.top, rect.right, rect.bottom};
@@ -14,4 +14,4 @@ inline RECT ToRECT(const Rect& rect) {
     return {rect.left, rect.top, rect.right, rect.bottom};
 }
 
-}  // namespace drovan
+}  // namespace drovan::framework

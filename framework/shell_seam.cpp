@@ -5,7 +5,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-namespace drovan {
+namespace drovan::framework {
 namespace {
 
 // Flags 0: the folder is not created when it is missing.
@@ -42,4 +42,4 @@ ShellSeam& Shell() {
     return seam;
 }
 
-}  // namespace drovan
+}  // namespace drovan::framework

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-namespace drovan {
+namespace drovan::framework {
 
 // The shell calls that leave the program. Tests replace them so that no file manager starts and the cache
 // folder can be a folder of the test's own.
@@ -18,4 +18,4 @@ struct ShellSeam {
 
 ShellSeam& Shell();
 
-}  // namespace drovan
+}  // namespace drovan::framework

@@ -1,6 +1,6 @@
 #include "framework/text.h"
 
-namespace framework {
+namespace drovan::framework {
 
 std::string ToNarrow(std::wstring_view text, UINT codePage) {
     if (text.empty()) {
@@ -22,4 +22,4 @@ std::wstring ToWide(const char* text, UINT codePage) {
     return wide;
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-namespace framework {
+namespace drovan::framework {
 namespace {
 
 // One user-interface thread: a plain map serves.
@@ -18,9 +18,9 @@ HINSTANCE ResourceModule() {
 }
 
 Window::~Window() {
-    if (hwnd_ != nullptr) {
-        if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd_, GWLP_WNDPROC)) == &RoutingProc) {
-            SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+    if (m_hwnd != nullptr) {
+        if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(m_hwnd, GWLP_WNDPROC)) == &RoutingProc) {
+            SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_original));
         }
         Detach();
     }
@@ -32,13 +32,13 @@ Window* Window::FromHandle(HWND hwnd) {
 }
 
 bool Window::Subclass(HWND hwnd) {
-    if (hwnd == nullptr || hwnd_ != nullptr || FromHandle(hwnd) != nullptr) {
+    if (hwnd == nullptr || m_hwnd != nullptr || FromHandle(hwnd) != nullptr) {
         return false;
     }
-    hwnd_ = hwnd;
+    m_hwnd = hwnd;
     HandleMap()[hwnd] = this;
     PreSubclassWindow();
-    original_ = reinterpret_cast<WNDPROC>(
+    m_original = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RoutingProc)));
     return true;
 }
@@ -52,7 +52,7 @@ LRESULT Window::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT Window::Default(UINT message, WPARAM wParam, LPARAM lParam) {
-    return CallWindowProcW(original_, hwnd_, message, wParam, lParam);
+    return CallWindowProcW(m_original, m_hwnd, message, wParam, lParam);
 }
 
 bool Window::OnReflectedMessage(UINT, WPARAM, LPARAM, LRESULT&) {
@@ -96,7 +96,7 @@ Window* Window::ReflectionTarget(UINT message, WPARAM wParam, LPARAM lParam) con
         }
         case WM_MEASUREITEM: {
             const auto* item = reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam);
-            control = item->CtlType == ODT_MENU ? nullptr : GetDlgItem(hwnd_, static_cast<int>(wParam));
+            control = item->CtlType == ODT_MENU ? nullptr : GetDlgItem(m_hwnd, static_cast<int>(wParam));
             break;
         }
         default:
@@ -106,12 +106,12 @@ Window* Window::ReflectionTarget(UINT message, WPARAM wParam, LPARAM lParam) con
             control = reinterpret_cast<HWND>(lParam);
             break;
     }
-    return control != nullptr && control != hwnd_ ? FromHandle(control) : nullptr;
+    return control != nullptr && control != m_hwnd ? FromHandle(control) : nullptr;
 }
 
 void Window::Detach() {
-    HandleMap().erase(hwnd_);
-    hwnd_ = nullptr;
+    HandleMap().erase(m_hwnd);
+    m_hwnd = nullptr;
 }
 
 int ComboBox::AddString(const wchar_t* text) {
@@ -122,4 +122,4 @@ void ComboBox::SetCurSel(int index) {
     SendMessageW(hwnd(), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace framework {
+namespace drovan::framework {
 
 // A C++ object bound to one window. Messages reach the object's WindowProc; what it does not handle goes to
 // the window's own procedure. Parents pass control notifications back to the control's object first.
@@ -13,7 +13,7 @@ class Window {
     Window& operator=(const Window&) = delete;
     virtual ~Window();
 
-    HWND hwnd() const { return hwnd_; }
+    HWND hwnd() const { return m_hwnd; }
     static Window* FromHandle(HWND hwnd);
 
     // Binds this object to an existing window (a template control, a dialog) by replacing its procedure.
@@ -37,8 +37,8 @@ class Window {
     Window* ReflectionTarget(UINT message, WPARAM wParam, LPARAM lParam) const;
     void Detach();
 
-    HWND hwnd_ = nullptr;
-    WNDPROC original_ = nullptr;
+    HWND m_hwnd = nullptr;
+    WNDPROC m_original = nullptr;
 };
 
 // A combo box bound to a template control.
@@ -55,4 +55,4 @@ inline bool IsControlColourMessage(UINT message) {
     return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
 }
 
-}  // namespace framework
+}  // namespace drovan::framework

@@ -20,7 +20,7 @@ TextParts SplitAtTabs(const std::u16string& text) {
     return TextParts{text.substr(0, first), text.substr(last + 1), true};
 }
 
-void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Rect& rect,
+void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const framework::Rect& rect,
                   std::uint32_t colour) {
     texts.push_back(TextStep{rect, parts.label, colour, TextAlign::Left});
     if (parts.hasAccelerator) {
@@ -30,12 +30,13 @@ void AddTextParts(std::vector<TextStep>& texts, const TextParts& parts, const Re
 
 void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi) {
     static constexpr int kStrokeTops[] = {2, 3, 4, 3, 2, 1, 0};
-    const int length = ScaleToDpi(3, dpi);
+    const int length = framework::ScaleToDpi(3, dpi);
     int stroke = 0;
     for (const int top : kStrokeTops) {
         // One stroke a column at 96 DPI; a scaled stroke covers the columns its scaled cell spans.
-        const int strokeTop = y + ScaleToDpi(top, dpi);
-        for (int column = x + ScaleToDpi(stroke, dpi); column < x + ScaleToDpi(stroke + 1, dpi); ++column) {
+        const int strokeTop = y + framework::ScaleToDpi(top, dpi);
+        for (int column = x + framework::ScaleToDpi(stroke, dpi);
+             column < x + framework::ScaleToDpi(stroke + 1, dpi); ++column) {
             steps.push_back(LineStep{column, strokeTop, column, strokeTop + length, colour});
         }
         ++stroke;
@@ -43,47 +44,48 @@ void AddTick(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, 
 }
 
 void AddRadioDot(std::vector<PaintStep>& steps, int x, int y, std::uint32_t colour, int dpi) {
-    const int size = ScaleToDpi(6, dpi);
-    steps.push_back(DotStep{Rect{x, y, x + size, y + size}, colour});
+    const int size = framework::ScaleToDpi(6, dpi);
+    steps.push_back(DotStep{framework::Rect{x, y, x + size, y + size}, colour});
 }
 
-void AddCheckMark(std::vector<PaintStep>& steps, const Rect& box, bool radio, int tickInset,
+void AddCheckMark(std::vector<PaintStep>& steps, const framework::Rect& box, bool radio, int tickInset,
                   std::uint32_t colour, int dpi) {
-    const int top = box.top + ScaleToDpi(4, dpi);
+    const int top = box.top + framework::ScaleToDpi(4, dpi);
     if (radio) {
-        AddRadioDot(steps, box.left + ScaleToDpi(5, dpi), top, colour, dpi);
+        AddRadioDot(steps, box.left + framework::ScaleToDpi(5, dpi), top, colour, dpi);
     } else {
         AddTick(steps, box.left + tickInset, top, colour, dpi);
     }
 }
 
-Rect ItemTextRect(const ItemFacts& item, const StyleFacts& style, int left, const TextParts& parts) {
-    const int lift = ScaleToDpi(1, style.dpi);
-    const Rect& rc = item.rect;
-    return Rect{left, rc.top - lift, rc.right - (parts.hasAccelerator ? style.imageWidth : 0),
-                rc.bottom - lift};
+framework::Rect ItemTextRect(const ItemFacts& item, const StyleFacts& style, int left,
+                             const TextParts& parts) {
+    const int lift = framework::ScaleToDpi(1, style.dpi);
+    const framework::Rect& rc = item.rect;
+    return framework::Rect{left, rc.top - lift, rc.right - (parts.hasAccelerator ? style.imageWidth : 0),
+                           rc.bottom - lift};
 }
 
 namespace {
 
 // The image's box: a one-pixel frame and a one-pixel gap round it at 96 DPI, centred in the item's height.
 struct ClassicImageBox {
-    Rect inner;
-    Rect box;
+    framework::Rect inner;
+    framework::Rect box;
     int imageX;
     int imageY;
 };
 
 ClassicImageBox ClassicImageBoxOf(const ItemFacts& item, const StyleFacts& style) {
-    const Rect& rc = item.rect;
-    const int frame = ScaleToDpi(1, style.dpi);
-    const int margin = ScaleToDpi(2, style.dpi);
+    const framework::Rect& rc = item.rect;
+    const int frame = framework::ScaleToDpi(1, style.dpi);
+    const int margin = framework::ScaleToDpi(2, style.dpi);
     const int W = style.imageWidth;
     const int H = style.imageHeight;
     const int dy = std::max(0, (rc.bottom - rc.top - H - 2 * margin) / 2);
-    return {Rect{rc.left + frame, rc.top + dy + frame, rc.left + W + 2 * margin - frame,
-                 rc.top + dy + H + 2 * margin - frame},
-            Rect{rc.left, rc.top + dy, rc.left + W + 2 * margin, rc.top + dy + H + 2 * margin},
+    return {framework::Rect{rc.left + frame, rc.top + dy + frame, rc.left + W + 2 * margin - frame,
+                            rc.top + dy + H + 2 * margin - frame},
+            framework::Rect{rc.left, rc.top + dy, rc.left + W + 2 * margin, rc.top + dy + H + 2 * margin},
             rc.left + margin, rc.top + dy + margin};
 }
 
@@ -120,9 +122,10 @@ void AddClassicImage(std::vector<PaintStep>& steps, const ItemFacts& item, const
 // Disabled text is engraved, unless the highlight bar is under it.
 void AddClassicText(ItemPlan& plan, const ItemFacts& item, const StyleFacts& style,
                     const MenuColours& colours, std::uint32_t bg) {
-    const auto px = [&style](int pixels) { return ScaleToDpi(pixels, style.dpi); };
+    const auto px = [&style](int pixels) { return framework::ScaleToDpi(pixels, style.dpi); };
     const TextParts parts = SplitAtTabs(item.text);
-    const Rect textRect = ItemTextRect(item, style, item.rect.left + style.imageWidth + px(9), parts);
+    const framework::Rect textRect =
+        ItemTextRect(item, style, item.rect.left + style.imageWidth + px(9), parts);
     if (!item.grayed) {
         AddTextParts(plan.texts, parts, textRect, item.selected ? colours.highlightText : colours.menuText);
     } else if (!item.selected) {
@@ -138,23 +141,24 @@ void AddClassicText(ItemPlan& plan, const ItemFacts& item, const StyleFacts& sty
 ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours) {
     ItemPlan plan;
     std::vector<PaintStep>& steps = plan.steps;
-    const Rect& rc = item.rect;
+    const framework::Rect& rc = item.rect;
     const int L = rc.left;
     const int T = rc.top;
     const int B = rc.bottom;
     const int W = style.imageWidth;
     const std::uint32_t bg = style.xpThemeActive ? colours.face : colours.menu;
-    const auto px = [&style](int pixels) { return ScaleToDpi(pixels, style.dpi); };
+    const auto px = [&style](int pixels) { return framework::ScaleToDpi(pixels, style.dpi); };
 
     if (item.separator) {
         steps.push_back(FillStep{rc, bg});
-        steps.push_back(EdgeStep{Rect{L, T + ((B - T) >> 1), rc.right, B}, EdgeKind::EtchedTop});
+        steps.push_back(EdgeStep{framework::Rect{L, T + ((B - T) >> 1), rc.right, B}, EdgeKind::EtchedTop});
         return plan;
     }
 
     const bool hasImage = item.imageSlot >= 0;
     if (item.selected) {
-        const Rect bar = hasImage || item.checked ? Rect{L + W + px(5), T, rc.right, B} : rc;
+        const framework::Rect bar =
+            hasImage || item.checked ? framework::Rect{L + W + px(5), T, rc.right, B} : rc;
         steps.push_back(FillStep{bar, colours.highlight});
     } else {
         steps.push_back(FillStep{rc, bg});
@@ -166,7 +170,7 @@ ItemPlan PlanClassicItem(const ItemFacts& item, const StyleFacts& style, const M
     } else if (item.checked) {
         const ClassicImageBox at = ClassicImageBoxOf(item, style);
         const int frame = px(1);
-        const Rect check{L + frame, at.imageY, L + W + frame, at.imageY + style.imageHeight};
+        const framework::Rect check{L + frame, at.imageY, L + W + frame, at.imageY + style.imageHeight};
         steps.push_back(FillStep{check, item.selected ? bg : BlendTowardWhite(bg, kCheckedFillFactor)});
         if (style.recognisedOs) {
             steps.push_back(EdgeStep{check, EdgeKind::SunkenOuter});

@@ -35,13 +35,13 @@ XpColours XpColoursOf(const MenuColours& colours) {
 // The image in the band: raised with a shadow under the pointer, boxed when checked.
 void AddXpImage(std::vector<PaintStep>& steps, const ItemFacts& item, const StyleFacts& style,
                 const XpColours& xp, int bandWidth) {
-    const Rect& rc = item.rect;
+    const framework::Rect& rc = item.rect;
     const int W = style.imageWidth;
     const int H = style.imageHeight;
-    const int one = ScaleToDpi(1, style.dpi);
+    const int one = framework::ScaleToDpi(1, style.dpi);
     int imageX = rc.left + CentringOffset(bandWidth, W);
     int imageY = rc.top + CentringOffset(rc.bottom - rc.top, H);
-    const Rect imageBox{rc.left + one, rc.top + one, rc.left + bandWidth - one, rc.bottom - one};
+    const framework::Rect imageBox{rc.left + one, rc.top + one, rc.left + bandWidth - one, rc.bottom - one};
     const int slot = item.imageSlot;
     if (item.grayed) {
         steps.push_back(DisabledImageStep{slot, imageX, imageY, W, H, xp.band});
@@ -74,23 +74,23 @@ void AddXpImage(std::vector<PaintStep>& steps, const ItemFacts& item, const Styl
 ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuColours& colours) {
     ItemPlan plan;
     std::vector<PaintStep>& steps = plan.steps;
-    const Rect& rc = item.rect;
+    const framework::Rect& rc = item.rect;
     const int L = rc.left;
     const int T = rc.top;
     const int B = rc.bottom;
-    const auto px = [&style](int pixels) { return ScaleToDpi(pixels, style.dpi); };
+    const auto px = [&style](int pixels) { return framework::ScaleToDpi(pixels, style.dpi); };
     const int padding = ImagePadding(true, style.dpi);
     const int bandWidth = style.imageWidth + padding;
     const XpColours xp = XpColoursOf(colours);
-    const Rect band{L, T, L + bandWidth, B};
+    const framework::Rect band{L, T, L + bandWidth, B};
 
     plan.offscreen = item.grayed;
     const bool highlighted = item.selected && !item.grayed;
 
     if (item.separator) {
         steps.push_back(FillStep{rc, xp.body});
-        steps.push_back(
-            EdgeStep{Rect{L + bandWidth + padding, T + ((B - T) >> 1), rc.right, B}, EdgeKind::EtchedTop});
+        steps.push_back(EdgeStep{framework::Rect{L + bandWidth + padding, T + ((B - T) >> 1), rc.right, B},
+                                 EdgeKind::EtchedTop});
         steps.push_back(FillStep{band, xp.band});
         steps.push_back(FrameStep{band, xp.band, xp.band});
         return plan;
@@ -112,7 +112,7 @@ ItemPlan PlanXpItem(const ItemFacts& item, const StyleFacts& style, const MenuCo
         const int checkSize = px(kCheckBoxSize);
         const int checkX = L + CentringOffset(bandWidth, checkSize);
         const int checkY = T + CentringOffset(B - T, checkSize);
-        const Rect check{checkX, checkY, checkX + checkSize, checkY + checkSize};
+        const framework::Rect check{checkX, checkY, checkX + checkSize, checkY + checkSize};
         steps.push_back(FillStep{check, xp.checkFill});
         steps.push_back(FrameStep{check, xp.border, xp.border});
         AddCheckMark(steps, check, item.hasCheckBitmap, px(5), colours.menuText, style.dpi);

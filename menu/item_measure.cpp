@@ -7,7 +7,7 @@
 namespace drovan {
 
 int ImagePadding(bool xpStyle, int dpi) {
-    return ScaleToDpi(xpStyle ? 7 : 4, dpi);
+    return framework::ScaleToDpi(xpStyle ? 7 : 4, dpi);
 }
 
 ItemSize MeasureSeparator(const MeasureFacts& facts) {
@@ -17,8 +17,9 @@ ItemSize MeasureSeparator(const MeasureFacts& facts) {
 
 ItemSize MeasureTextItem(const MeasureFacts& facts, int textWidth) {
     const int padding = ImagePadding(facts.xpStyle, facts.dpi);
-    const int width = facts.xpStyle ? textWidth + facts.imageWidth + padding + ScaleToDpi(8, facts.dpi)
-                                    : textWidth + 2 * facts.imageWidth + ScaleToDpi(1, facts.dpi);
+    const int width = facts.xpStyle
+                          ? textWidth + facts.imageWidth + padding + framework::ScaleToDpi(8, facts.dpi)
+                          : textWidth + 2 * facts.imageWidth + framework::ScaleToDpi(1, facts.dpi);
     return ItemSize{width, std::max(facts.menuBarHeight, facts.imageHeight + padding)};
 }
 

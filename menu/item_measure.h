@@ -12,14 +12,14 @@ struct ItemSize {
 };
 
 // The space between the image column and what follows it, at the menu's DPI.
-int ImagePadding(bool xpStyle, int dpi = kBaseDpi);
+int ImagePadding(bool xpStyle, int dpi = framework::kBaseDpi);
 
 struct MeasureFacts {
     int imageWidth = 16;
     int imageHeight = 15;
     int menuBarHeight = 0;  // SM_CYMENU
     bool xpStyle = false;
-    int dpi = kBaseDpi;
+    int dpi = framework::kBaseDpi;
 };
 
 ItemSize MeasureSeparator(const MeasureFacts& facts);

@@ -47,59 +47,60 @@ bool HasOwnCheckBitmap(HMENU menu, UINT itemId) {
 
 class StepPainter {
   public:
-    StepPainter(HDC dc, HIMAGELIST images) : dc_(dc), images_(images) {}
+    StepPainter(HDC dc, HIMAGELIST images) : m_dc(dc), m_images(images) {}
 
     void operator()(const FillStep& step) const {
-        FillSolid(dc_, step.rect.left, step.rect.top, step.rect.right, step.rect.bottom, step.colour);
+        FillSolid(m_dc, step.rect.left, step.rect.top, step.rect.right, step.rect.bottom, step.colour);
     }
     void operator()(const FrameStep& step) const {
-        const Rect& r = step.rect;
+        const framework::Rect& r = step.rect;
         if (r.right <= r.left || r.bottom <= r.top) {
             return;
         }
-        FillSolid(dc_, r.left, r.top, r.right - 1, r.top + 1, step.topLeft);
-        FillSolid(dc_, r.left, r.top, r.left + 1, r.bottom - 1, step.topLeft);
-        FillSolid(dc_, r.right - 1, r.top, r.right, r.bottom, step.bottomRight);
-        FillSolid(dc_, r.left, r.bottom - 1, r.right, r.bottom, step.bottomRight);
+        FillSolid(m_dc, r.left, r.top, r.right - 1, r.top + 1, step.topLeft);
+        FillSolid(m_dc, r.left, r.top, r.left + 1, r.bottom - 1, step.topLeft);
+        FillSolid(m_dc, r.right - 1, r.top, r.right, r.bottom, step.bottomRight);
+        FillSolid(m_dc, r.left, r.bottom - 1, r.right, r.bottom, step.bottomRight);
     }
     void operator()(const EdgeStep& step) const {
-        RECT rect = ToRECT(step.rect);
+        RECT rect = framework::ToRECT(step.rect);
         if (step.kind == EdgeKind::EtchedTop) {
-            DrawEdge(dc_, &rect, EDGE_ETCHED, BF_TOP);
+            DrawEdge(m_dc, &rect, EDGE_ETCHED, BF_TOP);
         } else {
-            DrawEdge(dc_, &rect, BDR_SUNKENOUTER, BF_RECT);
+            DrawEdge(m_dc, &rect, BDR_SUNKENOUTER, BF_RECT);
         }
     }
     void operator()(const LineStep& step) const {
         framework::Pen pen(CreatePen(PS_SOLID, 0, step.colour));
-        framework::SelectGuard select(dc_, pen.get());
-        MoveToEx(dc_, step.x1, step.y1, nullptr);
-        LineTo(dc_, step.x2, step.y2);
+        framework::SelectGuard select(m_dc, pen.get());
+        MoveToEx(m_dc, step.x1, step.y1, nullptr);
+        LineTo(m_dc, step.x2, step.y2);
     }
     void operator()(const DotStep& step) const {
         framework::Pen pen(CreatePen(PS_SOLID, 0, step.colour));
         framework::Brush brush(CreateSolidBrush(step.colour));
-        framework::SelectGuard selectPen(dc_, pen.get());
-        framework::SelectGuard selectBrush(dc_, brush.get());
-        Ellipse(dc_, step.rect.left, step.rect.top, step.rect.right, step.rect.bottom);
+        framework::SelectGuard selectPen(m_dc, pen.get());
+        framework::SelectGuard selectBrush(m_dc, brush.get());
+        Ellipse(m_dc, step.rect.left, step.rect.top, step.rect.right, step.rect.bottom);
     }
     void operator()(const ImageStep& step) const {
-        if (HoldsImage(images_, step.slot)) {
-            ImageList_Draw(images_, step.slot, dc_, step.x, step.y, ILD_TRANSPARENT);
+        if (HoldsImage(m_images, step.slot)) {
+            ImageList_Draw(m_images, step.slot, m_dc, step.x, step.y, ILD_TRANSPARENT);
         }
     }
     void operator()(const DisabledImageStep& step) const {
         // An empty slot would render as a black square.
-        if (!HoldsImage(images_, step.slot)) {
+        if (!HoldsImage(m_images, step.slot)) {
             return;
         }
-        const framework::Bitmap image = RenderImageToBitmap(dc_, images_, step.slot, step.width, step.height);
-        DrawDisabledImage(dc_, step.x, step.y, step.width, step.height, image.get(), 0, 0, step.background);
+        const framework::Bitmap image =
+            RenderImageToBitmap(m_dc, m_images, step.slot, step.width, step.height);
+        DrawDisabledImage(m_dc, step.x, step.y, step.width, step.height, image.get(), 0, 0, step.background);
     }
 
   private:
-    HDC dc_;
-    HIMAGELIST images_;
+    HDC m_dc;
+    HIMAGELIST m_images;
 };
 
 }  // namespace
@@ -163,7 +164,7 @@ void ExecuteItemPlan(HDC dc, const ItemPlan& plan, HIMAGELIST images) {
     const COLORREF oldColour = GetTextColor(dc);
     for (const TextStep& text : plan.texts) {
         const std::wstring wide(text.text.begin(), text.text.end());
-        RECT rect = ToRECT(text.rect);
+        RECT rect = framework::ToRECT(text.rect);
         const UINT align = text.align == TextAlign::Right ? DT_RIGHT : DT_LEFT;
         SetTextColor(dc, text.colour);
         DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &rect, align | DT_VCENTER | DT_SINGLELINE);
@@ -175,7 +176,7 @@ void ExecuteItemPlan(HDC dc, const ItemPlan& plan, HIMAGELIST images) {
 void PaintMenuEntry(const DRAWITEMSTRUCT& request, const MenuItemData& record, int imageWidth,
                     int imageHeight, int dpi) {
     ItemFacts item;
-    item.rect = FromRECT(request.rcItem);
+    item.rect = framework::FromRECT(request.rcItem);
     item.separator = (record.m_flags & MF_SEPARATOR) != 0;
     item.selected = (request.itemState & ODS_SELECTED) != 0;
     item.grayed = (request.itemState & ODS_GRAYED) != 0;

@@ -25,7 +25,7 @@ struct MenuColours {
 
 // One entry as a draw request finds it.
 struct ItemFacts {
-    Rect rect;
+    framework::Rect rect;
     bool separator = false;
     bool selected = false;
     bool grayed = false;
@@ -43,17 +43,17 @@ struct StyleFacts {
     bool xpThemeActive = false;
     bool recognisedOs = true;
     // Every pixel length of the look is given at 96 DPI and grows with this.
-    int dpi = kBaseDpi;
+    int dpi = framework::kBaseDpi;
 };
 
 struct FillStep {
-    Rect rect;
+    framework::Rect rect;
     std::uint32_t colour = 0;
 };
 
 // A one-pixel frame just inside rect: top and left in one colour, bottom and right in the other.
 struct FrameStep {
-    Rect rect;
+    framework::Rect rect;
     std::uint32_t topLeft = 0;
     std::uint32_t bottomRight = 0;
 };
@@ -61,7 +61,7 @@ struct FrameStep {
 enum class EdgeKind { EtchedTop, SunkenOuter };
 
 struct EdgeStep {
-    Rect rect;
+    framework::Rect rect;
     EdgeKind kind = EdgeKind::EtchedTop;
 };
 
@@ -76,7 +76,7 @@ struct LineStep {
 
 // A filled ellipse in one colour.
 struct DotStep {
-    Rect rect;
+    framework::Rect rect;
     std::uint32_t colour = 0;
 };
 
@@ -101,7 +101,7 @@ enum class TextAlign { Left, Right };
 
 // One line of text, vertically centred in rect, with "&" marking the mnemonic; drawn without a background.
 struct TextStep {
-    Rect rect;
+    framework::Rect rect;
     std::u16string text;
     std::uint32_t colour = 0;
     TextAlign align = TextAlign::Left;

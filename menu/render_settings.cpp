@@ -71,12 +71,12 @@ bool IsClassicThemeValue(const std::optional<std::string>& value) {
 }
 
 bool ThemeTest::IsClassicThemeSelected() {
-    if (checked_) {
-        return selected_;
+    if (m_checked) {
+        return m_selected;
     }
-    checked_ = true;
-    selected_ = IsClassicThemeValue(readThemeValue_());
-    return selected_;
+    m_checked = true;
+    m_selected = IsClassicThemeValue(m_readThemeValue());
+    return m_selected;
 }
 
 bool IsXpThemeActive(int osClass, ThemeTest& theme) {

@@ -40,13 +40,13 @@ bool IsClassicThemeValue(const std::optional<std::string>& value);
 class ThemeTest {
   public:
     explicit ThemeTest(std::function<std::optional<std::string>()> readThemeValue)
-        : readThemeValue_(std::move(readThemeValue)) {}
+        : m_readThemeValue(std::move(readThemeValue)) {}
     bool IsClassicThemeSelected();
 
   private:
-    std::function<std::optional<std::string>()> readThemeValue_;
-    bool checked_ = false;
-    bool selected_ = false;
+    std::function<std::optional<std::string>()> m_readThemeValue;
+    bool m_checked = false;
+    bool m_selected = false;
 };
 
 // XP look: Windows XP with a theme other than the classic one. The theme test runs only on Windows XP.

@@ -228,8 +228,8 @@ void TarnMenu::AlignAcceleratorText() {
 
 void TarnMenu::SetDpi(int dpi) {
     m_dpi = dpi;
-    m_imageWidth = std::max(m_imageWidth, ScaleToDpi(16, dpi));
-    m_imageHeight = std::max(m_imageHeight, ScaleToDpi(15, dpi));
+    m_imageWidth = std::max(m_imageWidth, framework::ScaleToDpi(16, dpi));
+    m_imageHeight = std::max(m_imageHeight, framework::ScaleToDpi(15, dpi));
     for (const std::unique_ptr<TarnMenu>& popup : m_popups) {
         popup->SetDpi(dpi);
     }

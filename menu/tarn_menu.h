@@ -90,7 +90,7 @@ class TarnMenu {
     std::vector<std::unique_ptr<TarnMenu>> m_popups;
     int m_imageWidth = 16;
     int m_imageHeight = 15;
-    int m_dpi = kBaseDpi;
+    int m_dpi = framework::kBaseDpi;
 };
 
 }  // namespace drovan

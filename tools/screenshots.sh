@@ -53,7 +53,47 @@ geometry() {
     eval "$(xdotool getwindowgeometry --shell "$1")"
 }
 
+# The pointer to a corner of the screen that no window covers, so that no control shows its hover look or
+# a tooltip; then a wait until the program shows no untitled window (a tooltip) beyond the allowed number (an
+# open popup menu).
+park_pointer() {
+    local allowed="${1:-0}" corner id untitled
+    eval "$(xdotool getdisplaygeometry --shell)"
+    local right=$((WIDTH - 1)) bottom=$((HEIGHT - 1))
+    for corner in "$right $bottom" "0 $bottom" "$right 0" "0 0" ""; do
+        [ -z "$corner" ] && { echo "every corner of the screen is under a window" >&2; exit 1; }
+        covered $corner || break
+    done
+    xdotool mousemove $corner
+    for _ in $(seq 50); do
+        untitled=0
+        for id in $(xdotool search --onlyvisible --class drovan.exe 2>/dev/null); do
+            [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] && untitled=$((untitled + 1))
+        done
+        [ "$untitled" -le "$allowed" ] && return 0
+        sleep 0.1
+    done
+    echo "a tooltip stayed on the screen" >&2
+    exit 1
+}
+
+# Whether a visible window other than the root covers the point $1, $2.
+covered() {
+    local id root_window
+    root_window="$(xdotool search --maxdepth 0 --name '' 2>/dev/null | head -n 1)"
+    for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+        [ "$id" = "$root_window" ] && continue
+        geometry "$id"
+        if [ "$1" -ge "$X" ] && [ "$1" -lt $((X + WIDTH)) ] && [ "$2" -ge "$Y" ] &&
+            [ "$2" -lt $((Y + HEIGHT)) ]; then
+            return 0
+        fi
+    done
+    return 1
+}
+
 shoot_window() {
+    park_pointer
     sleep 1
     import -window "$1" "$docs/$2"
     echo "$docs/$2"
@@ -109,6 +149,7 @@ sleep 0.5
 
 click_units 3 5 60
 sleep 0.5
+park_pointer 1
 xdotool key Down
 shoot_popup popup-classic.png
 xdotool key Escape
@@ -119,6 +160,7 @@ wine reg add 'HKCU\Software\Wine\AppDefaults\Drovan.exe' /v Version /d winxp /f 
 start
 click_units 3 5 60
 sleep 0.5
+park_pointer 1
 xdotool key Down
 shoot_popup popup-xp.png
 xdotool key Escape
@@ -138,6 +180,7 @@ for scale in 150:144 200:192; do
     sleep 0.5
     click_units 3 5 60
     sleep 0.5
+    park_pointer 1
     xdotool key Down
     shoot_popup "popup-classic-$percent.png"
     xdotool key Escape

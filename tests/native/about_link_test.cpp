@@ -8,6 +8,8 @@
 namespace drovan {
 namespace {
 
+using framework::Rect;
+
 constexpr Rect kLink{150, 100, 240, 117};
 
 TEST(AboutLinkHover, AMoveOverTheLinkTurnsItRedAndAnyOtherMoveBackToBlue) {

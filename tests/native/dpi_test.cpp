@@ -7,6 +7,12 @@
 namespace drovan {
 namespace {
 
+using framework::ArtScalePercent;
+using framework::kBaseDpi;
+using framework::Rect;
+using framework::ScaledResource;
+using framework::ScaleToDpi;
+
 TEST(ScaleToDpi, KeepsEveryLengthAt96AndRoundsHalvesAwayFromZero) {
     struct Case {
         int pixels;

@@ -8,12 +8,18 @@
 #include "menu/render_settings.h"
 
 namespace drovan {
+namespace framework {
 
+// Beside Rect, where GoogleTest's printing finds it.
 std::ostream& operator<<(std::ostream& out, const Rect& r) {
     return out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
 }
 
+}  // namespace framework
+
 namespace {
+
+using framework::Rect;
 
 MenuColours TestColours() {
     MenuColours c;

@@ -5,6 +5,8 @@
 namespace drovan {
 namespace {
 
+using framework::Rect;
+
 TEST(DragBand, CoversTheWholeWidthDownTo180PixelsAboveTheBottom) {
     const Rect window{100, 50, 444, 350};
     EXPECT_EQ(DragBand(window), (Rect{100, 50, 444, 170}));

@@ -12,6 +12,9 @@
 namespace drovan {
 namespace {
 
+using framework::Rect;
+using framework::ScaleToDpi;
+
 // The menu at 200 %: images 32 x 30, the menu bar 37 pixels high (as the system gives it at 192 DPI).
 MeasureFacts AtDpi(bool xpStyle, int dpi) {
     MeasureFacts facts;

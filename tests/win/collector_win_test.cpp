@@ -13,9 +13,9 @@
 namespace drovan {
 namespace {
 
-using testing_support::Exists;
-using testing_support::ReadFile;
-using testing_support::TempFolder;
+using tests::Exists;
+using tests::ReadFile;
+using tests::TempFolder;
 
 HarvestSummary Collect(const std::wstring& cache, const std::wstring& destination, const std::wstring& type) {
     WindowsFileSystem files;
@@ -56,7 +56,7 @@ TEST(WindowsCollector, WalksAndCopiesPathsLongerThanTheClassicLimit) {
     while (destination.size() < 280) {
         destination += L"\\destination-with-a-long-name";
     }
-    ASSERT_TRUE(testing_support::CreateFolders(destination));
+    ASSERT_TRUE(tests::CreateFolders(destination));
 
     const HarvestSummary summary = Collect(tree / L"cache", destination, L"flv");
 
@@ -68,7 +68,7 @@ TEST(WindowsCollector, NamesOutsideTheChineseCodePageAreFoundAndCopied) {
     TempFolder tree;
     const std::wstring name = L"\u0E44\u0E1F\u0E25\u0E4C \U0001F600 \u00E5.mp3";
     tree.Write(L"cache\\\u0BA4\u0BAE\u0BBF\u0BB4\u0BCD\\" + name, "song");
-    testing_support::CreateFolders(tree / L"out");
+    tests::CreateFolders(tree / L"out");
 
     const HarvestSummary summary = Collect(tree / L"cache", tree / L"out", L"mp3");
 
@@ -84,7 +84,7 @@ TEST(WindowsCollector, LinksAreNotDescendedIntoSoALoopEnds) {
                                     SYMBOLIC_LINK_FLAG_DIRECTORY));
     ASSERT_TRUE(CreateSymbolicLinkW((tree / L"cache\\link").c_str(), (tree / L"elsewhere").c_str(),
                                     SYMBOLIC_LINK_FLAG_DIRECTORY));
-    testing_support::CreateFolders(tree / L"out");
+    tests::CreateFolders(tree / L"out");
 
     const HarvestSummary summary = Collect(tree / L"cache", tree / L"out", L"swf");
 
@@ -109,7 +109,7 @@ TEST(WindowsCollector, AFileHeldOpenExclusivelyCountsAsFailed) {
     TempFolder tree;
     const std::wstring locked = tree.Write(L"cache\\locked.mp4", "L");
     tree.Write(L"cache\\free.mp4", "F");
-    testing_support::CreateFolders(tree / L"out");
+    tests::CreateFolders(tree / L"out");
     HANDLE hold = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
 
@@ -124,7 +124,7 @@ TEST(WindowsCollector, AFileHeldOpenExclusivelyCountsAsFailed) {
 
 TEST(WindowsFileSystem, NormalisesSpellingsOfOneFolder) {
     TempFolder tree;
-    testing_support::CreateFolders(tree / L"Cache");
+    tests::CreateFolders(tree / L"Cache");
     WindowsFileSystem files;
     const std::u16string plain = files.Normalise(FromWide(tree / L"Cache"));
     EXPECT_TRUE(files.SamePath(plain, files.Normalise(FromWide(tree / L"cache\\\\"))));
@@ -182,7 +182,7 @@ TEST(WindowsCollector, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNoPartialFile
         tree.Write(std::wstring(L"cache\\") + name, std::string(10000, static_cast<char>(name[1])));
     }
     const std::wstring destination = volume + L"\\out-" + std::to_wstring(GetCurrentProcessId());
-    ASSERT_TRUE(testing_support::CreateFolders(destination));
+    ASSERT_TRUE(tests::CreateFolders(destination));
 
     for (int run = 0; run < 2; ++run) {
         const DWORD started = GetTickCount();
@@ -200,13 +200,13 @@ TEST(WindowsCollector, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNoPartialFile
             EXPECT_EQ(ReadFile(destination + L"\\" + name), ReadFile(tree / (L"cache\\" + name)));
         }
     }
-    testing_support::RemoveTree(destination);
+    tests::RemoveTree(destination);
 }
 
 TEST(WindowsFileSystem, NewFilesNeverReplaceAndStayOnlyWhenCommitted) {
     TempFolder tree;
     tree.Write(L"taken", "mine");
-    testing_support::CreateFolders(tree / L"folder");
+    tests::CreateFolders(tree / L"folder");
     WindowsFileSystem files;
     const struct {
         const wchar_t* name;
@@ -248,8 +248,8 @@ std::uint64_t LastWriteTicks(const std::wstring& path) {
 TEST(WindowsFileSystem, ACommittedFileShowsTheModifiedTimeSetAndItsCopyKeepsIt) {
     constexpr std::uint64_t kTicks = 128790414901234567;  // 2009-02-13 23:31:30.1234567 UTC
     TempFolder tree;
-    testing_support::CreateFolders(tree / L"cache");
-    testing_support::CreateFolders(tree / L"out");
+    tests::CreateFolders(tree / L"cache");
+    tests::CreateFolders(tree / L"out");
     WindowsFileSystem files;
     CreateStatus status = CreateStatus::Failed;
     auto file = files.CreateNewFile(FromWide(tree / L"cache\\clip.flv"), status);

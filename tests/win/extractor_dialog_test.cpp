@@ -221,7 +221,7 @@ TEST(ShellSeam, TheCacheFolderIsThePlatformsInternetCache) {
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE | CSIDL_FLAG_DONT_VERIFY, nullptr,
                                SHGFP_TYPE_CURRENT, expected),
               S_OK);
-    EXPECT_EQ(Shell().internetCacheFolder(), std::wstring(expected));
+    EXPECT_EQ(framework::Shell().internetCacheFolder(), std::wstring(expected));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "framework/gdi.h"
 #include "res/resource.h"
 
-namespace framework {
+namespace drovan::framework {
 namespace {
 
 constexpr UINT kStep = WM_APP + 1;
@@ -19,7 +19,7 @@ constexpr UINT kStep = WM_APP + 1;
 class ScriptedDialog : public Dialog {
   public:
     explicit ScriptedDialog(std::function<void(ScriptedDialog&)> step, HWND parent = nullptr)
-        : Dialog(IDD_MAIN, parent), step_(std::move(step)) {}
+        : Dialog(IDD_MAIN, parent), m_step(std::move(step)) {}
 
     std::vector<UINT> commands;
     ComboBox combo;
@@ -37,7 +37,7 @@ class ScriptedDialog : public Dialog {
     }
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == kStep) {
-            step_(*this);
+            m_step(*this);
             return 0;
         }
         if (message == WM_COMMAND) {
@@ -47,7 +47,7 @@ class ScriptedDialog : public Dialog {
     }
 
   private:
-    std::function<void(ScriptedDialog&)> step_;
+    std::function<void(ScriptedDialog&)> m_step;
 };
 
 class CountingButton : public Window {
@@ -250,4 +250,4 @@ TEST(DataExchange, ComboTextShowsExactlyTheValue) {
 }
 
 }  // namespace
-}  // namespace framework
+}  // namespace drovan::framework

@@ -20,7 +20,7 @@
 namespace drovan {
 namespace {
 
-using testing_support::TempFolder;
+using tests::TempFolder;
 using FileHandle = framework::UniqueHandle<HANDLE, &CloseHandle>;
 using FindHandle = framework::UniqueHandle<HANDLE, &FindClose>;
 
@@ -77,7 +77,7 @@ struct Manifest {
 
 // Columns are found by their header names: the manifests may gain columns.
 void ReadManifest(const std::string& cache, Manifest& manifest) {
-    std::istringstream lines(testing_support::ReadFile(DataFolder(cache + "/manifest.tsv")));
+    std::istringstream lines(tests::ReadFile(DataFolder(cache + "/manifest.tsv")));
     std::string line;
     std::getline(lines, line);
     const std::vector<std::string> header = Fields(line);
@@ -136,7 +136,7 @@ void HoldEveryFile(const std::wstring& folder, const BrowserHold& hold, std::vec
 void StartBrowsers(bool hold, RunningBrowsers& browsers) {
     for (const RealCache& cache : kCaches) {
         const std::wstring copy = browsers.folder / ToWide(Utf8ToUtf16(cache.folder));
-        ASSERT_TRUE(testing_support::CopyTree(DataFolder(cache.folder), copy)) << cache.folder;
+        ASSERT_TRUE(tests::CopyTree(DataFolder(cache.folder), copy)) << cache.folder;
         ASSERT_TRUE(DeleteFileW((copy + L"\\manifest.tsv").c_str()));
         if (hold) {
             ASSERT_NO_FATAL_FAILURE(HoldEveryFile(copy, cache.hold, browsers.held));
@@ -211,7 +211,7 @@ TEST(HeldCacheFiles, EveryCompleteEntryIsHarvestedWhileTheBrowsersHoldTheirFiles
         EXPECT_EQ(summary.skipped, manifest.noBody);
         std::multiset<std::string> written;
         for (const std::wstring& path : Files(into.path(), false)) {
-            written.insert(Sha256Hex(testing_support::ReadFile(path)));
+            written.insert(Sha256Hex(tests::ReadFile(path)));
         }
         EXPECT_EQ(written, bodies);
     }

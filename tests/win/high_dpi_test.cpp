@@ -23,11 +23,11 @@ constexpr UINT kGetMenuHandle = 0x01E1;  // MN_GETHMENU
 
 int ExpectedDpi() {
     const char* dpi = std::getenv("DROVAN_TEST_DPI");
-    return dpi != nullptr ? std::atoi(dpi) : kBaseDpi;
+    return dpi != nullptr ? std::atoi(dpi) : framework::kBaseDpi;
 }
 
 int Scaled(int pixels) {
-    return ScaleToDpi(pixels, ExpectedDpi());
+    return framework::ScaleToDpi(pixels, ExpectedDpi());
 }
 
 RECT WindowRectOf(HWND window) {
@@ -91,8 +91,8 @@ TEST_F(HighDpiTest, FrameStripsAreAsThickAsTheScaledStrip) {
         const RECT window = WindowRectOf(dialog);
         const int width = window.right - window.left;
         const int height = window.bottom - window.top;
-        const int thickness =
-            ScaleToDpi(framework::SystemMetricForDpi(SM_CYFRAME, kBaseDpi) - 3, ExpectedDpi());
+        const int thickness = framework::ScaleToDpi(
+            framework::SystemMetricForDpi(SM_CYFRAME, framework::kBaseDpi) - 3, ExpectedDpi());
         ASSERT_GT(thickness, 0);
         const framework::WindowDC dc(dialog);
         for (int row = 0; row < thickness; ++row) {
@@ -180,7 +180,7 @@ TEST_F(HighDpiTest, WmDpiChangedTakesTheSuggestedRectangleAndTheNewBand) {
                      reinterpret_cast<LPARAM>(&suggested));
         const RECT after = WindowRectOf(dialog);
         EXPECT_TRUE(EqualRect(&after, &suggested));
-        const int bandBottom = after.bottom - ScaleToDpi(180, doubled);
+        const int bandBottom = after.bottom - framework::ScaleToDpi(180, doubled);
         EXPECT_EQ(SendMessageW(dialog, WM_NCHITTEST, 0, MAKELPARAM(after.left + 5, bandBottom - 1)),
                   HTCAPTION);
         EXPECT_NE(SendMessageW(dialog, WM_NCHITTEST, 0, MAKELPARAM(after.left + 5, bandBottom)), HTCAPTION);

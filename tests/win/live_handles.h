@@ -2,7 +2,7 @@
 
 #include "framework/gdi.h"
 
-namespace testing_support {
+namespace drovan::tests {
 
 // The live owners of every handle kind, as counted when made: leak rounds compare two of these.
 struct LiveHandles {
@@ -22,4 +22,4 @@ struct LiveHandles {
     }
 };
 
-}  // namespace testing_support
+}  // namespace drovan::tests

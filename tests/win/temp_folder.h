@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace testing_support {
+namespace drovan::tests {
 
 // A fresh folder under the temporary folder, removed with everything in it when it goes.
 class TempFolder {
@@ -12,13 +12,13 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
     ~TempFolder();
 
-    const std::wstring& path() const { return path_; }
-    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+    const std::wstring& path() const { return m_path; }
+    std::wstring operator/(const std::wstring& relative) const { return m_path + L"\\" + relative; }
     // Writes a file, creating the folders on the way; relative uses backslashes.
     std::wstring Write(const std::wstring& relative, const std::string& contents) const;
 
   private:
-    std::wstring path_;
+    std::wstring m_path;
 };
 
 bool CreateFolders(const std::wstring& path);
@@ -28,4 +28,4 @@ void RemoveTree(const std::wstring& path);
 bool Exists(const std::wstring& path);
 std::string ReadFile(const std::wstring& path);
 
-}  // namespace testing_support
+}  // namespace drovan::tests

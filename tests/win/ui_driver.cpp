@@ -1,6 +1,6 @@
 #include "ui_driver.h"
 
-namespace testing_support {
+namespace drovan::tests {
 namespace {
 
 struct Search {
@@ -125,4 +125,4 @@ void CloseEverything(DWORD threadId, HWND except) {
     });
 }
 
-}  // namespace testing_support
+}  // namespace drovan::tests

@@ -7,7 +7,7 @@
 
 #include "framework/data_exchange.h"
 
-namespace testing_support {
+namespace drovan::tests {
 
 // Helpers for a driver thread that works the windows of the user-interface thread as a user would, through
 // messages, while that thread sits in its modal loops.
@@ -34,4 +34,4 @@ void PressMenuKey(HWND menu, WPARAM key);
 // except and waits for it to go, answering Yes when it asks whether to stop its work.
 void CloseEverything(DWORD threadId, HWND except);
 
-}  // namespace testing_support
+}  // namespace drovan::tests

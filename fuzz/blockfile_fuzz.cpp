@@ -18,7 +18,7 @@ void Require(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    drovan::MemoryFileSystem fs;
+    drovan::tests::MemoryFileSystem fs;
     for (auto& [name, bytes] : drovan::fuzz::ExpandCacheFiles(data, size)) {
         fs.AddFile(u"/c/" + name, std::move(bytes));
     }

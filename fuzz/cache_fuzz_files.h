@@ -42,7 +42,7 @@ inline std::vector<std::string> SplitFiles(const std::uint8_t* data, std::size_t
 
 // Pieces lie inside their files, add up to the stored size, and a complete body runs from byte 0 without a
 // gap. The stored bytes go through the checksums' check in reads of odd sizes.
-inline void CheckEntry(const MemoryFileSystem& fs, const CacheEntry& entry) {
+inline void CheckEntry(const tests::MemoryFileSystem& fs, const CacheEntry& entry) {
     std::uint64_t sum = 0;
     StoredBodyCheck check(entry.checksums);
     for (const BodyPiece& piece : entry.pieces) {

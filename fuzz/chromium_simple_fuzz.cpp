@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace drovan;
     static const char16_t* const kNames[] = {u"/c/00000000000000aa_0", u"/c/00000000000000aa_s",
                                              u"/c/00000000000000bb_0", u"/c/00000000000000bb_s"};
-    MemoryFileSystem fs;
+    tests::MemoryFileSystem fs;
     const std::vector<std::string> files = fuzz::SplitFiles(data, size, 4);
     for (std::size_t i = 0; i < files.size(); ++i) {
         fs.AddFile(kNames[i], files[i]);

@@ -5,7 +5,7 @@
 // Up to three entry files in a cache2 folder.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace drovan;
-    MemoryFileSystem fs;
+    tests::MemoryFileSystem fs;
     const std::vector<std::string> files = fuzz::SplitFiles(data, size, 3);
     for (std::size_t i = 0; i < files.size(); ++i) {
         fs.AddFile(u"/cache2/entries/0123456789ABCDEF0123456789ABCDEF0123456" + std::u16string(1, u'0' + i),

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(!profile.path.empty() && profile.path.size() <= size);
     }
 
-    drovan::MemoryFileSystem fs;
+    drovan::tests::MemoryFileSystem fs;
     fs.AddFile(u"/u/Roaming/Mozilla/Firefox/profiles.ini", bytes);
     fs.AddFile(u"/u/Local/Mozilla/Firefox/Profiles/a/cache2/entries/0123456789ABCDEF0123456789ABCDEF01234567",
                "");

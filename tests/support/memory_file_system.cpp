@@ -2,16 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
-#include <vector>
+#include <utility>
 
 namespace drovan::tests {
 namespace {
 
 class MemoryReadableFile final : public ReadableFile {
   public:
-    MemoryReadableFile(const std::string& bytes, std::optional<FileTime> modified)
-        : m_bytes(bytes), m_modified(modified) {}
+    MemoryReadableFile(const std::string& bytes, std::optional<FileTime> modified, std::size_t& bytesRead)
+        : m_bytes(bytes), m_modified(modified), m_bytesRead(bytesRead) {}
     std::optional<std::uint64_t> Size() override { return m_bytes.size(); }
     std::optional<FileTime> ModifiedTime() override { return m_modified; }
     bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
@@ -24,42 +23,15 @@ class MemoryReadableFile final : public ReadableFile {
         if (got > 0) {
             std::memcpy(buffer, m_bytes.data() + offset, got);
         }
+        m_bytesRead += got;
         return true;
     }
 
   private:
     const std::string& m_bytes;
     std::optional<FileTime> m_modified;
+    std::size_t& m_bytesRead;
     std::uint64_t m_position = 0;
-};
-
-class MemoryNewFile final : public NewFile {
-  public:
-    MemoryNewFile(std::map<std::u16string, std::string>& files, std::map<std::u16string, FileTime>& times,
-                  std::u16string path)
-        : m_files(files), m_times(times), m_path(std::move(path)) {}
-    WriteStatus Write(const char* data, std::size_t size) override {
-        m_bytes.append(data, size);
-        return WriteStatus::Ok;
-    }
-    void SetModifiedTime(FileTime time) override { m_modified = time; }
-    WriteStatus Commit() override {
-        if (m_files.count(m_path) != 0) {
-            return WriteStatus::NameTaken;
-        }
-        m_files[m_path] = std::move(m_bytes);
-        if (m_modified) {
-            m_times[m_path] = *m_modified;
-        }
-        return WriteStatus::Ok;
-    }
-
-  private:
-    std::map<std::u16string, std::string>& m_files;
-    std::map<std::u16string, FileTime>& m_times;
-    std::u16string m_path;
-    std::string m_bytes;
-    std::optional<FileTime> m_modified;
 };
 
 std::u16string WithSlash(std::u16string_view folder) {
@@ -72,6 +44,101 @@ std::u16string WithSlash(std::u16string_view folder) {
 
 }  // namespace
 
+class MemoryFileSystem::NewMemoryFile final : public NewFile {
+  public:
+    NewMemoryFile(MemoryFileSystem& owner, std::u16string path) : m_owner(owner), m_path(std::move(path)) {}
+    ~NewMemoryFile() override {
+        if (!m_committed) {
+            m_owner.m_used -= m_bytes.size();
+        }
+    }
+    WriteStatus Write(const char* data, std::size_t size) override {
+        if (m_owner.onWrite) {
+            m_owner.onWrite(m_path);
+        }
+        const std::size_t room =
+            std::min(m_owner.failWritesAfter - std::min(m_owner.failWritesAfter, m_bytes.size()),
+                     m_owner.capacity - std::min(m_owner.capacity, m_owner.m_used));
+        const std::size_t taken = std::min(size, room);
+        m_bytes.append(data, taken);
+        m_owner.m_used += taken;
+        if (taken == size) {
+            return WriteStatus::Ok;
+        }
+        return m_bytes.size() >= m_owner.failWritesAfter ? WriteStatus::Failed : WriteStatus::DiskFull;
+    }
+    void SetModifiedTime(FileTime time) override { m_modified = time; }
+    WriteStatus Commit() override {
+        if (m_owner.onCommit) {
+            m_owner.onCommit(m_path);
+        }
+        if (m_owner.commitFails) {
+            return WriteStatus::Failed;
+        }
+        m_committed = true;
+        const auto theirs = m_owner.takenAtCommit.find(m_path);
+        if (theirs != m_owner.takenAtCommit.end()) {
+            m_owner.AddFile(m_path, std::move(theirs->second));
+            m_owner.takenAtCommit.erase(theirs);
+        }
+        if (m_owner.Has(m_path)) {
+            m_owner.m_used -= m_bytes.size();
+            return WriteStatus::NameTaken;
+        }
+        m_owner.AddFile(m_path, std::move(m_bytes), m_modified);
+        return WriteStatus::Ok;
+    }
+
+  private:
+    MemoryFileSystem& m_owner;
+    std::u16string m_path;
+    std::string m_bytes;
+    std::optional<FileTime> m_modified;
+    bool m_committed = false;
+};
+
+void MemoryFileSystem::AddFile(std::u16string path, std::string bytes, std::optional<FileTime> modified) {
+    if (!Has(path)) {
+        Enter(path);
+    }
+    if (modified) {
+        m_modifiedTimes[path] = *modified;
+    } else {
+        m_modifiedTimes.erase(path);
+    }
+    m_files[std::move(path)] = std::move(bytes);
+}
+
+void MemoryFileSystem::AddFolder(std::u16string path) {
+    if (!Has(path)) {
+        Enter(path);
+        m_folders[std::move(path)];
+    }
+}
+
+void MemoryFileSystem::Enter(const std::u16string& path) {
+    const std::size_t slash = path.rfind(u'/');
+    if (slash == std::u16string::npos || path.size() == 1) {
+        return;
+    }
+    const std::u16string parent = slash == 0 ? u"/" : path.substr(0, slash);
+    const auto [folder, added] = m_folders.try_emplace(parent);
+    folder->second.push_back(path.substr(slash + 1));
+    if (added && !m_files.count(parent)) {
+        Enter(parent);
+    }
+}
+
+std::map<std::u16string, std::string> MemoryFileSystem::FilesIn(std::u16string_view folder) const {
+    const std::u16string prefix = WithSlash(folder);
+    std::map<std::u16string, std::string> files;
+    for (auto file = m_files.lower_bound(prefix);
+         file != m_files.end() && file->first.compare(0, prefix.size(), prefix) == 0; ++file) {
+        files[file->first.substr(prefix.size())] = file->second;
+    }
+    return files;
+}
+
 std::u16string MemoryFileSystem::Normalise(std::u16string_view path) {
     std::u16string result(path);
     while (result.size() > 1 && result.back() == u'/') {
@@ -80,68 +147,57 @@ std::u16string MemoryFileSystem::Normalise(std::u16string_view path) {
     return result;
 }
 
-bool MemoryFileSystem::IsDirectory(std::u16string_view path) {
-    const std::u16string folder = Normalise(path);
-    if (m_folders.count(folder) != 0) {
-        return true;
-    }
-    const std::u16string prefix = WithSlash(folder);
-    const auto below = m_files.lower_bound(prefix);
-    return below != m_files.end() && below->first.compare(0, prefix.size(), prefix) == 0;
-}
-
 std::unique_ptr<DirectoryListing> MemoryFileSystem::OpenDirectory(std::u16string_view folder) {
-    if (!IsDirectory(folder)) {
+    const std::u16string path = Normalise(folder);
+    if (onList) {
+        onList(path);
+    }
+    const auto found = m_folders.find(path);
+    if (found == m_folders.end() || unopenable.count(path) != 0) {
         return nullptr;
     }
-    const std::u16string prefix = WithSlash(Normalise(folder));
-    std::set<std::u16string> files;
-    std::set<std::u16string> folders;
-    auto collect = [&](const std::u16string& path, bool isFolder) {
-        if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) {
-            return;
-        }
-        const std::u16string rest = path.substr(prefix.size());
-        const std::size_t slash = rest.find(u'/');
-        if (slash != std::u16string::npos) {
-            folders.insert(rest.substr(0, slash));
-        } else {
-            (isFolder ? folders : files).insert(rest);
-        }
-    };
-    for (const auto& [path, bytes] : m_files) {
-        collect(path, false);
-    }
-    for (const auto& [path, present] : m_folders) {
-        collect(path, true);
-    }
+    const std::u16string prefix = WithSlash(path);
     std::vector<DirectoryEntry> entries;
-    for (const std::u16string& name : folders) {
-        entries.push_back({name, true, false});
-    }
-    for (const std::u16string& name : files) {
-        entries.push_back({name, false, false});
+    for (const std::u16string& name : found->second) {
+        const std::u16string entry = prefix + name;
+        entries.push_back({name, m_folders.count(entry) != 0, reparsePoints.count(entry) != 0});
     }
     return std::make_unique<ListedEntries>(std::move(entries));
 }
 
 std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(std::u16string_view path) {
-    const auto file = m_files.find(std::u16string(path));
-    if (file == m_files.end()) {
+    const std::u16string key(path);
+    ++opens[key];
+    const auto file = m_files.find(key);
+    if (file == m_files.end() || unopenable.count(key) != 0) {
         return nullptr;
     }
-    const auto time = m_modifiedTimes.find(file->first);
+    const auto busy = busyOpens.find(key);
+    if (busy != busyOpens.end() && busy->second > 0) {
+        --busy->second;
+        return nullptr;
+    }
+    const auto time = m_modifiedTimes.find(key);
     return std::make_unique<MemoryReadableFile>(
-        file->second, time == m_modifiedTimes.end() ? std::nullopt : std::optional<FileTime>(time->second));
+        file->second, time == m_modifiedTimes.end() ? std::nullopt : std::optional<FileTime>(time->second),
+        bytesRead[key]);
 }
 
 std::unique_ptr<NewFile> MemoryFileSystem::CreateNewFile(std::u16string_view path, CreateStatus& status) {
-    if (m_files.count(std::u16string(path)) != 0 || IsDirectory(path)) {
+    const std::u16string key(path);
+    if (m_files.count(key) != 0 || IsDirectory(key)) {
         status = CreateStatus::NameTaken;
         return nullptr;
     }
-    status = CreateStatus::Created;
-    return std::make_unique<MemoryNewFile>(m_files, m_modifiedTimes, std::u16string(path));
+    creations.push_back(key);
+    if (onCreate) {
+        onCreate(key);
+    }
+    status = createAnswer;
+    if (status != CreateStatus::Created) {
+        return nullptr;
+    }
+    return std::make_unique<NewMemoryFile>(*this, key);
 }
 
 }  // namespace drovan::tests

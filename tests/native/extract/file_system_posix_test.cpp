@@ -12,17 +12,15 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "cli/stop_signals.h"
 #include "extract/pipeline.h"
 #include "extract/utf8.h"
+#include "tests/support/real_cache_data.h"
 #include "tests/support/temp_tree.h"
 
 namespace drovan::tests {
@@ -97,6 +95,74 @@ TEST_F(ForeignEntries, OnlyTheCachesOwnFilesAndFoldersOpen) {
                                   c.listedAs.isSpecial))
             << c.path;
     }
+}
+
+TEST(PosixFileSystem, ANewFileNeverReplacesAnything) {
+    TempTree tree;
+    tree.Write("taken", "mine");
+    fs::create_directory(tree / "folder");
+    fs::create_symlink(tree / "nowhere", tree / "dangling");
+    PosixFileSystem files;
+    const struct {
+        const char* name;
+        CreateStatus status;
+    } kCreations[] = {
+        {"taken", CreateStatus::NameTaken},    {"folder", CreateStatus::NameTaken},
+        {"dangling", CreateStatus::NameTaken}, {"missing/new", CreateStatus::Failed},
+        {"new", CreateStatus::Created},
+    };
+    for (const auto& creation : kCreations) {
+        CreateStatus status = CreateStatus::Failed;
+        const auto file = files.CreateNewFile(U(tree / creation.name), status);
+        EXPECT_EQ(status, creation.status) << creation.name;
+        EXPECT_EQ(file != nullptr, creation.status == CreateStatus::Created) << creation.name;
+    }
+    EXPECT_EQ(FileBytes(tree / "taken"), "mine");
+    EXPECT_FALSE(fs::exists(tree / "new"));
+}
+
+TEST(PosixFileSystem, ReadAtReadsWhereAsked) {
+    TempTree tree;
+    PosixFileSystem files;
+    const auto file = files.OpenForReading(U(tree.Write("ten", "0123456789")));
+    ASSERT_TRUE(file);
+    const struct {
+        std::uint64_t offset;
+        std::size_t capacity;
+        std::string expected;
+    } kReads[] = {{0, 4, "0123"}, {6, 4, "6789"}, {8, 4, "89"}, {10, 4, ""}, {50, 4, ""}, {3, 0, ""}};
+    for (const auto& read : kReads) {
+        char buffer[8] = {};
+        std::size_t got = 99;
+        EXPECT_TRUE(file->ReadAt(read.offset, buffer, read.capacity, got)) << read.offset;
+        EXPECT_EQ(std::string(buffer, got), read.expected) << read.offset;
+    }
+}
+
+// Files of several folders, read in turn, each through its own folder.
+TEST(PosixFileSystem, OpensEachFileInItsOwnFolder) {
+    TempTree tree;
+    PosixFileSystem files;
+    for (const char* name : {"a/same", "b/same", "a/other", "a/b/same"}) {
+        tree.Write(name, name);
+    }
+    for (const char* name : {"a/same", "b/same", "a/other", "a/b/same", "b/same", "a/same", "a/missing"}) {
+        const auto file = files.OpenForReading(U(tree / name));
+        char buffer[16] = {};
+        std::size_t got = 0;
+        EXPECT_EQ(file && file->ReadAt(0, buffer, sizeof buffer, got) ? std::string(buffer, got) : "none",
+                  std::string(name) == "a/missing" ? "none" : name);
+    }
+}
+
+TEST(PosixFileSystem, NamesThatAreNotUtf8AreCopiedByteForByte) {
+    TempTree tree;
+    const std::string name = "clip\xFF\xFE.swf";
+    tree.Write("cache/" + name, "raw");
+    fs::create_directory(tree / "out");
+    PosixFileSystem files;
+    EXPECT_EQ(Harvest(files, {{U(tree / "cache"), std::nullopt}}, U(tree / "out"), u"swf").copied, 1u);
+    EXPECT_EQ(FileBytes(tree / "out" / name), "raw");
 }
 
 const struct WayOfNaming {
@@ -213,38 +279,8 @@ TEST(PosixFileSystem, HarvestedCopiesShowTheirSourcesModifiedTimes) {
     EXPECT_EQ(Harvest(files, {{U(tree / "cache"), std::nullopt}}, U(tree / "out"), u"flv").copied, 40u);
 
     for (const std::string& name : Names(tree / "out")) {
-        std::ifstream copy(tree / "out" / name, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(ShownModifiedTime(tree / "out" / name), sourceTimes.at(bytes)) << name;
-    }
-}
-
-TEST(StopSignals, TheFirstSignalOfAKindStopsAndTheSecondEndsTheProcess) {
-    constexpr int kSurvived = 3;
-    const struct {
-        int first;
-        int second;
-        bool secondEnds;
-    } kSignals[] = {
-        {SIGINT, SIGINT, true},   {SIGTERM, SIGTERM, true}, {SIGHUP, SIGHUP, true},
-        {SIGINT, SIGTERM, false}, {SIGHUP, SIGINT, false},
-    };
-    for (const auto& c : kSignals) {
-        const pid_t child = fork();
-        if (child == 0) {
-            static HarvestProgress progress;
-            StopOnSignals(progress);
-            raise(c.first);
-            if (progress.stop) {
-                raise(c.second);
-            }
-            _exit(progress.stop ? kSurvived : 1);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        EXPECT_TRUE(c.secondEnds ? WIFSIGNALED(status) && WTERMSIG(status) == c.second
-                                 : WIFEXITED(status) && WEXITSTATUS(status) == kSurvived)
-            << strsignal(c.first) << ", " << strsignal(c.second) << ": " << status;
+        EXPECT_EQ(ShownModifiedTime(tree / "out" / name), sourceTimes.at(FileBytes(tree / "out" / name)))
+            << name;
     }
 }
 

@@ -7,32 +7,35 @@
 namespace drovan::tests {
 namespace {
 
-TEST(NameRules, SuffixMatchFoldsOnlyAsciiLetters) {
-    EXPECT_TRUE(NameEndsWithType(u"a.swf", u"swf"));
-    EXPECT_TRUE(NameEndsWithType(u"B.SWF", u"swf"));
-    EXPECT_TRUE(NameEndsWithType(u"clip.Swf", u"sWf"));
-    EXPECT_TRUE(NameEndsWithType(u"aswf", u"swf"));
-    EXPECT_TRUE(NameEndsWithType(u"swf", u"swf"));
-    EXPECT_FALSE(NameEndsWithType(u"a.swf.tmp", u"swf"));
-    EXPECT_FALSE(NameEndsWithType(u"a.sw", u"swf"));
-    EXPECT_FALSE(NameEndsWithType(u"wf", u"swf"));
-    EXPECT_TRUE(NameEndsWithType(u"a.swf", u".swf"));
-    EXPECT_FALSE(NameEndsWithType(u"aswf", u".swf"));
-    // Only A-Z fold: accented and full-width letters compare exactly.
-    EXPECT_FALSE(NameEndsWithType(u"photo.\u00C9", u"\u00E9"));
-    EXPECT_FALSE(NameEndsWithType(u"a.\uFF33WF", u"\uFF53wf"));
-    EXPECT_TRUE(NameEndsWithType(u"\u526A\u8F91.\u89C6\u9891", u"\u89C6\u9891"));
-}
-
-TEST(NameRules, EmptyTypeMatchesEveryName) {
-    EXPECT_TRUE(NameEndsWithType(u"anything", u""));
-    EXPECT_TRUE(NameEndsWithType(u"", u""));
-}
-
-TEST(NameRules, LengthsCountUtf16Units) {
-    EXPECT_TRUE(NameEndsWithType(u"clip\U0001F600", u"\U0001F600"));
-    EXPECT_TRUE(NameEndsWithType(u"\u4E2D\u6587", u"\u6587"));
-    EXPECT_FALSE(NameEndsWithType(u"\U0001F600", u"x\U0001F600"));
+// Only A-Z fold; lengths count UTF-16 units.
+TEST(NameRules, NameEndsWithType) {
+    const struct {
+        const char16_t* name;
+        const char16_t* type;
+        bool ends;
+    } kCases[] = {
+        {u"a.swf", u"swf", true},
+        {u"B.SWF", u"swf", true},
+        {u"clip.Swf", u"sWf", true},
+        {u"aswf", u"swf", true},
+        {u"swf", u"swf", true},
+        {u"a.swf.tmp", u"swf", false},
+        {u"a.sw", u"swf", false},
+        {u"wf", u"swf", false},
+        {u"a.swf", u".swf", true},
+        {u"aswf", u".swf", false},
+        {u"anything", u"", true},
+        {u"", u"", true},
+        {u"photo.\u00C9", u"\u00E9", false},
+        {u"a.\uFF33WF", u"\uFF53wf", false},
+        {u"\u526A\u8F91.\u89C6\u9891", u"\u89C6\u9891", true},
+        {u"clip\U0001F600", u"\U0001F600", true},
+        {u"\U0001F600", u"x\U0001F600", false},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(NameEndsWithType(c.name, c.type), c.ends)
+            << Utf16ToUtf8(c.name) << " " << Utf16ToUtf8(c.type);
+    }
 }
 
 TEST(NameRules, NumberedNameGoesBeforeTheLastDot) {

@@ -9,19 +9,20 @@
 #include <vector>
 
 #include "extract/progress.h"
-#include "tests/support/node_file_system.h"
+#include "extract/utf8.h"
+#include "tests/support/memory_file_system.h"
 
 namespace drovan::tests {
 namespace {
 
-using tests::NodeFileSystem;
-using Files = std::map<std::string, std::string>;
+using Files = std::map<std::u16string, std::string>;
 constexpr std::size_t kNever = std::string::npos;
 
 // Bytes fed in chunks of three; it can fail after some bytes or ask to stop after some.
 class ChunkedContent final : public Content {
   public:
-    ChunkedContent(std::string bytes, std::size_t failAt, std::size_t stopAt, HarvestProgress& progress)
+    ChunkedContent(std::string bytes, std::size_t failAt = kNever, std::size_t stopAt = kNever,
+                   HarvestProgress* progress = nullptr)
         : m_bytes(std::move(bytes)), m_failAt(failAt), m_stopAt(stopAt), m_progress(progress) {}
 
     Status Stream(const Sink& sink) override {
@@ -30,280 +31,171 @@ class ChunkedContent final : public Content {
                 return Status::SourceFailed;
             }
             if (at >= m_stopAt) {
-                m_progress.stop = true;
+                m_progress->stop = true;
             }
             if (!sink(m_bytes.data() + at, std::min<std::size_t>(3, m_bytes.size() - at))) {
                 return Status::Refused;
             }
         }
-        return m_failAt <= m_bytes.size() ? Status::SourceFailed : Status::Done;
+        return Status::Done;
     }
 
   private:
     std::string m_bytes;
     std::size_t m_failAt;
     std::size_t m_stopAt;
-    HarvestProgress& m_progress;
+    HarvestProgress* m_progress;
 };
 
-struct PlaceCase {
-    const char* what;
-    Files existing;  // in /out; a value of "/" makes a folder
-    std::string name;
-    std::string bytes;
-    PlaceOutcome outcome;
-    Files after;  // every file in /out afterwards
-    std::size_t creations = 1;
-    std::size_t sourceFailsAt = kNever;
-    std::size_t stopAt = kNever;
-    std::size_t capacity = kNever;
-    std::size_t failWritesAfter = kNever;
-    CreateStatus createAnswer = CreateStatus::Created;
-    bool commitFails = false;
-};
+// /out holding files, and folders where the bytes are "/".
+MemoryFileSystem Destination(const Files& existing) {
+    MemoryFileSystem files;
+    files.AddFolder(u"/out");
+    for (const auto& [name, bytes] : existing) {
+        if (bytes == "/") {
+            files.AddFolder(u"/out/" + name);
+        } else {
+            files.AddFile(u"/out/" + name, bytes);
+        }
+    }
+    return files;
+}
 
-const PlaceCase kPlaceCases[] = {
-    {"a free name", {}, "a.swf", "abcdefg", PlaceOutcome::Copied, {{"a.swf", "abcdefg"}}},
-    {"an empty file", {}, "a.swf", "", PlaceOutcome::Copied, {{"a.swf", ""}}},
-    {"the same bytes under the name",
-     {{"a.swf", "abcdefg"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::AlreadyPresent,
-     {{"a.swf", "abcdefg"}},
-     0},
-    {"other bytes under the name",
-     {{"a.swf", "abcdefX"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::Copied,
-     {{"a.swf", "abcdefX"}, {"a (2).swf", "abcdefg"}}},
-    {"the same bytes under a numbered name",
-     {{"a.swf", "other"}, {"a (2).swf", "abcdefg"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::AlreadyPresent,
-     {{"a.swf", "other"}, {"a (2).swf", "abcdefg"}},
-     0},
-    {"a shorter file with the same start",
-     {{"a.swf", "abcd"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::Copied,
-     {{"a.swf", "abcd"}, {"a (2).swf", "abcdefg"}}},
-    {"a longer file with the same start",
-     {{"a.swf", "abcdefgh"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::Copied,
-     {{"a.swf", "abcdefgh"}, {"a (2).swf", "abcdefg"}}},
-    {"a folder under the name and a name without a dot",
-     {{"noext", "/"}},
-     "noext",
-     "abc",
-     PlaceOutcome::Copied,
-     {{"noext (2)", "abc"}}},
-    {"a write that fails half way",
-     {},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::Failed,
-     {},
-     1,
-     kNever,
-     kNever,
-     kNever,
-     4},
-    {"a file too big for the room left",
-     {{"a.swf", "other"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::TooBig,
-     {{"a.swf", "other"}},
-     1,
-     kNever,
-     kNever,
-     5},
-    {"a full destination before the first byte",
-     {},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::DestinationFull,
-     {},
-     1,
-     kNever,
-     kNever,
-     0},
-    {"a full destination at creation",
-     {},
-     "a.swf",
-     "abc",
-     PlaceOutcome::DestinationFull,
-     {},
-     0,
-     kNever,
-     kNever,
-     kNever,
-     kNever,
-     CreateStatus::DiskFull},
-    {"a creation that fails is not retried under other names",
-     {},
-     "a.swf",
-     "abc",
-     PlaceOutcome::Failed,
-     {},
-     0,
-     kNever,
-     kNever,
-     kNever,
-     kNever,
-     CreateStatus::Failed},
-    {"a source that fails half way", {}, "a.swf", "abcdefg", PlaceOutcome::Failed, {}, 1, 4},
-    {"a source that fails while compared",
-     {{"a.swf", "abcdefg"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::Failed,
-     {{"a.swf", "abcdefg"}},
-     0,
-     4},
-    {"a stop while writing", {}, "a.swf", "abcdefg", PlaceOutcome::Stopped, {}, 1, kNever, 3},
-    {"a stop while comparing",
-     {{"a.swf", "abcdefg"}},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::Stopped,
-     {{"a.swf", "abcdefg"}},
-     0,
-     kNever,
-     3},
-    {"a commit that fails",
-     {},
-     "a.swf",
-     "abcdefg",
-     PlaceOutcome::Failed,
-     {},
-     1,
-     kNever,
-     kNever,
-     kNever,
-     kNever,
-     CreateStatus::Created,
-     true},
-};
+PlaceOutcome Place(MemoryFileSystem& files, Content& content, NameIndex& names,
+                   std::u16string name = u"a.swf", const HarvestProgress* progress = nullptr) {
+    return PlaceNewFile(files, u"/out", name, content, progress, names);
+}
+
+// The files of existing but its folders, and the bytes under written.
+Files After(const Files& existing, const char16_t* written, const std::string& bytes) {
+    Files after;
+    for (const auto& [name, existingBytes] : existing) {
+        if (existingBytes != "/") {
+            after[name] = existingBytes;
+        }
+    }
+    if (written != nullptr) {
+        after[written] = bytes;
+    }
+    return after;
+}
+
+enum Fault { kNone, kSourceFails, kStop, kRoom, kWritesFail, kCreateFull, kCreateFails, kCommitFails };
 
 TEST(PlaceNewFile, DecidesTheNameAndLeavesNothingPartial) {
-    for (const PlaceCase& c : kPlaceCases) {
-        NodeFileSystem files;
-        files.nodes["/out"];
-        for (const auto& [name, bytes] : c.existing) {
-            if (bytes == "/") {
-                files.AddFolder("/out", name);
-            } else {
-                files.AddFile("/out", name, bytes);
-            }
-        }
-        files.capacity = c.capacity;
-        files.failWritesAfter = c.failWritesAfter;
-        files.createAnswer = c.createAnswer;
-        files.commitFails = c.commitFails;
+    constexpr auto kCopied = PlaceOutcome::Copied;
+    constexpr auto kPresent = PlaceOutcome::AlreadyPresent;
+    constexpr auto kFailed = PlaceOutcome::Failed;
+    constexpr auto kFull = PlaceOutcome::DestinationFull;
+    constexpr auto kStopped = PlaceOutcome::Stopped;
+    const Files same = {{u"a.swf", "abcdefg"}};
+    const Files other = {{u"a.swf", "other"}};
+    const Files numbered = {{u"a.swf", "other"}, {u"a (2).swf", "abcdefg"}};
+    const struct {
+        const char* what;
+        Files existing;  // a value of "/" makes a folder
+        Fault fault;
+        std::size_t at;  // the byte the fault comes at, or the room for bytes
+        PlaceOutcome outcome;
+        const char16_t* written;  // the name the bytes got, if any; all else stays as it was
+        std::size_t creations;
+        std::string bytes = "abcdefg";  // placed as "a.swf"
+    } kCases[] = {
+        {"a free name", {}, kNone, 0, kCopied, u"a.swf", 1},
+        {"an empty file", {}, kNone, 0, kCopied, u"a.swf", 1, ""},
+        {"the same bytes under the name", same, kNone, 0, kPresent, nullptr, 0},
+        {"other bytes under the name", other, kNone, 0, kCopied, u"a (2).swf", 1},
+        {"the same bytes under a numbered name", numbered, kNone, 0, kPresent, nullptr, 0},
+        {"a shorter file with the same start", {{u"a.swf", "abcd"}}, kNone, 0, kCopied, u"a (2).swf", 1},
+        {"a longer file with the same start", {{u"a.swf", "abcdefgh"}}, kNone, 0, kCopied, u"a (2).swf", 1},
+        {"a folder under the name", {{u"a.swf", "/"}}, kNone, 0, kCopied, u"a (2).swf", 1},
+        {"a write that fails half way", {}, kWritesFail, 4, kFailed, nullptr, 1},
+        {"a file too big for the room left", other, kRoom, 5, PlaceOutcome::TooBig, nullptr, 1},
+        {"a full destination before the first byte", {}, kRoom, 0, kFull, nullptr, 1},
+        {"a full destination at creation", {}, kCreateFull, 0, kFull, nullptr, 1},
+        {"a creation that fails is not retried under other names", {}, kCreateFails, 0, kFailed, nullptr, 1},
+        {"a source that fails half way", {}, kSourceFails, 4, kFailed, nullptr, 1},
+        {"a source that fails while compared", same, kSourceFails, 4, kFailed, nullptr, 0},
+        {"a stop while writing", {}, kStop, 3, kStopped, nullptr, 1},
+        {"a stop while comparing", same, kStop, 3, kStopped, nullptr, 0},
+        {"a commit that fails", {}, kCommitFails, 0, kFailed, nullptr, 1},
+    };
+    for (const auto& c : kCases) {
+        MemoryFileSystem files = Destination(c.existing);
+        files.capacity = c.fault == kRoom ? c.at : files.capacity;
+        files.failWritesAfter = c.fault == kWritesFail ? c.at : files.failWritesAfter;
+        files.createAnswer = c.fault == kCreateFull    ? CreateStatus::DiskFull
+                             : c.fault == kCreateFails ? CreateStatus::Failed
+                                                       : CreateStatus::Created;
+        files.commitFails = c.fault == kCommitFails;
         HarvestProgress progress;
-        ChunkedContent content(c.bytes, c.sourceFailsAt, c.stopAt, progress);
-
+        ChunkedContent content(c.bytes, c.fault == kSourceFails ? c.at : kNever,
+                               c.fault == kStop ? c.at : kNever, &progress);
         NameIndex names;
-        const PlaceOutcome outcome =
-            PlaceNewFile(files, u"/out", Utf8ToUtf16(c.name), content, &progress, names);
-
-        EXPECT_EQ(outcome, c.outcome) << c.what;
-        EXPECT_EQ(files.FilesIn("/out"), c.after) << c.what;
+        EXPECT_EQ(Place(files, content, names, u"a.swf", &progress), c.outcome) << c.what;
+        EXPECT_EQ(files.FilesIn(u"/out"), After(c.existing, c.written, c.bytes)) << c.what;
         EXPECT_EQ(files.creations.size(), c.creations) << c.what;
     }
 }
 
 TEST(PlaceNewFile, GivesUpAfterTheLastNumberedName) {
-    NodeFileSystem files;
-    files.nodes["/out"];
-    files.AddFile("/out", "a.swf", "other");
+    MemoryFileSystem files = Destination({{u"a.swf", "other"}});
     for (unsigned number = 2; number <= 100000; ++number) {
-        files.AddFile("/out", "a (" + std::to_string(number) + ").swf", "other");
+        files.AddFile(u"/out/a (" + Utf8ToUtf16(std::to_string(number)) + u").swf", "other");
     }
-    HarvestProgress progress;
-    ChunkedContent content("new", kNever, kNever, progress);
+    ChunkedContent content("new");
     NameIndex names;
-    EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names), PlaceOutcome::Failed);
+    EXPECT_EQ(Place(files, content, names), PlaceOutcome::Failed);
     EXPECT_TRUE(files.creations.empty());
 }
 
 // Another harvest takes a name between our search and our commit, or is still writing the file under it.
 TEST(PlaceNewFile, ANameTakenMeanwhileIsLearntAndTheSearchGoesOn) {
+    constexpr auto kCopied = PlaceOutcome::Copied;
+    constexpr auto kPresent = PlaceOutcome::AlreadyPresent;
     const struct {
         const char* what;
         Files existing;
         Files takenAtCommit;
-        std::size_t busyOpens;
+        std::size_t busyOpens;  // of each file existing
         PlaceOutcome outcome;
-        Files after;
+        const char16_t* written;
     } kCases[] = {
-        {"other bytes at commit",
-         {},
-         {{"a.swf", "theirs"}},
-         0,
-         PlaceOutcome::Copied,
-         {{"a.swf", "theirs"}, {"a (2).swf", "mine"}}},
-        {"the same bytes at commit",
-         {},
-         {{"a.swf", "mine"}},
-         0,
-         PlaceOutcome::AlreadyPresent,
-         {{"a.swf", "mine"}}},
+        {"other bytes at commit", {}, {{u"a.swf", "theirs"}}, 0, kCopied, u"a (2).swf"},
+        {"the same bytes at commit", {}, {{u"a.swf", "mine"}}, 0, kPresent, nullptr},
         {"a numbered name at commit",
-         {{"a.swf", "x"}},
-         {{"a (2).swf", "theirs"}},
+         {{u"a.swf", "x"}},
+         {{u"a (2).swf", "theirs"}},
          0,
-         PlaceOutcome::Copied,
-         {{"a.swf", "x"}, {"a (2).swf", "theirs"}, {"a (3).swf", "mine"}}},
-        {"the same bytes once written",
-         {{"a.swf", "mine"}},
-         {},
-         3,
-         PlaceOutcome::AlreadyPresent,
-         {{"a.swf", "mine"}}},
-        {"a file that stays unreadable",
-         {{"a.swf", "mine"}},
-         {},
-         1000,
-         PlaceOutcome::Copied,
-         {{"a.swf", "mine"}, {"a (2).swf", "mine"}}},
+         kCopied,
+         u"a (3).swf"},
+        {"the same bytes once written", {{u"a.swf", "mine"}}, {}, 3, kPresent, nullptr},
+        {"a file that stays unreadable", {{u"a.swf", "mine"}}, {}, 1000, kCopied, u"a (2).swf"},
     };
     for (const auto& c : kCases) {
-        NodeFileSystem files;
-        files.nodes["/out"];
+        MemoryFileSystem files = Destination(c.existing);
+        Files after = c.existing;
         for (const auto& [name, bytes] : c.existing) {
-            files.AddFile("/out", name, bytes);
-            files.nodes["/out/" + name].busyOpens = c.busyOpens;
+            files.busyOpens[u"/out/" + name] = c.busyOpens;
         }
         for (const auto& [name, bytes] : c.takenAtCommit) {
-            files.takenAtCommit["/out/" + name] = bytes;
+            files.takenAtCommit[u"/out/" + name] = bytes;
+            after[name] = bytes;
         }
-        HarvestProgress progress;
-        ChunkedContent content("mine", kNever, kNever, progress);
+        ChunkedContent content("mine");
         NameIndex names;
-        EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names), c.outcome) << c.what;
-        EXPECT_EQ(files.FilesIn("/out"), c.after) << c.what;
+        EXPECT_EQ(Place(files, content, names), c.outcome) << c.what;
+        EXPECT_EQ(files.FilesIn(u"/out"), After(after, c.written, "mine")) << c.what;
     }
 }
 
 TEST(PlaceNewFile, ASourceGoneIsNeitherWrittenNorFailed) {
-    for (const Files& existing : {Files{}, Files{{"a.swf", "other"}}}) {
-        NodeFileSystem files;
-        files.nodes["/out"];
-        for (const auto& [name, bytes] : existing) {
-            files.AddFile("/out", name, bytes);
-        }
+    for (const Files& existing : {Files{}, Files{{u"a.swf", "other"}}}) {
+        MemoryFileSystem files = Destination(existing);
         FileContent gone(files, u"/cache/evicted");
         NameIndex names;
-        EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", gone, nullptr, names), PlaceOutcome::SourceGone);
-        EXPECT_EQ(files.FilesIn("/out"), existing);
+        EXPECT_EQ(Place(files, gone, names), PlaceOutcome::SourceGone);
+        EXPECT_EQ(files.FilesIn(u"/out"), existing);
     }
 }
 
@@ -321,27 +213,23 @@ TEST(PlaceNewFile, ACopyKeepsItsSourcesModifiedTime) {
         {"the same bytes under the name", "source", FileTime{5}, 1, std::nullopt},
     };
     for (const auto& c : kCases) {
-        NodeFileSystem files;
-        files.nodes["/out"];
+        MemoryFileSystem files = Destination({});
         if (!c.existing.empty()) {
-            files.AddFile("/out", "a.swf", c.existing);
-            files.nodes["/out/a.swf"].modified = FileTime{1};
+            files.AddFile(u"/out/a.swf", c.existing, FileTime{1});
         }
-        files.AddFile("/cache", "a.swf", "source");
-        files.nodes["/cache/a.swf"].modified = c.sourceTime;
+        files.AddFile(u"/cache/a.swf", "source", c.sourceTime);
         FileContent content(files, u"/cache/a.swf");
         NameIndex names;
-        PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names);
+        Place(files, content, names);
 
-        const auto timeOf = [&](const std::string& path) -> std::optional<std::int64_t> {
-            const auto node = files.nodes.find(path);
-            if (node == files.nodes.end() || !node->second.modified) {
-                return std::nullopt;
-            }
-            return node->second.modified->nanoseconds;
+        const auto timeOf = [&](const std::u16string& path) -> std::optional<std::int64_t> {
+            const auto time = files.modifiedTimes().find(path);
+            return time == files.modifiedTimes().end()
+                       ? std::nullopt
+                       : std::optional<std::int64_t>(time->second.nanoseconds);
         };
-        EXPECT_EQ(timeOf("/out/a.swf"), c.nameTime) << c.what;
-        EXPECT_EQ(timeOf("/out/a (2).swf"), c.numberedTime) << c.what;
+        EXPECT_EQ(timeOf(u"/out/a.swf"), c.nameTime) << c.what;
+        EXPECT_EQ(timeOf(u"/out/a (2).swf"), c.numberedTime) << c.what;
     }
 }
 
@@ -373,20 +261,20 @@ TEST(PlaceNewFile, TheIndexReadsEachFileOfANameAFewTimesOnly) {
         {"files already there, then some of them again", 60, found, 30, 2},
     };
     for (const auto& c : kCases) {
-        NodeFileSystem files;
-        files.nodes["/out"];
+        MemoryFileSystem files = Destination({});
         for (std::size_t i = 0; i < c.existing; ++i) {
-            files.AddFile("/out", i == 0 ? "a.bin" : "a (" + std::to_string(i + 1) + ").bin", Numbered(i));
+            files.AddFile(
+                i == 0 ? u"/out/a.swf" : u"/out/a (" + Utf8ToUtf16(std::to_string(i + 1)) + u").swf",
+                Numbered(i));
         }
-        HarvestProgress progress;
         NameIndex names;
         std::size_t copied = 0;
         for (const std::size_t number : c.placed) {
-            ChunkedContent content(Numbered(number), kNever, kNever, progress);
-            copied += PlaceNewFile(files, u"/out", u"a.bin", content, nullptr, names) == PlaceOutcome::Copied;
+            ChunkedContent content(Numbered(number));
+            copied += Place(files, content, names) == PlaceOutcome::Copied;
         }
         EXPECT_EQ(copied, c.copied) << c.what;
-        EXPECT_EQ(files.FilesIn("/out").size(), c.existing + c.copied) << c.what;
+        EXPECT_EQ(files.FilesIn(u"/out").size(), c.existing + c.copied) << c.what;
         std::size_t mostOpens = 0;
         for (const auto& [path, opens] : files.opens) {
             mostOpens = std::max(mostOpens, opens);
@@ -397,18 +285,16 @@ TEST(PlaceNewFile, TheIndexReadsEachFileOfANameAFewTimesOnly) {
 
 // A name of 90 CJK characters is 270 bytes of UTF-8, over the limit on POSIX.
 TEST(PlaceNewFile, CutsEveryNameToTheDestinationsLimit) {
-    const std::u16string name = std::u16string(90, u'\u4E2D') + u".mp4";
-    NodeFileSystem files;
-    files.nodes["/out"];
+    const std::u16string cjk(90, u'\u4E2D');
+    MemoryFileSystem files = Destination({});
     files.nameLength = NameLengthUnit::Utf8Bytes;
-    HarvestProgress progress;
     NameIndex names;
     for (const char* bytes : {"one", "two"}) {
-        ChunkedContent content(bytes, kNever, kNever, progress);
-        EXPECT_EQ(PlaceNewFile(files, u"/out", name, content, nullptr, names), PlaceOutcome::Copied);
+        ChunkedContent content(bytes);
+        EXPECT_EQ(Place(files, content, names, cjk + u".mp4"), PlaceOutcome::Copied);
     }
-    EXPECT_EQ(files.FilesIn("/out"), (Files{{Utf16ToUtf8(name.substr(0, 83)) + ".mp4", "one"},
-                                            {Utf16ToUtf8(name.substr(0, 82)) + " (2).mp4", "two"}}));
+    EXPECT_EQ(files.FilesIn(u"/out"),
+              (Files{{cjk.substr(0, 83) + u".mp4", "one"}, {cjk.substr(0, 82) + u" (2).mp4", "two"}}));
 }
 
 }  // namespace

@@ -14,6 +14,11 @@ std::string Bytes(const char* text, std::size_t size) {
     return std::string(text, size);
 }
 
+// An ISO media file's first box, of the brand given.
+std::string Ftyp(const char* brand) {
+    return Bytes("\x00\x00\x00\x20", 4) + "ftyp" + brand + Bytes("\x00\x00\x02\x00", 4);
+}
+
 const std::string kAsfHeader = Bytes("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
 const std::string kAsfVideo = Bytes("\xC0\xEF\x19\xBC\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
 const std::string kAsfAudio = Bytes("\x40\x9E\x69\xF8\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
@@ -27,26 +32,11 @@ TEST(MediaType, SignatureDecidesFirst) {
         {"FWS\x0A", "swf"},
         {"CWS\x0A", "swf"},
         {"ZWS\x0D", "swf"},
-        {Bytes("\x00\x00\x00\x20"
-               "ftypisom\x00\x00\x02\x00",
-               16),
-         "mp4"},
-        {Bytes("\x00\x00\x00\x20"
-               "ftypM4A \x00\x00\x00\x00",
-               16),
-         "m4a"},
-        {Bytes("\x00\x00\x00\x14"
-               "ftypqt  \x00\x00\x00\x00",
-               16),
-         "mov"},
-        {Bytes("\x00\x00\x00\x14"
-               "ftyp3gp5\x00\x00\x00\x00",
-               16),
-         "3gp"},
-        {Bytes("\x00\x00\x00\x1C"
-               "ftypavif\x00\x00\x00\x00",
-               16),
-         "avif"},
+        {Ftyp("isom"), "mp4"},
+        {Ftyp("M4A "), "m4a"},
+        {Ftyp("qt  "), "mov"},
+        {Ftyp("3gp5"), "3gp"},
+        {Ftyp("avif"), "avif"},
         {"ID3\x03\x00\x00\x00", "mp3"},
         {Bytes("\xFF\xFB\x90\x64\x00", 5), "mp3"},
         {Bytes("\xFF\xF3\x58\xC4\x00", 5), "mp3"},
@@ -56,10 +46,7 @@ TEST(MediaType, SignatureDecidesFirst) {
         {"GIF89a\x01\x00", "gif"},
         {"GIF87a\x01\x00", "gif"},
         {Bytes("RIFF\x24\x00\x00\x00WEBPVP8 ", 16), "webp"},
-        {Bytes("RIFF\x24\x00\x00\x00"
-               "AVI LIST",
-               16),
-         "avi"},
+        {Bytes("RIFF\x24\x00\x00\x00", 8) + "AVI LIST", "avi"},
         {Bytes("RIFF\x24\x00\x00\x00WAVEfmt ", 16), "wav"},
         {Bytes("RIFF\x24\x00\x00\x00XXXX", 12), ""},
         {Bytes("MThd\x00\x00\x00\x06", 8), "mid"},
@@ -125,14 +112,8 @@ TEST(MediaType, ContentTypeThenUrlEnding) {
 }
 
 TEST(MediaType, UrlEndingOfTheSignaturesFamilyIsKeptWhole) {
-    const std::string ftyp = Bytes(
-        "\x00\x00\x00\x20"
-        "ftypisom\x00\x00\x02\x00",
-        16);
-    const std::string ftypAudio = Bytes(
-        "\x00\x00\x00\x20"
-        "ftypM4A \x00\x00\x00\x00",
-        16);
+    const std::string ftyp = Ftyp("isom");
+    const std::string ftypAudio = Ftyp("M4A ");
     const struct {
         std::string bytes;
         const char* contentType;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 using framework::Rect;
@@ -153,4 +153,4 @@ TEST(SkinButtonGrey, PixelsKeepTheirAlpha) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 constexpr std::uint16_t kGrayed = 0x01;
@@ -429,4 +429,4 @@ TEST(AlignAcceleratorTexts, MeasureThatNeverGrowsCannotHang) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -4,7 +4,7 @@
 
 #include "menu/render_settings.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 MeasureFacts Defaults(bool xpStyle) {
@@ -76,4 +76,4 @@ TEST(MeasureText, TheCalculatedWidthGrowsByThreeAverageCharacters) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -7,16 +7,16 @@
 #include "menu/item_draw_xp.h"
 #include "menu/render_settings.h"
 
-namespace drovan {
-namespace framework {
+namespace drovan::framework {
 
 // Beside Rect, where GoogleTest's printing finds it.
 std::ostream& operator<<(std::ostream& out, const Rect& r) {
     return out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
 }
 
-}  // namespace framework
+}  // namespace drovan::framework
 
+namespace drovan::tests {
 namespace {
 
 using framework::Rect;
@@ -494,4 +494,4 @@ TEST(XpItem, ALargerImageWidensTheBandAndCentresTheImage) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

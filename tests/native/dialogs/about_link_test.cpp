@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 using framework::Rect;
@@ -85,4 +85,4 @@ TEST(AboutLabelFit, ALabelGrowsOnlyAsFarAsItsTextAndTheClientAreaNeed) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

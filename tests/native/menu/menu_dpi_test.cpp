@@ -9,7 +9,7 @@
 #include "menu/item_draw_xp.h"
 #include "menu/item_measure.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 using framework::Rect;
@@ -279,4 +279,4 @@ TEST(MenuAtDpi, XpImagesCentreInTheScaledBandAndStepByScaledPixels) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

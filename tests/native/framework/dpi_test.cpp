@@ -4,7 +4,7 @@
 
 #include "app/main_skin.h"
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 using framework::ArtScalePercent;
@@ -71,4 +71,4 @@ TEST(FrameStrips, ThicknessFromThe96DpiFrameScaled) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

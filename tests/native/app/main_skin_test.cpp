@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 using framework::Rect;
@@ -64,4 +64,4 @@ TEST(MinimisedIcon, CentredWithTheHalvesTruncatedTowardZero) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 TEST(OsClass, NtFamilyFollowsTheDetailedVersion) {
@@ -151,4 +151,4 @@ TEST(BlendTowardWhite, AFactorOutOfRangeKeepsAllBits) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

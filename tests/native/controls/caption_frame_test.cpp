@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 constexpr EdgeMetrics kMetrics{2, 2, 1, 1};
@@ -137,4 +137,4 @@ TEST(CaptionFrameLayout, LineRowHalvesTheContextFontHeightTowardZero) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace drovan {
+namespace drovan::tests {
 namespace {
 
 constexpr std::uint32_t F = 0x00C0C0C0;  // face
@@ -185,4 +185,4 @@ TEST(DrawDisabledImage, EmptyImagesDrawNothing) {
 }
 
 }  // namespace
-}  // namespace drovan
+}  // namespace drovan::tests

@@ -1,7 +1,7 @@
-// Times the collector under Windows (or Wine) against the plainest walk-and-copy on a generated tree:
-//   collector: the harvest of every file of one type;
+// Times the harvest of a folder under Windows (or Wine) against the plainest walk-and-copy on a generated tree:
+//   harvest: the harvest of every file of one type;
 //   floor:     FindFirstFileW recursion and CopyFileW of each matching file, nothing else.
-// Usage: collector_win_bench [--files N] [--runs N]
+// Usage: folder_win_bench [--files N] [--runs N]
 #include <windows.h>
 
 #include <algorithm>
@@ -105,7 +105,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     if (files <= 0 || runs <= 0) {
-        std::fprintf(stderr, "usage: collector_win_bench [--files N] [--runs N]\n");
+        std::fprintf(stderr, "usage: folder_win_bench [--files N] [--runs N]\n");
         return 2;
     }
     const std::wstring work = TempFolder();
@@ -114,13 +114,13 @@ int wmain(int argc, wchar_t** argv) {
     Generate(cache, files);
 
     drovan::WindowsFileSystem fileSystem;
-    std::vector<double> collector;
+    std::vector<double> harvest;
     std::vector<double> floor;
     std::size_t copied = 0;
     for (int run = 0; run < runs; ++run) {
         RemoveTree(destination);
         CreateDirectoryW(destination.c_str(), nullptr);
-        collector.push_back(Seconds([&] {
+        harvest.push_back(Seconds([&] {
             copied = drovan::Harvest(fileSystem, {{drovan::FromWide(cache), std::nullopt}},
                                      drovan::FromWide(destination), u"swf")
                          .copied;
@@ -131,7 +131,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     RemoveTree(work);
     std::printf("%d files of 1-64 KB, copied %zu\n", files, copied);
-    std::printf("collector %.0f ms, CopyFileW floor %.0f ms, ratio %.3f (target <= 1.2)\n",
-                Median(collector) * 1e3, Median(floor) * 1e3, Median(collector) / Median(floor));
+    std::printf("harvest %.0f ms, CopyFileW floor %.0f ms, ratio %.3f (target <= 1.2)\n",
+                Median(harvest) * 1e3, Median(floor) * 1e3, Median(harvest) / Median(floor));
     return 0;
 }

@@ -22,7 +22,7 @@ HarvestSummary Collect(const std::wstring& cache, const std::wstring& destinatio
     return Harvest(files, {{FromWide(cache), std::nullopt}}, FromWide(destination), FromWide(type));
 }
 
-TEST(WindowsCollector, CopiesFlatWithNumberedNamesAndNeverOverwrites) {
+TEST(WindowsFolderHarvest, CopiesFlatWithNumberedNamesAndNeverOverwrites) {
     TempFolder tree;
     tree.Write(L"cache\\one\\a.swf", "first");
     tree.Write(L"cache\\two\\three\\A.SWF", "second");
@@ -45,7 +45,7 @@ TEST(WindowsCollector, CopiesFlatWithNumberedNamesAndNeverOverwrites) {
     EXPECT_EQ(second.alreadyPresent, 3u);
 }
 
-TEST(WindowsCollector, WalksAndCopiesPathsLongerThanTheClassicLimit) {
+TEST(WindowsFolderHarvest, WalksAndCopiesPathsLongerThanTheClassicLimit) {
     TempFolder tree;
     std::wstring deep = L"cache";
     while (deep.size() < 300) {
@@ -64,7 +64,7 @@ TEST(WindowsCollector, WalksAndCopiesPathsLongerThanTheClassicLimit) {
     EXPECT_EQ(ReadFile(destination + L"\\clip.flv"), "deep");
 }
 
-TEST(WindowsCollector, NamesOutsideTheChineseCodePageAreFoundAndCopied) {
+TEST(WindowsFolderHarvest, NamesOutsideTheChineseCodePageAreFoundAndCopied) {
     TempFolder tree;
     const std::wstring name = L"\u0E44\u0E1F\u0E25\u0E4C \U0001F600 \u00E5.mp3";
     tree.Write(L"cache\\\u0BA4\u0BAE\u0BBF\u0BB4\u0BCD\\" + name, "song");
@@ -76,7 +76,7 @@ TEST(WindowsCollector, NamesOutsideTheChineseCodePageAreFoundAndCopied) {
     EXPECT_EQ(ReadFile(tree / (L"out\\" + name)), "song");
 }
 
-TEST(WindowsCollector, LinksAreNotDescendedIntoSoALoopEnds) {
+TEST(WindowsFolderHarvest, LinksAreNotDescendedIntoSoALoopEnds) {
     TempFolder tree;
     tree.Write(L"cache\\sub\\a.swf", "A");
     tree.Write(L"elsewhere\\b.swf", "B");
@@ -92,7 +92,7 @@ TEST(WindowsCollector, LinksAreNotDescendedIntoSoALoopEnds) {
     EXPECT_FALSE(Exists(tree / L"out\\b.swf"));
 }
 
-TEST(WindowsCollector, DestinationInsideTheCacheIsNotWalkedWhateverItsSpelling) {
+TEST(WindowsFolderHarvest, DestinationInsideTheCacheIsNotWalkedWhateverItsSpelling) {
     TempFolder tree;
     tree.Write(L"cache\\a.flv", "A");
     tree.Write(L"cache\\Inbox\\old.flv", "old");
@@ -105,7 +105,7 @@ TEST(WindowsCollector, DestinationInsideTheCacheIsNotWalkedWhateverItsSpelling) 
     EXPECT_FALSE(Exists(tree / L"cache\\inbox\\old (2).flv"));
 }
 
-TEST(WindowsCollector, AFileHeldOpenExclusivelyCountsAsFailed) {
+TEST(WindowsFolderHarvest, AFileHeldOpenExclusivelyCountsAsFailed) {
     TempFolder tree;
     const std::wstring locked = tree.Write(L"cache\\locked.mp4", "L");
     tree.Write(L"cache\\free.mp4", "F");
@@ -167,7 +167,7 @@ std::wstring SmallVolume() {
     return path;
 }
 
-TEST(WindowsCollector, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNoPartialFile) {
+TEST(WindowsFolderHarvest, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNoPartialFile) {
     const std::wstring volume = SmallVolume();
     if (volume.empty()) {
         GTEST_SKIP() << "no small volume mounted (run through ctest as root)";

@@ -93,31 +93,66 @@ std::wstring Numbered(const std::wstring& name, int number) {
 // File name to SHA-256 of its bytes.
 std::map<std::wstring, std::string> Harvested(const std::wstring& folder) {
     std::map<std::wstring, std::string> files;
-    WIN32_FIND_DATAW data;
-    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return files;
+    for (const auto& file : FileSizes(folder)) {
+        files[file.first] = Sha256Hex(ReadFile(folder + L"\\" + file.first));
     }
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            files[data.cFileName] = Sha256Hex(ReadFile(folder + L"\\" + data.cFileName));
-        }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
     return files;
+}
+
+// Name to the different bodies of that name.
+using Bodies = std::map<std::wstring, std::vector<std::string>>;
+
+// Every complete entry of the type from every browser; the same body under the same name, from Edge and the
+// WebView2 app, is written once.
+void AddBrowserBodies(Bodies& expected, const BrowserProfile& browsers, const std::string& type) {
+    for (const auto& manifest : browsers.manifests) {
+        for (const ManifestLine& line : manifest) {
+            if (!line.complete || line.type != type) {
+                continue;
+            }
+            std::vector<std::string>& bodies = expected[line.name];
+            if (std::find(bodies.begin(), bodies.end(), line.sha256) == bodies.end()) {
+                bodies.push_back(line.sha256);
+            }
+        }
+    }
+}
+
+// Names: name, name (2), ... per shared name; bodies: exactly the expected ones, whichever number each got,
+// but the Internet cache's file keeps the plain name.
+void ExpectHarvest(std::map<std::wstring, std::string> files, Bodies expected,
+                   const std::wstring& internetName) {
+    Bodies got;
+    for (const auto& [name, bodies] : expected) {
+        for (int number = 1; number <= static_cast<int>(bodies.size()); ++number) {
+            const auto file = files.find(Numbered(name, number));
+            ASSERT_NE(file, files.end()) << testing::PrintToString(Numbered(name, number));
+            got[name].push_back(file->second);
+            files.erase(file);
+        }
+    }
+    EXPECT_TRUE(files.empty()) << "unexpected files, e.g. " << testing::PrintToString(files.begin()->first);
+    if (!internetName.empty()) {
+        EXPECT_EQ(got[internetName].front(), expected[internetName].front()) << "the Internet cache's file";
+    }
+    for (auto& [name, bodies] : expected) {
+        std::sort(bodies.begin(), bodies.end());
+        std::sort(got[name].begin(), got[name].end());
+        EXPECT_EQ(got[name], bodies) << testing::PrintToString(name);
+    }
 }
 
 class BrowserHarvestTest : public ExtractorDialogTest {
   protected:
-    static void SetUpTestSuite() { browsers = LayOutBrowsers(); }
-    static void TearDownTestSuite() { browsers.reset(); }
+    static void SetUpTestSuite() { s_browsers = LayOutBrowsers(); }
+    static void TearDownTestSuite() { s_browsers.reset(); }
     void SetUp() override {
         ExtractorDialogTest::SetUp();
-        localAppData = browsers->local.path();
-        roamingAppData = browsers->roaming.path();
+        m_localAppData = s_browsers->local.path();
+        m_roamingAppData = s_browsers->roaming.path();
     }
 
-    inline static std::unique_ptr<BrowserProfile> browsers;
+    inline static std::unique_ptr<BrowserProfile> s_browsers;
 };
 
 // Every complete entry of the type from every browser, byte for byte, numbered after the Internet-cache file
@@ -137,42 +172,27 @@ TEST_F(BrowserHarvestTest, EveryBrowsersCacheIsHarvestedAfterTheInternetCacheFol
         SCOPED_TRACE(std::string(c.type) + (c.internetCacheFile ? " with" : " without") + " Internet cache");
         const TempFolder internetCache;
         const TempFolder into;
-        std::map<std::wstring, std::vector<std::string>>
-            expected;  // name to the different bodies of that name
+        Bodies expected;
         std::wstring internetName;
-        cacheFolder.clear();
+        m_cacheFolder.clear();
         if (c.internetCacheFile != nullptr) {
             const std::string body = std::string("from the Internet cache: ") + c.type;
             internetCache.Write(c.internetCacheFile, body);
-            cacheFolder = internetCache.path();
-            internetName =
-                std::wstring(c.internetCacheFile).substr(std::wstring(c.internetCacheFile).rfind(L'\\') + 1);
+            m_cacheFolder = internetCache.path();
+            const std::wstring file = c.internetCacheFile;
+            internetName = file.substr(file.rfind(L'\\') + 1);
             expected[internetName].push_back(Sha256Hex(body));
         }
-        for (const auto& manifest : browsers->manifests) {
-            for (const ManifestLine& line : manifest) {
-                if (!line.complete || line.type != c.type) {
-                    continue;
-                }
-                // The same body under the same name, from Edge and the WebView2 app, is written once.
-                std::vector<std::string>& bodies = expected[line.name];
-                if (std::find(bodies.begin(), bodies.end(), line.sha256) == bodies.end()) {
-                    bodies.push_back(line.sha256);
-                }
-            }
-        }
+        AddBrowserBodies(expected, *s_browsers, c.type);
         std::map<std::wstring, std::string> first;
         Run([&](HWND dialog) {
             SetPath(dialog, into.path());
             SetType(dialog, ToWide(Utf8ToUtf16(c.type)));
             for (int round = 0; round < 2; ++round) {
                 Click(dialog, IDC_EXTRACT);
-                HWND box = ExpectMessageBox(L"提取完成,是否打开文件夹");
+                HWND box = ExpectMessageBox(kFinished);
                 ASSERT_NE(box, nullptr) << round;
-                EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
-                          reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_QUESTION)));
-                Click(box, IDNO);
-                ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+                ASSERT_TRUE(Answer(box, IDNO));
                 if (round == 0) {
                     first = Harvested(into.path());
                 } else {
@@ -180,30 +200,9 @@ TEST_F(BrowserHarvestTest, EveryBrowsersCacheIsHarvestedAfterTheInternetCacheFol
                 }
             }
         });
-        // Names: name, name (2), ... per shared name; bodies: exactly the manifests', whichever number each
-        // got.
-        std::map<std::wstring, std::vector<std::string>> got;
-        for (const auto& [name, expectedBodies] : expected) {
-            for (int number = 1; number <= static_cast<int>(expectedBodies.size()); ++number) {
-                const auto file = first.find(Numbered(name, number));
-                ASSERT_NE(file, first.end()) << testing::PrintToString(Numbered(name, number));
-                got[name].push_back(file->second);
-                first.erase(file);
-            }
-        }
-        EXPECT_TRUE(first.empty()) << "unexpected files, e.g. "
-                                   << testing::PrintToString(first.begin()->first);
-        if (!internetName.empty()) {
-            EXPECT_EQ(got[internetName].front(), expected[internetName].front())
-                << "the Internet cache's file";
-        }
-        for (auto& [name, bodies] : expected) {
-            std::sort(bodies.begin(), bodies.end());
-            std::sort(got[name].begin(), got[name].end());
-            EXPECT_EQ(got[name], bodies) << testing::PrintToString(name);
-        }
+        ExpectHarvest(first, expected, internetName);
     }
-    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(Opened().empty());
 }
 
 }  // namespace

@@ -194,18 +194,6 @@ TEST(Dialog, TheMainWindowOwnsDialogsOpenedWithoutAParent) {
     EXPECT_EQ(main.hwnd(), nullptr);
 }
 
-TEST(Dialog, EscapeCancelsAndEnterWithoutAButtonFocusedEndsWithOk) {
-    for (const auto& [key, expected] : {std::pair<WPARAM, INT_PTR>{VK_ESCAPE, IDCANCEL}, {VK_RETURN, IDOK}}) {
-        const WPARAM pressed = key;
-        ScriptedDialog dialog([pressed](ScriptedDialog& self) {
-            SendMessageW(self.hwnd(), WM_NEXTDLGCTL,
-                         reinterpret_cast<WPARAM>(GetDlgItem(self.hwnd(), IDC_SAVE_PATH_EDIT)), TRUE);
-            PostMessageW(GetFocus(), WM_KEYDOWN, pressed, 1);
-        });
-        EXPECT_EQ(dialog.DoModal(), expected);
-    }
-}
-
 TEST(Dialog, ControlNotificationsReachTheControlObjectFirst) {
     CountingButton button;
     ScriptedDialog dialog([&](ScriptedDialog& self) {

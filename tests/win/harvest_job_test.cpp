@@ -16,7 +16,6 @@ namespace drovan {
 namespace {
 
 constexpr const wchar_t* kStopQuestion = L"正在提取,是否停止?";
-constexpr const wchar_t* kFinished = L"提取完成,是否打开文件夹";
 // Long enough under Wine to watch the window for a second or more while it extracts.
 constexpr int kManyFiles = 3000;
 
@@ -30,22 +29,6 @@ int ProcessThreads() {
     }
     CloseHandle(snapshot);
     return count;
-}
-
-std::map<std::wstring, std::size_t> FilesIn(const std::wstring& folder) {
-    std::map<std::wstring, std::size_t> files;
-    WIN32_FIND_DATAW data;
-    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return files;
-    }
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            files[data.cFileName] = data.nFileSizeLow;
-        }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return files;
 }
 
 // Every file in the destination is a whole copy of the cached file of its name: nothing cut short.
@@ -67,15 +50,15 @@ struct SeededCache {
 class BusyWindowTest : public ExtractorDialogTest {
   protected:
     static void SetUpTestSuite() {
-        manySmall = std::make_unique<SeededCache>();
-        manySmall->sizes = SeedCache(manySmall->folder, kManyFiles, 1024);
+        s_manySmall = std::make_unique<SeededCache>();
+        s_manySmall->sizes = SeedCache(s_manySmall->folder, kManyFiles, 1024);
         // Files that take a while each, so that a stop can come in the middle of one.
-        fewLarge = std::make_unique<SeededCache>();
-        fewLarge->sizes = SeedCache(fewLarge->folder, 6, 24 << 20);
+        s_fewLarge = std::make_unique<SeededCache>();
+        s_fewLarge->sizes = SeedCache(s_fewLarge->folder, 6, 24 << 20);
     }
     static void TearDownTestSuite() {
-        manySmall.reset();
-        fewLarge.reset();
+        s_manySmall.reset();
+        s_fewLarge.reset();
     }
     // The taskbar needs COM on the window's thread, as the program has.
     void SetUp() override {
@@ -87,44 +70,31 @@ class BusyWindowTest : public ExtractorDialogTest {
         ExtractorDialogTest::TearDown();
     }
 
-    static bool Busy(HWND dialog) {
-        return WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
-    }
-    // Starts a harvest into destination and waits until the window shows it is busy.
-    bool StartExtracting(HWND dialog) {
-        SetPath(dialog, destination.path());
+    // Starts a harvest into the folder and waits until the window shows it is busy.
+    bool StartExtracting(HWND dialog, const std::wstring& into) {
+        SetPath(dialog, into);
         Click(dialog, IDC_EXTRACT);
         return WaitFor([&] { return Busy(dialog); });
     }
     HWND ExpectStopQuestion() {
-        HWND box = ExpectMessageBox(kStopQuestion);
+        HWND box = ExpectMessageBox(kStopQuestion, IDI_QUESTION);
         if (box != nullptr) {
-            EXPECT_EQ(SendDlgItemMessageW(box, kMessageBoxIcon, STM_GETICON, 0, 0),
-                      reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_QUESTION)));
             EXPECT_NE(GetDlgItem(box, IDYES), nullptr);
             EXPECT_NE(GetDlgItem(box, IDNO), nullptr);
         }
         return box;
     }
     // The completion question may be a whole harvest away.
-    HWND WaitForCompletion(HWND dialog) {
-        HWND box = nullptr;
-        WaitFor([&] { return (box = FindDialog(uiThread(), dialog, kCaption)) != nullptr; }, 90000);
-        EXPECT_NE(box, nullptr) << "the harvest did not finish";
-        if (box != nullptr) {
-            EXPECT_EQ(MessageBoxText(box), kFinished);
-        }
-        return box;
-    }
+    HWND WaitForCompletion() { return ExpectMessageBox(kFinished, nullptr, 90000); }
 
-    inline static std::unique_ptr<SeededCache> manySmall;
-    inline static std::unique_ptr<SeededCache> fewLarge;
+    inline static std::unique_ptr<SeededCache> s_manySmall;
+    inline static std::unique_ptr<SeededCache> s_fewLarge;
 };
 
 TEST_F(BusyWindowTest, TheWindowAnswersWhileExtractingStartsNothingElseAndNoToTheCloseQuestionCarriesOn) {
-    cacheFolder = manySmall->folder.path();
+    m_cacheFolder = s_manySmall->folder.path();
     Run([&](HWND dialog) {
-        ASSERT_TRUE(StartExtracting(dialog));
+        ASSERT_TRUE(StartExtracting(dialog, m_destination.path()));
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)));
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
         EXPECT_EQ(ThreadHandle::LiveCount(), 1);
@@ -152,11 +122,10 @@ TEST_F(BusyWindowTest, TheWindowAnswersWhileExtractingStartsNothingElseAndNoToTh
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_PATH, BN_CLICKED), 0);
         Click(dialog, IDC_EXTRACT);
         EXPECT_TRUE(NoDialogAppearsFor(300));
-        EXPECT_EQ(cacheQueries, 1);
+        EXPECT_EQ(m_cacheQueries, 1);
 
-        HWND about = nullptr;
         Click(dialog, IDC_ABOUT);
-        about = WaitForDialog(uiThread(), dialog, L"关于 Drovan");
+        HWND about = WaitForDialog(uiThread(), dialog, L"关于 Drovan");
         EXPECT_NE(about, nullptr);
         PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }));
@@ -166,21 +135,19 @@ TEST_F(BusyWindowTest, TheWindowAnswersWhileExtractingStartsNothingElseAndNoToTh
             Click(dialog, IDC_CLOSE);
             HWND box = ExpectStopQuestion();
             ASSERT_NE(box, nullptr);
-            Click(box, IDNO);
-            EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+            EXPECT_TRUE(Answer(box, IDNO));
         }
         EXPECT_TRUE(Busy(dialog)) << "the harvest ended too soon to watch; seed a bigger cache";
 
-        HWND finished = WaitForCompletion(dialog);
+        HWND finished = WaitForCompletion();
         ASSERT_NE(finished, nullptr);
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)));
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)));
         EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)), L"设置");
         EXPECT_EQ(ThreadHandle::LiveCount(), 0);
-        Click(finished, IDNO);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(finished); }));
+        EXPECT_TRUE(Answer(finished, IDNO));
     });
-    EXPECT_EQ(FilesIn(destination.path()), manySmall->sizes);
+    EXPECT_EQ(FileSizes(m_destination.path()), s_manySmall->sizes);
 }
 
 struct StopRoute {
@@ -194,14 +161,14 @@ struct StopRoute {
 TEST_F(BusyWindowTest, StoppingLeavesOnlyWholeFilesAndNoThread) {
     const auto closeButton = [](HWND dialog, DWORD) { Click(dialog, IDC_CLOSE); };
     const StopRoute routes[] = {
-        {"close button", manySmall.get(), closeButton, true, IDCANCEL},
-        {"close button during large files", fewLarge.get(), closeButton, true, IDCANCEL},
-        {"Esc", manySmall.get(), [](HWND, DWORD ui) { PressKey(ui, VK_ESCAPE); }, true, IDCANCEL},
-        {"WM_CLOSE", manySmall.get(), [](HWND dialog, DWORD) { PostMessageW(dialog, WM_CLOSE, 0, 0); }, true,
-         IDCANCEL},
+        {"close button", s_manySmall.get(), closeButton, true, IDCANCEL},
+        {"close button during large files", s_fewLarge.get(), closeButton, true, IDCANCEL},
+        {"Esc", s_manySmall.get(), [](HWND, DWORD ui) { PressKey(ui, VK_ESCAPE); }, true, IDCANCEL},
+        {"WM_CLOSE", s_manySmall.get(), [](HWND dialog, DWORD) { PostMessageW(dialog, WM_CLOSE, 0, 0); },
+         true, IDCANCEL},
         // The focus is on no button while extracting, so Enter ends the dialog.
-        {"Enter", manySmall.get(), [](HWND, DWORD ui) { PressKey(ui, VK_RETURN); }, true, IDOK},
-        {"logoff", manySmall.get(),
+        {"Enter", s_manySmall.get(), [](HWND, DWORD ui) { PressKey(ui, VK_RETURN); }, true, IDOK},
+        {"logoff", s_manySmall.get(),
          [](HWND dialog, DWORD) {
              DWORD_PTR answer = 0;
              EXPECT_NE(SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
@@ -216,11 +183,11 @@ TEST_F(BusyWindowTest, StoppingLeavesOnlyWholeFilesAndNoThread) {
     // The baseline counts the threads that stay: GoogleTest's watcher of this thread, which its first trace
     // starts, and whatever Wine starts for the first harvest of a process.
     SCOPED_TRACE("warm-up");
-    cache.Write(L"warm.swf", "w");
+    m_cache.Write(L"warm.swf", "w");
     Run([&](HWND dialog) {
-        SetPath(dialog, destination.path());
+        SetPath(dialog, m_destination.path());
         Click(dialog, IDC_EXTRACT);
-        if (HWND box = WaitForCompletion(dialog)) {
+        if (HWND box = WaitForCompletion()) {
             Click(box, IDNO);
         }
     });
@@ -228,11 +195,9 @@ TEST_F(BusyWindowTest, StoppingLeavesOnlyWholeFilesAndNoThread) {
     for (const StopRoute& route : routes) {
         SCOPED_TRACE(route.name);
         const TempFolder into;
-        cacheFolder = route.cache->folder.path();
+        m_cacheFolder = route.cache->folder.path();
         const INT_PTR result = Run([&](HWND dialog) {
-            SetPath(dialog, into.path());
-            Click(dialog, IDC_EXTRACT);
-            ASSERT_TRUE(WaitFor([&] { return Busy(dialog); }));
+            ASSERT_TRUE(StartExtracting(dialog, into.path()));
             route.close(dialog, uiThread());
             if (route.asks) {
                 HWND box = ExpectStopQuestion();
@@ -248,10 +213,10 @@ TEST_F(BusyWindowTest, StoppingLeavesOnlyWholeFilesAndNoThread) {
         EXPECT_EQ(result, route.result);
         EXPECT_EQ(ThreadHandle::LiveCount(), 0);
         EXPECT_TRUE(WaitFor([&] { return ProcessThreads() <= threadsBefore; }, 3000)) << ProcessThreads();
-        const auto copied = FilesIn(into.path());
+        const auto copied = FileSizes(into.path());
         ExpectOnlyWholeFiles(copied, route.cache->sizes);
         // Large files copy quickly from the page cache, so the stop may come after the last of them.
-        if (route.cache == manySmall.get()) {
+        if (route.cache == s_manySmall.get()) {
             EXPECT_LT(copied.size(), route.cache->sizes.size()) << "the stop came after the last file";
         }
     }
@@ -259,15 +224,15 @@ TEST_F(BusyWindowTest, StoppingLeavesOnlyWholeFilesAndNoThread) {
 
 TEST_F(BusyWindowTest, HarvestsInARowLeaveNoThreadOrHandleBehind) {
     constexpr int kRounds = 3;
-    cache.Write(L"a\\one.swf", "1");
-    cache.Write(L"b\\two.swf", "22");
+    m_cache.Write(L"a\\one.swf", "1");
+    m_cache.Write(L"b\\two.swf", "22");
     std::size_t handlesAfterFirst = 0;
     int threadsAfterFirst = 0;
     Run([&](HWND dialog) {
-        SetPath(dialog, destination.path());
+        SetPath(dialog, m_destination.path());
         for (int round = 0; round < kRounds; ++round) {
             Click(dialog, IDC_EXTRACT);
-            HWND box = WaitForCompletion(dialog);
+            HWND box = WaitForCompletion();
             ASSERT_NE(box, nullptr) << round;
             Click(box, IDNO);
             ASSERT_TRUE(WaitFor([&] { return !IsWindow(box) && !Busy(dialog); })) << round;
@@ -285,8 +250,8 @@ TEST_F(BusyWindowTest, HarvestsInARowLeaveNoThreadOrHandleBehind) {
         GetProcessHandleCount(GetCurrentProcess(), &handles);
         EXPECT_LE(handles, handlesAfterFirst);
     });
-    EXPECT_EQ(cacheQueries, kRounds);
-    EXPECT_EQ(FilesIn(destination.path()),
+    EXPECT_EQ(m_cacheQueries, kRounds);
+    EXPECT_EQ(FileSizes(m_destination.path()),
               (std::map<std::wstring, std::size_t>{{L"one.swf", 1}, {L"two.swf", 2}}));
 }
 

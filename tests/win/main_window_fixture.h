@@ -8,12 +8,11 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/extractor_dialog.h"
 #include "framework/shell_seam.h"
-#include "framework/gdi.h"
+#include "gdi_probes.h"
 #include "res/resource.h"
 #include "temp_folder.h"
 #include "ui_driver.h"
@@ -23,65 +22,75 @@ namespace drovan {
 using namespace tests;
 
 inline constexpr const wchar_t* kCaption = L"提示";
-inline constexpr int kMessageBoxIcon = 0x0440;
+inline constexpr const wchar_t* kFinished = L"提取完成,是否打开文件夹";
+
+// A client point given in dialog units; (5, 133) is on the window's own surface, left of the settings frame
+// and below the drag band.
+inline POINT DialogPoint(HWND dialog, int x, int y) {
+    RECT units{x, y, 0, 0};
+    MapDialogRect(dialog, &units);
+    return {units.left, units.top};
+}
 
 // Runs the real main window on this thread while a driver thread works it like a user.
 class ExtractorDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        original = framework::Shell();
+        m_original = framework::Shell();
         framework::Shell().internetCacheFolder = [this] {
-            ++cacheQueries;
-            HWND dialog = main;
-            busyWhileWalking = !IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)) &&
-                               !IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)) &&
-                               WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
-            return cacheFolder;
+            ++m_cacheQueries;
+            HWND dialog = m_main;
+            m_busyWhileWalking = !IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_PATH)) &&
+                                 !IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT)) && Busy(dialog);
+            return m_cacheFolder;
         };
         // No app-data folders unless a test gives its own: the prefix's browsers stay out of the tests.
-        framework::Shell().localAppDataFolder = [this] { return localAppData; };
-        framework::Shell().roamingAppDataFolder = [this] { return roamingAppData; };
+        framework::Shell().localAppDataFolder = [this] { return m_localAppData; };
+        framework::Shell().roamingAppDataFolder = [this] { return m_roamingAppData; };
         framework::Shell().openFolder = [this](const std::wstring& folder) {
-            std::lock_guard<std::mutex> lock(openedMutex);
-            opened.push_back(folder);
+            std::lock_guard<std::mutex> lock(m_openedMutex);
+            m_opened.push_back(folder);
         };
-        cacheFolder = cache.path();
+        m_cacheFolder = m_cache.path();
     }
-    void TearDown() override { framework::Shell() = original; }
+    void TearDown() override { framework::Shell() = m_original; }
 
     INT_PTR Run(const std::function<void(HWND dialog)>& script) {
-        const DWORD ui = GetCurrentThreadId();
-        std::thread driver([&] {
-            HWND dialog = WaitForDialog(ui, nullptr, L"Drovan v2.0");
-            if (dialog == nullptr) {
-                ADD_FAILURE() << "the main window did not appear";
-                return;
-            }
-            main = dialog;
-            script(dialog);
-            // Whatever the script left open ends here, so that a failing test cannot hang the run.
-            if (IsWindow(dialog)) {
-                CloseEverything(ui, dialog);
-            }
-        });
         ExtractorDialog dialog;
-        const INT_PTR result = dialog.DoModal();
-        driver.join();
-        return result;
+        return DriveModal(
+            L"Drovan v2.0", [&] { return dialog.DoModal(); },
+            [&](HWND window) {
+                m_main = window;
+                script(window);
+            });
     }
 
-    // Waits for a message box and checks its caption; returns it so that the script can answer it.
-    HWND ExpectMessageBox(const std::wstring& text) {
-        HWND box = WaitForDialog(uiThread(), main, kCaption);
+    // Waits for a message box, checks its text and, when given, its icon; returns it for the script to
+    // answer.
+    HWND ExpectMessageBox(const std::wstring& text, const wchar_t* icon = nullptr, DWORD timeoutMs = 10000) {
+        HWND box = nullptr;
+        WaitFor([&] { return (box = FindDialog(uiThread(), m_main, kCaption)) != nullptr; }, timeoutMs);
         EXPECT_NE(box, nullptr) << "no message box for: " << testing::PrintToString(text);
         if (box != nullptr) {
             EXPECT_EQ(MessageBoxText(box), text);
+            if (icon != nullptr) {
+                EXPECT_EQ(SendDlgItemMessageW(box, 0x0440, STM_GETICON, 0, 0),  // the box's icon
+                          reinterpret_cast<LRESULT>(LoadIconW(nullptr, icon)));
+            }
         }
         return box;
     }
+    // Presses a button of a box and waits for the box to go.
+    static bool Answer(HWND box, int id) {
+        Click(box, id);
+        return WaitFor([&] { return !IsWindow(box); });
+    }
+    static bool Busy(HWND dialog) {
+        return WindowText(GetDlgItem(dialog, IDC_SETTINGS_FRAME)) == L"正在提取...";
+    }
 
     HWND ExpectNotice() {
-        HWND notice = WaitForDialog(uiThread(), main, kCaption);
+        HWND notice = WaitForDialog(uiThread(), m_main, kCaption);
         EXPECT_NE(notice, nullptr) << "no save-path notice";
         if (notice != nullptr) {
             // The first of the two unnamed statics is the icon, the second the text.
@@ -92,15 +101,28 @@ class ExtractorDialogTest : public ::testing::Test {
         return notice;
     }
 
-    DWORD uiThread() const { return GetWindowThreadProcessId(main, nullptr); }
+    DWORD uiThread() const { return GetWindowThreadProcessId(m_main, nullptr); }
 
-    void SetPath(HWND dialog, const std::wstring& path) {
-        SendMessageW(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT), WM_SETTEXT, 0,
-                     reinterpret_cast<LPARAM>(path.c_str()));
+    // Right-clicks the surface and waits for the popup's window.
+    HWND OpenPopup(HWND dialog) {
+        // As for a user: the window is enabled again after any box it showed, and in front, since a popup of
+        // a window in the background closes as soon as it opens.
+        EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(dialog) != FALSE; }));
+        SetForegroundWindow(dialog);
+        const POINT at = DialogPoint(dialog, 5, 133);
+        PostMessageW(dialog, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
+        HWND menu = nullptr;
+        WaitFor([&] { return (menu = FindPopupMenu(uiThread())) != nullptr; });
+        EXPECT_NE(menu, nullptr) << "no popup";
+        return menu;
     }
-    void SetType(HWND dialog, const std::wstring& type) {
-        SendMessageW(GetDlgItem(dialog, IDC_TYPE_COMBO), WM_SETTEXT, 0,
-                     reinterpret_cast<LPARAM>(type.c_str()));
+
+    static void SetPath(HWND dialog, const std::wstring& path) {
+        SendDlgItemMessageW(dialog, IDC_SAVE_PATH_EDIT, WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(path.c_str()));
+    }
+    static void SetType(HWND dialog, const std::wstring& type) {
+        SendDlgItemMessageW(dialog, IDC_TYPE_COMBO, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(type.c_str()));
     }
     // Extract without a save path: the notice comes, the given action ends it, and nothing else follows.
     bool NoticeEndsBy(HWND dialog, const std::function<void(HWND notice)>& action) {
@@ -115,20 +137,24 @@ class ExtractorDialogTest : public ::testing::Test {
     }
     bool NoDialogAppearsFor(DWORD ms) {
         Sleep(ms);
-        return FindDialog(uiThread(), main) == nullptr;
+        return FindDialog(uiThread(), m_main) == nullptr;
+    }
+    std::vector<std::wstring> Opened() {
+        std::lock_guard<std::mutex> lock(m_openedMutex);
+        return m_opened;
     }
 
-    framework::ShellSeam original;
-    TempFolder cache;
-    TempFolder destination;
-    std::wstring cacheFolder;
-    std::wstring localAppData;
-    std::wstring roamingAppData;
-    std::atomic<int> cacheQueries{0};
-    std::atomic<bool> busyWhileWalking{false};
-    std::mutex openedMutex;
-    std::vector<std::wstring> opened;
-    std::atomic<HWND> main{nullptr};
+    framework::ShellSeam m_original;
+    TempFolder m_cache;
+    TempFolder m_destination;
+    std::wstring m_cacheFolder;
+    std::wstring m_localAppData;
+    std::wstring m_roamingAppData;
+    std::atomic<int> m_cacheQueries{0};
+    std::atomic<bool> m_busyWhileWalking{false};
+    std::mutex m_openedMutex;
+    std::vector<std::wstring> m_opened;
+    std::atomic<HWND> m_main{nullptr};
 };
 
 // A cache of count files item<i>.swf, spread over 16 folders, of size bytes and more (each a little longer
@@ -143,40 +169,6 @@ inline std::map<std::wstring, std::size_t> SeedCache(const TempFolder& cache, in
         sizes[name] = length;
     }
     return sizes;
-}
-
-inline COLORREF ControlBrushColour(HWND dialog, UINT message) {
-    const framework::ClientDC dc(dialog);
-    HWND control = message == WM_CTLCOLORDLG ? dialog : GetWindow(GetWindow(dialog, GW_CHILD), GW_HWNDNEXT);
-    const auto brush = reinterpret_cast<HBRUSH>(
-        SendMessageW(dialog, message, reinterpret_cast<WPARAM>(dc.get()), reinterpret_cast<LPARAM>(control)));
-    LOGBRUSH description{};
-    return GetObjectW(brush, sizeof(description), &description) != 0 ? description.lbColor : CLR_INVALID;
-}
-
-// The client area's corners show the bitmap resource stretched to the client size.
-inline void ExpectStretchedBackground(HWND window, int bitmapId) {
-    // A window that has just appeared may not have painted yet on a busy machine.
-    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT client{};
-    GetClientRect(window, &client);
-    const framework::ClientDC screen(window);
-    const framework::Bitmap bitmap(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId)));
-    ASSERT_TRUE(bitmap);
-    BITMAP size{};
-    GetObjectW(bitmap.get(), sizeof(size), &size);
-    const framework::MemoryDC source(CreateCompatibleDC(screen.get()));
-    const framework::SelectGuard sourceSelection(source.get(), bitmap.get());
-    const framework::MemoryDC expected(CreateCompatibleDC(screen.get()));
-    const framework::Bitmap expectedBitmap(CreateCompatibleBitmap(screen.get(), client.right, client.bottom));
-    const framework::SelectGuard expectedSelection(expected.get(), expectedBitmap.get());
-    StretchBlt(expected.get(), 0, 0, client.right, client.bottom, source.get(), 0, 0, size.bmWidth,
-               size.bmHeight, SRCCOPY);
-    for (const POINT corner : {POINT{0, 0}, POINT{client.right - 1, 0}, POINT{0, client.bottom - 1},
-                               POINT{client.right - 1, client.bottom - 1}}) {
-        EXPECT_EQ(GetPixel(screen.get(), corner.x, corner.y), GetPixel(expected.get(), corner.x, corner.y))
-            << corner.x << "," << corner.y;
-    }
 }
 
 }  // namespace drovan

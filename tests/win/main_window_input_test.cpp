@@ -6,8 +6,6 @@
 namespace drovan {
 namespace {
 
-constexpr UINT kGetMenuHandle = 0x01E1;  // MN_GETHMENU
-
 void SendButton(DWORD flags) {
     INPUT input{};
     input.type = INPUT_MOUSE;
@@ -28,10 +26,8 @@ POINT CentreOf(HWND window) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-POINT DialogPoint(HWND dialog, int unitsX, int unitsY) {
-    RECT units{unitsX, unitsY, 0, 0};
-    MapDialogRect(dialog, &units);
-    POINT point{units.left, units.top};
+POINT ScreenPoint(HWND dialog, int unitsX, int unitsY) {
+    POINT point = DialogPoint(dialog, unitsX, unitsY);
     ClientToScreen(dialog, &point);
     return point;
 }
@@ -43,8 +39,7 @@ bool ProgramPopupOpens(DWORD thread) {
     if (menu == nullptr) {
         return false;
     }
-    const auto handle = reinterpret_cast<HMENU>(SendMessageW(menu, kGetMenuHandle, 0, 0));
-    const bool own = GetMenuItemID(handle, 0) == static_cast<UINT>(IDC_SAVE_PATH);
+    const bool own = GetMenuItemID(MenuOf(menu), 0) == static_cast<UINT>(IDC_SAVE_PATH);
     PressMenuKey(menu, VK_ESCAPE);
     WaitFor([&] { return !IsWindowVisible(menu); });
     return own;
@@ -53,17 +48,21 @@ bool ProgramPopupOpens(DWORD thread) {
 TEST_F(ExtractorDialogTest, OnlyTheSurfaceBelowTheDragBandOpensThePopup) {
     Run([&](HWND dialog) {
         SetForegroundWindow(dialog);
-        const DWORD ui = uiThread();
-        RightClickAt(DialogPoint(dialog, 5, 133));
-        EXPECT_TRUE(ProgramPopupOpens(ui)) << "the surface";
-        RightClickAt(CentreOf(GetDlgItem(dialog, IDC_SAVE_PATH)));
-        EXPECT_FALSE(ProgramPopupOpens(ui)) << "a button";
-        RightClickAt(CentreOf(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT)));
-        EXPECT_FALSE(ProgramPopupOpens(ui)) << "the edit";
-        RightClickAt(DialogPoint(dialog, 20, 65));
-        EXPECT_FALSE(ProgramPopupOpens(ui)) << "the combo box";
-        RightClickAt(DialogPoint(dialog, 60, 5));
-        EXPECT_FALSE(ProgramPopupOpens(ui)) << "the drag band";
+        const struct {
+            const char* what;
+            POINT at;
+            bool opens;
+        } clicks[] = {
+            {"the surface", ScreenPoint(dialog, 5, 133), true},
+            {"a button", CentreOf(GetDlgItem(dialog, IDC_SAVE_PATH)), false},
+            {"the edit", CentreOf(GetDlgItem(dialog, IDC_SAVE_PATH_EDIT)), false},
+            {"the combo box", ScreenPoint(dialog, 20, 65), false},
+            {"the drag band", ScreenPoint(dialog, 60, 5), false},
+        };
+        for (const auto& click : clicks) {
+            RightClickAt(click.at);
+            EXPECT_EQ(ProgramPopupOpens(uiThread()), click.opens) << click.what;
+        }
     });
 }
 
@@ -87,10 +86,10 @@ TEST_F(ExtractorDialogTest, DraggingTheBandMovesTheWindowAndDraggingBelowItDoesN
             GetWindowRect(dialog, &after);
             return POINT{after.left - before.left, after.top - before.top};
         };
-        const POINT moved = drag(DialogPoint(dialog, 60, 5));
+        const POINT moved = drag(ScreenPoint(dialog, 60, 5));
         EXPECT_EQ(moved.x, 40);
         EXPECT_EQ(moved.y, 20);
-        const POINT still = drag(DialogPoint(dialog, 5, 133));
+        const POINT still = drag(ScreenPoint(dialog, 5, 133));
         EXPECT_EQ(still.x, 0);
         EXPECT_EQ(still.y, 0);
     });

@@ -4,13 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "framework/gdi.h"
+#include "gdi_probes.h"
 #include "menu/render_settings.h"
 #include "menu/render_settings_win.h"
 #include "menu/tarn_menu.h"
-#include "live_handles.h"
-#include "menu_font.h"
-#include "pixel_surface.h"
 #include "res/resource.h"
 
 namespace drovan {
@@ -23,6 +20,18 @@ constexpr int kWidth = 200;
 
 COLORREF Sys(int index) {
     return GetSysColor(index);
+}
+
+struct Spot {
+    int x;
+    int y;
+    COLORREF colour;
+};
+
+void ExpectSpots(const PixelSurface& surface, std::initializer_list<Spot> spots) {
+    for (const Spot& spot : spots) {
+        EXPECT_EQ(surface.At(spot.x, spot.y), spot.colour) << spot.x << "," << spot.y;
+    }
 }
 
 // The popup of the program's menu with the toolbar images, entries 1011, 1012, separator, 1020.
@@ -90,10 +99,7 @@ TEST_F(ClassicDrawing, APlainEntryIsMenuColouredWithItsImageInAFlatBox) {
     PixelSurface surface(kWidth, 19, kUntouched);
     Draw(surface, 0, 0);
     const COLORREF menu = Sys(COLOR_MENU);
-    EXPECT_EQ(surface.At(0, 0), menu);
-    EXPECT_EQ(surface.At(19, 18), menu);
-    EXPECT_EQ(surface.At(20, 9), menu);
-    EXPECT_EQ(surface.At(kWidth - 2, 9), menu);
+    ExpectSpots(surface, {{0, 0, menu}, {19, 18, menu}, {20, 9, menu}, {kWidth - 2, 9, menu}});
     EXPECT_EQ(surface.Count(0, 0, kWidth, 19, kUntouched), 0);
     EXPECT_GT(16 * 15 - surface.Count(2, 2, 18, 17, menu), 20) << "image ink";
     EXPECT_GT(surface.Count(25, 0, kWidth, 19, Sys(COLOR_MENUTEXT)), 10) << "text";
@@ -103,11 +109,12 @@ TEST_F(ClassicDrawing, AHighlightedEntryRaisesItsImageBesideTheBar) {
     PixelSurface surface(kWidth, 19, kUntouched);
     Draw(surface, 0, ODS_SELECTED);
     const COLORREF highlight = Sys(COLOR_HIGHLIGHT);
-    EXPECT_EQ(surface.At(21, 9), highlight);
-    EXPECT_EQ(surface.At(kWidth - 1, 18), highlight);
-    EXPECT_EQ(surface.At(20, 9), kUntouched) << "the column between box and bar is left alone";
-    EXPECT_EQ(surface.At(0, 0), Sys(COLOR_BTNHIGHLIGHT));
-    EXPECT_EQ(surface.At(19, 18), Sys(COLOR_BTNSHADOW));
+    // The column between box and bar is left alone.
+    ExpectSpots(surface, {{21, 9, highlight},
+                          {kWidth - 1, 18, highlight},
+                          {20, 9, kUntouched},
+                          {0, 0, Sys(COLOR_BTNHIGHLIGHT)},
+                          {19, 18, Sys(COLOR_BTNSHADOW)}});
     EXPECT_GT(surface.Count(25, 0, kWidth, 19, Sys(COLOR_HIGHLIGHTTEXT)), 10) << "text";
     EXPECT_EQ(surface.Count(25, 0, kWidth, 19, Sys(COLOR_MENUTEXT)), 0);
 }
@@ -115,11 +122,11 @@ TEST_F(ClassicDrawing, AHighlightedEntryRaisesItsImageBesideTheBar) {
 TEST_F(ClassicDrawing, TheSeparatorIsEtchedAcrossItsMiddleRow) {
     PixelSurface surface(kWidth, 9, kUntouched);
     Draw(surface, 2, 0);
-    EXPECT_EQ(surface.At(100, 4), Sys(COLOR_BTNSHADOW));
-    EXPECT_EQ(surface.At(100, 5), Sys(COLOR_BTNHIGHLIGHT));
-    EXPECT_EQ(surface.At(0, 4), Sys(COLOR_BTNSHADOW));
-    EXPECT_EQ(surface.At(100, 2), Sys(COLOR_MENU));
-    EXPECT_EQ(surface.At(100, 7), Sys(COLOR_MENU));
+    ExpectSpots(surface, {{100, 4, Sys(COLOR_BTNSHADOW)},
+                          {100, 5, Sys(COLOR_BTNHIGHLIGHT)},
+                          {0, 4, Sys(COLOR_BTNSHADOW)},
+                          {100, 2, Sys(COLOR_MENU)},
+                          {100, 7, Sys(COLOR_MENU)}});
 }
 
 TEST_F(ClassicDrawing, RequestsWithoutItemDataAreIgnored) {
@@ -156,28 +163,12 @@ TEST_F(XpDrawing, EntriesMeasureTheirTextBesideTheBand) {
     EXPECT_EQ(Measure(2).cy, std::max(barHeight / 2, 11));
 }
 
-TEST_F(XpDrawing, APlainEntryHasAWhiteBodyAndAGreyBand) {
-    PixelSurface surface(kWidth, 22, kUntouched);
-    Draw(surface, 0, 0);
-    const COLORREF band = Sys(COLOR_3DFACE);
-    EXPECT_EQ(surface.At(0, 0), band);
-    EXPECT_EQ(surface.At(22, 11), band);
-    EXPECT_EQ(surface.At(23, 11), Sys(COLOR_WINDOW));
-    EXPECT_EQ(surface.At(kWidth - 1, 21), Sys(COLOR_WINDOW));
-    EXPECT_EQ(surface.Count(0, 0, kWidth, 22, kUntouched), 0);
-    EXPECT_GT(16 * 15 - surface.Count(4, 4, 20, 19, band), 20) << "faded image";
-    EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_MENUTEXT)), 10) << "text";
-}
-
 TEST_F(XpDrawing, AHighlightedEntryIsALightBorderedBoxOverTheBand) {
     PixelSurface surface(kWidth, 22, kUntouched);
     Draw(surface, 0, ODS_SELECTED);
     const COLORREF border = Sys(COLOR_HIGHLIGHT);
     const COLORREF fill = BlendTowardWhite(border, 0.7);
-    EXPECT_EQ(surface.At(0, 0), border);
-    EXPECT_EQ(surface.At(kWidth - 1, 21), border);
-    EXPECT_EQ(surface.At(1, 1), fill);
-    EXPECT_EQ(surface.At(kWidth - 2, 11), fill);
+    ExpectSpots(surface, {{0, 0, border}, {kWidth - 1, 21, border}, {1, 1, fill}, {kWidth - 2, 11, fill}});
     EXPECT_EQ(surface.Count(0, 0, kWidth, 22, Sys(COLOR_3DFACE)), 0);
     EXPECT_GT(surface.Count(5, 5, 22, 21, Sys(COLOR_BTNSHADOW)), 20) << "shadow below the raised image";
     EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_MENUTEXT)), 10) << "text keeps the menu text colour";
@@ -186,8 +177,7 @@ TEST_F(XpDrawing, AHighlightedEntryIsALightBorderedBoxOverTheBand) {
 TEST_F(XpDrawing, ADisabledEntryUnderThePointerIsNotHighlighted) {
     PixelSurface surface(kWidth, 22, kUntouched);
     Draw(surface, 1, ODS_GRAYED | ODS_SELECTED);
-    EXPECT_EQ(surface.At(0, 0), Sys(COLOR_3DFACE));
-    EXPECT_EQ(surface.At(kWidth - 2, 11), Sys(COLOR_WINDOW));
+    ExpectSpots(surface, {{0, 0, Sys(COLOR_3DFACE)}, {kWidth - 2, 11, Sys(COLOR_WINDOW)}});
     EXPECT_EQ(surface.Count(0, 0, kWidth, 22, BlendTowardWhite(Sys(COLOR_HIGHLIGHT), 0.7)), 0);
     EXPECT_EQ(surface.Count(0, 0, kWidth, 22, kUntouched), 0) << "the off-screen copy covers the entry";
     EXPECT_GT(surface.Count(31, 0, kWidth, 22, Sys(COLOR_GRAYTEXT)), 5);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "framework/gdi.h"
+#include "gdi_probes.h"
 #include "framework/window.h"
 #include "menu/image_pixels_win.h"
 #include "menu/render_settings.h"
@@ -160,17 +160,7 @@ TEST(TarnMenuBuilding, AcceleratorTextsLineUpBehindTheWidestLabel) {
     ASSERT_TRUE(menu.LoadMenu(904));
     const auto& items = menu.GetSubMenu(0)->items();
     ASSERT_EQ(items.size(), 3u);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    framework::Font font(CreateFontIndirectW(&metrics.lfMenuFont));
-    framework::ClientDC dc(GetDesktopWindow());
-    framework::SelectGuard select(dc.get(), font.get());
-    auto width = [&](const std::wstring& text) {
-        SIZE extent{};
-        GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
-        return static_cast<int>(extent.cx);
-    };
+    const auto width = [](const std::wstring& text) { return tests::MenuTextExtent(text.c_str()); };
     const std::wstring open = TextOf(*items[0]);
     const std::wstring save = TextOf(*items[1]);
     EXPECT_EQ(save, L"Save everything as \tCtrl+Shift+S");
@@ -292,13 +282,9 @@ TEST(TarnMenuLeaks, MenusBuiltOneAfterAnotherLeaveNothingBehind) {
         warm.LoadMenu(IDR_POPUP_MENU);
         warm.LoadToolbar(IDR_TOOLBAR);
     }
+    const tests::LiveHandles before;
     const int menus = TarnMenu::LiveCount();
     const int records = MenuItemData::LiveCount();
-    const int bitmaps = framework::Bitmap::LiveCount();
-    const int icons = framework::OwnedIcon::LiveCount();
-    const int lists = framework::ImageList::LiveCount();
-    const int dcs = framework::MemoryDC::LiveCount();
-    const int brushes = framework::Brush::LiveCount();
     const std::size_t slots = TarnMenu::SharedImageIds().size();
     HMENU last = nullptr;
     for (int i = 0; i < 3; ++i) {
@@ -308,74 +294,37 @@ TEST(TarnMenuLeaks, MenusBuiltOneAfterAnotherLeaveNothingBehind) {
         last = menu.subMenus()[0];
     }
     EXPECT_FALSE(IsMenu(last));
+    EXPECT_TRUE(tests::LiveHandles() == before);
     EXPECT_EQ(TarnMenu::LiveCount(), menus);
     EXPECT_EQ(MenuItemData::LiveCount(), records);
-    EXPECT_EQ(framework::Bitmap::LiveCount(), bitmaps);
-    EXPECT_EQ(framework::OwnedIcon::LiveCount(), icons);
-    EXPECT_EQ(framework::ImageList::LiveCount(), lists);
-    EXPECT_EQ(framework::MemoryDC::LiveCount(), dcs);
-    EXPECT_EQ(framework::Brush::LiveCount(), brushes);
     EXPECT_EQ(TarnMenu::SharedImageIds().size(), slots);
 }
 
-// A 16 x 15 test image: face background, a blue block, a white stroke and a pixel exactly the face colour.
-PixelImage TestImage() {
-    PixelImage image(16, 15, GetSysColor(COLOR_3DFACE));
-    for (int y = 3; y < 12; ++y) {
-        for (int x = 4; x < 12; ++x) {
-            image.at(x, y) = RGB(41, 134, 231);
-        }
-    }
-    for (int x = 5; x < 15; ++x) {
-        image.at(x, 14) = RGB(255, 255, 255);
-    }
-    image.at(15, 0) = RGB(200, 40, 40);
-    image.at(8, 7) = GetSysColor(COLOR_3DFACE);
-    return image;
-}
-
-framework::Bitmap ScreenBitmap(const PixelImage& image) {
-    framework::ClientDC screen(nullptr);
-    framework::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), image.width, image.height));
-    WriteBitmapPixels(bitmap.get(), image);
-    return bitmap;
-}
-
-TEST(ImagePixels, BitmapVariantsMatchThePixelRules) {
-    const PixelImage source = TestImage();
-    framework::Bitmap faded = ScreenBitmap(source);
-    framework::Bitmap shadow = ScreenBitmap(source);
-    BuildFadedImage(faded.get());
-    BuildShadowImage(shadow.get());
-    PixelImage expectedFaded = source;
-    BuildFadedImage(expectedFaded, GetSysColor(COLOR_3DFACE));
-    PixelImage expectedShadow = source;
-    BuildShadowImage(expectedShadow, GetSysColor(COLOR_3DFACE), GetSysColor(COLOR_BTNSHADOW));
-    EXPECT_EQ(ReadBitmapPixels(faded.get()).pixels, expectedFaded.pixels);
-    EXPECT_EQ(ReadBitmapPixels(shadow.get()).pixels, expectedShadow.pixels);
-}
-
-TEST(ImagePixels, DisabledDrawingOnAContextMatchesThePixelRules) {
-    const PixelImage source = TestImage();
-    framework::Bitmap sourceBitmap = ScreenBitmap(source);
+// The part (1, 1)-(4, 4) of a face-coloured source, its one ink pixel in the middle, drawn disabled at (2,
+// 1): ink in shadow, the highlight it casts down and right, the rest back, and nothing outside the part and
+// its extra column and row. The ink at the source's corner lies outside the part.
+TEST(ImagePixels, DisabledDrawingOnAContextEmbossesThePartOfTheSource) {
+    const COLORREF face = GetSysColor(COLOR_3DFACE);
+    const COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
     const COLORREF back = RGB(250, 250, 230);
-    PixelImage expected(24, 22, RGB(10, 20, 30));
-    DrawDisabledImage(
-        expected, 3, 4, source,
-        {GetSysColor(COLOR_3DFACE), GetSysColor(COLOR_BTNHIGHLIGHT), GetSysColor(COLOR_BTNSHADOW), back});
-
-    framework::Bitmap target = ScreenBitmap(PixelImage(24, 22, RGB(10, 20, 30)));
-    {
-        framework::ClientDC screen(nullptr);
-        framework::MemoryDC memory(CreateCompatibleDC(screen.get()));
-        framework::SelectGuard select(memory.get(), target.get());
-        DrawDisabledImage(memory.get(), 3, 4, 16, 15, sourceBitmap.get(), 0, 0, back);
+    const COLORREF untouched = RGB(10, 20, 30);
+    PixelImage source(5, 5, face);
+    source.at(0, 0) = RGB(0, 0, 0);
+    source.at(2, 2) = RGB(0, 0, 0);
+    const framework::Bitmap sourceBitmap(CreateCompatibleBitmap(framework::ClientDC(nullptr).get(), 5, 5));
+    WriteBitmapPixels(sourceBitmap.get(), source);
+    const tests::PixelSurface target(8, 6, untouched);
+    DrawDisabledImage(target.dc(), 2, 1, 3, 3, sourceBitmap.get(), 1, 1, back);
+    const struct {
+        int x, y;
+        COLORREF colour;
+    } spots[] = {{3, 2, shadow},    {4, 3, highlight}, {2, 1, back},     {4, 1, back},      {2, 3, back},
+                 {5, 2, back},      {5, 4, back},      {3, 4, back},     {1, 1, untouched}, {2, 4, untouched},
+                 {6, 5, untouched}, {5, 1, untouched}, {2, 0, untouched}};
+    for (const auto& spot : spots) {
+        EXPECT_EQ(target.At(spot.x, spot.y), spot.colour) << spot.x << "," << spot.y;
     }
-    const PixelImage drawn = ReadBitmapPixels(target.get());
-    EXPECT_EQ(drawn.pixels, expected.pixels);
-    // The red pixel at the source's top right shows in the extra column, in highlight.
-    EXPECT_EQ(drawn.at(3 + 16, 4 + 1), static_cast<std::uint32_t>(GetSysColor(COLOR_BTNHIGHLIGHT)));
-    EXPECT_EQ(drawn.at(3 + 6, 4 + 5), static_cast<std::uint32_t>(GetSysColor(COLOR_BTNSHADOW)));
 }
 
 TEST_F(XpStyle, EachCommandGetsItsImageAndTwoVariants) {

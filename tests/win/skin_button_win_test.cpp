@@ -11,13 +11,13 @@
 
 #include "controls/skin_button_win.h"
 #include "framework/dib_pixels.h"
-#include "framework/gdi.h"
-#include "live_handles.h"
-#include "pixel_surface.h"
+#include "gdi_probes.h"
 #include "res/resource.h"
 
 namespace drovan {
 namespace {
+
+using tests::LiveHandles;
 
 constexpr int kButtonsDialog = 300;
 constexpr COLORREF kHotBack = RGB(200, 40, 40);
@@ -32,6 +32,18 @@ void Pump() {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+}
+
+// Pumps this thread's messages until the condition holds; false when two seconds pass first.
+bool PumpUntil(const std::function<bool()>& done) {
+    for (int waited = 0; waited < 2000; waited += 20) {
+        Pump();
+        if (done()) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
 }
 
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) {
@@ -76,11 +88,22 @@ class ButtonDialog : public framework::Window {
     std::map<int, int> m_clicks;
 };
 
-// A surface that starts black, with the box of the pixels of one colour.
-class Canvas : public tests::PixelSurface {
+// The button as it draws itself, asked as the dialog manager would, on a black surface.
+class Drawn : public tests::PixelSurface {
   public:
-    Canvas(int width, int height) : PixelSurface(width, height, RGB(0, 0, 0)) {}
-    // Empty when there are none.
+    explicit Drawn(const SkinButton& button, UINT itemState = 0)
+        : PixelSurface(ClientSize(button).cx, ClientSize(button).cy, RGB(0, 0, 0)) {
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_BUTTON;
+        item.CtlID = static_cast<UINT>(GetDlgCtrlID(button.hwnd()));
+        item.itemAction = ODA_DRAWENTIRE;
+        item.itemState = itemState;
+        item.hwndItem = button.hwnd();
+        item.hDC = dc();
+        item.rcItem = {0, 0, width(), height()};
+        SendMessageW(GetParent(button.hwnd()), WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+    }
+    // The box of the pixels of one colour; empty when there are none.
     RECT BoxOf(COLORREF colour) const {
         RECT box{width(), height(), 0, 0};
         for (int y = 0; y < height(); ++y) {
@@ -93,44 +116,218 @@ class Canvas : public tests::PixelSurface {
         }
         return box;
     }
+    static SIZE ClientSize(const SkinButton& button) {
+        RECT client{};
+        GetClientRect(button.hwnd(), &client);
+        return {client.right, client.bottom};
+    }
 };
-
-RECT ClientRect(HWND window) {
-    RECT rect{};
-    GetClientRect(window, &rect);
-    return rect;
-}
-
-// Has the button draw itself into the canvas as the dialog manager would ask it to.
-void Draw(const SkinButton& button, const Canvas& canvas, UINT itemState = 0) {
-    DRAWITEMSTRUCT item{};
-    item.CtlType = ODT_BUTTON;
-    item.CtlID = static_cast<UINT>(GetDlgCtrlID(button.hwnd()));
-    item.itemAction = ODA_DRAWENTIRE;
-    item.itemState = itemState;
-    item.hwndItem = button.hwnd();
-    item.hDC = canvas.dc();
-    item.rcItem = ClientRect(button.hwnd());
-    SendMessageW(GetParent(button.hwnd()), WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
-}
-
-void SetTestColours(SkinButton& button) {
-    button.SetStateColor(HotBack, kHotBack, FALSE);
-    button.SetStateColor(HotText, kHotText, FALSE);
-    button.SetStateColor(NormalBack, kNormalBack, FALSE);
-    button.SetStateColor(NormalText, kNormalText, FALSE);
-    button.SetStateColor(FocusBack, kFocusBack, FALSE);
-}
 
 void MoveMouse(const SkinButton& button, WPARAM keys, int x, int y) {
     SendMessageW(button.hwnd(), WM_MOUSEMOVE, keys, MAKELPARAM(x, y));
 }
 
 bool Hovered(const SkinButton& button) {
-    const RECT client = ClientRect(button.hwnd());
-    Canvas canvas(client.right, client.bottom);
-    Draw(button, canvas);
-    return canvas.At(2, 2) == kHotBack;
+    return Drawn(button).At(2, 2) == kHotBack;
+}
+
+// The test dialog and a button of it, bound, in the test colours when asked, and shown.
+class SkinButtonWin : public ::testing::Test {
+  protected:
+    void Show(int id = 1001, bool colours = true) {
+        ASSERT_TRUE(m_button.Subclass(m_dialog.item(id)));
+        if (colours) {
+            const std::pair<BYTE, COLORREF> states[] = {{HotBack, kHotBack},
+                                                        {HotText, kHotText},
+                                                        {NormalBack, kNormalBack},
+                                                        {NormalText, kNormalText},
+                                                        {FocusBack, kFocusBack}};
+            for (const auto& [index, colour] : states) {
+                m_button.SetStateColor(index, colour, FALSE);
+            }
+        }
+        m_dialog.Show();
+    }
+
+    ButtonDialog m_dialog;
+    SkinButton m_button;
+};
+
+TEST_F(SkinButtonWin, ColoursBorderAndTextByState) {
+    Show();
+    const RECT normalText = Drawn(m_button).BoxOf(kNormalText);
+    ASSERT_LT(normalText.left, normalText.right);
+    const COLORREF light = GetSysColor(COLOR_BTNHIGHLIGHT);
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+    const struct {
+        const char* name;
+        bool hover;
+        UINT itemState;
+        COLORREF topLeft, bottomRight, inside, text;
+        int textShift;
+    } states[] = {
+        {"normal", false, 0, kNormalBack, kNormalBack, kNormalBack, kNormalText, 0},
+        {"focused", false, ODS_FOCUS, kFocusBack, kFocusBack, kFocusBack, kNormalText, 0},
+        {"hovered", true, 0, light, shadow, kHotBack, kHotText, 0},
+        {"pressed", true, ODS_SELECTED, shadow, light, kHotBack, kHotText, 1},
+    };
+    for (const auto& state : states) {
+        SCOPED_TRACE(state.name);
+        if (state.hover) {
+            MoveMouse(m_button, 0, 4, 4);
+        } else {
+            SendMessageW(m_button.hwnd(), WM_MOUSELEAVE, 0, 0);
+        }
+        const Drawn drawn(m_button, state.itemState);
+        EXPECT_EQ(drawn.At(0, 0), state.topLeft);
+        EXPECT_EQ(drawn.At(drawn.width() - 1, drawn.height() - 1), state.bottomRight);
+        EXPECT_EQ(drawn.At(2, 2), state.inside);
+        const RECT text = drawn.BoxOf(state.text);
+        EXPECT_EQ(text.left, normalText.left + state.textShift);
+        EXPECT_EQ(text.top, normalText.top + state.textShift);
+    }
+
+    SendMessageW(m_button.hwnd(), WM_MOUSELEAVE, 0, 0);
+    const Drawn disabled(m_button, ODS_DISABLED);
+    EXPECT_EQ(disabled.At(0, 0), kNormalBack);
+    EXPECT_EQ(disabled.BoxOf(kNormalText).right, 0);
+    const RECT engravedLight = disabled.BoxOf(light);
+    const RECT engravedDark = disabled.BoxOf(shadow);
+    EXPECT_EQ(engravedLight.right, engravedDark.right + 1);
+    EXPECT_EQ(engravedLight.bottom, engravedDark.bottom + 1);
+
+    m_button.SetHoverBorder(FALSE, FALSE);
+    EXPECT_EQ(Drawn(m_button, ODS_SELECTED).At(0, 0), kHotBack);
+
+    m_button.SetFocusRectWhenFlat(TRUE, FALSE);
+    const Drawn withFocusRect(m_button, ODS_FOCUS);
+    int dotted = 0;
+    for (int x = 3; x < withFocusRect.width() - 3; ++x) {
+        EXPECT_EQ(withFocusRect.At(x, 2), kFocusBack);
+        dotted += withFocusRect.At(x, 3) != kFocusBack ? 1 : 0;
+    }
+    EXPECT_GT(dotted, 0);
+}
+
+TEST_F(SkinButtonWin, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveAndFocusLoss) {
+    Show();
+    MoveMouse(m_button, MK_LBUTTON, 4, 4);
+    EXPECT_FALSE(Hovered(m_button));
+    MoveMouse(m_button, 0, 4, 4);
+    EXPECT_TRUE(Hovered(m_button));
+    SendMessageW(m_button.hwnd(), WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(Hovered(m_button));
+
+    MoveMouse(m_button, 0, 4, 4);
+    SendMessageW(m_button.hwnd(), WM_KILLFOCUS, 0, 0);
+    EXPECT_FALSE(Hovered(m_button));
+
+    MoveMouse(m_button, 0, 4, 4);
+    MoveMouse(m_button, 0, Drawn::ClientSize(m_button).cx + 200, 4);
+    EXPECT_FALSE(Hovered(m_button));
+}
+
+// What a user does: the pointer rests on the button, then another window comes up over the dialog and is
+// activated. The platform tells top-level windows of the activation, never the button itself.
+TEST_F(SkinButtonWin, HoverEndsWhenAnotherWindowIsActivatedOverTheDialog) {
+    Show();
+    SetForegroundWindow(m_dialog.hwnd());
+    RECT onScreen{};
+    GetWindowRect(m_button.hwnd(), &onScreen);
+    SetCursorPos(onScreen.left + 4, onScreen.top + 4);
+    ASSERT_TRUE(PumpUntil([&] { return Hovered(m_button); }));
+
+    RECT dialogRect{};
+    GetWindowRect(m_dialog.hwnd(), &dialogRect);
+    framework::OwnedWindow other(
+        CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, dialogRect.left, dialogRect.top,
+                        dialogRect.right - dialogRect.left, dialogRect.bottom - dialogRect.top, nullptr,
+                        nullptr, nullptr, nullptr));
+    ASSERT_TRUE(other);
+    SetForegroundWindow(other.get());
+    SetActiveWindow(other.get());
+    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == other.get(); }));
+    EXPECT_TRUE(PumpUntil([&] { return !Hovered(m_button); }));
+}
+
+TEST_F(SkinButtonWin, DoubleClickIsTwoClicks) {
+    Show(1001, false);
+    const LPARAM inside = MAKELPARAM(4, 4);
+    SendMessageW(m_button.hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, inside);
+    SendMessageW(m_button.hwnd(), WM_LBUTTONUP, 0, inside);
+    SendMessageW(m_button.hwnd(), WM_LBUTTONDBLCLK, MK_LBUTTON, inside);
+    SendMessageW(m_button.hwnd(), WM_LBUTTONUP, 0, inside);
+    Pump();
+    EXPECT_EQ(m_dialog.clicks(1001), 2);
+    EXPECT_EQ(GetFocus(), m_button.hwnd());
+}
+
+// The mode comes from the template's button type, read before the button turns owner-drawn.
+TEST_F(SkinButtonWin, CheckBoxModeFromTheTemplateTypeAndChecksByMessageAndClick) {
+    std::map<int, SkinButton> buttons;
+    const std::pair<int, bool> checkable[] = {{1001, false}, {1002, false}, {1003, true}, {1004, true},
+                                              {1005, true},  {1006, false}, {1007, false}};
+    for (const auto& [id, checks] : checkable) {
+        ASSERT_TRUE(buttons[id].Subclass(m_dialog.item(id)));
+        EXPECT_EQ(GetWindowLongW(m_dialog.item(id), GWL_STYLE) & 0x1F, BS_OWNERDRAW) << id;
+    }
+    m_dialog.Show();
+    for (const auto& [id, checks] : checkable) {
+        SendMessageW(m_dialog.item(id), BM_SETCHECK, BST_CHECKED, 0);
+        EXPECT_EQ(SendMessageW(m_dialog.item(id), BM_GETCHECK, 0, 0), checks ? 1 : 0) << id;
+        SendMessageW(m_dialog.item(id), BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+    // A click toggles a check box and leaves a push button unchecked.
+    SendMessageW(m_dialog.item(1003), BM_CLICK, 0, 0);
+    SendMessageW(m_dialog.item(1001), BM_CLICK, 0, 0);
+    EXPECT_TRUE(buttons[1003].IsChecked());
+    EXPECT_FALSE(buttons[1001].IsChecked());
+}
+
+TEST_F(SkinButtonWin, CheckedCheckBoxLooksPressedWithoutMoving) {
+    SkinButton push;
+    ASSERT_TRUE(push.Subclass(m_dialog.item(1001)));
+    Show(1003);
+    const RECT plainText = Drawn(m_button).BoxOf(kNormalText);
+    m_button.SetChecked(TRUE, FALSE);
+    const Drawn checked(m_button);
+    EXPECT_EQ(checked.At(0, 0), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(checked.At(2, 2), kHotBack);
+    EXPECT_EQ(checked.BoxOf(kHotText).left, plainText.left);
+    EXPECT_EQ(push.SetChecked(TRUE, FALSE), 0u);
+    EXPECT_FALSE(push.IsChecked());
+}
+
+TEST_F(SkinButtonWin, DefaultPushButtonUntilTheDialogManagerMovesIt) {
+    SkinButton plain;
+    ASSERT_TRUE(plain.Subclass(m_dialog.item(1001)));
+    Show(1002, false);
+    const auto isDefault = [](const SkinButton& button) {
+        const LRESULT code = SendMessageW(button.hwnd(), WM_GETDLGCODE, 0, 0);
+        EXPECT_NE(code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON), 0);
+        return (code & DLGC_DEFPUSHBUTTON) != 0;
+    };
+    EXPECT_TRUE(isDefault(m_button));
+    EXPECT_FALSE(isDefault(plain));
+    SendMessageW(m_button.hwnd(), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendMessageW(plain.hwnd(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    EXPECT_FALSE(isDefault(m_button));
+    EXPECT_TRUE(isDefault(plain));
+    EXPECT_EQ(GetWindowLongW(plain.hwnd(), GWL_STYLE) & 0x1F, BS_OWNERDRAW);
+    EXPECT_EQ(GetWindowLongW(m_button.hwnd(), GWL_STYLE) & 0x1F, BS_OWNERDRAW);
+}
+
+TEST_F(SkinButtonWin, DisablingMovesTheFocusToTheNextTabStop) {
+    SkinButton second;
+    ASSERT_TRUE(second.Subclass(m_dialog.item(1002)));
+    Show(1001, false);
+    SetFocus(m_button.hwnd());
+    EnableWindow(m_button.hwnd(), FALSE);
+    EXPECT_EQ(GetFocus(), second.hwnd());
+
+    SetFocus(m_dialog.item(1008));
+    EnableWindow(second.hwnd(), FALSE);
+    EXPECT_EQ(GetFocus(), m_dialog.item(1003));
 }
 
 std::vector<std::uint32_t> IconPixels(HICON icon, SIZE& size) {
@@ -148,258 +345,26 @@ std::vector<std::uint32_t> IconPixels(HICON icon, SIZE& size) {
     return pixels->quads;
 }
 
-TEST(SkinButtonDraw, ColoursBorderAndTextByState) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1001)));
-    SetTestColours(button);
-    dialog.Show();
-    const RECT client = ClientRect(button.hwnd());
-    const int right = client.right - 1;
-    const int bottom = client.bottom - 1;
-    const COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
-    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
-
-    Canvas normal(client.right, client.bottom);
-    Draw(button, normal);
-    EXPECT_EQ(normal.At(0, 0), kNormalBack);
-    EXPECT_EQ(normal.At(right, bottom), kNormalBack);
-    const RECT normalText = normal.BoxOf(kNormalText);
-    ASSERT_LT(normalText.left, normalText.right);
-
-    Canvas focused(client.right, client.bottom);
-    Draw(button, focused, ODS_FOCUS);
-    EXPECT_EQ(focused.At(0, 0), kFocusBack);
-    EXPECT_EQ(focused.At(3, 3), kFocusBack);
-    EXPECT_EQ(focused.BoxOf(kNormalText).left, normalText.left);
-
-    MoveMouse(button, 0, 4, 4);
-    Canvas hovered(client.right, client.bottom);
-    Draw(button, hovered);
-    EXPECT_EQ(hovered.At(0, 0), highlight);
-    EXPECT_EQ(hovered.At(right, bottom), shadow);
-    EXPECT_EQ(hovered.At(2, 2), kHotBack);
-    EXPECT_EQ(hovered.BoxOf(kHotText).left, normalText.left);
-
-    Canvas pressed(client.right, client.bottom);
-    Draw(button, pressed, ODS_SELECTED);
-    EXPECT_EQ(pressed.At(0, 0), shadow);
-    EXPECT_EQ(pressed.At(right, bottom), highlight);
-    const RECT pressedText = pressed.BoxOf(kHotText);
-    EXPECT_EQ(pressedText.left, normalText.left + 1);
-    EXPECT_EQ(pressedText.top, normalText.top + 1);
-
-    SendMessageW(button.hwnd(), WM_MOUSELEAVE, 0, 0);
-    Canvas disabled(client.right, client.bottom);
-    Draw(button, disabled, ODS_DISABLED);
-    EXPECT_EQ(disabled.At(0, 0), kNormalBack);
-    EXPECT_EQ(disabled.BoxOf(kNormalText).right, 0);
-    const RECT engravedLight = disabled.BoxOf(highlight);
-    const RECT engravedDark = disabled.BoxOf(shadow);
-    EXPECT_EQ(engravedLight.right, engravedDark.right + 1);
-    EXPECT_EQ(engravedLight.bottom, engravedDark.bottom + 1);
-
-    button.SetHoverBorder(FALSE, FALSE);
-    Canvas flat(client.right, client.bottom);
-    Draw(button, flat, ODS_SELECTED);
-    EXPECT_EQ(flat.At(0, 0), kHotBack);
-
-    button.SetFocusRectWhenFlat(TRUE, FALSE);
-    Canvas withFocusRect(client.right, client.bottom);
-    Draw(button, withFocusRect, ODS_FOCUS);
-    int dotted = 0;
-    for (int x = 3; x < client.right - 3; ++x) {
-        EXPECT_EQ(withFocusRect.At(x, 2), kFocusBack);
-        dotted += withFocusRect.At(x, 3) != kFocusBack ? 1 : 0;
-    }
-    EXPECT_GT(dotted, 0);
-}
-
-TEST(SkinButtonInput, HoverStartsOnlyWithoutTheMouseButtonHeldAndEndsOnLeaveAndFocusLoss) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1001)));
-    SetTestColours(button);
-    dialog.Show();
-
-    MoveMouse(button, MK_LBUTTON, 4, 4);
-    EXPECT_FALSE(Hovered(button));
-    MoveMouse(button, 0, 4, 4);
-    EXPECT_TRUE(Hovered(button));
-    SendMessageW(button.hwnd(), WM_MOUSELEAVE, 0, 0);
-    EXPECT_FALSE(Hovered(button));
-
-    MoveMouse(button, 0, 4, 4);
-    SendMessageW(button.hwnd(), WM_KILLFOCUS, 0, 0);
-    EXPECT_FALSE(Hovered(button));
-
-    MoveMouse(button, 0, 4, 4);
-    const RECT client = ClientRect(button.hwnd());
-    MoveMouse(button, 0, client.right + 200, 4);
-    EXPECT_FALSE(Hovered(button));
-}
-
-// Pumps this thread's messages until the condition holds; false when two seconds pass first.
-bool PumpUntil(const std::function<bool()>& done) {
-    for (int waited = 0; waited < 2000; waited += 20) {
-        Pump();
-        if (done()) {
-            return true;
-        }
-        Sleep(20);
-    }
-    return false;
-}
-
-// What a user does: the pointer rests on the button, then another window comes up over the dialog and is
-// activated. The platform tells top-level windows of the activation, never the button itself.
-TEST(SkinButtonInput, HoverEndsWhenAnotherWindowIsActivatedOverTheDialog) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1001)));
-    SetTestColours(button);
-    dialog.Show();
-    SetForegroundWindow(dialog.hwnd());
-    RECT onScreen{};
-    GetWindowRect(button.hwnd(), &onScreen);
-    SetCursorPos(onScreen.left + 4, onScreen.top + 4);
-    ASSERT_TRUE(PumpUntil([&] { return Hovered(button); }));
-
-    RECT dialogRect{};
-    GetWindowRect(dialog.hwnd(), &dialogRect);
-    framework::OwnedWindow other(
-        CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, dialogRect.left, dialogRect.top,
-                        dialogRect.right - dialogRect.left, dialogRect.bottom - dialogRect.top, nullptr,
-                        nullptr, nullptr, nullptr));
-    ASSERT_TRUE(other);
-    SetForegroundWindow(other.get());
-    SetActiveWindow(other.get());
-    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == other.get(); }));
-    EXPECT_TRUE(PumpUntil([&] { return !Hovered(button); }));
-}
-
-TEST(SkinButtonInput, DoubleClickIsTwoClicks) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1001)));
-    dialog.Show();
-    const LPARAM inside = MAKELPARAM(4, 4);
-    SendMessageW(button.hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, inside);
-    SendMessageW(button.hwnd(), WM_LBUTTONUP, 0, inside);
-    SendMessageW(button.hwnd(), WM_LBUTTONDBLCLK, MK_LBUTTON, inside);
-    SendMessageW(button.hwnd(), WM_LBUTTONUP, 0, inside);
-    Pump();
-    EXPECT_EQ(dialog.clicks(1001), 2);
-    EXPECT_EQ(GetFocus(), button.hwnd());
-}
-
-TEST(SkinButtonCheck, ModeFromTemplateStyleAndCheckMessages) {
-    ButtonDialog dialog;
-    std::map<int, SkinButton> buttons;
-    for (int id = 1001; id <= 1007; ++id) {
-        ASSERT_TRUE(buttons[id].Subclass(dialog.item(id)));
-        EXPECT_EQ(GetWindowLongW(dialog.item(id), GWL_STYLE) & 0x1F, BS_OWNERDRAW) << id;
-    }
-    dialog.Show();
-    const auto checkAfter = [&](int id, WPARAM state) {
-        SendMessageW(dialog.item(id), BM_SETCHECK, state, 0);
-        return SendMessageW(dialog.item(id), BM_GETCHECK, 0, 0);
-    };
-    for (const int id : {1003, 1004, 1005}) {
-        EXPECT_EQ(checkAfter(id, 1), 1) << id;
-        EXPECT_EQ(checkAfter(id, 0), 0) << id;
-        EXPECT_EQ(checkAfter(id, 2), 1) << id;
-        EXPECT_EQ(checkAfter(id, 3), 0) << id;
-    }
-    for (const int id : {1001, 1002, 1006, 1007}) {
-        EXPECT_EQ(checkAfter(id, 1), 0) << id;
-        EXPECT_EQ(checkAfter(id, 2), 0) << id;
-    }
-    // A click toggles a check box and leaves a push button unchecked.
-    SendMessageW(dialog.item(1003), BM_CLICK, 0, 0);
-    SendMessageW(dialog.item(1001), BM_CLICK, 0, 0);
-    EXPECT_TRUE(buttons[1003].IsChecked());
-    EXPECT_FALSE(buttons[1001].IsChecked());
-}
-
-TEST(SkinButtonCheck, CheckedCheckBoxLooksPressedWithoutMoving) {
-    ButtonDialog dialog;
-    SkinButton box;
-    SkinButton push;
-    ASSERT_TRUE(box.Subclass(dialog.item(1003)));
-    ASSERT_TRUE(push.Subclass(dialog.item(1001)));
-    SetTestColours(box);
-    dialog.Show();
-    const RECT client = ClientRect(box.hwnd());
-    Canvas plain(client.right, client.bottom);
-    Draw(box, plain);
-    box.SetChecked(TRUE, FALSE);
-    Canvas checked(client.right, client.bottom);
-    Draw(box, checked);
-    EXPECT_EQ(checked.At(0, 0), GetSysColor(COLOR_BTNSHADOW));
-    EXPECT_EQ(checked.At(2, 2), kHotBack);
-    EXPECT_EQ(checked.BoxOf(kHotText).left, plain.BoxOf(kNormalText).left);
-    EXPECT_EQ(push.SetChecked(TRUE, FALSE), 0u);
-    EXPECT_FALSE(push.IsChecked());
-}
-
-TEST(SkinButtonDialogCode, DefaultPushButtonUntilTheDialogManagerMovesIt) {
-    ButtonDialog dialog;
-    SkinButton plain;
-    SkinButton byDefault;
-    ASSERT_TRUE(plain.Subclass(dialog.item(1001)));
-    ASSERT_TRUE(byDefault.Subclass(dialog.item(1002)));
-    dialog.Show();
-    EXPECT_TRUE(SendMessageW(byDefault.hwnd(), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON);
-    EXPECT_TRUE(SendMessageW(plain.hwnd(), WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON);
-    SendMessageW(byDefault.hwnd(), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
-    SendMessageW(plain.hwnd(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-    EXPECT_TRUE(SendMessageW(byDefault.hwnd(), WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON);
-    EXPECT_TRUE(SendMessageW(plain.hwnd(), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON);
-    EXPECT_EQ(GetWindowLongW(plain.hwnd(), GWL_STYLE) & 0x1F, BS_OWNERDRAW);
-    EXPECT_EQ(GetWindowLongW(byDefault.hwnd(), GWL_STYLE) & 0x1F, BS_OWNERDRAW);
-}
-
-TEST(SkinButtonFocus, DisablingMovesTheFocusToTheNextTabStop) {
-    ButtonDialog dialog;
-    SkinButton first;
-    SkinButton second;
-    ASSERT_TRUE(first.Subclass(dialog.item(1001)));
-    ASSERT_TRUE(second.Subclass(dialog.item(1002)));
-    dialog.Show();
-    SetFocus(first.hwnd());
-    EnableWindow(first.hwnd(), FALSE);
-    EXPECT_EQ(GetFocus(), second.hwnd());
-
-    SetFocus(dialog.item(1008));
-    EnableWindow(second.hwnd(), FALSE);
-    EXPECT_EQ(GetFocus(), dialog.item(1003));
-}
-
-TEST(SkinButtonIcons, GreyCopyKeepsSizeAndTransparency) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1009)));
-    dialog.Show();
-    ASSERT_EQ(button.SetIcons(IDI_EXTRACT_HOT, ICON_GRAY_COPY), 0);
-    ASSERT_NE(button.icon(0), nullptr);
-    ASSERT_NE(button.icon(1), nullptr);
-    EXPECT_EQ(button.iconSize(1).cx, button.iconSize(0).cx);
-    EXPECT_EQ(button.iconSize(1).cy, button.iconSize(0).cy);
+TEST_F(SkinButtonWin, GreyCopyKeepsSizeAndTransparency) {
+    Show(1009, false);
+    ASSERT_EQ(m_button.SetIcons(IDI_EXTRACT_HOT, ICON_GRAY_COPY), 0);
+    ASSERT_NE(m_button.icon(0), nullptr);
+    ASSERT_NE(m_button.icon(1), nullptr);
+    EXPECT_EQ(m_button.iconSize(1).cx, m_button.iconSize(0).cx);
+    EXPECT_EQ(m_button.iconSize(1).cy, m_button.iconSize(0).cy);
 
     SIZE hotSize{};
     SIZE greySize{};
-    const std::vector<std::uint32_t> hot = IconPixels(button.icon(0), hotSize);
-    const std::vector<std::uint32_t> grey = IconPixels(button.icon(1), greySize);
+    const std::vector<std::uint32_t> hot = IconPixels(m_button.icon(0), hotSize);
+    const std::vector<std::uint32_t> grey = IconPixels(m_button.icon(1), greySize);
     ASSERT_EQ(hot.size(), grey.size());
-    ASSERT_EQ(hotSize.cx, button.iconSize(0).cx);
+    ASSERT_EQ(hotSize.cx, m_button.iconSize(0).cx);
     bool colourful = false;
     bool softEdge = false;
     for (size_t i = 0; i < hot.size(); ++i) {
-        const std::uint32_t pixel = grey[i];
-        EXPECT_EQ(pixel >> 24, hot[i] >> 24) << i;
-        EXPECT_EQ((pixel >> 16) & 0xFF, pixel & 0xFF) << i;
-        EXPECT_EQ((pixel >> 8) & 0xFF, pixel & 0xFF) << i;
+        EXPECT_EQ(grey[i] >> 24, hot[i] >> 24) << i;
+        EXPECT_EQ((grey[i] >> 16) & 0xFF, grey[i] & 0xFF) << i;
+        EXPECT_EQ((grey[i] >> 8) & 0xFF, grey[i] & 0xFF) << i;
         colourful = colourful || ((hot[i] >> 16) & 0xFF) != (hot[i] & 0xFF);
         softEdge = softEdge || ((hot[i] >> 24) > 0 && (hot[i] >> 24) < 255);
     }
@@ -407,92 +372,70 @@ TEST(SkinButtonIcons, GreyCopyKeepsSizeAndTransparency) {
     EXPECT_TRUE(softEdge);
 
     // Drawn over red, the grey copy's transparent corner shows the red.
-    Canvas canvas(hotSize.cx, hotSize.cy);
-    const framework::Brush red(CreateSolidBrush(RGB(255, 0, 0)));
-    const RECT all{0, 0, hotSize.cx, hotSize.cy};
-    FillRect(canvas.dc(), &all, red.get());
-    DrawIconEx(canvas.dc(), 0, 0, button.icon(1), 0, 0, 0, nullptr, DI_NORMAL);
+    tests::PixelSurface canvas(hotSize.cx, hotSize.cy, RGB(255, 0, 0));
+    DrawIconEx(canvas.dc(), 0, 0, m_button.icon(1), 0, 0, 0, nullptr, DI_NORMAL);
     EXPECT_EQ(canvas.At(0, 0), RGB(255, 0, 0));
     const COLORREF centre = canvas.At(hotSize.cx / 2, hotSize.cy / 2);
     EXPECT_EQ(GetRValue(centre), GetBValue(centre));
 }
 
-TEST(SkinButtonIcons, IconsDrawnByStateAndAMonochromeIconLeavesNone) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1009)));
-    SetTestColours(button);
-    dialog.Show();
-    ASSERT_EQ(button.SetIcons(IDI_EXTRACT_HOT, ICON_GRAY_COPY), 0);
-    const RECT client = ClientRect(button.hwnd());
-    const int x = client.right / 2;
-    const int y = client.bottom / 2;
-    Canvas normal(client.right, client.bottom);
-    Draw(button, normal);
-    const COLORREF normalCentre = normal.At(x, y);
-    EXPECT_EQ(GetRValue(normalCentre), GetGValue(normalCentre));
-    MoveMouse(button, 0, 4, 4);
-    Canvas hovered(client.right, client.bottom);
-    Draw(button, hovered);
-    EXPECT_NE(hovered.At(x, y), normalCentre);
+TEST_F(SkinButtonWin, IconsDrawnByStateAndAMonochromeIconLeavesNone) {
+    Show(1009);
+    ASSERT_EQ(m_button.SetIcons(IDI_EXTRACT_HOT, ICON_GRAY_COPY), 0);
+    const Drawn normal(m_button);
+    const int x = normal.width() / 2;
+    const int y = normal.height() / 2;
+    EXPECT_EQ(GetRValue(normal.At(x, y)), GetGValue(normal.At(x, y)));
+    MoveMouse(m_button, 0, 4, 4);
+    EXPECT_NE(Drawn(m_button).At(x, y), normal.At(x, y));
 
     const BYTE andBits[32 * 4] = {};
     BYTE xorBits[32 * 4];
     std::fill(std::begin(xorBits), std::end(xorBits), BYTE{0xAA});
     const HICON monochrome = CreateIcon(GetModuleHandleW(nullptr), 32, 32, 1, 1, andBits, xorBits);
     ASSERT_NE(monochrome, nullptr);
-    EXPECT_EQ(button.SetIcons(monochrome, reinterpret_cast<HICON>(static_cast<INT_PTR>(ICON_GRAY_COPY))), 1);
-    EXPECT_EQ(button.icon(0), nullptr);
-    EXPECT_EQ(button.icon(1), nullptr);
-    EXPECT_EQ(button.SetIcons(nullptr, nullptr), 0);
+    EXPECT_EQ(m_button.SetIcons(monochrome, reinterpret_cast<HICON>(static_cast<INT_PTR>(ICON_GRAY_COPY))),
+              1);
+    EXPECT_EQ(m_button.icon(0), nullptr);
+    EXPECT_EQ(m_button.icon(1), nullptr);
+    EXPECT_EQ(m_button.SetIcons(nullptr, nullptr), 0);
 }
 
-TEST(SkinButtonTransparent, KeepsTheParentPixelsOfItsFirstDraw) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1009)));
-    button.SetTransparent(FALSE);
-    dialog.SetBackground(RGB(10, 120, 30));
-    dialog.Show();
-    const RECT client = ClientRect(button.hwnd());
-    Canvas first(client.right, client.bottom);
-    Draw(button, first);
-    EXPECT_EQ(first.At(client.right / 2, client.bottom / 2), RGB(10, 120, 30));
-
-    dialog.SetBackground(RGB(90, 20, 160));
-    Canvas later(client.right, client.bottom);
-    Draw(button, later);
-    EXPECT_EQ(later.At(client.right / 2, client.bottom / 2), RGB(10, 120, 30));
+TEST_F(SkinButtonWin, ATransparentButtonKeepsTheParentPixelsOfItsFirstDraw) {
+    ASSERT_TRUE(m_button.Subclass(m_dialog.item(1009)));
+    m_button.SetTransparent(FALSE);
+    m_dialog.SetBackground(RGB(10, 120, 30));
+    m_dialog.Show();
+    const Drawn first(m_button);
+    EXPECT_EQ(first.At(first.width() / 2, first.height() / 2), RGB(10, 120, 30));
+    m_dialog.SetBackground(RGB(90, 20, 160));
+    const Drawn later(m_button);
+    EXPECT_EQ(later.At(later.width() / 2, later.height() / 2), RGB(10, 120, 30));
 }
 
-TEST(SkinButtonTip, SecondTextUpdatesTheOneTool) {
-    ButtonDialog dialog;
-    SkinButton button;
-    ASSERT_TRUE(button.Subclass(dialog.item(1001)));
-    dialog.Show();
-    button.SetTipText(L"first", TRUE);
-    const RECT firstRect = ClientRect(button.hwnd());
-    SetWindowPos(button.hwnd(), nullptr, 0, 0, 120, 60, SWP_NOMOVE | SWP_NOZORDER);
-    button.SetTipText(L"提取缓存文件", TRUE);
-    button.SetTipText(nullptr, TRUE);
-    const HWND tip = button.tipWindow();
+TEST_F(SkinButtonWin, ASecondTipTextUpdatesTheOneTool) {
+    Show(1001, false);
+    m_button.SetTipText(L"first", TRUE);
+    const SIZE firstSize = Drawn::ClientSize(m_button);
+    SetWindowPos(m_button.hwnd(), nullptr, 0, 0, 120, 60, SWP_NOMOVE | SWP_NOZORDER);
+    m_button.SetTipText(L"提取缓存文件", TRUE);
+    m_button.SetTipText(nullptr, TRUE);
+    const HWND tip = m_button.tipWindow();
     ASSERT_NE(tip, nullptr);
     EXPECT_EQ(SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
     wchar_t text[80] = {};
     TOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
-    tool.hwnd = button.hwnd();
+    tool.hwnd = m_button.hwnd();
     tool.uId = 1;
     tool.lpszText = text;
     SendMessageW(tip, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
     EXPECT_STREQ(text, L"提取缓存文件");
     tool.lpszText = nullptr;
     ASSERT_TRUE(SendMessageW(tip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)));
-    EXPECT_EQ(tool.rect.right, firstRect.right);
-    EXPECT_EQ(tool.rect.bottom, firstRect.bottom);
+    EXPECT_EQ(tool.rect.right, firstSize.cx);
+    EXPECT_EQ(tool.rect.bottom, firstSize.cy);
 }
-
-using tests::LiveHandles;
 
 TEST(SkinButtonLeaks, DrawsAndDialogsLeaveNothingBehind) {
     const LiveHandles before;
@@ -508,13 +451,11 @@ TEST(SkinButtonLeaks, DrawsAndDialogsLeaveNothingBehind) {
         withIcons.SetTipText(L"提取", TRUE);
         transparent.SetTransparent(FALSE);
         dialog.Show();
-        const RECT client = ClientRect(withIcons.hwnd());
-        Canvas canvas(client.right, client.bottom);
         const LiveHandles beforeDraws;
         for (const UINT state : {0u, UINT{ODS_FOCUS}, UINT{ODS_SELECTED}, UINT{ODS_DISABLED}}) {
-            Draw(withIcons, canvas, state);
-            Draw(transparent, canvas, state);
-            Draw(box, canvas, state);
+            for (const SkinButton* button : {&withIcons, &transparent, &box}) {
+                const Drawn drawn(*button, state);
+            }
         }
         ASSERT_TRUE(LiveHandles() == beforeDraws) << round;
     }

@@ -119,4 +119,20 @@ std::string ReadFile(const std::wstring& path) {
     return contents;
 }
 
+std::map<std::wstring, std::size_t> FileSizes(const std::wstring& folder) {
+    std::map<std::wstring, std::size_t> files;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((Extended(folder) + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            files[data.cFileName] = data.nFileSizeLow;
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return files;
+}
+
 }  // namespace drovan::tests

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <string>
 
 namespace drovan::tests {
@@ -27,5 +29,7 @@ bool CopyTree(const std::wstring& from, const std::wstring& to);
 void RemoveTree(const std::wstring& path);
 bool Exists(const std::wstring& path);
 std::string ReadFile(const std::wstring& path);
+// The files directly in the folder, by name, with their sizes.
+std::map<std::wstring, std::size_t> FileSizes(const std::wstring& folder);
 
 }  // namespace drovan::tests

@@ -1,5 +1,9 @@
 #include "ui_driver.h"
 
+#include <gtest/gtest.h>
+
+#include <thread>
+
 namespace drovan::tests {
 namespace {
 
@@ -39,6 +43,10 @@ HWND FindPopupMenu(DWORD threadId) {
     HWND found = nullptr;
     EnumThreadWindows(threadId, &MatchPopupMenu, reinterpret_cast<LPARAM>(&found));
     return found;
+}
+
+HMENU MenuOf(HWND menuWindow) {
+    return reinterpret_cast<HMENU>(SendMessageW(menuWindow, 0x01E1, 0, 0));  // MN_GETHMENU
 }
 
 void PressMenuKey(HWND menu, WPARAM key) {
@@ -123,6 +131,25 @@ void CloseEverything(DWORD threadId, HWND except) {
         }
         return !IsWindow(except);
     });
+}
+
+INT_PTR DriveModal(const wchar_t* title, const std::function<INT_PTR()>& doModal,
+                   const std::function<void(HWND window)>& script) {
+    const DWORD ui = GetCurrentThreadId();
+    std::thread driver([&] {
+        HWND window = WaitForDialog(ui, nullptr, title);
+        if (window == nullptr) {
+            ADD_FAILURE() << testing::PrintToString(std::wstring(title)) << " did not appear";
+            return;
+        }
+        script(window);
+        if (IsWindow(window)) {
+            CloseEverything(ui, window);
+        }
+    });
+    const INT_PTR result = doModal();
+    driver.join();
+    return result;
 }
 
 }  // namespace drovan::tests

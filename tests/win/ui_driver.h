@@ -28,7 +28,14 @@ void PressKey(DWORD threadId, WPARAM key);
 
 // The visible popup menu window of the thread, if any; keys posted to it reach the menu's own loop.
 HWND FindPopupMenu(DWORD threadId);
+// The menu a popup menu window shows.
+HMENU MenuOf(HWND menuWindow);
 void PressMenuKey(HWND menu, WPARAM key);
+
+// Runs a modal window on this thread (doModal) while a driver thread waits for it by its title and works it
+// with the script; whatever the script leaves open is closed, so that a failing test cannot hang the run.
+INT_PTR DriveModal(const wchar_t* title, const std::function<INT_PTR()>& doModal,
+                   const std::function<void(HWND window)>& script);
 
 // Ends open popup menus, then answers every dialog of the thread but except until none is left, then closes
 // except and waits for it to go, answering Yes when it asks whether to stop its work.

@@ -7,49 +7,64 @@ namespace {
 
 using framework::Rect;
 
-TEST(DragBand, CoversTheWholeWidthDownTo180PixelsAboveTheBottom) {
-    const Rect window{100, 50, 444, 350};
-    EXPECT_EQ(DragBand(window), (Rect{100, 50, 444, 170}));
-    EXPECT_TRUE(InDragBand(window, 100, 50));
-    EXPECT_TRUE(InDragBand(window, 443, 169));
-    EXPECT_FALSE(InDragBand(window, 444, 60));
-    EXPECT_FALSE(InDragBand(window, 99, 60));
-    EXPECT_FALSE(InDragBand(window, 200, 170));
-    EXPECT_FALSE(InDragBand(window, 200, 49));
-}
-
-TEST(DragBand, AWindow180PixelsHighOrLessHasNone) {
-    for (const int height : {0, 1, 179, 180}) {
-        const Rect window{10, 10, 300, 10 + height};
-        EXPECT_TRUE(DragBand(window).empty()) << height;
-        for (int y = 0; y < 200; ++y) {
-            EXPECT_FALSE(InDragBand(window, 20, y)) << height << " " << y;
+TEST(DragBand, CoversTheWholeWidthDownToTheScaledMarginAboveTheBottom) {
+    struct Case {
+        Rect window;
+        int dpi;
+        Rect band;  // empty: none
+    };
+    const Case cases[] = {{{100, 50, 444, 350}, 96, {100, 50, 444, 170}},
+                          {{100, 50, 665, 539}, 96, {100, 50, 665, 359}},
+                          {{100, 50, 665, 539}, 144, {100, 50, 665, 269}},
+                          {{100, 50, 665, 539}, 192, {100, 50, 665, 179}},
+                          {{0, 0, 300, 181}, 96, {0, 0, 300, 1}},
+                          {{10, 10, 300, 190}, 96, {}},
+                          {{10, 10, 300, 189}, 96, {}},
+                          {{10, 10, 300, 10}, 96, {}},
+                          {{0, 0, 400, 360}, 192, {}}};
+    for (const Case& c : cases) {
+        const Rect& w = c.window;
+        SCOPED_TRACE(testing::Message()
+                     << w.left << "," << w.top << "," << w.right << "," << w.bottom << " at " << c.dpi);
+        if (c.band.empty()) {
+            EXPECT_TRUE(DragBand(w, c.dpi).empty());
+            for (int y = w.top - 1; y <= w.bottom; ++y) {
+                EXPECT_FALSE(InDragBand(w, w.left + 1, y, c.dpi)) << y;
+            }
+            continue;
         }
+        EXPECT_EQ(DragBand(w, c.dpi), c.band);
+        EXPECT_TRUE(InDragBand(w, w.left, w.top, c.dpi));
+        EXPECT_TRUE(InDragBand(w, w.right - 1, c.band.bottom - 1, c.dpi));
+        EXPECT_FALSE(InDragBand(w, w.left + 1, c.band.bottom, c.dpi));
+        EXPECT_FALSE(InDragBand(w, w.right, w.top, c.dpi));
+        EXPECT_FALSE(InDragBand(w, w.left - 1, w.top, c.dpi));
+        EXPECT_FALSE(InDragBand(w, w.left, w.top - 1, c.dpi));
     }
-    EXPECT_TRUE(InDragBand(Rect{0, 0, 300, 181}, 5, 0));
 }
 
-TEST(FrameStrips, LightTopAndLeftThenBlueBottomAndRight) {
-    const auto strips = FrameStrips(350, 290, 8, 6);
-    EXPECT_EQ(strips[0].rect, (Rect{0, 0, 350, 3}));
-    EXPECT_EQ(strips[1].rect, (Rect{0, 0, 5, 290}));
-    EXPECT_EQ(strips[2].rect, (Rect{0, 287, 350, 290}));
-    EXPECT_EQ(strips[3].rect, (Rect{345, 0, 350, 290}));
-    EXPECT_EQ(strips[0].colour, 0xFFF3E7u);
-    EXPECT_EQ(strips[1].colour, 0xFFF3E7u);
-    EXPECT_EQ(strips[2].colour, 0xE78629u);
-    EXPECT_EQ(strips[3].colour, 0xE78629u);
-}
-
-TEST(FrameStrips, AThinFrameGivesOnePixelAndAThinnerOneNothingInside) {
-    const auto thin = FrameStrips(100, 80, 4, 4);
-    EXPECT_EQ(thin[2].rect, (Rect{0, 79, 100, 80}));
-    EXPECT_EQ(thin[3].rect, (Rect{99, 0, 100, 80}));
-    for (const FrameStrip& strip : FrameStrips(100, 80, 2, 1)) {
-        EXPECT_TRUE(strip.rect.empty());
-        EXPECT_GE(strip.rect.left, 0);
-        EXPECT_LE(strip.rect.right, 100);
-        EXPECT_LE(strip.rect.bottom, 80);
+// Each strip is the 96-DPI frame less three pixels, scaled; none for a thinner frame.
+TEST(FrameStrips, LightTopAndLeftThenBlueBottomAndRightAsThickAsTheScaledFrame) {
+    struct Case {
+        int frameWidth;
+        int frameHeight;
+        int dpi;
+        int across;  // the left and right strips' width
+        int down;    // the top and bottom strips' height
+    };
+    const Case cases[] = {{8, 6, 96, 5, 3},  {4, 4, 96, 1, 1},  {4, 4, 144, 2, 2}, {4, 4, 192, 2, 2},
+                          {5, 5, 192, 4, 4}, {3, 3, 192, 0, 0}, {2, 1, 96, 0, 0},  {2, 2, 192, 0, 0}};
+    for (const Case& c : cases) {
+        const auto strips = FrameStrips(300, 200, c.frameWidth, c.frameHeight, c.dpi);
+        SCOPED_TRACE(testing::Message() << c.frameWidth << "x" << c.frameHeight << " at " << c.dpi);
+        EXPECT_EQ(strips[0].rect, (Rect{0, 0, 300, c.down}));
+        EXPECT_EQ(strips[1].rect, (Rect{0, 0, c.across, 200}));
+        EXPECT_EQ(strips[2].rect, (Rect{0, 200 - c.down, 300, 200}));
+        EXPECT_EQ(strips[3].rect, (Rect{300 - c.across, 0, 300, 200}));
+        EXPECT_EQ(strips[0].colour, 0xFFF3E7u);
+        EXPECT_EQ(strips[1].colour, 0xFFF3E7u);
+        EXPECT_EQ(strips[2].colour, 0xE78629u);
+        EXPECT_EQ(strips[3].colour, 0xE78629u);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 
 namespace drovan::tests {
 namespace {
@@ -36,32 +37,35 @@ TEST(CaptionFrameStyle, EitherOfTwoExtendedBitsHidesTheCaption) {
     EXPECT_FALSE(HidesCaption(kExDlgModalFrame | kExClientEdge | kExStaticEdge | 0x4 | 0x20 | 0x100));
 }
 
-TEST(CaptionFrameAttach, WithoutABorderRightAndBottomMoveOntoTheLastPixel) {
-    EXPECT_EQ(FrameEdgesInsideBorders(0, 0, 120, 80, 0, kMetrics), (FrameEdges{0, 0, 119, 79}));
-    // Bits that are not borders change nothing.
-    EXPECT_EQ(FrameEdgesInsideBorders(0, 0, 120, 80, 0x4 | 0x80, kMetrics), (FrameEdges{0, 0, 119, 79}));
-}
-
-TEST(CaptionFrameAttach, EachBorderShrinksAllSidesAndMovesTheLeftEdgeOneFurther) {
-    // Window rectangles as the platform gives them in client coordinates: the border lies at negative ones.
-    EXPECT_EQ(FrameEdgesInsideBorders(-3, -3, 117, 77, kExDlgModalFrame, kMetrics),
-              (FrameEdges{0, 1, 113, 73}));
-    EXPECT_EQ(FrameEdgesInsideBorders(-2, -2, 118, 78, kExClientEdge, kMetrics), (FrameEdges{0, 1, 115, 75}));
-    EXPECT_EQ(FrameEdgesInsideBorders(-1, -1, 119, 79, kExStaticEdge, kMetrics), (FrameEdges{0, 1, 117, 77}));
+// Window rectangles as the platform gives them in client coordinates: a border lies at negative ones. Each
+// border shrinks all sides and moves the left edge one further; borders add up, and a modal frame with a
+// client edge gives one back on the right. Without a border, right and bottom move onto the last pixel.
+TEST(CaptionFrameAttach, TheFrameLiesInsideItsBorders) {
+    constexpr std::uint32_t kModal = kExDlgModalFrame;
+    constexpr std::uint32_t kClient = kExClientEdge;
+    constexpr std::uint32_t kStatic = kExStaticEdge;
     const EdgeMetrics wide{3, 4, 2, 5};
-    EXPECT_EQ(FrameEdgesInsideBorders(0, 0, 100, 100, kExDlgModalFrame, wide), (FrameEdges{5, 8, 94, 92}));
-    EXPECT_EQ(FrameEdgesInsideBorders(0, 0, 100, 100, kExClientEdge, wide), (FrameEdges{3, 5, 96, 95}));
-    EXPECT_EQ(FrameEdgesInsideBorders(0, 0, 100, 100, kExStaticEdge, wide), (FrameEdges{3, 10, 96, 90}));
-}
-
-TEST(CaptionFrameAttach, BordersAddUpAndAModalFrameWithAClientEdgeGivesBackOneOnTheRight) {
-    EXPECT_EQ(FrameEdgesInsideBorders(0, 0, 100, 100, kExDlgModalFrame | kExClientEdge, kMetrics),
-              (FrameEdges{5, 7, 94, 93}));
-    EXPECT_EQ(FrameEdgesInsideBorders(0, 0, 100, 100, kExClientEdge | kExStaticEdge, kMetrics),
-              (FrameEdges{3, 5, 95, 95}));
-    EXPECT_EQ(
-        FrameEdgesInsideBorders(0, 0, 100, 100, kExDlgModalFrame | kExClientEdge | kExStaticEdge, kMetrics),
-        (FrameEdges{6, 9, 92, 91}));
+    const struct {
+        FrameEdges window;
+        std::uint32_t exStyle;
+        EdgeMetrics metrics;
+        FrameEdges frame;
+    } cases[] = {{{0, 0, 120, 80}, 0, kMetrics, {0, 0, 119, 79}},
+                 {{0, 0, 120, 80}, 0x4 | 0x80, kMetrics, {0, 0, 119, 79}},  // bits that are not borders
+                 {{-3, -3, 117, 77}, kModal, kMetrics, {0, 1, 113, 73}},
+                 {{-2, -2, 118, 78}, kClient, kMetrics, {0, 1, 115, 75}},
+                 {{-1, -1, 119, 79}, kStatic, kMetrics, {0, 1, 117, 77}},
+                 {{0, 0, 100, 100}, kModal, wide, {5, 8, 94, 92}},
+                 {{0, 0, 100, 100}, kClient, wide, {3, 5, 96, 95}},
+                 {{0, 0, 100, 100}, kStatic, wide, {3, 10, 96, 90}},
+                 {{0, 0, 100, 100}, kModal | kClient, kMetrics, {5, 7, 94, 93}},
+                 {{0, 0, 100, 100}, kClient | kStatic, kMetrics, {3, 5, 95, 95}},
+                 {{0, 0, 100, 100}, kModal | kClient | kStatic, kMetrics, {6, 9, 92, 91}}};
+    for (const auto& c : cases) {
+        const FrameEdges& w = c.window;
+        EXPECT_EQ(FrameEdgesInsideBorders(w.left, w.top, w.right, w.bottom, c.exStyle, c.metrics), c.frame)
+            << w.left << " " << c.exStyle << " " << c.metrics.cxEdge;
+    }
 }
 
 TEST(CaptionFrameLayout, LeftCaptionOpensTheTopLineAfterTheIndent) {
@@ -92,26 +96,37 @@ TEST(CaptionFrameLayout, RightCaptionEndsTheIndentBeforeTheRightEdge) {
     EXPECT_EQ(layout.disabledCaption, (FramePoint{76, 9}));
 }
 
-TEST(CaptionFrameLayout, CentredCaptionIsCentredOnTheFrameWhereverItStarts) {
-    FrameSettings settings;
-    settings.align = CaptionAlign::Centre;
-    const FrameLayout atZero = LayOutFrame({0, 0, 100, 50}, settings, {16, 31, 13});
-    EXPECT_EQ(atZero.gapStart, 34);
-    EXPECT_EQ(atZero.gapEnd, 65);
-    const FrameLayout shifted = LayOutFrame({40, 0, 140, 50}, settings, {16, 31, 13});
-    EXPECT_EQ(shifted.gapStart, 74);
-    EXPECT_EQ(shifted.gapEnd, 105);
-    // A caption wider than the frame still has its middle on the frame's middle.
-    const FrameLayout wide = LayOutFrame({0, 0, 20, 50}, settings, {16, 31, 13});
-    EXPECT_EQ(wide.gapStart, -5);
-    EXPECT_EQ(wide.gapEnd, 26);
-}
-
-TEST(CaptionFrameLayout, EmptyCaptionStillLeavesTheGapOfItsTwoSpaces) {
-    const FrameLayout layout = LayOutFrame({0, 0, 60, 60}, {}, {16, 6, 13});
-    EXPECT_EQ(layout.gapEnd - layout.gapStart, 6);
-    EXPECT_EQ(layout.darkLine.front().x, 8);
-    EXPECT_EQ(layout.darkLine.back().x, 14);
+// Where the gap in the top line opens and closes: the line row halves the context font's height toward zero;
+// a centred caption is centred on the frame wherever it starts, even when wider than the frame; an empty
+// caption still leaves its two spaces; the disabled caption sits half the caption's height above the line.
+TEST(CaptionFrameLayout, TheGapFollowsTheAlignmentAndTheLineRowTheFont) {
+    constexpr CaptionAlign kLeft = CaptionAlign::Left;
+    constexpr CaptionAlign kCentre = CaptionAlign::Centre;
+    const struct {
+        const char* what;
+        FrameEdges edges;
+        CaptionAlign align;
+        LabelExtents label;
+        int lineRow, gapStart, gapEnd, disabledTop;
+    } cases[] = {{"centred", {0, 0, 100, 50}, kCentre, {16, 31, 13}, 7, 34, 65, 1},
+                 {"centred, shifted", {40, 0, 140, 50}, kCentre, {16, 31, 13}, 7, 74, 105, 1},
+                 {"centred, wider than the frame", {0, 0, 20, 50}, kCentre, {16, 31, 13}, 7, -5, 26, 1},
+                 {"empty caption", {0, 0, 60, 60}, kLeft, {16, 6, 13}, 7, 8, 14, 1},
+                 {"odd font height", {0, 4, 50, 50}, kLeft, {15, 10, 13}, 10, 8, 18, 4},
+                 {"one-pixel font", {0, 4, 50, 50}, kLeft, {1, 10, 13}, 3, 8, 18, -3},
+                 {"no font height", {0, 4, 50, 50}, kLeft, {0, 10, 13}, 3, 8, 18, -3},
+                 {"no caption height", {0, 0, 50, 50}, kLeft, {16, 10, 0}, 7, 8, 18, 7}};
+    for (const auto& c : cases) {
+        FrameSettings settings;
+        settings.align = c.align;
+        const FrameLayout layout = LayOutFrame(c.edges, settings, c.label);
+        EXPECT_EQ(layout.lineRow, c.lineRow) << c.what;
+        EXPECT_EQ(layout.gapStart, c.gapStart) << c.what;
+        EXPECT_EQ(layout.gapEnd, c.gapEnd) << c.what;
+        EXPECT_EQ(layout.darkLine.front().x, c.gapStart) << c.what;
+        EXPECT_EQ(layout.darkLine.back().x, c.gapEnd) << c.what;
+        EXPECT_EQ(layout.disabledCaption, (FramePoint{c.gapStart, c.disabledTop})) << c.what;
+    }
 }
 
 TEST(CaptionFrameLayout, LineWidthSpacesTheLinesAndLiftRaisesTheCaptionBand) {
@@ -126,14 +141,6 @@ TEST(CaptionFrameLayout, LineWidthSpacesTheLinesAndLiftRaisesTheCaptionBand) {
     EXPECT_EQ(layout.lightTopRight, Points<2>({{{93, 12}, {48, 12}}}));
     EXPECT_EQ(layout.captionBox, (FrameEdges{8, -1, 48, 9}));
     EXPECT_EQ(layout.disabledCaption, (FramePoint{8, 2}));
-}
-
-TEST(CaptionFrameLayout, LineRowHalvesTheContextFontHeightTowardZero) {
-    EXPECT_EQ(LayOutFrame({0, 4, 50, 50}, {}, {15, 10, 13}).lineRow, 10);
-    EXPECT_EQ(LayOutFrame({0, 4, 50, 50}, {}, {1, 10, 13}).lineRow, 3);
-    EXPECT_EQ(LayOutFrame({0, 4, 50, 50}, {}, {0, 10, 13}).lineRow, 3);
-    EXPECT_EQ(LayOutFrame({0, 0, 50, 50}, {}, {16, 10, 13}).disabledCaption.y, 1);
-    EXPECT_EQ(LayOutFrame({0, 0, 50, 50}, {}, {16, 10, 0}).disabledCaption.y, 7);
 }
 
 }  // namespace

@@ -39,62 +39,43 @@ TEST(SkinButtonStyle, DefaultStateFollowsSetStyleAndDialogCode) {
     EXPECT_FALSE(CheckedFromSetCheck(3));
 }
 
-TEST(SkinButtonLook, ColoursAndBorderByState) {
-    const ButtonLook normal = Look({});
-    EXPECT_EQ(normal.background, kColors[NormalBack]);
-    EXPECT_EQ(normal.textColour, kColors[NormalText]);
-    EXPECT_EQ(normal.border, ButtonBorder::None);
-    EXPECT_EQ(normal.iconSlot, 1);
-    EXPECT_FALSE(normal.focusRect);
-
-    ButtonState focused;
-    focused.focused = true;
-    EXPECT_EQ(Look(focused).background, kColors[FocusBack]);
-    EXPECT_EQ(Look(focused).textColour, kColors[NormalText]);
-    EXPECT_FALSE(Look(focused).focusRect);
-
-    ButtonState hovered;
-    hovered.hover = true;
-    hovered.focused = true;
-    const ButtonLook hot = Look(hovered);
-    EXPECT_EQ(hot.background, kColors[HotBack]);
-    EXPECT_EQ(hot.textColour, kColors[HotText]);
-    EXPECT_EQ(hot.textBackground, kColors[HotBack]);
-    EXPECT_EQ(hot.border, ButtonBorder::Raised);
-    EXPECT_EQ(hot.iconSlot, 0);
-    EXPECT_FALSE(hot.shiftContent);
-
-    ButtonState pressed;
-    pressed.selected = true;
-    const ButtonLook down = Look(pressed);
-    EXPECT_TRUE(down.pressed);
-    EXPECT_EQ(down.background, kColors[HotBack]);
-    EXPECT_EQ(down.border, ButtonBorder::Sunken);
-    EXPECT_TRUE(down.shiftContent);
-    EXPECT_EQ(down.iconSlot, 0);
-
-    hovered.hoverBorder = false;
-    pressed.hoverBorder = false;
-    EXPECT_EQ(Look(hovered).border, ButtonBorder::None);
-    EXPECT_EQ(Look(pressed).border, ButtonBorder::None);
-}
-
-TEST(SkinButtonLook, CheckBoxModeLooksPressedWithoutMovingOrSwitchingOnHover) {
-    ButtonState checkedBox;
-    checkedBox.checkBox = true;
-    checkedBox.checked = true;
-    const ButtonLook checked = Look(checkedBox);
-    EXPECT_TRUE(checked.pressed);
-    EXPECT_EQ(checked.border, ButtonBorder::Sunken);
-    EXPECT_FALSE(checked.shiftContent);
-    EXPECT_EQ(checked.iconSlot, 0);
-
-    ButtonState hoveredBox;
-    hoveredBox.checkBox = true;
-    hoveredBox.hover = true;
-    EXPECT_EQ(Look(hoveredBox).iconSlot, 1);
-    EXPECT_EQ(Look(hoveredBox).background, kColors[HotBack]);
-    EXPECT_EQ(Look(hoveredBox, false).iconSlot, 0);
+// Hovered or pressed is hot; a checked check box looks pressed but does not move, and keeps its normal icon
+// while only hovered.
+TEST(SkinButtonLook, ColoursBorderIconAndShiftByState) {
+    constexpr std::uint32_t kHot = 0x000001, kHotText = 0x000002, kNormal = 0x000003, kText = 0x000004;
+    constexpr ButtonBorder kNone = ButtonBorder::None, kRaised = ButtonBorder::Raised;
+    constexpr ButtonBorder kSunken = ButtonBorder::Sunken;
+    constexpr bool no = false;
+    const struct {
+        const char* what;
+        ButtonState state;  // selected, focused, disabled, hover, checkBox, checked, hoverBorder
+        bool hasNormalIcon, pressed;
+        std::uint32_t background, text, textBack;
+        ButtonBorder border;
+        bool shift;
+        int iconSlot;
+    } cases[] = {
+        {"normal", {}, true, false, kNormal, kText, kNormal, kNone, false, 1},
+        {"focused", {no, true}, true, false, 0x000005, kText, kNormal, kNone, false, 1},
+        {"hovered", {no, true, no, true}, true, false, kHot, kHotText, kHot, kRaised, false, 0},
+        {"pressed", {true}, true, true, kHot, kHotText, kHot, kSunken, true, 0},
+        {"hover flat", {no, no, no, true, no, no, no}, true, false, kHot, kHotText, kHot, kNone, false, 0},
+        {"pressed flat", {true, no, no, no, no, no, no}, true, true, kHot, kHotText, kHot, kNone, true, 0},
+        {"checked box", {no, no, no, no, true, true}, true, true, kHot, kHotText, kHot, kSunken, false, 0},
+        {"hovered box", {no, no, no, true, true}, true, false, kHot, kHotText, kHot, kRaised, false, 1},
+        {"no normal icon", {no, no, no, true, true}, false, false, kHot, kHotText, kHot, kRaised, false, 0},
+    };
+    for (const auto& c : cases) {
+        const ButtonLook look = Look(c.state, c.hasNormalIcon);
+        EXPECT_EQ(look.pressed, c.pressed) << c.what;
+        EXPECT_EQ(look.background, c.background) << c.what;
+        EXPECT_EQ(look.textColour, c.text) << c.what;
+        EXPECT_EQ(look.textBackground, c.textBack) << c.what;
+        EXPECT_EQ(look.border, c.border) << c.what;
+        EXPECT_EQ(look.shiftContent, c.shift) << c.what;
+        EXPECT_EQ(look.iconSlot, c.iconSlot) << c.what;
+        EXPECT_FALSE(look.focusRect) << c.what;
+    }
 }
 
 TEST(SkinButtonLook, FocusRectangleOnlyWhenAskedAndFocused) {
@@ -132,13 +113,13 @@ TEST(SkinButtonGeometry, MeasuredTextCentredInItsRectangle) {
 }
 
 TEST(SkinButtonGrey, LumaValues) {
-    EXPECT_EQ(GreyLevel(255, 255, 255), 255);
-    EXPECT_EQ(GreyLevel(1, 1, 1), 1);
-    EXPECT_EQ(GreyLevel(255, 0, 0), 76);
-    EXPECT_EQ(GreyLevel(0, 255, 0), 149);
-    EXPECT_EQ(GreyLevel(0, 0, 255), 29);
-    EXPECT_EQ(GreyLevel(100, 150, 200), 140);
-    EXPECT_EQ(GreyLevel(0, 0, 0), 0);
+    const struct {
+        int r, g, b, grey;
+    } cases[] = {{255, 255, 255, 255}, {1, 1, 1, 1},         {255, 0, 0, 76}, {0, 255, 0, 149},
+                 {0, 0, 255, 29},      {100, 150, 200, 140}, {0, 0, 0, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(GreyLevel(c.r, c.g, c.b), c.grey) << c.r << "," << c.g << "," << c.b;
+    }
 }
 
 TEST(SkinButtonGrey, PixelsKeepTheirAlpha) {

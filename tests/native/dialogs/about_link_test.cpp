@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 
 namespace drovan::tests {
 namespace {
@@ -12,22 +11,17 @@ using framework::Rect;
 
 constexpr Rect kLink{150, 100, 240, 117};
 
+// Left and top edges are on the link, right and bottom ones are not; over it the link is red, off it blue.
 TEST(AboutLinkHover, AMoveOverTheLinkTurnsItRedAndAnyOtherMoveBackToBlue) {
-    const LinkResponse over = LinkAfterMouseMove(kLink, 160, 105);
-    EXPECT_TRUE(over.overLink);
-    EXPECT_EQ(over.colour, 0x0000FFu);
-    const LinkResponse off = LinkAfterMouseMove(kLink, 10, 10);
-    EXPECT_FALSE(off.overLink);
-    EXPECT_EQ(off.colour, 0xE78629u);
-}
-
-TEST(AboutLinkHover, LeftAndTopEdgesAreOnTheLinkRightAndBottomOnesAreNot) {
-    for (const auto& [x, y] : {std::pair{150, 100}, std::pair{239, 116}, std::pair{150, 116}}) {
-        EXPECT_TRUE(LinkAfterMouseMove(kLink, x, y).overLink) << x << "," << y;
-    }
-    for (const auto& [x, y] :
-         {std::pair{240, 100}, std::pair{150, 117}, std::pair{149, 108}, std::pair{200, 99}}) {
-        EXPECT_FALSE(LinkAfterMouseMove(kLink, x, y).overLink) << x << "," << y;
+    const struct {
+        int x, y;
+        bool over;
+    } moves[] = {{160, 105, true},  {150, 100, true},  {239, 116, true},  {150, 116, true}, {10, 10, false},
+                 {240, 100, false}, {150, 117, false}, {149, 108, false}, {200, 99, false}};
+    for (const auto& move : moves) {
+        const LinkResponse response = LinkAfterMouseMove(kLink, move.x, move.y);
+        EXPECT_EQ(response.overLink, move.over) << move.x << "," << move.y;
+        EXPECT_EQ(response.colour, move.over ? 0x0000FFu : 0xE78629u) << move.x << "," << move.y;
     }
     // A link with no size, such as a missing label's, is never under the pointer.
     EXPECT_FALSE(LinkAfterMouseMove(Rect{}, 0, 0).overLink);

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/main_skin.h"
+#include <utility>
 
 namespace drovan::tests {
 namespace {
 
 using framework::ArtScalePercent;
 using framework::kBaseDpi;
-using framework::Rect;
 using framework::ScaledResource;
 using framework::ScaleToDpi;
 
@@ -39,34 +38,6 @@ TEST(ArtScale, NearestDrawingWithTiesToTheLargerOne) {
     for (const auto& [dpi, percent] : cases) {
         EXPECT_EQ(ArtScalePercent(dpi), percent) << dpi;
         EXPECT_EQ(art.ForDpi(dpi), percent / 10) << dpi;
-    }
-}
-
-TEST(DragBand, MarginGrowsWithTheDpi) {
-    const Rect window{100, 50, 665, 539};
-    const std::pair<int, int> bottoms[] = {{96, 359}, {144, 269}, {192, 179}};
-    for (const auto& [dpi, bottom] : bottoms) {
-        EXPECT_EQ(DragBand(window, dpi), (Rect{100, 50, 665, bottom})) << dpi;
-        EXPECT_TRUE(InDragBand(window, 300, bottom - 1, dpi)) << dpi;
-        EXPECT_FALSE(InDragBand(window, 300, bottom, dpi)) << dpi;
-    }
-    // At 200 % a window 360 pixels high has no band at all.
-    EXPECT_TRUE(DragBand(Rect{0, 0, 400, 360}, 192).empty());
-}
-
-TEST(FrameStrips, ThicknessFromThe96DpiFrameScaled) {
-    struct Case {
-        int frame;
-        int dpi;
-        int thickness;
-    };
-    const Case cases[] = {{4, 96, 1}, {4, 144, 2}, {4, 192, 2}, {5, 192, 4}, {3, 192, 0}, {2, 192, 0}};
-    for (const Case& c : cases) {
-        const auto strips = FrameStrips(300, 200, c.frame, c.frame, c.dpi);
-        EXPECT_EQ(strips[0].rect, (Rect{0, 0, 300, c.thickness})) << c.frame << " at " << c.dpi;
-        EXPECT_EQ(strips[1].rect, (Rect{0, 0, c.thickness, 200})) << c.frame << " at " << c.dpi;
-        EXPECT_EQ(strips[2].rect, (Rect{0, 200 - c.thickness, 300, 200})) << c.frame << " at " << c.dpi;
-        EXPECT_EQ(strips[3].rect, (Rect{300 - c.thickness, 0, 300, 200})) << c.frame << " at " << c.dpi;
     }
 }
 

@@ -80,13 +80,6 @@ TEST(ShadowImage, EverythingButTheBackgroundBecomesTheShadow) {
                                   })));
 }
 
-TEST(FadedAndShadowImage, EmptyImagesAreLeftAlone) {
-    PixelImage empty(0, 3, R);
-    BuildFadedImage(empty, F);
-    BuildShadowImage(empty, F, S);
-    EXPECT_TRUE(empty.pixels.empty());
-}
-
 // Ink at (1,0), (3,0), (1,1), (2,1), (1,2); the pure white at (0,1) counts as background. (3,0) sits in the
 // last column and (1,2) in the last row, so neither casts a highlight.
 const PixelImage kGlyph = Image({
@@ -95,71 +88,37 @@ const PixelImage kGlyph = Image({
     {F, K, F, F},
 });
 
-TEST(DisabledPasses, FirstIsTheInkInHighlightOnBack) {
-    const DisabledPasses passes = BuildDisabledPasses(kGlyph, kColours);
-    EXPECT_TRUE(SamePixels(passes.first, Image({
-                                             {B, H, B, H},
-                                             {B, H, H, B},
-                                             {B, H, B, B},
-                                         })));
-}
-
-TEST(DisabledPasses, SecondIsShadowInkOverAShiftedHighlight) {
-    const DisabledPasses passes = BuildDisabledPasses(kGlyph, kColours);
-    // (2,1) is ink and takes the shadow over the highlight cast by (1,0). (0,2) stays back: the highlight of
-    // (3,0) must not wrap into the next row.
-    EXPECT_TRUE(SamePixels(passes.second, Image({
-                                              {B, S, B, S},
-                                              {B, S, S, B},
-                                              {B, S, H, H},
-                                          })));
-}
-
-TEST(DisabledPasses, SourceWithoutInkGivesPlainBack) {
-    const DisabledPasses passes = BuildDisabledPasses(Image({{F, H}, {H, F}}), kColours);
-    EXPECT_TRUE(SamePixels(passes.first, PixelImage(2, 2, B)));
-    EXPECT_TRUE(SamePixels(passes.second, PixelImage(2, 2, B)));
-}
-
-TEST(DisabledPasses, EmptySourceGivesEmptyPasses) {
-    for (const PixelImage& source : {PixelImage(0, 3, K), PixelImage(3, 0, K), PixelImage()}) {
-        const DisabledPasses passes = BuildDisabledPasses(source, kColours);
-        EXPECT_TRUE(passes.first.pixels.empty());
-        EXPECT_TRUE(passes.second.pixels.empty());
+// The first pass (ink in highlight on back) shows one pixel right of and below the second (ink in shadow over
+// the highlight each ink pixel casts down and right, never wrapping into the next row), clipped to the
+// target.
+TEST(DrawDisabledImage, TheSecondPassCoversTheFirstButItsExtraColumnAndRow) {
+    const struct {
+        const char* what;
+        PixelImage target;
+        int x, y;
+        PixelImage source;
+        PixelImage expected;
+    } cases[] = {
+        {"whole", PixelImage(7, 6, T), 1, 1, kGlyph,
+         Image({
+             {T, T, T, T, T, T, T},
+             {T, B, S, B, S, T, T},
+             {T, B, S, S, B, H, T},
+             {T, B, S, H, H, B, T},
+             {T, T, B, H, B, B, T},
+             {T, T, T, T, T, T, T},
+         })},
+        {"clipped at the top and left", PixelImage(3, 3, T), -2, -1, kGlyph,
+         Image({{S, B, H}, {H, H, B}, {H, B, B}})},
+        {"clipped at the bottom and right", PixelImage(4, 3, T), 1, 1, kGlyph,
+         Image({{T, T, T, T}, {T, B, S, B}, {T, B, S, S}})},
+        {"no ink", PixelImage(3, 3, T), 0, 0, Image({{F, H}, {H, F}}),
+         Image({{B, B, T}, {B, B, B}, {T, B, B}})},
+    };
+    for (auto c : cases) {
+        DrawDisabledImage(c.target, c.x, c.y, c.source, kColours);
+        EXPECT_TRUE(SamePixels(c.target, c.expected)) << c.what;
     }
-}
-
-TEST(DrawDisabledImage, ShowsTheFirstPassInTheExtraColumnAndRow) {
-    PixelImage target(7, 6, T);
-    DrawDisabledImage(target, 1, 1, kGlyph, kColours);
-    EXPECT_TRUE(SamePixels(target, Image({
-                                       {T, T, T, T, T, T, T},
-                                       {T, B, S, B, S, T, T},
-                                       {T, B, S, S, B, H, T},
-                                       {T, B, S, H, H, B, T},
-                                       {T, T, B, H, B, B, T},
-                                       {T, T, T, T, T, T, T},
-                                   })));
-}
-
-TEST(DrawDisabledImage, ClipsAtTheTopAndLeft) {
-    PixelImage target(3, 3, T);
-    DrawDisabledImage(target, -2, -1, kGlyph, kColours);
-    EXPECT_TRUE(SamePixels(target, Image({
-                                       {S, B, H},
-                                       {H, H, B},
-                                       {H, B, B},
-                                   })));
-}
-
-TEST(DrawDisabledImage, ClipsAtTheBottomAndRight) {
-    PixelImage target(4, 3, T);
-    DrawDisabledImage(target, 1, 1, kGlyph, kColours);
-    EXPECT_TRUE(SamePixels(target, Image({
-                                       {T, T, T, T},
-                                       {T, B, S, B},
-                                       {T, B, S, S},
-                                   })));
 }
 
 TEST(DrawDisabledImage, NothingIsDrawnOutsideTheTarget) {
@@ -173,12 +132,19 @@ TEST(DrawDisabledImage, NothingIsDrawnOutsideTheTarget) {
     }
 }
 
-TEST(DrawDisabledImage, EmptyImagesDrawNothing) {
-    PixelImage target(3, 3, T);
-    DrawDisabledImage(target, 0, 0, PixelImage(0, 2, K), kColours);
-    DrawDisabledImage(target, 0, 0, PixelImage(2, 0, K), kColours);
-    EXPECT_TRUE(SamePixels(target, PixelImage(3, 3, T)));
-
+TEST(ImagePixels, EmptyImagesAreLeftAloneAndDrawNothing) {
+    PixelImage empty(0, 3, R);
+    BuildFadedImage(empty, F);
+    BuildShadowImage(empty, F, S);
+    EXPECT_TRUE(empty.pixels.empty());
+    for (const PixelImage& source : {PixelImage(0, 3, K), PixelImage(3, 0, K), PixelImage()}) {
+        const DisabledPasses passes = BuildDisabledPasses(source, kColours);
+        EXPECT_TRUE(passes.first.pixels.empty());
+        EXPECT_TRUE(passes.second.pixels.empty());
+        PixelImage target(3, 3, T);
+        DrawDisabledImage(target, 0, 0, source, kColours);
+        EXPECT_TRUE(SamePixels(target, PixelImage(3, 3, T)));
+    }
     PixelImage none;
     DrawDisabledImage(none, 0, 0, kGlyph, kColours);
     EXPECT_TRUE(none.pixels.empty());

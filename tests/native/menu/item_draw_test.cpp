@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <set>
+#include <tuple>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "menu/item_draw_classic.h"
@@ -91,53 +95,54 @@ bool HasFrameRound(const ItemPlan& plan, const Rect& rect) {
     return false;
 }
 
-std::vector<LineStep> ExpectedTick(int x, int y, std::uint32_t colour) {
-    const int tops[] = {2, 3, 4, 3, 2, 1, 0};
-    std::vector<LineStep> strokes;
-    for (int column = 0; column < 7; ++column) {
-        strokes.push_back(LineStep{x + column, y + tops[column], x + column, y + tops[column] + 3, colour});
+using Stroke = std::tuple<int, int, int, int, std::uint32_t>;
+
+std::vector<Stroke> Strokes(const std::vector<LineStep>& lines) {
+    std::vector<Stroke> strokes;
+    for (const LineStep& line : lines) {
+        strokes.emplace_back(line.x1, line.y1, line.x2, line.y2, line.colour);
     }
     return strokes;
 }
 
-void ExpectStrokes(const std::vector<LineStep>& actual, const std::vector<LineStep>& expected) {
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(actual[i].x1, expected[i].x1) << i;
-        EXPECT_EQ(actual[i].y1, expected[i].y1) << i;
-        EXPECT_EQ(actual[i].x2, expected[i].x2) << i;
-        EXPECT_EQ(actual[i].y2, expected[i].y2) << i;
-        EXPECT_EQ(actual[i].colour, expected[i].colour) << i;
+// Seven vertical strokes three pixels long, stepping down then up.
+std::vector<Stroke> ExpectedTick(int x, int y, std::uint32_t colour) {
+    const int tops[] = {2, 3, 4, 3, 2, 1, 0};
+    std::vector<Stroke> strokes;
+    for (int column = 0; column < 7; ++column) {
+        strokes.emplace_back(x + column, y + tops[column], x + column, y + tops[column] + 3, colour);
     }
+    return strokes;
 }
 
 // --- shared pieces ---
 
-TEST(ItemTextSplit, TabsSeparateLabelAndAccelerator) {
-    const TextParts plain = SplitAtTabs(u"About(&A)...");
-    EXPECT_EQ(plain.label, u"About(&A)...");
-    EXPECT_FALSE(plain.hasAccelerator);
-    const TextParts one = SplitAtTabs(u"Open\tCtrl+O");
-    EXPECT_EQ(one.label, u"Open");
-    EXPECT_EQ(one.accelerator, u"Ctrl+O");
-    EXPECT_TRUE(one.hasAccelerator);
-    const TextParts two = SplitAtTabs(u"Label\tmiddle\tKey");
-    EXPECT_EQ(two.label, u"Label");
-    EXPECT_EQ(two.accelerator, u"Key");
-    const TextParts trailing = SplitAtTabs(u"Label\t");
-    EXPECT_EQ(trailing.label, u"Label");
-    EXPECT_EQ(trailing.accelerator, u"");
-    EXPECT_TRUE(trailing.hasAccelerator);
+TEST(ItemTextSplit, TheFirstTabEndsTheLabelAndTheLastStartsTheAccelerator) {
+    const struct {
+        std::u16string text, label, accelerator;
+        bool hasAccelerator;
+    } cases[] = {
+        {u"About(&A)...", u"About(&A)...", u"", false},
+        {u"Open\tCtrl+O", u"Open", u"Ctrl+O", true},
+        {u"Label\tmiddle\tKey", u"Label", u"Key", true},
+        {u"Label\t", u"Label", u"", true},
+    };
+    for (const auto& c : cases) {
+        const TextParts parts = SplitAtTabs(c.text);
+        EXPECT_EQ(parts.label, c.label);
+        EXPECT_EQ(parts.accelerator, c.accelerator);
+        EXPECT_EQ(parts.hasAccelerator, c.hasAccelerator);
+    }
 }
 
 TEST(ItemCheckMarks, TheTickIsSevenThreePixelStrokes) {
     std::vector<PaintStep> steps;
     AddTick(steps, 5, 9, 0x123456);
-    std::vector<LineStep> strokes;
+    std::vector<LineStep> lines;
     for (const PaintStep& step : steps) {
-        strokes.push_back(std::get<LineStep>(step));
+        lines.push_back(std::get<LineStep>(step));
     }
-    ExpectStrokes(strokes, ExpectedTick(5, 9, 0x123456));
+    EXPECT_EQ(Strokes(lines), ExpectedTick(5, 9, 0x123456));
 }
 
 TEST(ItemStyleChoice, APaletteDeviceFallsBackToClassic) {
@@ -244,13 +249,14 @@ TEST(ClassicItem, ACheckedEntryWithoutImageGetsATickInASunkenLighterBox) {
     ASSERT_EQ(edges.size(), 1u);
     EXPECT_EQ(edges[0].rect, box);
     EXPECT_EQ(edges[0].kind, EdgeKind::SunkenOuter);
-    ExpectStrokes(StepsOf<LineStep>(plan), ExpectedTick(box.left + 4, box.top + 4, kColours.menuText));
+    EXPECT_EQ(Strokes(StepsOf<LineStep>(plan)), ExpectedTick(box.left + 4, box.top + 4, kColours.menuText));
 
     item.selected = true;
     const ItemPlan highlighted = PlanClassicItem(item, StyleFacts{}, kColours);
     EXPECT_TRUE(HasFill(highlighted, box, kColours.menu));
     EXPECT_TRUE(HasFill(highlighted, (Rect{L + 21, T, R, T + 27}), kColours.highlight));
-    ExpectStrokes(StepsOf<LineStep>(highlighted), ExpectedTick(box.left + 4, box.top + 4, kColours.menuText));
+    EXPECT_EQ(Strokes(StepsOf<LineStep>(highlighted)),
+              ExpectedTick(box.left + 4, box.top + 4, kColours.menuText));
 }
 
 TEST(ClassicItem, AnEntryWithItsOwnCheckBitmapGetsADot) {
@@ -434,7 +440,7 @@ TEST(XpItem, ACheckedEntryWithoutImageGetsATickInABorderedSquare) {
     const Rect box{L + 4, T + 3, L + 20, T + 19};
     EXPECT_TRUE(HasFill(plan, box, kCheckFill));
     EXPECT_TRUE(HasFrame(plan, box, kColours.highlight, kColours.highlight));
-    ExpectStrokes(StepsOf<LineStep>(plan), ExpectedTick(L + 9, T + 7, kColours.menuText));
+    EXPECT_EQ(Strokes(StepsOf<LineStep>(plan)), ExpectedTick(L + 9, T + 7, kColours.menuText));
 
     item.hasCheckBitmap = true;
     const std::vector<DotStep> dots = StepsOf<DotStep>(PlanXpItem(item, StyleFacts{}, kColours));
@@ -491,6 +497,221 @@ TEST(XpItem, ALargerImageWidensTheBandAndCentresTheImage) {
     EXPECT_EQ(StepsOf<ImageStep>(plan).at(0).x, L + 4);
     EXPECT_EQ(StepsOf<ImageStep>(plan).at(0).y, T + 4);
     EXPECT_EQ(plan.texts.at(0).rect.left, L + 35);
+}
+
+// --- at 200 % ---
+
+Rect Doubled(const Rect& r) {
+    return {2 * r.left, 2 * r.top, 2 * r.right, 2 * r.bottom};
+}
+
+// A step as it should come out at 200 %: every length twice as long. Ticks are compared as pixels.
+struct DoubledStep {
+    PaintStep operator()(const FillStep& s) const { return FillStep{Doubled(s.rect), s.colour}; }
+    PaintStep operator()(const FrameStep& s) const {
+        return FrameStep{Doubled(s.rect), s.topLeft, s.bottomRight};
+    }
+    PaintStep operator()(const EdgeStep& s) const { return EdgeStep{Doubled(s.rect), s.kind}; }
+    PaintStep operator()(const LineStep& s) const { return s; }
+    PaintStep operator()(const DotStep& s) const { return DotStep{Doubled(s.rect), s.colour}; }
+    PaintStep operator()(const ImageStep& s) const { return ImageStep{s.slot, 2 * s.x, 2 * s.y}; }
+    PaintStep operator()(const DisabledImageStep& s) const {
+        return DisabledImageStep{s.slot, 2 * s.x, 2 * s.y, 2 * s.width, 2 * s.height, s.background};
+    }
+};
+
+bool Near(int actual, int expected, int slack) {
+    return actual <= expected && actual >= expected - slack;
+}
+
+bool NearRect(const Rect& actual, const Rect& expected, int slack) {
+    return Near(actual.left, expected.left, slack) && Near(actual.top, expected.top, slack) &&
+           actual.width() == expected.width() && actual.height() == expected.height();
+}
+
+// slack: how far left or up a centred image or mark may sit from its doubled place. Centring halves an odd
+// spare room, which cannot double exactly.
+bool SameStep(const PaintStep& a, const PaintStep& b, int slack) {
+    if (a.index() != b.index()) {
+        return false;
+    }
+    return std::visit(
+        [&b, slack](const auto& x) {
+            using Step = std::decay_t<decltype(x)>;
+            const Step& y = std::get<Step>(b);
+            if constexpr (std::is_same_v<Step, FillStep>) {
+                return NearRect(x.rect, y.rect, slack) && x.colour == y.colour;
+            } else if constexpr (std::is_same_v<Step, FrameStep>) {
+                return NearRect(x.rect, y.rect, slack) && x.topLeft == y.topLeft &&
+                       x.bottomRight == y.bottomRight;
+            } else if constexpr (std::is_same_v<Step, EdgeStep>) {
+                return x.rect == y.rect && x.kind == y.kind;
+            } else if constexpr (std::is_same_v<Step, DotStep>) {
+                return NearRect(x.rect, y.rect, slack) && x.colour == y.colour;
+            } else if constexpr (std::is_same_v<Step, ImageStep>) {
+                return x.slot == y.slot && Near(x.x, y.x, slack) && Near(x.y, y.y, slack);
+            } else if constexpr (std::is_same_v<Step, DisabledImageStep>) {
+                return x.slot == y.slot && Near(x.x, y.x, slack) && Near(x.y, y.y, slack) &&
+                       x.width == y.width && x.height == y.height && x.background == y.background;
+            } else {
+                return true;
+            }
+        },
+        a);
+}
+
+std::vector<PaintStep> WithoutLines(const ItemPlan& plan) {
+    std::vector<PaintStep> steps;
+    for (const PaintStep& step : plan.steps) {
+        if (!std::holds_alternative<LineStep>(step)) {
+            steps.push_back(step);
+        }
+    }
+    return steps;
+}
+
+using Pixels = std::set<std::pair<int, int>>;
+
+// The pixels the one-pixel vertical strokes of a plan paint.
+Pixels StrokePixels(const ItemPlan& plan) {
+    Pixels pixels;
+    for (const PaintStep& step : plan.steps) {
+        if (const auto* line = std::get_if<LineStep>(&step)) {
+            for (int y = line->y1; y < line->y2; ++y) {
+                pixels.insert({line->x1, y});
+            }
+        }
+    }
+    return pixels;
+}
+
+Pixels Moved(const Pixels& pixels, int dx, int dy) {
+    Pixels moved;
+    for (const auto& [x, y] : pixels) {
+        moved.insert({x + dx, y + dy});
+    }
+    return moved;
+}
+
+// The same shape at its doubled place, or up to slack pixels left of and above it.
+bool SameShapeNear(const Pixels& actual, const Pixels& expected, int slack) {
+    for (int dx = 0; dx <= slack; ++dx) {
+        for (int dy = 0; dy <= slack; ++dy) {
+            if (actual == Moved(expected, -dx, -dy)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Every entry kind of both styles at 200 % is the 100 % entry with each length doubled: no pixel constant is
+// left at its 96-DPI size. The classic heights leave even spare rooms, so that its halves come out whole; the
+// XP band always leaves an odd room beside the image, so its centred images and marks may sit one pixel off.
+TEST(MenuAtDpi, PlansAt200PercentAreThe100PercentPlansDoubled) {
+    struct Kind {
+        const char* name;
+        bool separator, selected, grayed, checked, image, checkBitmap;
+        std::u16string text;
+    };
+    const Kind kinds[] = {
+        {"plain", false, false, false, false, true, false, u"Save"},
+        {"highlighted", false, true, false, false, true, false, u"Save"},
+        {"checked image", false, false, false, true, true, false, u"Save"},
+        {"checked highlighted", false, true, false, true, true, false, u"Save"},
+        {"disabled", false, false, true, false, true, false, u"Save\tCtrl+S"},
+        {"disabled highlighted", false, true, true, false, false, false, u"Save"},
+        {"tick", false, false, false, true, false, false, u"Save\tCtrl+S"},
+        {"dot", false, true, false, true, false, true, u"Save"},
+        {"no text", false, false, false, false, true, false, u""},
+        {"separator", true, false, false, false, false, false, u""},
+    };
+    for (const bool xp : {false, true}) {
+        for (const Kind& kind : kinds) {
+            const auto plan = [&](int scale) {
+                ItemFacts item;
+                const int height = kind.separator ? 22 : xp ? 23 : 21;
+                item.rect = Rect{10 * scale, 30 * scale, 150 * scale, (30 + height) * scale};
+                item.separator = kind.separator;
+                item.selected = kind.selected;
+                item.grayed = kind.grayed;
+                item.checked = kind.checked;
+                item.imageSlot = kind.image ? 3 : -1;
+                item.hasVariants = kind.image && xp;
+                item.hasCheckBitmap = kind.checkBitmap;
+                item.text = kind.text;
+                StyleFacts style;
+                style.imageWidth = 16 * scale;
+                style.imageHeight = 15 * scale;
+                style.xpThemeActive = xp;
+                style.dpi = 96 * scale;
+                return xp ? PlanXpItem(item, style, kColours) : PlanClassicItem(item, style, kColours);
+            };
+            const ItemPlan small = plan(1);
+            const ItemPlan large = plan(2);
+            const int slack = xp ? 1 : 0;
+            const std::vector<PaintStep> smallSteps = WithoutLines(small);
+            const std::vector<PaintStep> largeSteps = WithoutLines(large);
+            ASSERT_EQ(largeSteps.size(), smallSteps.size()) << kind.name << (xp ? " xp" : " classic");
+            for (std::size_t i = 0; i < smallSteps.size(); ++i) {
+                EXPECT_TRUE(SameStep(largeSteps[i], std::visit(DoubledStep{}, smallSteps[i]), slack))
+                    << kind.name << (xp ? " xp" : " classic") << ", step " << i;
+            }
+            std::set<std::pair<int, int>> doubledStrokes;
+            for (const auto& [x, y] : StrokePixels(small)) {
+                for (int dx = 0; dx < 2; ++dx) {
+                    for (int dy = 0; dy < 2; ++dy) {
+                        doubledStrokes.insert({2 * x + dx, 2 * y + dy});
+                    }
+                }
+            }
+            EXPECT_TRUE(SameShapeNear(StrokePixels(large), doubledStrokes, slack))
+                << kind.name << (xp ? " xp" : " classic");
+            ASSERT_EQ(large.texts.size(), small.texts.size()) << kind.name;
+            for (std::size_t i = 0; i < small.texts.size(); ++i) {
+                EXPECT_EQ(large.texts[i].rect, Doubled(small.texts[i].rect)) << kind.name << ", text " << i;
+                EXPECT_EQ(large.texts[i].text, small.texts[i].text);
+            }
+        }
+    }
+}
+
+TEST(MenuAtDpi, XpImagesCentreInTheScaledBandAndStepByScaledPixels) {
+    struct Case {
+        const char* name;
+        bool selected, checked;
+        std::vector<std::pair<int, int>> images;  // slot offset, x
+    };
+    // Band 32 + 14 = 46 wide: the image sits (46 - 32 + 1) / 2 = 7 in; raised and checked images move by 2.
+    const Case cases[] = {
+        {"plain", false, false, {{1, 7}}},
+        {"highlighted", true, false, {{2, 9}, {0, 5}}},
+        {"checked", false, true, {{0, 5}}},
+    };
+    for (const Case& c : cases) {
+        ItemFacts item;
+        item.rect = Rect{0, 0, 300, 44};
+        item.selected = c.selected;
+        item.checked = c.checked;
+        item.imageSlot = 0;
+        item.hasVariants = true;
+        item.text = u"Save";
+        StyleFacts style;
+        style.imageWidth = 32;
+        style.imageHeight = 30;
+        style.xpThemeActive = true;
+        style.dpi = 192;
+        const ItemPlan plan = PlanXpItem(item, style, kColours);
+        std::vector<std::pair<int, int>> images;
+        for (const PaintStep& step : plan.steps) {
+            if (const auto* image = std::get_if<ImageStep>(&step)) {
+                images.push_back({image->slot, image->x});
+            }
+        }
+        EXPECT_EQ(images, c.images) << c.name;
+        ASSERT_EQ(plan.texts.size(), 1u);
+        EXPECT_EQ(plan.texts[0].rect, (Rect{46 + 16, -2, 300, 42})) << c.name;
+    }
 }
 
 }  // namespace

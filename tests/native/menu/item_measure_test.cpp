@@ -7,57 +7,42 @@
 namespace drovan::tests {
 namespace {
 
-MeasureFacts Defaults(bool xpStyle) {
-    MeasureFacts facts;
-    facts.menuBarHeight = 19;
-    facts.xpStyle = xpStyle;
-    return facts;
-}
-
-TEST(MeasureSeparator, IsNeverWiderThanNothingAndFollowsTheImagePadding) {
-    EXPECT_EQ(MeasureSeparator(Defaults(true)).width, 0);
-    EXPECT_EQ(MeasureSeparator(Defaults(true)).height, 11);
-    EXPECT_EQ(MeasureSeparator(Defaults(false)).width, 0);
-    EXPECT_EQ(MeasureSeparator(Defaults(false)).height, 9);
-}
-
-TEST(MeasureSeparator, NeverDropsBelowHalfTheMenuBar) {
-    MeasureFacts facts = Defaults(true);
-    facts.menuBarHeight = 41;
-    EXPECT_EQ(MeasureSeparator(facts).height, 20);
-    facts.imageHeight = 60;  // (60 + 7) / 2 truncates
-    EXPECT_EQ(MeasureSeparator(facts).height, 33);
-}
-
-TEST(MeasureTextItem, AnEmptyTextLeavesTheFixedPartOnly) {
-    EXPECT_EQ(MeasureTextItem(Defaults(true), 0).width, 31);
-    EXPECT_EQ(MeasureTextItem(Defaults(false), 0).width, 33);
-    EXPECT_EQ(MeasureTextItem(Defaults(true), 0).height, 22);
-    EXPECT_EQ(MeasureTextItem(Defaults(false), 0).height, 19);
-}
-
-TEST(MeasureTextItem, TheTextWidthAddsToTheImageColumn) {
-    EXPECT_EQ(MeasureTextItem(Defaults(true), 100).width, 131);
-    EXPECT_EQ(MeasureTextItem(Defaults(false), 100).width, 133);
-}
-
-TEST(MeasureTextItem, ALargerToolbarImageWidensAndHeightensTheEntry) {
-    MeasureFacts xp = Defaults(true);
-    xp.imageWidth = 20;
-    xp.imageHeight = 18;
-    EXPECT_EQ(MeasureTextItem(xp, 50).width, 50 + 20 + 7 + 8);
-    EXPECT_EQ(MeasureTextItem(xp, 50).height, 25);
-    MeasureFacts classic = Defaults(false);
-    classic.imageWidth = 20;
-    classic.imageHeight = 18;
-    EXPECT_EQ(MeasureTextItem(classic, 50).width, 50 + 41);
-    EXPECT_EQ(MeasureTextItem(classic, 50).height, 22);
-}
-
-TEST(MeasureTextItem, ATallMenuBarSetsTheHeight) {
-    MeasureFacts facts = Defaults(true);
-    facts.menuBarHeight = 30;
-    EXPECT_EQ(MeasureTextItem(facts, 0).height, 30);
+TEST(MeasureItem, EntriesAndSeparatorsFollowTheImagePaddingAndTheMenuBarAtEveryDpi) {
+    struct Case {
+        const char* what;
+        bool xp;
+        int dpi;
+        int imageWidth;
+        int imageHeight;
+        int menuBar;
+        int fixedWidth;  // beside the text
+        int height;
+        int separatorHeight;
+    };
+    const Case cases[] = {{"xp", true, 96, 16, 15, 19, 31, 22, 11},
+                          {"classic", false, 96, 16, 15, 19, 33, 19, 9},
+                          {"xp at 150 %", true, 144, 24, 23, 28, 47, 34, 17},
+                          {"classic at 150 %", false, 144, 24, 23, 28, 50, 29, 14},
+                          {"xp at 200 %", true, 192, 32, 30, 37, 62, 44, 22},
+                          {"classic at 200 %", false, 192, 32, 30, 37, 66, 38, 19},
+                          {"xp, tall menu bar", true, 96, 16, 15, 30, 31, 30, 15},
+                          {"xp, taller menu bar", true, 96, 16, 15, 41, 31, 41, 20},
+                          {"xp, tall image truncates the half", true, 96, 16, 60, 41, 31, 67, 33},
+                          {"xp, larger toolbar image", true, 96, 20, 18, 19, 35, 25, 12},
+                          {"classic, larger toolbar image", false, 96, 20, 18, 19, 41, 22, 11}};
+    for (const Case& c : cases) {
+        MeasureFacts facts;
+        facts.imageWidth = c.imageWidth;
+        facts.imageHeight = c.imageHeight;
+        facts.menuBarHeight = c.menuBar;
+        facts.xpStyle = c.xp;
+        facts.dpi = c.dpi;
+        EXPECT_EQ(MeasureTextItem(facts, 0).width, c.fixedWidth) << c.what;
+        EXPECT_EQ(MeasureTextItem(facts, 50).width, c.fixedWidth + 50) << c.what;
+        EXPECT_EQ(MeasureTextItem(facts, 50).height, c.height) << c.what;
+        EXPECT_EQ(MeasureSeparator(facts).width, 0) << c.what;
+        EXPECT_EQ(MeasureSeparator(facts).height, c.separatorHeight) << c.what;
+    }
 }
 
 TEST(MeasureText, OnlyRecognisedSystemsMeasureWithTheMenuFont) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace drovan::tests {
 namespace {
 
@@ -93,6 +95,14 @@ TemplateBuilder NestedMenu() {
     return menu;
 }
 
+// A template of version 0 with no extra header and the entries the function adds.
+TemplateBuilder Entries(const std::function<void(TemplateBuilder&)>& add) {
+    TemplateBuilder menu;
+    menu.Header(0, 0);
+    add(menu);
+    return menu;
+}
+
 TEST(MenuTemplate, ProgramMenuHasOnePopupWithFourEntries) {
     const auto entries = Parse(ProgramMenu());
     ASSERT_TRUE(entries.has_value());
@@ -116,73 +126,38 @@ TEST(MenuTemplate, ProgramMenuHasOnePopupWithFourEntries) {
     EXPECT_EQ(LevelsClosed(*entries), (std::vector<int>{0, 0, 0, 0, 2}));
 }
 
-TEST(MenuTemplate, HeaderSizeIsSkippedWhateverItsParity) {
-    for (std::uint16_t headerSize : {1, 3, 6}) {
-        SCOPED_TRACE(headerSize);
-        TemplateBuilder menu;
-        menu.Header(0, headerSize).Item(kMenuOptionEnd, 7, u"Only");
-        const auto entries = Parse(menu);
-        ASSERT_TRUE(entries.has_value());
-        ASSERT_EQ(entries->size(), 1u);
-        EXPECT_EQ((*entries)[0].id, 7);
-        EXPECT_EQ((*entries)[0].text, u"Only");
-    }
-}
-
+// Each entry that ends its level closes it, and every parent whose popup also ended its own.
 TEST(MenuTemplate, EndOfInnermostLevelClosesEveryParentThatAlsoEnded) {
-    const auto entries = Parse(NestedMenu());
-    ASSERT_TRUE(entries.has_value());
-    EXPECT_EQ(Texts(*entries), (std::vector<std::u16string>{u"&File", u"&Open\tCtrl+O", u"Recent", u"a.swf",
-                                                            u"&Help", u"About"}));
-    EXPECT_EQ(LevelsClosed(*entries), (std::vector<int>{0, 0, 0, 2, 0, 2}));
-
-    TemplateBuilder deep;
-    deep.Header(0, 0)
-        .Popup(kMenuOptionEnd, u"1")
-        .Popup(kMenuOptionEnd, u"2")
-        .Popup(kMenuOptionEnd, u"3")
-        .Item(kMenuOptionEnd, 9, u"leaf");
-    const auto deepEntries = Parse(deep);
-    ASSERT_TRUE(deepEntries.has_value());
-    EXPECT_EQ(LevelsClosed(*deepEntries), (std::vector<int>{0, 0, 0, 4}));
-}
-
-TEST(MenuTemplate, LevelWhosePopupDidNotEndItsParentClosesAlone) {
-    TemplateBuilder menu;
-    menu.Header(0, 0)
-        .Popup(0, u"Edit")
-        .Popup(0, u"Inner")
-        .Item(kMenuOptionEnd, 1, u"x")
-        .Item(kMenuOptionEnd, 2, u"y")
-        .Item(kMenuOptionEnd, 3, u"Last");
-    const auto entries = Parse(menu);
-    ASSERT_TRUE(entries.has_value());
-    EXPECT_EQ(LevelsClosed(*entries), (std::vector<int>{0, 0, 1, 1, 1}));
-}
-
-TEST(MenuTemplate, FirstEntryMayEndTheTopLevel) {
-    TemplateBuilder item;
-    item.Header(0, 0).Item(kMenuOptionEnd, 5, u"Alone");
-    const auto entries = Parse(item);
-    ASSERT_TRUE(entries.has_value());
-    ASSERT_EQ(entries->size(), 1u);
-    EXPECT_EQ((*entries)[0].levelsClosed, 1);
-
-    TemplateBuilder separator;
-    separator.Header(0, 0).Item(kMenuOptionEnd, 0, u"");
-    const auto separatorEntries = Parse(separator);
-    ASSERT_TRUE(separatorEntries.has_value());
-    ASSERT_EQ(separatorEntries->size(), 1u);
-    EXPECT_EQ((*separatorEntries)[0].text, u"");
-    EXPECT_EQ((*separatorEntries)[0].levelsClosed, 1);
-}
-
-TEST(MenuTemplate, BytesAfterTheTopLevelEndAreIgnored) {
-    TemplateBuilder menu = ProgramMenu();
-    menu.Bytes({0x10, 0x00, 0x41});  // the start of another, truncated entry
-    const auto entries = Parse(menu);
-    ASSERT_TRUE(entries.has_value());
-    EXPECT_EQ(entries->size(), 5u);
+    const struct {
+        const char* what;
+        TemplateBuilder menu;
+        std::vector<int> closed;
+    } cases[] = {
+        {"nested", NestedMenu(), {0, 0, 0, 2, 0, 2}},
+        {"deep",
+         Entries([](TemplateBuilder& m) {
+             m.Popup(kMenuOptionEnd, u"1").Popup(kMenuOptionEnd, u"2").Popup(kMenuOptionEnd, u"3");
+             m.Item(kMenuOptionEnd, 9, u"leaf");
+         }),
+         {0, 0, 0, 4}},
+        {"a popup that did not end its parent",
+         Entries([](TemplateBuilder& m) {
+             m.Popup(0, u"Edit").Popup(0, u"Inner").Item(kMenuOptionEnd, 1, u"x");
+             m.Item(kMenuOptionEnd, 2, u"y").Item(kMenuOptionEnd, 3, u"Last");
+         }),
+         {0, 0, 1, 1, 1}},
+        {"first entry ends the top",
+         Entries([](TemplateBuilder& m) { m.Item(kMenuOptionEnd, 5, u"Alone"); }),
+         {1}},
+        {"a separator ends the top",
+         Entries([](TemplateBuilder& m) { m.Item(kMenuOptionEnd, 0, u""); }),
+         {1}},
+    };
+    for (const auto& c : cases) {
+        const auto entries = Parse(c.menu);
+        ASSERT_TRUE(entries.has_value()) << c.what;
+        EXPECT_EQ(LevelsClosed(*entries), c.closed) << c.what;
+    }
 }
 
 TEST(MenuTemplate, OtherOptionBitsPassThroughWithoutTheEndBit) {
@@ -199,20 +174,37 @@ TEST(MenuTemplate, OtherOptionBitsPassThroughWithoutTheEndBit) {
     EXPECT_EQ((*entries)[2].flags, kMenuBarBreak);
 }
 
-TEST(MenuTemplate, TextsKeepAmpersandsTabsAndSurrogates) {
-    TemplateBuilder menu;
-    menu.Header(0, 0).Item(kMenuOptionEnd, 1, u"&Save && quit\tCtrl+Q\tx \U0001F600");
-    const auto entries = Parse(menu);
-    ASSERT_TRUE(entries.has_value());
-    EXPECT_EQ((*entries)[0].text, u"&Save && quit\tCtrl+Q\tx \U0001F600");
-}
-
-TEST(MenuTemplate, TerminatorIsAZeroUnitNotTwoZeroBytesAnywhere) {
-    TemplateBuilder menu;
-    menu.Header(0, 0).Word(kMenuOptionEnd).Word(1).Bytes({0x41, 0x00, 0x00, 0x42, 0x00, 0x00});
-    const auto entries = Parse(menu);
-    ASSERT_TRUE(entries.has_value());
-    EXPECT_EQ((*entries)[0].text, u"A\u4200");
+// A header of any size is skipped; a text keeps every unit up to the first zero unit; whatever follows the
+// end of the top level is ignored.
+TEST(MenuTemplate, TextsAreReadWholeWhereverTheyStart) {
+    using Texts16 = std::vector<std::u16string>;
+    const struct {
+        const char* what;
+        TemplateBuilder menu;
+        Texts16 texts;
+    } cases[] = {
+        {"odd header", TemplateBuilder().Header(0, 1).Item(kMenuOptionEnd, 7, u"Only"), {u"Only"}},
+        {"three-byte header", TemplateBuilder().Header(0, 3).Item(kMenuOptionEnd, 7, u"Only"), {u"Only"}},
+        {"even header", TemplateBuilder().Header(0, 6).Item(kMenuOptionEnd, 7, u"Only"), {u"Only"}},
+        {"ampersands, tabs and surrogates",
+         Entries(
+             [](TemplateBuilder& m) { m.Item(kMenuOptionEnd, 1, u"&Save && quit\tCtrl+Q\tx \U0001F600"); }),
+         {u"&Save && quit\tCtrl+Q\tx \U0001F600"}},
+        {"zero bytes across units",
+         Entries([](TemplateBuilder& m) {
+             m.Word(kMenuOptionEnd).Word(1).Bytes({0x41, 0, 0, 0x42, 0, 0});
+         }),
+         {u"A\u4200"}},
+        {"nested", NestedMenu(), {u"&File", u"&Open\tCtrl+O", u"Recent", u"a.swf", u"&Help", u"About"}},
+        {"bytes after the end",
+         TemplateBuilder(ProgramMenu()).Bytes({0x10, 0x00, 0x41}),
+         {u"Popup", u"\u4FDD\u5B58\u8DEF\u5F84", u"\u63D0\u53D6", u"", u"\u5173\u4E8E(&A)..."}},
+    };
+    for (const auto& c : cases) {
+        const auto entries = Parse(c.menu);
+        ASSERT_TRUE(entries.has_value()) << c.what;
+        EXPECT_EQ(Texts(*entries), c.texts) << c.what;
+    }
 }
 
 TEST(MenuTemplate, MalformedTemplatesAreRejected) {
@@ -221,48 +213,29 @@ TEST(MenuTemplate, MalformedTemplatesAreRejected) {
     for (std::size_t size = 0; size <= sizeof(tiny); ++size) {
         EXPECT_FALSE(ParseMenuTemplate(tiny, size).has_value()) << size;
     }
-
-    TemplateBuilder headerPastData;
-    headerPastData.Word(0).Word(10).Item(kMenuOptionEnd, 1, u"x");
-    EXPECT_FALSE(Parse(headerPastData).has_value());
-
-    TemplateBuilder headerOnly;
-    headerOnly.Header(0, 4);
-    EXPECT_FALSE(Parse(headerOnly).has_value());
-    EXPECT_FALSE(Parse(TemplateBuilder().Header(0, 0)).has_value());
-
-    TemplateBuilder halfFlags;
-    halfFlags.Header(0, 0).Bytes({0x80});
-    EXPECT_FALSE(Parse(halfFlags).has_value());
-
-    TemplateBuilder noId;
-    noId.Header(0, 0).Word(kMenuOptionEnd);
-    EXPECT_FALSE(Parse(noId).has_value());
-
-    TemplateBuilder halfId;
-    halfId.Header(0, 0).Word(kMenuOptionEnd).Bytes({0x01});
-    EXPECT_FALSE(Parse(halfId).has_value());
-
-    TemplateBuilder unterminated;
-    unterminated.Header(0, 0).Word(kMenuOptionEnd).Word(1).Word(u'a').Word(u'b');
-    EXPECT_FALSE(Parse(unterminated).has_value());
-
-    TemplateBuilder oddTail;
-    oddTail.Header(0, 0).Word(kMenuOptionEnd).Word(1).Word(u'a').Bytes({0x00});
-    EXPECT_FALSE(Parse(oddTail).has_value());
-
-    TemplateBuilder topNeverEnds;
-    topNeverEnds.Header(0, 0).Item(0, 1, u"a").Item(0, 2, u"b");
-    EXPECT_FALSE(Parse(topNeverEnds).has_value());
-
-    TemplateBuilder emptyPopup;
-    emptyPopup.Header(0, 0).Popup(kMenuOptionEnd, u"Popup");
-    EXPECT_FALSE(Parse(emptyPopup).has_value());
-
-    // The inner level ends, but the popup that opened it did not end the top level.
-    TemplateBuilder parentStillOpen;
-    parentStillOpen.Header(0, 0).Popup(0, u"Popup").Item(kMenuOptionEnd, 1, u"a");
-    EXPECT_FALSE(Parse(parentStillOpen).has_value());
+    const struct {
+        const char* what;
+        TemplateBuilder menu;
+    } cases[] = {
+        {"header past the data", TemplateBuilder().Word(0).Word(10).Item(kMenuOptionEnd, 1, u"x")},
+        {"header only", TemplateBuilder().Header(0, 4)},
+        {"no entry", TemplateBuilder().Header(0, 0)},
+        {"half the flags", Entries([](TemplateBuilder& m) { m.Bytes({0x80}); })},
+        {"no id", Entries([](TemplateBuilder& m) { m.Word(kMenuOptionEnd); })},
+        {"half the id", Entries([](TemplateBuilder& m) { m.Word(kMenuOptionEnd).Bytes({0x01}); })},
+        {"unterminated text",
+         Entries([](TemplateBuilder& m) { m.Word(kMenuOptionEnd).Word(1).Word(u'a').Word(u'b'); })},
+        {"odd tail",
+         Entries([](TemplateBuilder& m) { m.Word(kMenuOptionEnd).Word(1).Word(u'a').Bytes({0x00}); })},
+        {"the top never ends", Entries([](TemplateBuilder& m) { m.Item(0, 1, u"a").Item(0, 2, u"b"); })},
+        {"empty popup", Entries([](TemplateBuilder& m) { m.Popup(kMenuOptionEnd, u"Popup"); })},
+        // The inner level ends, but the popup that opened it did not end the top level.
+        {"parent still open",
+         Entries([](TemplateBuilder& m) { m.Popup(0, u"Popup").Item(kMenuOptionEnd, 1, u"a"); })},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(Parse(c.menu).has_value()) << c.what;
+    }
 }
 
 TEST(MenuTemplate, EveryTruncationOfAValidTemplateIsRejected) {
@@ -352,14 +325,8 @@ TEST(ToolbarResource, SeparatorsTakeAPositionButNoImage) {
     EXPECT_EQ(ToolbarImageIndex(ids, -1), -1);
     EXPECT_EQ(ToolbarImageIndex(ids, 7), -1);
     EXPECT_EQ(ToolbarImageIndex({}, 0), -1);
-}
-
-TEST(ToolbarResource, WithoutSeparatorsImageMatchesPosition) {
-    const std::vector<std::uint16_t> ids = {1011, 1012, 1020};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(ToolbarImageIndex(ids, i), i);
-        EXPECT_EQ(ToolbarCommandIndex(ids, ids[static_cast<std::size_t>(i)]), i);
-    }
+    EXPECT_EQ(ToolbarImageIndex({1011, 1012, 1020}, 2), 2);
+    EXPECT_EQ(ToolbarCommandIndex({1011, 1012, 1020}, 1020), 2);
 }
 
 // Spaces narrower than other characters, so padding by character count would come out wrong.
@@ -375,34 +342,35 @@ std::u16string Spaces(std::size_t count) {
     return std::u16string(count, u' ');
 }
 
-TEST(AlignAcceleratorTexts, TextsWithoutTabAreUnchanged) {
-    const std::vector<std::u16string> texts = {u"\u4FDD\u5B58\u8DEF\u5F84", u"\u63D0\u53D6", u"", u"About  "};
-    EXPECT_EQ(AlignAcceleratorTexts(texts, FakeWidth), texts);
-    EXPECT_TRUE(AlignAcceleratorTexts({}, FakeWidth).empty());
-}
-
+// Labels before the first tab are padded with spaces past the widest label or tab-less text plus one space.
 TEST(AlignAcceleratorTexts, NarrowerLabelsArePaddedPastTheWidestPlusOneSpace) {
-    // Widest: "Save as..." is 66 px, so W = 69; "&Open" is 35 px and needs 12 spaces to reach 71.
-    const auto aligned = AlignAcceleratorTexts({u"&Open\tCtrl+O", u"Save as...\tCtrl+Shift+S"}, FakeWidth);
-    EXPECT_EQ(aligned, (std::vector<std::u16string>{u"&Open" + Spaces(12) + u"\tCtrl+O",
-                                                    u"Save as... \tCtrl+Shift+S"}));
-}
-
-TEST(AlignAcceleratorTexts, TextWithoutTabCountsTowardTheWidth) {
-    // "Extract all files" is 17 units with two spaces: 15 * 7 + 2 * 3 = 111 px, W = 114.
-    const auto aligned = AlignAcceleratorTexts({u"Extract all files", u"&Open\tCtrl+O"}, FakeWidth);
-    EXPECT_EQ(aligned,
-              (std::vector<std::u16string>{u"Extract all files", u"&Open" + Spaces(27) + u"\tCtrl+O"}));
-}
-
-TEST(AlignAcceleratorTexts, OnlyTheFirstTabSplits) {
-    // Labels "Go" (14 px) and "Longer" (42 px): W = 45, "Go" needs 11 spaces.
-    const auto aligned = AlignAcceleratorTexts({u"Go\tA\tB", u"Longer\tX"}, FakeWidth);
-    EXPECT_EQ(aligned, (std::vector<std::u16string>{u"Go" + Spaces(11) + u"\tA\tB", u"Longer \tX"}));
-}
-
-TEST(AlignAcceleratorTexts, EmptyLabelGetsPaddedToo) {
-    EXPECT_EQ(AlignAcceleratorTexts({u"\tF1"}, FakeWidth), (std::vector<std::u16string>{u" \tF1"}));
+    using Texts = std::vector<std::u16string>;
+    const struct {
+        const char* what;
+        Texts texts;
+        Texts aligned;
+    } cases[] = {
+        {"none", {}, {}},
+        {"no tabs",
+         {u"\u4FDD\u5B58\u8DEF\u5F84", u"\u63D0\u53D6", u"", u"About  "},
+         {u"\u4FDD\u5B58\u8DEF\u5F84", u"\u63D0\u53D6", u"", u"About  "}},
+        // "Save as..." is 66 px, so W = 69; "&Open" is 35 px and needs 12 spaces to reach 71.
+        {"two labels",
+         {u"&Open\tCtrl+O", u"Save as...\tCtrl+Shift+S"},
+         {u"&Open" + Spaces(12) + u"\tCtrl+O", u"Save as... \tCtrl+Shift+S"}},
+        // 15 * 7 + 2 * 3 = 111 px, W = 114.
+        {"a text without tab counts",
+         {u"Extract all files", u"&Open\tCtrl+O"},
+         {u"Extract all files", u"&Open" + Spaces(27) + u"\tCtrl+O"}},
+        // Labels "Go" (14 px) and "Longer" (42 px): W = 45, "Go" needs 11 spaces.
+        {"only the first tab splits",
+         {u"Go\tA\tB", u"Longer\tX"},
+         {u"Go" + Spaces(11) + u"\tA\tB", u"Longer \tX"}},
+        {"an empty label", {u"\tF1"}, {u" \tF1"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AlignAcceleratorTexts(c.texts, FakeWidth), c.aligned) << c.what;
+    }
 }
 
 TEST(AlignAcceleratorTexts, MeasureThatNeverGrowsCannotHang) {

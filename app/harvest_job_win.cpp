@@ -4,8 +4,7 @@
 
 namespace drovan {
 
-HarvestJob::HarvestJob(Work work, HWND window, UINT finishedMessage)
-    : m_state(std::make_shared<State>()) {
+HarvestJob::HarvestJob(Work work, HWND window, UINT finishedMessage) : m_state(std::make_shared<State>()) {
     m_state->work = std::move(work);
     m_state->window = window;
     m_state->finishedMessage = finishedMessage;

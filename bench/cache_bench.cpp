@@ -244,8 +244,8 @@ std::vector<std::uint32_t> MakeBlockfile(const fs::path& folder, const std::vect
     std::vector<std::uint32_t> records;
     std::uint32_t externals = 0;
     for (const Planned& entry : plan) {
-        records.push_back(
-            builder.AddEntry(Plain(entry.ChromiumKey(), BlockfileResponseInfo(entry.HeadLines()), entry.Body(noise))));
+        records.push_back(builder.AddEntry(
+            Plain(entry.ChromiumKey(), BlockfileResponseInfo(entry.HeadLines()), entry.Body(noise))));
         externals += entry.size > 16384 ? 1 : 0;
     }
     WriteFile(folder / "index", builder.IndexFile());

@@ -1,4 +1,5 @@
-// Times the harvest of a folder under Windows (or Wine) against the plainest walk-and-copy on a generated tree:
+// Times the harvest of a folder under Windows (or Wine) against the plainest walk-and-copy on a generated
+// tree:
 //   harvest: the harvest of every file of one type;
 //   floor:     FindFirstFileW recursion and CopyFileW of each matching file, nothing else.
 // Usage: folder_win_bench [--files N] [--runs N]

@@ -26,9 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 using drovan::bench::Gzip;
 using drovan::tests::BlockfileBuilder;
+using drovan::tests::BlockfileResponseInfo;
 using drovan::tests::EntryParts;
 using drovan::tests::Plain;
-using drovan::tests::BlockfileResponseInfo;
 
 constexpr std::uint32_t kKeyLengthField = 32;
 constexpr std::uint32_t kKeyField = 36;
@@ -59,7 +59,8 @@ void ShareKey(BlockfileBuilder& builder, std::uint32_t first, EntryParts parts, 
 
 BlockfileBuilder SharedKey(int records, std::uint32_t flags) {
     BlockfileBuilder builder;
-    EntryParts parts = Plain(LongKey(0), BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
+    EntryParts parts =
+        Plain(LongKey(0), BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
     parts.longKey = true;
     parts.flags = flags;
     if (flags != 0) {
@@ -90,7 +91,7 @@ BlockfileBuilder SparseChildren(int children) {
     EntryParts parent;
     parent.key = key;
     parent.stream0 = BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/" +
-                                  std::to_string(static_cast<std::uint64_t>(children) << 20) + "\n");
+                                           std::to_string(static_cast<std::uint64_t>(children) << 20) + "\n");
     parent.stream2 = drovan::tests::SparseStream(kSignature, key.size(), std::string(children / 8, '\xff'));
     parent.flags = 1;
     builder.AddEntry(parent);
@@ -114,7 +115,8 @@ BlockfileBuilder SparseChildren(int children) {
 
 BlockfileBuilder EverySlotOneRecord() {
     BlockfileBuilder builder;
-    EntryParts parts = Plain(LongKey(0), BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
+    EntryParts parts =
+        Plain(LongKey(0), BlockfileResponseInfo("HTTP/1.1 200 OK\nContent-Length: 3\n"), "abc");
     parts.longKey = true;
     const std::uint32_t record = builder.AddEntry(parts);
     for (std::uint32_t bucket = 0; bucket < BlockfileBuilder::kTableLength; ++bucket) {

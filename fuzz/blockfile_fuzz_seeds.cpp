@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     EntryParts parent;
     parent.key = key;
     parent.flags = 1;
-    parent.stream0 = BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/1053576\n");
+    parent.stream0 =
+        BlockfileResponseInfo("HTTP/1.1 206 Partial Content\nContent-Range: bytes 0-99/1053576\n");
     parent.stream2 = SparseStream(signature, key.size(), Bits(32, 0, 2));
     sparse.AddEntry(parent);
     for (std::uint32_t i = 0; i < 2; ++i) {

@@ -22,8 +22,8 @@ int main(int argc, char** argv) {
 
     tests::BlockfileBuilder cache;
     std::uint32_t address = 0;
-    const std::string entry =
-        cache.EntryRecord(tests::Plain(key, tests::BlockfileResponseInfo("HTTP/1.1 200 OK\n"), "body"), address);
+    const std::string entry = cache.EntryRecord(
+        tests::Plain(key, tests::BlockfileResponseInfo("HTTP/1.1 200 OK\n"), "body"), address);
     write("seed-index-header", cache.IndexFile().substr(0, blockfile::kIndexHeaderSize));
     write("seed-block-file-header", cache.BlockFileBytes(1).substr(0, blockfile::kBlockFileHeaderSize));
     write("seed-entry-store", entry);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "extract/file_system_posix.h"
+#include "extract/pipeline.h"
 #include "extract/utf8.h"
 
 namespace drovan::tests {
@@ -49,6 +51,13 @@ inline std::vector<std::string> Names(const std::filesystem::path& folder) {
 
 inline std::u16string U(const std::filesystem::path& path) {
     return Utf8ToUtf16(path.string());
+}
+
+// The files of cache whose names end with type, harvested on disk into destination.
+inline HarvestSummary HarvestOnDisk(const std::filesystem::path& cache,
+                                    const std::filesystem::path& destination, std::u16string_view type) {
+    PosixFileSystem files;
+    return Harvest(files, {{U(cache), std::nullopt}}, U(destination), type);
 }
 
 }  // namespace drovan::tests

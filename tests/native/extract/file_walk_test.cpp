@@ -18,11 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-HarvestSummary HarvestOnDisk(const fs::path& cache, const fs::path& destination, std::u16string_view type) {
-    PosixFileSystem files;
-    return Harvest(files, {{U(cache), std::nullopt}}, U(destination), type);
-}
-
 // The paths of the files the walk gives, in its order.
 std::vector<std::u16string> Walk(FileSystem& files, HarvestSummary& summary) {
     std::vector<std::u16string> walked;

@@ -26,11 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-HarvestSummary HarvestOnDisk(const fs::path& cache, const fs::path& destination, std::u16string_view type) {
-    PosixFileSystem files;
-    return Harvest(files, {{U(cache), std::nullopt}}, U(destination), type);
-}
-
 // Names taken by other bytes are numbered past, even past a folder; the same bytes are found under any of
 // them, and the user's files stay as they were.
 TEST(Harvest, NumbersPastTakenNamesAndNeverOverwrites) {

@@ -14,7 +14,8 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
 fi
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple blockfile sparse record_decoders response_head entry_name
-    http_date decode_gzip decode_deflate decode_brotli decode_zstd)
+    http_date decode_gzip decode_deflate decode_brotli decode_zstd
+    hls_playlist dash_manifest ts_probe mp4_probe)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
 missing=()
@@ -79,6 +80,14 @@ printf '\x03\x78\xda\xb3\x29\xb0\x4b\x4e\x4c\xce\x48\xb5\xd1\x2f\xb0\x53\xb0\x41
 printf '\x05\xb3\x29\xb0\x4b\x4e\x4c\xce\x48\xb5\xd1\x2f\xb0\x53\xb0\x41\xe6\x3c\xdf\x33\xf9\xe9\xda\x19\x0a\x49\xf9\x29\x95\x5c\x00' >"$build/corpus/decode_deflate/seed-raw"
 printf '\x02\xa2\x04\x00\x80\xbc\x71\xbe\xd0\x60\x83\xdc\x06\xb7\xbf\x2e\xbc\x2c\x32\xd8\xa6\x77\x6e\x92\x8e\x40\xd5\x6c\x38\xa4\x56\xa6\x10\xb4\xbf\x75\xd3\xa8\x6e\x09' >"$build/corpus/decode_brotli/seed-text"
 printf '\x04\x28\xb5\x2f\xfd\x24\x26\xfd\x00\x00\xc8\x3c\x70\x3e\x63\x61\x63\x68\x65\x3c\x2f\x70\x3e\x20\xe7\xbc\x93\xe5\xad\x98\x20\x62\x6f\x64\x79\x0a\x01\x00\x70\xcc\x2f\x87\x04\x2c\x73\x28\xb5\x2f\xfd\x24\x26\xfd\x00\x00\xc8\x3c\x70\x3e\x63\x61\x63\x68\x65\x3c\x2f\x70\x3e\x20\xe7\xbc\x93\xe5\xad\x98\x20\x62\x6f\x64\x79\x0a\x01\x00\x70\xcc\x2f\x87\x04\x2c\x73' >"$build/corpus/decode_zstd/seed-two-frames"
+
+# Playlists and manifests as players meet them, and small sound MPEG-TS and fMP4 segments.
+for target in hls_playlist dash_manifest ts_probe mp4_probe; do
+    mkdir -p "$build/corpus/$target"
+done
+cp "$root"/fuzz/seeds/hls_playlist/* "$build/corpus/hls_playlist/"
+cp "$root"/fuzz/seeds/dash_manifest/* "$build/corpus/dash_manifest/"
+"$build/media_probe_seeds" "$build/corpus/ts_probe" "$build/corpus/mp4_probe"
 
 status=0
 for target in "${targets[@]}"; do

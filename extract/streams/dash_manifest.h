@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace drovan {
+
+// One segment a representation is played from: a whole URL, or a byte range of it.
+struct DashSegment {
+    std::string url;  // absolute: BaseURLs and the manifest's own URL applied
+    std::optional<std::uint64_t> rangeFirst;  // mediaRange / range / indexRange "first-last", inclusive
+    std::optional<std::uint64_t> rangeLast;
+    std::uint64_t time = 0;  // in the representation's timescale
+    std::uint64_t duration = 0;
+};
+
+struct DashRepresentation {
+    std::string id;
+    std::string contentType;  // "video", "audio", "text", …: contentType, else the mimeType's top level
+    std::string mimeType;
+    std::string codecs;
+    std::uint64_t bandwidth = 0;
+    std::size_t period = 0;  // indices in document order
+    std::size_t adaptationSet = 0;
+    std::uint32_t timescale = 1;
+    std::optional<DashSegment> init;  // Initialization / SegmentTemplate@initialization
+    // In order. With SegmentBase the one whole file (no range); the index range is not a segment.
+    std::vector<DashSegment> segments;
+    // How many segments the manifest lists; more than segments holds when the list was cut at the cap.
+    std::uint64_t listedSegments = 0;
+    bool singleFile = false;  // SegmentBase or a SegmentList of ranges of one URL
+    bool encrypted = false;  // a ContentProtection element applies
+};
+
+struct DashManifest {
+    bool dynamic = false;  // type="dynamic": a live manifest, its list is not final
+    std::vector<DashRepresentation> representations;
+};
+
+// ISO/IEC 23009-1 MPD. None unless the document's root element is MPD. segmentCap bounds the segments
+// expanded per representation (templates and timelines can claim billions); listedSegments still says how
+// many were claimed. Durations come from SegmentTimeline (t, d, r, r="-1" up to the period's end) or
+// @duration with the period's or the presentation's duration.
+std::optional<DashManifest> ParseDashManifest(std::string_view xml, std::string_view manifestUrl,
+                                              std::size_t segmentCap);
+
+}  // namespace drovan

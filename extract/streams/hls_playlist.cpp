@@ -1,0 +1,1 @@
+#include "extract/streams/hls_playlist.h"

@@ -1,0 +1,1 @@
+#include "extract/streams/media_probe.h"

@@ -1,0 +1,1 @@
+#include "extract/streams/xml_scan.h"

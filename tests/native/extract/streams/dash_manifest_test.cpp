@@ -1,0 +1,1 @@
+#include "extract/streams/dash_manifest.h"

@@ -1,0 +1,1 @@
+#include "extract/streams/url_reference.h"

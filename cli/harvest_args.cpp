@@ -5,9 +5,10 @@
 namespace drovan {
 
 const char* const kHarvestUsageText =
-    "usage: drovan-harvest --type TYPE --to FOLDER [--from CACHE ...]\n"
-    "       drovan-harvest --list [--type TYPE] [--from CACHE ...]\n"
-    "without --from: the Internet-cache folder, then every browser's cache found (Windows only)\n";
+    "usage: drovan-harvest --type TYPE --to FOLDER [--no-join] [--from CACHE ...]\n"
+    "       drovan-harvest --list [--type TYPE] [--no-join] [--from CACHE ...]\n"
+    "without --from: the Internet-cache folder, then every browser's cache found (Windows only)\n"
+    "--no-join: the segments of streamed video each as their own file, not joined into one\n";
 
 ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args) {
     HarvestArguments result;
@@ -17,6 +18,10 @@ ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args) {
         const std::u16string& option = args[i];
         if (option == u"--list") {
             result.list = true;
+            continue;
+        }
+        if (option == u"--no-join") {
+            result.joinStreams = false;
             continue;
         }
         std::u16string* value = nullptr;

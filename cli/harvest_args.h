@@ -11,6 +11,7 @@ struct HarvestArguments {
     std::u16string destination;
     std::vector<std::u16string> sources;
     bool list = false;
+    bool joinStreams = true;  // --no-join: every segment of a stream its own file
 };
 
 struct ParsedArguments {

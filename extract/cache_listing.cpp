@@ -71,8 +71,8 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 }
 
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const HarvestProgress* progress,
-                            const ItemSink& sink, HarvestSummary& summary) {
+                            std::u16string_view fileType, const HoldTest& holds,
+                            const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary) {
     KeptFiles kept(fs);
     StoredBytesClaims claims;
     bool listedAll = true;
@@ -85,24 +85,41 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
             return true;
         }
         const EntryLook look = LookAtEntry(kept, entry);
-        if (!NameEndsWithType(look.name, fileType)) {
+        const bool ofType = NameEndsWithType(look.name, fileType);
+        const bool held = holds && holds(entry, look);
+        if (!ofType && !held) {
             return true;
         }
         const EntryVerdict verdict = JudgeEntry(entry, look);
-        CountVerdict(verdict, summary);
-        if (verdict != EntryVerdict::Write) {
+        if (!held) {
+            CountVerdict(verdict, summary);
+        }
+        if (verdict != EntryVerdict::Write && !held) {
             return true;
         }
-        if (!claims.Claim(kept, entry)) {
+        const bool claimed = verdict == EntryVerdict::Write && claims.Claim(kept, entry);
+        if (!claimed && !held) {
             ++summary.skipped;
             return true;
+        }
+        HarvestItem item{look.name, {}, nullptr, std::nullopt};
+        if (held) {
+            item.held = HeldEntry{0,
+                                  std::move(entry.key),
+                                  std::move(entry.url),
+                                  entry.storedSize,
+                                  claimed ? verdict : EntryVerdict::Undecodable,
+                                  ofType};
         }
         // The content needs only where the body lies and how it is encoded: a URL or key of megabytes is not
         // held until the entry is written.
         std::string().swap(entry.key);
         std::string().swap(entry.url);
         std::string().swap(entry.contentType);
-        listedAll = sink({look.name, {}, std::make_unique<EntryContent>(fs, std::move(entry))});
+        if (claimed) {
+            item.content = std::make_unique<EntryContent>(fs, std::move(entry));
+        }
+        listedAll = sink(std::move(item));
         return listedAll;
     });
     CountPassedOver(report, summary);

@@ -18,8 +18,6 @@ struct HarvestProgress;
 // are no response (Firefox's predictor keeps some in its cache) are neither listed nor counted.
 bool IsHarvestedResponse(const CacheEntry& entry);
 
-// What a harvest makes of a response of the type wanted; a listing's rows say the same.
-enum class EntryVerdict { Write, Incomplete, NoBody, Undecodable };
 EntryVerdict JudgeEntry(const CacheEntry& entry, const EntryLook& look);
 // "complete", "incomplete", "no-body", "undecodable".
 std::u16string_view VerdictName(EntryVerdict verdict);
@@ -36,12 +34,16 @@ using LookedAtEntrySink = std::function<bool(CacheEntry& entry, const EntryLook&
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink);
 
+// The responses a grouping may join with others, whatever their own type.
+using HoldTest = std::function<bool(const CacheEntry& entry, const EntryLook& look)>;
+
 // Counts every entry of the cache whose harvested name ends with fileType as matched, and gives sink the
 // complete, decodable ones; the others are counted incomplete or skipped. Records that cannot be read soundly
-// are skipped too: they are no file that failed to copy, and their type is unknown. sink's false or a stop
-// asked through progress ends the reading; false then.
+// are skipped too: they are no file that failed to copy, and their type is unknown. Entries holds (may be
+// null) picks go to sink uncounted, whatever their verdict, with a HeldEntry, and with their content when
+// they could be written. sink's false or a stop asked through progress ends the reading; false then.
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const HarvestProgress* progress,
-                            const ItemSink& sink, HarvestSummary& summary);
+                            std::u16string_view fileType, const HoldTest& holds,
+                            const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary);
 
 }  // namespace drovan

@@ -136,6 +136,10 @@ Content::Status EntryContent::Stream(const Sink& sink) {
     return StreamBody(m_fs, m_entry, sink, BodyReads::Whole);
 }
 
+Content::Status EntryContent::StreamLeading(const Sink& sink) {
+    return StreamBody(m_fs, m_entry, sink, BodyReads::Leading);
+}
+
 std::optional<FileTime> EntryContent::ModifiedTime() {
     const std::int64_t now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())

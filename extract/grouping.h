@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "extract/harvest_item.h"
+#include "extract/harvest_summary.h"
 
 namespace drovan {
 
@@ -13,15 +14,16 @@ class Grouping {
     virtual ~Grouping() = default;
     // True for an item that may belong with others.
     virtual bool Holds(const HarvestItem& item) const = 0;
-    // Every held item, once all are listed; what is to be written of them, in order.
-    virtual std::vector<HarvestItem> Group(std::vector<HarvestItem> held) = 0;
+    // Every held item, once all are listed; what is to be written of them, in order. It counts what it
+    // makes of them in summary: held items are listed uncounted.
+    virtual std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) = 0;
 };
 
 // Every item is written as it is listed.
 class NoGrouping final : public Grouping {
   public:
     bool Holds(const HarvestItem&) const override { return false; }
-    std::vector<HarvestItem> Group(std::vector<HarvestItem> held) override { return held; }
+    std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary&) override { return held; }
 };
 
 }  // namespace drovan

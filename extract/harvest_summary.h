@@ -29,6 +29,8 @@ struct HarvestSummary {
     // responses that carry no body.
     std::size_t damaged = 0;
     std::size_t noBody = 0;
+    // Of skipped: streams whose segments are encrypted.
+    std::size_t encrypted = 0;
     // Records the browser was still writing: neither matched nor skipped, their type is unknown.
     std::size_t inUse = 0;
 };

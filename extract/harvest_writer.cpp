@@ -239,7 +239,7 @@ class ItemQueue {
         m_listedSummary.stopped = !m_list(sink, m_listedSummary);
         std::vector<HarvestItem> grouped;
         if (!m_listedSummary.stopped) {
-            grouped = m_grouping.Group(std::move(held));
+            grouped = m_grouping.Group(std::move(held), m_listedSummary);
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
         for (HarvestItem& item : grouped) {

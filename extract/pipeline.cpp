@@ -1,10 +1,13 @@
 #include "extract/pipeline.h"
 
+#include <utility>
+
 #include "extract/cache_listing.h"
 #include "extract/file_walk.h"
 #include "extract/grouping.h"
 #include "extract/harvest_writer.h"
 #include "extract/progress.h"
+#include "extract/streams/stream_grouping.h"
 
 namespace drovan {
 
@@ -22,7 +25,7 @@ std::vector<HarvestSource> MachineHarvestSources(FileSystem& fs, std::u16string_
 
 HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
                        std::u16string_view destination, std::u16string_view fileType,
-                       HarvestProgress* progress) {
+                       HarvestProgress* progress, StreamJoining joining) {
     if (progress != nullptr) {
         progress->totalKnown = false;
         progress->done = 0;
@@ -31,11 +34,19 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
     if (target.empty()) {
         return {};
     }
+    const HoldTest holds = joining == StreamJoining::Join ? HoldTest(MayBePartOfStream) : HoldTest();
     const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
-        for (const HarvestSource& source : sources) {
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            const HarvestSource& source = sources[i];
             if (source.kind) {
-                if (!ListCacheEntriesOfType(fs, source.folder, *source.kind, fileType, progress, sink,
-                                            listed)) {
+                const ItemSink fromSource = [&sink, i](HarvestItem item) {
+                    if (item.held) {
+                        item.held->source = i;
+                    }
+                    return sink(std::move(item));
+                };
+                if (!ListCacheEntriesOfType(fs, source.folder, *source.kind, fileType, holds, progress,
+                                            fromSource, listed)) {
                     return false;
                 }
                 continue;
@@ -48,7 +59,7 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
         }
         return true;
     };
-    NoGrouping grouping;
+    StreamGrouping grouping(fileType);
     return WriteHarvest(fs, list, grouping, target, progress);
 }
 

@@ -26,11 +26,14 @@ struct HarvestSource {
 std::vector<HarvestSource> MachineHarvestSources(FileSystem& fs, std::u16string_view internetCache,
                                                  const std::vector<CacheSource>& caches);
 
+// Whether the segments of a stream a player fetched are joined into one file, or each written as it is.
+enum class StreamJoining { Join, Pieces };
+
 // The one harvest: every source listed in order, its items grouped, and written flat into destination,
 // never overwriting. A plain folder that is the destination itself is passed over. progress, when given,
 // learns the total once all are listed and can stop the harvest.
 HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
                        std::u16string_view destination, std::u16string_view fileType,
-                       HarvestProgress* progress = nullptr);
+                       HarvestProgress* progress = nullptr, StreamJoining joining = StreamJoining::Join);
 
 }  // namespace drovan

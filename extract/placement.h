@@ -26,6 +26,9 @@ class Content {
     virtual ~Content() = default;
     // Feeds every byte to sink in order; Refused as soon as sink returns false.
     virtual Status Stream(const Sink& sink) = 0;
+    // As Stream, in reads sized for a look at the first bytes: a sink that has seen enough refuses the rest.
+    // Nothing is checked against stored checksums, which cover whole bodies.
+    virtual Status StreamLeading(const Sink& sink) { return Stream(sink); }
     // The number of bytes Stream gives, and their digest, when they are known without streaming.
     virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
     virtual std::optional<Sha256Digest> Digest() { return std::nullopt; }

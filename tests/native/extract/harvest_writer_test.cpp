@@ -209,7 +209,7 @@ class ReversingGrouping final : public Grouping {
   public:
     explicit ReversingGrouping(const std::size_t& listedSoFar) : m_listedSoFar(listedSoFar) {}
     bool Holds(const HarvestItem& item) const override { return item.name == u"seg.ts"; }
-    std::vector<HarvestItem> Group(std::vector<HarvestItem> held) override {
+    std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary&) override {
         listedWhenGrouped = m_listedSoFar;
         return {std::make_move_iterator(held.rbegin()), std::make_move_iterator(held.rend())};
     }

@@ -128,7 +128,7 @@ TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
     HarvestSummary summary;
     std::vector<HarvestItem> items;
     ListCacheEntriesOfType(
-        fs, u"/cache", CacheKind::FirefoxCache2, u"mp3", nullptr,
+        fs, u"/cache", CacheKind::FirefoxCache2, u"mp3", {}, nullptr,
         [&items](HarvestItem item) {
             items.push_back(std::move(item));
             return true;
@@ -222,8 +222,8 @@ TEST(Harvest, AStopEndsEveryListingAtOnce) {
         {"entries of a type",
          [&](FileSystem& files, HarvestProgress* progress) {
              HarvestSummary summary;
-             EXPECT_EQ(ListCacheEntriesOfType(files, u"/cache", CacheKind::FirefoxCache2, u"zzz", progress,
-                                              nothing, summary),
+             EXPECT_EQ(ListCacheEntriesOfType(files, u"/cache", CacheKind::FirefoxCache2, u"zzz", {},
+                                              progress, nothing, summary),
                        progress == nullptr);
          }},
         {"harvest",

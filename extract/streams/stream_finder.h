@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "extract/streams/dash_manifest.h"
+#include "extract/streams/hls_playlist.h"
+#include "extract/streams/media_probe.h"
+
+namespace drovan {
+
+// A cached response as the streams stage sees it.
+struct StreamEntry {
+    // The source it was listed from, and its key's partition prefix: a stream never crosses either.
+    std::size_t cache = 0;
+    std::string partition;
+    std::string url;
+    bool whole = false;  // stored whole and readable: a harvest could write it
+    std::uint64_t size = 0;
+    // What its leading bytes are, when they are one of these.
+    std::optional<HlsPlaylist> playlist;
+    std::optional<DashManifest> manifest;
+    std::optional<TsProbe> ts;
+    std::optional<Mp4InitProbe> init;
+    std::optional<Mp4FragmentProbe> fragment;
+};
+
+enum class StreamVerdict {
+    Complete,
+    Incomplete,  // a segment or the init segment missing, not whole, of another rendition, or a gap in time
+    Encrypted,
+    Damaged,  // lists one segment twice, or needs segments another stream holds
+};
+
+struct FoundStream {
+    std::u16string fileName;           // "第一课.ts"
+    std::string type;                  // "ts", "mp4", "m4a"
+    std::string source;                // the manifest's URL, or the segments' URL with their number as %d
+    std::vector<std::size_t> parts;    // the entries joined, in order
+    std::vector<std::size_t> members;  // every entry that belongs to it: parts, manifests, unusable segments
+    StreamVerdict verdict = StreamVerdict::Incomplete;
+    bool endKnown = true;     // false without a manifest, or with a live one
+    std::size_t present = 0;  // segments, the init segment counted, cached whole
+    std::uint64_t expected = 0;
+    std::vector<std::string> missing;  // the URLs not cached whole, in order; at most kListedMissing
+    std::uint64_t size = 0;            // bytes of the joined parts
+};
+
+constexpr std::size_t kListedMissing = 64;
+
+// Entries grouped into streams: by the cached HLS playlists and DASH manifests, then the rest by URLs that
+// differ in one number and carry the same rendition, ordered by the timestamps inside. A stream never
+// repeats an entry, and no entry is joined into two streams: a stream made of another's parts is left out.
+std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries);
+
+}  // namespace drovan

@@ -1,0 +1,214 @@
+#include "extract/streams/stream_grouping.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "extract/ascii.h"
+#include "extract/name_rules.h"
+
+namespace drovan {
+namespace {
+
+// A URL longer than this is no stream's.
+constexpr std::size_t kHeldUrlCap = 8 << 10;
+// The two first reads of a look: enough for a TS segment's tables and first PES, a fragment's moof or an init
+// segment's moov.
+constexpr std::size_t kProbeBytes = 512 + 4096;
+// Playlists and manifests longer than this are no player's.
+constexpr std::size_t kManifestCap = 4 << 20;
+
+constexpr std::string_view kStreamTypes[] = {"m3u8", "m3u",  "mpd",  "ts",   "m4s", "mp4", "m4a",
+                                             "m4v",  "cmfv", "cmfa", "m2ts", "mts", "aac"};
+
+bool OfStreamType(std::string_view type) {
+    return std::find(std::begin(kStreamTypes), std::end(kStreamTypes), type) != std::end(kStreamTypes);
+}
+
+// The body's first cap bytes; whole says they are all of it.
+std::string LeadingBytes(Content& content, std::size_t cap, bool& whole) {
+    std::string bytes;
+    const Content::Status status = content.StreamLeading([&](const char* data, std::size_t size) {
+        bytes.append(data, std::min(size, cap - bytes.size()));
+        return bytes.size() < cap;
+    });
+    whole = status == Content::Status::Done;
+    return bytes;
+}
+
+bool LooksLikeManifest(std::string_view bytes) {
+    return bytes.find("<MPD") != std::string_view::npos;
+}
+
+bool LooksLikePlaylist(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        bytes.remove_prefix(3);
+    }
+    return bytes.substr(0, 7) == "#EXTM3U";
+}
+
+}  // namespace
+
+bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look) {
+    if (entry.url.size() > kHeldUrlCap) {
+        return false;
+    }
+    const std::size_t dot = look.name.rfind(u'.');
+    std::string extension;
+    for (std::size_t i = dot == std::u16string::npos ? look.name.size() : dot + 1; i < look.name.size();
+         ++i) {
+        extension += static_cast<char>(LowerAscii(look.name[i]) < 0x80 ? LowerAscii(look.name[i]) : '?');
+    }
+    return OfStreamType(look.type) || OfStreamType(extension);
+}
+
+StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_t segmentCap) {
+    StreamEntry entry;
+    entry.cache = held.source;
+    entry.url = held.url;
+    const bool keyEndsWithUrl =
+        held.key.size() >= held.url.size() &&
+        held.key.compare(held.key.size() - held.url.size(), held.url.size(), held.url) == 0;
+    entry.partition = keyEndsWithUrl ? held.key.substr(0, held.key.size() - held.url.size()) : held.key;
+    entry.size = held.storedSize;
+    entry.whole = held.verdict == EntryVerdict::Write && content != nullptr;
+    if (!entry.whole) {
+        return entry;
+    }
+    bool readAll = false;
+    std::string bytes = LeadingBytes(*content, kProbeBytes, readAll);
+    const bool playlist = LooksLikePlaylist(bytes);
+    if (playlist || LooksLikeManifest(bytes)) {
+        if (!readAll) {
+            bytes = LeadingBytes(*content, kManifestCap + 1, readAll);
+        }
+        if (!readAll || bytes.size() > kManifestCap) {
+            return entry;
+        }
+        if (playlist) {
+            entry.playlist = ParseHlsPlaylist(bytes);
+        } else {
+            entry.manifest = ParseDashManifest(bytes, entry.url, segmentCap);
+        }
+        return entry;
+    }
+    if ((entry.ts = ProbeTsSegment(bytes))) {
+        return entry;
+    }
+    if ((entry.fragment = ProbeMediaSegment(bytes))) {
+        return entry;
+    }
+    entry.init = ProbeInitSegment(bytes);
+    return entry;
+}
+
+void CountStream(StreamVerdict verdict, HarvestSummary& summary) {
+    ++summary.matched;
+    switch (verdict) {
+        case StreamVerdict::Complete:
+            break;
+        case StreamVerdict::Incomplete:
+            ++summary.incomplete;
+            break;
+        case StreamVerdict::Encrypted:
+            ++summary.skipped;
+            ++summary.encrypted;
+            break;
+        case StreamVerdict::Damaged:
+            ++summary.skipped;
+            ++summary.damaged;
+            break;
+    }
+}
+
+std::u16string_view StreamVerdictName(StreamVerdict verdict) {
+    switch (verdict) {
+        case StreamVerdict::Complete:
+            return u"complete";
+        case StreamVerdict::Incomplete:
+            return u"incomplete";
+        case StreamVerdict::Encrypted:
+            return u"encrypted";
+        case StreamVerdict::Damaged:
+            return u"damaged";
+    }
+    return u"";
+}
+
+std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held) {
+    std::vector<StreamEntry> entries;
+    entries.reserve(held.size());
+    for (const HarvestItem& item : held) {
+        // No manifest can list more segments than the cache holds.
+        entries.push_back(ProbeStreamEntry(*item.held, item.content.get(), held.size()));
+    }
+    return entries;
+}
+
+Content::Status JoinedContent::Stream(const Sink& sink) {
+    for (const std::unique_ptr<Content>& part : m_parts) {
+        if (const Status status = part->Stream(sink); status != Status::Done) {
+            return status;
+        }
+    }
+    return Status::Done;
+}
+
+std::optional<std::uint64_t> JoinedContent::Size() {
+    std::uint64_t total = 0;
+    for (const std::unique_ptr<Content>& part : m_parts) {
+        const std::optional<std::uint64_t> size = part->Size();
+        if (!size) {
+            return std::nullopt;
+        }
+        total += *size;
+    }
+    return total;
+}
+
+std::optional<FileTime> JoinedContent::ModifiedTime() {
+    std::optional<FileTime> latest;
+    for (const std::unique_ptr<Content>& part : m_parts) {
+        const std::optional<FileTime> time = part->ModifiedTime();
+        if (time && (!latest || latest->nanoseconds < time->nanoseconds)) {
+            latest = time;
+        }
+    }
+    return latest;
+}
+
+std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
+    const std::vector<FoundStream> streams = FindStreams(ProbeHeldEntries(held));
+    std::vector<bool> belongs(held.size());
+    for (const FoundStream& stream : streams) {
+        for (std::size_t member : stream.members) {
+            belongs[member] = true;
+        }
+    }
+    std::vector<HarvestItem> written;
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        if (belongs[i] || !held[i].held->ofType) {
+            continue;
+        }
+        CountVerdict(held[i].held->verdict, summary);
+        if (held[i].held->verdict == EntryVerdict::Write) {
+            written.push_back(std::move(held[i]));
+        }
+    }
+    for (const FoundStream& stream : streams) {
+        if (!NameEndsWithType(stream.fileName, m_fileType)) {
+            continue;
+        }
+        CountStream(stream.verdict, summary);
+        if (stream.verdict == StreamVerdict::Complete) {
+            std::vector<std::unique_ptr<Content>> parts;
+            for (std::size_t part : stream.parts) {
+                parts.push_back(std::move(held[part].content));
+            }
+            written.push_back(
+                {stream.fileName, {}, std::make_unique<JoinedContent>(std::move(parts)), std::nullopt});
+        }
+    }
+    return written;
+}
+
+}  // namespace drovan

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "extract/cache_listing.h"
+#include "extract/grouping.h"
+#include "extract/streams/stream_finder.h"
+
+namespace drovan {
+
+// Responses that may be part of a stream, by their type: playlists, manifests, segments, init segments.
+// One with a long URL is not: held URLs stay in memory until every source is listed.
+bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look);
+
+// What the streams stage learns of a held entry from its first bytes, or from its whole text for a playlist
+// or manifest. content is null for an entry that cannot be read whole. A manifest's segments are expanded
+// up to segmentCap.
+StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_t segmentCap);
+
+// Counts a stream of the type harvested in summary by its verdict, once.
+void CountStream(StreamVerdict verdict, HarvestSummary& summary);
+// "complete", "incomplete", "encrypted", "damaged".
+std::u16string_view StreamVerdictName(StreamVerdict verdict);
+
+// Every held entry's probe, ready for FindStreams.
+std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held);
+
+// Several contents as one: their bytes one after another.
+class JoinedContent final : public Content {
+  public:
+    explicit JoinedContent(std::vector<std::unique_ptr<Content>> parts) : m_parts(std::move(parts)) {}
+    Status Stream(const Sink& sink) override;
+    std::optional<std::uint64_t> Size() override;
+    // The latest of the parts'.
+    std::optional<FileTime> ModifiedTime() override;
+
+  private:
+    std::vector<std::unique_ptr<Content>> m_parts;
+};
+
+// Streams become one file each, of the type harvested; the entries that belong to a stream are never written
+// alone, and the other held ones are written as they are when they are of that type.
+class StreamGrouping final : public Grouping {
+  public:
+    explicit StreamGrouping(std::u16string_view fileType) : m_fileType(fileType) {}
+    bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
+    std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
+
+  private:
+    std::u16string m_fileType;
+};
+
+}  // namespace drovan

@@ -1,0 +1,258 @@
+#include "extract/streams/stream_finder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace drovan::tests {
+namespace {
+
+const std::string kBase = "http://v.test/show/ep1/";
+const std::vector<std::pair<std::uint16_t, std::uint8_t>> kAvProgramme = {{256, 0x1B}, {257, 0x0F}};
+
+StreamEntry Entry(const std::string& name) {
+    StreamEntry entry;
+    entry.url = kBase + name;
+    entry.whole = true;
+    entry.size = 100;
+    return entry;
+}
+
+StreamEntry TsSegment(const std::string& name, double startSeconds) {
+    StreamEntry entry = Entry(name);
+    entry.ts.emplace();
+    entry.ts->programme = kAvProgramme;
+    entry.ts->firstPts = static_cast<std::uint64_t>(startSeconds * 90000);
+    return entry;
+}
+
+// fMP4 fragments of track 1 at timescale 1000, two seconds each.
+StreamEntry Fragment(const std::string& name, std::uint64_t startMs) {
+    StreamEntry entry = Entry(name);
+    entry.fragment.emplace();
+    entry.fragment->trackId = 1;
+    entry.fragment->baseMediaDecodeTime = startMs;
+    entry.fragment->duration = 2000;
+    return entry;
+}
+
+StreamEntry Init(const std::string& name, const std::string& handler, std::uint32_t timescale) {
+    StreamEntry entry = Entry(name);
+    Mp4Track track;
+    track.trackId = 1;
+    track.timescale = timescale;
+    track.handler = handler;
+    entry.init.emplace();
+    entry.init->tracks = {track};
+    entry.init->fragmented = true;
+    return entry;
+}
+
+StreamEntry Playlist(const std::string& name, int segments, const std::string& pattern = "seg_%d.ts") {
+    StreamEntry entry = Entry(name);
+    HlsPlaylist playlist;
+    playlist.endList = true;
+    playlist.targetDuration = 2;
+    for (int i = 0; i < segments; ++i) {
+        char uri[64];
+        std::snprintf(uri, sizeof uri, pattern.c_str(), i);
+        playlist.segments.push_back(
+            {uri, 2.0, static_cast<std::uint64_t>(i), std::nullopt, std::nullopt, false, false});
+    }
+    entry.playlist = playlist;
+    return entry;
+}
+
+// A playlist of four TS segments, each with its change.
+std::vector<StreamEntry> TsStream(const std::function<void(std::vector<StreamEntry>&)>& change) {
+    std::vector<StreamEntry> entries = {Playlist("index.m3u8", 4), TsSegment("seg_0.ts", 1.4),
+                                        TsSegment("seg_1.ts", 3.4), TsSegment("seg_2.ts", 5.4),
+                                        TsSegment("seg_3.ts", 7.4)};
+    change(entries);
+    return entries;
+}
+
+TEST(StreamFinderTest, JudgesAPlaylistsStreamByWhatTheCacheHolds) {
+    const struct {
+        const char* name;
+        std::function<void(std::vector<StreamEntry>&)> change;
+        StreamVerdict verdict;
+        std::size_t present;
+        std::vector<std::string> missing;
+    } cases[] = {
+        {"whole", [](auto&) {}, StreamVerdict::Complete, 4, {}},
+        {"middle segment gone",
+         [](auto& e) { e.erase(e.begin() + 2); },
+         StreamVerdict::Incomplete,
+         3,
+         {"seg_1.ts"}},
+        {"middle segment cut short",
+         [](auto& e) { e[2].whole = false; },
+         StreamVerdict::Incomplete,
+         3,
+         {"seg_1.ts"}},
+        {"segment of another rendition",
+         [](auto& e) {
+             e[3].ts->programme = {{300, 0x1B}};
+         },
+         StreamVerdict::Incomplete,
+         3,
+         {"seg_2.ts"}},
+        {"timestamps jump",
+         [](auto& e) { e[3].ts->firstPts = 9.4 * 90000; },
+         StreamVerdict::Incomplete,
+         4,
+         {}},
+        {"timestamps go back", [](auto& e) { e[4].ts->firstPts = 0; }, StreamVerdict::Incomplete, 4, {}},
+        {"another partition",
+         [](auto& e) { e[1].partition = "1/0/_dk_other "; },
+         StreamVerdict::Incomplete,
+         3,
+         {"seg_0.ts"}},
+        {"encrypted",
+         [](auto& e) { e[0].playlist->segments[1].encrypted = true; },
+         StreamVerdict::Encrypted,
+         4,
+         {}},
+        {"one segment listed twice",
+         [](auto& e) { e[0].playlist->segments[3].uri = "seg_0.ts"; },
+         StreamVerdict::Damaged,
+         3,
+         {}},
+        {"a segment outside the cache's reach",
+         [](auto& e) { e[0].playlist->segments[3].uri = "http://elsewhere.test/seg_3.ts"; },
+         StreamVerdict::Incomplete,
+         3,
+         {"http://elsewhere.test/seg_3.ts"}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<StreamEntry> entries = TsStream(c.change);
+        const std::vector<FoundStream> streams = FindStreams(entries);
+        ASSERT_EQ(streams.size(), 1u) << c.name;
+        const FoundStream& stream = streams[0];
+        EXPECT_EQ(stream.verdict, c.verdict) << c.name;
+        EXPECT_EQ(stream.present, c.present) << c.name;
+        EXPECT_EQ(stream.expected, 4u) << c.name;
+        std::vector<std::string> missing = c.missing;
+        for (std::string& url : missing) {
+            url = url.rfind("http", 0) == 0 ? url : kBase + url;
+        }
+        EXPECT_EQ(stream.missing, missing) << c.name;
+        EXPECT_EQ(stream.fileName, u"ep1.ts") << c.name;
+    }
+}
+
+TEST(StreamFinderTest, SplitsAtDiscontinuitiesAndJudgesLiveListsFromTheirFirstCachedSegment) {
+    std::vector<StreamEntry> entries = TsStream([](auto& e) {
+        e[0].playlist->segments[2].discontinuity = true;
+        e[3].ts->firstPts = 100 * 90000;
+        e[4].ts->firstPts = 102 * 90000;
+    });
+    std::vector<FoundStream> streams = FindStreams(entries);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].parts, (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(streams[1].parts, (std::vector<std::size_t>{3, 4}));
+    EXPECT_EQ(streams[1].verdict, StreamVerdict::Complete);
+
+    entries = TsStream([](auto& e) {
+        e[0].playlist->endList = false;
+        e.erase(e.begin() + 1);
+    });
+    streams = FindStreams(entries);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].verdict, StreamVerdict::Complete);
+    EXPECT_FALSE(streams[0].endKnown);
+    EXPECT_EQ(streams[0].expected, 3u);
+}
+
+TEST(StreamFinderTest, JoinsTheInitSegmentOfItsOwnRenditionFirst) {
+    const struct {
+        const char* name;
+        StreamEntry init;
+        StreamVerdict verdict;
+        const char* type;
+    } cases[] = {
+        {"its own", Init("init.mp4", "vide", 1000), StreamVerdict::Complete, "mp4"},
+        {"sound only", Init("init.mp4", "soun", 1000), StreamVerdict::Complete, "m4a"},
+        {"another rendition's clock", Init("init.mp4", "soun", 44100), StreamVerdict::Incomplete, "m4a"},
+    };
+    for (const auto& c : cases) {
+        StreamEntry playlist = Playlist("prog_index.m3u8", 2, "frag%d.m4s");
+        playlist.playlist->maps.emplace_back().uri = "init.mp4";
+        for (HlsSegment& segment : playlist.playlist->segments) {
+            segment.map = 0;
+        }
+        const std::vector<StreamEntry> entries = {playlist, Fragment("frag1.m4s", 2000), c.init,
+                                                  Fragment("frag0.m4s", 0)};
+        const std::vector<FoundStream> streams = FindStreams(entries);
+        ASSERT_EQ(streams.size(), 1u) << c.name;
+        EXPECT_EQ(streams[0].verdict, c.verdict) << c.name;
+        EXPECT_EQ(streams[0].type, c.type) << c.name;
+        if (c.verdict == StreamVerdict::Complete) {
+            EXPECT_EQ(streams[0].parts, (std::vector<std::size_t>{2, 3, 1})) << c.name;
+        }
+    }
+}
+
+TEST(StreamFinderTest, GroupsSegmentsWithoutAManifestByTheirTimestamps) {
+    const struct {
+        const char* name;
+        std::vector<StreamEntry> entries;
+        std::size_t streams;
+        StreamVerdict verdict;
+        std::vector<std::size_t> parts;
+    } cases[] = {
+        {"ordered by time, not by URL",
+         {TsSegment("seg_10.ts", 21.4), TsSegment("seg_9.ts", 19.4), TsSegment("seg_11.ts", 23.4)},
+         1,
+         StreamVerdict::Complete,
+         {1, 0, 2}},
+        {"a gap",
+         {TsSegment("s1.ts", 2), TsSegment("s2.ts", 4), TsSegment("s4.ts", 8), TsSegment("s5.ts", 10)},
+         1,
+         StreamVerdict::Incomplete,
+         {0, 1, 2, 3}},
+        {"fragments and the init beside them",
+         {Fragment("chunk-0-2.m4s", 2000), Init("init-0.m4s", "vide", 1000), Init("init-1.m4s", "soun", 1000),
+          Fragment("chunk-0-1.m4s", 0)},
+         1,
+         StreamVerdict::Complete,
+         {1, 3, 0}},
+        {"clips that start alike are files",
+         {TsSegment("clip1.ts", 1.4), TsSegment("clip2.ts", 1.4)},
+         0,
+         {},
+         {}},
+        {"one alone is a file", {TsSegment("seg_1.ts", 1.4)}, 0, {}, {}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<FoundStream> streams = FindStreams(c.entries);
+        ASSERT_EQ(streams.size(), c.streams) << c.name;
+        if (c.streams == 1) {
+            EXPECT_EQ(streams[0].verdict, c.verdict) << c.name;
+            EXPECT_EQ(streams[0].parts, c.parts) << c.name;
+            EXPECT_FALSE(streams[0].endKnown) << c.name;
+            EXPECT_EQ(streams[0].fileName.substr(0, 3), u"ep1") << c.name;
+        }
+    }
+}
+
+TEST(StreamFinderTest, AManifestsTwinAddsItsEntriesToTheSameStream) {
+    StreamEntry master = Entry("master.m3u8");
+    master.playlist = HlsPlaylist{};
+    master.playlist->master = true;
+    master.playlist->variants.emplace_back().uri = "index.m3u8";
+    std::vector<StreamEntry> entries = TsStream([&](auto& e) {
+        e.push_back(master);
+        e.push_back(e[0]);
+        e.back().url = kBase + "copy.m3u8";
+    });
+    const std::vector<FoundStream> streams = FindStreams(entries);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].members, (std::vector<std::size_t>{0, 1, 2, 3, 4, 6, 1, 2, 3, 4, 5}));
+}
+
+}  // namespace
+}  // namespace drovan::tests

@@ -60,8 +60,8 @@ double Harvest(drovan::PosixFileSystem& files, const std::vector<fs::path>& sour
         for (std::size_t i = 0; i < sources.size(); ++i) {
             ++listed.matched;
             const std::u16string path = drovan::Utf8ToUtf16(sources[i].string());
-            if (!sink({drovan::Utf8ToUtf16(name(i)), path,
-                       std::make_unique<drovan::FileContent>(files, path)})) {
+            if (!sink({drovan::Utf8ToUtf16(name(i)), path, std::make_unique<drovan::FileContent>(files, path),
+                       std::nullopt})) {
                 return false;
             }
         }

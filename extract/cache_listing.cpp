@@ -104,12 +104,13 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         }
         HarvestItem item{look.name, {}, nullptr, std::nullopt};
         if (held) {
-            item.held = HeldEntry{0,
-                                  std::move(entry.key),
-                                  std::move(entry.url),
-                                  entry.storedSize,
-                                  claimed ? verdict : EntryVerdict::Undecodable,
-                                  ofType};
+            item.held =
+                HeldEntry{0,
+                          std::move(entry.key),
+                          std::move(entry.url),
+                          entry.storedSize,
+                          verdict == EntryVerdict::Write && !claimed ? EntryVerdict::Undecodable : verdict,
+                          ofType};
         }
         // The content needs only where the body lies and how it is encoded: a URL or key of megabytes is not
         // held until the entry is written.

@@ -63,7 +63,7 @@ bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_
         }
         if (NameEndsWithType(entry.name, fileType)) {
             ++summary.matched;
-            if (!sink({entry.name, path, std::make_unique<FileContent>(fs, path)})) {
+            if (!sink({entry.name, path, std::make_unique<FileContent>(fs, path), std::nullopt})) {
                 return false;
             }
         }

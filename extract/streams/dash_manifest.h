@@ -10,7 +10,7 @@ namespace drovan {
 
 // One segment a representation is played from: a whole URL, or a byte range of it.
 struct DashSegment {
-    std::string url;  // absolute: BaseURLs and the manifest's own URL applied
+    std::string url;                          // absolute: BaseURLs and the manifest's own URL applied
     std::optional<std::uint64_t> rangeFirst;  // mediaRange / range / indexRange "first-last", inclusive
     std::optional<std::uint64_t> rangeLast;
     std::uint64_t time = 0;  // in the representation's timescale
@@ -23,8 +23,8 @@ struct DashRepresentation {
     std::string mimeType;
     std::string codecs;
     std::uint64_t bandwidth = 0;
-    std::size_t period = 0;  // indices in document order
-    std::size_t adaptationSet = 0;
+    std::size_t period = 0;         // indices in document order
+    std::size_t adaptationSet = 0;  // within its period
     std::uint32_t timescale = 1;
     std::optional<DashSegment> init;  // Initialization / SegmentTemplate@initialization
     // In order. With SegmentBase the one whole file (no range); the index range is not a segment.
@@ -32,7 +32,7 @@ struct DashRepresentation {
     // How many segments the manifest lists; more than segments holds when the list was cut at the cap.
     std::uint64_t listedSegments = 0;
     bool singleFile = false;  // SegmentBase or a SegmentList of ranges of one URL
-    bool encrypted = false;  // a ContentProtection element applies
+    bool encrypted = false;   // a ContentProtection element applies
 };
 
 struct DashManifest {
@@ -40,10 +40,16 @@ struct DashManifest {
     std::vector<DashRepresentation> representations;
 };
 
-// ISO/IEC 23009-1 MPD. None unless the document's root element is MPD. segmentCap bounds the segments
-// expanded per representation (templates and timelines can claim billions); listedSegments still says how
-// many were claimed. Durations come from SegmentTimeline (t, d, r, r="-1" up to the period's end) or
-// @duration with the period's or the presentation's duration.
+// Bytes of segments and URLs one manifest expands to at most, all representations together; the
+// representations past it are left out.
+inline constexpr std::size_t kDashExpansionBudget = std::size_t{32} << 20;
+
+// ISO/IEC 23009-1 MPD. None unless the document is well-formed XML whose root element is MPD. segmentCap
+// bounds the segments expanded per representation (templates and timelines can claim billions);
+// listedSegments still says how many were claimed. Durations come from SegmentTimeline (t, d, r, r="-1" up to
+// the period's end) or @duration with the period's or the presentation's duration. A representation whose
+// addressing cannot be followed (a malformed template, range or number, a zero duration or timescale, counts
+// or times past 64 bits, no absolute URL) is left out.
 std::optional<DashManifest> ParseDashManifest(std::string_view xml, std::string_view manifestUrl,
                                               std::size_t segmentCap);
 

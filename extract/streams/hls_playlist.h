@@ -21,13 +21,13 @@ struct HlsMap {
 };
 
 struct HlsSegment {
-    std::string uri;  // as written
-    double duration = 0;  // #EXTINF seconds
+    std::string uri;                  // as written
+    double duration = 0;              // #EXTINF seconds
     std::uint64_t mediaSequence = 0;  // #EXT-X-MEDIA-SEQUENCE plus the segment's index
     std::optional<HlsByteRange> byteRange;
     std::optional<std::size_t> map;  // index into HlsPlaylist::maps
-    bool discontinuity = false;  // #EXT-X-DISCONTINUITY right before it
-    bool encrypted = false;  // under an #EXT-X-KEY whose METHOD is not NONE
+    bool discontinuity = false;      // #EXT-X-DISCONTINUITY right before it
+    bool encrypted = false;          // under an #EXT-X-KEY whose METHOD is not NONE
 };
 
 // #EXT-X-STREAM-INF and the URI line after it.

@@ -23,9 +23,25 @@ inline std::string FileBytes(const std::filesystem::path& path) {
     return bytes.str();
 }
 
-// The cache folder under /cache in memory, its manifest lines (url, name, type, sha256, state, modified).
-inline MemoryFileSystem LoadCache(const std::string& folder,
-                                  std::vector<std::vector<std::string>>& manifest) {
+// A tab-separated file's lines after its header, split into fields.
+inline std::vector<std::vector<std::string>> ReadTsv(const std::filesystem::path& path) {
+    std::istringstream lines(FileBytes(path));
+    std::vector<std::vector<std::string>> rows;
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, '\t');) {
+            fields.push_back(field);
+        }
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// The cache folder under /cache in memory, without the tests' .tsv files beside the cache's own.
+inline MemoryFileSystem LoadCacheFiles(const std::string& folder) {
     MemoryFileSystem fs;
     const std::filesystem::path root = kData / folder;
     for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
@@ -35,18 +51,14 @@ inline MemoryFileSystem LoadCache(const std::string& folder,
                 FileBytes(item.path()));
         }
     }
-    std::istringstream lines(FileBytes(root / "manifest.tsv"));
-    std::string line;
-    std::getline(lines, line);
-    while (std::getline(lines, line)) {
-        std::vector<std::string> fields;
-        std::istringstream parts(line);
-        for (std::string field; std::getline(parts, field, '\t');) {
-            fields.push_back(field);
-        }
-        manifest.push_back(fields);
-    }
     return fs;
+}
+
+// The cache folder under /cache in memory, its manifest lines (url, name, type, sha256, state, modified).
+inline MemoryFileSystem LoadCache(const std::string& folder,
+                                  std::vector<std::vector<std::string>>& manifest) {
+    manifest = ReadTsv(kData / folder / "manifest.tsv");
+    return LoadCacheFiles(folder);
 }
 
 // The seconds since 1970 at which the browser run that wrote the folder started and ended.

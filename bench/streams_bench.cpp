@@ -1,0 +1,237 @@
+// Measures the streams stage on generated Chromium simple caches, through the POSIX file system with a warm
+// page cache:
+//   join:  a playlist of 1,000 MPEG-TS segments (about 500 MB) harvested as one file  vs  copying the same
+//          segment bodies, read at their offsets in the cache, into one file;
+//   group: the grouping stage (probing the held entries, finding the streams) of 10,000 entries holding 50
+//          streams  vs  listing those entries.
+// Usage: streams_bench [--segments N] [--segment-kib N] [--entries N] [--runs N] [--keep DIR]
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/bench_timing.h"
+#include "extract/cache_listing.h"
+#include "extract/file_system_posix.h"
+#include "extract/pipeline.h"
+#include "extract/streams/stream_grouping.h"
+#include "extract/utf8.h"
+#include "tests/support/cache_builders.h"
+#include "tests/support/stream_builders.h"
+
+namespace {
+
+using drovan::bench::Median;
+using drovan::bench::Seconds;
+
+namespace fs = std::filesystem;
+
+struct Options {
+    int segments = 1000;
+    int segmentKib = 500;
+    int entries = 10000;
+    int runs = 3;
+    std::string keep;
+};
+
+constexpr int kStreams = 50;
+constexpr std::size_t kCopyChunk = 1 << 20;
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+    close(fd);
+}
+
+// Where a body lies in its entry file: after the header and the key.
+struct StoredBody {
+    fs::path file;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+// A simple-cache entry with zlib's CRC over the body (the tests' builder goes bit by bit).
+StoredBody AddEntry(const fs::path& folder, int index, const std::string& url, const std::string& type,
+                    const std::string& body) {
+    using namespace drovan::tests;
+    const std::string key = "1/0/_dk_http://v.test http://v.test " + url;
+    const std::string stream0 = ResponseInfo(RawHeaders("HTTP/1.1 200 OK\nContent-Type: " + type +
+                                                        "\nContent-Length: " + std::to_string(body.size())));
+    const auto bodyCrc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+    const std::string header = SimpleHeader(key, 5);
+    char name[32];
+    std::snprintf(name, sizeof name, "%016x_0", index + 1);
+    WriteFile(folder / name,
+              header + body + SimpleEof(1, bodyCrc, 0) + stream0 + std::string(32, '\x5A') +
+                  SimpleEof(3, drovan::Crc32(stream0), static_cast<std::uint32_t>(stream0.size())));
+    return {folder / name, header.size(), body.size()};
+}
+
+fs::path FreshSimpleCache(const fs::path& folder) {
+    fs::remove_all(folder);
+    fs::create_directories(folder / "index-dir");
+    std::string index;
+    drovan::tests::PutLE(index, drovan::tests::kSimpleInitialMagic, 8);
+    drovan::tests::PutLE(index, 9, 4);
+    WriteFile(folder / "index", index);
+    WriteFile(folder / "index-dir" / "the-real-index", index);
+    return folder;
+}
+
+// One stream's playlist and segments, from entry index first on; the segments' bodies.
+std::vector<StoredBody> AddStream(const fs::path& folder, int first, int stream, int segments,
+                                  std::size_t packets) {
+    const std::string base = "http://v.test/show" + std::to_string(stream) + "/";
+    std::vector<std::string> uris;
+    std::vector<StoredBody> bodies;
+    for (int i = 0; i < segments; ++i) {
+        uris.push_back("seg_" + std::to_string(i) + ".ts");
+        const std::string segment = drovan::tests::TsSegment(126000 + 180000ull * i, packets);
+        bodies.push_back(AddEntry(folder, first + 1 + i, base + uris.back(), "video/mp2t", segment));
+    }
+    AddEntry(folder, first, base + "index.m3u8", "application/vnd.apple.mpegurl",
+             drovan::tests::MediaPlaylist(uris, 2));
+    return bodies;
+}
+
+void CopyIntoOne(const std::vector<StoredBody>& bodies, const fs::path& target) {
+    std::vector<char> buffer(kCopyChunk);
+    const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    for (const StoredBody& body : bodies) {
+        const int source = open(body.file.c_str(), O_RDONLY | O_CLOEXEC);
+        for (std::uint64_t done = 0; done < body.length;) {
+            const std::size_t wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, body.length - done));
+            const ssize_t got = pread(source, buffer.data(), wanted, static_cast<off_t>(body.offset + done));
+            if (got <= 0 || write(out, buffer.data(), static_cast<std::size_t>(got)) != got) {
+                std::perror(target.c_str());
+                std::exit(1);
+            }
+            done += static_cast<std::uint64_t>(got);
+        }
+        close(source);
+    }
+    close(out);
+}
+
+void MeasureJoin(const fs::path& work, const Options& options) {
+    const fs::path folder = FreshSimpleCache(work / "join-cache");
+    const std::size_t packets =
+        static_cast<std::size_t>(options.segmentKib) * 1024 / drovan::tests::kTsPacket;
+    const std::vector<StoredBody> bodies = AddStream(folder, 0, 0, options.segments, packets);
+    drovan::PosixFileSystem files;
+    const std::u16string cache = drovan::Utf8ToUtf16(folder.string());
+    std::vector<double> join, copy;
+    drovan::HarvestSummary summary;
+    for (int run = 0; run < options.runs; ++run) {
+        fs::remove_all(work / "out");
+        fs::create_directories(work / "out");
+        sync();
+        const std::u16string target = drovan::Utf8ToUtf16((work / "out").string());
+        join.push_back(Seconds([&] {
+            summary = drovan::Harvest(files, {{cache, drovan::CacheKind::ChromiumSimple}}, target, u"ts");
+        }));
+        sync();
+        copy.push_back(Seconds([&] { CopyIntoOne(bodies, work / "out" / "copy.ts"); }));
+    }
+    const double ratio = Median(join) / Median(copy);
+    std::printf(
+        "join:  %d segments, %.1f MB: %zu copied, %zu incomplete in %.1f ms; copy into one file %.1f ms; "
+        "ratio %.2f (target <= 1.2) %s\n",
+        options.segments, bodies.size() * bodies.front().length / 1e6, summary.copied, summary.incomplete,
+        Median(join) * 1e3, Median(copy) * 1e3, ratio, ratio <= 1.2 ? "PASS" : "FAIL");
+    std::fflush(stdout);
+}
+
+// Ordinary entries with the streams' among them: images of a few KiB.
+void MeasureGroup(const fs::path& work, const Options& options) {
+    const fs::path folder = FreshSimpleCache(work / "group-cache");
+    const int perStream = (options.entries / 10) / kStreams;
+    int index = 0;
+    for (int stream = 0; stream < kStreams; ++stream) {
+        AddStream(folder, index, stream, perStream - 1, 24);
+        index += perStream;
+    }
+    const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + std::string(4000, 'p');
+    for (; index < options.entries; ++index) {
+        AddEntry(folder, index, "http://v.test/img/" + std::to_string(index) + ".png", "image/png", png);
+    }
+    drovan::PosixFileSystem files;
+    const std::u16string cache = drovan::Utf8ToUtf16(folder.string());
+    std::vector<double> listing, grouping;
+    std::size_t held = 0;
+    std::size_t streams = 0;
+    for (int run = 0; run < options.runs; ++run) {
+        std::vector<drovan::HarvestItem> items;
+        drovan::HarvestSummary summary;
+        listing.push_back(Seconds([&] {
+            drovan::ListCacheEntriesOfType(
+                files, cache, drovan::CacheKind::ChromiumSimple, u"", drovan::MayBePartOfStream, nullptr,
+                [&](drovan::HarvestItem item) {
+                    if (item.held) {
+                        items.push_back(std::move(item));
+                    }
+                    return true;
+                },
+                summary);
+        }));
+        held = items.size();
+        drovan::StreamGrouping stage(u"");
+        grouping.push_back(Seconds([&] { streams = stage.Group(std::move(items), summary).size(); }));
+    }
+    const double ratio = Median(grouping) / Median(listing);
+    std::printf(
+        "group: %d entries, %zu held, %zu streams written of them: grouping %.1f ms, listing %.1f ms; "
+        "ratio %.3f (target <= 0.2) %s\n",
+        options.entries, held, streams, Median(grouping) * 1e3, Median(listing) * 1e3, ratio,
+        ratio <= 0.2 ? "PASS" : "FAIL");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        int* value = flag == "--segments"      ? &options.segments
+                     : flag == "--segment-kib" ? &options.segmentKib
+                     : flag == "--entries"     ? &options.entries
+                     : flag == "--runs"        ? &options.runs
+                                               : nullptr;
+        if (value != nullptr) {
+            *value = std::atoi(argv[i + 1]);
+        } else if (flag == "--keep") {
+            options.keep = argv[i + 1];
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    if (options.segments < 2 || options.segmentKib <= 0 || options.entries < 10 * kStreams * 3 ||
+        options.runs <= 0) {
+        std::fprintf(stderr, "--segments from 2, --entries from 1500, --segment-kib and --runs positive\n");
+        return 2;
+    }
+    std::string pattern = (fs::temp_directory_path() / "drovan-streams-bench-XXXXXX").string();
+    const fs::path work = options.keep.empty() ? fs::path(mkdtemp(pattern.data())) : fs::path(options.keep);
+    std::printf("median of %d runs, warm page cache, files under %s\n", options.runs, work.c_str());
+    MeasureJoin(work, options);
+    MeasureGroup(work, options);
+    fs::remove_all(work / "out");
+    if (options.keep.empty()) {
+        fs::remove_all(work);
+    }
+    return 0;
+}

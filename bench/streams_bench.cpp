@@ -187,7 +187,7 @@ void MeasureGroup(const fs::path& work, const Options& options) {
                 summary);
         }));
         held = items.size();
-        drovan::StreamGrouping stage(u"");
+        drovan::StreamGrouping stage(u"", true);
         grouping.push_back(Seconds([&] { streams = stage.Group(std::move(items), summary).size(); }));
     }
     const double ratio = Median(grouping) / Median(listing);

@@ -59,7 +59,7 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
         }
         return true;
     };
-    StreamGrouping grouping(fileType);
+    StreamGrouping grouping(fileType, fs.ReadsAlongsideWrites());
     return WriteHarvest(fs, list, grouping, target, progress);
 }
 

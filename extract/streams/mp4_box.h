@@ -11,8 +11,8 @@
 namespace drovan::mp4 {
 
 // The boxes of an ISO base media file (ISO/IEC 14496-12, big-endian) and the records read from their
-// payloads. Each record decoder takes a box's payload, needs all of the record's fixed fields and leaves
-// judging the values to its caller.
+// payloads. Each record decoder takes a box's payload, needs the fields up to the last one it reads and
+// leaves judging the values to its caller.
 
 // size and type, then a 64-bit largesize when size is 1, then a usertype when the type is 'uuid'.
 struct BoxHeader {
@@ -105,7 +105,6 @@ inline std::optional<FileTypeBox> DecodeFileTypeBox(std::string_view payload) {
     ByteReader reader(payload);
     FileTypeBox box;
     reader.Bytes(4, box.majorBrand);
-    reader.Skip(4);  // minor_version; the compatible brands follow
     if (reader.failed()) {
         return std::nullopt;
     }
@@ -125,8 +124,6 @@ inline std::optional<TrackHeaderBox> DecodeTrackHeaderBox(std::string_view paylo
     const std::size_t timeSize = box.full.version == 1 ? 8 : 4;
     reader.Skip(2 * timeSize);  // creation_time, modification_time
     reader.U32BE(box.trackId);
-    // reserved, duration, reserved, layer, alternate_group, volume, reserved, matrix, width, height
-    reader.Skip(4 + timeSize + 8 + 2 + 2 + 2 + 2 + 36 + 4 + 4);
     if (reader.failed()) {
         return std::nullopt;
     }
@@ -145,7 +142,6 @@ inline std::optional<MediaHeaderBox> DecodeMediaHeaderBox(std::string_view paylo
     box.full = ReadFullBoxHeader(reader);
     reader.Skip(box.full.version == 1 ? 16 : 8);  // creation_time, modification_time
     reader.U32BE(box.timescale);
-    reader.Skip((box.full.version == 1 ? 8 : 4) + 4);  // duration, language, pre_defined
     if (reader.failed()) {
         return std::nullopt;
     }
@@ -163,7 +159,6 @@ inline std::optional<HandlerBox> DecodeHandlerBox(std::string_view payload) {
     ReadFullBoxHeader(reader);
     reader.Skip(4);  // pre_defined
     reader.Bytes(4, box.handlerType);
-    reader.Skip(12);  // reserved; the name that follows is often cut or missing
     if (reader.failed()) {
         return std::nullopt;
     }
@@ -236,7 +231,6 @@ inline std::optional<SchemeTypeBox> DecodeSchemeTypeBox(std::string_view payload
     SchemeTypeBox box;
     ReadFullBoxHeader(reader);
     reader.Bytes(4, box.schemeType);
-    reader.Skip(4);  // scheme_version
     if (reader.failed()) {
         return std::nullopt;
     }
@@ -256,7 +250,6 @@ inline std::optional<TrackExtendsBox> DecodeTrackExtendsBox(std::string_view pay
     reader.U32BE(box.trackId);
     reader.Skip(4);  // default_sample_description_index
     reader.U32BE(box.defaultSampleDuration);
-    reader.Skip(8);  // default_sample_size, default_sample_flags
     if (reader.failed()) {
         return std::nullopt;
     }

@@ -5,6 +5,7 @@
 
 #include "extract/ascii.h"
 #include "extract/name_rules.h"
+#include "extract/streams/joined_content.h"
 
 namespace drovan {
 namespace {
@@ -144,38 +145,6 @@ std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held) 
     return entries;
 }
 
-Content::Status JoinedContent::Stream(const Sink& sink) {
-    for (const std::unique_ptr<Content>& part : m_parts) {
-        if (const Status status = part->Stream(sink); status != Status::Done) {
-            return status;
-        }
-    }
-    return Status::Done;
-}
-
-std::optional<std::uint64_t> JoinedContent::Size() {
-    std::uint64_t total = 0;
-    for (const std::unique_ptr<Content>& part : m_parts) {
-        const std::optional<std::uint64_t> size = part->Size();
-        if (!size) {
-            return std::nullopt;
-        }
-        total += *size;
-    }
-    return total;
-}
-
-std::optional<FileTime> JoinedContent::ModifiedTime() {
-    std::optional<FileTime> latest;
-    for (const std::unique_ptr<Content>& part : m_parts) {
-        const std::optional<FileTime> time = part->ModifiedTime();
-        if (time && (!latest || latest->nanoseconds < time->nanoseconds)) {
-            latest = time;
-        }
-    }
-    return latest;
-}
-
 std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
     const std::vector<FoundStream> streams = FindStreams(ProbeHeldEntries(held));
     std::vector<bool> belongs(held.size());
@@ -204,8 +173,10 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
             for (std::size_t part : stream.parts) {
                 parts.push_back(std::move(held[part].content));
             }
-            written.push_back(
-                {stream.fileName, {}, std::make_unique<JoinedContent>(std::move(parts)), std::nullopt});
+            written.push_back({stream.fileName,
+                               {},
+                               std::make_unique<JoinedContent>(std::move(parts), m_readAhead),
+                               std::nullopt});
         }
     }
     return written;

@@ -29,29 +29,19 @@ std::u16string_view StreamVerdictName(StreamVerdict verdict);
 // Every held entry's probe, ready for FindStreams.
 std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held);
 
-// Several contents as one: their bytes one after another.
-class JoinedContent final : public Content {
-  public:
-    explicit JoinedContent(std::vector<std::unique_ptr<Content>> parts) : m_parts(std::move(parts)) {}
-    Status Stream(const Sink& sink) override;
-    std::optional<std::uint64_t> Size() override;
-    // The latest of the parts'.
-    std::optional<FileTime> ModifiedTime() override;
-
-  private:
-    std::vector<std::unique_ptr<Content>> m_parts;
-};
-
 // Streams become one file each, of the type harvested; the entries that belong to a stream are never written
 // alone, and the other held ones are written as they are when they are of that type.
 class StreamGrouping final : public Grouping {
   public:
-    explicit StreamGrouping(std::u16string_view fileType) : m_fileType(fileType) {}
+    // readAhead: the file system lets one thread read while another writes.
+    StreamGrouping(std::u16string_view fileType, bool readAhead)
+        : m_fileType(fileType), m_readAhead(readAhead) {}
     bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
     std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
 
   private:
     std::u16string m_fileType;
+    bool m_readAhead = false;
 };
 
 }  // namespace drovan

@@ -114,8 +114,8 @@ std::string Recompose(std::string_view scheme, const std::optional<std::string_v
                       const std::string& path, const std::optional<std::string_view>& query) {
     std::string url = Lowered(scheme) + ":";
     if (authority) {
-        const std::size_t hostAt =
-            authority->rfind('@') == std::string_view::npos ? 0 : authority->rfind('@') + 1;
+        const std::size_t userEnd = authority->rfind('@');
+        const std::size_t hostAt = userEnd == std::string_view::npos ? 0 : userEnd + 1;
         url.append("//").append(authority->substr(0, hostAt)).append(Lowered(authority->substr(hostAt)));
         url.append(path.empty() ? "/" : path);
     } else {

@@ -317,6 +317,10 @@ TEST(ParseDashManifest, LeavesOutWhatCannotBeFollowed) {
             EXPECT_EQ(manifest->representations[0].listedSegments, *c.listed) << c.what;
         }
     }
+    const std::string noBase = Manifest("PT1S", "", "");
+    EXPECT_TRUE(ParseDashManifest(noBase, "manifest.mpd", 1)->representations.empty());
+    const std::string absoluteBase = Manifest("PT1S", "<BaseURL>http://a.example/</BaseURL>", "");
+    EXPECT_EQ(ParseDashManifest(absoluteBase, "manifest.mpd", 1)->representations.size(), 1u);
 }
 
 TEST(ParseDashManifest, BoundsWhatClaimsExpandTo) {

@@ -299,7 +299,7 @@ std::string Describe(const Mp4Track& track) {
 }
 
 TEST(ProbeInitSegment, TracksOfTheMoov) {
-    const std::string tkhdCut = FullBox("tkhd", 0, 3, std::string(8, '\0') + U32(1) + std::string(67, '\0'));
+    const std::string tkhdCut = FullBox("tkhd", 1, 3, std::string(16, '\0') + U16(1));
     const std::string moov = Box("moov", kMvhd + kVideoTrak);
     const struct {
         const char* what;
@@ -339,10 +339,12 @@ TEST(ProbeInitSegment, TracksOfTheMoov) {
         {"moov cut short", kFtyp + moov.substr(0, moov.size() - 1), std::nullopt, false},
         {"a child overruns moov", Box("moov", U32(kVideoTrak.size() + 8) + kVideoTrak.substr(4)),
          std::nullopt, false},
+        {"trex cut short", Box("moov", kVideoTrak + Box("mvex", FullBox("trex", 0, 0, U32(1) + U32(1)))),
+         std::nullopt, false},
         {"tkhd cut short", Box("moov", Trak(tkhdCut, Mdhd(1000), "vide", VisualEntry("avc1"))), std::nullopt,
          false},
         {"mdhd of version 1 cut short",
-         Box("moov", Trak(Tkhd(1), FullBox("mdhd", 1, 0, std::string(16, '\0') + U32(1000) + U32(0)), "vide",
+         Box("moov", Trak(Tkhd(1), FullBox("mdhd", 1, 0, std::string(16, '\0') + U16(1000)), "vide",
                           VisualEntry("avc1"))),
          std::nullopt, false},
         {"trak without mdhd", Box("moov", Box("trak", Tkhd(1) + Box("mdia", ""))), std::nullopt, false},

@@ -29,7 +29,7 @@ struct TsPacket {
     std::string_view payload;  // after the adaptation field
 };
 
-// One packet's bytes; none when its sync byte, adaptation field or reserved control value says it is damaged.
+// A packet from its 188 bytes; none when its sync byte, adaptation field or control value says it is damaged.
 std::optional<TsPacket> DecodeTsPacket(std::string_view packetBytes) {
     ByteReader reader(packetBytes);
     TsPacket packet;
@@ -105,8 +105,8 @@ auto FirstDecodedUnit(const std::vector<TsPacket>& packets, std::uint16_t pid, s
 
 // A PSI section after the pointer_field that leads its unit.
 constexpr std::size_t kMaxSectionLength = 1021;
-constexpr std::size_t kPsiUnitLimit =
-    1 + 255 + 3 + kMaxSectionLength;  // pointer_field, its skip, the section
+// pointer_field, the bytes it skips, table_id and section_length, the rest of the section.
+constexpr std::size_t kPsiUnitLimit = 1 + 255 + 3 + kMaxSectionLength;
 constexpr std::uint8_t kProgramAssociationTableId = 0x00;
 constexpr std::uint8_t kProgramMapTableId = 0x02;
 
@@ -166,9 +166,8 @@ std::optional<ElementaryStreams> DecodeProgramMap(std::string_view unit) {
         return std::nullopt;
     }
     ByteReader reader(section->body);
-    std::uint16_t pcrPid = 0;
     std::uint16_t programInfoLength = 0;
-    reader.U16BE(pcrPid);
+    reader.Skip(2);  // PCR_PID
     reader.U16BE(programInfoLength);
     reader.Skip(programInfoLength & 0x0FFF);
     ElementaryStreams streams;
@@ -194,7 +193,6 @@ constexpr std::size_t kTimestampSize = 5;
 
 struct PesHeader {
     std::uint8_t streamId = 0;
-    std::uint16_t pesPacketLength = 0;
     std::optional<std::uint64_t> pts;  // 33 bits, 90 kHz
 };
 
@@ -220,7 +218,7 @@ std::optional<PesHeader> DecodePesHeader(std::string_view bytes) {
     PesHeader header;
     std::uint32_t startCode = 0;  // packet_start_code_prefix, stream_id
     reader.U32BE(startCode);
-    reader.U16BE(header.pesPacketLength);
+    reader.Skip(2);  // PES_packet_length
     header.streamId = static_cast<std::uint8_t>(startCode);
     if (reader.failed() || (startCode >> 8) != 0x000001) {
         return std::nullopt;

@@ -36,7 +36,7 @@ struct Mp4Track {
 };
 
 struct Mp4InitProbe {
-    std::string majorBrand;  // ftyp's, when one comes first
+    std::string majorBrand;  // ftyp's major_brand, when one comes before the moov
     std::vector<Mp4Track> tracks;
     bool fragmented = false;  // moov holds an mvex
 };

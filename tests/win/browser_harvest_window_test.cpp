@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,34 +53,45 @@ std::vector<ManifestLine> ReadManifest(const std::string& cache) {
     return manifest;
 }
 
-// The committed caches where Chrome, Edge, a WebView2 app and Firefox keep theirs.
 struct BrowserProfile {
     TempFolder local;
     TempFolder roaming;
     std::vector<std::vector<ManifestLine>> manifests;
 };
 
-std::unique_ptr<BrowserProfile> LayOutBrowsers() {
+struct CachePlace {
+    const char* cache;
+    const wchar_t* place;
+};
+
+std::unique_ptr<BrowserProfile> LayOutBrowsers(const std::vector<CachePlace>& places) {
     auto profile = std::make_unique<BrowserProfile>();
-    const struct {
-        const char* cache;
-        const wchar_t* place;
-    } places[] = {
-        {"chromium-blockfile", L"Google\\Chrome\\User Data\\Default\\Cache\\Cache_Data"},
-        {"chromium-simple", L"Microsoft\\Edge\\User Data\\Default\\Cache\\Cache_Data"},
-        {"chromium-simple", L"SomeApp\\EBWebView\\Default\\Cache\\Cache_Data"},
-        {"firefox-cache2", L"Mozilla\\Firefox\\Profiles\\x.default\\cache2"},
-    };
-    for (const auto& place : places) {
+    for (const CachePlace& place : places) {
         EXPECT_TRUE(CopyTree(DataFolder(place.cache), profile->local / place.place)) << place.cache;
-        // The manifest is the test's, not the browser's.
-        DeleteFileW((profile->local / place.place + L"\\manifest.tsv").c_str());
-        profile->manifests.push_back(ReadManifest(place.cache));
+        // The tables are the tests', not the browser's.
+        for (const auto& file : FileSizes(profile->local / place.place)) {
+            if (file.first.size() > 4 && file.first.substr(file.first.size() - 4) == L".tsv") {
+                DeleteFileW((profile->local / place.place + L"\\" + file.first).c_str());
+            }
+        }
+        if (std::string(place.cache).rfind("streams/", 0) != 0) {
+            profile->manifests.push_back(ReadManifest(place.cache));
+        }
     }
     profile->roaming.Write(L"Mozilla\\Firefox\\profiles.ini",
                            "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\n"
                            "IsRelative=1\r\nPath=Profiles/x.default\r\nDefault=1\r\n");
     return profile;
+}
+
+// The committed caches where Chrome, Edge, a WebView2 app and Firefox keep theirs.
+std::unique_ptr<BrowserProfile> LayOutBrowsers() {
+    return LayOutBrowsers({
+        {"chromium-blockfile", L"Google\\Chrome\\User Data\\Default\\Cache\\Cache_Data"},
+        {"chromium-simple", L"Microsoft\\Edge\\User Data\\Default\\Cache\\Cache_Data"},
+        {"chromium-simple", L"SomeApp\\EBWebView\\Default\\Cache\\Cache_Data"},
+        {"firefox-cache2", L"Mozilla\\Firefox\\Profiles\\x.default\\cache2"},
+    });
 }
 
 std::wstring Numbered(const std::wstring& name, int number) {
@@ -203,6 +215,51 @@ TEST_F(BrowserHarvestTest, EveryBrowsersCacheIsHarvestedAfterTheInternetCacheFol
         ExpectHarvest(first, expected, internetName);
     }
     EXPECT_TRUE(Opened().empty());
+}
+
+// The players' caches where Chrome (blockfile) and Edge (simple) keep theirs: 提取 gives one file per
+// complete stream of the type and nothing else, no segment on its own and nothing of the incomplete ones.
+TEST_F(ExtractorDialogTest, StreamsInTheBrowsersCachesAreHarvestedJoined) {
+    const std::unique_ptr<BrowserProfile> players = LayOutBrowsers({
+        {"streams/chromium-blockfile", L"Google\\Chrome\\User Data\\Default\\Cache\\Cache_Data"},
+        {"streams/chromium-simple", L"Microsoft\\Edge\\User Data\\Default\\Cache\\Cache_Data"},
+    });
+    m_localAppData = players->local.path();
+    m_roamingAppData = players->roaming.path();
+    m_cacheFolder.clear();
+    for (const char* type : {"mp4", "ts"}) {
+        SCOPED_TRACE(type);
+        std::set<std::string> expected;
+        for (const char* cache : {"streams/chromium-blockfile", "streams/chromium-simple"}) {
+            std::istringstream lines(ReadFile(DataFolder(std::string(cache) + "/streams.tsv")));
+            std::string line;
+            std::getline(lines, line);
+            while (std::getline(lines, line)) {
+                std::vector<std::string> fields;
+                std::istringstream parts(line);
+                for (std::string field; std::getline(parts, field, '\t');) {
+                    fields.push_back(field);
+                }
+                if (fields[1] == type && fields[2] == "complete") {
+                    expected.insert(fields[5]);
+                }
+            }
+        }
+        const TempFolder into;
+        Run([&](HWND dialog) {
+            SetPath(dialog, into.path());
+            SetType(dialog, ToWide(Utf8ToUtf16(type)));
+            Click(dialog, IDC_EXTRACT);
+            HWND box = ExpectMessageBox(kFinished);
+            ASSERT_NE(box, nullptr);
+            ASSERT_TRUE(Answer(box, IDNO));
+        });
+        std::set<std::string> written;
+        for (const auto& [name, sha256] : Harvested(into.path())) {
+            written.insert(sha256);
+        }
+        EXPECT_EQ(written, expected);
+    }
 }
 
 }  // namespace

@@ -239,6 +239,26 @@ TEST(StreamFinderTest, GroupsSegmentsWithoutAManifestByTheirTimestamps) {
     }
 }
 
+// A manifest may claim any number of segments; only those expanded are looked up.
+TEST(StreamFinderTest, AManifestClaimingAbsurdCountsIsIncomplete) {
+    StreamEntry mpd = Entry("manifest.mpd");
+    mpd.manifest = DashManifest{};
+    DashRepresentation& video = mpd.manifest->representations.emplace_back();
+    video.contentType = "video";
+    video.timescale = 1000;
+    video.init = DashSegment{kBase + "init.mp4", {}, {}, 0, 0};
+    video.segments = {{kBase + "frag0.m4s", {}, {}, 0, 2000}, {kBase + "frag1.m4s", {}, {}, 2000, 2000}};
+    video.listedSegments = 1'000'000'000'000;
+    const std::vector<StreamEntry> entries = {mpd, Init("init.mp4", "vide", 1000), Fragment("frag0.m4s", 0),
+                                              Fragment("frag1.m4s", 2000)};
+    const std::vector<FoundStream> streams = FindStreams(entries);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].verdict, StreamVerdict::Incomplete);
+    EXPECT_EQ(streams[0].present, 3u);
+    EXPECT_EQ(streams[0].expected, 1'000'000'000'001u);
+    EXPECT_EQ(streams[0].fileName, u"ep1.mp4");
+}
+
 TEST(StreamFinderTest, AManifestsTwinAddsItsEntriesToTheSameStream) {
     StreamEntry master = Entry("master.m3u8");
     master.playlist = HlsPlaylist{};

@@ -10,6 +10,8 @@ const char* const kHarvestUsageText =
     "without --from: the Internet-cache folder, then every browser's cache found (Windows only)\n"
     "--no-join: the segments of streamed video each as their own file, not joined into one\n";
 
+const char* const kHarvestHelpText = "";
+
 ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args) {
     HarvestArguments result;
     bool typeGiven = false;
@@ -26,7 +28,7 @@ ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args) {
         }
         std::u16string* value = nullptr;
         if (option == u"--type") {
-            value = &result.type;
+            value = &result.types;
             typeGiven = true;
         } else if (option == u"--to") {
             value = &result.destination;

@@ -1,5 +1,7 @@
 #include "cli/harvest_run.h"
 
+#include "cli/list_format.h"
+
 #include <optional>
 #include <utility>
 #include <vector>
@@ -188,29 +190,7 @@ std::u16string SummaryLine(const HarvestSummary& summary) {
            u", in use " + Decimal(summary.inUse) + (summary.stopped ? u"; stopped" : u"");
 }
 
-bool IsControl(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || IsBidiControl(c);
-}
-
 }  // namespace
-
-std::u16string ListField(std::u16string_view text) {
-    static const char16_t kHex[] = u"0123456789ABCDEF";
-    std::u16string field;
-    field.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (!IsControl(c)) {
-            field += c;
-            continue;
-        }
-        for (const char byte : Utf16ToUtf8(text.substr(i, 1))) {
-            const auto value = static_cast<unsigned char>(byte);
-            field += {u'%', kHex[value >> 4], kHex[value & 0xF]};
-        }
-    }
-    return field;
-}
 
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
                const std::optional<MachineSources>& machine, HarvestOutput& output,
@@ -250,9 +230,9 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
     const StreamJoining joining = arguments.joinStreams ? StreamJoining::Join : StreamJoining::Pieces;
     HarvestSummary summary;
     if (arguments.list) {
-        ListSources(fs, sources, arguments.type, joining, output, summary, progress);
+        ListSources(fs, sources, arguments.types, joining, output, summary, progress);
     } else {
-        summary = Harvest(fs, sources, destination, arguments.type, progress, joining);
+        summary = Harvest(fs, sources, destination, arguments.types, progress, joining);
     }
     output.Message(SummaryLine(summary));
     return summary.failed > 0 || summary.stopped ? kHarvestSomeFailed : kHarvestOk;

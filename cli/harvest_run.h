@@ -28,10 +28,6 @@ struct MachineSources {
     std::vector<CacheSource> caches;
 };
 
-// A field of a --list line as it is printed: control characters (a tab or line break would forge records,
-// an escape sequence would reach the terminal) and bidirectional controls percent-encoded as UTF-8.
-std::u16string ListField(std::u16string_view text);
-
 // Harvests or lists what the arguments say; without --from, the machine's sources, which a platform without
 // such folders does not have. progress->stop (a signal, Ctrl-C) ends it as a stop in the window does;
 // progress may be null. The exit status of the program.

@@ -1,4 +1,5 @@
 #include "cli/harvest_run.h"
+#include "cli/list_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/harvest_args.h"
+
+namespace drovan {
+
+// One listed entry, file or stream.
+struct ListRow {
+    std::u16string kind;  // "firefox", "chromium-simple", "chromium-blockfile", "files", "stream"
+    std::u16string type;
+    std::u16string name;
+    std::optional<std::uint64_t> size;  // stored bytes (joined bytes for a stream); none: unknown
+    std::u16string state;  // "complete", "incomplete", "no-body", "undecodable", "encrypted", "damaged"
+    std::u16string url;  // the URL, a walked file's path, a stream's manifest URL or pattern
+    std::optional<std::int64_t> storedTime;  // seconds since 1970 UTC, where known
+    std::optional<std::int64_t> lastModified;
+    // Streams only: segments present, expected (none when no manifest says), and the missing URLs.
+    std::optional<std::uint64_t> present;
+    std::optional<std::uint64_t> expected;
+    std::vector<std::u16string> missing;
+    bool stream = false;
+};
+
+// The row as one line of the format, without its line break. Every text field has its control characters
+// (and bidirectional controls) percent-encoded as UTF-8 first, so that no field can break a record or reach
+// a terminal as a control sequence; csv (RFC 4180) then quotes fields that need it, json (one object per
+// line) escapes as JSON does.
+std::u16string FormatListRow(const ListRow& row, ListFormat format);
+
+// The header line a format starts with (csv's field names), or nothing.
+std::optional<std::u16string> ListHeader(ListFormat format);
+
+// Control characters and bidirectional controls percent-encoded as UTF-8.
+std::u16string ListField(std::u16string_view text);
+
+}  // namespace drovan

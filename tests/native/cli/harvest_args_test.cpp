@@ -1,0 +1,1 @@
+#include "cli/harvest_args.h"

@@ -1,0 +1,1 @@
+#include "cli/list_format.h"

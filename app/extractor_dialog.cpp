@@ -426,7 +426,7 @@ void ExtractorDialog::StartHarvest(AppDataRoots roots) {
                 result.noSource = true;
                 return result;
             }
-            result.summary = Harvest(files, sources, destination, type, &progress);
+            result.summary = Harvest(files, sources, destination, {type}, &progress);
             return result;
         },
         hwnd(), kHarvestFinished);

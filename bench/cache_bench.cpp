@@ -416,7 +416,7 @@ ListFigures ListEntries(drovan::FileSystem& files, const std::u16string& folder)
 drovan::HarvestSummary Harvest(drovan::FileSystem& files, const std::u16string& folder,
                                const std::u16string& destination) {
     const std::optional<drovan::CacheKind> kind = drovan::RecogniseCacheFolder(files, folder);
-    return kind ? drovan::Harvest(files, {{folder, kind}}, destination, u"") : drovan::HarvestSummary();
+    return kind ? drovan::Harvest(files, {{folder, kind}}, destination, {}) : drovan::HarvestSummary();
 }
 
 const char* Verdict(double ratio, double target) {

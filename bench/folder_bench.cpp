@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     // The floor's list: exactly the files the harvest copies, with the names it gives them.
     Empty(destination);
     const drovan::HarvestSummary reference =
-        drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"flv");
+        drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, {u"flv"});
     std::vector<std::pair<fs::path, fs::path>> plan;
     for (const auto& entry : fs::recursive_directory_iterator(cache)) {
         if (entry.is_regular_file() && entry.path().extension() == ".flv") {
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < options.runs; ++run) {
         Empty(destination);
         harvest.push_back(Seconds([&] {
-            drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"flv");
+            drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, {u"flv"});
         }));
         Empty(destination);
         floor.push_back(Seconds([&] {
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
             }
         }));
         walk.push_back(Seconds([&] {
-            drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, u"nomatch");
+            drovan::Harvest(files, {{cacheText, std::nullopt}}, destinationText, {u"nomatch"});
         }));
         find.push_back(RunFind(cache, "*nomatch"));
     }

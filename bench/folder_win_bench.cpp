@@ -123,7 +123,7 @@ int wmain(int argc, wchar_t** argv) {
         CreateDirectoryW(destination.c_str(), nullptr);
         harvest.push_back(Seconds([&] {
             copied = drovan::Harvest(fileSystem, {{drovan::FromWide(cache), std::nullopt}},
-                                     drovan::FromWide(destination), u"swf")
+                                     drovan::FromWide(destination), {u"swf"})
                          .copied;
         }));
         RemoveTree(destination);

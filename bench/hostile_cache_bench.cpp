@@ -145,7 +145,7 @@ void RunChild(const fs::path& cache, const fs::path& out, bool list) {
         summary.skipped = report.damaged + report.overBudget;
     } else {
         summary = drovan::Harvest(files, {{folder, drovan::CacheKind::ChromiumBlockfile}},
-                                  drovan::Utf8ToUtf16(out.string()), u"");
+                                  drovan::Utf8ToUtf16(out.string()), {});
     }
     std::printf("%8zu %8zu %8zu ", summary.matched, summary.copied, summary.skipped);
     std::fflush(stdout);

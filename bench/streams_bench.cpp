@@ -140,7 +140,7 @@ void MeasureJoin(const fs::path& work, const Options& options) {
         sync();
         const std::u16string target = drovan::Utf8ToUtf16((work / "out").string());
         join.push_back(Seconds([&] {
-            summary = drovan::Harvest(files, {{cache, drovan::CacheKind::ChromiumSimple}}, target, u"ts");
+            summary = drovan::Harvest(files, {{cache, drovan::CacheKind::ChromiumSimple}}, target, {u"ts"});
         }));
         sync();
         copy.push_back(Seconds([&] { CopyIntoOne(bodies, work / "out" / "copy.ts"); }));
@@ -177,7 +177,7 @@ void MeasureGroup(const fs::path& work, const Options& options) {
         drovan::HarvestSummary summary;
         listing.push_back(Seconds([&] {
             drovan::ListCacheEntriesOfType(
-                files, cache, drovan::CacheKind::ChromiumSimple, u"", drovan::MayBePartOfStream, nullptr,
+                files, cache, drovan::CacheKind::ChromiumSimple, {}, drovan::MayBePartOfStream, nullptr,
                 [&](drovan::HarvestItem item) {
                     if (item.held) {
                         items.push_back(std::move(item));
@@ -187,7 +187,8 @@ void MeasureGroup(const fs::path& work, const Options& options) {
                 summary);
         }));
         held = items.size();
-        drovan::StreamGrouping stage(u"", true);
+        const drovan::HarvestFilter everything;
+        drovan::StreamGrouping stage(everything, true);
         grouping.push_back(Seconds([&] { streams = stage.Group(std::move(items), summary).size(); }));
     }
     const double ratio = Median(grouping) / Median(listing);

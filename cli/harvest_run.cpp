@@ -2,6 +2,9 @@
 
 #include "cli/list_format.h"
 
+#include <climits>
+#include <cstdint>
+#include <ctime>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "extract/cache_listing.h"
 #include "extract/file_walk.h"
 #include "extract/formats/cache_folder.h"
+#include "extract/formats/http_date.h"
 #include "extract/formats/url_name.h"
 #include "extract/name_rules.h"
 #include "extract/pipeline.h"
@@ -41,45 +45,63 @@ std::u16string Decimal(std::uint64_t value) {
     return Utf8ToUtf16(std::to_string(value));
 }
 
-std::u16string Tabbed(std::initializer_list<std::u16string_view> fields) {
-    std::u16string line;
-    for (std::u16string_view field : fields) {
-        if (!line.empty()) {
-            line += u'\t';
-        }
-        line += ListField(field);
-    }
-    return line;
-}
+// Where and how the listed rows go.
+struct ListOutput {
+    HarvestOutput& output;
+    ListFormat format;
+    void Row(const ListRow& row) const { output.Line(FormatListRow(row, format)); }
+};
 
-void ListFolder(FileSystem& fs, std::u16string_view folder, std::u16string_view fileType,
-                HarvestOutput& output, HarvestSummary& summary, const HarvestProgress* progress) {
+void ListFolder(FileSystem& fs, std::u16string_view folder, const HarvestFilter& filter,
+                const ListOutput& list, HarvestSummary& summary, const HarvestProgress* progress) {
     std::vector<HarvestItem> files;
     const auto keep = [&files](HarvestItem file) {
         files.push_back(std::move(file));
         return true;
     };
-    ListFilesOfType(fs, folder, u"", fileType, progress, keep, summary);
+    ListFilesOfType(fs, folder, u"", filter, progress, keep, summary);
     for (const HarvestItem& file : files) {
         const std::unique_ptr<ReadableFile> opened = fs.OpenForReading(file.origin);
-        const std::optional<std::uint64_t> size = opened ? opened->Size() : std::nullopt;
+        const std::optional<FileTime> modified = opened ? opened->ModifiedTime() : std::nullopt;
         const std::size_t dot = file.name.rfind(u'.');
-        const std::u16string type = dot == std::u16string::npos ? u"" : file.name.substr(dot + 1);
-        output.Line(Tabbed({KindName(std::nullopt), type, file.name, size ? Decimal(*size) : u"?",
-                            u"complete", file.origin}));
+        ListRow row;
+        row.kind = KindName(std::nullopt);
+        row.type = dot == std::u16string::npos ? u"" : file.name.substr(dot + 1);
+        row.name = file.name;
+        row.size = opened ? opened->Size() : std::nullopt;
+        row.state = u"complete";
+        row.url = file.origin;
+        if (modified) {
+            row.lastModified = modified->nanoseconds / 1000000000;
+        }
+        list.Row(row);
     }
+}
+
+ListRow EntryRow(std::u16string_view kind, const CacheEntry& entry, const EntryLook& look,
+                 EntryVerdict verdict) {
+    ListRow row;
+    row.kind = kind;
+    row.type = Utf8ToUtf16(look.type);
+    row.name = look.name;
+    row.size = entry.storedSize;
+    row.state = VerdictName(verdict);
+    row.url = Utf8ToUtf16(entry.url);
+    row.storedTime = entry.storedTime;
+    row.lastModified = entry.lastModified;
+    return row;
 }
 
 // Entries that may be part of a stream wait, with their rows, until every source is listed.
 struct HeldRows {
     std::vector<StreamEntry> entries;
-    std::vector<std::u16string> rows;
+    std::vector<ListRow> rows;
     std::vector<EntryVerdict> verdicts;
-    std::vector<bool> ofType;
+    std::vector<bool> taken;  // the filter takes the entry on its own
 };
 
-void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, std::u16string_view fileType,
-               StreamJoining joining, HarvestOutput& output, HarvestSummary& summary, HeldRows& held,
+void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, const HarvestFilter& filter,
+               StreamJoining joining, const ListOutput& list, HarvestSummary& summary, HeldRows& held,
                const HarvestProgress* progress) {
     const std::u16string kindName = KindName(source.kind);
     const CacheReadReport report =
@@ -88,38 +110,51 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, s
                 summary.stopped = true;
                 return false;
             }
-            const bool ofType = NameEndsWithType(look.name, fileType);
+            const bool taken = FilterTakes(fs, filter, entry, look);
             const bool holds = joining == StreamJoining::Join && MayBePartOfStream(entry, look);
-            if (!ofType && !holds) {
+            if (!taken && !holds) {
                 return true;
             }
             const EntryVerdict verdict = JudgeEntry(entry, look);
-            const std::u16string row =
-                Tabbed({kindName, Utf8ToUtf16(look.type), look.name, Decimal(entry.storedSize),
-                        VerdictName(verdict), Utf8ToUtf16(entry.url)});
             if (!holds) {
                 CountVerdict(verdict, summary);
-                output.Line(row);
+                list.Row(EntryRow(kindName, entry, look, verdict));
                 return true;
             }
-            const HeldEntry facts{index, entry.key, entry.url, entry.storedSize, verdict, ofType};
+            held.rows.push_back(EntryRow(kindName, entry, look, verdict));
+            held.verdicts.push_back(verdict);
+            held.taken.push_back(taken);
+            const HeldEntry facts{index,   entry.key, entry.url, entry.storedSize, entry.storedTime,
+                                  verdict, taken};
             EntryContent content(fs, std::move(entry));
             held.entries.push_back(ProbeStreamEntry(
                 facts, verdict == EntryVerdict::Write ? &content : nullptr, kListedSegmentCap));
-            held.rows.push_back(row);
-            held.verdicts.push_back(verdict);
-            held.ofType.push_back(ofType);
             return true;
         });
     CountPassedOver(report, summary);
 }
 
-// "6/6", or "6/?" when no manifest says where the stream ends.
-std::u16string SegmentsPresent(const FoundStream& stream) {
-    return Decimal(stream.present) + u"/" + (stream.endKnown ? Decimal(stream.expected) : u"?");
+ListRow StreamRow(const FoundStream& stream) {
+    ListRow row;
+    row.kind = u"stream";
+    row.type = Utf8ToUtf16(stream.type);
+    row.name = stream.fileName;
+    row.size = stream.size;
+    row.state = StreamVerdictName(stream.verdict);
+    row.url = Utf8ToUtf16(stream.source);
+    row.storedTime = stream.storedTime;
+    row.stream = true;
+    row.present = stream.present;
+    if (stream.endKnown) {
+        row.expected = stream.expected;
+    }
+    for (const std::string& url : stream.missing) {
+        row.missing.push_back(Utf8ToUtf16(url));
+    }
+    return row;
 }
 
-void ListStreams(const HeldRows& held, std::u16string_view fileType, HarvestOutput& output,
+void ListStreams(const HeldRows& held, const HarvestFilter& filter, const ListOutput& list,
                  HarvestSummary& summary) {
     const std::vector<FoundStream> streams = FindStreams(held.entries);
     std::vector<bool> belongs(held.entries.size());
@@ -129,39 +164,35 @@ void ListStreams(const HeldRows& held, std::u16string_view fileType, HarvestOutp
         }
     }
     for (std::size_t i = 0; i < held.rows.size(); ++i) {
-        if (!belongs[i] && held.ofType[i]) {
+        if (!belongs[i] && held.taken[i]) {
             CountVerdict(held.verdicts[i], summary);
-            output.Line(held.rows[i]);
+            list.Row(held.rows[i]);
         }
     }
     for (const FoundStream& stream : streams) {
-        if (!NameEndsWithType(stream.fileName, fileType)) {
-            continue;
+        if (FilterTakes(filter, stream)) {
+            CountStream(stream.verdict, summary);
+            list.Row(StreamRow(stream));
         }
-        CountStream(stream.verdict, summary);
-        std::u16string missing;
-        for (const std::string& url : stream.missing) {
-            missing += (missing.empty() ? u"" : u" ") + Utf8ToUtf16(url);
-        }
-        output.Line(Tabbed({u"stream", Utf8ToUtf16(stream.type), stream.fileName, Decimal(stream.size),
-                            StreamVerdictName(stream.verdict), Utf8ToUtf16(stream.source),
-                            SegmentsPresent(stream), missing}));
     }
 }
 
-void ListSources(FileSystem& fs, const std::vector<HarvestSource>& sources, std::u16string_view fileType,
-                 StreamJoining joining, HarvestOutput& output, HarvestSummary& summary,
+void ListSources(FileSystem& fs, const std::vector<HarvestSource>& sources, const HarvestFilter& filter,
+                 StreamJoining joining, const ListOutput& list, HarvestSummary& summary,
                  const HarvestProgress* progress) {
+    if (const std::optional<std::u16string> header = ListHeader(list.format)) {
+        list.output.Line(*header);
+    }
     HeldRows held;
     for (std::size_t i = 0; i < sources.size() && !summary.stopped; ++i) {
         if (sources[i].kind) {
-            ListCache(fs, i, sources[i], fileType, joining, output, summary, held, progress);
+            ListCache(fs, i, sources[i], filter, joining, list, summary, held, progress);
         } else {
-            ListFolder(fs, sources[i].folder, fileType, output, summary, progress);
+            ListFolder(fs, sources[i].folder, filter, list, summary, progress);
         }
     }
     if (!summary.stopped) {
-        ListStreams(held, fileType, output, summary);
+        ListStreams(held, filter, list, summary);
     }
 }
 
@@ -188,6 +219,37 @@ std::u16string SummaryLine(const HarvestSummary& summary) {
                     {summary.unreadable, u"not regular files or unreadable folders"},
                     {summary.overBudget, u"over the memory budget"}}) +
            u", in use " + Decimal(summary.inUse) + (summary.stopped ? u"; stopped" : u"");
+}
+
+// Seconds since 1970 UTC of a calendar time: with its offset, or as this machine's local time.
+std::optional<std::int64_t> SecondsOf(const GivenTime& time) {
+    if (time.offsetMinutes) {
+        return SecondsSince1970(time.year, time.month, time.day, time.hour, time.minute, time.second) -
+               std::int64_t{*time.offsetMinutes} * 60;
+    }
+    std::tm local{};
+    local.tm_year = time.year - 1900;
+    local.tm_mon = time.month - 1;
+    local.tm_mday = time.day;
+    local.tm_hour = time.hour;
+    local.tm_min = time.minute;
+    local.tm_sec = time.second;
+    local.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&local);
+    return seconds == static_cast<std::time_t>(-1) ? std::nullopt : std::optional<std::int64_t>(seconds);
+}
+
+HarvestFilter FilterOf(const HarvestArguments& arguments) {
+    HarvestFilter filter;
+    filter.types = arguments.types;
+    filter.urlContains = Utf16ToUtf8(arguments.urlContains);
+    filter.minSize = arguments.minSize;
+    filter.maxSize = arguments.maxSize;
+    if (arguments.since) {
+        // A time this machine cannot place lets nothing through rather than everything.
+        filter.since = SecondsOf(*arguments.since).value_or(INT64_MAX);
+    }
+    return filter;
 }
 
 }  // namespace
@@ -228,11 +290,12 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
     }
 
     const StreamJoining joining = arguments.joinStreams ? StreamJoining::Join : StreamJoining::Pieces;
+    const HarvestFilter filter = FilterOf(arguments);
     HarvestSummary summary;
     if (arguments.list) {
-        ListSources(fs, sources, arguments.types, joining, output, summary, progress);
+        ListSources(fs, sources, filter, joining, {output, arguments.format}, summary, progress);
     } else {
-        summary = Harvest(fs, sources, destination, arguments.types, progress, joining);
+        summary = Harvest(fs, sources, destination, filter, progress, joining);
     }
     output.Message(SummaryLine(summary));
     return summary.failed > 0 || summary.stopped ? kHarvestSomeFailed : kHarvestOk;

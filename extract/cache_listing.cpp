@@ -62,6 +62,18 @@ void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary) {
     summary.inUse += report.inUse;
 }
 
+bool FilterTakes(FileSystem& fs, const HarvestFilter& filter, const CacheEntry& entry,
+                 const EntryLook& look) {
+    if (!NameOfTypes(look.name, filter.types)) {
+        return false;
+    }
+    if (!filter.AsksMoreThanTypes()) {
+        return true;
+    }
+    return PassesBounds(filter, entry.url, filter.AsksSize() ? DecodedBodySize(fs, entry) : std::nullopt,
+                        entry.storedTime);
+}
+
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink) {
     KeptFiles kept(fs);
@@ -71,7 +83,7 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 }
 
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const HoldTest& holds,
+                            const HarvestFilter& filter, const HoldTest& holds,
                             const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary) {
     KeptFiles kept(fs);
     StoredBytesClaims claims;
@@ -85,7 +97,7 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
             return true;
         }
         const EntryLook look = LookAtEntry(kept, entry);
-        const bool ofType = NameEndsWithType(look.name, fileType);
+        const bool ofType = FilterTakes(kept, filter, entry, look);
         const bool held = holds && holds(entry, look);
         if (!ofType && !held) {
             return true;
@@ -104,13 +116,15 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         }
         HarvestItem item{look.name, {}, nullptr, std::nullopt};
         if (held) {
-            item.held =
-                HeldEntry{0,
-                          std::move(entry.key),
-                          std::move(entry.url),
-                          entry.storedSize,
-                          verdict == EntryVerdict::Write && !claimed ? EntryVerdict::Undecodable : verdict,
-                          ofType};
+            const EntryVerdict heldVerdict =
+                verdict == EntryVerdict::Write && !claimed ? EntryVerdict::Undecodable : verdict;
+            item.held = HeldEntry{0,
+                                  std::move(entry.key),
+                                  std::move(entry.url),
+                                  entry.storedSize,
+                                  entry.storedTime,
+                                  heldVerdict,
+                                  ofType};
         }
         // The content needs only where the body lies and how it is encoded: a URL or key of megabytes is not
         // held until the entry is written.

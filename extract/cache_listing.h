@@ -7,6 +7,7 @@
 #include "extract/entry_content.h"
 #include "extract/formats/cache_entry.h"
 #include "extract/formats/cache_folder.h"
+#include "extract/harvest_filter.h"
 #include "extract/harvest_item.h"
 #include "extract/harvest_summary.h"
 
@@ -34,16 +35,20 @@ using LookedAtEntrySink = std::function<bool(CacheEntry& entry, const EntryLook&
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink);
 
+// Whether the filter takes the response: its name's type, then its URL, decoded size and stored time. The
+// decoded size of a compressed body is learnt by decoding it, and only when the filter asks for sizes.
+bool FilterTakes(FileSystem& fs, const HarvestFilter& filter, const CacheEntry& entry, const EntryLook& look);
+
 // The responses a grouping may join with others, whatever their own type.
 using HoldTest = std::function<bool(const CacheEntry& entry, const EntryLook& look)>;
 
-// Counts every entry of the cache whose harvested name ends with fileType as matched, and gives sink the
+// Counts every entry of the cache the filter takes as matched, and gives sink the
 // complete, decodable ones; the others are counted incomplete or skipped. Records that cannot be read soundly
 // are skipped too: they are no file that failed to copy, and their type is unknown. Entries holds (may be
 // null) picks go to sink uncounted, whatever their verdict, with a HeldEntry, and with their content when
 // they could be written. sink's false or a stop asked through progress ends the reading; false then.
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
-                            std::u16string_view fileType, const HoldTest& holds,
+                            const HarvestFilter& filter, const HoldTest& holds,
                             const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary);
 
 }  // namespace drovan

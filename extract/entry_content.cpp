@@ -140,6 +140,24 @@ Content::Status EntryContent::StreamLeading(const Sink& sink) {
     return StreamBody(m_fs, m_entry, sink, BodyReads::Leading);
 }
 
+std::optional<std::uint64_t> DecodedBodySize(FileSystem& fs, const CacheEntry& entry) {
+    if (ParseContentEncoding(entry.contentEncoding) == ContentCoding::Identity) {
+        return entry.complete ? std::optional<std::uint64_t>(entry.storedSize) : entry.contentLength;
+    }
+    if (!entry.complete) {
+        return std::nullopt;
+    }
+    std::uint64_t size = 0;
+    const Content::Status status = StreamBody(
+        fs, entry,
+        [&size](const char*, std::size_t piece) {
+            size += piece;
+            return true;
+        },
+        BodyReads::Whole);
+    return status == Content::Status::Done ? std::optional<std::uint64_t>(size) : std::nullopt;
+}
+
 std::optional<FileTime> EntryContent::ModifiedTime() {
     const std::int64_t now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())

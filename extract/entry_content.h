@@ -19,6 +19,10 @@ struct EntryLook {
 
 EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry);
 
+// The size of the body as it is written: the stored size of a plain body kept whole, the Content-Length of
+// one not kept whole; a compressed body is decoded to count it (and has none unless kept whole and sound).
+std::optional<std::uint64_t> DecodedBodySize(FileSystem& fs, const CacheEntry& entry);
+
 // An entry's body as the file a user wants: its pieces in order, decoded per Content-Encoding.
 class EntryContent final : public Content {
   public:

@@ -7,11 +7,27 @@
 
 #include "extract/name_rules.h"
 #include "extract/progress.h"
+#include "extract/utf8.h"
 
 namespace drovan {
+namespace {
+
+// Only a filter asking more than types opens the file to learn its size and time.
+bool WithinBounds(FileSystem& fs, const HarvestFilter& filter, const std::u16string& path) {
+    if (!filter.AsksMoreThanTypes()) {
+        return true;
+    }
+    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
+    const std::optional<FileTime> modified = file ? file->ModifiedTime() : std::nullopt;
+    return PassesBounds(
+        filter, Utf16ToUtf8(path), file ? file->Size() : std::nullopt,
+        modified ? std::optional<std::int64_t>(modified->nanoseconds / 1000000000) : std::nullopt);
+}
+
+}  // namespace
 
 bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
-                     std::u16string_view fileType, const HarvestProgress* progress, const ItemSink& sink,
+                     const HarvestFilter& filter, const HarvestProgress* progress, const ItemSink& sink,
                      HarvestSummary& summary) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
@@ -50,7 +66,7 @@ bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_
         // Only the folder's own files and folders are read: a link may lead anywhere, a FIFO or a device
         // would never end.
         if (entry.isReparsePoint || entry.isSpecial) {
-            if (entry.isDirectory || NameEndsWithType(entry.name, fileType)) {
+            if (entry.isDirectory || NameOfTypes(entry.name, filter.types)) {
                 passOver();
             }
             continue;
@@ -61,7 +77,7 @@ bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_
             }
             continue;
         }
-        if (NameEndsWithType(entry.name, fileType)) {
+        if (NameOfTypes(entry.name, filter.types) && WithinBounds(fs, filter, path)) {
             ++summary.matched;
             if (!sink({entry.name, path, std::make_unique<FileContent>(fs, path), std::nullopt})) {
                 return false;

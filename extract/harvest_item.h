@@ -21,6 +21,7 @@ struct HeldEntry {
     std::string key;
     std::string url;
     std::uint64_t storedSize = 0;
+    std::optional<std::int64_t> storedTime;  // seconds since 1970 UTC
     EntryVerdict verdict = EntryVerdict::Incomplete;
     bool ofType = false;  // its own name is of the type harvested
 };

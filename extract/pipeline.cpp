@@ -24,7 +24,7 @@ std::vector<HarvestSource> MachineHarvestSources(FileSystem& fs, std::u16string_
 }
 
 HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
-                       std::u16string_view destination, std::u16string_view fileType,
+                       std::u16string_view destination, const HarvestFilter& filter,
                        HarvestProgress* progress, StreamJoining joining) {
     if (progress != nullptr) {
         progress->totalKnown = false;
@@ -45,7 +45,7 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
                     }
                     return sink(std::move(item));
                 };
-                if (!ListCacheEntriesOfType(fs, source.folder, *source.kind, fileType, holds, progress,
+                if (!ListCacheEntriesOfType(fs, source.folder, *source.kind, filter, holds, progress,
                                             fromSource, listed)) {
                     return false;
                 }
@@ -53,13 +53,13 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
             }
             const std::u16string folder = fs.Normalise(source.folder);
             if (!folder.empty() && !fs.SamePath(folder, target) &&
-                !ListFilesOfType(fs, folder, target, fileType, progress, sink, listed)) {
+                !ListFilesOfType(fs, folder, target, filter, progress, sink, listed)) {
                 return false;
             }
         }
         return true;
     };
-    StreamGrouping grouping(fileType, fs.ReadsAlongsideWrites());
+    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites());
     return WriteHarvest(fs, list, grouping, target, progress);
 }
 

@@ -8,6 +8,7 @@
 #include "extract/browser_caches.h"
 #include "extract/file_system.h"
 #include "extract/formats/cache_folder.h"
+#include "extract/harvest_filter.h"
 #include "extract/harvest_summary.h"
 
 namespace drovan {
@@ -33,7 +34,7 @@ enum class StreamJoining { Join, Pieces };
 // never overwriting. A plain folder that is the destination itself is passed over. progress, when given,
 // learns the total once all are listed and can stop the harvest.
 HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
-                       std::u16string_view destination, std::u16string_view fileType,
+                       std::u16string_view destination, const HarvestFilter& filter,
                        HarvestProgress* progress = nullptr, StreamJoining joining = StreamJoining::Join);
 
 }  // namespace drovan

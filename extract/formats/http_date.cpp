@@ -146,6 +146,12 @@ bool Exists(const Civil& date) {
            date.second <= 60;
 }
 
+bool IsUsableTime(std::optional<std::int64_t> time, std::int64_t now) {
+    return time && *time >= 0 && *time <= now;
+}
+
+}  // namespace
+
 // Days from 1970-01-01 in the proleptic Gregorian calendar, counted in 400-year eras that start on 1 March
 // so that a leap day ends its year.
 std::int64_t DaysFromCivil(int year, int month, int day) {
@@ -157,11 +163,9 @@ std::int64_t DaysFromCivil(int year, int month, int day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
-bool IsUsableTime(std::optional<std::int64_t> time, std::int64_t now) {
-    return time && *time >= 0 && *time <= now;
+std::int64_t SecondsSince1970(int year, int month, int day, int hour, int minute, int second) {
+    return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
 }
-
-}  // namespace
 
 std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
     text = TrimBlanks(text);
@@ -175,8 +179,7 @@ std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
     if (!date || !Exists(*date)) {
         return std::nullopt;
     }
-    return DaysFromCivil(date->year, date->month, date->day) * 86400 + date->hour * 3600 + date->minute * 60 +
-           date->second;
+    return SecondsSince1970(date->year, date->month, date->day, date->hour, date->minute, date->second);
 }
 
 std::optional<std::int64_t> HarvestedFileTime(std::optional<std::int64_t> lastModified,

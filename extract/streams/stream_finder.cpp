@@ -164,6 +164,17 @@ bool RunsWithoutGap(const std::vector<Timing>& timings, bool wraps) {
     return std::none_of(gaps.begin(), gaps.end(), [](bool gap) { return gap; });
 }
 
+// The joined size, and when the last part was stored.
+void AddPartsUp(const std::vector<StreamEntry>& entries, FoundStream& stream) {
+    for (std::size_t part : stream.parts) {
+        stream.size += entries[part].size;
+        const std::optional<std::int64_t>& stored = entries[part].storedTime;
+        if (stored && (!stream.storedTime || *stream.storedTime < *stored)) {
+            stream.storedTime = stored;
+        }
+    }
+}
+
 void NoteMissing(FoundStream& stream, const std::string& url) {
     if (stream.missing.size() < kListedMissing) {
         stream.missing.push_back(url);
@@ -260,9 +271,7 @@ FoundStream Assemble(const WantedStream& wanted, const std::vector<StreamEntry>&
         stream.type = SoundOnly(*entries[stream.parts.front()].init) ? "m4a" : "mp4";
     }
     stream.fileName = StreamFileName(stream.source, stream.type);
-    for (std::size_t part : stream.parts) {
-        stream.size += entries[part].size;
-    }
+    AddPartsUp(entries, stream);
     return stream;
 }
 
@@ -565,9 +574,7 @@ std::optional<FoundStream> AssembleWithoutManifest(std::vector<NumberedEntry> se
     stream.verdict = VerdictOf(encrypted, false, stream.present == stream.expected, continuous);
     stream.type = wraps ? "ts" : rendition.init && SoundOnly(*rendition.init) ? "m4a" : "mp4";
     stream.fileName = SegmentsFileName(stream.source, stream.type);
-    for (std::size_t part : stream.parts) {
-        stream.size += entries[part].size;
-    }
+    AddPartsUp(entries, stream);
     return stream;
 }
 

@@ -20,6 +20,7 @@ struct StreamEntry {
     std::string url;
     bool whole = false;  // stored whole and readable: a harvest could write it
     std::uint64_t size = 0;
+    std::optional<std::int64_t> storedTime;  // seconds since 1970 UTC
     // What its leading bytes are, when they are one of these.
     std::optional<HlsPlaylist> playlist;
     std::optional<DashManifest> manifest;
@@ -45,8 +46,9 @@ struct FoundStream {
     bool endKnown = true;     // false without a manifest, or with a live one
     std::size_t present = 0;  // segments, the init segment counted, cached whole
     std::uint64_t expected = 0;
-    std::vector<std::string> missing;  // the URLs not cached whole, in order; at most kListedMissing
-    std::uint64_t size = 0;            // bytes of the joined parts
+    std::vector<std::string> missing;        // the URLs not cached whole, in order; at most kListedMissing
+    std::uint64_t size = 0;                  // bytes of the joined parts
+    std::optional<std::int64_t> storedTime;  // the latest of the parts'
 };
 
 constexpr std::size_t kListedMissing = 64;

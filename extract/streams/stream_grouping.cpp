@@ -71,6 +71,7 @@ StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_
         held.key.compare(held.key.size() - held.url.size(), held.url.size(), held.url) == 0;
     entry.partition = keyEndsWithUrl ? held.key.substr(0, held.key.size() - held.url.size()) : held.key;
     entry.size = held.storedSize;
+    entry.storedTime = held.storedTime;
     entry.whole = held.verdict == EntryVerdict::Write && content != nullptr;
     if (!entry.whole) {
         return entry;
@@ -100,6 +101,11 @@ StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_
     }
     entry.init = ProbeInitSegment(bytes);
     return entry;
+}
+
+bool FilterTakes(const HarvestFilter& filter, const FoundStream& stream) {
+    return NameOfTypes(stream.fileName, filter.types) &&
+           PassesBounds(filter, stream.source, stream.size, stream.storedTime);
 }
 
 void CountStream(StreamVerdict verdict, HarvestSummary& summary) {
@@ -164,7 +170,7 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
         }
     }
     for (const FoundStream& stream : streams) {
-        if (!NameEndsWithType(stream.fileName, m_fileType)) {
+        if (!FilterTakes(m_filter, stream)) {
             continue;
         }
         CountStream(stream.verdict, summary);

@@ -8,6 +8,8 @@
 
 #include "extract/cache_listing.h"
 #include "extract/grouping.h"
+#include "extract/harvest_filter.h"
+#include "extract/harvest_filter.h"
 #include "extract/streams/stream_finder.h"
 
 namespace drovan {
@@ -20,6 +22,9 @@ bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look);
 // or manifest. content is null for an entry that cannot be read whole. A manifest's segments are expanded
 // up to segmentCap.
 StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_t segmentCap);
+
+// Whether the filter takes the stream: its name's type, its manifest's URL, joined size, last stored part.
+bool FilterTakes(const HarvestFilter& filter, const FoundStream& stream);
 
 // Counts a stream of the type harvested in summary by its verdict, once.
 void CountStream(StreamVerdict verdict, HarvestSummary& summary);
@@ -34,13 +39,12 @@ std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held);
 class StreamGrouping final : public Grouping {
   public:
     // readAhead: the file system lets one thread read while another writes.
-    StreamGrouping(std::u16string_view fileType, bool readAhead)
-        : m_fileType(fileType), m_readAhead(readAhead) {}
+    StreamGrouping(const HarvestFilter& filter, bool readAhead) : m_filter(filter), m_readAhead(readAhead) {}
     bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
     std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
 
   private:
-    std::u16string m_fileType;
+    const HarvestFilter& m_filter;
     bool m_readAhead = false;
 };
 

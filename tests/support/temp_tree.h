@@ -57,7 +57,7 @@ inline std::u16string U(const std::filesystem::path& path) {
 inline HarvestSummary HarvestOnDisk(const std::filesystem::path& cache,
                                     const std::filesystem::path& destination, std::u16string_view type) {
     PosixFileSystem files;
-    return Harvest(files, {{U(cache), std::nullopt}}, U(destination), type);
+    return Harvest(files, {{U(cache), std::nullopt}}, U(destination), {std::u16string(type)});
 }
 
 }  // namespace drovan::tests

@@ -19,7 +19,7 @@ using tests::TempFolder;
 
 HarvestSummary Collect(const std::wstring& cache, const std::wstring& destination, const std::wstring& type) {
     WindowsFileSystem files;
-    return Harvest(files, {{FromWide(cache), std::nullopt}}, FromWide(destination), FromWide(type));
+    return Harvest(files, {{FromWide(cache), std::nullopt}}, FromWide(destination), {FromWide(type)});
 }
 
 TEST(WindowsFolderHarvest, CopiesFlatWithNumberedNamesAndNeverOverwrites) {

@@ -218,7 +218,7 @@ TEST(HeldCacheFiles, EveryCompleteEntryIsHarvestedWhileTheBrowsersHoldTheirFiles
         }
         const TempFolder into;
         const HarvestSummary summary =
-            Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), u"");
+            Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), {});
         EXPECT_EQ(summary.matched, manifest.lines);
         EXPECT_EQ(summary.copied, manifest.complete.size());
         EXPECT_EQ(summary.incomplete, manifest.incomplete);
@@ -257,7 +257,7 @@ TEST(HeldCacheFiles, StreamsAreJoinedWhileTheBrowsersHoldTheirFiles) {
     std::size_t incompleteFound = 0;
     for (const char16_t* type : {u"ts", u"mp4", u"m4a"}) {
         const HarvestSummary summary =
-            Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), type);
+            Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), {type});
         EXPECT_EQ(summary.failed + summary.skipped, 0u);
         incompleteFound += summary.incomplete;
     }

@@ -161,7 +161,7 @@ TEST(PosixFileSystem, NamesThatAreNotUtf8AreCopiedByteForByte) {
     tree.Write("cache/" + name, "raw");
     fs::create_directory(tree / "out");
     PosixFileSystem files;
-    EXPECT_EQ(Harvest(files, {{U(tree / "cache"), std::nullopt}}, U(tree / "out"), u"swf").copied, 1u);
+    EXPECT_EQ(Harvest(files, {{U(tree / "cache"), std::nullopt}}, U(tree / "out"), {u"swf"}).copied, 1u);
     EXPECT_EQ(FileBytes(tree / "out" / name), "raw");
 }
 
@@ -276,7 +276,7 @@ TEST(PosixFileSystem, HarvestedCopiesShowTheirSourcesModifiedTimes) {
     fs::create_directory(tree / "out");
     PosixFileSystem files;
 
-    EXPECT_EQ(Harvest(files, {{U(tree / "cache"), std::nullopt}}, U(tree / "out"), u"flv").copied, 40u);
+    EXPECT_EQ(Harvest(files, {{U(tree / "cache"), std::nullopt}}, U(tree / "out"), {u"flv"}).copied, 40u);
 
     for (const std::string& name : Names(tree / "out")) {
         EXPECT_EQ(ShownModifiedTime(tree / "out" / name), sourceTimes.at(FileBytes(tree / "out" / name)))

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 std::vector<std::u16string> Walk(FileSystem& files, HarvestSummary& summary) {
     std::vector<std::u16string> walked;
     EXPECT_TRUE(ListFilesOfType(
-        files, u"/c", u"/c/out", u"swf", nullptr,
+        files, u"/c", u"/c/out", {u"swf"}, nullptr,
         [&walked](HarvestItem item) {
             walked.push_back(item.origin);
             return true;

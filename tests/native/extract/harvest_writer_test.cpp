@@ -111,7 +111,7 @@ TEST(Harvest, StopsFailuresAndProgressAddUp) {
             doneAtCreation.push_back(progress.done);
         };
 
-        const HarvestSummary summary = Harvest(files, {{u"/c", std::nullopt}}, u"/out", u"swf", &progress);
+        const HarvestSummary summary = Harvest(files, {{u"/c", std::nullopt}}, u"/out", {u"swf"}, &progress);
 
         EXPECT_EQ(summary.matched, c.matched) << c.what;
         EXPECT_EQ(summary.copied, c.copied) << c.what;

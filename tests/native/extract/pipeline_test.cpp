@@ -67,7 +67,7 @@ TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
             noBody += line[4] == "no-body" ? 1 : 0;
         }
         for (int round = 0; round < 2; ++round) {
-            const HarvestSummary summary = Harvest(fs, {{u"/cache", cache.kind}}, u"/out", u"");
+            const HarvestSummary summary = Harvest(fs, {{u"/cache", cache.kind}}, u"/out", {});
             EXPECT_EQ(summary.matched, manifest.size()) << cache.folder;
             EXPECT_EQ(summary.incomplete, incomplete) << cache.folder;
             EXPECT_EQ(summary.noBody, noBody) << cache.folder;
@@ -103,7 +103,7 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
     const std::vector<CacheSource> caches = {{CacheKind::FirefoxCache2, u"/cache", u"Firefox"}};
     HarvestProgress progress;
     const HarvestSummary summary =
-        Harvest(fs, MachineHarvestSources(fs, u"/inet", caches), u"/inet/out", u"flv", &progress);
+        Harvest(fs, MachineHarvestSources(fs, u"/inet", caches), u"/inet/out", {u"flv"}, &progress);
     const std::size_t flvLines = static_cast<std::size_t>(
         std::count_if(manifest.begin(), manifest.end(), [](const auto& line) { return line[2] == "flv"; }));
     EXPECT_EQ(summary.matched, 1 + flvLines);
@@ -112,7 +112,7 @@ TEST(Harvest, InternetCacheFirstThenEveryBrowserCache) {
     EXPECT_EQ(progress.done, summary.copied);
     EXPECT_EQ(fs.files().at(u"/inet/out/clip.flv"), "FLV from the Internet cache");
     EXPECT_EQ(fs.files().count(u"/inet/out/clip (2).flv"), 1u);
-    EXPECT_EQ(Harvest(fs, MachineHarvestSources(fs, u"", {}), u"/inet/out", u"flv").matched, 0u);
+    EXPECT_EQ(Harvest(fs, MachineHarvestSources(fs, u"", {}), u"/inet/out", {u"flv"}).matched, 0u);
 }
 
 // A record the reader cannot read soundly (a browser writing it, a damaged disk) is passed over: it is not a
@@ -128,7 +128,7 @@ TEST(Harvest, AnUnreadableRecordIsSkippedNotFailed) {
     HarvestSummary summary;
     std::vector<HarvestItem> items;
     ListCacheEntriesOfType(
-        fs, u"/cache", CacheKind::FirefoxCache2, u"mp3", {}, nullptr,
+        fs, u"/cache", CacheKind::FirefoxCache2, {u"mp3"}, {}, nullptr,
         [&items](HarvestItem item) {
             items.push_back(std::move(item));
             return true;
@@ -222,13 +222,13 @@ TEST(Harvest, AStopEndsEveryListingAtOnce) {
         {"entries of a type",
          [&](FileSystem& files, HarvestProgress* progress) {
              HarvestSummary summary;
-             EXPECT_EQ(ListCacheEntriesOfType(files, u"/cache", CacheKind::FirefoxCache2, u"zzz", {},
+             EXPECT_EQ(ListCacheEntriesOfType(files, u"/cache", CacheKind::FirefoxCache2, {u"zzz"}, {},
                                               progress, nothing, summary),
                        progress == nullptr);
          }},
         {"harvest",
          [&](FileSystem& files, HarvestProgress* progress) {
-             Harvest(files, MachineHarvestSources(files, u"", caches), u"/out", u"zzz", progress);
+             Harvest(files, MachineHarvestSources(files, u"", caches), u"/out", {u"zzz"}, progress);
          }},
         {"--list",
          [&](FileSystem& files, HarvestProgress* progress) {
@@ -326,7 +326,7 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
         PosixFileSystem files;
         const std::u16string cache = Utf8ToUtf16((root / "cache").string());
         const HarvestSummary summary =
-            Harvest(files, {{cache, c.kind}}, Utf8ToUtf16((root / "out").string()), c.type);
+            Harvest(files, {{cache, c.kind}}, Utf8ToUtf16((root / "out").string()), {c.type});
         EXPECT_EQ(summary.failed, 0u) << c.name;
         EXPECT_GE(summary.skipped, 1u) << c.name;
         EXPECT_LE(summary.copied, c.kind ? summary.matched - summary.skipped : 1u) << c.name;

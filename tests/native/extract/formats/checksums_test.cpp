@@ -85,7 +85,7 @@ TEST(Checksums, ADamagedBodyIsNeverWritten) {
         MemoryFileSystem fs;
         fs.AddFile(c.file, c.bytes);
         fs.AddFolder(u"/out");
-        const HarvestSummary summary = Harvest(fs, {{u"/c", c.kind}}, u"/out", u"png");
+        const HarvestSummary summary = Harvest(fs, {{u"/c", c.kind}}, u"/out", {u"png"});
         EXPECT_EQ(summary.copied, c.written ? 1u : 0u) << c.what;
         EXPECT_EQ(summary.damaged, c.written ? 0u : 1u) << c.what;
         EXPECT_EQ(summary.skipped, summary.damaged) << c.what;

@@ -60,7 +60,8 @@ TEST(RealStreams, EachCompleteStreamIsOneFileOfTheJoinedBytes) {
                     ++incomplete;
                 }
             }
-            const HarvestSummary summary = Harvest(fs, {{u"/cache", cache.kind}}, u"/out", Utf8ToUtf16(type));
+            const HarvestSummary summary =
+                Harvest(fs, {{u"/cache", cache.kind}}, u"/out", {Utf8ToUtf16(type)});
             std::map<std::u16string, std::string> written;
             for (const auto& [path, bytes] : fs.FilesIn(u"/out")) {
                 written[path] = Sha256Hex(bytes);
@@ -110,7 +111,7 @@ TEST(RealStreams, EveryJoinedFileDecodesCleanly) {
         const TempTree out;
         PosixFileSystem files;
         Harvest(files, {{Utf8ToUtf16((kData / cache.folder).string()), cache.kind}},
-                Utf8ToUtf16(out.root().string()), u"");
+                Utf8ToUtf16(out.root().string()), {});
         for (const auto& file : std::filesystem::directory_iterator(out.root())) {
             const std::string extension = file.path().extension().string();
             if (extension != ".ts" && extension != ".mp4" && extension != ".m4a") {

@@ -100,7 +100,7 @@ TEST(StreamHarvestTest, WritesEachCompleteStreamAsOneFileAndNeverItsParts) {
         c.change(cache);
         MemoryFileSystem fs = Install(cache);
         const HarvestSummary summary =
-            Harvest(fs, {{u"/cache", CacheKind::ChromiumSimple}}, u"/out", c.type, nullptr, c.joining);
+            Harvest(fs, {{u"/cache", CacheKind::ChromiumSimple}}, u"/out", {c.type}, nullptr, c.joining);
         EXPECT_EQ(fs.FilesIn(u"/out"), c.written) << c.name;
         EXPECT_EQ(summary.matched, c.matched) << c.name;
         EXPECT_EQ(summary.incomplete, c.incomplete) << c.name;
@@ -111,7 +111,7 @@ TEST(StreamHarvestTest, WritesEachCompleteStreamAsOneFileAndNeverItsParts) {
 TEST(StreamHarvestTest, AJoinThatFailsLeavesNothing) {
     MemoryFileSystem fs = Install(FourSegments());
     fs.failWritesAfter = 3 * kTsPacket * 20;
-    const HarvestSummary summary = Harvest(fs, {{u"/cache", CacheKind::ChromiumSimple}}, u"/out", u"ts");
+    const HarvestSummary summary = Harvest(fs, {{u"/cache", CacheKind::ChromiumSimple}}, u"/out", {u"ts"});
     EXPECT_EQ(summary.failed, 1u);
     EXPECT_TRUE(fs.FilesIn(u"/out").empty());
 }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,41 @@ TEST(HarvestCommand, ListedFieldsCannotForgeRecordsOrReachTheTerminal) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ListField(c.text), c.printed) << Utf16ToUtf8(c.printed);
+    }
+}
+
+// One run with --type '*' writes exactly what a run per type writes, streams joined, from every real cache.
+TEST(HarvestCommand, EveryTypeInOneRunIsTheUnionOfTheRunsPerType) {
+    for (const std::string folder : {"chromium-simple", "chromium-blockfile", "firefox-cache2",
+                                     "streams/chromium-simple", "streams/firefox-cache2"}) {
+        MemoryFileSystem fs = LoadCacheFiles(folder);
+        const auto run = [&fs](const std::u16string& types, const std::u16string& into) {
+            fs.AddFolder(into);
+            HarvestArguments arguments;
+            arguments.types = types;
+            arguments.destination = into;
+            arguments.sources = {u"/cache"};
+            CapturedOutput output;
+            EXPECT_EQ(RunHarvest(fs, arguments, std::nullopt, output, nullptr), kHarvestOk);
+            return fs.FilesIn(into);
+        };
+        const std::map<std::u16string, std::string> everything = run(u"*", u"/every");
+        std::map<std::u16string, std::string> union_;
+        std::set<std::u16string> types;
+        for (const auto& [name, bytes] : everything) {
+            const std::size_t dot = name.rfind(u'.');
+            if (dot != std::u16string::npos) {
+                types.insert(name.substr(dot + 1));
+            } else {
+                union_[name] = bytes;  // no type names it: only every type takes it
+            }
+        }
+        for (const std::u16string& type : types) {
+            for (auto& [name, bytes] : run(type, u"/" + type)) {
+                union_[name] = bytes;
+            }
+        }
+        EXPECT_EQ(union_, everything) << folder;
     }
 }
 

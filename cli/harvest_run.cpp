@@ -257,6 +257,15 @@ HarvestFilter FilterOf(const HarvestArguments& arguments) {
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
                const std::optional<MachineSources>& machine, HarvestOutput& output,
                HarvestProgress* progress) {
+    if (arguments.help) {
+        std::string_view help = kHarvestHelpText;
+        while (!help.empty()) {
+            const std::size_t end = help.find('\n');
+            output.Line(Utf8ToUtf16(help.substr(0, end)));
+            help.remove_prefix(end == std::string_view::npos ? help.size() : end + 1);
+        }
+        return kHarvestOk;
+    }
     const bool fromMachine = arguments.sources.empty();
     if (fromMachine && !machine) {
         output.Message(

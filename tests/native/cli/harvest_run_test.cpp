@@ -50,6 +50,14 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
         {{u"--list", u"--to", u"/out"}, nullptr, -1, 0},
         {{u"--type"}, nullptr, -1, 0},
         {{u"--verbose"}, nullptr, -1, 0},
+        {{u"--help"}, nullptr, kHarvestOk, 20, 0},
+        {{u"--list", u"--format", u"csv", u"--from", u"/plain"}, nullptr, kHarvestOk, 3},
+        {{u"--list", u"--type", u"flv,mp3", u"--url", u"PLAIN/A", u"--from", u"/plain"},
+         nullptr,
+         kHarvestOk,
+         1},
+        {{u"--list", u"--type", u"*", u"--min-size", u"4", u"--from", u"/plain"}, nullptr, kHarvestOk, 0},
+        {{u"--list", u"--since", u"2000-01-01", u"--from", u"/plain"}, nullptr, kHarvestOk, 0},
     };
     for (const auto& c : cases) {
         const ParsedArguments parsed = ParseHarvestArguments(c.args);
@@ -117,6 +125,8 @@ TEST(HarvestCommand, ListedFieldsCannotForgeRecordsOrReachTheTerminal) {
         {u"http://h/\u202egpj.exe", u"http://h/%E2%80%AEgpj.exe"},
         {u"http://h/\u2066x\u2069", u"http://h/%E2%81%A6x%E2%81%A9"},
         {u"http://h/%41/\u4e2d\u6587/\xe9/\U0001F600", u"http://h/%41/\u4e2d\u6587/\xe9/\U0001F600"},
+        // Bytes that were no UTF-8, as Utf8ToUtf16 keeps them: 0x9B alone is a terminal's CSI.
+        {Utf8ToUtf16("http://h/\x9b[2J\xff"), u"http://h/%9B[2J%FF"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ListField(c.text), c.printed) << Utf16ToUtf8(c.printed);

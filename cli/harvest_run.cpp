@@ -157,12 +157,7 @@ ListRow StreamRow(const FoundStream& stream) {
 void ListStreams(const HeldRows& held, const HarvestFilter& filter, const ListOutput& list,
                  HarvestSummary& summary) {
     const std::vector<FoundStream> streams = FindStreams(held.entries);
-    std::vector<bool> belongs(held.entries.size());
-    for (const FoundStream& stream : streams) {
-        for (std::size_t member : stream.members) {
-            belongs[member] = true;
-        }
-    }
+    const std::vector<bool> belongs = StreamMembers(streams, held.entries.size());
     for (std::size_t i = 0; i < held.rows.size(); ++i) {
         if (!belongs[i] && held.taken[i]) {
             CountVerdict(held.verdicts[i], summary);

@@ -686,4 +686,14 @@ std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries) {
     return streams;
 }
 
+std::vector<bool> StreamMembers(const std::vector<FoundStream>& streams, std::size_t count) {
+    std::vector<bool> belongs(count);
+    for (const FoundStream& stream : streams) {
+        for (std::size_t member : stream.members) {
+            belongs[member] = true;
+        }
+    }
+    return belongs;
+}
+
 }  // namespace drovan

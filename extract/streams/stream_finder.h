@@ -58,4 +58,7 @@ constexpr std::size_t kListedMissing = 64;
 // repeats an entry, and no entry is joined into two streams: a stream made of another's parts is left out.
 std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries);
 
+// For each of count entries, whether it belongs to one of the streams: such an entry is not taken alone.
+std::vector<bool> StreamMembers(const std::vector<FoundStream>& streams, std::size_t count);
+
 }  // namespace drovan

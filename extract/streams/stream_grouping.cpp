@@ -153,12 +153,7 @@ std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held) 
 
 std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
     const std::vector<FoundStream> streams = FindStreams(ProbeHeldEntries(held));
-    std::vector<bool> belongs(held.size());
-    for (const FoundStream& stream : streams) {
-        for (std::size_t member : stream.members) {
-            belongs[member] = true;
-        }
-    }
+    const std::vector<bool> belongs = StreamMembers(streams, held.size());
     std::vector<HarvestItem> written;
     for (std::size_t i = 0; i < held.size(); ++i) {
         if (belongs[i] || !held[i].held->ofType) {

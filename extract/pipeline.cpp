@@ -59,7 +59,7 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
         }
         return true;
     };
-    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites());
+    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites(), progress);
     return WriteHarvest(fs, list, grouping, target, progress);
 }
 

@@ -5,6 +5,7 @@
 
 #include "extract/ascii.h"
 #include "extract/name_rules.h"
+#include "extract/progress.h"
 #include "extract/streams/joined_content.h"
 
 namespace drovan {
@@ -141,18 +142,17 @@ std::u16string_view StreamVerdictName(StreamVerdict verdict) {
     return u"";
 }
 
-std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held) {
+std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
     std::vector<StreamEntry> entries;
     entries.reserve(held.size());
     for (const HarvestItem& item : held) {
+        if (StopRequested(m_progress)) {
+            return {};
+        }
         // No manifest can list more segments than the cache holds.
         entries.push_back(ProbeStreamEntry(*item.held, item.content.get(), held.size()));
     }
-    return entries;
-}
-
-std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
-    const std::vector<FoundStream> streams = FindStreams(ProbeHeldEntries(held));
+    const std::vector<FoundStream> streams = FindStreams(entries);
     const std::vector<bool> belongs = StreamMembers(streams, held.size());
     std::vector<HarvestItem> written;
     for (std::size_t i = 0; i < held.size(); ++i) {

@@ -14,6 +14,8 @@
 
 namespace drovan {
 
+struct HarvestProgress;
+
 // Responses that may be part of a stream, by their type: playlists, manifests, segments, init segments.
 // One with a long URL is not: held URLs stay in memory until every source is listed.
 bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look);
@@ -31,21 +33,21 @@ void CountStream(StreamVerdict verdict, HarvestSummary& summary);
 // "complete", "incomplete", "encrypted", "damaged".
 std::u16string_view StreamVerdictName(StreamVerdict verdict);
 
-// Every held entry's probe, ready for FindStreams.
-std::vector<StreamEntry> ProbeHeldEntries(const std::vector<HarvestItem>& held);
-
 // Streams become one file each, of the type harvested; the entries that belong to a stream are never written
 // alone, and the other held ones are written as they are when they are of that type.
 class StreamGrouping final : public Grouping {
   public:
-    // readAhead: the file system lets one thread read while another writes.
-    StreamGrouping(const HarvestFilter& filter, bool readAhead) : m_filter(filter), m_readAhead(readAhead) {}
+    // readAhead: the file system lets one thread read while another writes. A stop asked through progress
+    // (may be null) ends the probing of held entries.
+    StreamGrouping(const HarvestFilter& filter, bool readAhead, const HarvestProgress* progress)
+        : m_filter(filter), m_readAhead(readAhead), m_progress(progress) {}
     bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
     std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
 
   private:
     const HarvestFilter& m_filter;
     bool m_readAhead = false;
+    const HarvestProgress* m_progress;
 };
 
 }  // namespace drovan

@@ -1,0 +1,75 @@
+// Entries of a made-up cache (URLs, partitions, bodies read as playlists, manifests or segments) grouped into
+// streams: every index stays in range, no stream repeats a part, and no entry is joined into two streams
+// that would both be written.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "extract/streams/stream_finder.h"
+
+using namespace drovan;
+
+namespace {
+
+StreamEntry Entry(FuzzedDataProvider& input) {
+    StreamEntry entry;
+    entry.cache = input.ConsumeIntegralInRange<std::size_t>(0, 1);
+    entry.partition = input.ConsumeBool() ? "" : "1/0/_dk_x ";
+    entry.url = "http://h/" + input.ConsumeRandomLengthString(48);
+    entry.whole = input.ConsumeBool();
+    entry.size = input.ConsumeIntegral<std::uint16_t>();
+    const std::string body = input.ConsumeRandomLengthString(2048);
+    switch (input.ConsumeIntegralInRange(0, 4)) {
+        case 0:
+            entry.playlist = ParseHlsPlaylist(body);
+            break;
+        case 1:
+            entry.manifest = ParseDashManifest(body, entry.url, 32);
+            break;
+        case 2:
+            entry.ts = ProbeTsSegment(body);
+            break;
+        case 3:
+            entry.fragment = ProbeMediaSegment(body);
+            break;
+        default:
+            entry.init = ProbeInitSegment(body);
+            break;
+    }
+    return entry;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    std::vector<StreamEntry> entries;
+    while (input.remaining_bytes() > 0 && entries.size() < 48) {
+        entries.push_back(Entry(input));
+    }
+    std::set<std::size_t> written;
+    for (const FoundStream& stream : FindStreams(entries)) {
+        const std::set<std::size_t> parts(stream.parts.begin(), stream.parts.end());
+        for (const std::size_t index : stream.members) {
+            if (index >= entries.size()) {
+                std::abort();
+            }
+        }
+        if (parts.size() != stream.parts.size() || stream.present > stream.parts.size() + 1) {
+            std::abort();
+        }
+        if (stream.verdict != StreamVerdict::Complete) {
+            continue;
+        }
+        for (const std::size_t part : parts) {
+            if (part >= entries.size() || !entries[part].whole || !written.insert(part).second) {
+                std::abort();
+            }
+        }
+    }
+    return 0;
+}

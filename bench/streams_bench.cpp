@@ -24,7 +24,7 @@
 #include "extract/streams/stream_grouping.h"
 #include "extract/utf8.h"
 #include "tests/support/cache_builders.h"
-#include "tests/support/stream_builders.h"
+#include "tests/support/media_builders.h"
 
 namespace {
 
@@ -188,7 +188,7 @@ void MeasureGroup(const fs::path& work, const Options& options) {
         }));
         held = items.size();
         const drovan::HarvestFilter everything;
-        drovan::StreamGrouping stage(everything, true);
+        drovan::StreamGrouping stage(everything, true, nullptr);
         grouping.push_back(Seconds([&] { streams = stage.Group(std::move(items), summary).size(); }));
     }
     const double ratio = Median(grouping) / Median(listing);

@@ -8,31 +8,12 @@
 #include <vector>
 
 #include "extract/streams/mp4_box.h"
+#include "tests/support/media_builders.h"
 
 namespace drovan::tests {
 namespace {
 
 using namespace std::string_literals;
-
-std::string BigEndian(std::uint64_t value, int size) {
-    std::string bytes;
-    for (int i = size - 1; i >= 0; --i) {
-        bytes += static_cast<char>(value >> (8 * i));
-    }
-    return bytes;
-}
-std::string U8(std::uint64_t value) {
-    return BigEndian(value, 1);
-}
-std::string U16(std::uint64_t value) {
-    return BigEndian(value, 2);
-}
-std::string U32(std::uint64_t value) {
-    return BigEndian(value, 4);
-}
-std::string U64(std::uint64_t value) {
-    return BigEndian(value, 8);
-}
 
 std::string FromHex(std::string_view hex) {
     std::string bytes;
@@ -44,59 +25,16 @@ std::string FromHex(std::string_view hex) {
 
 // MPEG-TS.
 
-using Programme = std::vector<std::pair<std::uint16_t, std::uint8_t>>;
-constexpr std::uint16_t kPmtPid = 0x1000;
-constexpr std::uint16_t kVideoPid = 0x100;
-constexpr std::uint16_t kAudioPid = 0x101;
 const Programme kVideoAndAudio = {{kVideoPid, 0x1B}, {kAudioPid, 0x0F}};
 
-// A packet with an adaptation field of adaptationFieldLength bytes when not negative; stuffed with 0xFF.
-std::string Packet(std::uint16_t pid, bool unitStart, std::string_view payload,
-                   int adaptationFieldLength = -1) {
-    std::string packet =
-        "\x47"s + U16((unitStart ? 0x4000 : 0) | pid) + (adaptationFieldLength < 0 ? "\x10" : "\x30");
-    if (adaptationFieldLength >= 0) {
-        packet += U8(adaptationFieldLength) + std::string(adaptationFieldLength, '\0');
-    }
-    packet += payload;
-    packet.resize(188, '\xFF');
-    return packet;
-}
-
-// A unit with pointer_field 0 and a section whose CRC_32 is left as zeros.
-std::string Section(std::uint8_t tableId, std::string_view body) {
-    const std::string afterLength = U16(1) + "\xC1\x00\x00"s + std::string(body) + U32(0);
-    return U8(0) + U8(tableId) + U16(0xB000 | afterLength.size()) + afterLength;
-}
-std::string Pat(std::uint16_t pmtPid) {
-    return Section(0x00, U16(1) + U16(0xE000 | pmtPid));
-}
-std::string Pmt(const Programme& streams, std::string_view esInfo = "", std::string_view programInfo = "") {
-    std::string body =
-        U16(0xE000 | streams.front().first) + U16(0xF000 | programInfo.size()) + std::string(programInfo);
-    for (const auto& [pid, type] : streams) {
-        body += U8(type) + U16(0xE000 | pid) + U16(0xF000 | esInfo.size()) + std::string(esInfo);
-    }
-    return Section(0x02, body);
-}
 std::string Psi() {
-    return Packet(0, true, Pat(kPmtPid)) + Packet(kPmtPid, true, Pmt(kVideoAndAudio));
-}
-
-std::string Timestamp(std::uint64_t value) {
-    return U8(0x20 | ((value >> 29) & 0x0E) | 1) + U16(((value >> 14) & 0xFFFE) | 1) +
-           U16(((value << 1) & 0xFFFE) | 1);
-}
-std::string PesStart(std::uint8_t streamId, std::optional<std::uint64_t> pts) {
-    const std::string header =
-        "\0\0\1"s + U8(streamId) + U16(0) + "\x80"s + U8(pts ? 0x80 : 0) + U8(pts ? 5 : 0);
-    return header + (pts ? Timestamp(*pts) : "") + "\0\0\0\1\x09\xF0"s;
+    return ProgramTables(kVideoAndAudio);
 }
 std::string Video(std::optional<std::uint64_t> pts) {
-    return Packet(kVideoPid, true, PesStart(0xE0, pts));
+    return TsPacket(kVideoPid, true, PesStart(0xE0, pts));
 }
 std::string Audio(std::optional<std::uint64_t> pts) {
-    return Packet(kAudioPid, true, PesStart(0xC0, pts));
+    return TsPacket(kAudioPid, true, PesStart(0xC0, pts));
 }
 
 // The leading bytes of packets of ffmpeg 5.1's first HLS segment; the rest is stuffed.
@@ -116,103 +54,104 @@ std::string WithByte(std::string bytes, std::size_t at, char value) {
     return bytes;
 }
 
-TEST(ProbeTsSegment, ProgrammeAndFirstPts) {
-    const std::string videoStart = PesStart(0xE0, 90000);
+struct TsCase {
+    const char* what;
+    std::string bytes;
+    std::optional<Programme> programme;  // none: no probe
+    std::optional<std::uint64_t> firstPts;
+    bool encrypted;
+};
+
+void ExpectTsProbe(const TsCase& c) {
+    const auto probe = ProbeTsSegment(c.bytes);
+    ASSERT_EQ(probe.has_value(), c.programme.has_value()) << c.what;
+    if (probe) {
+        EXPECT_EQ(probe->programme, *c.programme) << c.what;
+        EXPECT_EQ(probe->firstPts, c.firstPts) << c.what;
+        EXPECT_EQ(probe->encrypted, c.encrypted) << c.what;
+    }
+}
+
+TEST(ProbeTsSegment, ProgrammeFromThePsi) {
     const std::string longPmt = Pmt(kVideoAndAudio, std::string(150, '\x05'));
-    const struct {
-        const char* what;
-        std::string bytes;
-        std::optional<Programme> programme;  // none: no probe
-        std::optional<std::uint64_t> firstPts;
-        bool encrypted;
-    } cases[] = {
+    const TsCase cases[] = {
+        {"PMT with audio only", ProgramTables({{kAudioPid, 0x0F}}) + Audio(3000),
+         Programme{{kAudioPid, 0x0F}}, 3000, false},
+        {"video listed after audio, sorted by PID",
+         ProgramTables({{kAudioPid, 0x0F}, {kVideoPid, 0x1B}}) + Audio(1) + Video(2), kVideoAndAudio, 2,
+         false},
+        {"SAMPLE-AES H.264", ProgramTables({{kVideoPid, 0xDB}, {kAudioPid, 0x0F}}) + Audio(1) + Video(2),
+         Programme{{kVideoPid, 0xDB}, {kAudioPid, 0x0F}}, 2, true},
+        {"programme descriptors ahead of the streams",
+         TsPacket(0, true, Pat(kPmtPid)) + TsPacket(kPmtPid, true, Pmt(kVideoAndAudio, "", "\x05\x04HDMV")) +
+             Video(3),
+         kVideoAndAudio, 3, false},
+        {"another table on the PMT's PID first",
+         TsPacket(0, true, Pat(kPmtPid)) +
+             TsPacket(kPmtPid, true, PsiSection(0x42, 1, U16(0xE000 | kVideoPid) + U16(0xF000))) +
+             TsPacket(kPmtPid, true, Pmt(kVideoAndAudio)) + Video(4),
+         kVideoAndAudio, 4, false},
+        {"pointer_field past a previous section's tail",
+         TsPacket(0, true, "\x03\x00\xB0\x0D"s + Pat(kPmtPid).substr(1)) +
+             TsPacket(kPmtPid, true, Pmt(kVideoAndAudio)) + Video(8),
+         kVideoAndAudio, 8, false},
+        {"PMT before PAT",
+         TsPacket(kPmtPid, true, Pmt(kVideoAndAudio)) + TsPacket(0, true, Pat(kPmtPid)) + Video(5),
+         kVideoAndAudio, 5, false},
+        {"PAT names the network PID first",
+         TsPacket(0, true, PsiSection(0x00, 1, U16(0) + U16(0xE010) + U16(1) + U16(0xE000 | kPmtPid))) +
+             TsPacket(kPmtPid, true, Pmt(kVideoAndAudio)) + Video(6),
+         kVideoAndAudio, 6, false},
+        {"PMT across two packets",
+         TsPacket(0, true, Pat(kPmtPid)) + TsPacket(kPmtPid, true, longPmt.substr(0, 184)) + Audio(1) +
+             TsPacket(kPmtPid, false, longPmt.substr(184)) + Video(7),
+         kVideoAndAudio, 7, false},
+        {"no PAT", Video(1) + Video(2), Programme{}, std::nullopt, false},
+    };
+    for (const TsCase& c : cases) {
+        ExpectTsProbe(c);
+    }
+}
+
+TEST(ProbeTsSegment, FirstPtsFromThePackets) {
+    const std::string videoStart = PesStart(0xE0, 90000);
+    const TsCase cases[] = {
         {"ffmpeg's packets, audio's PES first", kRealPat + kRealPmt + kRealAudio + kRealVideo, kVideoAndAudio,
          144000, false},
         {"PES header split by a long adaptation field, another PID between",
-         Psi() + Packet(kVideoPid, true, videoStart.substr(0, 3), 180) + Audio(1) +
-             Packet(kVideoPid, false, videoStart.substr(3)),
+         Psi() + TsPacket(kVideoPid, true, videoStart.substr(0, 3), 180) + Audio(1) +
+             TsPacket(kVideoPid, false, videoStart.substr(3)),
          kVideoAndAudio, 90000, false},
         {"a unit cut before its PTS is not joined to the next",
-         Psi() + Packet(kVideoPid, true, videoStart.substr(0, 10), 173) + Video(900), kVideoAndAudio, 900,
+         Psi() + TsPacket(kVideoPid, true, videoStart.substr(0, 10), 173) + Video(900), kVideoAndAudio, 900,
          false},
         {"PES without PTS, then one with", Psi() + Video(std::nullopt) + Video(7200), kVideoAndAudio, 7200,
          false},
         {"33-bit PTS at the wrap", Psi() + Video(0x1FFFFFFFF), kVideoAndAudio, 0x1FFFFFFFF, false},
         {"33-bit PTS, bits in each field", Psi() + Video(0x123456789), kVideoAndAudio, 0x123456789, false},
-        {"PMT with audio only",
-         Packet(0, true, Pat(kPmtPid)) + Packet(kPmtPid, true, Pmt({{kAudioPid, 0x0F}})) + Audio(3000),
-         Programme{{kAudioPid, 0x0F}}, 3000, false},
-        {"video listed after audio, sorted by PID",
-         Packet(0, true, Pat(kPmtPid)) + Packet(kPmtPid, true, Pmt({{kAudioPid, 0x0F}, {kVideoPid, 0x1B}})) +
-             Audio(1) + Video(2),
-         kVideoAndAudio, 2, false},
-        {"SAMPLE-AES H.264",
-         Packet(0, true, Pat(kPmtPid)) + Packet(kPmtPid, true, Pmt({{kVideoPid, 0xDB}, {kAudioPid, 0x0F}})) +
-             Audio(1) + Video(2),
-         Programme{{kVideoPid, 0xDB}, {kAudioPid, 0x0F}}, 2, true},
-        {"programme descriptors ahead of the streams",
-         Packet(0, true, Pat(kPmtPid)) + Packet(kPmtPid, true, Pmt(kVideoAndAudio, "", "\x05\x04HDMV")) +
-             Video(3),
-         kVideoAndAudio, 3, false},
-        {"another table on the PMT's PID first",
-         Packet(0, true, Pat(kPmtPid)) +
-             Packet(kPmtPid, true, Section(0x42, U16(0xE000 | kVideoPid) + U16(0xF000))) +
-             Packet(kPmtPid, true, Pmt(kVideoAndAudio)) + Video(4),
-         kVideoAndAudio, 4, false},
         {"a stream whose PES has no optional header",
-         Packet(0, true, Pat(kPmtPid)) + Packet(kPmtPid, true, Pmt({{kAudioPid, 0x05}})) +
-             Packet(kAudioPid, true, PesStart(0xBF, 1)),
+         ProgramTables({{kAudioPid, 0x05}}) + TsPacket(kAudioPid, true, PesStart(0xBF, 1)),
          Programme{{kAudioPid, 0x05}}, std::nullopt, false},
-        {"pointer_field past a previous section's tail",
-         Packet(0, true, "\x03\x00\xB0\x0D"s + Pat(kPmtPid).substr(1)) +
-             Packet(kPmtPid, true, Pmt(kVideoAndAudio)) + Video(8),
-         kVideoAndAudio, 8, false},
-        {"PMT before PAT",
-         Packet(kPmtPid, true, Pmt(kVideoAndAudio)) + Packet(0, true, Pat(kPmtPid)) + Video(5),
-         kVideoAndAudio, 5, false},
-        {"PAT names the network PID first",
-         Packet(0, true, Section(0x00, U16(0) + U16(0xE010) + U16(1) + U16(0xE000 | kPmtPid))) +
-             Packet(kPmtPid, true, Pmt(kVideoAndAudio)) + Video(6),
-         kVideoAndAudio, 6, false},
-        {"PMT across two packets",
-         Packet(0, true, Pat(kPmtPid)) + Packet(kPmtPid, true, longPmt.substr(0, 184)) + Audio(1) +
-             Packet(kPmtPid, false, longPmt.substr(184)) + Video(7),
-         kVideoAndAudio, 7, false},
         {"sync byte lost before the PES", Psi() + WithByte(Video(1), 0, '\0') + Video(2), kVideoAndAudio,
          std::nullopt, false},
         {"adaptation field past the packet's end",
-         Psi() + WithByte(Packet(kVideoPid, true, PesStart(0xE0, 1), 0), 4, '\xB8') + Video(2),
+         Psi() + WithByte(TsPacket(kVideoPid, true, PesStart(0xE0, 1), 0), 4, '\xB8') + Video(2),
          kVideoAndAudio, 2, false},
         {"PTS flagged in a header too short for it",
-         Psi() + Packet(kVideoPid, true, WithByte(PesStart(0xE0, 1), 8, '\0')) + Video(2), kVideoAndAudio, 2,
-         false},
+         Psi() + TsPacket(kVideoPid, true, WithByte(PesStart(0xE0, 1), 8, '\0')) + Video(2), kVideoAndAudio,
+         2, false},
         {"transport_error_indicator set", Psi() + WithByte(Video(1), 1, '\xC1') + Video(2), kVideoAndAudio, 2,
          false},
-        {"no PAT", Video(1) + Video(2), Programme{}, std::nullopt, false},
-        {"sync byte lost at the second packet", Packet(0, true, Pat(kPmtPid)) + WithByte(Video(1), 0, '\x46'),
-         std::nullopt, std::nullopt, false},
-        {"one packet", Packet(0, true, Pat(kPmtPid)) + "\x47", std::nullopt, std::nullopt, false},
+        {"sync byte lost at the second packet",
+         TsPacket(0, true, Pat(kPmtPid)) + WithByte(Video(1), 0, '\x46'), std::nullopt, std::nullopt, false},
+        {"one packet", TsPacket(0, true, Pat(kPmtPid)) + "\x47", std::nullopt, std::nullopt, false},
     };
-    for (const auto& c : cases) {
-        const auto probe = ProbeTsSegment(c.bytes);
-        ASSERT_EQ(probe.has_value(), c.programme.has_value()) << c.what;
-        if (probe) {
-            EXPECT_EQ(probe->programme, *c.programme) << c.what;
-            EXPECT_EQ(probe->firstPts, c.firstPts) << c.what;
-            EXPECT_EQ(probe->encrypted, c.encrypted) << c.what;
-        }
+    for (const TsCase& c : cases) {
+        ExpectTsProbe(c);
     }
 }
 
 // ISO base media files.
-
-std::string Box(std::string_view type, std::string_view payload) {
-    return U32(8 + payload.size()) + std::string(type) + std::string(payload);
-}
-std::string FullBox(std::string_view type, std::uint8_t version, std::uint32_t flags,
-                    std::string_view payload) {
-    return Box(type, U32(std::uint32_t{version} << 24 | flags) + std::string(payload));
-}
 
 TEST(Mp4Box, HeaderSizesAndWholeness) {
     const struct {
@@ -251,42 +190,7 @@ TEST(Mp4Box, HeaderSizesAndWholeness) {
     }
 }
 
-std::string Tkhd(std::uint32_t trackId, std::uint8_t version = 0) {
-    const std::size_t timeSize = version == 1 ? 8 : 4;
-    return FullBox("tkhd", version, 3,
-                   std::string(2 * timeSize, '\0') + U32(trackId) + std::string(4 + timeSize + 60, '\0'));
-}
-std::string Mdhd(std::uint32_t timescale, std::uint8_t version = 0) {
-    const std::size_t timeSize = version == 1 ? 8 : 4;
-    return FullBox(
-        "mdhd", version, 0,
-        std::string(2 * timeSize, '\0') + U32(timescale) + std::string(timeSize, '\0') + U32(0x55C40000));
-}
-std::string VisualEntry(std::string_view type, std::string_view boxes = "") {
-    return Box(type, std::string(6, '\0') + U16(1) + std::string(70, '\0') + std::string(boxes));
-}
-std::string AudioEntry(std::string_view type, std::string_view boxes = "", std::uint16_t soundVersion = 0) {
-    const std::string fields = U16(soundVersion) + std::string(soundVersion == 1 ? 34 : 18, '\0');
-    return Box(type, std::string(6, '\0') + U16(1) + fields + std::string(boxes));
-}
 const std::string kSchiWithTenc = Box("schi", FullBox("tenc", 0, 0, std::string(20, '\0')));
-std::string Sinf(std::string_view format, std::string_view scheme, std::string_view schi = kSchiWithTenc) {
-    return Box("sinf", Box("frma", format) + FullBox("schm", 0, 0, std::string(scheme) + U32(0x10000)) +
-                           std::string(schi));
-}
-std::string Trak(std::string_view tkhd, std::string_view mdhd, std::string_view handler,
-                 std::string_view entry, std::uint32_t entryCount = 1) {
-    const std::string hdlr =
-        FullBox("hdlr", 0, 0, U32(0) + std::string(handler) + std::string(12, '\0') + "Handler\0"s);
-    const std::string stbl = Box(
-        "stbl", FullBox("stsd", 0, 0, U32(entryCount) + std::string(entry)) + FullBox("stts", 0, 0, U32(0)));
-    return Box("trak", std::string(tkhd) + Box("mdia", std::string(mdhd) + hdlr + Box("minf", stbl)));
-}
-std::string Trex(std::uint32_t trackId, std::uint32_t duration) {
-    return FullBox("trex", 0, 0, U32(trackId) + U32(1) + U32(duration) + U32(0) + U32(0));
-}
-const std::string kFtyp = Box("ftyp", "iso5"s + U32(512) + "iso5iso6mp41");
-const std::string kMvhd = FullBox("mvhd", 0, 0, std::string(96, '\0'));
 const std::string kVideoTrak =
     Trak(Tkhd(1), Mdhd(10240), "vide", VisualEntry("avc1", Box("avcC", "\x01\x64"s)));
 const std::string kAudioTrak = Trak(Tkhd(2), Mdhd(44100), "soun", AudioEntry("mp4a", Box("esds", U32(0))));
@@ -300,24 +204,25 @@ std::string Describe(const Mp4Track& track) {
 
 TEST(ProbeInitSegment, TracksOfTheMoov) {
     const std::string tkhdCut = FullBox("tkhd", 1, 3, std::string(16, '\0') + U16(1));
-    const std::string moov = Box("moov", kMvhd + kVideoTrak);
+    const std::string moov = Box("moov", Mvhd() + kVideoTrak);
     const struct {
         const char* what;
         std::string bytes;
         std::optional<std::vector<std::string>> tracks;  // none: no probe
         bool fragmented;
     } cases[] = {
-        {"ffmpeg's two tracks", kFtyp + Box("moov", kMvhd + kVideoTrak + kAudioTrak + kMvex),
+        {"ffmpeg's two tracks", Ftyp() + Box("moov", Mvhd() + kVideoTrak + kAudioTrak + kMvex),
          std::vector<std::string>{"1 10240 vide avc1 / 1024 clear", "2 44100 soun mp4a / 1024 clear"}, true},
         {"tkhd and mdhd of version 1",
          Box("moov", Trak(Tkhd(7, 1), Mdhd(90000, 1), "vide", VisualEntry("hvc1"))),
          std::vector<std::string>{"7 90000 vide hvc1 / 0 clear"}, false},
         {"encv with a cbcs sinf",
-         Box("moov",
-             Trak(Tkhd(1), Mdhd(10240), "vide", VisualEntry("encv", Box("avcC", "") + Sinf("avc1", "cbcs")))),
+         Box("moov", Trak(Tkhd(1), Mdhd(10240), "vide",
+                          VisualEntry("encv", Box("avcC", "") + Sinf("avc1", "cbcs", kSchiWithTenc)))),
          std::vector<std::string>{"1 10240 vide encv avc1/cbcs 0 encrypted"}, false},
         {"enca in a QuickTime sound description of version 1",
-         Box("moov", Trak(Tkhd(2), Mdhd(48000), "soun", AudioEntry("enca", Sinf("mp4a", "cenc"), 1))),
+         Box("moov",
+             Trak(Tkhd(2), Mdhd(48000), "soun", AudioEntry("enca", Sinf("mp4a", "cenc", kSchiWithTenc), 1))),
          std::vector<std::string>{"2 48000 soun enca mp4a/cenc 0 encrypted"}, false},
         {"a scheme in an entry not named as protected",
          Box("moov", Trak(Tkhd(2), Mdhd(44100), "soun", AudioEntry("drms", Sinf("mp4a", "itun", "")))),
@@ -332,11 +237,11 @@ TEST(ProbeInitSegment, TracksOfTheMoov) {
         {"trex in another order, the first per track counting",
          Box("moov", kVideoTrak + kAudioTrak + Box("mvex", Trex(2, 960) + Trex(1, 512) + Trex(1, 7))),
          std::vector<std::string>{"1 10240 vide avc1 / 512 clear", "2 44100 soun mp4a / 960 clear"}, true},
-        {"moov of size 0 at the end", kFtyp + U32(0) + moov.substr(4),
+        {"moov of size 0 at the end", Ftyp() + U32(0) + moov.substr(4),
          std::vector<std::string>{"1 10240 vide avc1 / 0 clear"}, false},
         {"a box of 64-bit size before moov", U32(1) + "free" + U64(20) + "abcd" + moov,
          std::vector<std::string>{"1 10240 vide avc1 / 0 clear"}, false},
-        {"moov cut short", kFtyp + moov.substr(0, moov.size() - 1), std::nullopt, false},
+        {"moov cut short", Ftyp() + moov.substr(0, moov.size() - 1), std::nullopt, false},
         {"a child overruns moov", Box("moov", U32(kVideoTrak.size() + 8) + kVideoTrak.substr(4)),
          std::nullopt, false},
         {"trex cut short", Box("moov", kVideoTrak + Box("mvex", FullBox("trex", 0, 0, U32(1) + U32(1)))),
@@ -352,7 +257,7 @@ TEST(ProbeInitSegment, TracksOfTheMoov) {
          std::nullopt, false},
         {"bytes left over after moov's last box", Box("moov", kVideoTrak + U32(0)), std::nullopt, false},
         {"a box smaller than its header before moov", U32(4) + "free" + moov, std::nullopt, false},
-        {"no moov", kFtyp + Box("mdat", "abcd"), std::nullopt, false},
+        {"no moov", Ftyp() + Box("mdat", "abcd"), std::nullopt, false},
     };
     for (const auto& c : cases) {
         const auto probe = ProbeInitSegment(c.bytes);
@@ -366,23 +271,7 @@ TEST(ProbeInitSegment, TracksOfTheMoov) {
             EXPECT_EQ(probe->fragmented, c.fragmented) << c.what;
         }
     }
-    EXPECT_EQ(ProbeInitSegment(kFtyp + moov)->majorBrand, "iso5");
-}
-
-std::string Moof(std::string_view trafs, std::uint32_t sequenceNumber = 1) {
-    return Box("moof", FullBox("mfhd", 0, 0, U32(sequenceNumber)) + std::string(trafs));
-}
-std::string Tfhd(std::uint32_t flags, std::uint32_t trackId, std::string_view fields = "") {
-    return FullBox("tfhd", 0, flags, U32(trackId) + std::string(fields));
-}
-std::string Tfdt(std::uint8_t version, std::uint64_t time) {
-    return FullBox("tfdt", version, 0, version == 1 ? U64(time) : U32(time));
-}
-std::string Trun(std::uint32_t flags, std::uint32_t sampleCount, std::string_view fields = "") {
-    return FullBox("trun", 0, flags, U32(sampleCount) + std::string(fields));
-}
-std::string Traf(std::string_view boxes) {
-    return Box("traf", boxes);
+    EXPECT_EQ(ProbeInitSegment(Ftyp() + moov)->majorBrand, "iso5");
 }
 
 // ffmpeg 5.1's first video traf of an HLS fMP4 segment: tfhd flags 0x020038 with 1024 per sample, tfdt v1 0,
@@ -404,7 +293,7 @@ std::string Describe(const Mp4FragmentProbe& f) {
 }
 
 TEST(ProbeMediaSegment, FirstMoof) {
-    const std::string styp = Box("styp", "msdh"s + U32(0) + "msdhmsix");
+    const std::string styp = Styp();
     const std::string moof = Moof(Traf(Tfhd(0x08, 1, U32(40)) + Trun(0, 2)));
     const std::string perSample = U32(1000) + U32(9999) + U32(1001) + U32(9999) + U32(1002) + U32(9999);
     const std::string encryptedTraf = Tfhd(0, 1) + Trun(0, 1);

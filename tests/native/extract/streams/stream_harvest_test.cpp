@@ -7,8 +7,8 @@
 #include "extract/pipeline.h"
 #include "extract/utf8.h"
 #include "tests/support/cache_builders.h"
+#include "tests/support/media_builders.h"
 #include "tests/support/memory_file_system.h"
-#include "tests/support/stream_builders.h"
 
 namespace drovan::tests {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <map>
 #include <string_view>
 #include <tuple>
@@ -60,9 +61,12 @@ struct WantedStream {
 
 // Where a segment starts and how long it lasts, in the ticks of its own clock.
 struct Timing {
-    std::uint64_t start = 0;
-    std::uint64_t duration = 0;  // 0 when unknown
+    std::optional<std::uint64_t> start;  // none when the segment's first bytes do not say
+    std::uint64_t duration = 0;          // 0 when unknown
 };
+
+// A step between two segments of which one has no known start: no gap can be told.
+constexpr std::uint64_t kUnknownStep = UINT64_MAX - 1;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -102,7 +106,7 @@ std::optional<Timing> TimingInRendition(const StreamEntry& entry, Rendition& ren
         } else if (*rendition.programme != entry.ts->programme) {
             return std::nullopt;
         }
-        return Timing{entry.ts->firstPts.value_or(0), static_cast<std::uint64_t>(seconds * kTsClock)};
+        return Timing{entry.ts->firstPts, static_cast<std::uint64_t>(seconds * kTsClock)};
     }
     if (!entry.fragment) {
         return std::nullopt;
@@ -127,15 +131,19 @@ std::optional<Timing> TimingInRendition(const StreamEntry& entry, Rendition& ren
             duration = static_cast<std::uint64_t>(seconds * track->timescale);
         }
     }
-    return Timing{fragment.baseMediaDecodeTime.value_or(fragment.sequenceNumber), duration};
+    return Timing{fragment.baseMediaDecodeTime, duration};
 }
 
 // Steps between starts, in order, for a TS clock that wraps after 2^33 ticks.
 std::vector<std::uint64_t> Steps(const std::vector<Timing>& timings, bool wraps) {
     std::vector<std::uint64_t> steps;
     for (std::size_t i = 1; i < timings.size(); ++i) {
-        const std::uint64_t from = timings[i - 1].start;
-        const std::uint64_t to = timings[i].start;
+        if (!timings[i - 1].start || !timings[i].start) {
+            steps.push_back(kUnknownStep);
+            continue;
+        }
+        const std::uint64_t from = *timings[i - 1].start;
+        const std::uint64_t to = *timings[i].start;
         steps.push_back(wraps ? (to - from) % kPtsWrap : (to >= from ? to - from : UINT64_MAX));
     }
     return steps;
@@ -149,12 +157,18 @@ std::vector<bool> Gaps(const std::vector<Timing>& timings, bool wraps) {
     if (steps.empty()) {
         return gaps;
     }
-    std::vector<std::uint64_t> sorted = steps;
-    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-    const std::uint64_t median = sorted[sorted.size() / 2];
+    std::vector<std::uint64_t> known;
+    std::copy_if(steps.begin(), steps.end(), std::back_inserter(known),
+                 [](std::uint64_t step) { return step != kUnknownStep; });
+    if (known.empty()) {
+        return gaps;
+    }
+    std::nth_element(known.begin(), known.begin() + known.size() / 2, known.end());
+    const std::uint64_t median = known[known.size() / 2];
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const std::uint64_t duration = timings[i].duration != 0 ? timings[i].duration : median;
-        gaps[i] = steps[i] == 0 || steps[i] == UINT64_MAX || steps[i] > duration * kGapFactor;
+        gaps[i] = steps[i] != kUnknownStep &&
+                  (steps[i] == 0 || steps[i] == UINT64_MAX || steps[i] > duration * kGapFactor);
     }
     return gaps;
 }
@@ -515,8 +529,9 @@ std::optional<FoundStream> AssembleWithoutManifest(std::vector<NumberedEntry> se
         }
     }
     for (NumberedEntry& segment : segments) {
+        // Segments without a timestamp cannot be put in order.
         const std::optional<Timing> timing = TimingInRendition(entries[segment.entry], rendition, 0);
-        if (!timing) {
+        if (!timing || !timing->start) {
             return std::nullopt;
         }
         segment.timing = *timing;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Writes the caches under tests/data with real browsers: Chromium (simple and blockfile backends) and Firefox ESR
-# load a small site served on 127.0.0.1 headless; their cache folders are copied out with a manifest each.
+# Writes the caches under tests/data with real browsers: Chromium (simple, blockfile and SQL backends) and Firefox
+# ESR load a small site served on 127.0.0.1 headless; their cache folders are copied out with a manifest each.
+# chromium-sql-wal is copied while the browser still runs: at exit Chromium folds its WAL files into the databases.
 # firefox140-cache2 comes from Debian's older Firefox ESR 140, unpacked from its package, never installed: its
 # network predictor writes records into the cache, and ESR 153 has no predictor.
 # Usage: tools/make-browser-caches.sh [OUT_DIR]   (default tests/data; runs as root to install what is missing)

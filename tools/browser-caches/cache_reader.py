@@ -1,10 +1,14 @@
-"""A small, separate reader of the three cache formats, used to pick the manifest lines and to check the
+"""A small, separate reader of the cache formats, used to pick the manifest lines and to check the
 committed caches. Written for these test caches only: it trusts them more than a real reader may."""
 
 import gzip
 import pathlib
+import re
+import shutil
+import sqlite3
 import struct
 import subprocess
+import tempfile
 import zlib
 
 
@@ -239,4 +243,63 @@ def read_cache2(folder):
     return entries
 
 
-READERS = {"chromium-simple": read_simple, "chromium-blockfile": read_blockfile, "firefox-cache2": read_cache2}
+# ---- Chromium SQL (experimental backend) ----
+
+def sql_shard_count(folder):
+    index = (pathlib.Path(folder) / "index").read_bytes()
+    assert index.startswith(b"SQLCache"), index
+    return int(re.search(rb"[0-9]+", index[8:]).group())
+
+
+def sql_shards(folder, private, wal=True):
+    """Copies each shard into the folder `private` and yields (shard, connection). Opening the cache folder itself
+    would roll back a hot journal or checkpoint and delete the -wal there. wal=False leaves the -wal files behind:
+    the databases alone, as a reader that ignored the WAL would see them."""
+    folder, private = pathlib.Path(folder), pathlib.Path(private)
+    for n in range(sql_shard_count(folder)):
+        for suffix in ("", "-journal") + (("-wal",) if wal else ()):
+            p = folder / f"sqldb{n}{suffix}"
+            if p.exists() and (suffix == "" or p.stat().st_size):
+                shutil.copyfile(p, private / p.name)
+        db = sqlite3.connect(private / f"sqldb{n}")
+        try:
+            yield n, db
+        finally:
+            db.close()
+
+
+def read_sql(folder, wal=True):
+    entries = []
+    with tempfile.TemporaryDirectory(prefix="drovan-sql-") as private:
+        for _, db in sql_shards(folder, private, wal):
+            # Without its WAL a shard written less than a checkpoint's worth has no tables at all.
+            if not wal and not db.execute("SELECT 1 FROM sqlite_master WHERE name = 'resources'").fetchone():
+                continue
+            rows = db.execute("SELECT res_id, cache_key, head FROM resources WHERE doomed = 0 AND head IS NOT NULL"
+                              " ORDER BY res_id").fetchall()
+            for res_id, key, head in rows:
+                pieces = db.execute("SELECT start, blob FROM blobs WHERE res_id = ? ORDER BY start",
+                                    (res_id,)).fetchall()
+                flags, lines, when = response_info(head)
+                e = Entry(chromium_url(key), key, status_of(lines), lines[1:], b"", True, "", when)
+                if e.status == 206:
+                    total = e.full_length()
+                    e.body, covered = coverage_complete(pieces, total)
+                    e.complete = e.body is not None
+                    e.detail = f"sparse, {len(pieces)} pieces, {covered} of {total} bytes from 0"
+                    if e.body is None:
+                        e.body = b"".join(data for _, data in pieces)[:covered]
+                else:
+                    body, covered = coverage_complete(pieces, None)
+                    e.body = b"".join(data for _, data in pieces)[:covered]
+                    if flags & (1 << 12):
+                        e.complete = False
+                        e.detail = f"truncated flag, {len(e.body)} of {e.full_length()} bytes"
+                    else:
+                        e.complete = e.full_length() in (None, len(e.body))
+                entries.append(e)
+    return entries
+
+
+READERS = {"chromium-simple": read_simple, "chromium-blockfile": read_blockfile, "firefox-cache2": read_cache2,
+           "chromium-sql": read_sql, "chromium-sql-wal": read_sql}

@@ -7,6 +7,8 @@ import hashlib
 import pathlib
 import struct
 import sys
+import tempfile
+import zlib
 from email.utils import parsedate_to_datetime
 
 import cache_reader
@@ -124,8 +126,116 @@ def facts_cache2_v3(folder, say):
     facts_cache2(folder, say, 3)
 
 
-FACTS = {"chromium-simple": facts_simple, "chromium-blockfile": facts_blockfile, "firefox-cache2": facts_cache2,
-         "firefox140-cache2": facts_cache2_v3}
+SQL_SCHEMA = [
+    "CREATE TABLE resources(res_id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,last_used INTEGER NOT NULL,"
+    "hints INTEGER NOT NULL,body_end INTEGER NOT NULL,bytes_usage INTEGER NOT NULL,doomed INTEGER NOT NULL,"
+    "check_sum INTEGER NOT NULL,cache_key_hash INTEGER NOT NULL,cache_key TEXT NOT NULL,head BLOB)",
+    "CREATE TABLE sqlite_sequence(name,seq)",
+    "CREATE TABLE blobs(blob_id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,res_id INTEGER NOT NULL,"
+    "start INTEGER NOT NULL,end INTEGER NOT NULL,check_sum INTEGER NOT NULL,blob BLOB NOT NULL)",
+    "CREATE INDEX index_resources_cache_key_hash_doomed ON resources(cache_key_hash, doomed)",
+    "CREATE INDEX index_live_resources_last_used_bytes_usage ON resources(last_used, bytes_usage) WHERE doomed=0",
+    "CREATE INDEX index_live_resources_hints ON resources(hints) WHERE hints!=0 AND doomed=0",
+    "CREATE UNIQUE INDEX index_blobs_res_id_start ON blobs(res_id, start)",
+    "CREATE TABLE meta(key LONGVARCHAR NOT NULL UNIQUE PRIMARY KEY, value LONGVARCHAR)",
+]
+
+
+def i32(x):
+    return x - (1 << 32) if x & 0x80000000 else x
+
+
+def sql_check_sum(data, key_hash):
+    # CRC-32 of the bytes, continued over the key hash (u32 big-endian).
+    return i32(zlib.crc32(struct.pack(">I", key_hash & 0xFFFFFFFF), zlib.crc32(data)))
+
+
+def wal_frames(data):
+    """(frames, frames of the current salt, commit frames) of a -wal file; other salts are left from before a
+    checkpoint and SQLite ignores them."""
+    salts = data[16:24]
+    frames = current = commits = 0
+    for at in range(32, len(data) - 4096 - 24 + 1, 4096 + 24):
+        frames += 1
+        if data[at + 8:at + 16] == salts:
+            current += 1
+            commits += struct.unpack_from(">I", data, at + 4)[0] != 0
+    return frames, current, commits
+
+
+def facts_sql(folder, say, wal=False):
+    index = (folder / "index").read_bytes()
+    meant = b"SQLCacheWal3" if wal else b"SQLCacheTruncate3"
+    say(index == meant, f"index: {index.decode('latin-1')} (journal mode and shard count, no terminator)")
+    count = cache_reader.sql_shard_count(folder)
+    names = sorted(p.name for p in folder.iterdir() if p.name.startswith("sqldb"))
+    journals = [f"sqldb{n}{'-wal' if wal else '-journal'}" for n in range(count)]
+    say(names == sorted([f"sqldb{n}" for n in range(count)] + journals),
+        f"files: {', '.join(names)} (no -shm, no {'-journal' if wal else '-wal'})")
+    heads = [(folder / f"sqldb{n}").read_bytes()[:100] for n in range(count)]
+    mode = b"\x02\x02" if wal else b"\x01\x01"
+    say(all(h[:16] == b"SQLite format 3\0" and struct.unpack_from(">H", h, 16)[0] == 4096 and h[18:20] == mode
+            for h in heads), f"databases: SQLite 3, page size 4096, header bytes 18-19 {mode.hex(' ')}")
+    sizes = [(folder / f"sqldb{n}").stat().st_size for n in range(count)]
+    if wal:
+        print(f"        database sizes {sizes}: {sum(s // 4096 for s in sizes)} pages in all")
+        good = 0
+        for n in range(count):
+            d = (folder / journals[n]).read_bytes()
+            magic, _, page = struct.unpack_from(">III", d)
+            frames, current, commits = wal_frames(d)
+            print(f"        {journals[n]}: {len(d)} bytes, {frames} frames, {current} of the current salt, "
+                  f"{commits} commits")
+            good += magic in (0x377F0682, 0x377F0683) and page == 4096 and current > 0
+        say(good == count, f"-wal files: WAL magic, page size 4096, frames of the current salt: {good}/{count}")
+    else:
+        say(all((folder / j).stat().st_size == 0 for j in journals), "-journal files: all empty (no hot journal)")
+    rows = doomed = pending = bad = 0
+    with tempfile.TemporaryDirectory(prefix="drovan-check-") as private:
+        for n, db in cache_reader.sql_shards(folder, private):
+            schema = [s for (s,) in db.execute("SELECT sql FROM sqlite_master WHERE sql IS NOT NULL ORDER BY rowid")]
+            vacuum = db.execute("PRAGMA auto_vacuum").fetchone()[0]
+            meta = dict(db.execute("SELECT key, value FROM meta"))
+            live = db.execute("SELECT count(*), total(bytes_usage) FROM resources WHERE doomed = 0").fetchone()
+            say(schema == SQL_SCHEMA and vacuum == 2 and meta == {
+                "version": "8", "last_compatible_version": "8", "mmap_status": "-1", "SharedCacheEnabled": "0",
+                "EntryCount": str(live[0]), "TotalSize": str(int(live[1]))},
+                f"sqldb{n}: schema version 8 as listed, incremental auto-vacuum, meta EntryCount {live[0]} and "
+                f"TotalSize {int(live[1])} match its rows")
+            for res_id, hints, body_end, usage, gone, check_sum, key_hash, key, head in db.execute(
+                    "SELECT res_id, hints, body_end, bytes_usage, doomed, check_sum, cache_key_hash, cache_key, head"
+                    " FROM resources"):
+                rows += 1
+                doomed += gone != 0
+                pending += head is None
+                k = key.encode()
+                ok = (key_hash == i32(super_fast_hash(k)) and super_fast_hash(k) % count == n
+                      and check_sum == sql_check_sum(head or b"", key_hash) and key.startswith("1/0/_dk_")
+                      and usage == body_end + len(head or b"") + len(k))
+                end = 0
+                for start, stop, piece_sum, blob in db.execute(
+                        "SELECT start, end, check_sum, blob FROM blobs WHERE res_id = ? ORDER BY start", (res_id,)):
+                    ok = (ok and stop - start == len(blob) and start >= end
+                          and piece_sum == sql_check_sum(blob, key_hash))
+                    end = stop
+                bad += not (ok and end == body_end)
+    say(bad == 0, f"rows: key hash (and shard = hash mod {count}), check_sum of head and of every piece, "
+                  f"bytes_usage, pieces in order ending at body_end: {rows - bad}/{rows}")
+    say(doomed == 0 and pending == 0, f"rows doomed: {doomed}; rows with no head (being written): {pending}")
+    if wal:
+        alone = {e.url for e in cache_reader.read_sql(folder, wal=False) if e.is_response()}
+        together = {e.url for e in cache_reader.read_sql(folder) if e.is_response()}
+        say(bool(together - alone) and not alone - together,
+            f"responses in the databases alone: {len(alone)}; with their -wal: {len(together)}; "
+            f"only in a -wal: {len(together - alone)}")
+
+
+def facts_sql_wal(folder, say):
+    facts_sql(folder, say, wal=True)
+
+
+FACTS = {"chromium-simple": facts_simple, "chromium-blockfile": facts_blockfile, "chromium-sql": facts_sql,
+         "chromium-sql-wal": facts_sql_wal, "firefox-cache2": facts_cache2, "firefox140-cache2": facts_cache2_v3}
 READER = {"firefox140-cache2": "firefox-cache2"}
 HEADER = ["url", "name", "type", "sha256", "state", "modified"]
 NOT_CACHE = {"manifest.tsv", "generated.tsv"}

@@ -1,8 +1,9 @@
-"""Serves the test site on 127.0.0.1, lets Chromium (simple and blockfile backends) and Firefox load it headless,
-and copies their caches with a manifest of what each should hold.
+"""Serves the test site on 127.0.0.1, lets Chromium (simple, blockfile and SQL backends) and Firefox load it
+headless, and copies their caches with a manifest of what each should hold.
 
-Usage: make_caches.py OUT_DIR [--port N] [--only chromium-simple,chromium-blockfile,firefox-cache2,firefox140-cache2]
-                      [--firefox140 PATH/firefox-esr]   (without it, firefox140-cache2 is skipped)
+Usage: make_caches.py OUT_DIR [--port N] [--only KIND,…] [--firefox140 PATH/firefox-esr]
+  KIND: chromium-simple, chromium-blockfile, chromium-sql, chromium-sql-wal, firefox-cache2, firefox140-cache2
+  (all by default; without --firefox140, firefox140-cache2 is skipped)
 """
 
 import argparse
@@ -24,6 +25,13 @@ import cache_reader
 import site_data as site
 
 HERE = pathlib.Path(__file__).resolve().parent
+KINDS = "chromium-simple,chromium-blockfile,chromium-sql,chromium-sql-wal,firefox-cache2,firefox140-cache2"
+# The SQL backend's field trial; its parameters follow as name/value pairs. Shard count left at its default (3).
+SQL_FEATURES = {
+    "chromium-sql": "DiskCacheBackendExperiment:backend/sql",
+    "chromium-sql-wal": "DiskCacheBackendExperiment:backend/sql/SqlDiskCacheWalMode/true",
+}
+SQL_INDEX = {"chromium-sql": b"SQLCacheTruncate3", "chromium-sql-wal": b"SQLCacheWal3"}
 
 
 class Site:
@@ -153,14 +161,19 @@ def wait_exit(proc, seconds):
         return False
 
 
-def run_chromium(s, scratch, blockfile):
+def run_chromium(s, scratch, blockfile=False, features=None, while_running=None):
+    """features: the --enable-features value (blockfile=True is the blockfile backend). while_running(cache) is
+    called once the page has reported and the browser has been idle a moment, before the browser is closed."""
     user_data = scratch / "profile"
+    cache = user_data / "Default" / "Cache" / "Cache_Data"
     args = ["chromium", "--headless", "--no-first-run", "--no-default-browser-check",
             "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-gpu",
             "--disable-quic", "--no-sandbox", "--autoplay-policy=no-user-gesture-required",
             "--remote-debugging-pipe", f"--user-data-dir={user_data}"]
     if blockfile:
-        args.append("--enable-features=DiskCacheBackendExperiment:backend/blockfile")
+        features = "DiskCacheBackendExperiment:backend/blockfile"
+    if features:
+        args.append(f"--enable-features={features}")
     args.append(f"http://127.0.0.1:{s.port}/index.html")
     to_browser_r, to_browser_w = os.pipe()
     from_browser_r, from_browser_w = os.pipe()
@@ -180,6 +193,12 @@ def run_chromium(s, scratch, blockfile):
                      daemon=True).start()
     finished = s.done.wait(90)
     how = "page closed itself"
+    if while_running and not wait_exit(proc, 2):
+        try:
+            while_running(cache)
+        except OSError as e:
+            # The browser must still be closed below.
+            print(f"   copying while the browser ran failed: {e}", file=sys.stderr)
     if not wait_exit(proc, 5):
         cdp_pipe_command(to_browser_w, {"id": 1, "method": "Browser.close"})
         how = "Browser.close"
@@ -191,7 +210,7 @@ def run_chromium(s, scratch, blockfile):
                 how = "killed"
     os.close(to_browser_w)
     log.close()
-    return finished, how, user_data / "Default" / "Cache" / "Cache_Data"
+    return finished, how, cache
 
 
 FIREFOX_PREFS = {
@@ -309,11 +328,36 @@ def write_manifest(s, folder, name, window, small=False):
     return len(lines) - 1, problems
 
 
+def listing(folder):
+    return ", ".join(f"{p.name} {p.stat().st_size}" for p in sorted(folder.iterdir()) if p.suffix != ".tsv")
+
+
+def sql_problems(folder, name):
+    problems = []
+    index = (folder / "index").read_bytes()
+    if index != SQL_INDEX[name]:
+        problems.append(f"index holds {index!r}, meant {SQL_INDEX[name]!r}: the trial's parameters were not taken")
+    if name == "chromium-sql-wal":
+        if not any(p.stat().st_size for p in folder.glob("sqldb*-wal")):
+            problems.append("no -wal file with frames in the copy")
+        # What a reader that ignored the WAL would get, against the databases read with their WAL.
+        alone = {e.url for e in cache_reader.read_sql(folder, wal=False) if e.is_response()}
+        together = {e.url for e in cache_reader.read_sql(folder) if e.is_response()}
+        only_wal = sorted(together - alone)
+        print(f"   responses in the databases alone: {len(alone)}; with their -wal: {len(together)}; "
+              f"only in a -wal: {len(only_wal)}")
+        if not only_wal:
+            problems.append("no response lives only in a -wal file")
+        if alone - together:
+            problems.append(f"responses in a database but gone with its WAL: {sorted(alone - together)}")
+    return problems
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out")
     ap.add_argument("--port", type=int, default=47831)
-    ap.add_argument("--only", default="chromium-simple,chromium-blockfile,firefox-cache2,firefox140-cache2")
+    ap.add_argument("--only", default=KINDS)
     ap.add_argument("--firefox140", help="an unpacked Firefox ESR 140 (firefox-esr binary) for firefox140-cache2")
     ap.add_argument("--keep-scratch", action="store_true")
     a = ap.parse_args()
@@ -334,7 +378,17 @@ def main():
         s.log.clear()
         # Whole seconds that enclose the run: a stored time read back from the cache lies between them.
         started = int(time.time())
-        if name.startswith("chromium"):
+        running_copy = scratch / "copied-while-running"
+        if name == "chromium-sql-wal":
+            # Copied before the browser closes: at exit it checkpoints every WAL into its database and deletes it.
+            def copy_running(c):
+                shutil.copytree(c, running_copy.with_name("copying"))
+                running_copy.with_name("copying").rename(running_copy)
+
+            finished, how, cache = run_chromium(s, scratch, features=SQL_FEATURES[name], while_running=copy_running)
+        elif name in SQL_FEATURES:
+            finished, how, cache = run_chromium(s, scratch, features=SQL_FEATURES[name])
+        elif name.startswith("chromium"):
             finished, how, cache = run_chromium(s, scratch, blockfile=name.endswith("blockfile"))
         elif small:
             finished, how, cache = run_firefox(s, scratch, a.firefox140, small=True)
@@ -351,12 +405,27 @@ def main():
             print(f"   no cache folder at {cache}", file=sys.stderr)
             status = 1
             continue
+        if name == "chromium-sql-wal":
+            shards = range(cache_reader.sql_shard_count(cache))
+            modes = [(cache / f"sqldb{n}").read_bytes()[18:20].hex() for n in shards]
+            print(f"   after exit the folder held: {listing(cache)}; databases' header bytes 18-19: {', '.join(modes)}")
+            if not running_copy.is_dir():
+                print("   no copy taken while the browser ran", file=sys.stderr)
+                status = 1
+                continue
+            cache = running_copy
         dest = out / name
         if dest.exists():
             shutil.rmtree(dest)
         shutil.copytree(cache, dest)
         (dest / "generated.tsv").write_text(f"started\tended\n{started}\t{ended}\n")
         count, problems = write_manifest(s, dest, name, (started, ended), small)
+        if name in SQL_FEATURES:
+            print(f"   copied: {listing(dest)}")
+            more = sql_problems(dest, name)
+            for p in more:
+                print(f"   PROBLEM: {p}")
+            problems += more
         files = sum(1 for p in dest.rglob("*") if p.is_file())
         print(f"   copied {files} files to {dest}; manifest lines: {count}")
         if problems or not finished:

@@ -2,6 +2,13 @@
 
 #include <zlib.h>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define DROVAN_CARRYLESS_CRC 1
+#include <immintrin.h>
+#else
+#define DROVAN_CARRYLESS_CRC 0
+#endif
+
 #include <algorithm>
 
 namespace drovan {
@@ -68,10 +75,66 @@ void Lookup2Lanes(const unsigned char* data, std::size_t length, std::uint32_t (
     }
 }
 
+#if DROVAN_CARRYLESS_CRC
+constexpr std::size_t kFoldedMinimum = 64;
+
+__attribute__((target("pclmul,sse4.1"))) __m128i Fold(__m128i into, __m128i constants, __m128i next) {
+    const __m128i low = _mm_clmulepi64_si128(into, constants, 0x00);
+    const __m128i high = _mm_clmulepi64_si128(into, constants, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(high, low), next);
+}
+
+// CRC-32 of a length that is a multiple of 16 and at least kFoldedMinimum, by folding 512 then 128 bits at a
+// time with carry-less multiplication and a Barrett reduction (Gopal et al., "Fast CRC Computation for
+// Generic Polynomials Using PCLMULQDQ Instruction", Intel, 2009). crc is the running value without zlib's
+// inversions. A body is checked as fast as it is copied: zlib's table-driven CRC alone took a third of a
+// joined stream's harvest.
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t FoldedCrc32(const unsigned char* data,
+                                                                   std::size_t length, std::uint32_t crc) {
+    const auto load = [](const unsigned char* at) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    };
+    const __m128i by512 = _mm_setr_epi32(0x54442bd4, 0x00000001, 0xc6e41596, 0x00000001);
+    const __m128i by128 = _mm_setr_epi32(0x751997d0, 0x00000001, 0xccaa009e, 0x00000000);
+    const __m128i to32 = _mm_setr_epi32(0x63cd6124, 0x00000001, 0x00000000, 0x00000000);
+    const __m128i polynomial = _mm_setr_epi32(0xdb710641, 0x00000001, 0xf7011641, 0x00000001);
+    const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+    __m128i x1 = _mm_xor_si128(load(data), _mm_cvtsi32_si128(static_cast<int>(crc)));
+    __m128i x2 = load(data + 16);
+    __m128i x3 = load(data + 32);
+    __m128i x4 = load(data + 48);
+    std::size_t at = 64;
+    for (; length - at >= 64; at += 64) {
+        x1 = Fold(x1, by512, load(data + at));
+        x2 = Fold(x2, by512, load(data + at + 16));
+        x3 = Fold(x3, by512, load(data + at + 32));
+        x4 = Fold(x4, by512, load(data + at + 48));
+    }
+    x1 = Fold(Fold(Fold(x1, by128, x2), by128, x3), by128, x4);
+    for (; length - at >= 16; at += 16) {
+        x1 = Fold(x1, by128, load(data + at));
+    }
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, by128, 0x10));
+    x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32), to32, 0x00), _mm_srli_si128(x1, 4));
+    __m128i reduced = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), polynomial, 0x10);
+    reduced = _mm_clmulepi64_si128(_mm_and_si128(reduced, low32), polynomial, 0x00);
+    return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(x1, reduced), 1));
+}
+#endif
+
 }  // namespace
 
 std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc) {
     uLong value = crc;
+#if DROVAN_CARRYLESS_CRC
+    static const bool s_carryless = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    if (s_carryless && bytes.size() >= kFoldedMinimum) {
+        const std::size_t folded = bytes.size() & ~std::size_t{15};
+        value = ~FoldedCrc32(reinterpret_cast<const unsigned char*>(bytes.data()), folded,
+                             ~static_cast<std::uint32_t>(value));
+        bytes.remove_prefix(folded);
+    }
+#endif
     while (!bytes.empty()) {
         const std::size_t part = std::min<std::size_t>(bytes.size(), 1u << 30);
         value = crc32(value, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(part));

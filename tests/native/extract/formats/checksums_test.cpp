@@ -1,6 +1,7 @@
 #include "extract/formats/checksums.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "extract/pipeline.h"
 #include "tests/support/memory_file_system.h"
@@ -8,6 +9,27 @@
 
 namespace drovan::tests {
 namespace {
+
+// Every length and alignment around the folded path's steps, in one piece and split, gives zlib's CRC-32.
+TEST(Checksums, Crc32AgreesWithZlibAtEveryLengthAndSplit) {
+    std::string bytes(70000, '\0');
+    std::uint32_t seed = 7;
+    for (char& c : bytes) {
+        seed = seed * 1103515245 + 12345;
+        c = static_cast<char>(seed >> 24);
+    }
+    for (const std::size_t offset : {0, 1, 7, 15}) {
+        for (const std::size_t length :
+             {0, 1, 15, 16, 63, 64, 65, 79, 80, 127, 128, 129, 1000, 4096, 65537}) {
+            const std::string_view piece = std::string_view(bytes).substr(offset, length);
+            const auto expected = static_cast<std::uint32_t>(
+                crc32(0, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(piece.size())));
+            EXPECT_EQ(Crc32(piece), expected) << offset << " " << length;
+            EXPECT_EQ(Crc32(piece.substr(length / 3), Crc32(piece.substr(0, length / 3))), expected)
+                << offset << " " << length;
+        }
+    }
+}
 
 TEST(Checksums, StoredBodyCheckPassesOnlyWholeMatchingRuns) {
     const std::string body = tests::Pattern(300);

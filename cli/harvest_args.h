@@ -28,7 +28,7 @@ struct HarvestArguments {
     bool joinStreams = true;  // --no-join: every segment of a stream its own file
     bool help = false;
     ListFormat format = ListFormat::Tsv;
-    std::u16string urlContains;  // --url
+    std::u16string urlContains;            // --url
     std::optional<std::uint64_t> minSize;  // --min-size, bytes
     std::optional<std::uint64_t> maxSize;  // --max-size, bytes
     std::optional<GivenTime> since;

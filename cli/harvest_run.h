@@ -28,9 +28,9 @@ struct MachineSources {
     std::vector<CacheSource> caches;
 };
 
-// Prints the help, or harvests or lists what the arguments say; without --from, the machine's sources, which a platform without
-// such folders does not have. progress->stop (a signal, Ctrl-C) ends it as a stop in the window does;
-// progress may be null. The exit status of the program.
+// Prints the help, or harvests or lists what the arguments say; without --from, the machine's sources, which
+// a platform without such folders does not have. progress->stop (a signal, Ctrl-C) ends it as a stop in the
+// window does; progress may be null. The exit status of the program.
 int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
                const std::optional<MachineSources>& machine, HarvestOutput& output,
                HarvestProgress* progress);

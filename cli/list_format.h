@@ -17,7 +17,7 @@ struct ListRow {
     std::u16string name;
     std::optional<std::uint64_t> size;  // stored bytes (joined bytes for a stream); none: unknown
     std::u16string state;  // "complete", "incomplete", "no-body", "undecodable", "encrypted", "damaged"
-    std::u16string url;  // the URL, a walked file's path, a stream's manifest URL or pattern
+    std::u16string url;    // the URL, a walked file's path, a stream's manifest URL or pattern
     std::optional<std::int64_t> storedTime;  // seconds since 1970 UTC, where known
     std::optional<std::int64_t> lastModified;
     // Streams only: segments present, expected (none when no manifest says), and the missing URLs.

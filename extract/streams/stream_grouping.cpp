@@ -11,8 +11,8 @@
 namespace drovan {
 namespace {
 
-// A URL longer than this is no stream's.
-constexpr std::size_t kHeldUrlCap = 8 << 10;
+// A key longer than this (URL and partition) is no stream's.
+constexpr std::size_t kHeldKeyCap = 8 << 10;
 // The two first reads of a look: enough for a TS segment's tables and first PES, a fragment's moof or an init
 // segment's moov.
 constexpr std::size_t kProbeBytes = 512 + 4096;
@@ -51,7 +51,7 @@ bool LooksLikePlaylist(std::string_view bytes) {
 }  // namespace
 
 bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look) {
-    if (entry.url.size() > kHeldUrlCap) {
+    if (entry.key.size() > kHeldKeyCap) {
         return false;
     }
     const std::size_t dot = look.name.rfind(u'.');

@@ -17,7 +17,7 @@ namespace drovan {
 struct HarvestProgress;
 
 // Responses that may be part of a stream, by their type: playlists, manifests, segments, init segments.
-// One with a long URL is not: held URLs stay in memory until every source is listed.
+// One with a long key is not: held keys and URLs stay in memory until every source is listed.
 bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look);
 
 // What the streams stage learns of a held entry from its first bytes, or from its whole text for a playlist

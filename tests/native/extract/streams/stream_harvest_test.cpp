@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "extract/pipeline.h"
+#include "extract/streams/stream_grouping.h"
 #include "extract/utf8.h"
 #include "tests/support/cache_builders.h"
 #include "tests/support/media_builders.h"
@@ -105,6 +106,29 @@ TEST(StreamHarvestTest, WritesEachCompleteStreamAsOneFileAndNeverItsParts) {
         EXPECT_EQ(summary.matched, c.matched) << c.name;
         EXPECT_EQ(summary.incomplete, c.incomplete) << c.name;
         EXPECT_EQ(summary.failed, 0u) << c.name;
+    }
+}
+
+TEST(StreamHarvestTest, HoldsWhatMayBeAStreamsPartAndNothingWithALongKey) {
+    const struct {
+        const char* type;
+        const char16_t* name;
+        std::size_t keyLength;
+        bool held;
+    } cases[] = {
+        {"m3u8", u"index.m3u8", 40, true},  {"", u"chunk-0-00001.m4s", 40, true},
+        {"mp4", u"init.mp4", 40, true},     {"ts", u"seg_000.ts", 40, true},
+        {"jpg", u"photo.jpg", 40, false},   {"", u"readme", 40, false},
+        {"ts", u"seg_000.ts", 9000, false},
+    };
+    for (const auto& c : cases) {
+        CacheEntry entry;
+        entry.key = std::string(c.keyLength, 'k');
+        entry.url = "http://v.test/a";
+        EntryLook look;
+        look.type = c.type;
+        look.name = c.name;
+        EXPECT_EQ(MayBePartOfStream(entry, look), c.held) << c.type << " " << c.keyLength;
     }
 }
 

@@ -37,15 +37,20 @@ std::string LeadingBytes(Content& content, std::size_t cap, bool& whole) {
     return bytes;
 }
 
+std::string_view WithoutBom(std::string_view bytes) {
+    return bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes;
+}
+
+// Markup whose root is an MPD: a segment's bytes may hold "<MPD" by chance, never start as markup does.
 bool LooksLikeManifest(std::string_view bytes) {
-    return bytes.find("<MPD") != std::string_view::npos;
+    bytes = WithoutBom(bytes);
+    const std::size_t first = bytes.find_first_not_of(" \t\r\n");
+    return first != std::string_view::npos && bytes[first] == '<' &&
+           bytes.find("<MPD") != std::string_view::npos;
 }
 
 bool LooksLikePlaylist(std::string_view bytes) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        bytes.remove_prefix(3);
-    }
-    return bytes.substr(0, 7) == "#EXTM3U";
+    return WithoutBom(bytes).substr(0, 7) == "#EXTM3U";
 }
 
 }  // namespace

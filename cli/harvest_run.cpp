@@ -98,6 +98,7 @@ struct HeldRows {
     std::vector<ListRow> rows;
     std::vector<EntryVerdict> verdicts;
     std::vector<bool> taken;  // the filter takes the entry on its own
+    StreamHolds streamHolds;
 };
 
 void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, const HarvestFilter& filter,
@@ -111,7 +112,7 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, c
                 return false;
             }
             const bool taken = FilterTakes(fs, filter, entry, look);
-            const bool holds = joining == StreamJoining::Join && MayBePartOfStream(entry, look);
+            const bool holds = joining == StreamJoining::Join && held.streamHolds(entry, look);
             if (!taken && !holds) {
                 return true;
             }

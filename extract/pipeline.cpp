@@ -1,5 +1,6 @@
 #include "extract/pipeline.h"
 
+#include <functional>
 #include <utility>
 
 #include "extract/cache_listing.h"
@@ -34,7 +35,8 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
     if (target.empty()) {
         return {};
     }
-    const HoldTest holds = joining == StreamJoining::Join ? HoldTest(MayBePartOfStream) : HoldTest();
+    StreamHolds streamHolds;
+    const HoldTest holds = joining == StreamJoining::Join ? HoldTest(std::ref(streamHolds)) : HoldTest();
     const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
         for (std::size_t i = 0; i < sources.size(); ++i) {
             const HarvestSource& source = sources[i];

@@ -68,6 +68,23 @@ bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look) {
     return OfStreamType(look.type) || OfStreamType(extension);
 }
 
+bool StreamHolds::operator()(const CacheEntry& entry, const EntryLook& look) {
+    if (!MayBePartOfStream(entry, look)) {
+        return false;
+    }
+    // What a held item keeps: its record, key, URL, name and pieces, and what its probe will learn.
+    std::size_t cost = sizeof(HarvestItem) + sizeof(CacheEntry) + sizeof(StreamEntry) + 2 * entry.key.size() +
+                       2 * look.name.size() + entry.checksums.size() * sizeof(StoredChecksum);
+    for (const BodyPiece& piece : entry.pieces) {
+        cost += sizeof(BodyPiece) + 2 * piece.file.size();
+    }
+    if (cost > m_budget - m_heldBytes) {
+        return false;
+    }
+    m_heldBytes += cost;
+    return true;
+}
+
 StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_t segmentCap) {
     StreamEntry entry;
     entry.cache = held.source;

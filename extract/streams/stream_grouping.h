@@ -20,6 +20,20 @@ struct HarvestProgress;
 // One with a long key is not: held keys and URLs stay in memory until every source is listed.
 bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look);
 
+// The responses a harvest holds for the streams stage, while what it keeps of them stays within a budget:
+// past it, entries are harvested as they are, as with --no-join, so that a cache of millions of segments
+// costs no more memory than the rest of a harvest.
+class StreamHolds {
+  public:
+    static constexpr std::size_t kDefaultBudget = 64 << 20;
+    explicit StreamHolds(std::size_t budget = kDefaultBudget) : m_budget(budget) {}
+    bool operator()(const CacheEntry& entry, const EntryLook& look);
+
+  private:
+    std::size_t m_budget;
+    std::size_t m_heldBytes = 0;
+};
+
 // What the streams stage learns of a held entry from its first bytes, or from its whole text for a playlist
 // or manifest. content is null for an entry that cannot be read whole. A manifest's segments are expanded
 // up to segmentCap.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -130,6 +131,21 @@ TEST(StreamHarvestTest, HoldsWhatMayBeAStreamsPartAndNothingWithALongKey) {
         look.name = c.name;
         EXPECT_EQ(MayBePartOfStream(entry, look), c.held) << c.type << " " << c.keyLength;
     }
+    // Past its budget, nothing more is held.
+    CacheEntry segment;
+    segment.key = "1/0/_dk_http://v.test http://v.test/seg_1.ts";
+    EntryLook look;
+    look.type = "ts";
+    look.name = u"seg_1.ts";
+    StreamHolds holds(16000);
+    std::vector<bool> taken;
+    for (int i = 0; i < 100; ++i) {
+        taken.push_back(holds(segment, look));
+    }
+    const auto firstRefused = std::find(taken.begin(), taken.end(), false);
+    EXPECT_NE(firstRefused, taken.begin());
+    EXPECT_NE(firstRefused, taken.end());
+    EXPECT_TRUE(std::all_of(firstRefused, taken.end(), [](bool held) { return !held; }));
 }
 
 TEST(StreamHarvestTest, AJoinThatFailsLeavesNothing) {

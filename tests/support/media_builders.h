@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/cache_builders.h"
+
 namespace drovan::tests {
 
 inline std::string BigEndian(std::uint64_t value, int size) {
     std::string bytes;
-    for (int i = size - 1; i >= 0; --i) {
-        bytes += static_cast<char>(value >> (8 * i));
-    }
+    PutBE(bytes, value, size);
     return bytes;
 }
 inline std::string U8(std::uint64_t value) {

@@ -49,7 +49,8 @@ std::u16string TsvRow(const ListRow& row) {
         line += u'\t' + ListField(field);
     }
     if (row.stream) {
-        line += u'\t' + ListField(SegmentsPresent(row)) + u'\t' + ListField(MissingJoined(row));
+        line += u'\t' + ListField(SegmentsPresent(row)) + u'\t' + ListField(MissingJoined(row)) + u'\t' +
+                ListField(row.note);
     }
     return line;
 }
@@ -73,7 +74,7 @@ std::u16string CsvRow(const ListRow& row) {
     std::u16string line = CsvField(row.kind);
     for (const std::u16string& field :
          {row.type, row.name, row.size ? Decimal(*row.size) : u"", row.state, row.url,
-          row.stream ? SegmentsPresent(row) : u"", row.stream ? MissingJoined(row) : u""}) {
+          row.stream ? SegmentsPresent(row) : u"", row.stream ? MissingJoined(row) : u"", row.note}) {
         line += u',' + CsvField(field);
     }
     return line;
@@ -164,6 +165,9 @@ std::u16string JsonRow(const ListRow& row) {
             line += (i == 0 ? u"" : u",") + JsonString(row.missing[i]);
         }
         line += u']';
+        if (!row.note.empty()) {
+            line += u",\"note\":" + JsonString(row.note);
+        }
     }
     return line + u'}';
 }
@@ -204,7 +208,7 @@ std::u16string FormatListRow(const ListRow& row, ListFormat format) {
 
 std::optional<std::u16string> ListHeader(ListFormat format) {
     if (format == ListFormat::Csv) {
-        return u"kind,type,name,size,state,url,segments,missing";
+        return u"kind,type,name,size,state,url,segments,missing,note";
     }
     return std::nullopt;
 }

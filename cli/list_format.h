@@ -24,6 +24,8 @@ struct ListRow {
     std::optional<std::uint64_t> present;
     std::optional<std::uint64_t> expected;
     std::vector<std::u16string> missing;
+    // Streams only: why it is written as it is ("codec 0x81 (AC-3) not rewrapped"); mostly empty.
+    std::u16string note;
     bool stream = false;
 };
 

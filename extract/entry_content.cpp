@@ -40,9 +40,15 @@ Content::Status StatusOf(DecodeStatus status) {
 using StoredBytesSink =
     std::function<Content::Status(std::uint64_t bodyOffset, const char* data, std::size_t size)>;
 
+// Stored body bytes [first, last) as the pieces hold them, read in order.
+struct StoredSpan {
+    std::uint64_t first = 0;
+    std::uint64_t last = UINT64_MAX;
+};
+
 // The entry's pieces, read in order.
 Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyReads reads,
-                               const StoredBytesSink& take) {
+                               const StoredBytesSink& take, StoredSpan span = {}) {
     using Status = Content::Status;
     // Small reads use the stack; larger ones a buffer grown to what they need and left unfilled: zeroing
     // a whole read for each body would cost more than reading most of them.
@@ -53,6 +59,12 @@ Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyRead
     std::unique_ptr<ReadableFile> file;
     std::size_t readsDone = 0;
     for (const BodyPiece& piece : entry.pieces) {
+        // Where the span lies in this piece: [skip, end) of its bytes.
+        const std::uint64_t skip = std::max(span.first, piece.bodyOffset) - piece.bodyOffset;
+        const std::uint64_t end = std::min(span.last - std::min(span.last, piece.bodyOffset), piece.length);
+        if (skip >= end) {
+            continue;
+        }
         if (!file || piece.file != *openPath) {
             file = fs.OpenForReading(piece.file);
             openPath = &piece.file;
@@ -61,13 +73,12 @@ Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyRead
                 return fs.Exists(piece.file) ? Status::SourceFailed : Status::SourceGone;
             }
         }
-        for (std::uint64_t done = 0; done < piece.length;) {
+        for (std::uint64_t done = skip; done < end;) {
             const std::size_t chunk = reads == BodyReads::Leading && readsDone < std::size(kLeadingReadSizes)
                                           ? kLeadingReadSizes[readsDone]
                                           : kReadChunk;
             ++readsDone;
-            const std::size_t wanted =
-                static_cast<std::size_t>(std::min<std::uint64_t>(chunk, piece.length - done));
+            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, end - done));
             char* buffer = smallBuffer;
             if (wanted > sizeof smallBuffer) {
                 if (largeBufferSize < wanted) {
@@ -138,6 +149,22 @@ Content::Status EntryContent::Stream(const Sink& sink) {
 
 Content::Status EntryContent::StreamLeading(const Sink& sink) {
     return StreamBody(m_fs, m_entry, sink, BodyReads::Leading);
+}
+
+// Plain bodies are read where the range lies; coded ones must be decoded from their start.
+Content::Status EntryContent::StreamRange(std::uint64_t offset, std::uint64_t size, const Sink& sink) {
+    if (ParseContentEncoding(m_entry.contentEncoding) != ContentCoding::Identity) {
+        return Content::StreamRange(offset, size, sink);
+    }
+    const std::uint64_t last = size > UINT64_MAX - offset ? UINT64_MAX : offset + size;
+    std::uint64_t given = 0;
+    const Status status = ReadStoredBody(m_fs, m_entry, BodyReads::Whole,
+                                         [&](std::uint64_t, const char* data, std::size_t length) {
+                                             given += length;
+                                             return sink(data, length) ? Status::Done : Status::Refused;
+                                         },
+                                         {offset, last});
+    return status == Status::Done && given != size ? Status::SourceFailed : status;
 }
 
 std::optional<std::uint64_t> DecodedBodySize(FileSystem& fs, const CacheEntry& entry) {

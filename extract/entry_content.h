@@ -29,6 +29,7 @@ class EntryContent final : public Content {
     EntryContent(FileSystem& fs, CacheEntry entry) : m_fs(fs), m_entry(std::move(entry)) {}
     Status Stream(const Sink& sink) override;
     Status StreamLeading(const Sink& sink) override;
+    Status StreamRange(std::uint64_t offset, std::uint64_t size, const Sink& sink) override;
     // The response's Last-Modified, else when the browser stored it.
     std::optional<FileTime> ModifiedTime() override;
     const CacheEntry& entry() const { return m_entry; }

@@ -29,6 +29,9 @@ class Content {
     // As Stream, in reads sized for a look at the first bytes: a sink that has seen enough refuses the rest.
     // Nothing is checked against stored checksums, which cover whole bodies.
     virtual Status StreamLeading(const Sink& sink) { return Stream(sink); }
+    // Bytes [offset, offset + size) of what Stream gives; Done only when all of them came. Nothing is checked
+    // against stored checksums: a whole pass checks them. By default Stream, skipping what lies outside.
+    virtual Status StreamRange(std::uint64_t offset, std::uint64_t size, const Sink& sink);
     // The number of bytes Stream gives, and their digest, when they are known without streaming.
     virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
     virtual std::optional<Sha256Digest> Digest() { return std::nullopt; }

@@ -53,13 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::set<std::size_t> written;
     for (const FoundStream& stream : FindStreams(entries)) {
-        const std::set<std::size_t> parts(stream.parts.begin(), stream.parts.end());
+        std::vector<std::size_t> joined = stream.parts;
+        joined.insert(joined.end(), stream.soundParts.begin(), stream.soundParts.end());
+        const std::set<std::size_t> parts(joined.begin(), joined.end());
         for (const std::size_t index : stream.members) {
             if (index >= entries.size()) {
                 std::abort();
             }
         }
-        if (parts.size() != stream.parts.size() || stream.present > stream.parts.size() + 1) {
+        if (parts.size() != joined.size() || stream.present > joined.size() + 2) {
             std::abort();
         }
         if (stream.verdict != StreamVerdict::Complete) {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "extract/streams/stream_joins.h"
 #include "extract/streams/stream_name.h"
 #include "extract/streams/url_reference.h"
 
@@ -698,6 +699,7 @@ std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries) {
     }
     AddMasterPlaylists(entries, index, streams, belongs);
     AddStreamsWithoutManifest(entries, streams, joined, belongs);
+    ChooseJoins(entries, streams);
     return streams;
 }
 

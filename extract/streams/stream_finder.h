@@ -36,8 +36,15 @@ enum class StreamVerdict {
     Damaged,  // lists one segment twice, or needs segments another stream holds
 };
 
+// How a stream's parts become one file.
+enum class StreamJoin {
+    Concatenated,  // byte for byte, one after another
+    Rewrapped,     // MPEG-TS samples into an MP4
+    Merged,        // fragmented MP4 picture and sound tracks into one file
+};
+
 struct FoundStream {
-    std::u16string fileName;           // "第一课.ts"
+    std::u16string fileName;           // "第一课.mp4"
     std::string type;                  // "ts", "mp4", "m4a"
     std::string source;                // the manifest's URL, or the segments' URL with their number as %d
     std::vector<std::size_t> parts;    // the entries joined, in order
@@ -49,6 +56,11 @@ struct FoundStream {
     std::vector<std::string> missing;        // the URLs not cached whole, in order; at most kListedMissing
     std::uint64_t size = 0;                  // bytes of the joined parts
     std::optional<std::int64_t> storedTime;  // the latest of the parts'
+    StreamJoin join = StreamJoin::Concatenated;
+    // A separate sound rendition joined in (its init segment first): it is written with this stream only.
+    std::vector<std::size_t> soundParts;
+    // Why an MPEG-TS stream is written as it is rather than rewrapped.
+    std::string keptAsTs;
 };
 
 constexpr std::size_t kListedMissing = 64;
@@ -56,6 +68,7 @@ constexpr std::size_t kListedMissing = 64;
 // Entries grouped into streams: by the cached HLS playlists and DASH manifests, then the rest by URLs that
 // differ in one number and carry the same rendition, ordered by the timestamps inside. A stream never
 // repeats an entry, and no entry is joined into two streams: a stream made of another's parts is left out.
+// Picture streams take in the sound rendition their manifest pairs them with (see ChooseJoins).
 std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries);
 
 // For each of count entries, whether it belongs to one of the streams: such an entry is not taken alone.

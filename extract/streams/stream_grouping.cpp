@@ -7,6 +7,8 @@
 #include "extract/name_rules.h"
 #include "extract/progress.h"
 #include "extract/streams/joined_content.h"
+#include "extract/streams/stream_content.h"
+#include "extract/streams/stream_joins.h"
 
 namespace drovan {
 namespace {
@@ -51,6 +53,50 @@ bool LooksLikeManifest(std::string_view bytes) {
 
 bool LooksLikePlaylist(std::string_view bytes) {
     return WithoutBom(bytes).substr(0, 7) == "#EXTM3U";
+}
+
+// A track of fragmented MP4 from its parts: an init segment and fragments, or one whole file.
+FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector<StreamEntry>& entries,
+                        std::vector<HarvestItem>& held) {
+    FragmentedTrack track;
+    track.init = std::move(held[parts.front()].content);
+    if (const auto& init = entries[parts.front()].init; init && !init->tracks.empty()) {
+        track.timescale = init->tracks.front().timescale;
+    }
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const auto& fragment = entries[parts[i]].fragment;
+        track.decodeTimes.push_back(fragment ? fragment->baseMediaDecodeTime.value_or(0) : 0);
+        track.fragments.push_back(std::move(held[parts[i]].content));
+    }
+    return track;
+}
+
+// The one file a stream's parts make, as its join says.
+std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vector<StreamEntry>& entries,
+                                       std::vector<HarvestItem>& held, bool readAhead) {
+    switch (stream.join) {
+        case StreamJoin::Rewrapped: {
+            std::vector<RewrappedContent::Segment> segments;
+            for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
+                segments.push_back({fed.source, std::move(held[fed.entry].content)});
+            }
+            return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2,
+                                                      readAhead);
+        }
+        case StreamJoin::Merged: {
+            std::vector<FragmentedTrack> tracks;
+            tracks.push_back(TrackOf(stream.parts, entries, held));
+            tracks.push_back(TrackOf(stream.soundParts, entries, held));
+            return std::make_unique<MergedContent>(std::move(tracks));
+        }
+        case StreamJoin::Concatenated:
+            break;
+    }
+    std::vector<std::unique_ptr<Content>> parts;
+    for (std::size_t part : stream.parts) {
+        parts.push_back(std::move(held[part].content));
+    }
+    return std::make_unique<JoinedContent>(std::move(parts), readAhead);
 }
 
 }  // namespace
@@ -192,14 +238,8 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
         }
         CountStream(stream.verdict, summary);
         if (stream.verdict == StreamVerdict::Complete) {
-            std::vector<std::unique_ptr<Content>> parts;
-            for (std::size_t part : stream.parts) {
-                parts.push_back(std::move(held[part].content));
-            }
-            written.push_back({stream.fileName,
-                               {},
-                               std::make_unique<JoinedContent>(std::move(parts), m_readAhead),
-                               std::nullopt});
+            written.push_back(
+                {stream.fileName, {}, StreamContent(stream, entries, held, m_readAhead), std::nullopt});
         }
     }
     return written;

@@ -188,8 +188,9 @@ inline std::string Trun(std::uint32_t flags, std::uint32_t sampleCount, std::str
 // HLS.
 
 // PAT, PMT with one H.264 stream on kVideoPid, a PES carrying pts, then payload packets up to packets in all.
-inline std::string TsSegment(std::uint64_t pts, std::size_t packets) {
-    std::string segment = ProgramTables({{kVideoPid, 0x1B}}) + TsPacket(kVideoPid, true, PesStart(0xE0, pts));
+inline std::string TsSegment(std::uint64_t pts, std::size_t packets, std::uint8_t streamType = 0x1B) {
+    std::string segment =
+        ProgramTables({{kVideoPid, streamType}}) + TsPacket(kVideoPid, true, PesStart(0xE0, pts));
     for (unsigned i = 1; segment.size() < packets * kTsPacket; ++i) {
         segment +=
             TsPacket(kVideoPid, false, std::string(184, static_cast<char>('a' + i % 26)), std::nullopt, i);
@@ -205,6 +206,136 @@ inline std::string MediaPlaylist(const std::vector<std::string>& uris, double du
         text += "#EXTINF:" + std::to_string(duration) + ",\n" + uri + "\n";
     }
     return text + "#EXT-X-ENDLIST\n";
+}
+
+// Media as an encoder and a packager lay it out, with filler for sample bytes: H.264 and AAC in MPEG-TS as
+// an HLS muxer writes them, and fragmented MP4 tracks as a DASH packager does. The parameter sets are a real
+// encoder's (libx264, 1280x720, Main).
+
+constexpr std::uint16_t kAvVideoPid = 0x100;
+constexpr std::uint16_t kAvAudioPid = 0x101;
+constexpr int kFramesPerSecond = 25;
+constexpr std::size_t kVideoFrameBytes = 40000;  // 8 Mbit/s
+constexpr std::size_t kAudioFrameBytes = 370;    // 128 kbit/s at 44.1 kHz
+
+inline std::string HexBytes(const char* text) {
+    std::string bytes;
+    for (const char* p = text; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        bytes += static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+// PES packets of a PID cut into TS packets, the last one padded through its adaptation field.
+class TsPacketizer {
+  public:
+    void Add(std::string& out, std::uint16_t pid, std::uint8_t streamId, std::uint64_t pts,
+             const std::string& payload) {
+        std::string pes = std::string("\0\0\1", 3) + static_cast<char>(streamId);
+        const std::size_t length = payload.size() + 8;
+        pes += streamId == 0xE0 || length > 0xFFFF ? U16(0) : U16(length);
+        pes += std::string("\x80\x80\x05", 3) + Timestamp(0x2, pts) + payload;
+        std::uint8_t& counter = pid == kAvVideoPid ? m_videoCounter : m_audioCounter;
+        for (std::size_t done = 0; done < pes.size(); counter = (counter + 1) & 0xF) {
+            const std::size_t room = kTsPacket - 4;
+            const std::size_t take = std::min(room, pes.size() - done);
+            out += '\x47';
+            out += static_cast<char>((done == 0 ? 0x40 : 0) | pid >> 8);
+            out += static_cast<char>(pid & 0xFF);
+            if (take == room) {
+                out += static_cast<char>(0x10 | counter);
+            } else {
+                const std::size_t field = room - take - 1;
+                out += static_cast<char>(0x30 | counter);
+                out += static_cast<char>(field);
+                out += field > 0 ? std::string(1, '\0') + std::string(field - 1, '\xFF') : std::string();
+            }
+            out.append(pes, done, take);
+            done += take;
+        }
+    }
+
+  private:
+    std::uint8_t m_videoCounter = 0;
+    std::uint8_t m_audioCounter = 0;
+};
+
+// Segment index of seconds: PAT and PMT, then a frame of picture and its sound, 25 times a second; a key
+// frame opens the segment.
+inline std::string AvcAacSegment(int index, int seconds) {
+    static const std::string kSps = HexBytes("674d401feca02802dd80880000030008000003019078c18cb0");
+    static const std::string kPps = HexBytes("68ebe3cb20");
+    const std::string startCode("\0\0\0\1", 4);
+    std::string out = ProgramTables({{kAvVideoPid, 0x1B}, {kAvAudioPid, 0x0F}});
+    TsPacketizer packets;
+    // 44.1 kHz, stereo, AAC LC; frames of 1024 samples.
+    const std::string adts = HexBytes("fff15080") + static_cast<char>((kAudioFrameBytes + 7) >> 3 & 0xFF) +
+                             static_cast<char>(((kAudioFrameBytes + 7) & 7) << 5 | 0x1F) + '\xFC';
+    const std::uint64_t first = std::uint64_t(index) * seconds * 90000;
+    double audioTime = static_cast<double>(first);
+    for (int frame = 0; frame < seconds * kFramesPerSecond; ++frame) {
+        const std::uint64_t pts = first + std::uint64_t(frame) * 90000 / kFramesPerSecond;
+        std::string unit = startCode + HexBytes("0910");
+        unit += frame == 0 ? startCode + kSps + startCode + kPps + startCode + '\x65' : startCode + '\x41';
+        unit += std::string(kVideoFrameBytes, '\x5A');
+        packets.Add(out, kAvVideoPid, 0xE0, pts, unit);
+        for (; audioTime < pts + 90000.0 / kFramesPerSecond; audioTime += 1024 * 90000.0 / 44100) {
+            packets.Add(out, kAvAudioPid, 0xC0, static_cast<std::uint64_t>(audioTime),
+                        adts + std::string(kAudioFrameBytes, '\x21'));
+        }
+    }
+    return out;
+}
+
+// A DASH track: fragments of two seconds, each of samples sampleBytes long.
+struct DashTrack {
+    const char* id;
+    const char* handler;
+    std::uint32_t timescale;
+    std::uint32_t sampleDuration;
+    std::uint32_t samplesPerFragment;
+    std::uint32_t sampleBytes;
+};
+
+constexpr DashTrack kDashTracks[] = {{"v", "vide", 12800, 512, 50, 40000},
+                                     {"a", "soun", 44100, 1024, 86, 370}};
+
+inline std::string DashInitSegment(const DashTrack& track) {
+    const bool video = track.handler[0] == 'v';
+    const std::string entry = video ? VisualEntry("avc1") : AudioEntry("mp4a");
+    return Ftyp() + Box("moov", Mvhd() + Trak(Tkhd(1), Mdhd(track.timescale), track.handler, entry) +
+                                    Box("mvex", Trex(1, track.sampleDuration)));
+}
+
+// Default-base-is-moof, as DASH packagers write: the trun's data offset counts from the moof.
+inline std::string DashFragment(const DashTrack& track, int index) {
+    const auto moof = [&](std::uint32_t dataOffset) {
+        const std::string defaults = U32(track.sampleDuration) + U32(track.sampleBytes);
+        return Moof(Traf(Tfhd(0x020000 | 0x08 | 0x10, 1, defaults) +
+                         Tfdt(1, std::uint64_t(index) * track.samplesPerFragment * track.sampleDuration) +
+                         Trun(0x01, track.samplesPerFragment, U32(dataOffset))),
+                    static_cast<std::uint32_t>(index + 1));
+    };
+    const std::string header = moof(static_cast<std::uint32_t>(moof(0).size() + 8));
+    return header +
+           Box("mdat", std::string(std::size_t(track.samplesPerFragment) * track.sampleBytes, '\x5A'));
+}
+
+inline std::string DashManifestText(int fragments) {
+    std::string mpd =
+        "<?xml version=\"1.0\"?>\n<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\" type=\"static\" "
+        "mediaPresentationDuration=\"PT" +
+        std::to_string(fragments * 2) + "S\" profiles=\"urn:mpeg:dash:profile:isoff-live:2011\">\n<Period>\n";
+    for (const DashTrack& track : kDashTracks) {
+        const bool video = track.handler[0] == 'v';
+        mpd += std::string("<AdaptationSet contentType=\"") + (video ? "video" : "audio") + "\" mimeType=\"" +
+               (video ? "video/mp4" : "audio/mp4") + "\">\n<Representation id=\"" + track.id +
+               "\" bandwidth=\"1000000\">\n<SegmentTemplate timescale=\"" + std::to_string(track.timescale) +
+               "\" duration=\"" + std::to_string(track.sampleDuration * track.samplesPerFragment) +
+               "\" startNumber=\"1\" initialization=\"$RepresentationID$-init.m4s\" "
+               "media=\"$RepresentationID$-$Number$.m4s\"/>\n</Representation>\n</AdaptationSet>\n";
+    }
+    return mpd + "</Period>\n</MPD>\n";
 }
 
 }  // namespace drovan::tests

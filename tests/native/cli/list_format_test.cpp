@@ -30,8 +30,10 @@ ListRow Entry(std::u16string name = u"clip.mp4") {
 }
 
 ListRow Stream() {
-    ListRow row{u"stream", u"ts", u"v.ts", {}, u"incomplete", u"http://h/v.m3u8", {}, {}, 5, {}, {}, true};
+    ListRow row{u"stream", u"ts", u"v.ts", {}, u"incomplete", u"http://h/v.m3u8", {}, {},
+                5,         {},    {},      {}, true};
     row.missing = {u"http://h/6.ts", u"http://h/7.ts"};
+    row.note = u"codec 0x81 not rewrapped";
     return row;
 }
 
@@ -50,21 +52,23 @@ TEST(ListRows, EachFormatKeepsOneRecordALine) {
     } cases[] = {
         {Entry(), ListFormat::Tsv, "firefox\tmp4\tclip.mp4\t1234\tcomplete\thttp://h/clip.mp4"},
         {Stream(), ListFormat::Tsv,
-         "stream\tts\tv.ts\t?\tincomplete\thttp://h/v.m3u8\t5/?\thttp://h/6.ts http://h/7.ts"},
+         "stream\tts\tv.ts\t?\tincomplete\thttp://h/v.m3u8\t5/?\thttp://h/6.ts http://h/7.ts\tcodec 0x81 not "
+         "rewrapped"},
         {Hostile(Entry()), ListFormat::Tsv,
          "firefox\tmp4\t=1+2\t1234\tcomplete\thttp://h/a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe"},
-        {Entry(), ListFormat::Csv, "firefox,mp4,clip.mp4,1234,complete,http://h/clip.mp4,,"},
+        {Entry(), ListFormat::Csv, "firefox,mp4,clip.mp4,1234,complete,http://h/clip.mp4,,,"},
         {Stream(), ListFormat::Csv,
-         "stream,ts,v.ts,,incomplete,http://h/v.m3u8,5/?,http://h/6.ts http://h/7.ts"},
+         "stream,ts,v.ts,,incomplete,http://h/v.m3u8,5/?,http://h/6.ts http://h/7.ts,codec 0x81 not "
+         "rewrapped"},
         {Hostile(Entry()), ListFormat::Csv,
-         "firefox,mp4,\"=1+2\",1234,complete,\"http://h/a%09b%0Ac%1B[31m\"\"q\"\",d\\e%E2%80%AEgpj.exe\",,"},
+         "firefox,mp4,\"=1+2\",1234,complete,\"http://h/a%09b%0Ac%1B[31m\"\"q\"\",d\\e%E2%80%AEgpj.exe\",,,"},
         // A leading = + - @ is quoted, never altered.
-        {Entry(u"+1"), ListFormat::Csv, "firefox,mp4,\"+1\",1234,complete,http://h/clip.mp4,,"},
-        {Entry(u"-1"), ListFormat::Csv, "firefox,mp4,\"-1\",1234,complete,http://h/clip.mp4,,"},
-        {Entry(u"@SUM(A1)"), ListFormat::Csv, "firefox,mp4,\"@SUM(A1)\",1234,complete,http://h/clip.mp4,,"},
-        {Entry(u"a=b-c"), ListFormat::Csv, "firefox,mp4,a=b-c,1234,complete,http://h/clip.mp4,,"},
-        {Entry(u""), ListFormat::Csv, "firefox,mp4,,1234,complete,http://h/clip.mp4,,"},
-        {Entry(u"\r\n"), ListFormat::Csv, "firefox,mp4,%0D%0A,1234,complete,http://h/clip.mp4,,"},
+        {Entry(u"+1"), ListFormat::Csv, "firefox,mp4,\"+1\",1234,complete,http://h/clip.mp4,,,"},
+        {Entry(u"-1"), ListFormat::Csv, "firefox,mp4,\"-1\",1234,complete,http://h/clip.mp4,,,"},
+        {Entry(u"@SUM(A1)"), ListFormat::Csv, "firefox,mp4,\"@SUM(A1)\",1234,complete,http://h/clip.mp4,,,"},
+        {Entry(u"a=b-c"), ListFormat::Csv, "firefox,mp4,a=b-c,1234,complete,http://h/clip.mp4,,,"},
+        {Entry(u""), ListFormat::Csv, "firefox,mp4,,1234,complete,http://h/clip.mp4,,,"},
+        {Entry(u"\r\n"), ListFormat::Csv, "firefox,mp4,%0D%0A,1234,complete,http://h/clip.mp4,,,"},
         {Entry(), ListFormat::Json,
          R"({"kind":"firefox","type":"mp4","name":"clip.mp4","size":1234,"state":"complete",)"
          R"("url":"http://h/clip.mp4","stored":"2024-05-01T10:00:00Z",)"
@@ -72,17 +76,17 @@ TEST(ListRows, EachFormatKeepsOneRecordALine) {
         {Stream(), ListFormat::Json,
          R"({"kind":"stream","type":"ts","name":"v.ts","size":null,"state":"incomplete",)"
          R"("url":"http://h/v.m3u8","present":5,"expected":null,)"
-         R"("missing":["http://h/6.ts","http://h/7.ts"]})"},
+         R"("missing":["http://h/6.ts","http://h/7.ts"],"note":"codec 0x81 not rewrapped"})"},
         {Hostile(Stream()), ListFormat::Json,
          R"({"kind":"stream","type":"ts","name":"=1+2","size":null,"state":"incomplete",)"
          R"("url":"http://h/a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe",)"
          R"("present":5,"expected":null,"missing":["http://h/6.ts","http://h/7.ts",)"
-         R"("http://h/a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe"]})"},
+         R"("http://h/a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe"],"note":"codec 0x81 not rewrapped"})"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Utf16ToUtf8(FormatListRow(c.row, c.format)), c.line);
     }
-    EXPECT_EQ(ListHeader(ListFormat::Csv), u"kind,type,name,size,state,url,segments,missing");
+    EXPECT_EQ(ListHeader(ListFormat::Csv), u"kind,type,name,size,state,url,segments,missing,note");
     EXPECT_EQ(ListHeader(ListFormat::Tsv), std::nullopt);
     EXPECT_EQ(ListHeader(ListFormat::Json), std::nullopt);
 }
@@ -93,7 +97,7 @@ TEST(ListRows, HostileTextCarriesNoControlInAnyFormat) {
     for (const ListFormat format : {ListFormat::Tsv, ListFormat::Csv, ListFormat::Json}) {
         std::u16string line = FormatListRow(row, format);
         if (format == ListFormat::Tsv) {
-            EXPECT_EQ(std::count(line.begin(), line.end(), u'\t'), 7);
+            EXPECT_EQ(std::count(line.begin(), line.end(), u'\t'), 8);
             std::replace(line.begin(), line.end(), u'\t', u' ');
         }
         EXPECT_EQ(ListField(line), line) << Utf16ToUtf8(line);

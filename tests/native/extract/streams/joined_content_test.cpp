@@ -1,18 +1,26 @@
 #include "extract/streams/joined_content.h"
+#include "extract/streams/stream_content.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/support/media_builders.h"
+#include "tests/support/stream_expectations.h"
+
 namespace drovan::tests {
 namespace {
 
-// Bytes in memory, or a source that fails after giving some.
+// Bytes in memory, or a source that fails after giving some; later passes may give other bytes.
 class BytesContent final : public Content {
   public:
-    BytesContent(std::string bytes, Status end) : m_bytes(std::move(bytes)), m_end(end) {}
+    BytesContent(std::string bytes, Status end, std::string later = {})
+        : m_bytes(std::move(bytes)), m_end(end), m_later(std::move(later)) {}
     Status Stream(const Sink& sink) override {
+        if (m_passes++ > 0 && !m_later.empty()) {
+            m_bytes = m_later;
+        }
         for (std::size_t at = 0; at < m_bytes.size(); at += 1 << 20) {
             const std::string_view piece = std::string_view(m_bytes).substr(at, 1 << 20);
             if (!sink(piece.data(), piece.size())) {
@@ -25,6 +33,8 @@ class BytesContent final : public Content {
   private:
     std::string m_bytes;
     Status m_end;
+    std::string m_later;
+    int m_passes = 0;
 };
 
 TEST(JoinedContentTest, GivesThePartsInOrderOrTheFirstFailure) {
@@ -79,6 +89,91 @@ TEST(JoinedContentTest, GivesThePartsInOrderOrTheFirstFailure) {
             EXPECT_EQ(got.substr(0, c.bytes.size()), c.bytes) << c.name << readAhead;
         }
     }
+}
+
+using Status = Content::Status;
+
+std::string StreamedBytes(Content& content, Status& status, std::size_t refuseAt = SIZE_MAX) {
+    std::string bytes;
+    std::size_t calls = 0;
+    status = content.Stream([&](const char* data, std::size_t size) {
+        bytes.append(data, size);
+        return ++calls < refuseAt;
+    });
+    return bytes;
+}
+
+// Two HLS segments of H.264 and AAC as one MP4; what goes wrong between or during the passes.
+TEST(StreamContentTest, RewrapsOrSaysWhyNot) {
+    const std::string first = AvcAacSegment(0, 2);
+    const std::string second = AvcAacSegment(1, 2);
+    std::string changed = second;
+    changed.resize(changed.size() - kTsPacket);
+    const struct {
+        const char* name;
+        std::string secondLater;
+        Status end;
+        std::size_t refuseAt;
+        Status status;
+    } cases[] = {
+        {"whole", "", Status::Done, SIZE_MAX, Status::Done},
+        {"changed between the passes", changed, Status::Done, SIZE_MAX, Status::Damaged},
+        {"a segment that cannot be read", "", Status::SourceFailed, SIZE_MAX, Status::SourceFailed},
+        {"stopped while surveying", "", Status::Done, 1, Status::Refused},
+    };
+    for (const auto& c : cases) {
+        for (const bool readAhead : {false, true}) {
+            std::vector<RewrappedContent::Segment> segments;
+            segments.push_back({0, std::make_unique<BytesContent>(first, Status::Done)});
+            segments.push_back({0, std::make_unique<BytesContent>(second, c.end, c.secondLater)});
+            RewrappedContent content(std::move(segments), 1, readAhead);
+            Status status = Status::Done;
+            const std::string bytes = StreamedBytes(content, status, c.refuseAt);
+            EXPECT_EQ(status, c.status) << c.name << readAhead;
+            if (c.status == Status::Done) {
+                EXPECT_EQ(TopLevelBoxes(bytes), (std::vector<std::string>{"ftyp", "moov", "mdat"})) << c.name;
+            } else if (c.refuseAt == 1) {
+                EXPECT_EQ(bytes, "") << c.name;
+            }
+        }
+    }
+}
+
+// A DASH picture track and its sound, as segments or as one file each, merged with their fragments
+// interleaved by time.
+TEST(StreamContentTest, MergesTracksFromSegmentsOrWholeFiles) {
+    std::string merged[2];
+    for (const bool wholeFiles : {false, true}) {
+        std::vector<FragmentedTrack> tracks;
+        for (const DashTrack& dash : kDashTracks) {
+            FragmentedTrack& track = tracks.emplace_back();
+            std::string file = DashInitSegment(dash);
+            for (int i = 0; i < 3; ++i) {
+                const std::string fragment = DashFragment(dash, i);
+                file += wholeFiles ? fragment : "";
+                if (!wholeFiles) {
+                    track.fragments.push_back(std::make_unique<BytesContent>(fragment, Status::Done));
+                    track.decodeTimes.push_back(std::uint64_t(i) * dash.samplesPerFragment *
+                                                dash.sampleDuration);
+                }
+            }
+            track.init =
+                std::make_unique<BytesContent>(wholeFiles ? file : DashInitSegment(dash), Status::Done);
+        }
+        MergedContent content(std::move(tracks));
+        Status status = Status::Damaged;
+        merged[wholeFiles] = StreamedBytes(content, status);
+        EXPECT_EQ(status, Status::Done);
+    }
+    EXPECT_EQ(merged[0], merged[1]);
+    std::string layout;
+    for (const std::string& box : TopLevelBoxes(merged[0])) {
+        layout += box + " ";
+    }
+    EXPECT_EQ(layout, "ftyp moov moof mdat moof mdat moof mdat moof mdat moof mdat moof mdat ");
+    // Picture first at each time: the first fragment after the movie header is the picture's, 50 samples.
+    const std::size_t moof = merged[0].find("moof");
+    EXPECT_EQ(merged[0].compare(merged[0].find("trun", moof) + 8, 4, std::string("\0\0\0\x32", 4)), 0);
 }
 
 }  // namespace

@@ -2,26 +2,30 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/harvest_run.h"
+#include "extract/entry_content.h"
 #include "extract/file_system_posix.h"
+#include "extract/formats/cache_folder.h"
 #include "extract/pipeline.h"
 #include "extract/sha256.h"
 #include "extract/utf8.h"
 #include "tests/support/captured_output.h"
 #include "tests/support/real_cache_data.h"
+#include "tests/support/stream_expectations.h"
 #include "tests/support/temp_tree.h"
 
 namespace drovan::tests {
 namespace {
 
-// The stream caches real players left (tests/data/README.md), and what each should yield: streams.tsv's
-// name, type, state, present, expected, sha256, manifest_url.
+// The stream caches real players left (tests/data/README.md). streams.tsv says what the server gave for each
+// stream (name, type, state, present, expected, sha256 of the served files joined, manifest_url); parts.tsv
+// which cached responses make it up.
 const struct {
     const char* folder;
     CacheKind kind;
@@ -29,51 +33,47 @@ const struct {
                      {"streams/chromium-blockfile", CacheKind::ChromiumBlockfile},
                      {"streams/firefox-cache2", CacheKind::FirefoxCache2}};
 
-// "clip.ts", 2 -> "clip (2).ts"
-std::u16string Numbered(const std::string& name, int number) {
-    const std::u16string wide = Utf8ToUtf16(name);
-    if (number == 1) {
-        return wide;
-    }
-    const std::size_t dot = wide.rfind(u'.');
-    return wide.substr(0, dot) + u" (" + Utf8ToUtf16(std::to_string(number)) + u")" + wide.substr(dot);
-}
-
-// Each type gets exactly its complete streams, joined byte for byte, and counts the incomplete ones; no
-// segment, init segment or playlist is written alone.
-TEST(RealStreams, EachCompleteStreamIsOneFileOfTheJoinedBytes) {
+// Each type gets exactly its complete videos, one file each, and counts the incomplete ones; no segment, init
+// segment or playlist is written alone. A file written as served has the served bytes; a rewritten one is an
+// MP4 whose movie header comes before its media.
+TEST(RealStreams, EachCompleteVideoIsOneFile) {
     for (const auto& cache : kStreamCaches) {
-        const auto rows = ReadTsv(kData / cache.folder / "streams.tsv");
+        const auto files = ExpectedFiles(ReadTsv(kData / cache.folder / "streams.tsv"));
         for (const char* type : {"ts", "mp4", "m4a"}) {
             MemoryFileSystem fs = LoadCacheFiles(cache.folder);
             fs.AddFolder(u"/out");
-            std::map<std::u16string, std::string> expected;
-            std::map<std::string, int> seen;
+            std::map<std::u16string, const ExpectedFile*> expected;
             std::size_t incomplete = 0;
-            for (const auto& row : rows) {
-                if (row[1] != type) {
-                    continue;
-                }
-                if (row[2] == "complete") {
-                    expected[Numbered(row[0], ++seen[row[0]])] = row[5];
-                } else {
+            for (const ExpectedFile& file : files) {
+                if (file.type == type && file.state == "complete") {
+                    expected[Utf8ToUtf16(file.name)] = &file;
+                } else if (file.type == type) {
                     ++incomplete;
                 }
             }
             const HarvestSummary summary =
                 Harvest(fs, {{u"/cache", cache.kind}}, u"/out", {Utf8ToUtf16(type)});
-            std::map<std::u16string, std::string> written;
-            for (const auto& [path, bytes] : fs.FilesIn(u"/out")) {
-                written[path] = Sha256Hex(bytes);
+            const auto written = fs.FilesIn(u"/out");
+            ASSERT_EQ(written.size(), expected.size()) << cache.folder << " " << type;
+            for (const auto& [path, bytes] : written) {
+                ASSERT_EQ(expected.count(path), 1u) << Utf16ToUtf8(path);
+                const ExpectedFile& file = *expected[path];
+                if (!file.sha256.empty()) {
+                    EXPECT_EQ(Sha256Hex(bytes), file.sha256) << Utf16ToUtf8(path);
+                    continue;
+                }
+                const std::vector<std::string> boxes = TopLevelBoxes(bytes);
+                ASSERT_GE(boxes.size(), 3u) << Utf16ToUtf8(path);
+                EXPECT_EQ(boxes[0], "ftyp");
+                EXPECT_EQ(boxes[1], "moov") << Utf16ToUtf8(path);
             }
-            EXPECT_EQ(written, expected) << cache.folder << " " << type;
             EXPECT_EQ(summary.incomplete, incomplete) << cache.folder << " " << type;
         }
     }
 }
 
-// --list names each stream once with its segments present of expected, beside the entries of no stream.
-TEST(RealStreams, TheListingShowsEachStreamAsOneLine) {
+// --list names each video once with its segments present of expected, beside the entries of no stream.
+TEST(RealStreams, TheListingShowsEachVideoAsOneLine) {
     for (const auto& cache : kStreamCaches) {
         MemoryFileSystem fs = LoadCacheFiles(cache.folder);
         CapturedOutput output;
@@ -89,45 +89,102 @@ TEST(RealStreams, TheListingShowsEachStreamAsOneLine) {
                 fields.push_back(field);
             }
             if (fields[0] == "stream") {
-                listed.emplace(fields[2], fields[4] + " " + fields[6]);
+                listed.emplace(fields[2], fields[1] + " " + fields[4] + " " + fields[6]);
             }
         }
         std::multimap<std::string, std::string> expected;
-        for (const auto& row : ReadTsv(kData / cache.folder / "streams.tsv")) {
-            // Segments found without a manifest are named by a pattern, "seg_%03d.ts".
-            const bool endUnknown = std::regex_search(row[6], std::regex("%0?[0-9]*d"));
-            expected.emplace(row[0], row[2] + " " + row[3] + "/" + (endUnknown ? "?" : row[4]));
+        for (const ExpectedFile& file : ExpectedFiles(ReadTsv(kData / cache.folder / "streams.tsv"))) {
+            expected.emplace(file.name, file.type + " " + file.state + " " + file.segments);
         }
         EXPECT_EQ(listed, expected) << cache.folder;
     }
 }
 
-// Every joined file decodes without an error, as ffmpeg reads it.
-TEST(RealStreams, EveryJoinedFileDecodesCleanly) {
+std::string Printed(const std::string& command) {
+    std::string printed;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            printed += buffer;
+        }
+        pclose(pipe);
+    }
+    return printed;
+}
+
+// The hash of each decoded frame of a file's first stream of a kind ('v', 'a'), as ffmpeg's framemd5 gives.
+std::vector<std::string> FrameHashes(const std::filesystem::path& file, char kind) {
+    std::istringstream lines(Printed("ffmpeg -nostdin -v error -i '" + file.string() + "' -map 0:" + kind +
+                                     ":0 -f framemd5 - 2>/dev/null"));
+    std::vector<std::string> hashes;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line[0] != '#') {
+            hashes.push_back(line.substr(line.rfind(' ') + 1));
+        }
+    }
+    return hashes;
+}
+
+// The AAC encoder's priming frame may show in one join and not the other.
+bool SameSoundFrames(std::vector<std::string> a, std::vector<std::string> b) {
+    if (a.size() + 1 == b.size()) {
+        b.erase(b.begin());
+    } else if (b.size() + 1 == a.size()) {
+        a.erase(a.begin());
+    }
+    return !a.empty() && a == b;
+}
+
+// Each stream's tracks joined as they were served, from the cached bodies parts.tsv names.
+std::map<std::string, std::filesystem::path> ServedJoins(const std::string& folder, CacheKind kind,
+                                                         const std::filesystem::path& into) {
+    MemoryFileSystem fs = LoadCacheFiles(folder);
+    std::map<std::string, std::string> bodies;
+    ReadCacheFolder(fs, u"/cache", kind, [&](CacheEntry& entry) {
+        std::string body;
+        EntryContent content(fs, entry);
+        content.Stream([&](const char* data, std::size_t size) { return body.append(data, size), true; });
+        bodies.emplace(entry.url, body);
+        return true;
+    });
+    std::map<std::string, std::string> joined;
+    for (const auto& part : ReadTsv(kData / folder / "parts.tsv")) {
+        if (part[1] == "init" || part[1] == "segment" || part[1] == "track") {
+            joined[part[0]] += bodies[part[2]];
+        }
+    }
+    std::map<std::string, std::filesystem::path> paths;
+    for (const auto& [name, bytes] : joined) {
+        paths[name] = into / ("served-" + Sha256Hex(bytes).substr(0, 16) + name.substr(name.rfind('.')));
+        std::ofstream(paths[name], std::ios::binary) << bytes;
+    }
+    return paths;
+}
+
+// Every file decodes without an error to exactly the frames of the tracks as they were served.
+TEST(RealStreams, EveryVideoDecodesToTheServedFrames) {
     if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "ffmpeg is not installed: the joined files are not decoded";
+        GTEST_SKIP() << "ffmpeg is not installed: the harvested videos are not decoded";
     }
     for (const auto& cache : kStreamCaches) {
         const TempTree out;
+        const TempTree served;
         PosixFileSystem files;
         Harvest(files, {{Utf8ToUtf16((kData / cache.folder).string()), cache.kind}},
-                Utf8ToUtf16(out.root().string()), {});
-        for (const auto& file : std::filesystem::directory_iterator(out.root())) {
-            const std::string extension = file.path().extension().string();
-            if (extension != ".ts" && extension != ".mp4" && extension != ".m4a") {
+                Utf8ToUtf16(out.root().string()), {u"mp4"});
+        const auto joins = ServedJoins(cache.folder, cache.kind, served.root());
+        for (const ExpectedFile& file : ExpectedFiles(ReadTsv(kData / cache.folder / "streams.tsv"))) {
+            if (file.state != "complete" || file.type != "mp4") {
                 continue;
             }
-            const std::string command =
-                "ffmpeg -nostdin -v error -i '" + file.path().string() + "' -f null - 2>&1";
-            std::string printed;
-            if (FILE* pipe = popen(command.c_str(), "r")) {
-                char buffer[512];
-                while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-                    printed += buffer;
-                }
-                pclose(pipe);
-            }
-            EXPECT_EQ(printed, "") << file.path();
+            const std::filesystem::path written = out.root() / std::filesystem::u8path(file.name);
+            SCOPED_TRACE(cache.folder + std::string(" ") + file.name);
+            EXPECT_EQ(Printed("ffmpeg -nostdin -v error -i '" + written.string() + "' -f null - 2>&1"), "");
+            const std::filesystem::path& picture = joins.at(file.served.front());
+            const std::filesystem::path& sound = joins.at(file.served.back());
+            EXPECT_EQ(FrameHashes(written, 'v'), FrameHashes(picture, 'v'));
+            EXPECT_FALSE(FrameHashes(written, 'v').empty());
+            EXPECT_TRUE(SameSoundFrames(FrameHashes(written, 'a'), FrameHashes(sound, 'a')));
         }
     }
 }

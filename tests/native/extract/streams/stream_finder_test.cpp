@@ -1,4 +1,5 @@
 #include "extract/streams/stream_finder.h"
+#include "extract/streams/stream_joins.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +146,7 @@ TEST(StreamFinderTest, JudgesAPlaylistsStreamByWhatTheCacheHolds) {
             url = url.rfind("http", 0) == 0 ? url : kBase + url;
         }
         EXPECT_EQ(stream.missing, missing) << c.name;
-        EXPECT_EQ(stream.fileName, u"ep1.ts") << c.name;
+        EXPECT_EQ(stream.fileName, u"ep1.mp4") << c.name;
     }
 }
 
@@ -277,6 +278,121 @@ TEST(StreamFinderTest, AManifestsTwinAddsItsEntriesToTheSameStream) {
     const std::vector<FoundStream> streams = FindStreams(entries);
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0].members, (std::vector<std::size_t>{0, 1, 2, 3, 4, 6, 1, 2, 3, 4, 5}));
+}
+
+// A DASH manifest of a picture and a sound representation, each an init segment and two fragments.
+std::vector<StreamEntry> DashPair(const std::function<void(std::vector<StreamEntry>&)>& change) {
+    StreamEntry mpd = Entry("manifest.mpd");
+    mpd.manifest = DashManifest{};
+    for (const char* kind : {"v", "a"}) {
+        DashRepresentation& representation = mpd.manifest->representations.emplace_back();
+        representation.contentType = kind[0] == 'v' ? "video" : "audio";
+        representation.timescale = 1000;
+        representation.init = DashSegment{kBase + kind + "-init.mp4", {}, {}, 0, 0};
+        representation.segments = {{kBase + kind + "-0.m4s", {}, {}, 0, 2000},
+                                   {kBase + kind + "-1.m4s", {}, {}, 2000, 2000}};
+        representation.listedSegments = 2;
+    }
+    std::vector<StreamEntry> entries = {mpd,
+                                        Init("v-init.mp4", "vide", 1000),
+                                        Fragment("v-0.m4s", 0),
+                                        Fragment("v-1.m4s", 2000),
+                                        Init("a-init.mp4", "soun", 1000),
+                                        Fragment("a-0.m4s", 0),
+                                        Fragment("a-1.m4s", 2000)};
+    change(entries);
+    return entries;
+}
+
+// What each stream becomes: "name type join sound-parts", and why one stays MPEG-TS.
+TEST(StreamJoinsTest, ChoosesHowEachStreamBecomesOneFile) {
+    const struct {
+        const char* name;
+        std::vector<StreamEntry> entries;
+        std::vector<std::string> files;
+    } cases[] = {
+        {"H.264 and AAC in TS", TsStream([](auto&) {}), {"ep1.mp4 mp4 rewrapped 0 "}},
+        {"AC-3 sound stays TS",
+         TsStream([](auto& e) {
+             for (std::size_t i = 1; i < e.size(); ++i) {
+                 e[i].ts->programme = {{256, 0x1B}, {257, 0x81}};
+             }
+         }),
+         {"ep1.ts ts concatenated 0 codec"}},
+        {"sound-only TS",
+         TsStream([](auto& e) {
+             for (std::size_t i = 1; i < e.size(); ++i) {
+                 e[i].ts->programme = {{257, 0x0F}};
+             }
+         }),
+         {"ep1.m4a m4a rewrapped 0 "}},
+        {"picture and sound merged", DashPair([](auto&) {}), {"ep1.mp4 mp4 merged 3 "}},
+        {"sound incomplete: apart",
+         DashPair([](auto& e) { e.pop_back(); }),
+         {"ep1.mp4 mp4 concatenated 0 ", "ep1.m4a m4a concatenated 0 "}},
+        {"picture incomplete: apart",
+         DashPair([](auto& e) { e.erase(e.begin() + 2); }),
+         {"ep1.mp4 mp4 concatenated 0 ", "ep1.m4a m4a concatenated 0 "}},
+    };
+    const char* joins[] = {"concatenated", "rewrapped", "merged"};
+    for (const auto& c : cases) {
+        std::vector<std::string> files;
+        for (const FoundStream& stream : FindStreams(c.entries)) {
+            files.push_back(std::string(stream.fileName.begin(), stream.fileName.end()) + " " + stream.type +
+                            " " + joins[static_cast<int>(stream.join)] + " " +
+                            std::to_string(stream.soundParts.size()) + " " +
+                            stream.keptAsTs.substr(0, stream.keptAsTs.empty() ? 0 : 5));
+        }
+        EXPECT_EQ(files, c.files) << c.name;
+    }
+}
+
+// An HLS variant takes the first complete sound rendition of its group.
+TEST(StreamJoinsTest, AMasterPlaylistPairsAVariantWithItsSound) {
+    StreamEntry master = Entry("master.m3u8");
+    master.playlist = HlsPlaylist{};
+    master.playlist->master = true;
+    HlsVariant& variant = master.playlist->variants.emplace_back();
+    variant.uri = "index.m3u8";
+    variant.audioGroup = "aud";
+    for (const char* uri : {"missing.m3u8", "sound.m3u8"}) {
+        master.playlist->renditions.push_back({"AUDIO", "aud", uri, uri, false});
+    }
+    std::vector<StreamEntry> entries = TsStream([&](auto& e) {
+        e.push_back(Playlist("sound.m3u8", 2, "snd_%d.ts"));
+        e.push_back(TsSegment("snd_0.ts", 1.3));
+        e.push_back(TsSegment("snd_1.ts", 3.3));
+        e[6].ts->programme = e[7].ts->programme = {{257, 0x0F}};
+        e.push_back(master);
+    });
+    const std::vector<FoundStream> streams = FindStreams(entries);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].join, StreamJoin::Rewrapped);
+    EXPECT_EQ(streams[0].soundParts, (std::vector<std::size_t>{6, 7}));
+    std::vector<std::size_t> fed;
+    for (const FedSegment& segment : RewrapFeedOrder(entries, streams[0])) {
+        fed.push_back(segment.entry);
+    }
+    EXPECT_EQ(fed, (std::vector<std::size_t>{6, 1, 7, 2, 3, 4}));
+}
+
+// Sound that starts just before the picture's clock wraps still comes first.
+TEST(StreamJoinsTest, FeedsSegmentsByTimeAcrossTheClocksWrap) {
+    std::vector<StreamEntry> entries = {TsSegment("v0.ts", 0), TsSegment("v1.ts", 2), TsSegment("a0.ts", 0),
+                                        TsSegment("a1.ts", 2)};
+    const std::uint64_t wrap = std::uint64_t{1} << 33;
+    entries[0].ts->firstPts = wrap - 90000;
+    entries[1].ts->firstPts = 90000;
+    entries[2].ts->firstPts = wrap - 90001;
+    entries[3].ts->firstPts = 90000;
+    FoundStream stream;
+    stream.parts = {0, 1};
+    stream.soundParts = {2, 3};
+    std::vector<std::size_t> fed;
+    for (const FedSegment& segment : RewrapFeedOrder(entries, stream)) {
+        fed.push_back(segment.entry);
+    }
+    EXPECT_EQ(fed, (std::vector<std::size_t>{2, 0, 1, 3}));
 }
 
 }  // namespace

@@ -17,16 +17,17 @@ namespace {
 
 constexpr char kSite[] = "http://v.test/show/ep1/";
 
-// A Chromium simple cache holding a playlist of four TS segments, each changed as a case asks.
+// A Chromium simple cache holding a playlist of four TS segments, each changed as a case asks. MPEG-2 video
+// is joined as it is: no MP4 carries it.
 struct StreamCache {
     std::vector<std::string> segments;
     std::string playlist;
 };
 
-StreamCache FourSegments() {
+StreamCache FourSegments(std::uint8_t streamType = 0x02) {
     StreamCache cache;
     for (int i = 0; i < 4; ++i) {
-        cache.segments.push_back(TsSegment(126000 + i * 180000, 20 + i));
+        cache.segments.push_back(TsSegment(126000 + i * 180000, 20 + i, streamType));
     }
     cache.playlist = MediaPlaylist({"seg_0.ts", "seg_1.ts", "seg_2.ts", "seg_3.ts"}, 2);
     return cache;
@@ -89,6 +90,13 @@ TEST(StreamHarvestTest, WritesEachCompleteStreamAsOneFileAndNeverItsParts) {
          {},
          1,
          1},
+        {"H.264 that does not parse",
+         [](StreamCache& c) { c = FourSegments(0x1B); },
+         u"mp4",
+         StreamJoining::Join,
+         {},
+         1,
+         0},
         {"no playlist",
          [](StreamCache& c) { c.playlist.clear(); },
          u"ts",

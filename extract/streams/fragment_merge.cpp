@@ -1,0 +1,511 @@
+#include "extract/streams/fragment_merge.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <limits>
+
+#include "extract/streams/mp4_box.h"
+#include "extract/streams/mp4_field_records.h"
+
+namespace drovan {
+namespace {
+
+// An init's moov is a few KiB and a moof a few hundred bytes per second of media; far past these, the bytes
+// are not a stream's.
+constexpr std::uint64_t kMaxInitSize = 8 << 20;
+constexpr std::uint64_t kMaxMoofSize = 4 << 20;
+
+// The whole box, header included, that a decoded box's payload view lies in.
+std::string_view WholeBox(const mp4::Box& box) {
+    return std::string_view(box.payload.data() - box.header.headerSize,
+                            static_cast<std::size_t>(box.header.size));
+}
+
+void AppendBigEndian(std::string& bytes, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = size; i-- > 0;) {
+        bytes.push_back(static_cast<char>(value >> (8 * i)));
+    }
+}
+
+std::optional<std::string> WriteBox(std::string_view type, std::string_view payload) {
+    constexpr std::size_t kHeaderSize = 8;
+    if (payload.size() > std::numeric_limits<std::uint32_t>::max() - kHeaderSize) {
+        return std::nullopt;
+    }
+    std::string box;
+    AppendBigEndian(box, kHeaderSize + payload.size(), 4);
+    box.append(type);
+    box.append(payload);
+    return box;
+}
+
+std::optional<mp4::Box> FindPath(const mp4::Box& from, std::initializer_list<std::string_view> path) {
+    std::optional<mp4::Box> box = from;
+    for (const std::string_view type : path) {
+        const auto children = mp4::DecodeBoxes(box->payload);
+        box = children ? mp4::FindBox(*children, type) : std::nullopt;
+        if (!box) {
+            return std::nullopt;
+        }
+    }
+    return box;
+}
+
+// A copy of a box with fields of a box inside it (or of itself) written over.
+std::optional<std::string> PatchedCopy(
+    const mp4::Box& outer, std::string_view innerPayload,
+    const std::vector<std::pair<mp4::PayloadField, std::uint64_t>>& fields) {
+    const std::string_view whole = WholeBox(outer);
+    std::string copy(whole);
+    char* payload = copy.data() + (innerPayload.data() - whole.data());
+    for (const auto& [field, value] : fields) {
+        if (!mp4::WriteField(payload, innerPayload.size(), field, value)) {
+            return std::nullopt;
+        }
+    }
+    return copy;
+}
+
+// The parts of a single-track init segment a merge takes.
+struct TrackInit {
+    std::string_view fileType;  // the whole ftyp box, when there is one
+    std::vector<mp4::Box> movieBoxes;
+    mp4::Box movieHeader;
+    mp4::MovieHeaderFields movieHeaderFields;
+    mp4::Box track;
+    mp4::Box trackHeader;
+    mp4::PayloadField trackId;
+    std::uint32_t timescale = 0;
+    mp4::Box trackExtends;
+    mp4::PayloadField trackExtendsId;
+    std::optional<std::uint64_t> fragmentDuration;  // mehd
+};
+
+bool IsProtectedEntry(const mp4::Box& entry, std::string_view handlerType) {
+    if (entry.header.type.substr(0, 3) == "enc") {
+        return true;
+    }
+    const auto inner = mp4::SampleEntryBoxes(entry.payload, handlerType);
+    const auto boxes = inner ? mp4::DecodeBoxes(*inner) : std::nullopt;
+    return boxes && mp4::FindBox(*boxes, "sinf");
+}
+
+// The track's timescale; none when its header boxes do not read or a sample entry is protected.
+std::optional<std::uint32_t> ReadTrackMedia(const mp4::Box& trak) {
+    const auto mdhd = FindPath(trak, {"mdia", "mdhd"});
+    const auto hdlr = FindPath(trak, {"mdia", "hdlr"});
+    const auto stsd = FindPath(trak, {"mdia", "minf", "stbl", "stsd"});
+    const auto mediaHeader = mdhd ? mp4::DecodeMediaHeaderBox(mdhd->payload) : std::nullopt;
+    const auto handler = hdlr ? mp4::DecodeHandlerBox(hdlr->payload) : std::nullopt;
+    const auto description = stsd ? mp4::DecodeSampleDescriptionBox(stsd->payload) : std::nullopt;
+    const auto entries = description ? mp4::DecodeBoxes(description->entries) : std::nullopt;
+    if (!mediaHeader || !handler || !entries || entries->empty()) {
+        return std::nullopt;
+    }
+    for (const mp4::Box& entry : *entries) {
+        if (IsProtectedEntry(entry, handler->handlerType)) {
+            return std::nullopt;
+        }
+    }
+    return mediaHeader->timescale;
+}
+
+// mvex's mehd and the trex of the track.
+bool ReadMovieExtends(const mp4::Box& mvex, TrackInit& init) {
+    const auto boxes = mp4::DecodeBoxes(mvex.payload);
+    if (!boxes) {
+        return false;
+    }
+    bool found = false;
+    for (const mp4::Box& box : *boxes) {
+        if (box.header.type == "mehd") {
+            const auto duration = mp4::DecodeFragmentDurationField(box.payload);
+            if (!duration) {
+                return false;
+            }
+            init.fragmentDuration = duration->value;
+        } else if (box.header.type == "trex" && !found) {
+            const auto trackId = mp4::DecodeLeadingField(box.payload);
+            found = trackId && trackId->value == init.trackId.value;
+            init.trackExtends = box;
+            init.trackExtendsId = trackId.value_or(mp4::PayloadField{});
+        }
+    }
+    return found;
+}
+
+bool ReadMovie(const mp4::Box& moov, TrackInit& init) {
+    auto boxes = mp4::DecodeBoxes(moov.payload);
+    const auto mvhd = boxes ? mp4::FindBox(*boxes, "mvhd") : std::nullopt;
+    const auto mvex = boxes ? mp4::FindBox(*boxes, "mvex") : std::nullopt;
+    const auto movieHeader = mvhd ? mp4::DecodeMovieHeaderFields(mvhd->payload) : std::nullopt;
+    if (!movieHeader || !mvex || mp4::FindBox(*boxes, "pssh") ||
+        std::count_if(boxes->begin(), boxes->end(),
+                      [](const mp4::Box& box) { return box.header.type == "trak"; }) != 1) {
+        return false;
+    }
+    init.track = *mp4::FindBox(*boxes, "trak");
+    const auto tkhd = FindPath(init.track, {"tkhd"});
+    const auto trackId = tkhd ? mp4::DecodeTrackHeaderIdField(tkhd->payload) : std::nullopt;
+    const auto timescale = ReadTrackMedia(init.track);
+    if (!trackId || !timescale) {
+        return false;
+    }
+    init.movieBoxes = std::move(*boxes);
+    init.movieHeader = *mvhd;
+    init.movieHeaderFields = *movieHeader;
+    init.trackHeader = *tkhd;
+    init.trackId = *trackId;
+    init.timescale = *timescale;
+    return ReadMovieExtends(*mvex, init);
+}
+
+std::optional<TrackInit> ReadTrackInit(std::string_view bytes) {
+    TrackInit init;
+    while (const auto box = mp4::DecodeBox(bytes)) {
+        if (box->header.type == "moov") {
+            return ReadMovie(*box, init) ? std::optional(std::move(init)) : std::nullopt;
+        }
+        if (box->header.type == "ftyp" && init.fileType.empty()) {
+            init.fileType = WholeBox(*box);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(box->header.size));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> MergedMovieExtends(const std::vector<TrackInit>& inits) {
+    std::string payload;
+    std::optional<std::uint64_t> longest;
+    for (const TrackInit& init : inits) {
+        if (init.fragmentDuration) {
+            longest = std::max(longest.value_or(0), *init.fragmentDuration);
+        }
+    }
+    if (longest) {
+        const bool wide = *longest > std::numeric_limits<std::uint32_t>::max();
+        std::string mehd;
+        AppendBigEndian(mehd, wide ? 1u << 24 : 0, 4);  // version, flags
+        AppendBigEndian(mehd, *longest, wide ? 8 : 4);
+        payload += *WriteBox("mehd", mehd);
+    }
+    for (std::size_t i = 0; i < inits.size(); ++i) {
+        const auto trex = PatchedCopy(inits[i].trackExtends, inits[i].trackExtends.payload,
+                                      {{inits[i].trackExtendsId, i + 1}});
+        if (!trex) {
+            return std::nullopt;
+        }
+        payload += *trex;
+    }
+    return WriteBox("mvex", payload);
+}
+
+std::optional<std::string> MergedMovieHeader(const std::vector<TrackInit>& inits) {
+    std::uint64_t longest = 0;
+    for (const TrackInit& init : inits) {
+        longest = std::max(longest, init.movieHeaderFields.duration.value);
+    }
+    const TrackInit& first = inits.front();
+    return PatchedCopy(first.movieHeader, first.movieHeader.payload,
+                       {{first.movieHeaderFields.duration, longest},
+                        {first.movieHeaderFields.nextTrackId, inits.size() + 1}});
+}
+
+// The first's moov boxes in their order, its mvhd, trak and mvex standing for all.
+std::optional<std::string> MergedMovie(const std::vector<TrackInit>& inits) {
+    std::string payload;
+    for (const mp4::Box& box : inits.front().movieBoxes) {
+        std::optional<std::string> merged;
+        if (box.header.type == "mvhd") {
+            merged = MergedMovieHeader(inits);
+        } else if (box.header.type == "mvex") {
+            merged = MergedMovieExtends(inits);
+        } else if (box.header.type == "trak") {
+            merged.emplace();
+            for (std::size_t i = 0; i < inits.size() && merged; ++i) {
+                const auto trak =
+                    PatchedCopy(inits[i].track, inits[i].trackHeader.payload, {{inits[i].trackId, i + 1}});
+                merged = trak ? std::optional(*merged + *trak) : std::nullopt;
+            }
+        } else {
+            merged = std::string(WholeBox(box));
+        }
+        if (!merged) {
+            return std::nullopt;
+        }
+        payload += *merged;
+    }
+    return WriteBox("moov", payload);
+}
+
+// The first traf's tfdt, an empty one when it has none; none when the moof does not read down to it.
+std::optional<std::optional<std::uint64_t>> FirstDecodeTime(std::string_view moofPayload) {
+    const auto boxes = mp4::DecodeBoxes(moofPayload);
+    const auto traf = boxes ? mp4::FindBox(*boxes, "traf") : std::nullopt;
+    const auto trafBoxes = traf ? mp4::DecodeBoxes(traf->payload) : std::nullopt;
+    if (!boxes || (traf && !trafBoxes)) {
+        return std::nullopt;
+    }
+    const auto tfdt = trafBoxes ? mp4::FindBox(*trafBoxes, "tfdt") : std::nullopt;
+    if (!tfdt) {
+        return std::optional<std::uint64_t>();
+    }
+    const auto decodeTime = mp4::DecodeTrackFragmentBaseMediaDecodeTimeBox(tfdt->payload);
+    if (!decodeTime) {
+        return std::nullopt;
+    }
+    return std::optional(decodeTime->baseMediaDecodeTime);
+}
+
+}  // namespace
+
+std::optional<MergedInit> MergeInitSegments(const std::vector<std::string_view>& inits) {
+    std::vector<TrackInit> tracks;
+    for (const std::string_view bytes : inits) {
+        auto track = ReadTrackInit(bytes);
+        if (!track || (!tracks.empty() && track->movieHeaderFields.timescale.value !=
+                                              tracks.front().movieHeaderFields.timescale.value)) {
+            return std::nullopt;
+        }
+        tracks.push_back(std::move(*track));
+    }
+    if (tracks.empty() || tracks.size() >= std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    const auto movie = MergedMovie(tracks);
+    if (!movie) {
+        return std::nullopt;
+    }
+    MergedInit merged;
+    merged.bytes = std::string(tracks.front().fileType) + *movie;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        merged.trackIds.push_back(static_cast<std::uint32_t>(i + 1));
+        merged.timescales.push_back(tracks[i].timescale);
+    }
+    return merged;
+}
+
+void FragmentScan::Feed(std::string_view bytes) {
+    if (m_failed) {
+        return;
+    }
+    m_failed = !m_boxes.Feed(
+        bytes,
+        [this](const mp4::BoxHeader& header, std::string_view headerBytes, std::uint64_t boxOffset) {
+            return OnHeader(header, headerBytes, boxOffset);
+        },
+        [this](std::string_view piece, bool last) { return OnPayload(piece, last); });
+}
+
+bool FragmentScan::OnHeader(const mp4::BoxHeader& header, std::string_view headerBytes,
+                            std::uint64_t boxOffset) {
+    const std::string_view type = header.type;
+    if (!m_sawMovie) {
+        if (type == "moof" || header.size > kMaxInitSize - m_file.init.size()) {
+            return false;
+        }
+        m_hold = Hold::Init;
+        m_initEndsHere = type == "moov";
+        m_file.init.append(headerBytes);
+        return true;
+    }
+    m_hold = Hold::None;
+    if (type == "moof") {
+        CloseFragment();
+        if (header.size > kMaxMoofSize) {
+            return false;
+        }
+        m_hold = Hold::Moof;
+        m_moof.assign(headerBytes);
+        m_moofHeaderSize = headerBytes.size();
+        m_open = FragmentPlace{boxOffset, header.size, std::nullopt};
+    } else if (type == "mdat" && m_open) {
+        m_open->size = boxOffset + header.size - m_open->offset;
+        m_openHasData = true;
+    } else if (m_openHasData) {
+        CloseFragment();
+    }
+    return true;
+}
+
+bool FragmentScan::OnPayload(std::string_view piece, bool last) {
+    if (m_hold == Hold::Init) {
+        m_file.init.append(piece);
+        m_sawMovie = last && m_initEndsHere;
+    } else if (m_hold == Hold::Moof) {
+        m_moof.append(piece);
+        if (last) {
+            const auto decodeTime = FirstDecodeTime(std::string_view(m_moof).substr(m_moofHeaderSize));
+            if (!decodeTime) {
+                return false;
+            }
+            m_open->decodeTime = *decodeTime;
+            m_moof.clear();
+        }
+    }
+    return true;
+}
+
+void FragmentScan::CloseFragment() {
+    if (m_open && m_openHasData) {
+        m_file.fragments.push_back(*m_open);
+    }
+    m_open.reset();
+    m_openHasData = false;
+}
+
+std::optional<ScannedFile> FragmentScan::Finish() {
+    if (m_failed || !m_sawMovie) {
+        return std::nullopt;
+    }
+    m_file.whole = m_boxes.AtBoxBoundary();
+    if (m_file.whole) {
+        CloseFragment();
+    }
+    return std::move(m_file);
+}
+
+namespace {
+
+// A 64-bit time times a 32-bit timescale, as (high, low) 64-bit halves.
+std::pair<std::uint64_t, std::uint64_t> WideProduct(std::uint64_t time, std::uint32_t timescale) {
+    const std::uint64_t lowPart = (time & 0xFFFFFFFF) * timescale;
+    const std::uint64_t highPart = (time >> 32) * timescale;
+    const std::uint64_t low = lowPart + (highPart << 32);
+    return {(highPart >> 32) + (low < lowPart ? 1 : 0), low};
+}
+
+// a / a.timescale < b / b.timescale, multiplied across.
+bool Earlier(const FragmentTime& a, const FragmentTime& b) {
+    return WideProduct(a.decodeTime, std::max(b.timescale, 1u)) <
+           WideProduct(b.decodeTime, std::max(a.timescale, 1u));
+}
+
+}  // namespace
+
+std::vector<std::pair<std::size_t, std::size_t>> InterleaveFragments(
+    const std::vector<std::vector<FragmentTime>>& tracks) {
+    std::vector<std::pair<std::size_t, std::size_t>> order;
+    std::vector<std::size_t> next(tracks.size(), 0);
+    while (true) {
+        std::optional<std::size_t> pick;
+        for (std::size_t track = 0; track < tracks.size(); ++track) {
+            if (next[track] < tracks[track].size() &&
+                (!pick || Earlier(tracks[track][next[track]], tracks[*pick][next[*pick]]))) {
+                pick = track;
+            }
+        }
+        if (!pick) {
+            return order;
+        }
+        order.emplace_back(*pick, next[*pick]++);
+    }
+}
+
+void FragmentRewriter::BeginFragment(std::uint32_t newTrackId, std::uint64_t inputOffset) {
+    m_trackId = newTrackId;
+    m_inputOffset = inputOffset;
+    m_boxes = mp4::BoxStream();
+    m_action = Action::Pass;
+}
+
+bool FragmentRewriter::Feed(std::string_view bytes, const Sink& sink) {
+    if (m_failed) {
+        return false;
+    }
+    m_failed = !m_boxes.Feed(
+        bytes,
+        [this, &sink](const mp4::BoxHeader& header, std::string_view headerBytes, std::uint64_t boxOffset) {
+            return OnHeader(header, headerBytes, boxOffset, sink);
+        },
+        [this, &sink](std::string_view piece, bool last) { return OnPayload(piece, last, sink); });
+    return !m_failed;
+}
+
+bool FragmentRewriter::EndFragment() {
+    m_failed = m_failed || !m_boxes.AtBoxBoundary();
+    return !m_failed;
+}
+
+bool FragmentRewriter::OnHeader(const mp4::BoxHeader& header, std::string_view headerBytes,
+                                std::uint64_t boxOffset, const Sink& sink) {
+    const std::string_view type = header.type;
+    if (type == "styp" || type == "sidx" || type == "ssix" || type == "prft") {
+        m_action = Action::Drop;
+        return true;
+    }
+    if (type == "moof") {
+        if (header.size > kMaxMoofSize) {
+            return false;
+        }
+        m_action = Action::Hold;
+        m_moof.assign(headerBytes);
+        m_moofHeaderSize = headerBytes.size();
+        m_moofInputOffset = m_inputOffset + boxOffset;
+        return true;
+    }
+    m_action = Action::Pass;
+    return Write(headerBytes, sink);
+}
+
+bool FragmentRewriter::OnPayload(std::string_view piece, bool last, const Sink& sink) {
+    switch (m_action) {
+        case Action::Drop:
+            return true;
+        case Action::Pass:
+            return piece.empty() || Write(piece, sink);
+        case Action::Hold:
+            m_moof.append(piece);
+            if (!last) {
+                return true;
+            }
+            if (!PatchMoof()) {
+                return false;
+            }
+            const bool written = Write(m_moof, sink);
+            m_moof.clear();
+            return written;
+    }
+    return false;
+}
+
+bool FragmentRewriter::Write(std::string_view bytes, const Sink& sink) {
+    m_outputOffset += bytes.size();
+    return sink(bytes);
+}
+
+// The moof is written at m_outputOffset; explicit base offsets move by as much as it moved.
+bool FragmentRewriter::PatchMoof() {
+    const std::string_view payload = std::string_view(m_moof).substr(m_moofHeaderSize);
+    const auto boxes = mp4::DecodeBoxes(payload);
+    const auto mfhd = boxes ? mp4::FindBox(*boxes, "mfhd") : std::nullopt;
+    const auto sequence = mfhd ? mp4::DecodeLeadingField(mfhd->payload) : std::nullopt;
+    const auto writeAt = [this](std::string_view inner, const mp4::PayloadField& field, std::uint64_t value) {
+        return mp4::WriteField(m_moof.data() + (inner.data() - m_moof.data()), inner.size(), field, value);
+    };
+    if (!sequence || !writeAt(mfhd->payload, *sequence, ++m_sequenceNumber)) {
+        return false;
+    }
+    for (const mp4::Box& box : *boxes) {
+        if (box.header.type != "traf") {
+            continue;
+        }
+        const auto trafBoxes = mp4::DecodeBoxes(box.payload);
+        const auto tfhd = trafBoxes ? mp4::FindBox(*trafBoxes, "tfhd") : std::nullopt;
+        const auto fields = tfhd ? mp4::DecodeTrackFragmentHeaderFields(tfhd->payload) : std::nullopt;
+        if (!fields || !writeAt(tfhd->payload, fields->trackId, m_trackId)) {
+            return false;
+        }
+        if (const auto base = fields->baseDataOffset) {
+            const std::uint64_t moved = base->value - m_moofInputOffset + m_outputOffset;
+            const bool forward = m_outputOffset >= m_moofInputOffset;
+            if ((forward && moved < base->value) || (!forward && moved > base->value) ||
+                !writeAt(tfhd->payload, *base, moved)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace drovan

@@ -1,0 +1,238 @@
+#include "extract/streams/stream_content.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "extract/streams/fragment_merge.h"
+#include "extract/streams/joined_content.h"
+#include "extract/streams/ts_rewrap.h"
+
+namespace drovan {
+namespace {
+
+// Init segments and movie headers longer than this are no player's.
+constexpr std::size_t kInitCap = 4 << 20;
+
+using Status = Content::Status;
+
+// Handed to the sink between the passes' reads, so that a consumer that wants to stop can refuse before
+// anything is written.
+constexpr const char* kNothing = "";
+
+template <typename Contents, typename ContentOf>
+std::optional<FileTime> LatestOf(const Contents& contents, ContentOf contentOf) {
+    std::optional<FileTime> latest;
+    for (const auto& item : contents) {
+        const std::optional<FileTime> time = contentOf(item).ModifiedTime();
+        if (time && (!latest || latest->nanoseconds < time->nanoseconds)) {
+            latest = time;
+        }
+    }
+    return latest;
+}
+
+// A pass that a writer, not the source, broke off: the bytes did not turn out as the first pass found them.
+Status WriterStatus(Status read, bool sinkRefused) {
+    if (sinkRefused) {
+        return Status::Refused;
+    }
+    return read == Status::Refused ? Status::Damaged : read;
+}
+
+std::optional<std::string> ReadWhole(Content& content, std::size_t cap, Status& status) {
+    std::string bytes;
+    status = content.Stream([&](const char* data, std::size_t size) {
+        if (size > cap - bytes.size()) {
+            return false;
+        }
+        bytes.append(data, size);
+        return true;
+    });
+    if (status != Status::Done) {
+        status = status == Status::Refused ? Status::Damaged : status;
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// What the first pass learns of a track: its init segment, and where a whole file's fragments lie.
+struct SurveyedTrack {
+    std::string init;
+    std::vector<FragmentPlace> places;
+};
+
+Status SurveyTrack(FragmentedTrack& track, SurveyedTrack& surveyed) {
+    Status status = Status::Done;
+    if (!track.fragments.empty()) {
+        std::optional<std::string> init = ReadWhole(*track.init, kInitCap, status);
+        surveyed.init = init ? std::move(*init) : std::string();
+        return status;
+    }
+    FragmentScan scan;
+    status = track.init->Stream([&](const char* data, std::size_t size) {
+        scan.Feed(std::string_view(data, size));
+        return true;
+    });
+    if (status != Status::Done) {
+        return status;
+    }
+    std::optional<ScannedFile> scanned = scan.Finish();
+    if (!scanned || !scanned->whole) {
+        return Status::Damaged;
+    }
+    surveyed.init = std::move(scanned->init);
+    surveyed.places = std::move(scanned->fragments);
+    return Status::Done;
+}
+
+std::vector<std::vector<FragmentTime>> FragmentTimes(const std::vector<FragmentedTrack>& tracks,
+                                                     const std::vector<SurveyedTrack>& surveyed,
+                                                     const MergedInit& merged) {
+    std::vector<std::vector<FragmentTime>> times(tracks.size());
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        const std::uint32_t timescale = merged.timescales[t];
+        for (const std::uint64_t time : tracks[t].decodeTimes) {
+            times[t].push_back({time, timescale});
+        }
+        for (const FragmentPlace& place : surveyed[t].places) {
+            times[t].push_back({place.decodeTime.value_or(0), timescale});
+        }
+    }
+    return times;
+}
+
+// Another's content, streamed where it lies.
+class BorrowedContent final : public Content {
+  public:
+    explicit BorrowedContent(Content& content) : m_content(content) {}
+    Status Stream(const Sink& sink) override { return m_content.Stream(sink); }
+
+  private:
+    Content& m_content;
+};
+
+}  // namespace
+
+// Consecutive segments of one source as one run, read by a second thread ahead of the rewrap where the file
+// system allows.
+std::vector<RewrappedContent::Run> RewrappedContent::Runs() {
+    std::vector<Run> runs;
+    for (std::size_t i = 0; i < m_segments.size();) {
+        std::vector<std::unique_ptr<Content>> parts;
+        const std::size_t source = m_segments[i].source;
+        for (; i < m_segments.size() && m_segments[i].source == source; ++i) {
+            parts.push_back(std::make_unique<BorrowedContent>(*m_segments[i].content));
+        }
+        runs.push_back({source, std::make_unique<JoinedContent>(std::move(parts), m_readAhead)});
+    }
+    return runs;
+}
+
+Status RewrappedContent::Stream(const Sink& sink) {
+    TsRewrap rewrap(m_sources);
+    std::vector<Run> runs = Runs();
+    bool sinkRefused = false;
+    for (Run& run : runs) {
+        // Nothing is written while surveying: the sink is asked between reads only whether to go on.
+        const Status read = run.content->Stream([&](const char* data, std::size_t size) {
+            rewrap.Survey(run.source, std::string_view(data, size));
+            sinkRefused = !sink(kNothing, 0);
+            return !sinkRefused;
+        });
+        if (read != Status::Done) {
+            return read;
+        }
+    }
+    if (rewrap.FinishSurvey()) {
+        return Status::Damaged;
+    }
+    if (!sink(rewrap.Head().data(), rewrap.Head().size())) {
+        return Status::Refused;
+    }
+    const auto write = [&](std::string_view bytes) {
+        sinkRefused = !sink(bytes.data(), bytes.size());
+        return !sinkRefused;
+    };
+    for (Run& run : runs) {
+        const Status read = run.content->Stream([&](const char* data, std::size_t size) {
+            return rewrap.Write(run.source, std::string_view(data, size), write);
+        });
+        if (read != Status::Done) {
+            return WriterStatus(read, sinkRefused);
+        }
+    }
+    if (!rewrap.FinishWrite(write)) {
+        return sinkRefused ? Status::Refused : Status::Damaged;
+    }
+    return Status::Done;
+}
+
+std::optional<FileTime> RewrappedContent::ModifiedTime() {
+    return LatestOf(m_segments, [](const Segment& segment) -> Content& { return *segment.content; });
+}
+
+Status MergedContent::Stream(const Sink& sink) {
+    std::vector<SurveyedTrack> surveyed(m_tracks.size());
+    std::vector<std::string_view> inits;
+    for (std::size_t t = 0; t < m_tracks.size(); ++t) {
+        if (const Status status = SurveyTrack(m_tracks[t], surveyed[t]); status != Status::Done) {
+            return status;
+        }
+        if (!sink(kNothing, 0)) {
+            return Status::Refused;
+        }
+        inits.push_back(surveyed[t].init);
+    }
+    const std::optional<MergedInit> merged = MergeInitSegments(inits);
+    if (!merged) {
+        return Status::Damaged;
+    }
+    if (!sink(merged->bytes.data(), merged->bytes.size())) {
+        return Status::Refused;
+    }
+    FragmentRewriter rewriter(merged->bytes.size());
+    bool sinkRefused = false;
+    const auto write = [&](std::string_view bytes) {
+        sinkRefused = !sink(bytes.data(), bytes.size());
+        return !sinkRefused;
+    };
+    const auto feed = [&](const char* data, std::size_t size) {
+        return rewriter.Feed(std::string_view(data, size), write);
+    };
+    for (const auto& [t, i] : InterleaveFragments(FragmentTimes(m_tracks, surveyed, *merged))) {
+        FragmentedTrack& track = m_tracks[t];
+        Status read = Status::Done;
+        if (track.fragments.empty()) {
+            const FragmentPlace& place = surveyed[t].places[i];
+            rewriter.BeginFragment(merged->trackIds[t], place.offset);
+            read = track.init->StreamRange(place.offset, place.size, feed);
+        } else {
+            rewriter.BeginFragment(merged->trackIds[t], 0);
+            read = track.fragments[i]->Stream(feed);
+        }
+        if (read != Status::Done) {
+            return WriterStatus(read, sinkRefused);
+        }
+        if (!rewriter.EndFragment()) {
+            return Status::Damaged;
+        }
+    }
+    return Status::Done;
+}
+
+std::optional<FileTime> MergedContent::ModifiedTime() {
+    std::optional<FileTime> latest;
+    for (FragmentedTrack& track : m_tracks) {
+        for (const std::optional<FileTime> time :
+             {track.init->ModifiedTime(),
+              LatestOf(track.fragments, [](const auto& part) -> Content& { return *part; })}) {
+            if (time && (!latest || latest->nanoseconds < time->nanoseconds)) {
+                latest = time;
+            }
+        }
+    }
+    return latest;
+}
+
+}  // namespace drovan

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "extract/placement.h"
+
+namespace drovan {
+
+// An MPEG-TS stream as an MP4 with its movie header first: the segments are read twice, once to lay out the
+// sample tables and once for the samples, so memory holds the tables, never the media. Bytes that change
+// between the two passes, or that cannot be rewrapped after all, make the content damaged.
+class RewrappedContent final : public Content {
+  public:
+    struct Segment {
+        std::size_t source = 0;  // 0: the stream's own segments; 1: a separate sound rendition's
+        std::unique_ptr<Content> content;
+    };
+    // segments in the order they are fed: by time across sources. readAhead: the file system lets one
+    // thread read while another writes.
+    RewrappedContent(std::vector<Segment> segments, std::size_t sources, bool readAhead)
+        : m_segments(std::move(segments)), m_sources(sources), m_readAhead(readAhead) {}
+    Status Stream(const Sink& sink) override;
+    std::optional<FileTime> ModifiedTime() override;
+
+  private:
+    struct Run {
+        std::size_t source = 0;
+        std::unique_ptr<Content> content;
+    };
+    std::vector<Run> Runs();
+
+    std::vector<Segment> m_segments;
+    std::size_t m_sources;
+    bool m_readAhead;
+};
+
+// One track of fragmented MP4: an init segment and its fragments, or one whole file holding both (DASH over
+// byte ranges).
+struct FragmentedTrack {
+    std::unique_ptr<Content> init;
+    std::vector<std::unique_ptr<Content>> fragments;  // none for a whole file
+    std::vector<std::uint64_t> decodeTimes;           // each fragment's, in the track's timescale
+    std::uint32_t timescale = 0;
+};
+
+// Picture and sound tracks of fragmented MP4 merged into one file: one movie header with both tracks, then
+// the fragments of both interleaved by decode time, their sample bytes untouched.
+class MergedContent final : public Content {
+  public:
+    explicit MergedContent(std::vector<FragmentedTrack> tracks) : m_tracks(std::move(tracks)) {}
+    Status Stream(const Sink& sink) override;
+    std::optional<FileTime> ModifiedTime() override;
+
+  private:
+    std::vector<FragmentedTrack> m_tracks;
+};
+
+}  // namespace drovan

@@ -1,0 +1,1148 @@
+#include "extract/streams/ts_rewrap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <map>
+
+#include "extract/streams/elementary_codecs.h"
+#include "extract/streams/mp4_write.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define DROVAN_SSE2_SCAN 1
+#include <emmintrin.h>
+#endif
+
+namespace drovan {
+namespace {
+
+constexpr std::uint64_t kTimestampWrap = std::uint64_t{1} << 33;
+constexpr std::uint32_t kVideoTimescale = 90000;
+constexpr std::uint32_t kMovieTimescale = 1000;
+constexpr std::uint32_t kAacFrameSamples = 1024;
+constexpr std::uint32_t kLoneFrameDuration = kVideoTimescale / 25;
+constexpr std::size_t kWriteRun = std::size_t{1} << 20;
+constexpr std::size_t kMaxAudioCarry = std::size_t{1} << 14;  // above the largest ADTS or MPEG audio frame
+constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
+
+enum class Codec { kH264, kH265, kAac, kMpegAudio };
+
+std::optional<Codec> CodecOf(std::uint8_t streamType) {
+    switch (streamType) {
+        case 0x1B:
+            return Codec::kH264;
+        case 0x24:
+            return Codec::kH265;
+        case 0x0F:
+            return Codec::kAac;
+        case 0x03:
+        case 0x04:
+            return Codec::kMpegAudio;
+        default:
+            return std::nullopt;
+    }
+}
+
+bool IsVideo(Codec codec) {
+    return codec == Codec::kH264 || codec == Codec::kH265;
+}
+
+// Pictures and sound a TS may carry that are not rewrapped; other stream types are data, left out.
+const char* UnsupportedCodecName(std::uint8_t streamType) {
+    switch (streamType) {
+        case 0x01:
+            return "MPEG-1 video";
+        case 0x02:
+            return "MPEG-2 video";
+        case 0x10:
+            return "MPEG-4 video";
+        case 0x11:
+            return "LATM AAC";
+        case 0x81:
+            return "AC-3";
+        case 0x82:
+            return "DTS";
+        case 0x87:
+            return "E-AC-3";
+        case 0xEA:
+            return "VC-1";
+        case 0xDB:
+        case 0xCF:
+        case 0xC1:
+        case 0xC2:
+            return "SAMPLE-AES";
+        default:
+            return nullptr;
+    }
+}
+
+std::string CodecRefusal(std::uint8_t streamType) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    return std::string("codec 0x") + kHex[streamType >> 4] + kHex[streamType & 0x0F] + " (" +
+           UnsupportedCodecName(streamType) + ") not rewrapped";
+}
+
+// The 33-bit timestamp raw taken as the value nearest to near, so that wrapping around goes on counting.
+std::int64_t Unwrap(std::uint64_t raw, std::int64_t near) {
+    const auto wrap = static_cast<std::int64_t>(kTimestampWrap);
+    const auto nearRaw = static_cast<std::uint64_t>(((near % wrap) + wrap) % wrap);
+    auto delta = static_cast<std::int64_t>((raw - nearRaw) & (kTimestampWrap - 1));
+    if (delta >= wrap / 2) {
+        delta -= wrap;
+    }
+    return near + delta;
+}
+
+// The index k of the first two zero bytes side by side (k and k+1) among the kScanBlock at data, or -1.
+#if DROVAN_SSE2_SCAN
+constexpr std::size_t kScanBlock = 32;
+
+unsigned ZeroMask16(const unsigned char* data) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+}
+
+int FirstZeroPair(const unsigned char* data) {
+    const std::uint32_t zeros = ZeroMask16(data) | ZeroMask16(data + 16) << 16;
+    const std::uint32_t pairs = zeros & (zeros >> 1);
+    return pairs == 0 ? -1 : __builtin_ctz(pairs);
+}
+#else
+constexpr std::size_t kScanBlock = 8;
+
+int FirstZeroPair(const unsigned char* data) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+    std::uint64_t word = 0;
+    std::memcpy(&word, data, sizeof word);
+    const std::uint64_t zeros = ~(((word & kLow7) + kLow7) | word | kLow7);  // 0x80 in each zero byte
+    if ((zeros & (zeros >> 8)) == 0 && (zeros & (zeros << 8)) == 0) {
+        return -1;
+    }
+    for (int k = 0; k + 1 < static_cast<int>(kScanBlock); ++k) {
+        if (data[k] == 0 && data[k + 1] == 0) {
+            return k;
+        }
+    }
+    return -1;
+}
+#endif
+
+// The index of the 01 that ends the first 00 00 01 start code at or after from, or the size when none. Only
+// two zeros side by side can start one, and a picture holds few: the bytes are passed a block at a time.
+std::size_t FindStartCode(std::string_view bytes, std::size_t from) {
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    std::size_t at = from + 2;  // where the 01 would be
+    while (at < size) {
+        if (at - 2 + kScanBlock <= size) {
+            const int pair = FirstZeroPair(data + at - 2);
+            if (pair < 0) {
+                at += kScanBlock - 1;
+                continue;
+            }
+            at += static_cast<std::size_t>(pair);
+        }
+        if (at < size && data[at] == 1 && data[at - 1] == 0 && data[at - 2] == 0) {
+            return at;
+        }
+        ++at;
+    }
+    return size;
+}
+
+// The NAL units of an Annex B stream, without start codes and trailing zeros; bytes before the first start
+// code are not a unit.
+void SplitNalUnits(std::string_view stream, std::vector<std::string_view>& units) {
+    units.clear();
+    std::size_t start = FindStartCode(stream, 0);
+    while (start < stream.size()) {
+        const std::size_t next = FindStartCode(stream, start + 1);
+        std::size_t end = next < stream.size() ? next - 2 : stream.size();
+        while (end > start + 1 && stream[end - 1] == 0) {
+            --end;
+        }
+        if (end > start + 1) {
+            units.push_back(stream.substr(start + 1, end - start - 1));
+        }
+        start = next;
+    }
+}
+
+unsigned NalType(Codec codec, std::string_view nal) {
+    const auto first = static_cast<unsigned char>(nal[0]);
+    return codec == Codec::kH264 ? first & 0x1F : (first >> 1) & 0x3F;
+}
+
+bool IsAccessUnitDelimiter(Codec codec, unsigned type) {
+    return type == (codec == Codec::kH264 ? 9u : 35u);
+}
+
+bool IsSyncUnit(Codec codec, unsigned type) {
+    return codec == Codec::kH264 ? type == 5 : type >= 16 && type <= 23;
+}
+
+struct Track {
+    Codec codec = Codec::kH264;
+
+    // Gathered by the survey.
+    std::string vps, sps, pps;  // the first seen
+    std::optional<codecs::AdtsHeader> adts;
+    std::optional<codecs::MpegAudioHeader> mpegAudio;
+    std::optional<std::int64_t> firstAudioTime;  // 90 kHz, unwrapped
+    std::vector<std::uint32_t> sizes;
+    std::vector<std::int64_t> decodeTimes;  // video, 90 kHz, unwrapped
+    std::vector<std::int32_t> compositionOffsets;
+    std::vector<std::uint32_t> syncSamples;  // 1-based
+
+    // Laid out after the survey.
+    std::vector<std::uint64_t> chunkOffsets;
+    std::vector<std::uint32_t> chunkSampleCounts;
+
+    // Per pass.
+    std::string audioCarry;  // a frame cut by the end of a PES
+    bool sawSync = false;
+    std::size_t nextSample = 0;
+};
+
+// Where a track keeps the first parameter set NAL unit of a type; none for other types.
+std::string* ParameterSetSlot(Track& track, unsigned type) {
+    if (track.codec == Codec::kH264) {
+        return type == 7 ? &track.sps : type == 8 ? &track.pps : nullptr;
+    }
+    return type == 32 ? &track.vps : type == 33 ? &track.sps : type == 34 ? &track.pps : nullptr;
+}
+
+// Where a track sits on the movie's time line.
+struct TrackTimeline {
+    std::uint32_t timescale = 0;
+    std::vector<std::uint32_t> durations;  // video: per sample; audio: one for all
+    std::uint64_t mediaDuration = 0;
+    std::int64_t mediaStart = 0;      // the first presented sample's time, in the media
+    std::int64_t presentation = 0;    // when that sample is presented, 90 kHz, unwrapped
+    std::uint64_t shownDuration = 0;  // from it to the end of the last presented sample, in the media
+};
+
+std::uint64_t ToMovieTime(std::uint64_t time, std::uint32_t timescale) {
+    return (time * kMovieTimescale + timescale / 2) / timescale;
+}
+
+std::uint32_t AudioTimescale(const Track& track) {
+    return track.adts ? *codecs::AacSampleRate(track.adts->rateIndex) : track.mpegAudio->sampleRate;
+}
+
+std::uint32_t AudioFrameSamples(const Track& track) {
+    return track.adts ? kAacFrameSamples : track.mpegAudio->samplesPerFrame;
+}
+
+TrackTimeline VideoTimeline(const Track& track) {
+    TrackTimeline timeline;
+    timeline.timescale = kVideoTimescale;
+    const std::vector<std::int64_t>& times = track.decodeTimes;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        timeline.durations.push_back(
+            static_cast<std::uint32_t>(std::min<std::int64_t>(times[i] - times[i - 1], kMax32)));
+    }
+    timeline.durations.push_back(timeline.durations.empty() ? kLoneFrameDuration : timeline.durations.back());
+    timeline.mediaDuration =
+        static_cast<std::uint64_t>(times.back() - times.front()) + timeline.durations.back();
+    std::int64_t firstPresented = times.front() + track.compositionOffsets.front();
+    std::int64_t lastShown = firstPresented;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        firstPresented = std::min(firstPresented, times[i] + track.compositionOffsets[i]);
+        lastShown = std::max(lastShown, times[i] + track.compositionOffsets[i] + timeline.durations[i]);
+    }
+    timeline.mediaStart = std::max<std::int64_t>(firstPresented - times.front(), 0);
+    timeline.shownDuration = static_cast<std::uint64_t>(lastShown - times.front() - timeline.mediaStart);
+    timeline.presentation = times.front() + timeline.mediaStart;
+    return timeline;
+}
+
+TrackTimeline AudioTimeline(const Track& track) {
+    TrackTimeline timeline;
+    timeline.timescale = AudioTimescale(track);
+    timeline.durations.push_back(AudioFrameSamples(track));
+    timeline.mediaDuration = std::uint64_t{AudioFrameSamples(track)} * track.sizes.size();
+    timeline.presentation = *track.firstAudioTime;
+    timeline.shownDuration = timeline.mediaDuration;
+    return timeline;
+}
+
+// The movie time before a track starts, and the movie time it shows from then on.
+std::uint64_t EmptyMovieTime(const TrackTimeline& timeline, std::int64_t movieStart) {
+    return ToMovieTime(static_cast<std::uint64_t>(timeline.presentation - movieStart), kVideoTimescale);
+}
+std::uint64_t ShownMovieTime(const TrackTimeline& timeline) {
+    return ToMovieTime(timeline.shownDuration, timeline.timescale);
+}
+
+// The movie's boxes.
+
+const std::uint32_t kUnityMatrix[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000};
+
+void WriteMatrix(mp4::BoxWriter& box) {
+    for (const std::uint32_t value : kUnityMatrix) {
+        box.U32(value);
+    }
+}
+
+// A time or duration field, 64 bits in version 1 boxes.
+void WriteTime(mp4::BoxWriter& box, bool wide, std::uint64_t value) {
+    if (wide) {
+        box.U64(value);
+    } else {
+        box.U32(value);
+    }
+}
+
+void WriteMvhd(mp4::BoxWriter& box, std::uint64_t duration, std::uint32_t nextTrackId) {
+    const bool wide = duration > kMax32;
+    const std::size_t mvhd = box.OpenFull("mvhd", wide ? 1 : 0, 0);
+    WriteTime(box, wide, 0);
+    WriteTime(box, wide, 0);
+    box.U32(kMovieTimescale);
+    WriteTime(box, wide, duration);
+    box.U32(0x00010000);  // rate 1.0
+    box.U16(0x0100);      // volume 1.0
+    box.Zeros(10);
+    WriteMatrix(box);
+    box.Zeros(24);
+    box.U32(nextTrackId);
+    box.Close(mvhd);
+}
+
+void WriteTkhd(mp4::BoxWriter& box, const Track& track, std::uint32_t trackId, std::uint64_t duration,
+               codecs::PictureSize size) {
+    const bool wide = duration > kMax32;
+    const std::size_t tkhd = box.OpenFull("tkhd", wide ? 1 : 0, 0x000003);  // enabled, in the movie
+    WriteTime(box, wide, 0);
+    WriteTime(box, wide, 0);
+    box.U32(trackId);
+    box.U32(0);
+    WriteTime(box, wide, duration);
+    box.Zeros(8);
+    box.U16(0);  // layer
+    box.U16(0);  // alternate_group
+    box.U16(IsVideo(track.codec) ? 0 : 0x0100);
+    box.U16(0);
+    WriteMatrix(box);
+    box.U32(std::uint64_t{size.width} << 16);
+    box.U32(std::uint64_t{size.height} << 16);
+    box.Close(tkhd);
+}
+
+// An empty edit for the time before the track starts, then the track from its first presented sample.
+void WriteEdts(mp4::BoxWriter& box, const TrackTimeline& timeline, std::int64_t movieStart) {
+    const std::uint64_t empty = EmptyMovieTime(timeline, movieStart);
+    const std::uint64_t shown = ShownMovieTime(timeline);
+    const bool wide = std::max({empty, shown, static_cast<std::uint64_t>(timeline.mediaStart)}) > kMax32 / 2;
+    const std::size_t edts = box.Open("edts");
+    const std::size_t elst = box.OpenFull("elst", wide ? 1 : 0, 0);
+    box.U32(empty > 0 ? 2 : 1);
+    if (empty > 0) {
+        WriteTime(box, wide, empty);
+        WriteTime(box, wide, wide ? ~std::uint64_t{0} : kMax32);  // media_time -1: nothing shown
+        box.U32(0x00010000);
+    }
+    WriteTime(box, wide, shown);
+    WriteTime(box, wide, static_cast<std::uint64_t>(timeline.mediaStart));
+    box.U32(0x00010000);  // media_rate 1, fraction 0
+    box.Close(elst);
+    box.Close(edts);
+}
+
+void WriteMdhd(mp4::BoxWriter& box, const TrackTimeline& timeline) {
+    const bool wide = timeline.mediaDuration > kMax32;
+    const std::size_t mdhd = box.OpenFull("mdhd", wide ? 1 : 0, 0);
+    WriteTime(box, wide, 0);
+    WriteTime(box, wide, 0);
+    box.U32(timeline.timescale);
+    WriteTime(box, wide, timeline.mediaDuration);
+    box.U16(0x55C4);  // language "und"
+    box.U16(0);
+    box.Close(mdhd);
+}
+
+void WriteHdlr(mp4::BoxWriter& box, bool video) {
+    const std::size_t hdlr = box.OpenFull("hdlr", 0, 0);
+    box.U32(0);
+    box.Bytes(video ? "vide" : "soun");
+    box.Zeros(12);
+    box.Bytes(video ? std::string_view("VideoHandler\0", 13) : std::string_view("SoundHandler\0", 13));
+    box.Close(hdlr);
+}
+
+void WriteMediaHeaderAndData(mp4::BoxWriter& box, bool video) {
+    if (video) {
+        const std::size_t vmhd = box.OpenFull("vmhd", 0, 1);
+        box.Zeros(8);
+        box.Close(vmhd);
+    } else {
+        const std::size_t smhd = box.OpenFull("smhd", 0, 0);
+        box.Zeros(4);
+        box.Close(smhd);
+    }
+    const std::size_t dinf = box.Open("dinf");
+    const std::size_t dref = box.OpenFull("dref", 0, 0);
+    box.U32(1);
+    box.Close(box.OpenFull("url ", 0, 1));  // the media is in this file
+    box.Close(dref);
+    box.Close(dinf);
+}
+
+void WriteAvcConfig(mp4::BoxWriter& box, const Track& track, const codecs::AvcSequenceParameters& sps) {
+    const std::size_t avcC = box.Open("avcC");
+    box.U8(1);
+    box.U8(sps.profile);
+    box.U8(sps.compatibility);
+    box.U8(sps.level);
+    box.U8(0xFF);  // 4-byte lengths
+    box.U8(0xE1);  // one SPS
+    box.U16(track.sps.size());
+    box.Bytes(track.sps);
+    box.U8(1);
+    box.U16(track.pps.size());
+    box.Bytes(track.pps);
+    box.Close(avcC);
+}
+
+void WriteHevcConfig(mp4::BoxWriter& box, const Track& track, const codecs::HevcSequenceParameters& sps) {
+    const std::size_t hvcC = box.Open("hvcC");
+    box.U8(1);
+    box.Bytes(sps.generalProfileTierLevel);
+    box.U16(0xF000);  // min_spatial_segmentation_idc 0
+    box.U8(0xFC);     // parallelismType unknown
+    box.U8(0xFC | sps.chromaFormat);
+    box.U8(0xF8 | (sps.bitDepthLuma - 8));
+    box.U8(0xF8 | (sps.bitDepthChroma - 8));
+    box.U16(0);  // avgFrameRate unknown
+    box.U8(sps.temporalLayers << 3 | (sps.temporalIdNested ? 4 : 0) | 3);
+    box.U8(3);
+    const std::pair<unsigned, const std::string*> arrays[] = {
+        {32, &track.vps}, {33, &track.sps}, {34, &track.pps}};
+    for (const auto& [type, nal] : arrays) {
+        box.U8(0x80 | type);  // complete: every set is in this record
+        box.U16(1);
+        box.U16(nal->size());
+        box.Bytes(*nal);
+    }
+    box.Close(hvcC);
+}
+
+void WriteVisualEntry(mp4::BoxWriter& box, const Track& track, codecs::PictureSize size) {
+    const std::size_t entry = box.Open(track.codec == Codec::kH264 ? "avc1" : "hvc1");
+    box.Zeros(6);
+    box.U16(1);  // data_reference_index
+    box.Zeros(16);
+    box.U16(size.width);
+    box.U16(size.height);
+    box.U32(0x00480000);  // 72 dpi
+    box.U32(0x00480000);
+    box.U32(0);
+    box.U16(1);  // frame_count
+    box.Zeros(32);
+    box.U16(0x0018);
+    box.U16(0xFFFF);
+    if (track.codec == Codec::kH264) {
+        WriteAvcConfig(box, track, *codecs::DecodeAvcSps(track.sps));
+    } else {
+        WriteHevcConfig(box, track, *codecs::DecodeHevcSps(track.sps));
+    }
+    box.Close(entry);
+}
+
+void WriteEsds(mp4::BoxWriter& box, std::uint8_t objectType, std::string_view decoderInfo) {
+    const std::size_t esds = box.OpenFull("esds", 0, 0);
+    const std::size_t decoderInfoSize = decoderInfo.empty() ? 0 : 2 + decoderInfo.size();
+    const std::size_t decoderConfigSize = 13 + decoderInfoSize;
+    box.U8(0x03);  // ES_Descriptor
+    box.U8(3 + 2 + decoderConfigSize + 3);
+    box.U16(0);  // ES_ID
+    box.U8(0);
+    box.U8(0x04);  // DecoderConfigDescriptor
+    box.U8(decoderConfigSize);
+    box.U8(objectType);
+    box.U8(0x15);  // audio stream
+    box.U24(0);
+    box.U32(0);
+    box.U32(0);
+    if (!decoderInfo.empty()) {
+        box.U8(0x05);  // DecoderSpecificInfo
+        box.U8(decoderInfo.size());
+        box.Bytes(decoderInfo);
+    }
+    box.U8(0x06);  // SLConfigDescriptor
+    box.U8(1);
+    box.U8(0x02);
+    box.Close(esds);
+}
+
+void WriteAudioEntry(mp4::BoxWriter& box, const Track& track) {
+    const std::uint32_t rate = AudioTimescale(track);
+    const std::size_t entry = box.Open("mp4a");
+    box.Zeros(6);
+    box.U16(1);
+    box.Zeros(8);
+    box.U16(track.adts ? track.adts->channels : track.mpegAudio->channels);
+    box.U16(16);
+    box.U32(0);
+    box.U32(rate <= 0xFFFF ? std::uint64_t{rate} << 16 : 0);
+    if (track.adts) {
+        WriteEsds(
+            box, 0x40,
+            codecs::AudioSpecificConfig(track.adts->objectType, track.adts->rateIndex, track.adts->channels));
+    } else {
+        WriteEsds(box, track.mpegAudio->mpeg1 ? 0x6B : 0x69, "");
+    }
+    box.Close(entry);
+}
+
+// Run-length entries of (count, value).
+template <typename T>
+std::vector<std::pair<std::uint32_t, T>> RunLengths(const std::vector<T>& values) {
+    std::vector<std::pair<std::uint32_t, T>> runs;
+    for (const T& value : values) {
+        if (!runs.empty() && runs.back().second == value) {
+            ++runs.back().first;
+        } else {
+            runs.emplace_back(1, value);
+        }
+    }
+    return runs;
+}
+
+void WriteTimeToSample(mp4::BoxWriter& box, const Track& track, const TrackTimeline& timeline) {
+    const std::size_t stts = box.OpenFull("stts", 0, 0);
+    if (IsVideo(track.codec)) {
+        const auto runs = RunLengths(timeline.durations);
+        box.U32(runs.size());
+        for (const auto& [count, duration] : runs) {
+            box.U32(count);
+            box.U32(duration);
+        }
+    } else {
+        box.U32(1);
+        box.U32(track.sizes.size());
+        box.U32(timeline.durations.front());
+    }
+    box.Close(stts);
+}
+
+void WriteCompositionAndSync(mp4::BoxWriter& box, const Track& track) {
+    const auto& offsets = track.compositionOffsets;
+    if (std::any_of(offsets.begin(), offsets.end(), [](std::int32_t offset) { return offset != 0; })) {
+        const bool negative =
+            std::any_of(offsets.begin(), offsets.end(), [](std::int32_t offset) { return offset < 0; });
+        const std::size_t ctts = box.OpenFull("ctts", negative ? 1 : 0, 0);
+        const auto runs = RunLengths(offsets);
+        box.U32(runs.size());
+        for (const auto& [count, offset] : runs) {
+            box.U32(count);
+            box.U32(static_cast<std::uint32_t>(offset));
+        }
+        box.Close(ctts);
+    }
+    const std::size_t stss = box.OpenFull("stss", 0, 0);
+    box.U32(track.syncSamples.size());
+    for (const std::uint32_t sample : track.syncSamples) {
+        box.U32(sample);
+    }
+    box.Close(stss);
+}
+
+void WriteChunksAndSizes(mp4::BoxWriter& box, const Track& track, bool wideOffsets) {
+    const std::size_t stsc = box.OpenFull("stsc", 0, 0);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // (first_chunk, samples_per_chunk)
+    for (std::size_t chunk = 0; chunk < track.chunkSampleCounts.size(); ++chunk) {
+        if (entries.empty() || entries.back().second != track.chunkSampleCounts[chunk]) {
+            entries.emplace_back(static_cast<std::uint32_t>(chunk + 1), track.chunkSampleCounts[chunk]);
+        }
+    }
+    box.U32(entries.size());
+    for (const auto& [firstChunk, samples] : entries) {
+        box.U32(firstChunk);
+        box.U32(samples);
+        box.U32(1);  // sample_description_index
+    }
+    box.Close(stsc);
+    const std::size_t stsz = box.OpenFull("stsz", 0, 0);
+    box.U32(0);
+    box.U32(track.sizes.size());
+    for (const std::uint32_t size : track.sizes) {
+        box.U32(size);
+    }
+    box.Close(stsz);
+    const std::size_t offsets = box.OpenFull(wideOffsets ? "co64" : "stco", 0, 0);
+    box.U32(track.chunkOffsets.size());
+    for (const std::uint64_t offset : track.chunkOffsets) {
+        WriteTime(box, wideOffsets, offset);
+    }
+    box.Close(offsets);
+}
+
+codecs::PictureSize PictureSizeOf(const Track& track) {
+    if (track.codec == Codec::kH264) {
+        return codecs::DecodeAvcSps(track.sps)->size;
+    }
+    return track.codec == Codec::kH265 ? codecs::DecodeHevcSps(track.sps)->size : codecs::PictureSize{};
+}
+
+void WriteTrak(mp4::BoxWriter& box, const Track& track, std::uint32_t trackId, const TrackTimeline& timeline,
+               std::int64_t movieStart, bool wideOffsets) {
+    const bool video = IsVideo(track.codec);
+    const codecs::PictureSize size = PictureSizeOf(track);
+    const std::uint64_t duration = EmptyMovieTime(timeline, movieStart) + ShownMovieTime(timeline);
+    const std::size_t trak = box.Open("trak");
+    WriteTkhd(box, track, trackId, duration, size);
+    WriteEdts(box, timeline, movieStart);
+    const std::size_t mdia = box.Open("mdia");
+    WriteMdhd(box, timeline);
+    WriteHdlr(box, video);
+    const std::size_t minf = box.Open("minf");
+    WriteMediaHeaderAndData(box, video);
+    const std::size_t stbl = box.Open("stbl");
+    const std::size_t stsd = box.OpenFull("stsd", 0, 0);
+    box.U32(1);
+    if (video) {
+        WriteVisualEntry(box, track, size);
+    } else {
+        WriteAudioEntry(box, track);
+    }
+    box.Close(stsd);
+    WriteTimeToSample(box, track, timeline);
+    if (video) {
+        WriteCompositionAndSync(box, track);
+    }
+    WriteChunksAndSizes(box, track, wideOffsets);
+    box.Close(stbl);
+    box.Close(minf);
+    box.Close(mdia);
+    box.Close(trak);
+}
+
+}  // namespace
+
+std::optional<std::string> RewrapRefusal(
+    const std::vector<std::pair<std::uint16_t, std::uint8_t>>& programme) {
+    bool media = false;
+    for (const auto& [pid, type] : programme) {
+        if (UnsupportedCodecName(type) != nullptr) {
+            return CodecRefusal(type);
+        }
+        media = media || CodecOf(type).has_value();
+    }
+    if (!media) {
+        return "no video or audio";
+    }
+    return std::nullopt;
+}
+
+class TsRewrap::State {
+  public:
+    State(std::size_t sources, RewrapOptions options) : m_sources(sources), m_options(options) {
+        StartPass(false);
+    }
+
+    void Feed(std::size_t source, std::string_view bytes) {
+        if (source < m_demuxers.size() && Sound()) {
+            m_demuxers[source]->Feed(bytes);
+        }
+    }
+    std::optional<std::string> FinishSurvey();
+    bool StartWrite();
+    bool Write(std::size_t source, std::string_view bytes, const Sink& sink);
+    bool FinishWrite(const Sink& sink);
+
+    bool surveyed() const { return m_surveyed; }
+    const std::string& head() const { return m_head; }
+    std::uint64_t size() const { return m_head.size() + m_mediaSize; }
+    TsDamage damage() const { return m_damage; }
+
+  private:
+    bool Sound() const { return !m_refusal && !m_mismatch; }
+    void StartPass(bool writing);
+    void Fail(std::string reason);
+    void OnUnit(std::size_t source, const PesUnit& unit);
+    std::optional<std::size_t> TrackFor(std::size_t source, std::uint16_t pid, Codec codec);
+    void CutVideo(std::size_t trackIndex, const PesUnit& unit);
+    void RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size, bool sync);
+    void CutAudio(std::size_t trackIndex, const PesUnit& unit);
+    std::size_t CutAudioFrames(std::size_t trackIndex, std::string_view bytes);
+    std::optional<std::size_t> AudioFrameSize(Track& track, std::string_view bytes);
+    void TakeSample(std::size_t trackIndex, std::uint32_t size);
+    bool ExpectSample(std::size_t trackIndex, std::uint32_t size);
+    void Put(std::string_view bytes);
+    void Flush();
+    std::optional<std::string> CheckTracks();
+    std::uint64_t LayOutChunks(std::uint64_t headSize);
+    std::string BuildHead(bool wideOffsets);
+
+    std::size_t m_sources;
+    RewrapOptions m_options;
+    std::vector<std::unique_ptr<TsDemux>> m_demuxers;
+    std::vector<Track> m_tracks;
+    std::map<std::pair<std::size_t, std::uint16_t>, std::size_t> m_trackOf;
+    std::vector<std::pair<std::size_t, std::uint32_t>>
+        m_runs;                            // (track, samples): the mdat's chunks in order
+    std::optional<std::int64_t> m_anchor;  // the first timestamp met, unwrapping's origin
+    std::optional<std::string> m_refusal;
+    TsDamage m_damage;
+    bool m_surveyed = false;
+    std::string m_head;
+    std::uint64_t m_mediaSize = 0;
+
+    bool m_writing = false;
+    bool m_mismatch = false;
+    const Sink* m_sink = nullptr;
+    std::string m_out;
+    std::size_t m_runIndex = 0;
+    std::uint32_t m_runDone = 0;
+    std::vector<std::string_view> m_nalUnits;
+};
+
+void TsRewrap::State::StartPass(bool writing) {
+    m_writing = writing;
+    m_demuxers.clear();
+    for (std::size_t source = 0; source < m_sources; ++source) {
+        m_demuxers.push_back(
+            std::make_unique<TsDemux>([this, source](const PesUnit& unit) { OnUnit(source, unit); }));
+    }
+    for (Track& track : m_tracks) {
+        track.audioCarry.clear();
+        track.sawSync = false;
+        track.nextSample = 0;
+    }
+    m_runIndex = 0;
+    m_runDone = 0;
+}
+
+// In the survey, the reason the bytes cannot be rewrapped; in the write, bytes that differ from the survey's.
+void TsRewrap::State::Fail(std::string reason) {
+    if (m_writing) {
+        m_mismatch = true;
+    } else if (!m_refusal) {
+        m_refusal = std::move(reason);
+    }
+}
+
+void TsRewrap::State::OnUnit(std::size_t source, const PesUnit& unit) {
+    if (!Sound()) {
+        return;
+    }
+    const auto codec = CodecOf(unit.streamType);
+    if (!codec) {
+        if (UnsupportedCodecName(unit.streamType) != nullptr) {
+            Fail(CodecRefusal(unit.streamType));
+        }
+        return;
+    }
+    const auto trackIndex = TrackFor(source, unit.pid, *codec);
+    if (!trackIndex) {
+        return;
+    }
+    if (IsVideo(*codec)) {
+        CutVideo(*trackIndex, unit);
+    } else {
+        CutAudio(*trackIndex, unit);
+    }
+}
+
+// The track of a stream, made on its first PES in the survey; none for a stream the survey did not meet.
+std::optional<std::size_t> TsRewrap::State::TrackFor(std::size_t source, std::uint16_t pid, Codec codec) {
+    const auto found = m_trackOf.find({source, pid});
+    if (found != m_trackOf.end()) {
+        return found->second;
+    }
+    if (m_writing) {
+        m_mismatch = true;
+        return std::nullopt;
+    }
+    Track track;
+    track.codec = codec;
+    m_tracks.push_back(std::move(track));
+    return m_trackOf[{source, pid}] = m_tracks.size() - 1;
+}
+
+void TsRewrap::State::CutVideo(std::size_t trackIndex, const PesUnit& unit) {
+    Track& track = m_tracks[trackIndex];
+    if (!unit.pts) {
+        Fail("video without timestamps");
+        return;
+    }
+    SplitNalUnits(unit.payload, m_nalUnits);
+    std::uint64_t size = 0;
+    bool sync = false;
+    for (const std::string_view nal : m_nalUnits) {
+        const unsigned type = NalType(track.codec, nal);
+        if (IsAccessUnitDelimiter(track.codec, type)) {
+            continue;
+        }
+        size += 4 + nal.size();
+        sync = sync || IsSyncUnit(track.codec, type);
+        std::string* const parameterSet = ParameterSetSlot(track, type);
+        if (!m_writing && parameterSet != nullptr && parameterSet->empty()) {
+            parameterSet->assign(nal);
+        }
+    }
+    track.sawSync = track.sawSync || sync;
+    if (!track.sawSync || size == 0) {
+        return;  // pictures before the first key frame cannot be decoded
+    }
+    if (!m_writing) {
+        RecordVideoSample(trackIndex, unit, static_cast<std::uint32_t>(size), sync);
+        return;
+    }
+    if (!ExpectSample(trackIndex, static_cast<std::uint32_t>(size))) {
+        return;
+    }
+    for (const std::string_view nal : m_nalUnits) {
+        if (!IsAccessUnitDelimiter(track.codec, NalType(track.codec, nal))) {
+            const char length[4] = {static_cast<char>(nal.size() >> 24), static_cast<char>(nal.size() >> 16),
+                                    static_cast<char>(nal.size() >> 8), static_cast<char>(nal.size())};
+            Put(std::string_view(length, 4));
+            Put(nal);
+        }
+    }
+}
+
+void TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size,
+                                        bool sync) {
+    Track& track = m_tracks[trackIndex];
+    const std::uint64_t rawDecodeTime = unit.dts ? *unit.dts : *unit.pts;
+    if (!m_anchor) {
+        m_anchor = static_cast<std::int64_t>(rawDecodeTime);
+    }
+    const std::int64_t near = track.decodeTimes.empty() ? *m_anchor : track.decodeTimes.back();
+    const std::int64_t decodeTime = Unwrap(rawDecodeTime, near);
+    const std::int64_t offset = Unwrap(*unit.pts, decodeTime) - decodeTime;
+    if (!track.decodeTimes.empty() && decodeTime <= track.decodeTimes.back()) {
+        Fail("timestamps go back");
+        return;
+    }
+    if (offset < std::numeric_limits<std::int32_t>::min() / 2 ||
+        offset > std::numeric_limits<std::int32_t>::max() / 2) {
+        Fail("presentation times far from decoding times");
+        return;
+    }
+    track.decodeTimes.push_back(decodeTime);
+    track.compositionOffsets.push_back(static_cast<std::int32_t>(offset));
+    if (sync) {
+        track.syncSamples.push_back(static_cast<std::uint32_t>(track.decodeTimes.size()));
+    }
+    TakeSample(trackIndex, size);
+}
+
+void TsRewrap::State::CutAudio(std::size_t trackIndex, const PesUnit& unit) {
+    Track& track = m_tracks[trackIndex];
+    if (!m_writing && !track.firstAudioTime && unit.pts) {
+        if (!m_anchor) {
+            m_anchor = static_cast<std::int64_t>(*unit.pts);
+        }
+        track.firstAudioTime = Unwrap(*unit.pts, *m_anchor);
+    }
+    if (track.audioCarry.empty()) {
+        const std::size_t used = CutAudioFrames(trackIndex, unit.payload);
+        track.audioCarry.assign(unit.payload.substr(std::min(used, unit.payload.size())));
+    } else {
+        track.audioCarry.append(unit.payload);
+        const std::size_t used = CutAudioFrames(trackIndex, track.audioCarry);
+        track.audioCarry.erase(0, used);
+    }
+    if (track.audioCarry.size() > kMaxAudioCarry) {
+        Fail("audio frames do not parse");
+    }
+}
+
+// The frames bytes hold from its start, handed on as samples; returns the bytes they took.
+std::size_t TsRewrap::State::CutAudioFrames(std::size_t trackIndex, std::string_view bytes) {
+    Track& track = m_tracks[trackIndex];
+    std::size_t at = 0;
+    while (at < bytes.size() && Sound()) {
+        const std::string_view rest = bytes.substr(at);
+        const auto frameSize = AudioFrameSize(track, rest);
+        if (!frameSize || *frameSize > rest.size()) {
+            break;
+        }
+        const std::size_t headerSize = track.adts ? track.adts->headerSize : 0;
+        const std::string_view sample = rest.substr(headerSize, *frameSize - headerSize);
+        if (!m_writing) {
+            TakeSample(trackIndex, static_cast<std::uint32_t>(sample.size()));
+        } else if (ExpectSample(trackIndex, static_cast<std::uint32_t>(sample.size()))) {
+            Put(sample);
+        }
+        at += *frameSize;
+    }
+    return at;
+}
+
+// The size of the frame that starts bytes, its header checked against the track's first; none when the
+// header is not all there yet, or on damage (then failed).
+std::optional<std::size_t> TsRewrap::State::AudioFrameSize(Track& track, std::string_view bytes) {
+    constexpr std::size_t kLongestHeader = 9;  // ADTS with its CRC
+    if (bytes.size() < kLongestHeader) {
+        return std::nullopt;
+    }
+    if (track.codec == Codec::kAac) {
+        const auto header = codecs::DecodeAdtsHeader(bytes);
+        if (!header || header->rawBlocks != 1 || header->channels == 0) {
+            Fail(header ? "AAC layout not rewrapped" : "AAC frames do not parse");
+            return std::nullopt;
+        }
+        if (!track.adts) {
+            track.adts = header;
+        } else if (track.adts->objectType != header->objectType ||
+                   track.adts->rateIndex != header->rateIndex || track.adts->channels != header->channels ||
+                   track.adts->headerSize != header->headerSize) {
+            Fail("audio format changes");
+            return std::nullopt;
+        }
+        return header->frameSize;
+    }
+    const auto header = codecs::DecodeMpegAudioHeader(bytes);
+    if (!header || header->frameSize < kLongestHeader) {
+        Fail("MPEG audio frames do not parse");
+        return std::nullopt;
+    }
+    if (!track.mpegAudio) {
+        track.mpegAudio = header;
+    } else if (track.mpegAudio->sampleRate != header->sampleRate ||
+               track.mpegAudio->samplesPerFrame != header->samplesPerFrame) {
+        Fail("audio format changes");
+        return std::nullopt;
+    }
+    return header->frameSize;
+}
+
+void TsRewrap::State::TakeSample(std::size_t trackIndex, std::uint32_t size) {
+    m_tracks[trackIndex].sizes.push_back(size);
+    m_mediaSize += size;
+    if (!m_runs.empty() && m_runs.back().first == trackIndex) {
+        ++m_runs.back().second;
+    } else {
+        m_runs.emplace_back(trackIndex, 1);
+    }
+}
+
+// In the write: whether the sample the bytes gave is the one the survey laid out next.
+bool TsRewrap::State::ExpectSample(std::size_t trackIndex, std::uint32_t size) {
+    Track& track = m_tracks[trackIndex];
+    if (m_runIndex >= m_runs.size() || m_runs[m_runIndex].first != trackIndex ||
+        track.nextSample >= track.sizes.size() || track.sizes[track.nextSample] != size) {
+        m_mismatch = true;
+        return false;
+    }
+    ++track.nextSample;
+    if (++m_runDone == m_runs[m_runIndex].second) {
+        ++m_runIndex;
+        m_runDone = 0;
+    }
+    return true;
+}
+
+void TsRewrap::State::Put(std::string_view bytes) {
+    m_out.append(bytes);
+    if (m_out.size() >= kWriteRun) {
+        Flush();
+    }
+}
+
+void TsRewrap::State::Flush() {
+    if (!m_out.empty() && !m_mismatch && !(*m_sink)(m_out)) {
+        m_mismatch = true;
+    }
+    m_out.clear();
+}
+
+// Why the tracks the survey found cannot make a movie, or none.
+std::optional<std::string> TsRewrap::State::CheckTracks() {
+    bool any = false;
+    for (const Track& track : m_tracks) {
+        if (track.sizes.empty()) {
+            continue;
+        }
+        any = true;
+        if (track.codec == Codec::kH264 && (track.sps.empty() || track.pps.empty())) {
+            return "H.264 video without SPS or PPS";
+        }
+        if (track.codec == Codec::kH265 && (track.vps.empty() || track.sps.empty() || track.pps.empty())) {
+            return "H.265 video without VPS, SPS or PPS";
+        }
+        if ((track.codec == Codec::kH264 && !codecs::DecodeAvcSps(track.sps)) ||
+            (track.codec == Codec::kH265 && !codecs::DecodeHevcSps(track.sps))) {
+            return "video SPS does not parse";
+        }
+        if (!IsVideo(track.codec) && !track.firstAudioTime) {
+            return "audio without timestamps";
+        }
+    }
+    if (!any) {
+        return "no video or audio";
+    }
+    return std::nullopt;
+}
+
+// Fills in each track's chunks for a head of headSize bytes; returns the offset of the last chunk.
+std::uint64_t TsRewrap::State::LayOutChunks(std::uint64_t headSize) {
+    std::vector<std::size_t> nextSample(m_tracks.size(), 0);
+    for (Track& track : m_tracks) {
+        track.chunkOffsets.clear();
+        track.chunkSampleCounts.clear();
+    }
+    std::uint64_t offset = headSize, lastChunk = headSize;
+    for (const auto& [trackIndex, samples] : m_runs) {
+        Track& track = m_tracks[trackIndex];
+        lastChunk = offset;
+        track.chunkOffsets.push_back(offset);
+        track.chunkSampleCounts.push_back(samples);
+        for (std::uint32_t i = 0; i < samples; ++i) {
+            offset += track.sizes[nextSample[trackIndex]++];
+        }
+    }
+    return lastChunk;
+}
+
+std::string TsRewrap::State::BuildHead(bool wideOffsets) {
+    mp4::BoxWriter box;
+    const std::size_t ftyp = box.Open("ftyp");
+    box.Bytes("isom");
+    box.U32(0x200);
+    box.Bytes("isomiso2avc1mp41");
+    box.Close(ftyp);
+    std::vector<std::size_t> order;  // pictures first, then sound
+    for (const bool video : {true, false}) {
+        for (std::size_t i = 0; i < m_tracks.size(); ++i) {
+            if (!m_tracks[i].sizes.empty() && IsVideo(m_tracks[i].codec) == video) {
+                order.push_back(i);
+            }
+        }
+    }
+    std::vector<TrackTimeline> timelines;
+    std::int64_t movieStart = std::numeric_limits<std::int64_t>::max();
+    for (const std::size_t i : order) {
+        timelines.push_back(IsVideo(m_tracks[i].codec) ? VideoTimeline(m_tracks[i])
+                                                       : AudioTimeline(m_tracks[i]));
+        movieStart = std::min(movieStart, timelines.back().presentation);
+    }
+    std::uint64_t movieDuration = 0;
+    for (const TrackTimeline& timeline : timelines) {
+        movieDuration =
+            std::max(movieDuration, EmptyMovieTime(timeline, movieStart) + ShownMovieTime(timeline));
+    }
+    const std::size_t moov = box.Open("moov");
+    WriteMvhd(box, movieDuration, static_cast<std::uint32_t>(order.size() + 1));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        WriteTrak(box, m_tracks[order[i]], static_cast<std::uint32_t>(i + 1), timelines[i], movieStart,
+                  wideOffsets);
+    }
+    box.Close(moov);
+    if (m_mediaSize + 8 > kMax32) {
+        box.U32(1);
+        box.Bytes("mdat");
+        box.U64(m_mediaSize + 16);
+    } else {
+        box.U32(m_mediaSize + 8);
+        box.Bytes("mdat");
+    }
+    return box.Take();
+}
+
+std::optional<std::string> TsRewrap::State::FinishSurvey() {
+    for (const auto& demux : m_demuxers) {
+        demux->Finish();
+        m_damage.lostSyncBytes += demux->Damage().lostSyncBytes;
+        m_damage.continuityGaps += demux->Damage().continuityGaps;
+        m_damage.brokenUnits += demux->Damage().brokenUnits;
+    }
+    for (const auto& demux : m_demuxers) {
+        if (!m_refusal && !demux->Programme().empty()) {
+            m_refusal = RewrapRefusal(demux->Programme());
+        }
+    }
+    if (!m_refusal && m_damage.brokenUnits > 0) {
+        m_refusal = "a PES does not parse";
+    }
+    if (!m_refusal) {
+        m_refusal = CheckTracks();
+    }
+    if (m_refusal) {
+        return m_refusal;
+    }
+    // The offsets' width changes the moov's size, so it is settled before the offsets are.
+    bool wideOffsets = m_options.wideChunkOffsets;
+    LayOutChunks(0);
+    std::uint64_t headSize = BuildHead(wideOffsets).size();
+    if (!wideOffsets && LayOutChunks(headSize) > kMax32) {
+        wideOffsets = true;
+        headSize = BuildHead(wideOffsets).size();
+    }
+    LayOutChunks(headSize);
+    m_head = BuildHead(wideOffsets);
+    m_surveyed = true;
+    return std::nullopt;
+}
+
+bool TsRewrap::State::Write(std::size_t source, std::string_view bytes, const Sink& sink) {
+    if (!m_surveyed || source >= m_demuxers.size()) {
+        return false;
+    }
+    if (!m_writing) {
+        StartPass(true);
+    }
+    m_sink = &sink;
+    if (!m_mismatch) {
+        m_demuxers[source]->Feed(bytes);
+    }
+    return !m_mismatch;
+}
+
+bool TsRewrap::State::FinishWrite(const Sink& sink) {
+    if (!m_surveyed) {
+        return false;
+    }
+    if (!m_writing) {
+        StartPass(true);
+    }
+    m_sink = &sink;
+    for (const auto& demux : m_demuxers) {
+        if (!m_mismatch) {
+            demux->Finish();
+        }
+    }
+    Flush();
+    m_surveyed = false;  // one write per survey
+    return !m_mismatch && m_runIndex == m_runs.size();
+}
+
+TsRewrap::TsRewrap(std::size_t sources, RewrapOptions options)
+    : m_state(std::make_unique<State>(sources, options)) {}
+
+TsRewrap::~TsRewrap() = default;
+
+void TsRewrap::Survey(std::size_t source, std::string_view bytes) {
+    m_state->Feed(source, bytes);
+}
+
+std::optional<std::string> TsRewrap::FinishSurvey() {
+    return m_state->FinishSurvey();
+}
+
+const std::string& TsRewrap::Head() const {
+    return m_state->head();
+}
+
+std::uint64_t TsRewrap::Size() const {
+    return m_state->size();
+}
+
+TsDamage TsRewrap::Damage() const {
+    return m_state->damage();
+}
+
+bool TsRewrap::Write(std::size_t source, std::string_view bytes, const Sink& sink) {
+    return m_state->Write(source, bytes, sink);
+}
+
+bool TsRewrap::FinishWrite(const Sink& sink) {
+    return m_state->FinishWrite(sink);
+}
+
+}  // namespace drovan

@@ -1,0 +1,127 @@
+// Input: a piece size byte, two 16-bit big-endian lengths, the two init segments of those lengths, then
+// fragment bytes (segments, or a whole fragmented file). The inits are merged; the fragment bytes are scanned
+// and rewritten, fed in pieces of that size.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "extract/streams/fragment_merge.h"
+#include "extract/streams/mp4_box.h"
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+void CheckMergedInit(const std::vector<std::string_view>& inits) {
+    const auto merged = drovan::MergeInitSegments(inits);
+    if (!merged) {
+        return;
+    }
+    const auto top = drovan::mp4::DecodeBoxes(merged->bytes);
+    Check(top.has_value());
+    const auto moov = drovan::mp4::FindBox(*top, "moov");
+    Check(moov.has_value());
+    const auto movie = drovan::mp4::DecodeBoxes(moov->payload);
+    Check(movie.has_value());
+    std::size_t tracks = 0;
+    for (const drovan::mp4::Box& box : *movie) {
+        tracks += box.header.type == "trak" ? 1 : 0;
+    }
+    Check(tracks == inits.size() && merged->trackIds.size() == inits.size());
+    for (std::size_t i = 0; i < inits.size(); ++i) {
+        Check(merged->trackIds[i] == i + 1);
+    }
+}
+
+// The bytes of the top-level boxes the rewriter drops; none when the boxes do not read.
+std::optional<std::size_t> DroppedBytes(std::string_view bytes) {
+    const auto boxes = drovan::mp4::DecodeBoxes(bytes);
+    if (!boxes) {
+        return std::nullopt;
+    }
+    std::size_t dropped = 0;
+    for (const drovan::mp4::Box& box : *boxes) {
+        const std::string_view type = box.header.type;
+        if (type == "styp" || type == "sidx" || type == "ssix" || type == "prft") {
+            dropped += static_cast<std::size_t>(box.header.size);
+        }
+    }
+    return dropped;
+}
+
+// Rewrites bytes as one fragment; output never longer than the input, and exactly the input less the dropped
+// boxes when it succeeds.
+void CheckRewrite(drovan::FragmentRewriter& rewriter, std::string_view bytes, std::size_t piece,
+                  std::uint64_t inputOffset) {
+    const std::uint64_t start = rewriter.outputOffset();
+    std::size_t written = 0;
+    rewriter.BeginFragment(2, inputOffset);
+    bool fed = true;
+    for (std::size_t at = 0; at < bytes.size() && fed; at += piece) {
+        fed = rewriter.Feed(bytes.substr(at, piece), [&written](std::string_view out) {
+            written += out.size();
+            return true;
+        });
+    }
+    const bool ended = rewriter.EndFragment();
+    Check(written <= bytes.size() && rewriter.outputOffset() == start + written);
+    if (fed && ended) {
+        const auto dropped = DroppedBytes(bytes);
+        Check(dropped.has_value() && written == bytes.size() - *dropped);
+    }
+}
+
+void CheckScan(std::string_view bytes, std::size_t piece) {
+    drovan::FragmentScan scan;
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        scan.Feed(bytes.substr(at, piece));
+    }
+    const auto scanned = scan.Finish();
+    if (!scanned) {
+        return;
+    }
+    Check(scanned->init.size() <= bytes.size());
+    std::uint64_t end = scanned->init.size();
+    std::vector<drovan::FragmentTime> times;
+    drovan::FragmentRewriter rewriter(scanned->init.size());
+    for (const drovan::FragmentPlace& fragment : scanned->fragments) {
+        Check(fragment.offset >= end && fragment.size <= bytes.size() - fragment.offset);
+        end = fragment.offset + fragment.size;
+        CheckRewrite(rewriter, bytes.substr(fragment.offset, fragment.size), piece, fragment.offset);
+        times.push_back({fragment.decodeTime.value_or(0), 90000});
+    }
+    const auto order = drovan::InterleaveFragments({times, times});
+    Check(order.size() == 2 * times.size());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kLead = 5;
+    if (size < kLead) {
+        return 0;
+    }
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t piece = data[0] == 0 ? 1 : data[0];
+    const std::size_t firstSize = std::size_t{data[1]} << 8 | data[2];
+    const std::size_t secondSize = std::size_t{data[3]} << 8 | data[4];
+    if (firstSize + secondSize > size - kLead) {
+        return 0;
+    }
+    const std::string_view first = input.substr(kLead, firstSize);
+    const std::string_view second = input.substr(kLead + firstSize, secondSize);
+    const std::string_view fragments = input.substr(kLead + firstSize + secondSize);
+    CheckMergedInit({first, second});
+    CheckMergedInit({first});
+    drovan::FragmentRewriter rewriter(first.size() + second.size());
+    CheckRewrite(rewriter, fragments, piece, 0);
+    CheckScan(fragments, piece);
+    return 0;
+}

@@ -1,0 +1,89 @@
+// Input: a control byte, then TS bytes. The control byte's low bit asks for two sources: then the next byte
+// says after how many 188-byte packets the bytes are cut. The rest sets the piece size the sources are fed
+// in, taking turns. Each run surveys,
+// then writes the same bytes, and checks the file's size and head.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "extract/streams/mp4_box.h"
+#include "extract/streams/ts_rewrap.h"
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+template <typename Take>
+void FeedInTurns(const std::vector<std::string_view>& sources, std::size_t piece, const Take& take) {
+    for (std::size_t at = 0;; at += piece) {
+        bool any = false;
+        for (std::size_t source = 0; source < sources.size(); ++source) {
+            if (at < sources[source].size()) {
+                take(source, sources[source].substr(at, piece));
+                any = true;
+            }
+        }
+        if (!any) {
+            return;
+        }
+    }
+}
+
+// ftyp and moov read as whole boxes, then an mdat header whose size reaches the end of the file.
+void CheckHead(std::string_view head, std::uint64_t fileSize) {
+    std::uint64_t offset = 0;
+    for (const std::string_view type : {"ftyp", "moov"}) {
+        const auto box = drovan::mp4::DecodeBox(head);
+        Check(box.has_value() && box->header.type == type);
+        if (type == "moov") {
+            Check(drovan::mp4::DecodeBoxes(box->payload).has_value());
+        }
+        offset += box->header.size;
+        head.remove_prefix(static_cast<std::size_t>(box->header.size));
+    }
+    const auto mdat = drovan::mp4::DecodeBoxHeader(head);
+    Check(mdat.has_value() && mdat->type == "mdat" && mdat->headerSize == head.size());
+    Check(offset + mdat->size == fileSize);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const bool twoSources = (data[0] & 1) != 0;
+    const std::size_t piece = 1 + static_cast<std::size_t>(data[0] >> 1) * 13;
+    const std::size_t start = twoSources ? 2 : 1;
+    const std::string_view bytes(reinterpret_cast<const char*>(data) + start, size - start);
+    std::vector<std::string_view> sources = {bytes};
+    if (twoSources) {
+        const std::size_t cut = std::min<std::size_t>(bytes.size(), std::size_t{data[1]} * 188);
+        sources = {bytes.substr(0, cut), bytes.substr(cut)};
+    }
+    drovan::TsRewrap rewrap(sources.size());
+    FeedInTurns(sources, piece,
+                [&](std::size_t source, std::string_view part) { rewrap.Survey(source, part); });
+    if (rewrap.FinishSurvey()) {
+        return 0;
+    }
+    CheckHead(rewrap.Head(), rewrap.Size());
+    std::uint64_t written = 0;
+    const auto sink = [&](std::string_view part) {
+        written += part.size();
+        return true;
+    };
+    FeedInTurns(sources, piece,
+                [&](std::size_t source, std::string_view part) { Check(rewrap.Write(source, part, sink)); });
+    Check(rewrap.FinishWrite(sink));
+    Check(written == rewrap.Size() - rewrap.Head().size());
+    return 0;
+}

@@ -1,12 +1,15 @@
 // Measures the readers of browser caches on generated caches of each format (Firefox cache2, Chromium simple,
-// Chromium blockfile; the same entries in each), through the POSIX file system with a warm page cache:
+// Chromium blockfile, Chromium's SQL backend; the same entries in each), through the POSIX file system with a
+// warm page cache:
 //   list:    every entry's type and name, as drovan-harvest --list finds them  vs  a floor of plain reads of
-//            the bytes a reader needs: each entry file opened and its first and last 4 KiB read;
+//            the bytes a reader needs: each entry file opened and its first and last 4 KiB read (for the
+//            SQL cache, each row's head and body_end selected with the system's SQLite from a copy);
 //   harvest: listing and writing every entry  vs  copying each stored body, read at its offset in the cache,
 //            into a new file;
 //   console: drovan-harvest --type '*' on the cache  vs  the harvest's one library call.
-// Usage: cache_bench [--entries N] [--runs N] [--only firefox|simple|blockfile] [--keep DIR]
+// Usage: cache_bench [--entries N] [--runs N] [--only firefox|simple|blockfile|sql] [--keep DIR]
 #include <dirent.h>
+#include <sqlite3.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -36,6 +39,7 @@
 #include "extract/utf8.h"
 #include "tests/support/blockfile_builder.h"
 #include "tests/support/cache_builders.h"
+#include "tests/support/sql_cache_builder.h"
 
 namespace {
 
@@ -54,6 +58,9 @@ struct Options {
 
 constexpr std::size_t kEnd = 4096;  // what the listing floor reads at each end of a file
 constexpr std::size_t kCopyChunk = 256 * 1024;
+// Chromium's SQL backend flushes an entry's body in pieces of at most its write buffer.
+constexpr std::size_t kSqlPiece = 512 * 1024;
+constexpr std::uint32_t kSqlShards = 3;
 
 struct Kind {
     const char* extension;
@@ -260,6 +267,23 @@ std::vector<std::uint32_t> MakeBlockfile(const fs::path& folder, const std::vect
     return records;
 }
 
+// Chromium's SQL backend as it writes a cache by default: three shards, rollback journals, each body in blobs
+// of at most 512 KiB.
+void MakeSql(const fs::path& folder, const std::vector<Planned>& plan, const std::string& noise) {
+    using namespace drovan::tests;
+    WriteSqlCache(
+        folder, plan.size(),
+        [&](std::size_t i) {
+            SqlCacheRow row{plan[i].ChromiumKey(), ResponseInfo(RawHeaders(plan[i].HeadLines())), {}};
+            const std::string body = plan[i].Body(noise);
+            for (std::size_t at = 0; at < body.size(); at += kSqlPiece) {
+                row.pieces.emplace_back(static_cast<std::int64_t>(at), body.substr(at, kSqlPiece));
+            }
+            return row;
+        },
+        kSqlShards);
+}
+
 // Each timed write goes into a new empty folder, with no dirty pages left by the run before it. Written files
 // stay until the end (several GB): deleting 10,000 files just before creating as many leaves ext4 searching
 // past the recently freed inodes for minutes, at a cost that varies widely from run to run.
@@ -360,38 +384,75 @@ void ReadBlockfileEnds(const fs::path& folder, const std::vector<std::uint32_t>&
     }
 }
 
+// Floor for the SQL cache: every shard of a private copy opened with the system's SQLite, each row's head and
+// body_end read.
+void SelectHeads(const fs::path& copy) {
+    for (std::uint32_t shard = 0; shard < kSqlShards; ++shard) {
+        sqlite3* database = nullptr;
+        sqlite3_open_v2(drovan::tests::SqlShardPath(copy, shard).c_str(), &database, SQLITE_OPEN_READONLY,
+                        nullptr);
+        sqlite3_stmt* select = nullptr;
+        sqlite3_prepare_v2(database, "SELECT head, body_end FROM resources", -1, &select, nullptr);
+        std::int64_t taken = 0;  // the columns fetched, as a reader takes them
+        while (sqlite3_step(select) == SQLITE_ROW) {
+            taken += sqlite3_column_bytes(select, 0) + sqlite3_column_int64(select, 1);
+        }
+        sqlite3_finalize(select);
+        sqlite3_close(database);
+        if (taken == 0) {
+            std::fprintf(stderr, "no rows in shard %u\n", shard);
+        }
+    }
+}
+
 double ProcessCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-struct StoredBody {
+struct StoredRun {
     std::string file;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
 };
 
-// Floor of the harvest: each body read at its place and written to a new file, plain POSIX calls.
+// A body as its runs in the cache's files: one for most formats, one per database page in the SQL cache.
+using StoredBody = std::vector<StoredRun>;
+
+// Floor of the harvest: each body read at its places and written to a new file, plain POSIX calls.
 void CopyBodies(const std::vector<StoredBody>& bodies, const fs::path& destination) {
     std::vector<char> buffer(kCopyChunk);
     std::size_t number = 0;
     for (const StoredBody& body : bodies) {
-        const int source = open(body.file.c_str(), O_RDONLY | O_CLOEXEC);
         const std::string target = destination / ("copy" + std::to_string(number++));
         const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        for (std::uint64_t done = 0; done < body.length;) {
-            const std::size_t wanted =
-                static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, body.length - done));
-            const ssize_t got = pread(source, buffer.data(), wanted, static_cast<off_t>(body.offset + done));
-            if (got <= 0 || write(out, buffer.data(), static_cast<std::size_t>(got)) != got) {
-                std::perror(target.c_str());
-                break;
+        int source = -1;
+        const std::string* opened = nullptr;
+        for (const StoredRun& run : body) {
+            if (opened == nullptr || *opened != run.file) {
+                if (source >= 0) {
+                    close(source);
+                }
+                source = open(run.file.c_str(), O_RDONLY | O_CLOEXEC);
+                opened = &run.file;
             }
-            done += static_cast<std::uint64_t>(got);
+            for (std::uint64_t done = 0; done < run.length;) {
+                const std::size_t wanted =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, run.length - done));
+                const ssize_t got =
+                    pread(source, buffer.data(), wanted, static_cast<off_t>(run.offset + done));
+                if (got <= 0 || write(out, buffer.data(), static_cast<std::size_t>(got)) != got) {
+                    std::perror(target.c_str());
+                    break;
+                }
+                done += static_cast<std::uint64_t>(got);
+            }
         }
         close(out);
-        close(source);
+        if (source >= 0) {
+            close(source);
+        }
     }
 }
 
@@ -459,8 +520,9 @@ void Measure(const Cache& cache, const fs::path& destination, const Options& opt
     std::vector<drovan::EntryContent> encoded;
     drovan::ReadCacheFolder(
         files, folder, *drovan::RecogniseCacheFolder(files, folder), [&](drovan::CacheEntry& entry) {
+            StoredBody& body = bodies.emplace_back();
             for (const drovan::BodyPiece& piece : entry.pieces) {
-                bodies.push_back({drovan::Utf16ToUtf8(piece.file), piece.fileOffset, piece.length});
+                body.push_back({drovan::Utf16ToUtf8(piece.file), piece.fileOffset, piece.length});
             }
             if (!entry.contentEncoding.empty()) {
                 encoded.emplace_back(files, std::move(entry));
@@ -580,6 +642,11 @@ int main(int argc, char** argv) {
             const std::vector<std::uint32_t> records = MakeBlockfile(work / "blockfile", plan, noise);
             caches.push_back({"blockfile", work / "blockfile",
                               [&work, records] { ReadBlockfileEnds(work / "blockfile", records); }});
+        }
+        if (options.only.empty() || options.only == "sql") {
+            MakeSql(work / "sql", plan, noise);
+            fs::copy(work / "sql", work / "sql-copy");
+            caches.push_back({"sql", work / "sql", [&work] { SelectHeads(work / "sql-copy"); }});
         }
     });
     std::printf(

@@ -37,6 +37,8 @@ std::u16string KindName(std::optional<CacheKind> kind) {
             return u"chromium-simple";
         case CacheKind::ChromiumBlockfile:
             return u"chromium-blockfile";
+        case CacheKind::ChromiumSql:
+            return u"chromium-sql";
     }
     return u"";
 }
@@ -152,6 +154,7 @@ ListRow StreamRow(const FoundStream& stream) {
     for (const std::string& url : stream.missing) {
         row.missing.push_back(Utf8ToUtf16(url));
     }
+    row.note = Utf8ToUtf16(stream.keptAsTs);
     return row;
 }
 
@@ -214,7 +217,9 @@ std::u16string SummaryLine(const HarvestSummary& summary) {
                     {summary.gone, u"gone since listed"},
                     {summary.unreadable, u"not regular files or unreadable folders"},
                     {summary.overBudget, u"over the memory budget"}}) +
-           u", in use " + Decimal(summary.inUse) + (summary.stopped ? u"; stopped" : u"");
+           u", in use " + Decimal(summary.inUse) + u", locked " + Decimal(summary.locked) +
+           (summary.locked > 0 ? u" (a running browser holds them: close it first)" : u"") +
+           (summary.stopped ? u"; stopped" : u"");
 }
 
 // Seconds since 1970 UTC of a calendar time: with its offset, or as this machine's local time.

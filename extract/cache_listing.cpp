@@ -60,6 +60,7 @@ void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary) {
     summary.damaged += report.damaged;
     summary.overBudget += report.overBudget;
     summary.inUse += report.inUse;
+    summary.locked += report.locked;
 }
 
 bool FilterTakes(FileSystem& fs, const HarvestFilter& filter, const CacheEntry& entry,

@@ -93,6 +93,12 @@ class FileSystem {
     // blocked. Only a regular file, never through a link or reparse point, never a FIFO or device: null
     // otherwise, and when the file cannot be opened.
     virtual std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) = 0;
+    // OpenForReading that tells, when it gives nothing, whether another program holds the file open with a
+    // share mode that lets no reader in (a running browser's SQL cache on Windows). POSIX never locks.
+    virtual std::unique_ptr<ReadableFile> OpenUnlessLocked(std::u16string_view path, bool& locked) {
+        locked = false;
+        return OpenForReading(path);
+    }
     // Never replaces anything at path, even a file made between a check and the call: NameTaken then (a file
     // or a folder is there). Null unless status is Created.
     virtual std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) = 0;
@@ -116,6 +122,9 @@ class ForwardingFileSystem : public FileSystem {
     }
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override {
         return m_inner.OpenForReading(path);
+    }
+    std::unique_ptr<ReadableFile> OpenUnlessLocked(std::u16string_view path, bool& locked) override {
+        return m_inner.OpenUnlessLocked(path, locked);
     }
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override {
         return m_inner.CreateNewFile(path, status);

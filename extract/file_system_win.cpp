@@ -319,11 +319,22 @@ std::unique_ptr<DirectoryListing> WindowsFileSystem::OpenDirectory(std::u16strin
 }
 
 std::unique_ptr<ReadableFile> WindowsFileSystem::OpenForReading(std::u16string_view path) {
+    bool locked = false;
+    return OpenUnlessLocked(path, locked);
+}
+
+std::unique_ptr<ReadableFile> WindowsFileSystem::OpenUnlessLocked(std::u16string_view path, bool& locked) {
     FileHandle file(CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
-    if (!file || !IsPlainFile(file.get())) {
+    if (!file) {
+        const DWORD error = GetLastError();
+        locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        return nullptr;
+    }
+    locked = false;
+    if (!IsPlainFile(file.get())) {
         return nullptr;
     }
     return std::make_unique<WindowsReadableFile>(std::move(file));

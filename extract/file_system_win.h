@@ -17,6 +17,7 @@ class WindowsFileSystem final : public FileSystem {
     bool Exists(std::u16string_view path) override;
     std::unique_ptr<DirectoryListing> OpenDirectory(std::u16string_view folder) override;
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
+    std::unique_ptr<ReadableFile> OpenUnlessLocked(std::u16string_view path, bool& locked) override;
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;
     bool ReadsAlongsideWrites() const override { return true; }
 };

@@ -33,6 +33,8 @@ struct HarvestSummary {
     std::size_t encrypted = 0;
     // Records the browser was still writing: neither matched nor skipped, their type is unknown.
     std::size_t inUse = 0;
+    // Cache files a running browser holds locked: nothing in them could be read, so close it first.
+    std::size_t locked = 0;
 };
 
 }  // namespace drovan

@@ -13,9 +13,9 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple blockfile sparse record_decoders response_head entry_name
+[ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple chromium_sql sqlite_file blockfile sparse record_decoders response_head entry_name
     http_date decode_gzip decode_deflate decode_brotli decode_zstd
-    hls_playlist dash_manifest ts_probe mp4_probe stream_finder)
+    hls_playlist dash_manifest ts_probe mp4_probe stream_finder fragment_merge ts_demux)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
 missing=()
@@ -82,11 +82,13 @@ printf '\x02\xa2\x04\x00\x80\xbc\x71\xbe\xd0\x60\x83\xdc\x06\xb7\xbf\x2e\xbc\x2c
 printf '\x04\x28\xb5\x2f\xfd\x24\x26\xfd\x00\x00\xc8\x3c\x70\x3e\x63\x61\x63\x68\x65\x3c\x2f\x70\x3e\x20\xe7\xbc\x93\xe5\xad\x98\x20\x62\x6f\x64\x79\x0a\x01\x00\x70\xcc\x2f\x87\x04\x2c\x73\x28\xb5\x2f\xfd\x24\x26\xfd\x00\x00\xc8\x3c\x70\x3e\x63\x61\x63\x68\x65\x3c\x2f\x70\x3e\x20\xe7\xbc\x93\xe5\xad\x98\x20\x62\x6f\x64\x79\x0a\x01\x00\x70\xcc\x2f\x87\x04\x2c\x73' >"$build/corpus/decode_zstd/seed-two-frames"
 
 # Playlists and manifests as players meet them, and small sound MPEG-TS and fMP4 segments.
-for target in hls_playlist dash_manifest ts_probe mp4_probe stream_finder; do
+for target in hls_playlist dash_manifest ts_probe mp4_probe stream_finder ts_demux fragment_merge sqlite_file \
+    chromium_sql; do
     mkdir -p "$build/corpus/$target"
 done
-cp "$root"/fuzz/seeds/hls_playlist/* "$build/corpus/hls_playlist/"
-cp "$root"/fuzz/seeds/dash_manifest/* "$build/corpus/dash_manifest/"
+for target in hls_playlist dash_manifest ts_demux fragment_merge sqlite_file chromium_sql; do
+    cp "$root/fuzz/seeds/$target"/* "$build/corpus/$target/"
+done
 "$build/media_probe_seeds" "$build/corpus/ts_probe" "$build/corpus/mp4_probe"
 
 status=0

@@ -9,7 +9,7 @@
 
 namespace drovan {
 
-enum class CacheKind { FirefoxCache2, ChromiumSimple, ChromiumBlockfile };
+enum class CacheKind { FirefoxCache2, ChromiumSimple, ChromiumBlockfile, ChromiumSql };
 
 // Where a run of the stored body lies: length bytes at fileOffset of file, making body bytes
 // [bodyOffset, bodyOffset + length).

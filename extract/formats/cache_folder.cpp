@@ -7,7 +7,9 @@
 #include "extract/ascii.h"
 #include "extract/formats/chromium_blockfile.h"
 #include "extract/formats/chromium_simple.h"
+#include "extract/formats/chromium_sql.h"
 #include "extract/formats/firefox_cache2.h"
+#include "extract/formats/sql_format.h"
 #include "extract/name_rules.h"
 
 namespace drovan {
@@ -65,6 +67,9 @@ std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_vie
     if (StartsWith(head, got, kBlockfileIndexMagic, sizeof kBlockfileIndexMagic)) {
         return CacheKind::ChromiumBlockfile;
     }
+    if (std::string_view(head.data(), got) == kSqlCacheMarker && SqlCacheShards(fs, folder)) {
+        return CacheKind::ChromiumSql;
+    }
     return std::nullopt;
 }
 
@@ -77,6 +82,8 @@ CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, Cach
             return ReadChromiumSimple(fs, folder, sink);
         case CacheKind::ChromiumBlockfile:
             return ReadChromiumBlockfile(fs, folder, sink);
+        case CacheKind::ChromiumSql:
+            return ReadChromiumSql(fs, folder, sink);
     }
     return {};
 }

@@ -9,7 +9,8 @@
 
 namespace drovan {
 
-// A cache folder is known by its files, never by its path: a Chromium folder by its index's magic, a Firefox
+// A cache folder is known by its files, never by its path: a Chromium folder by its index's magic (an SQL
+// cache's also by its databases), a Firefox
 // folder by its entries folder (the cache2 folder itself or its entries folder may be given); the reader of a
 // Firefox cache takes either.
 std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_view folder);

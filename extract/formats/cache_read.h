@@ -18,6 +18,9 @@ struct CacheReadReport {
     std::size_t inUse = 0;
     // Records dropped, not damaged: holding them would pass the listing's memory budget.
     std::size_t overBudget = 0;
+    // Files another program holds locked (a running browser's SQL cache on Windows): their records are not
+    // read.
+    std::size_t locked = 0;
 };
 
 // Called for every entry read; returning false ends the reading.

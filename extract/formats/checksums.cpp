@@ -196,13 +196,13 @@ std::size_t StoredBodyCheck::AddLanes(std::uint64_t bodyOffset, const char* data
     }
     const StoredChecksum& first = m_checksums[m_next];
     const std::uint64_t length = first.length;
-    if (first.kind != StoredChecksum::Kind::Lookup2Low16 || first.bodyOffset != bodyOffset ||
-        length > size / kLanes) {
+    if (first.kind != StoredChecksum::Kind::Lookup2Low16 || first.followingSize != 0 ||
+        first.bodyOffset != bodyOffset || length > size / kLanes) {
         return 0;
     }
     for (std::size_t lane = 1; lane < kLanes; ++lane) {
         const StoredChecksum& next = m_checksums[m_next + lane];
-        if (next.kind != first.kind || next.length != length ||
+        if (next.kind != first.kind || next.length != length || next.followingSize != 0 ||
             next.bodyOffset != bodyOffset + lane * length) {
             return 0;
         }
@@ -250,6 +250,12 @@ bool StoredBodyCheck::Add(std::uint64_t bodyOffset, const char* data, std::size_
 
 bool StoredBodyCheck::Close() {
     const StoredChecksum& checksum = m_checksums[m_next];
+    const std::size_t following = std::min<std::size_t>(checksum.followingSize, checksum.following.size());
+    if (checksum.kind == StoredChecksum::Kind::Crc32) {
+        m_crc = Crc32(std::string_view(checksum.following.data(), following), m_crc);
+    } else {
+        m_lookup2.Add(checksum.following.data(), following);
+    }
     const bool matches = checksum.kind == StoredChecksum::Kind::Crc32
                              ? m_crc == checksum.value
                              : (m_lookup2.Finish() & 0xFFFF) == checksum.value;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -28,13 +29,16 @@ class Lookup2Stream {
     std::uint64_t m_total = 0;
 };
 
-// A checksum the browser kept over stored body bytes [bodyOffset, bodyOffset + length).
+// A checksum the browser kept over stored body bytes [bodyOffset, bodyOffset + length), and over a few bytes
+// of its own after them (Chromium's SQL cache continues each CRC-32 over the key's hash).
 struct StoredChecksum {
     enum class Kind { Crc32, Lookup2Low16 };
     Kind kind = Kind::Crc32;
     std::uint64_t bodyOffset = 0;
     std::uint64_t length = 0;
     std::uint32_t value = 0;
+    std::array<char, 4> following{};
+    std::uint8_t followingSize = 0;
 };
 
 // Checks a stored body against its checksums as its bytes come by in order; bytes no checksum covers pass.

@@ -9,12 +9,24 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/memory_file_system.h"
+#include "extract/formats/cache_entry.h"
 #include "extract/utf8.h"
+#include "tests/support/memory_file_system.h"
 
 namespace drovan::tests {
 
 inline const std::filesystem::path kData = DROVAN_TEST_DATA_DIR;
+
+// Every cache folder with a manifest. firefox140-cache2 is an older Firefox, whose predictor still writes
+// records that are no responses; chromium-sql-wal holds every row only in its -wal files.
+struct RealCache {
+    const char* folder;
+    CacheKind kind;
+};
+inline const RealCache kRealCaches[] = {
+    {"chromium-simple", CacheKind::ChromiumSimple}, {"chromium-blockfile", CacheKind::ChromiumBlockfile},
+    {"chromium-sql", CacheKind::ChromiumSql},       {"chromium-sql-wal", CacheKind::ChromiumSql},
+    {"firefox-cache2", CacheKind::FirefoxCache2},   {"firefox140-cache2", CacheKind::FirefoxCache2}};
 
 inline std::string FileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

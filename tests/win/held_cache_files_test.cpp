@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cwchar>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cli/harvest_args.h"
 #include "extract/file_system_win.h"
 #include "extract/formats/cache_folder.h"
 #include "extract/pipeline.h"
@@ -16,6 +19,8 @@
 #include "extract/utf8.h"
 #include "framework/gdi.h"
 #include "temp_folder.h"
+#include "tests/support/captured_output.h"
+#include "tests/support/stream_expectations.h"
 
 namespace drovan {
 namespace {
@@ -49,6 +54,12 @@ const std::vector<RealCache> kCaches = {
     {"chromium-blockfile", CacheKind::ChromiumBlockfile, kChromiumHold},
     {"chromium-simple", CacheKind::ChromiumSimple, kChromiumHold},
     {"firefox-cache2", CacheKind::FirefoxCache2, kFirefoxHold},
+};
+
+// Chromium's SQL backend opens its databases with no sharing at all: read only while the browser is closed.
+const std::vector<RealCache> kSqlCaches = {
+    {"chromium-sql", CacheKind::ChromiumSql, kChromiumHold},
+    {"chromium-sql-wal", CacheKind::ChromiumSql, kChromiumHold},
 };
 
 // Caches players left, each with its streams.tsv.
@@ -235,16 +246,21 @@ TEST(HeldCacheFiles, EveryCompleteEntryIsHarvestedWhileTheBrowsersHoldTheirFiles
 // Each complete stream the players left is one file of its joined bytes, read through the files the browsers
 // hold; the incomplete ones are counted, and no segment is written on its own.
 TEST(HeldCacheFiles, StreamsAreJoinedWhileTheBrowsersHoldTheirFiles) {
-    std::set<std::string> joined;
+    std::set<std::string> expected;
+    std::size_t complete = 0;
     std::size_t incomplete = 0;
     for (const RealCache& cache : kStreamCaches) {
         std::istringstream lines(tests::ReadFile(DataFolder(std::string(cache.folder) + "/streams.tsv")));
+        std::vector<std::vector<std::string>> rows;
         std::string line;
         std::getline(lines, line);
         while (std::getline(lines, line)) {
-            const std::vector<std::string> fields = Fields(line);
-            if (fields[2] == "complete") {
-                joined.insert(fields[5]);
+            rows.push_back(Fields(line));
+        }
+        for (const tests::ExpectedFile& file : tests::ExpectedFiles(rows)) {
+            if (file.state == "complete") {
+                expected.insert(file.name);
+                ++complete;
             } else {
                 ++incomplete;
             }
@@ -255,19 +271,147 @@ TEST(HeldCacheFiles, StreamsAreJoinedWhileTheBrowsersHoldTheirFiles) {
     WindowsFileSystem files;
     const TempFolder into;
     std::size_t incompleteFound = 0;
+    std::size_t written = 0;
     for (const char16_t* type : {u"ts", u"mp4", u"m4a"}) {
         const HarvestSummary summary =
             Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), {type});
         EXPECT_EQ(summary.failed + summary.skipped, 0u);
         incompleteFound += summary.incomplete;
+        written += summary.copied + summary.alreadyPresent;
+    }
+    std::set<std::string> names;
+    for (const std::wstring& path : Files(into.path(), false)) {
+        const std::wstring name = path.substr(path.rfind(L'\\') + 1);
+        names.insert(std::regex_replace(Utf16ToUtf8(std::u16string(name.begin(), name.end())),
+                                        std::regex(" \\(\\d+\\)(\\.[^.]*)$"), "$1"));
+        EXPECT_EQ(tests::TopLevelBoxes(tests::ReadFile(path)).at(1), "moov");
+    }
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(written, complete);
+    EXPECT_EQ(incompleteFound, incomplete);
+}
+
+// Each complete entry of the SQL caches, read from databases and write-ahead logs through the Windows file
+// system.
+TEST(HeldCacheFiles, SqlCachesAreHarvestedThroughTheWindowsFileSystem) {
+    Manifest manifest;
+    for (const RealCache& cache : kSqlCaches) {
+        ASSERT_NO_FATAL_FAILURE(ReadManifest(cache.folder, manifest));
+    }
+    RunningBrowsers browsers;
+    ASSERT_NO_FATAL_FAILURE(StartBrowsers(false, browsers, kSqlCaches));
+    WindowsFileSystem files;
+    const TempFolder into;
+    const HarvestSummary summary =
+        Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), {});
+    EXPECT_EQ(summary.matched, manifest.lines);
+    EXPECT_EQ(summary.incomplete, manifest.incomplete);
+    EXPECT_EQ(summary.failed + summary.locked + summary.damaged, 0u);
+    // Both caches hold the same bodies: the second one's are already there.
+    EXPECT_EQ(summary.copied, manifest.complete.size());
+    EXPECT_EQ(summary.alreadyPresent, manifest.complete.size());
+    std::set<std::string> expected;
+    for (const auto& [name, sha256] : manifest.complete) {
+        expected.insert(sha256);
     }
     std::set<std::string> written;
     for (const std::wstring& path : Files(into.path(), false)) {
         written.insert(Sha256Hex(tests::ReadFile(path)));
     }
-    EXPECT_EQ(written, joined);
-    EXPECT_EQ(incompleteFound, incomplete);
+    EXPECT_EQ(written, expected);
+}
+
+constexpr wchar_t kHoldArgument[] = L"--hold-exclusively";
+
+// Another process holding a file as the browser holds its SQL cache: opened with no sharing, until told.
+class ExclusiveHolder {
+  public:
+    explicit ExclusiveHolder(const std::wstring& file) {
+        static int s_count = 0;
+        const std::wstring name =
+            L"DrovanHold-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++s_count);
+        m_ready.reset(CreateEventW(nullptr, TRUE, FALSE, (name + L"-ready").c_str()));
+        m_release.reset(CreateEventW(nullptr, TRUE, FALSE, (name + L"-release").c_str()));
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring command =
+            L"\"" + std::wstring(self) + L"\" " + kHoldArgument + L" \"" + file + L"\" " + name;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &process)) {
+            CloseHandle(process.hThread);
+            m_process.reset(process.hProcess);
+        }
+    }
+    ~ExclusiveHolder() {
+        SetEvent(m_release.get());
+        WaitForSingleObject(m_process.get(), 10000);
+    }
+    ExclusiveHolder(const ExclusiveHolder&) = delete;
+    ExclusiveHolder& operator=(const ExclusiveHolder&) = delete;
+
+    bool Holding() { return m_process && WaitForSingleObject(m_ready.get(), 20000) == WAIT_OBJECT_0; }
+
+  private:
+    FileHandle m_ready;
+    FileHandle m_release;
+    FileHandle m_process;
+};
+
+int HoldExclusively(const wchar_t* file, const std::wstring& name) {
+    const FileHandle held(
+        Owned(CreateFileW(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
+    const FileHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"-ready").c_str()));
+    const FileHandle release(OpenEventW(SYNCHRONIZE, FALSE, (name + L"-release").c_str()));
+    if (!held || !ready || !release) {
+        return 1;
+    }
+    SetEvent(ready.get());
+    WaitForSingleObject(release.get(), 60000);
+    return 0;
+}
+
+// A shard a browser holds in another process is counted locked, in the harvest and in drovan-harvest's
+// summary; the other shards are still read.
+TEST(HeldCacheFiles, ADatabaseLockedByAnotherProcessIsCountedLocked) {
+    RunningBrowsers browsers;
+    ASSERT_NO_FATAL_FAILURE(StartBrowsers(false, browsers, {kSqlCaches[0]}));
+    const std::wstring cache = ToWide(browsers.caches[0].folder);
+    ExclusiveHolder holder(cache + L"\\sqldb1");
+    ASSERT_TRUE(holder.Holding());
+    WindowsFileSystem files;
+    bool locked = false;
+    EXPECT_EQ(files.OpenUnlessLocked(FromWide(cache + L"\\sqldb1"), locked), nullptr);
+    EXPECT_TRUE(locked);
+    EXPECT_NE(files.OpenUnlessLocked(FromWide(cache + L"\\sqldb0"), locked), nullptr);
+    EXPECT_FALSE(locked);
+    const TempFolder into;
+    const HarvestSummary summary =
+        Harvest(files, MachineHarvestSources(files, u"", browsers.caches), FromWide(into.path()), {});
+    EXPECT_EQ(summary.locked, 1u);
+    EXPECT_GT(summary.copied, 0u);
+    EXPECT_EQ(summary.failed + summary.damaged, 0u);
+    tests::CapturedOutput output;
+    const ParsedArguments parsed =
+        ParseHarvestArguments({u"--type", u"*", u"--to", FromWide(into.path()), u"--from", FromWide(cache)});
+    ASSERT_TRUE(parsed.arguments);
+    RunHarvest(files, *parsed.arguments, std::nullopt, output, nullptr);
+    ASSERT_FALSE(output.messages.empty());
+    EXPECT_NE(Utf16ToUtf8(output.messages.back()).find(", locked 1 "), std::string::npos)
+        << Utf16ToUtf8(output.messages.back());
 }
 
 }  // namespace
 }  // namespace drovan
+
+int main(int argc, char** argv) {
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments && count == 4 && std::wstring(arguments[1]) == drovan::kHoldArgument) {
+        return drovan::HoldExclusively(arguments[2], arguments[3]);
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

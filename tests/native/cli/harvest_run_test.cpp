@@ -80,7 +80,8 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
 
 // A listing's rows are the manifest's lines, in their states, and its summary counts what the rows say.
 TEST(HarvestCommand, ListedRowsAndTheSummaryAgree) {
-    for (const char* folder : {"firefox-cache2", "firefox140-cache2", "chromium-simple"}) {
+    for (const char* folder :
+         {"firefox-cache2", "firefox140-cache2", "chromium-simple", "chromium-sql", "chromium-sql-wal"}) {
         std::vector<std::vector<std::string>> manifest;
         MemoryFileSystem fs = tests::LoadCache(folder, manifest);
         CapturedOutput output;
@@ -109,7 +110,7 @@ TEST(HarvestCommand, ListedRowsAndTheSummaryAgree) {
                       ", copied 0, already present 0, failed 0, incomplete " +
                       std::to_string(states["incomplete"]) + ", skipped " +
                       std::to_string(states["no-body"]) + " (" + std::to_string(states["no-body"]) +
-                      " without a body), in use 0")
+                      " without a body), in use 0, locked 0")
             << folder;
     }
 }

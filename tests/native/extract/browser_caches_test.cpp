@@ -26,6 +26,12 @@ void AddSimple(MemoryFileSystem& fs, const std::u16string& folder) {
     fs.AddFile(folder + u"/0123456789abcdef_0", "entry");
 }
 
+void AddSql(MemoryFileSystem& fs, const std::u16string& folder) {
+    fs.AddFile(folder + u"/index", "SQLCacheTruncate2");
+    fs.AddFile(folder + u"/sqldb0", "SQLite format 3");
+    fs.AddFile(folder + u"/sqldb1", "SQLite format 3");
+}
+
 void AddCache2(MemoryFileSystem& fs, const std::u16string& folder) {
     fs.AddFile(folder + u"/entries/0123456789ABCDEF0123456789ABCDEF01234567", "entry");
 }
@@ -54,10 +60,13 @@ void BuildMachine(MemoryFileSystem& fs) {
     AddSimple(fs, chrome + u"/Profile 3/Cache/Cache_Data");
     AddBlockfile(fs, chrome + u"/Guest Profile/Cache/Cache_Data");
     AddBlockfile(fs, chrome + u"/Profile 5/Cache");  // before Cache_Data existed
+    AddSql(fs, chrome + u"/Profile 6/Cache/Cache_Data");
     AddBlockfile(fs, chrome + u"/Default/GPUCache");
     fs.AddFile(chrome + u"/System Profile/Preferences", "{}");
     fs.AddFile(chrome + u"/Local State", "{}");
     AddSimple(fs, u"/u/Local/Microsoft/Edge/User Data/Default/Cache/Cache_Data");
+    AddSql(fs, u"/u/Local/Microsoft/Edge/User Data/Profile 1/Cache/Cache_Data");
+    AddSql(fs, u"/u/Local/Contoso/Sql/EBWebView/Default/Cache/Cache_Data");
     AddBlockfile(fs, u"/u/Local/Opera Software/Opera Stable/Cache/Cache_Data");
     fs.AddFile(u"/u/Roaming/Opera Software/Opera Stable/Preferences", "{}");
     AddBlockfile(fs, u"/u/Roaming/360se6/User Data/Default/Cache");
@@ -107,7 +116,11 @@ TEST(BrowserCaches, EveryBrowserOnTheMachineOnce) {
     const CacheKind block = CacheKind::ChromiumBlockfile;
     const CacheKind simple = CacheKind::ChromiumSimple;
     const CacheKind fox = CacheKind::FirefoxCache2;
+    const CacheKind sql = CacheKind::ChromiumSql;
     std::vector<Found> expected = {
+        {"/u/Local/Google/Chrome/User Data/Profile 6/Cache/Cache_Data", sql, "Google Chrome / Profile 6"},
+        {"/u/Local/Microsoft/Edge/User Data/Profile 1/Cache/Cache_Data", sql, "Microsoft Edge / Profile 1"},
+        {"/u/Local/Contoso/Sql/EBWebView/Default/Cache/Cache_Data", sql, "Contoso/Sql / Default"},
         {"/u/Local/Google/Chrome/User Data/Default/Cache/Cache_Data", block, "Google Chrome / Default"},
         {"/u/Local/Google/Chrome/User Data/Profile 3/Cache/Cache_Data", simple, "Google Chrome / Profile 3"},
         {"/u/Local/Google/Chrome/User Data/Guest Profile/Cache/Cache_Data", block,
@@ -210,19 +223,19 @@ TEST(BrowserCaches, KnownPlacesComeFirstAndStayFoundWhenTheSearchIsCut) {
         int depth;
         std::size_t sources;
     } cases[] = {
-        {0, 4, 11},      // Chrome's 4, Edge, Opera, 360, Firefox's 3, Waterfox
-        {1, 4, 11},      // the local root listed: no cache directly below it
-        {10000, 1, 11},  // the roots listed, nothing below them
-        {10000, 2, 12},  // + discord
-        {10000, 3, 15},  // + Contoso's WebView2, Acme's User Data, Newfox's profiles.ini two levels down
-        {10000, 4, 16},  // + the WebView2 folder four levels down
+        {0, 4, 13},      // Chrome's 5, Edge's 2, Opera, 360, Firefox's 3, Waterfox
+        {1, 4, 13},      // the local root listed: no cache directly below it
+        {10000, 1, 13},  // the roots listed, nothing below them
+        {10000, 2, 14},  // + discord
+        {10000, 3, 18},  // + Contoso's two WebView2, Acme's User Data, Newfox's profiles.ini two levels down
+        {10000, 4, 19},  // + the WebView2 folder four levels down
     };
     for (const auto& c : cases) {
         const std::vector<CacheSource> sources = FindBrowserCaches(fs, kRoots, {c.depth, c.folders, 8192});
         EXPECT_EQ(sources.size(), c.sources) << c.folders << " folders, depth " << c.depth;
-        ASSERT_GE(sources.size(), 11u);
+        ASSERT_GE(sources.size(), 13u);
         EXPECT_EQ(Utf16ToUtf8(sources[0].browser), "Google Chrome / Default");
-        EXPECT_EQ(Utf16ToUtf8(sources[10].browser), "Waterfox / wf.default");
+        EXPECT_EQ(Utf16ToUtf8(sources[12].browser), "Waterfox / wf.default");
     }
 }
 

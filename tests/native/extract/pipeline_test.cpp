@@ -42,14 +42,7 @@ std::string BaseName(std::string name) {
 // decoded body, dated as the line says; incomplete ones and responses without a body are counted and never
 // written; a second harvest adds nothing.
 TEST(Harvest, RealCachesGiveTheManifestsFilesByteForByte) {
-    const struct {
-        const char* folder;
-        CacheKind kind;
-    } caches[] = {{"chromium-simple", CacheKind::ChromiumSimple},
-                  {"chromium-blockfile", CacheKind::ChromiumBlockfile},
-                  {"firefox-cache2", CacheKind::FirefoxCache2},
-                  {"firefox140-cache2", CacheKind::FirefoxCache2}};
-    for (const auto& cache : caches) {
+    for (const tests::RealCache& cache : tests::kRealCaches) {
         std::vector<std::vector<std::string>> manifest;
         MemoryFileSystem fs = tests::LoadCache(cache.folder, manifest);
         fs.AddFolder(u"/out");

@@ -36,6 +36,11 @@ TEST(Checksums, StoredBodyCheckPassesOnlyWholeMatchingRuns) {
     const std::uint32_t crc = Crc32(std::string_view(body).substr(100, 100));
     const std::uint32_t low16 = Lookup2Hash(std::string_view(body).substr(0, 100)) & 0xFFFF;
     using Kind = StoredChecksum::Kind;
+    // The CRC continued over bytes the browser counted after the run (Chromium's SQL cache: its key's hash).
+    const std::uint32_t crcThenFollowing = Crc32("wxyz", crc);
+    StoredChecksum followed{Kind::Crc32, 100, 100, crcThenFollowing};
+    followed.following = {'w', 'x', 'y', 'z'};
+    followed.followingSize = 4;
     const struct {
         const char* what;
         std::vector<StoredChecksum> checksums;
@@ -48,6 +53,11 @@ TEST(Checksums, StoredBodyCheckPassesOnlyWholeMatchingRuns) {
         {"a run past the body", {{Kind::Crc32, 250, 100, crc}}, 300, false},
         {"overlapping runs", {{Kind::Crc32, 0, 150, 0}, {Kind::Crc32, 100, 100, crc}}, 300, false},
         {"none", {}, 300, true},
+        {"followed by 4 bytes", {followed}, 300, true},
+        {"followed by 4 bytes, checked without them",
+         {{Kind::Crc32, 100, 100, crcThenFollowing}},
+         300,
+         false},
     };
     for (const auto& c : cases) {
         StoredBodyCheck check(c.checksums);

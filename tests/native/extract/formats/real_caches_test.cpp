@@ -87,16 +87,8 @@ void CheckAgainstManifest(const std::string& folder, CacheKind kind) {
     EXPECT_GT(hashed, manifest.size() / 2);
 }
 
-// firefox140-cache2 is an older Firefox, whose predictor still writes records that are no responses.
 TEST(RealCaches, EveryRecordAgreesWithTheManifest) {
-    const struct {
-        const char* folder;
-        CacheKind kind;
-    } kCaches[] = {{"chromium-simple", CacheKind::ChromiumSimple},
-                   {"chromium-blockfile", CacheKind::ChromiumBlockfile},
-                   {"firefox-cache2", CacheKind::FirefoxCache2},
-                   {"firefox140-cache2", CacheKind::FirefoxCache2}};
-    for (const auto& cache : kCaches) {
+    for (const tests::RealCache& cache : tests::kRealCaches) {
         SCOPED_TRACE(cache.folder);
         CheckAgainstManifest(cache.folder, cache.kind);
     }

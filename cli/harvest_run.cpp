@@ -134,7 +134,7 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, c
                 facts, verdict == EntryVerdict::Write ? &content : nullptr, kListedSegmentCap));
             return true;
         });
-    CountPassedOver(report, summary);
+    CountPassedOver(report, source.folder, summary);
 }
 
 ListRow StreamRow(const FoundStream& stream) {
@@ -206,6 +206,18 @@ std::u16string Reasons(std::initializer_list<std::pair<std::size_t, std::u16stri
     return text.empty() ? text : text + u")";
 }
 
+// " (a running browser holds them: close it first: C:\…\Cache_Data)"
+std::u16string LockedFolders(const HarvestSummary& summary) {
+    if (summary.locked == 0) {
+        return u"";
+    }
+    std::u16string text = u" (a running browser holds them: close it first:";
+    for (const std::u16string& folder : summary.lockedFolders) {
+        text += u" " + ListField(folder);
+    }
+    return text + u")";
+}
+
 std::u16string SummaryLine(const HarvestSummary& summary) {
     return u"matched " + Decimal(summary.matched) + u", copied " + Decimal(summary.copied) +
            u", already present " + Decimal(summary.alreadyPresent) + u", failed " + Decimal(summary.failed) +
@@ -218,8 +230,7 @@ std::u16string SummaryLine(const HarvestSummary& summary) {
                     {summary.unreadable, u"not regular files or unreadable folders"},
                     {summary.overBudget, u"over the memory budget"}}) +
            u", in use " + Decimal(summary.inUse) + u", locked " + Decimal(summary.locked) +
-           (summary.locked > 0 ? u" (a running browser holds them: close it first)" : u"") +
-           (summary.stopped ? u"; stopped" : u"");
+           LockedFolders(summary) + (summary.stopped ? u"; stopped" : u"");
 }
 
 // Seconds since 1970 UTC of a calendar time: with its offset, or as this machine's local time.

@@ -55,12 +55,15 @@ void CountVerdict(EntryVerdict verdict, HarvestSummary& summary) {
     }
 }
 
-void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary) {
+void CountPassedOver(const CacheReadReport& report, std::u16string_view folder, HarvestSummary& summary) {
     summary.skipped += report.damaged + report.overBudget;
     summary.damaged += report.damaged;
     summary.overBudget += report.overBudget;
     summary.inUse += report.inUse;
     summary.locked += report.locked;
+    if (report.locked > 0) {
+        summary.lockedFolders.emplace_back(folder);
+    }
 }
 
 bool FilterTakes(FileSystem& fs, const HarvestFilter& filter, const CacheEntry& entry,
@@ -138,7 +141,7 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
         listedAll = sink(std::move(item));
         return listedAll;
     });
-    CountPassedOver(report, summary);
+    CountPassedOver(report, folder, summary);
     return listedAll;
 }
 

@@ -26,7 +26,7 @@ std::u16string_view VerdictName(EntryVerdict verdict);
 void CountVerdict(EntryVerdict verdict, HarvestSummary& summary);
 
 // Counts what a reader passed over as skipped: damaged records, and those over its memory budget.
-void CountPassedOver(const CacheReadReport& report, HarvestSummary& summary);
+void CountPassedOver(const CacheReadReport& report, std::u16string_view folder, HarvestSummary& summary);
 
 // Reads every entry of the cache and looks at each response a harvest would consider (IsHarvestedResponse)
 // while the reader's files are still open, so that a look opens nothing a second time. Returning false from

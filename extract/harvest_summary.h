@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace drovan {
 
@@ -35,6 +37,7 @@ struct HarvestSummary {
     std::size_t inUse = 0;
     // Cache files a running browser holds locked: nothing in them could be read, so close it first.
     std::size_t locked = 0;
+    std::vector<std::u16string> lockedFolders;  // the caches they belong to, each once
 };
 
 }  // namespace drovan

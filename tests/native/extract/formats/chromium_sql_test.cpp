@@ -227,7 +227,9 @@ TEST(ChromiumSql, LockedShardsAreCountedApart) {
     RunHarvest(files, *ParseHarvestArguments({u"--list", u"--from", u"/cache"}).arguments, std::nullopt,
                output, nullptr);
     ASSERT_EQ(output.messages.size(), 1u);
-    EXPECT_NE(Utf16ToUtf8(output.messages[0]).find(", locked 1 (a running browser"), std::string::npos);
+    EXPECT_NE(Utf16ToUtf8(output.messages[0])
+                  .find(", locked 1 (a running browser holds them: close it first: /cache)"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "extract/streams/fragment_merge.h"
-#include "extract/streams/joined_content.h"
 #include "extract/streams/ts_rewrap.h"
 
 namespace drovan {
@@ -102,41 +101,17 @@ std::vector<std::vector<FragmentTime>> FragmentTimes(const std::vector<Fragmente
     return times;
 }
 
-// Another's content, streamed where it lies.
-class BorrowedContent final : public Content {
-  public:
-    explicit BorrowedContent(Content& content) : m_content(content) {}
-    Status Stream(const Sink& sink) override { return m_content.Stream(sink); }
-
-  private:
-    Content& m_content;
-};
-
 }  // namespace
 
-// Consecutive segments of one source as one run, read by a second thread ahead of the rewrap where the file
-// system allows.
-std::vector<RewrappedContent::Run> RewrappedContent::Runs() {
-    std::vector<Run> runs;
-    for (std::size_t i = 0; i < m_segments.size();) {
-        std::vector<std::unique_ptr<Content>> parts;
-        const std::size_t source = m_segments[i].source;
-        for (; i < m_segments.size() && m_segments[i].source == source; ++i) {
-            parts.push_back(std::make_unique<BorrowedContent>(*m_segments[i].content));
-        }
-        runs.push_back({source, std::make_unique<JoinedContent>(std::move(parts), m_readAhead)});
-    }
-    return runs;
-}
-
+// Each segment is read on this thread: a second one reading ahead would hold a segment only to drop and
+// read again those over its cap, which HLS segments of ten seconds often are.
 Status RewrappedContent::Stream(const Sink& sink) {
     TsRewrap rewrap(m_sources);
-    std::vector<Run> runs = Runs();
     bool sinkRefused = false;
-    for (Run& run : runs) {
+    for (Segment& segment : m_segments) {
         // Nothing is written while surveying: the sink is asked between reads only whether to go on.
-        const Status read = run.content->Stream([&](const char* data, std::size_t size) {
-            rewrap.Survey(run.source, std::string_view(data, size));
+        const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
+            rewrap.Survey(segment.source, std::string_view(data, size));
             sinkRefused = !sink(kNothing, 0);
             return !sinkRefused;
         });
@@ -154,9 +129,9 @@ Status RewrappedContent::Stream(const Sink& sink) {
         sinkRefused = !sink(bytes.data(), bytes.size());
         return !sinkRefused;
     };
-    for (Run& run : runs) {
-        const Status read = run.content->Stream([&](const char* data, std::size_t size) {
-            return rewrap.Write(run.source, std::string_view(data, size), write);
+    for (Segment& segment : m_segments) {
+        const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
+            return rewrap.Write(segment.source, std::string_view(data, size), write);
         });
         if (read != Status::Done) {
             return WriterStatus(read, sinkRefused);

@@ -19,23 +19,15 @@ class RewrappedContent final : public Content {
         std::size_t source = 0;  // 0: the stream's own segments; 1: a separate sound rendition's
         std::unique_ptr<Content> content;
     };
-    // segments in the order they are fed: by time across sources. readAhead: the file system lets one
-    // thread read while another writes.
-    RewrappedContent(std::vector<Segment> segments, std::size_t sources, bool readAhead)
-        : m_segments(std::move(segments)), m_sources(sources), m_readAhead(readAhead) {}
+    // segments in the order they are fed: by time across sources.
+    RewrappedContent(std::vector<Segment> segments, std::size_t sources)
+        : m_segments(std::move(segments)), m_sources(sources) {}
     Status Stream(const Sink& sink) override;
     std::optional<FileTime> ModifiedTime() override;
 
   private:
-    struct Run {
-        std::size_t source = 0;
-        std::unique_ptr<Content> content;
-    };
-    std::vector<Run> Runs();
-
     std::vector<Segment> m_segments;
     std::size_t m_sources;
-    bool m_readAhead;
 };
 
 // One track of fragmented MP4: an init segment and its fragments, or one whole file holding both (DASH over

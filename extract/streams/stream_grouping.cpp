@@ -80,8 +80,7 @@ std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vec
             for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
                 segments.push_back({fed.source, std::move(held[fed.entry].content)});
             }
-            return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2,
-                                                      readAhead);
+            return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2);
         }
         case StreamJoin::Merged: {
             std::vector<FragmentedTrack> tracks;

@@ -95,17 +95,18 @@ std::int64_t Unwrap(std::uint64_t raw, std::int64_t near) {
 
 // The index k of the first two zero bytes side by side (k and k+1) among the kScanBlock at data, or -1.
 #if DROVAN_SSE2_SCAN
-constexpr std::size_t kScanBlock = 32;
+constexpr std::size_t kScanBlock = 64;
 
-unsigned ZeroMask16(const unsigned char* data) {
+std::uint64_t ZeroMask16(const unsigned char* data) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+    return static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
 }
 
 int FirstZeroPair(const unsigned char* data) {
-    const std::uint32_t zeros = ZeroMask16(data) | ZeroMask16(data + 16) << 16;
-    const std::uint32_t pairs = zeros & (zeros >> 1);
-    return pairs == 0 ? -1 : __builtin_ctz(pairs);
+    const std::uint64_t zeros = ZeroMask16(data) | ZeroMask16(data + 16) << 16 | ZeroMask16(data + 32) << 32 |
+                                ZeroMask16(data + 48) << 48;
+    const std::uint64_t pairs = zeros & (zeros >> 1);
+    return pairs == 0 ? -1 : __builtin_ctzll(pairs);
 }
 #else
 constexpr std::size_t kScanBlock = 8;
@@ -181,6 +182,19 @@ bool IsSyncUnit(Codec codec, unsigned type) {
     return codec == Codec::kH264 ? type == 5 : type >= 16 && type <= 23;
 }
 
+// A kept NAL unit of a picture, placed in its PES payload.
+struct NalSpan {
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+// What the survey learned of a picture's PES, so that the write copies its NAL units without searching.
+struct PictureLayout {
+    std::uint64_t unit = 0;  // the track's PES count before it
+    std::uint32_t payloadSize = 0;
+    std::uint32_t nalCount = 0;
+};
+
 struct Track {
     Codec codec = Codec::kH264;
 
@@ -193,6 +207,8 @@ struct Track {
     std::vector<std::int64_t> decodeTimes;  // video, 90 kHz, unwrapped
     std::vector<std::int32_t> compositionOffsets;
     std::vector<std::uint32_t> syncSamples;  // 1-based
+    std::vector<PictureLayout> pictures;     // video: per sample
+    std::vector<NalSpan> nalSpans;           // video: the pictures' in order
 
     // Laid out after the survey.
     std::vector<std::uint64_t> chunkOffsets;
@@ -202,6 +218,8 @@ struct Track {
     std::string audioCarry;  // a frame cut by the end of a PES
     bool sawSync = false;
     std::size_t nextSample = 0;
+    std::uint64_t units = 0;
+    std::size_t nextNal = 0;
 };
 
 // Where a track keeps the first parameter set NAL unit of a type; none for other types.
@@ -664,7 +682,9 @@ class TsRewrap::State {
     void OnUnit(std::size_t source, const PesUnit& unit);
     std::optional<std::size_t> TrackFor(std::size_t source, std::uint16_t pid, Codec codec);
     void CutVideo(std::size_t trackIndex, const PesUnit& unit);
-    void RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size, bool sync);
+    void SurveyPicture(std::size_t trackIndex, const PesUnit& unit);
+    bool RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size, bool sync);
+    void WritePicture(std::size_t trackIndex, std::string_view payload);
     void CutAudio(std::size_t trackIndex, const PesUnit& unit);
     std::size_t CutAudioFrames(std::size_t trackIndex, std::string_view bytes);
     std::optional<std::size_t> AudioFrameSize(Track& track, std::string_view bytes);
@@ -710,6 +730,8 @@ void TsRewrap::State::StartPass(bool writing) {
         track.audioCarry.clear();
         track.sawSync = false;
         track.nextSample = 0;
+        track.units = 0;
+        track.nextNal = 0;
     }
     m_runIndex = 0;
     m_runDone = 0;
@@ -763,14 +785,24 @@ std::optional<std::size_t> TsRewrap::State::TrackFor(std::size_t source, std::ui
 }
 
 void TsRewrap::State::CutVideo(std::size_t trackIndex, const PesUnit& unit) {
-    Track& track = m_tracks[trackIndex];
     if (!unit.pts) {
         Fail("video without timestamps");
         return;
     }
+    if (m_writing) {
+        WritePicture(trackIndex, unit.payload);
+    } else {
+        SurveyPicture(trackIndex, unit);
+    }
+    ++m_tracks[trackIndex].units;
+}
+
+void TsRewrap::State::SurveyPicture(std::size_t trackIndex, const PesUnit& unit) {
+    Track& track = m_tracks[trackIndex];
     SplitNalUnits(unit.payload, m_nalUnits);
     std::uint64_t size = 0;
     bool sync = false;
+    const std::size_t firstSpan = track.nalSpans.size();
     for (const std::string_view nal : m_nalUnits) {
         const unsigned type = NalType(track.codec, nal);
         if (IsAccessUnitDelimiter(track.codec, type)) {
@@ -778,33 +810,25 @@ void TsRewrap::State::CutVideo(std::size_t trackIndex, const PesUnit& unit) {
         }
         size += 4 + nal.size();
         sync = sync || IsSyncUnit(track.codec, type);
+        track.nalSpans.push_back({static_cast<std::uint32_t>(nal.data() - unit.payload.data()),
+                                  static_cast<std::uint32_t>(nal.size())});
         std::string* const parameterSet = ParameterSetSlot(track, type);
-        if (!m_writing && parameterSet != nullptr && parameterSet->empty()) {
+        if (parameterSet != nullptr && parameterSet->empty()) {
             parameterSet->assign(nal);
         }
     }
     track.sawSync = track.sawSync || sync;
-    if (!track.sawSync || size == 0) {
-        return;  // pictures before the first key frame cannot be decoded
-    }
-    if (!m_writing) {
-        RecordVideoSample(trackIndex, unit, static_cast<std::uint32_t>(size), sync);
+    // Pictures before the first key frame cannot be decoded.
+    if (!track.sawSync || size == 0 ||
+        !RecordVideoSample(trackIndex, unit, static_cast<std::uint32_t>(size), sync)) {
+        track.nalSpans.resize(firstSpan);
         return;
     }
-    if (!ExpectSample(trackIndex, static_cast<std::uint32_t>(size))) {
-        return;
-    }
-    for (const std::string_view nal : m_nalUnits) {
-        if (!IsAccessUnitDelimiter(track.codec, NalType(track.codec, nal))) {
-            const char length[4] = {static_cast<char>(nal.size() >> 24), static_cast<char>(nal.size() >> 16),
-                                    static_cast<char>(nal.size() >> 8), static_cast<char>(nal.size())};
-            Put(std::string_view(length, 4));
-            Put(nal);
-        }
-    }
+    track.pictures.push_back({track.units, static_cast<std::uint32_t>(unit.payload.size()),
+                              static_cast<std::uint32_t>(track.nalSpans.size() - firstSpan)});
 }
 
-void TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size,
+bool TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size,
                                         bool sync) {
     Track& track = m_tracks[trackIndex];
     const std::uint64_t rawDecodeTime = unit.dts ? *unit.dts : *unit.pts;
@@ -816,12 +840,12 @@ void TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& u
     const std::int64_t offset = Unwrap(*unit.pts, decodeTime) - decodeTime;
     if (!track.decodeTimes.empty() && decodeTime <= track.decodeTimes.back()) {
         Fail("timestamps go back");
-        return;
+        return false;
     }
     if (offset < std::numeric_limits<std::int32_t>::min() / 2 ||
         offset > std::numeric_limits<std::int32_t>::max() / 2) {
         Fail("presentation times far from decoding times");
-        return;
+        return false;
     }
     track.decodeTimes.push_back(decodeTime);
     track.compositionOffsets.push_back(static_cast<std::int32_t>(offset));
@@ -829,6 +853,35 @@ void TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& u
         track.syncSamples.push_back(static_cast<std::uint32_t>(track.decodeTimes.size()));
     }
     TakeSample(trackIndex, size);
+    return true;
+}
+
+// Copies the picture's NAL units as the survey placed them, each after its length; a PES the survey kept no
+// picture of is passed over. The start code before each unit and the payload's size are checked.
+void TsRewrap::State::WritePicture(std::size_t trackIndex, std::string_view payload) {
+    Track& track = m_tracks[trackIndex];
+    if (track.nextSample >= track.pictures.size() || track.pictures[track.nextSample].unit > track.units) {
+        return;
+    }
+    const PictureLayout picture = track.pictures[track.nextSample];
+    if (picture.unit != track.units || picture.payloadSize != payload.size() ||
+        !ExpectSample(trackIndex, track.sizes[track.nextSample])) {
+        m_mismatch = true;
+        return;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
+    for (std::uint32_t i = 0; i < picture.nalCount; ++i) {
+        const NalSpan nal = track.nalSpans[track.nextNal++];
+        if (nal.offset < 3 || bytes[nal.offset - 1] != 1 || bytes[nal.offset - 2] != 0 ||
+            bytes[nal.offset - 3] != 0) {
+            m_mismatch = true;
+            return;
+        }
+        const char length[4] = {static_cast<char>(nal.size >> 24), static_cast<char>(nal.size >> 16),
+                                static_cast<char>(nal.size >> 8), static_cast<char>(nal.size)};
+        Put(std::string_view(length, 4));
+        Put(payload.substr(nal.offset, nal.size));
+    }
 }
 
 void TsRewrap::State::CutAudio(std::size_t trackIndex, const PesUnit& unit) {

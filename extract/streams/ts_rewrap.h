@@ -25,7 +25,7 @@ struct RewrapOptions {
 
 // Rewraps MPEG-TS (H.264, H.265, AAC, MP3) into one progressive MP4, the moov ahead of the mdat, without
 // re-encoding. The caller passes the same bytes twice: the survey gathers the sample table, then the write
-// streams the mdat's payload. Memory follows the sample count, not the media's size.
+// streams the mdat's payload. Memory follows the sample and NAL unit counts, not the media's size.
 //
 // Sources are TS files read side by side (one muxed TS, or video and sound in files of their own); the caller
 // feeds their segments interleaved by time, and samples land in the mdat in the order they complete.

@@ -463,6 +463,21 @@ TEST(TsRewrapTest, WriteFailsWhenTheBytesDifferFromTheSurvey) {
     EXPECT_FALSE(rewrap.FinishWrite(sink));
 }
 
+// The write copies the units from where the survey found them; units moved within a picture of the same
+// size are other bytes.
+TEST(TsRewrapTest, WriteFailsWhenUnitsMoveWithinAPicture) {
+    const std::string surveyed = Video({0, 3600});
+    TsWriter other({{kVideoPid, 0x1B}});
+    other.Pes(kVideoPid, 0, 0, AnnexB(kKeyUnit)).Pes(kVideoPid, 3600, 3600, AnnexB({kSlice, kAud}));
+    ASSERT_EQ(other.bytes.size(), surveyed.size());
+    TsRewrap rewrap;
+    rewrap.Survey(0, surveyed);
+    ASSERT_FALSE(rewrap.FinishSurvey());
+    const auto sink = [](std::string_view) { return true; };
+    rewrap.Write(0, other.bytes, sink);
+    EXPECT_FALSE(rewrap.FinishWrite(sink));
+}
+
 TEST(TsRewrapTest, WriteFailsWhenTheSinkRefuses) {
     TsRewrap rewrap;
     rewrap.Survey(0, Video({0, 3600}));

@@ -61,7 +61,8 @@ struct SurveyedTrack {
     std::vector<FragmentPlace> places;
 };
 
-Status SurveyTrack(FragmentedTrack& track, SurveyedTrack& surveyed) {
+// goOn is asked between reads whether to go on.
+Status SurveyTrack(FragmentedTrack& track, SurveyedTrack& surveyed, const Content::Sink& goOn) {
     Status status = Status::Done;
     if (!track.fragments.empty()) {
         std::optional<std::string> init = ReadWhole(*track.init, kInitCap, status);
@@ -71,7 +72,7 @@ Status SurveyTrack(FragmentedTrack& track, SurveyedTrack& surveyed) {
     FragmentScan scan;
     status = track.init->Stream([&](const char* data, std::size_t size) {
         scan.Feed(std::string_view(data, size));
-        return true;
+        return goOn(kNothing, 0);
     });
     if (status != Status::Done) {
         return status;
@@ -151,7 +152,7 @@ Status MergedContent::Stream(const Sink& sink) {
     std::vector<SurveyedTrack> surveyed(m_tracks.size());
     std::vector<std::string_view> inits;
     for (std::size_t t = 0; t < m_tracks.size(); ++t) {
-        if (const Status status = SurveyTrack(m_tracks[t], surveyed[t]); status != Status::Done) {
+        if (const Status status = SurveyTrack(m_tracks[t], surveyed[t], sink); status != Status::Done) {
             return status;
         }
         if (!sink(kNothing, 0)) {

@@ -36,7 +36,6 @@ struct FragmentedTrack {
     std::unique_ptr<Content> init;
     std::vector<std::unique_ptr<Content>> fragments;  // none for a whole file
     std::vector<std::uint64_t> decodeTimes;           // each fragment's, in the track's timescale
-    std::uint32_t timescale = 0;
 };
 
 // Picture and sound tracks of fragmented MP4 merged into one file: one movie header with both tracks, then

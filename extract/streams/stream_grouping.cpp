@@ -60,9 +60,6 @@ FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector
                         std::vector<HarvestItem>& held) {
     FragmentedTrack track;
     track.init = std::move(held[parts.front()].content);
-    if (const auto& init = entries[parts.front()].init; init && !init->tracks.empty()) {
-        track.timescale = init->tracks.front().timescale;
-    }
     for (std::size_t i = 1; i < parts.size(); ++i) {
         const auto& fragment = entries[parts[i]].fragment;
         track.decodeTimes.push_back(fragment ? fragment->baseMediaDecodeTime.value_or(0) : 0);

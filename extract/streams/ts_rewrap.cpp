@@ -25,26 +25,26 @@ constexpr std::size_t kWriteRun = std::size_t{1} << 20;
 constexpr std::size_t kMaxAudioCarry = std::size_t{1} << 14;  // above the largest ADTS or MPEG audio frame
 constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
 
-enum class Codec { kH264, kH265, kAac, kMpegAudio };
+enum class Codec { H264, H265, Aac, MpegAudio };
 
 std::optional<Codec> CodecOf(std::uint8_t streamType) {
     switch (streamType) {
         case 0x1B:
-            return Codec::kH264;
+            return Codec::H264;
         case 0x24:
-            return Codec::kH265;
+            return Codec::H265;
         case 0x0F:
-            return Codec::kAac;
+            return Codec::Aac;
         case 0x03:
         case 0x04:
-            return Codec::kMpegAudio;
+            return Codec::MpegAudio;
         default:
             return std::nullopt;
     }
 }
 
 bool IsVideo(Codec codec) {
-    return codec == Codec::kH264 || codec == Codec::kH265;
+    return codec == Codec::H264 || codec == Codec::H265;
 }
 
 // Pictures and sound a TS may carry that are not rewrapped; other stream types are data, left out.
@@ -171,15 +171,15 @@ void SplitNalUnits(std::string_view stream, std::vector<std::string_view>& units
 
 unsigned NalType(Codec codec, std::string_view nal) {
     const auto first = static_cast<unsigned char>(nal[0]);
-    return codec == Codec::kH264 ? first & 0x1F : (first >> 1) & 0x3F;
+    return codec == Codec::H264 ? first & 0x1F : (first >> 1) & 0x3F;
 }
 
 bool IsAccessUnitDelimiter(Codec codec, unsigned type) {
-    return type == (codec == Codec::kH264 ? 9u : 35u);
+    return type == (codec == Codec::H264 ? 9u : 35u);
 }
 
 bool IsSyncUnit(Codec codec, unsigned type) {
-    return codec == Codec::kH264 ? type == 5 : type >= 16 && type <= 23;
+    return codec == Codec::H264 ? type == 5 : type >= 16 && type <= 23;
 }
 
 // A kept NAL unit of a picture, placed in its PES payload.
@@ -196,7 +196,7 @@ struct PictureLayout {
 };
 
 struct Track {
-    Codec codec = Codec::kH264;
+    Codec codec = Codec::H264;
 
     // Gathered by the survey.
     std::string vps, sps, pps;  // the first seen
@@ -224,7 +224,7 @@ struct Track {
 
 // Where a track keeps the first parameter set NAL unit of a type; none for other types.
 std::string* ParameterSetSlot(Track& track, unsigned type) {
-    if (track.codec == Codec::kH264) {
+    if (track.codec == Codec::H264) {
         return type == 7 ? &track.sps : type == 8 ? &track.pps : nullptr;
     }
     return type == 32 ? &track.vps : type == 33 ? &track.sps : type == 34 ? &track.pps : nullptr;
@@ -447,7 +447,7 @@ void WriteHevcConfig(mp4::BoxWriter& box, const Track& track, const codecs::Hevc
 }
 
 void WriteVisualEntry(mp4::BoxWriter& box, const Track& track, codecs::PictureSize size) {
-    const std::size_t entry = box.Open(track.codec == Codec::kH264 ? "avc1" : "hvc1");
+    const std::size_t entry = box.Open(track.codec == Codec::H264 ? "avc1" : "hvc1");
     box.Zeros(6);
     box.U16(1);  // data_reference_index
     box.Zeros(16);
@@ -460,7 +460,7 @@ void WriteVisualEntry(mp4::BoxWriter& box, const Track& track, codecs::PictureSi
     box.Zeros(32);
     box.U16(0x0018);
     box.U16(0xFFFF);
-    if (track.codec == Codec::kH264) {
+    if (track.codec == Codec::H264) {
         WriteAvcConfig(box, track, *codecs::DecodeAvcSps(track.sps));
     } else {
         WriteHevcConfig(box, track, *codecs::DecodeHevcSps(track.sps));
@@ -598,10 +598,10 @@ void WriteChunksAndSizes(mp4::BoxWriter& box, const Track& track, bool wideOffse
 }
 
 codecs::PictureSize PictureSizeOf(const Track& track) {
-    if (track.codec == Codec::kH264) {
+    if (track.codec == Codec::H264) {
         return codecs::DecodeAvcSps(track.sps)->size;
     }
-    return track.codec == Codec::kH265 ? codecs::DecodeHevcSps(track.sps)->size : codecs::PictureSize{};
+    return track.codec == Codec::H265 ? codecs::DecodeHevcSps(track.sps)->size : codecs::PictureSize{};
 }
 
 void WriteTrak(mp4::BoxWriter& box, const Track& track, std::uint32_t trackId, const TrackTimeline& timeline,
@@ -934,7 +934,7 @@ std::optional<std::size_t> TsRewrap::State::AudioFrameSize(Track& track, std::st
     if (bytes.size() < kLongestHeader) {
         return std::nullopt;
     }
-    if (track.codec == Codec::kAac) {
+    if (track.codec == Codec::Aac) {
         const auto header = codecs::DecodeAdtsHeader(bytes);
         if (!header || header->rawBlocks != 1 || header->channels == 0) {
             Fail(header ? "AAC layout not rewrapped" : "AAC frames do not parse");
@@ -1013,14 +1013,14 @@ std::optional<std::string> TsRewrap::State::CheckTracks() {
             continue;
         }
         any = true;
-        if (track.codec == Codec::kH264 && (track.sps.empty() || track.pps.empty())) {
+        if (track.codec == Codec::H264 && (track.sps.empty() || track.pps.empty())) {
             return "H.264 video without SPS or PPS";
         }
-        if (track.codec == Codec::kH265 && (track.vps.empty() || track.sps.empty() || track.pps.empty())) {
+        if (track.codec == Codec::H265 && (track.vps.empty() || track.sps.empty() || track.pps.empty())) {
             return "H.265 video without VPS, SPS or PPS";
         }
-        if ((track.codec == Codec::kH264 && !codecs::DecodeAvcSps(track.sps)) ||
-            (track.codec == Codec::kH265 && !codecs::DecodeHevcSps(track.sps))) {
+        if ((track.codec == Codec::H264 && !codecs::DecodeAvcSps(track.sps)) ||
+            (track.codec == Codec::H265 && !codecs::DecodeHevcSps(track.sps))) {
             return "video SPS does not parse";
         }
         if (!IsVideo(track.codec) && !track.firstAudioTime) {

@@ -159,15 +159,23 @@ std::optional<std::uint64_t> JoinedContent::Size() {
     return total;
 }
 
-std::optional<FileTime> JoinedContent::ModifiedTime() {
+std::optional<FileTime> LatestModifiedTime(const std::vector<Content*>& contents) {
     std::optional<FileTime> latest;
-    for (const std::unique_ptr<Content>& part : m_parts) {
-        const std::optional<FileTime> time = part->ModifiedTime();
+    for (Content* content : contents) {
+        const std::optional<FileTime> time = content->ModifiedTime();
         if (time && (!latest || latest->nanoseconds < time->nanoseconds)) {
             latest = time;
         }
     }
     return latest;
+}
+
+std::optional<FileTime> JoinedContent::ModifiedTime() {
+    std::vector<Content*> parts;
+    for (const std::unique_ptr<Content>& part : m_parts) {
+        parts.push_back(part.get());
+    }
+    return LatestModifiedTime(parts);
 }
 
 }  // namespace drovan

@@ -9,6 +9,9 @@
 
 namespace drovan {
 
+// The latest of the contents' modified times; none when none says.
+std::optional<FileTime> LatestModifiedTime(const std::vector<Content*>& contents);
+
 // Several contents as one: their bytes one after another. With readAhead, a second thread reads (and checks)
 // the next parts while the bytes of one are written, as a copy of the joined bytes would not.
 class JoinedContent final : public Content {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "extract/streams/fragment_merge.h"
+#include "extract/streams/joined_content.h"
 #include "extract/streams/ts_rewrap.h"
 
 namespace drovan {
@@ -18,18 +19,6 @@ using Status = Content::Status;
 // Handed to the sink between the passes' reads, so that a consumer that wants to stop can refuse before
 // anything is written.
 constexpr const char* kNothing = "";
-
-template <typename Contents, typename ContentOf>
-std::optional<FileTime> LatestOf(const Contents& contents, ContentOf contentOf) {
-    std::optional<FileTime> latest;
-    for (const auto& item : contents) {
-        const std::optional<FileTime> time = contentOf(item).ModifiedTime();
-        if (time && (!latest || latest->nanoseconds < time->nanoseconds)) {
-            latest = time;
-        }
-    }
-    return latest;
-}
 
 // A pass that a writer, not the source, broke off: the bytes did not turn out as the first pass found them.
 Status WriterStatus(Status read, bool sinkRefused) {
@@ -145,7 +134,11 @@ Status RewrappedContent::Stream(const Sink& sink) {
 }
 
 std::optional<FileTime> RewrappedContent::ModifiedTime() {
-    return LatestOf(m_segments, [](const Segment& segment) -> Content& { return *segment.content; });
+    std::vector<Content*> segments;
+    for (const Segment& segment : m_segments) {
+        segments.push_back(segment.content.get());
+    }
+    return LatestModifiedTime(segments);
 }
 
 Status MergedContent::Stream(const Sink& sink) {
@@ -198,17 +191,14 @@ Status MergedContent::Stream(const Sink& sink) {
 }
 
 std::optional<FileTime> MergedContent::ModifiedTime() {
-    std::optional<FileTime> latest;
-    for (FragmentedTrack& track : m_tracks) {
-        for (const std::optional<FileTime> time :
-             {track.init->ModifiedTime(),
-              LatestOf(track.fragments, [](const auto& part) -> Content& { return *part; })}) {
-            if (time && (!latest || latest->nanoseconds < time->nanoseconds)) {
-                latest = time;
-            }
+    std::vector<Content*> parts;
+    for (const FragmentedTrack& track : m_tracks) {
+        parts.push_back(track.init.get());
+        for (const std::unique_ptr<Content>& fragment : track.fragments) {
+            parts.push_back(fragment.get());
         }
     }
-    return latest;
+    return LatestModifiedTime(parts);
 }
 
 }  // namespace drovan

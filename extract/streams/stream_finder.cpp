@@ -26,18 +26,15 @@ class EntryIndex {
   public:
     explicit EntryIndex(const std::vector<StreamEntry>& entries) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            m_byKey.emplace(Key(entries[i], entries[i].url), i);
+            m_byKey.emplace(StreamLookupKey(entries[i], entries[i].url), i);
         }
     }
     std::optional<std::size_t> Find(const StreamEntry& near, std::string_view url) const {
-        const auto found = m_byKey.find(Key(near, url));
+        const auto found = m_byKey.find(StreamLookupKey(near, url));
         return found == m_byKey.end() ? std::nullopt : std::optional<std::size_t>(found->second);
     }
 
   private:
-    static std::string Key(const StreamEntry& near, std::string_view url) {
-        return std::to_string(near.cache) + '\n' + near.partition + '\n' + std::string(url);
-    }
     std::unordered_map<std::string, std::size_t> m_byKey;
 };
 
@@ -677,6 +674,10 @@ void AddStreamsWithoutManifest(const std::vector<StreamEntry>& entries, std::vec
 }
 
 }  // namespace
+
+std::string StreamLookupKey(const StreamEntry& near, std::string_view url) {
+    return std::to_string(near.cache) + '\n' + near.partition + '\n' + std::string(url);
+}
 
 std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries) {
     const EntryIndex index(entries);

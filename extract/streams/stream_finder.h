@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "extract/streams/dash_manifest.h"
@@ -28,6 +29,10 @@ struct StreamEntry {
     std::optional<Mp4InitProbe> init;
     std::optional<Mp4FragmentProbe> fragment;
 };
+
+// What an entry is looked up by: a URL within the cache and partition of the entry near, where a manifest
+// naming it was found.
+std::string StreamLookupKey(const StreamEntry& near, std::string_view url);
 
 enum class StreamVerdict {
     Complete,

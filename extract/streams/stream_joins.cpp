@@ -34,21 +34,18 @@ class StreamsByManifest {
     StreamsByManifest(const std::vector<StreamEntry>& entries, const std::vector<FoundStream>& streams) {
         for (std::size_t i = 0; i < streams.size(); ++i) {
             if (!streams[i].members.empty()) {
-                m_byKey.emplace(
-                    Key(entries[streams[i].members.front()], entries[streams[i].members.front()].url), i);
+                const StreamEntry& found = entries[streams[i].members.front()];
+                m_byKey.emplace(StreamLookupKey(found, found.url), i);
             }
         }
     }
     std::optional<std::size_t> Find(const StreamEntry& near, const std::string& reference) const {
         const std::optional<std::string> url = ResolveUrl(near.url, reference);
-        const auto found = url ? m_byKey.find(Key(near, *url)) : m_byKey.end();
+        const auto found = url ? m_byKey.find(StreamLookupKey(near, *url)) : m_byKey.end();
         return found == m_byKey.end() ? std::nullopt : std::optional<std::size_t>(found->second);
     }
 
   private:
-    static std::string Key(const StreamEntry& near, const std::string& url) {
-        return std::to_string(near.cache) + '\n' + near.partition + '\n' + url;
-    }
     std::unordered_map<std::string, std::size_t> m_byKey;
 };
 

@@ -96,6 +96,25 @@ def coverage_complete(ranges, total):
 
 # ---- Chromium simple ----
 
+def judge_sparse(e, pieces, kind):
+    """A media entry cached in pieces by offset: whole only when they cover it from 0 to its length."""
+    total = e.full_length()
+    e.body, covered = coverage_complete(pieces, total)
+    e.complete = e.body is not None
+    e.detail = f"sparse, {len(pieces)} {kind}, {covered} of {total} bytes from 0"
+    if e.body is None:
+        e.body = b"".join(data for _, data in sorted(pieces))[:covered]
+
+
+def judge_plain(e, flags):
+    """A body stored in one run: cut short when the response info says so (TRUNCATED, bit 12)."""
+    if flags & (1 << 12):
+        e.complete = False
+        e.detail = f"truncated flag, {len(e.body)} of {e.full_length()} bytes"
+    else:
+        e.complete = e.full_length() in (None, len(e.body))
+
+
 def read_simple(folder):
     folder = pathlib.Path(folder)
     entries = []
@@ -123,17 +142,9 @@ def read_simple(folder):
                     break
                 ranges.append((off, s[at + 32:at + 32 + length]))
                 at += 32 + length
-            total = e.full_length()
-            e.body, covered = coverage_complete(ranges, total)
-            e.complete = e.body is not None
-            e.detail = f"sparse, {len(ranges)} ranges, {covered} of {total} bytes from 0"
-            if e.body is None:
-                e.body = b"".join(data for _, data in sorted(ranges))[:covered]
-        elif flags & (1 << 12):
-            e.complete = False
-            e.detail = f"truncated flag, {len(body)} of {e.full_length()} bytes"
+            judge_sparse(e, ranges, "ranges")
         else:
-            e.complete = e.full_length() in (None, len(body))
+            judge_plain(e, flags)
         entries.append(e)
     return entries
 
@@ -195,17 +206,9 @@ def read_blockfile(folder):
                 if last_block >= 0 and 0 <= last_len < 1024:
                     ranges.append((child * 1048576 + last_block * 1024,
                                    cs[1][last_block * 1024:last_block * 1024 + last_len]))
-            total = e.full_length()
-            e.body, covered = coverage_complete(ranges, total)
-            e.complete = e.body is not None
-            e.detail = f"sparse, {len(ranges)} blocks, {covered} of {total} bytes from 0"
-            if e.body is None:
-                e.body = b"".join(data for _, data in sorted(ranges))[:covered]
-        elif rflags & (1 << 12):
-            e.complete = False
-            e.detail = f"truncated flag, {len(e.body)} of {e.full_length()} bytes"
+            judge_sparse(e, ranges, "blocks")
         else:
-            e.complete = e.full_length() in (None, len(e.body))
+            judge_plain(e, rflags)
         entries.append(e)
     return entries
 
@@ -283,20 +286,11 @@ def read_sql(folder, wal=True):
                 flags, lines, when = response_info(head)
                 e = Entry(chromium_url(key), key, status_of(lines), lines[1:], b"", True, "", when)
                 if e.status == 206:
-                    total = e.full_length()
-                    e.body, covered = coverage_complete(pieces, total)
-                    e.complete = e.body is not None
-                    e.detail = f"sparse, {len(pieces)} pieces, {covered} of {total} bytes from 0"
-                    if e.body is None:
-                        e.body = b"".join(data for _, data in pieces)[:covered]
+                    judge_sparse(e, pieces, "pieces")
                 else:
                     body, covered = coverage_complete(pieces, None)
                     e.body = b"".join(data for _, data in pieces)[:covered]
-                    if flags & (1 << 12):
-                        e.complete = False
-                        e.detail = f"truncated flag, {len(e.body)} of {e.full_length()} bytes"
-                    else:
-                        e.complete = e.full_length() in (None, len(e.body))
+                    judge_plain(e, flags)
                 entries.append(e)
     return entries
 

@@ -673,7 +673,6 @@ class TsRewrap::State {
     bool surveyed() const { return m_surveyed; }
     const std::string& head() const { return m_head; }
     std::uint64_t size() const { return m_head.size() + m_mediaSize; }
-    TsDamage damage() const { return m_damage; }
 
   private:
     bool Sound() const { return !m_refusal && !m_mismatch; }
@@ -705,7 +704,6 @@ class TsRewrap::State {
         m_runs;                            // (track, samples): the mdat's chunks in order
     std::optional<std::int64_t> m_anchor;  // the first timestamp met, unwrapping's origin
     std::optional<std::string> m_refusal;
-    TsDamage m_damage;
     bool m_surveyed = false;
     std::string m_head;
     std::uint64_t m_mediaSize = 0;
@@ -1099,18 +1097,17 @@ std::string TsRewrap::State::BuildHead(bool wideOffsets) {
 }
 
 std::optional<std::string> TsRewrap::State::FinishSurvey() {
+    bool brokenUnits = false;
     for (const auto& demux : m_demuxers) {
         demux->Finish();
-        m_damage.lostSyncBytes += demux->Damage().lostSyncBytes;
-        m_damage.continuityGaps += demux->Damage().continuityGaps;
-        m_damage.brokenUnits += demux->Damage().brokenUnits;
+        brokenUnits = brokenUnits || demux->Damage().brokenUnits > 0;
     }
     for (const auto& demux : m_demuxers) {
         if (!m_refusal && !demux->Programme().empty()) {
             m_refusal = RewrapRefusal(demux->Programme());
         }
     }
-    if (!m_refusal && m_damage.brokenUnits > 0) {
+    if (!m_refusal && brokenUnits) {
         m_refusal = "a PES does not parse";
     }
     if (!m_refusal) {
@@ -1184,10 +1181,6 @@ const std::string& TsRewrap::Head() const {
 
 std::uint64_t TsRewrap::Size() const {
     return m_state->size();
-}
-
-TsDamage TsRewrap::Damage() const {
-    return m_state->damage();
 }
 
 bool TsRewrap::Write(std::size_t source, std::string_view bytes, const Sink& sink) {

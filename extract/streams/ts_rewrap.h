@@ -47,8 +47,6 @@ class TsRewrap {
     const std::string& Head() const;
     // The whole file: Head() and every sample.
     std::uint64_t Size() const;
-    // What the survey met in the bytes, over all sources.
-    TsDamage Damage() const;
 
     // Pass 2: the same bytes in the same order; sink gets the mdat's payload in large runs. False when the
     // bytes differ from the survey's or sink refuses.

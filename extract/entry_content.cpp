@@ -1,6 +1,7 @@
 #include "extract/entry_content.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <iterator>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "extract/formats/decode.h"
 #include "extract/formats/http_date.h"
 #include "extract/formats/media_type.h"
+#include "extract/formats/sqlite_file.h"
 #include "extract/formats/url_name.h"
 
 namespace drovan {
@@ -20,7 +22,7 @@ constexpr std::size_t kReadChunk = 1 << 20;
 // A look at an entry stops after its leading bytes: the first reads take little more than a look needs when
 // the body is stored plain (mostly a few bytes, a few KiB for some kinds), and a compressed one mostly
 // inflates to more.
-constexpr std::size_t kLeadingReadSizes[] = {512, kTypeLeadingBytes};
+constexpr std::size_t kLeadingReadSizes[] = {kTypeFirstRead, kTypeLeadingBytes};
 
 // A look reads only the body's first bytes, in small reads; a harvest reads all of it in large ones.
 enum class BodyReads { Leading, Whole };
@@ -46,6 +48,63 @@ struct StoredSpan {
     std::uint64_t last = UINT64_MAX;
 };
 
+// The files one body is read from, the last few kept open.
+class BodyFiles {
+  public:
+    explicit BodyFiles(FileSystem& fs) : m_fs(fs) {}
+
+    // None when the file cannot be opened; status then says whether it is gone.
+    ReadableFile* Open(const std::u16string& path, Content::Status& status) {
+        for (const auto& [openPath, file] : m_open) {
+            if (openPath == path) {
+                return file.get();
+            }
+        }
+        std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(path);
+        if (!file) {
+            // Listed moments ago: a running browser may have evicted it since.
+            status = m_fs.Exists(path) ? Content::Status::SourceFailed : Content::Status::SourceGone;
+            return nullptr;
+        }
+        if (m_open.size() == kKept) {
+            m_open.erase(m_open.begin());
+        }
+        m_open.emplace_back(path, std::move(file));
+        return m_open.back().second.get();
+    }
+
+  private:
+    // A database's three files.
+    static constexpr std::size_t kKept = 3;
+    FileSystem& m_fs;
+    std::vector<std::pair<std::u16string, std::unique_ptr<ReadableFile>>> m_open;
+};
+
+// Bytes [skip, end) of a piece that goes on through linked database pages, in reads of at most chunk bytes.
+Content::Status ReadLinkedPiece(BodyFiles& files, const BodyPiece& piece, std::uint64_t skip,
+                                std::uint64_t end, std::size_t chunk, const StoredBytesSink& take) {
+    using Status = Content::Status;
+    const LinkedPages& linked = *piece.linkedPages;
+    std::array<ReadableFile*, std::tuple_size_v<decltype(linked.files)>> roles{};
+    for (std::size_t role = 0; role < linked.files.size(); ++role) {
+        Status status = Status::Done;
+        if (!linked.files[role].empty() && !(roles[role] = files.Open(linked.files[role], status))) {
+            return status;
+        }
+    }
+    std::uint64_t bodyOffset = piece.bodyOffset + skip;
+    Status given = Status::Done;
+    const sqlite::ChainRead read =
+        sqlite::FollowChain(*linked.map, {roles[0], roles[1], roles[2]}, {piece.firstPage, piece.length},
+                            skip, end - skip, chunk, [&](const char* data, std::size_t size) {
+                                given = take(bodyOffset, data, size);
+                                bodyOffset += size;
+                                return given == Status::Done;
+                            });
+    // The browser may have rewritten its pages since they were listed: that too is a body that does not read.
+    return read == sqlite::ChainRead::Damaged ? Status::Damaged : given;
+}
+
 // The entry's pieces, read in order.
 Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyReads reads,
                                const StoredBytesSink& take, StoredSpan span = {}) {
@@ -55,9 +114,25 @@ Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyRead
     char smallBuffer[kTypeLeadingBytes];
     std::unique_ptr<char[]> largeBuffer;
     std::size_t largeBufferSize = 0;
-    const std::u16string* openPath = nullptr;
-    std::unique_ptr<ReadableFile> file;
+    BodyFiles files(fs);
     std::size_t readsDone = 0;
+    const auto nextChunk = [&readsDone, reads] {
+        const std::size_t chunk = reads == BodyReads::Leading && readsDone < std::size(kLeadingReadSizes)
+                                      ? kLeadingReadSizes[readsDone]
+                                      : kReadChunk;
+        ++readsDone;
+        return chunk;
+    };
+    if (reads == BodyReads::Leading && span.first == 0 && !entry.leadingBytes.empty()) {
+        const std::string_view leading = std::string_view(entry.leadingBytes)
+                                             .substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                            span.last, entry.leadingBytes.size())));
+        if (const Status status = take(0, leading.data(), leading.size()); status != Status::Done) {
+            return status;
+        }
+        span.first = leading.size();
+        ++readsDone;
+    }
     for (const BodyPiece& piece : entry.pieces) {
         // Where the span lies in this piece: [skip, end) of its bytes.
         const std::uint64_t skip = std::max(span.first, piece.bodyOffset) - piece.bodyOffset;
@@ -65,20 +140,21 @@ Content::Status ReadStoredBody(FileSystem& fs, const CacheEntry& entry, BodyRead
         if (skip >= end) {
             continue;
         }
-        if (!file || piece.file != *openPath) {
-            file = fs.OpenForReading(piece.file);
-            openPath = &piece.file;
-            if (!file) {
-                // Listed moments ago: a running browser may have evicted it since.
-                return fs.Exists(piece.file) ? Status::SourceFailed : Status::SourceGone;
+        if (piece.linkedPages) {
+            if (const Status status = ReadLinkedPiece(files, piece, skip, end, nextChunk(), take);
+                status != Status::Done) {
+                return status;
             }
+            continue;
+        }
+        Status opening = Status::Done;
+        ReadableFile* file = files.Open(piece.file, opening);
+        if (!file) {
+            return opening;
         }
         for (std::uint64_t done = skip; done < end;) {
-            const std::size_t chunk = reads == BodyReads::Leading && readsDone < std::size(kLeadingReadSizes)
-                                          ? kLeadingReadSizes[readsDone]
-                                          : kReadChunk;
-            ++readsDone;
-            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, end - done));
+            const std::size_t wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(nextChunk(), end - done));
             char* buffer = smallBuffer;
             if (wanted > sizeof smallBuffer) {
                 if (largeBufferSize < wanted) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "extract/formats/read_window.h"
+#include "extract/formats/sqlite_file.h"
 
 namespace drovan {
 
@@ -88,6 +89,18 @@ std::unique_ptr<ReadableFile> KeptFiles::OpenForReading(std::u16string_view path
     return std::make_unique<SharedFile>(std::move(kept));
 }
 
+namespace {
+
+// A piece that goes on through linked pages claims its first page's part: the pages after it are found only
+// as it is read, and the walk that listed it bounded them by the database's size.
+std::uint64_t ClaimedLength(const BodyPiece& piece) {
+    return piece.linkedPages
+               ? std::min<std::uint64_t>(piece.length, piece.linkedPages->map->overflowPartSize())
+               : piece.length;
+}
+
+}  // namespace
+
 bool StoredBytesClaims::Claim(FileSystem& fs, const CacheEntry& entry) {
     std::vector<std::pair<std::map<std::uint64_t, std::uint64_t>*, const BodyPiece*>> claims;
     for (const BodyPiece& piece : entry.pieces) {
@@ -99,14 +112,14 @@ bool StoredBytesClaims::Claim(FileSystem& fs, const CacheEntry& entry) {
         // Claimed runs never overlap: only the last one starting before this piece ends can reach into
         // it.
         std::map<std::uint64_t, std::uint64_t>& claimed = m_claimed[*identity];
-        const auto after = claimed.lower_bound(piece.fileOffset + piece.length);
+        const auto after = claimed.lower_bound(piece.fileOffset + ClaimedLength(piece));
         if (after != claimed.begin() && std::prev(after)->second > piece.fileOffset) {
             return false;
         }
         claims.emplace_back(&claimed, &piece);
     }
     for (const auto& [claimed, piece] : claims) {
-        (*claimed)[piece->fileOffset] = piece->fileOffset + piece->length;
+        (*claimed)[piece->fileOffset] = piece->fileOffset + ClaimedLength(*piece);
     }
     return true;
 }

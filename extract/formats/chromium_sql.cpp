@@ -12,6 +12,7 @@
 #include "extract/formats/chromium_simple.h"
 #include "extract/formats/completeness.h"
 #include "extract/formats/http_head.h"
+#include "extract/formats/media_type.h"
 #include "extract/formats/sql_format.h"
 #include "extract/formats/sqlite_file.h"
 #include "extract/name_rules.h"
@@ -40,6 +41,8 @@ struct ShardFiles {
     std::uint32_t count = 0;
     std::u16string paths[kRoles];
     std::unique_ptr<ReadableFile> files[kRoles];
+    // What the blobs' tails are followed through once the database is read.
+    std::shared_ptr<const LinkedPages> linked;
 
     sqlite::DatabaseFiles ForDatabase() const { return {files[0].get(), files[1].get(), files[2].get()}; }
 };
@@ -64,6 +67,19 @@ ShardOpening OpenShard(FileSystem& fs, std::u16string_view folder, ShardFiles& s
         }
     }
     return ShardOpening::Opened;
+}
+
+// The shard's files a tail may lie in: the database and, where its pages are, the log or the journal.
+std::shared_ptr<const LinkedPages> LinkShard(const ShardFiles& shard,
+                                             std::shared_ptr<const sqlite::PageMap> map) {
+    auto linked = std::make_shared<LinkedPages>();
+    linked->files[0] = shard.paths[0];
+    if (map->overlaid()) {
+        const auto overlay = static_cast<std::size_t>(map->overlayFile);
+        linked->files[overlay] = shard.paths[overlay];
+    }
+    linked->map = std::move(map);
+    return linked;
 }
 
 bool IsInteger(const Value& value) {
@@ -103,6 +119,7 @@ struct StoredBlob {
     std::uint32_t checkSum = 0;
     Value blob;
     bool sound = false;
+    std::string leading;  // the body's first bytes, for the blob at its start
 };
 
 using BlobsByResource = std::unordered_map<std::int64_t, std::vector<StoredBlob>>;
@@ -110,7 +127,7 @@ using BlobsByResource = std::unordered_map<std::int64_t, std::vector<StoredBlob>
 // Every blobs row by its res_id, in one walk.
 BlobsByResource CollectBlobs(sqlite::Database& database) {
     BlobsByResource blobs;
-    database.ForEachRow("blobs", [&blobs](const sqlite::Row& row) {
+    database.ForEachRow("blobs", [&blobs, &database](const sqlite::Row& row) {
         using Columns = SqlBlobColumns;
         if (row.columns.size() < Columns::kCount || !IsInteger(row.columns[Columns::kResId])) {
             return true;
@@ -127,6 +144,10 @@ BlobsByResource CollectBlobs(sqlite::Database& database) {
             stored.checkSum = *checkSum;
             stored.blob = blob;
             stored.sound = true;
+            // Its page is in memory now; a look at the entry would read it again.
+            if (start.integer == 0) {
+                stored.leading = database.ReadLeading(blob, kTypeFirstRead).value_or("");
+            }
         }
         blobs[row.columns[Columns::kResId].integer].push_back(std::move(stored));
         return true;
@@ -175,6 +196,38 @@ RowState DecodeResource(const sqlite::Row& row, const SqlResourceColumns& column
     return RowState::Live;
 }
 
+// One blob's bytes as pieces of the body from start on: its runs where they lie in the shard's files, and its
+// tail as a piece that follows the linked pages when it is read. False when they do not make size bytes.
+bool PlaceBlob(const Value& blob, std::uint64_t start, std::uint64_t size, const ShardFiles& shard,
+               CacheEntry& entry) {
+    std::uint64_t placed = 0;
+    for (const sqlite::ByteRun& run : blob.runs) {
+        const std::size_t role = static_cast<std::size_t>(run.file);
+        if (role >= kRoles || run.length > size - placed) {
+            return false;
+        }
+        if (run.length > 0) {
+            entry.pieces.push_back(BodyPiece{shard.paths[role], run.offset, run.length, start + placed});
+        }
+        placed += run.length;
+    }
+    if (blob.tail.length > 0) {
+        const std::optional<sqlite::ByteRun> first =
+            sqlite::LocatePage(*shard.linked->map, blob.tail.firstPage);
+        if (!first || blob.tail.length > size - placed) {
+            return false;
+        }
+        const std::uint64_t partStart = first->length - shard.linked->map->overflowPartSize();
+        BodyPiece piece{shard.paths[static_cast<std::size_t>(first->file)], first->offset + partStart,
+                        blob.tail.length, start + placed};
+        piece.linkedPages = shard.linked;
+        piece.firstPage = blob.tail.firstPage;
+        entry.pieces.push_back(std::move(piece));
+        placed += blob.tail.length;
+    }
+    return placed == size;
+}
+
 // The body's pieces where the blobs' bytes lie in the shard's files, each checked by its check_sum as it
 // streams. False when the blobs do not make the body the row says.
 bool PlaceBody(std::vector<StoredBlob>& blobs, const StoredResource& resource, const ShardFiles& shard,
@@ -194,27 +247,19 @@ bool PlaceBody(std::vector<StoredBlob>& blobs, const StoredResource& resource, c
          *entry.contentLength != static_cast<std::uint64_t>(resource.bodyEnd))) {
         return false;
     }
+    if (!blobs.empty()) {
+        entry.leadingBytes = std::move(blobs.front().leading);
+    }
     for (const StoredBlob& blob : blobs) {
         const std::uint64_t start = static_cast<std::uint64_t>(blob.piece.start);
-        std::uint64_t placed = 0;
-        for (const sqlite::ByteRun& run : blob.blob.runs) {
-            const std::size_t role = static_cast<std::size_t>(run.file);
-            if (role >= kRoles || run.length > blob.piece.size - placed) {
-                return false;
-            }
-            if (run.length > 0) {
-                entry.pieces.push_back(BodyPiece{shard.paths[role], run.offset, run.length, start + placed});
-            }
-            placed += run.length;
-        }
-        if (placed != blob.piece.size) {
+        if (!PlaceBlob(blob.blob, start, blob.piece.size, shard, entry)) {
             return false;
         }
-        StoredChecksum checksum{StoredChecksum::Kind::Crc32, start, placed, blob.checkSum};
+        StoredChecksum checksum{StoredChecksum::Kind::Crc32, start, blob.piece.size, blob.checkSum};
         checksum.following = BigEndian32(resource.keyHash);
         checksum.followingSize = 4;
         entry.checksums.push_back(checksum);
-        entry.storedSize += placed;
+        entry.storedSize += blob.piece.size;
     }
     return true;
 }
@@ -278,34 +323,34 @@ bool ReadShard(FileSystem& fs, std::u16string_view folder, ShardFiles& shard, co
         ++report.damaged;  // no database, or one of a version we do not know
         return true;
     }
+    shard.linked = LinkShard(shard, database->pages());
     BlobsByResource blobs = CollectBlobs(*database);
-    std::vector<StoredResource> resources;
+    // Each row is read as the walk meets it, while its page is still in memory.
+    std::set<std::int64_t> resIds;
+    std::set<std::string> keys;
+    bool wanted = true;
     const sqlite::WalkResult walk = database->ForEachRow("resources", [&](const sqlite::Row& row) {
         StoredResource resource;
         const RowState state = DecodeResource(row, *columns, resource);
         if (state == RowState::Unsound) {
             ++report.damaged;
-        } else if (state == RowState::Live) {
-            resources.push_back(std::move(resource));
+            return true;
         }
-        return true;
-    });
-    if (walk == sqlite::WalkResult::Damaged) {
-        ++report.damaged;  // the rows past the damage
-    }
-    std::set<std::int64_t> resIds;
-    std::set<std::string> keys;
-    for (const StoredResource& resource : resources) {
+        if (state == RowState::Doomed) {
+            return true;
+        }
         RecordRead read;
         // A second row of one res_id would claim the first one's blobs.
         if (resIds.insert(resource.resId).second) {
             read = ReadResource(*database, resource, blobs[resource.resId], shard, keys);
         }
-        if (!DeliverRecord(read, report, sink)) {
-            return false;
-        }
+        wanted = DeliverRecord(read, report, sink);
+        return wanted;
+    });
+    if (walk == sqlite::WalkResult::Damaged) {
+        ++report.damaged;  // the rows past the damage
     }
-    return true;
+    return wanted;
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ namespace drovan {
 
 // How many of the decoded body's first bytes DecideType looks at; fewer are fine.
 constexpr std::size_t kTypeLeadingBytes = 4096;
+// What a look at a body reads first: mostly all the type needs, also when a compressed body is inflated.
+constexpr std::size_t kTypeFirstRead = 512;
 // Enough leading bytes for TypeLeadingBytesWanted to tell whether DecideType looks past them.
 constexpr std::size_t kTypeSignatureBytes = 16;
 

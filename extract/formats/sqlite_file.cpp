@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -13,93 +14,69 @@
 namespace drovan::sqlite {
 namespace {
 
-constexpr std::uint64_t kWindowSize = 64 * 1024;
-constexpr std::size_t kWindowCount = 4;
+// A b-tree page just walked, a few links and log frames: the values of the page are read from memory.
+constexpr std::size_t kRecentReads = 4;
 constexpr int kMaxDepth = 40;
 // SQLite allows at most 32767 columns of at most 9 header bytes each.
 constexpr std::uint64_t kMaxRecordHeaderSize = 9 * 32768;
 
-// Reads of the three files through a few windows aligned to their size: a b-tree page and the overflow pages
-// that follow one another are served from memory, one read per window.
-class WindowedFiles {
-  public:
-    explicit WindowedFiles(DatabaseFiles files) : m_files(files) {}
-
-    ReadableFile* File(FileRole role) const {
-        switch (role) {
-            case FileRole::Database:
-                return m_files.database;
-            case FileRole::Wal:
-                return m_files.wal;
-            case FileRole::Journal:
-                return m_files.journal;
-        }
-        return nullptr;
+ReadableFile* FileOf(const DatabaseFiles& files, FileRole role) {
+    switch (role) {
+        case FileRole::Database:
+            return files.database;
+        case FileRole::Wal:
+            return files.wal;
+        case FileRole::Journal:
+            return files.journal;
     }
+    return nullptr;
+}
+
+// Reads of the three files, each of exactly what is asked; the last few are kept, and a read within one of
+// them is served from memory.
+class RecentReads {
+  public:
+    explicit RecentReads(DatabaseFiles files) : m_files(files) {}
+
+    const DatabaseFiles& files() const { return m_files; }
+    ReadableFile* File(FileRole role) const { return FileOf(m_files, role); }
 
     // False unless all of [offset, offset + size) is there.
     bool Read(FileRole role, std::uint64_t offset, std::size_t size, char* out) {
-        while (size > 0) {
-            const Window* window = Fetch(role, offset - offset % kWindowSize);
-            if (!window) {
-                return false;
+        ++m_clock;
+        for (Held& held : m_held) {
+            const std::optional<std::uint64_t> at =
+                held.lastUse != 0 && held.role == role
+                    ? PlaceInWindow(held.start, held.bytes.size(), offset, size)
+                    : std::nullopt;
+            if (at) {
+                held.lastUse = m_clock;
+                std::copy_n(held.bytes.data() + *at, size, out);
+                return true;
             }
-            const auto part = LeadingPartInWindow(window->start, window->bytes.size(), offset, size);
-            if (!part || part->size == 0) {
-                return false;
-            }
-            std::memcpy(out, window->bytes.data() + part->at, static_cast<std::size_t>(part->size));
-            out += part->size;
-            offset += part->size;
-            size -= static_cast<std::size_t>(part->size);
         }
+        ReadableFile* source = File(role);
+        std::size_t got = 0;
+        if (!source || !source->ReadAt(offset, out, size, got) || got != size) {
+            return false;
+        }
+        Held& held = *std::min_element(m_held.begin(), m_held.end(),
+                                       [](const Held& a, const Held& b) { return a.lastUse < b.lastUse; });
+        held = {role, offset, std::string(out, size), m_clock};
         return true;
     }
 
   private:
-    struct Window {
+    struct Held {
         FileRole role = FileRole::Database;
         std::uint64_t start = 0;
         std::string bytes;
         std::uint64_t lastUse = 0;  // 0 while empty
     };
 
-    const Window* Fetch(FileRole role, std::uint64_t start) {
-        ++m_clock;
-        for (Window& window : m_windows) {
-            if (window.lastUse != 0 && window.role == role && window.start == start) {
-                window.lastUse = m_clock;
-                return &window;
-            }
-        }
-        ReadableFile* source = File(role);
-        if (!source) {
-            return nullptr;
-        }
-        Window& window =
-            *std::min_element(m_windows.begin(), m_windows.end(),
-                              [](const Window& a, const Window& b) { return a.lastUse < b.lastUse; });
-        window.lastUse = 0;
-        window.bytes.resize(kWindowSize);
-        std::size_t got = 0;
-        if (!source->ReadAt(start, window.bytes.data(), window.bytes.size(), got)) {
-            return nullptr;
-        }
-        window.bytes.resize(std::min<std::size_t>(got, kWindowSize));
-        window.role = role;
-        window.start = start;
-        window.lastUse = m_clock;
-        return &window;
-    }
-
     DatabaseFiles m_files;
-    std::array<Window, kWindowCount> m_windows;
+    std::array<Held, kRecentReads> m_held;
     std::uint64_t m_clock = 0;
-};
-
-struct PageLocation {
-    FileRole file = FileRole::Database;
-    std::uint64_t offset = 0;
 };
 
 // The pages the log or the journal holds instead of the database file, and the database's size with them.
@@ -109,13 +86,13 @@ struct PageOverlay {
     std::uint32_t pageCount = 0;
 };
 
-std::optional<std::uint64_t> FileSize(WindowedFiles& files, FileRole role) {
+std::optional<std::uint64_t> FileSize(RecentReads& files, FileRole role) {
     ReadableFile* file = files.File(role);
     return file ? file->Size() : std::nullopt;
 }
 
 // The frames up to the last commit whose checksums and salts hold; the log must be of pageSize pages.
-std::optional<PageOverlay> ReadWal(WindowedFiles& files, std::uint32_t pageSize) {
+std::optional<PageOverlay> ReadWal(RecentReads& files, std::uint32_t pageSize) {
     std::string bytes(kWalHeaderSize, '\0');
     if (!files.Read(FileRole::Wal, 0, bytes.size(), bytes.data())) {
         return std::nullopt;
@@ -163,7 +140,7 @@ std::optional<PageOverlay> ReadWal(WindowedFiles& files, std::uint32_t pageSize)
 
 // The page records of one journal segment, from offset on: the first copy of each page is kept. False when
 // a record ends the journal (cut short, page 0, a failed checksum).
-bool ReadJournalRecords(WindowedFiles& files, const JournalHeader& header, std::uint64_t& offset,
+bool ReadJournalRecords(RecentReads& files, const JournalHeader& header, std::uint64_t& offset,
                         PageOverlay& overlay) {
     std::string bytes(header.pageSize + kJournalRecordOverhead, '\0');
     std::uint64_t count = header.recordCount;
@@ -187,7 +164,7 @@ bool ReadJournalRecords(WindowedFiles& files, const JournalHeader& header, std::
     return true;
 }
 
-std::optional<JournalHeader> ReadJournalHeader(WindowedFiles& files, std::uint64_t offset) {
+std::optional<JournalHeader> ReadJournalHeader(RecentReads& files, std::uint64_t offset) {
     std::string bytes(kJournalHeaderSize, '\0');
     if (!files.Read(FileRole::Journal, offset, bytes.size(), bytes.data())) {
         return std::nullopt;
@@ -196,7 +173,7 @@ std::optional<JournalHeader> ReadJournalHeader(WindowedFiles& files, std::uint64
 }
 
 // A hot journal's pages of the database before its transaction; none when the journal is not hot.
-std::optional<PageOverlay> ReadJournal(WindowedFiles& files, std::uint32_t pageSize) {
+std::optional<PageOverlay> ReadJournal(RecentReads& files, std::uint32_t pageSize) {
     const std::optional<JournalHeader> first = ReadJournalHeader(files, 0);
     if (!first || first->pageSize != pageSize) {
         return std::nullopt;
@@ -222,34 +199,15 @@ std::optional<PageOverlay> ReadJournal(WindowedFiles& files, std::uint32_t pageS
 struct Pages {
     explicit Pages(DatabaseFiles databaseFiles) : files(databaseFiles) {}
 
-    WindowedFiles files;
+    RecentReads files;
     DatabaseHeader header;
-    bool walMode = false;
-    std::uint64_t pageCount = 0;
-    std::uint64_t databaseFileSize = 0;
-    PageOverlay overlay;
+    std::shared_ptr<PageMap> map = std::make_shared<PageMap>();
 };
-
-// Where a page's bytes lie; none for a page past the database's size or its file's end.
-std::optional<PageLocation> Locate(const Pages& pages, std::uint32_t page) {
-    if (page == 0 || page > pages.pageCount) {
-        return std::nullopt;
-    }
-    const auto replaced = pages.overlay.pageOffsets.find(page);
-    if (replaced != pages.overlay.pageOffsets.end()) {
-        return PageLocation{pages.overlay.file, replaced->second};
-    }
-    const std::uint64_t offset = std::uint64_t{page - 1} * pages.header.pageSize;
-    if (offset + pages.header.pageSize > pages.databaseFileSize) {
-        return std::nullopt;
-    }
-    return PageLocation{FileRole::Database, offset};
-}
 
 // The header as page 1 holds it once the log or the journal is applied: a log may hold every page of the
 // database, page 1 included.
 std::optional<DatabaseHeader> CurrentHeader(Pages& pages) {
-    const std::optional<PageLocation> location = Locate(pages, 1);
+    const std::optional<ByteRun> location = LocatePage(*pages.map, 1);
     std::string bytes(kDatabaseHeaderSize, '\0');
     if (!location || !pages.files.Read(location->file, location->offset, bytes.size(), bytes.data())) {
         return std::nullopt;
@@ -269,19 +227,20 @@ bool LoadPages(Pages& pages) {
     if (!fileHeader) {
         return false;
     }
-    pages.header = *fileHeader;
-    pages.walMode = fileHeader->walMode();
-    pages.databaseFileSize = *fileSize;
-    pages.pageCount = DatabasePageCount(*fileHeader, *fileSize);
+    PageMap& map = *pages.map;
+    map.pageSize = fileHeader->pageSize;
+    map.databaseFileSize = *fileSize;
+    map.pageCount = DatabasePageCount(*fileHeader, *fileSize);
     std::optional<PageOverlay> overlay;
-    if (pages.walMode && pages.files.File(FileRole::Wal)) {
+    if (fileHeader->walMode() && pages.files.File(FileRole::Wal)) {
         overlay = ReadWal(pages.files, fileHeader->pageSize);
-    } else if (!pages.walMode && pages.files.File(FileRole::Journal)) {
+    } else if (!fileHeader->walMode() && pages.files.File(FileRole::Journal)) {
         overlay = ReadJournal(pages.files, fileHeader->pageSize);
     }
     if (overlay) {
-        pages.overlay = std::move(*overlay);
-        pages.pageCount = pages.overlay.pageCount;
+        map.overlayFile = overlay->file;
+        map.overlayOffsets = std::move(overlay->pageOffsets);
+        map.pageCount = overlay->pageCount;
     }
     const std::optional<DatabaseHeader> current = CurrentHeader(pages);
     constexpr std::uint32_t kUtf8 = 1;
@@ -289,6 +248,7 @@ bool LoadPages(Pages& pages) {
         return false;
     }
     pages.header = *current;
+    map.usableSize = current->usableSize();
     return true;
 }
 
@@ -390,24 +350,33 @@ std::optional<std::vector<LeafCell>> LeafCells(std::string_view usable, const Bt
     return cells;
 }
 
-// A record's payload: the local part in memory, where every part lies in the files.
+// A record's payload as a walk meets it: the local part in memory, and its overflow pages located only as
+// far as the bytes asked for lie. Each page located is claimed in the walk's visited pages.
 class Payload {
   public:
-    Payload(WindowedFiles& files, std::string_view local, const std::vector<ByteRun>& runs,
-            std::uint64_t size)
-        : m_files(files), m_local(local), m_runs(runs), m_size(size) {
-        std::uint64_t start = 0;
-        for (const ByteRun& run : runs) {
-            m_starts.push_back(start);
-            start += run.length;
-        }
+    Payload(Pages& pages, std::unordered_set<std::uint32_t>& visited, std::string_view local,
+            const ByteRun& localRun, const LeafCell& cell)
+        : m_pages(pages),
+          m_visited(visited),
+          m_local(local),
+          m_size(cell.payloadSize),
+          m_located(localRun.length),
+          m_nextPage(cell.firstOverflowPage) {
+        m_runs.push_back(localRun);
+        m_starts.push_back(0);
     }
 
     std::uint64_t size() const { return m_size; }
 
+    // Overflow pages past those located.
+    std::uint64_t PagesLeft() const { return (m_size - m_located + PartSize() - 1) / PartSize(); }
+
     // size bytes from offset; false when they are not all there.
-    bool Read(std::uint64_t offset, std::size_t size, std::string& bytes) const {
+    bool Read(std::uint64_t offset, std::size_t size, std::string& bytes) {
         bytes.resize(size);
+        if (size > m_size - std::min(offset, m_size) || !LocateThrough(offset + size)) {
+            return false;
+        }
         std::size_t done = 0;
         for (std::size_t i = RunAt(offset); i < m_runs.size() && done < size; ++i) {
             const ByteRun& run = m_runs[i];
@@ -418,7 +387,7 @@ class Payload {
             const auto partSize = static_cast<std::size_t>(part->size);
             if (i == 0) {
                 m_local.substr(static_cast<std::size_t>(part->at)).copy(bytes.data() + done, partSize);
-            } else if (!m_files.Read(run.file, run.offset + part->at, partSize, bytes.data() + done)) {
+            } else if (!m_pages.files.Read(run.file, run.offset + part->at, partSize, bytes.data() + done)) {
                 return false;
             }
             done += partSize;
@@ -426,20 +395,47 @@ class Payload {
         return done == size;
     }
 
-    // Where [offset, offset + size) of the payload lies, in order.
-    std::vector<ByteRun> Runs(std::uint64_t offset, std::uint64_t size) const {
-        std::vector<ByteRun> runs;
-        for (std::size_t i = RunAt(offset); i < m_runs.size() && m_starts[i] < offset + size; ++i) {
+    // Where [offset, offset + size) lies: runs as far as pages are located, the rest as a tail. False when
+    // the pages up to offset cannot be located.
+    bool Place(std::uint64_t offset, std::uint64_t size, Value& value) {
+        if (size > 0 && !LocateThrough(offset + 1)) {
+            return false;
+        }
+        const std::uint64_t end = offset + size;
+        for (std::size_t i = RunAt(offset); i < m_runs.size() && m_starts[i] < end; ++i) {
             const std::uint64_t from = std::max(offset, m_starts[i]);
-            const std::uint64_t to = std::min(offset + size, m_starts[i] + m_runs[i].length);
+            const std::uint64_t to = std::min(end, m_starts[i] + m_runs[i].length);
             if (from < to) {
-                runs.push_back(ByteRun{m_runs[i].file, m_runs[i].offset + (from - m_starts[i]), to - from});
+                value.runs.push_back(
+                    ByteRun{m_runs[i].file, m_runs[i].offset + (from - m_starts[i]), to - from});
             }
         }
-        return runs;
+        if (end > m_located) {
+            value.tail = ChainTail{m_nextPage, end - m_located};
+        }
+        return true;
     }
 
   private:
+    std::uint64_t PartSize() const { return m_pages.map->overflowPartSize(); }
+
+    bool LocateThrough(std::uint64_t end) {
+        char next[kOverflowPointerSize];
+        while (m_located < end) {
+            const std::optional<ByteRun> page = LocatePage(*m_pages.map, m_nextPage);
+            if (!page || !m_visited.insert(m_nextPage).second ||
+                !m_pages.files.Read(page->file, page->offset, sizeof next, next)) {
+                return false;
+            }
+            const std::uint64_t length = std::min<std::uint64_t>(m_size - m_located, PartSize());
+            m_starts.push_back(m_located);
+            m_runs.push_back(ByteRun{page->file, page->offset + kOverflowPointerSize, length});
+            m_located += length;
+            ByteReader(reinterpret_cast<const unsigned char*>(next), sizeof next).U32BE(m_nextPage);
+        }
+        return true;
+    }
+
     // The last run that starts at or before offset: a wide record's columns are found without a walk from
     // the first run each.
     std::size_t RunAt(std::uint64_t offset) const {
@@ -447,15 +443,18 @@ class Payload {
         return after == m_starts.begin() ? 0 : static_cast<std::size_t>(after - m_starts.begin() - 1);
     }
 
-    WindowedFiles& m_files;
+    Pages& m_pages;
+    std::unordered_set<std::uint32_t>& m_visited;
     std::string_view m_local;
-    const std::vector<ByteRun>& m_runs;
-    std::vector<std::uint64_t> m_starts;  // each run's offset in the payload
     std::uint64_t m_size;
+    std::uint64_t m_located;  // payload bytes whose places are known
+    std::uint32_t m_nextPage;
+    std::vector<ByteRun> m_runs;
+    std::vector<std::uint64_t> m_starts;  // each run's offset in the payload
 };
 
 // The columns of a record; false when its header or a value does not fit the payload.
-bool DecodeRecord(const Payload& payload, std::vector<Value>& columns) {
+bool DecodeRecord(Payload& payload, std::vector<Value>& columns) {
     std::string header;
     if (!payload.Read(0, static_cast<std::size_t>(std::min<std::uint64_t>(9, payload.size())), header)) {
         return false;
@@ -497,7 +496,9 @@ bool DecodeRecord(const Payload& payload, std::vector<Value>& columns) {
         } else if (format->storage != StorageClass::Null) {
             value.type = format->storage == StorageClass::Text ? Value::Type::Text : Value::Type::Blob;
             value.size = format->size;
-            value.runs = payload.Runs(contentOffset, format->size);
+            if (!payload.Place(contentOffset, format->size, value)) {
+                return false;
+            }
         }
         contentOffset += format->size;
         columns.push_back(std::move(value));
@@ -506,7 +507,8 @@ bool DecodeRecord(const Payload& payload, std::vector<Value>& columns) {
 }
 
 // One in-order walk of a table b-tree. Each page it reads, overflow pages included, is claimed once: a page
-// met again means a cycle or pages shared between cells.
+// met again means a cycle or pages shared between cells. The tails it leaves may together take no more pages
+// than the database has besides those it read, so following them later is bounded by the database's size.
 class TableWalk {
   public:
     TableWalk(Pages& pages, const std::function<bool(const Row&)>& visit) : m_pages(pages), m_visit(visit) {}
@@ -515,7 +517,7 @@ class TableWalk {
 
   private:
     WalkResult VisitPage(std::uint32_t page, int depth) {
-        const std::optional<PageLocation> location = Locate(m_pages, page);
+        const std::optional<ByteRun> location = LocatePage(*m_pages.map, page);
         std::string bytes(m_pages.header.pageSize, '\0');
         if (depth > kMaxDepth || !location || !m_visited.insert(page).second ||
             !m_pages.files.Read(location->file, location->offset, bytes.size(), bytes.data())) {
@@ -544,18 +546,23 @@ class TableWalk {
         return WalkResult::Finished;
     }
 
-    WalkResult VisitLeaf(std::string_view usable, const PageLocation& location, const BtreePage& page) {
+    WalkResult VisitLeaf(std::string_view usable, const ByteRun& location, const BtreePage& page) {
         const std::optional<std::vector<LeafCell>> cells = LeafCells(usable, page);
         if (!cells) {
             return WalkResult::Damaged;
         }
         for (const LeafCell& cell : *cells) {
-            if ((m_row.rowid >= cell.rowid && m_visitedRows) || !PayloadRuns(location, cell)) {
+            if (m_row.rowid >= cell.rowid && m_visitedRows) {
                 return WalkResult::Damaged;
             }
-            const Payload payload(m_pages.files, usable.substr(cell.localOffset, cell.localSize), m_runs,
-                                  cell.payloadSize);
+            Payload payload(m_pages, m_visited, usable.substr(cell.localOffset, cell.localSize),
+                            ByteRun{location.file, location.offset + cell.localOffset, cell.localSize}, cell);
             if (!DecodeRecord(payload, m_row.columns)) {
+                return WalkResult::Damaged;
+            }
+            m_tailPages += payload.PagesLeft();
+            if (m_tailPages >
+                m_pages.map->pageCount - std::min<std::uint64_t>(m_pages.map->pageCount, m_visited.size())) {
                 return WalkResult::Damaged;
             }
             m_row.rowid = cell.rowid;
@@ -567,49 +574,52 @@ class TableWalk {
         return WalkResult::Finished;
     }
 
-    // The local part, then each overflow page's part, until the payload is covered.
-    bool PayloadRuns(const PageLocation& location, const LeafCell& cell) {
-        m_runs.clear();
-        m_runs.push_back(ByteRun{location.file, location.offset + cell.localOffset, cell.localSize});
-        std::uint64_t remaining = cell.payloadSize - cell.localSize;
-        const std::uint32_t partSize = m_pages.header.usableSize() - kOverflowPointerSize;
-        char next[kOverflowPointerSize];
-        for (std::uint32_t page = cell.firstOverflowPage; remaining > 0;) {
-            const std::optional<PageLocation> overflow = Locate(m_pages, page);
-            if (!overflow || !m_visited.insert(page).second ||
-                !m_pages.files.Read(overflow->file, overflow->offset, sizeof next, next)) {
-                return false;
-            }
-            const std::uint64_t length = std::min<std::uint64_t>(remaining, partSize);
-            m_runs.push_back(ByteRun{overflow->file, overflow->offset + kOverflowPointerSize, length});
-            remaining -= length;
-            ByteReader(reinterpret_cast<const unsigned char*>(next), sizeof next).U32BE(page);
-        }
-        return true;
-    }
-
     Pages& m_pages;
     const std::function<bool(const Row&)>& m_visit;
     std::unordered_set<std::uint32_t> m_visited;
+    std::uint64_t m_tailPages = 0;
     Row m_row;
     bool m_visitedRows = false;  // m_row.rowid is the last row's: rowids only grow
-    std::vector<ByteRun> m_runs;
 };
 
-std::optional<std::string> ReadValueBytes(WindowedFiles& files, const Value& value, std::size_t maxSize) {
-    if ((value.type != Value::Type::Text && value.type != Value::Type::Blob) || value.size > maxSize) {
+bool HasBytes(const Value& value) {
+    return value.type == Value::Type::Text || value.type == Value::Type::Blob;
+}
+
+// Up to maxSize bytes from the value's runs; false when a run does not read or the runs outgrow the value.
+bool ReadRuns(Pages& pages, const Value& value, std::size_t maxSize, std::string& bytes) {
+    for (const ByteRun& run : value.runs) {
+        const std::size_t done = bytes.size();
+        if (done == maxSize) {
+            break;
+        }
+        if (run.length > value.size - done) {
+            return false;
+        }
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(run.length, maxSize - done));
+        bytes.resize(done + size);
+        if (!pages.files.Read(run.file, run.offset, size, bytes.data() + done)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> ReadValueBytes(Pages& pages, const Value& value, std::size_t maxSize) {
+    std::string bytes;
+    if (!HasBytes(value) || value.size > maxSize || !ReadRuns(pages, value, maxSize, bytes)) {
         return std::nullopt;
     }
-    std::string bytes(static_cast<std::size_t>(value.size), '\0');
-    std::uint64_t done = 0;
-    for (const ByteRun& run : value.runs) {
-        if (run.length > value.size - done ||
-            !files.Read(run.file, run.offset, static_cast<std::size_t>(run.length), bytes.data() + done)) {
-            return std::nullopt;
-        }
-        done += run.length;
+    if (value.tail.length != value.size - bytes.size()) {
+        return std::nullopt;
     }
-    if (done != value.size) {
+    const ChainRead tail = FollowChain(*pages.map, pages.files.files(), value.tail, 0, value.tail.length,
+                                       static_cast<std::size_t>(value.tail.length),
+                                       [&bytes](const char* data, std::size_t size) {
+                                           bytes.append(data, size);
+                                           return true;
+                                       });
+    if (tail != ChainRead::Done) {
         return std::nullopt;
     }
     return bytes;
@@ -630,10 +640,10 @@ std::optional<std::uint32_t> FindTableRoot(Pages& pages, std::string_view table)
     std::optional<std::uint32_t> root;
     TableWalk(pages, [&](const Row& row) {
         if (row.columns.size() < 4 || row.columns[3].type != Value::Type::Integer ||
-            ReadValueBytes(pages.files, row.columns[0], 5) != std::optional<std::string>("table")) {
+            ReadValueBytes(pages, row.columns[0], 5) != std::optional<std::string>("table")) {
             return true;
         }
-        const std::optional<std::string> name = ReadValueBytes(pages.files, row.columns[1], table.size());
+        const std::optional<std::string> name = ReadValueBytes(pages, row.columns[1], table.size());
         const std::int64_t rootPage = row.columns[3].integer;
         if (name && EqualsIgnoringAsciiCase(*name, table) && rootPage > 0 && rootPage <= UINT32_MAX) {
             root = static_cast<std::uint32_t>(rootPage);
@@ -645,6 +655,77 @@ std::optional<std::uint32_t> FindTableRoot(Pages& pages, std::string_view table)
 }
 
 }  // namespace
+
+std::uint32_t PageMap::overflowPartSize() const {
+    return usableSize - kOverflowPointerSize;
+}
+
+std::optional<ByteRun> LocatePage(const PageMap& pages, std::uint32_t page) {
+    if (page == 0 || page > pages.pageCount) {
+        return std::nullopt;
+    }
+    const auto replaced = pages.overlayOffsets.find(page);
+    if (replaced != pages.overlayOffsets.end()) {
+        return ByteRun{pages.overlayFile, replaced->second, pages.pageSize};
+    }
+    const std::uint64_t offset = std::uint64_t{page - 1} * pages.pageSize;
+    if (offset + pages.pageSize > pages.databaseFileSize) {
+        return std::nullopt;
+    }
+    return ByteRun{FileRole::Database, offset, pages.pageSize};
+}
+
+ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail& tail, std::uint64_t skip,
+                      std::uint64_t length, std::size_t maxPiece,
+                      const std::function<bool(const char*, std::size_t)>& take) {
+    if (skip > tail.length || length > tail.length - skip) {
+        return ChainRead::Damaged;
+    }
+    const std::uint64_t partSize = pages.overflowPartSize();
+    const std::uint64_t pagesWanted = (skip + length + partSize - 1) / partSize;
+    const std::size_t pagesPerRead =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(maxPiece / partSize, 1, pagesWanted));
+    std::unique_ptr<char[]> buffer(new char[pagesPerRead * pages.pageSize]);
+    std::unordered_set<std::uint32_t> met;
+    std::uint32_t page = tail.firstPage;
+    while (length > 0) {
+        const std::optional<ByteRun> first = LocatePage(pages, page);
+        ReadableFile* file = first ? FileOf(files, first->file) : nullptr;
+        const std::size_t wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>(pagesPerRead, (skip + length + partSize - 1) / partSize));
+        std::size_t got = 0;
+        if (!file || !file->ReadAt(first->offset, buffer.get(), wanted * pages.pageSize, got) ||
+            got < pages.pageSize) {
+            return ChainRead::Damaged;
+        }
+        // The pages read are taken while each links to the one after it; their parts are moved together.
+        std::size_t filled = 0;
+        for (std::size_t held = 0; held < got / pages.pageSize && length > 0;) {
+            const char* at = buffer.get() + held * pages.pageSize;
+            if (!met.insert(page).second) {
+                return ChainRead::Damaged;
+            }
+            // The link first: the part moved down may cover it.
+            ByteReader(reinterpret_cast<const unsigned char*>(at), kOverflowPointerSize).U32BE(page);
+            const std::uint64_t skipped = std::min(skip, partSize);
+            const auto given = static_cast<std::size_t>(std::min(length, partSize - skipped));
+            std::memmove(buffer.get() + filled, at + kOverflowPointerSize + skipped, given);
+            skip -= skipped;
+            length -= given;
+            filled += given;
+            ++held;
+            const std::optional<ByteRun> following = LocatePage(pages, page);
+            if (!following || following->file != first->file ||
+                following->offset != first->offset + held * pages.pageSize) {
+                break;
+            }
+        }
+        if (filled > 0 && !take(buffer.get(), filled)) {
+            return ChainRead::Stopped;
+        }
+    }
+    return ChainRead::Done;
+}
 
 struct Database::State {
     explicit State(DatabaseFiles files) : pages(files) {}
@@ -666,12 +747,8 @@ Database::Database(std::unique_ptr<State> state) : m_state(std::move(state)) {}
 
 Database::~Database() = default;
 
-std::uint32_t Database::pageSize() const {
-    return m_state->pages.header.pageSize;
-}
-
-bool Database::walMode() const {
-    return m_state->pages.walMode;
+std::shared_ptr<const PageMap> Database::pages() const {
+    return m_state->pages.map;
 }
 
 WalkResult Database::ForEachRow(std::string_view table, const std::function<bool(const Row&)>& visit) {
@@ -687,7 +764,15 @@ WalkResult Database::ForEachRow(std::string_view table, const std::function<bool
 }
 
 std::optional<std::string> Database::ReadValue(const Value& value, std::size_t maxSize) {
-    return ReadValueBytes(m_state->pages.files, value, maxSize);
+    return ReadValueBytes(m_state->pages, value, maxSize);
+}
+
+std::optional<std::string> Database::ReadLeading(const Value& value, std::size_t maxSize) {
+    std::string bytes;
+    if (!HasBytes(value) || !ReadRuns(m_state->pages, value, maxSize, bytes)) {
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 }  // namespace drovan::sqlite

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "extract/file_system.h"
@@ -28,14 +29,23 @@ struct ByteRun {
     std::uint64_t length = 0;
 };
 
-// One column of a record. Text and blob values are not read: runs say where their bytes lie, in order.
+// Where a value goes on past its runs: length bytes through the chain of overflow pages from firstPage on.
+// A walk leaves the chain unfollowed, so that listing a table of large values reads none of their pages.
+struct ChainTail {
+    std::uint32_t firstPage = 0;
+    std::uint64_t length = 0;
+};
+
+// One column of a record. Text and blob values are not read: runs say where their first bytes lie, in order,
+// and the tail where the rest goes on.
 struct Value {
     enum class Type { Null, Integer, Real, Text, Blob };
     Type type = Type::Null;
     std::int64_t integer = 0;
     double real = 0;
-    std::uint64_t size = 0;  // bytes of a text or blob
+    std::uint64_t size = 0;  // bytes of a text or blob: the runs' lengths and the tail's
     std::vector<ByteRun> runs;
+    ChainTail tail;
 };
 
 // A row of a table: an INTEGER PRIMARY KEY column is stored as NULL and its value is the rowid.
@@ -51,6 +61,34 @@ struct DatabaseFiles {
     ReadableFile* journal = nullptr;
 };
 
+// Where each page of a database lies once its log or journal is applied. It stays the same after the
+// database is closed, so that a value's tail can be followed later through the same files.
+struct PageMap {
+    std::uint32_t pageSize = 0;
+    std::uint32_t usableSize = 0;
+    std::uint64_t pageCount = 0;
+    std::uint64_t databaseFileSize = 0;
+    FileRole overlayFile = FileRole::Wal;
+    std::unordered_map<std::uint32_t, std::uint64_t> overlayOffsets;
+
+    // Whether any page lies in the log or the journal.
+    bool overlaid() const { return !overlayOffsets.empty(); }
+    // The bytes of a value each overflow page holds, after its link to the next.
+    std::uint32_t overflowPartSize() const;
+};
+
+// Where a page's pageSize bytes lie; none for page 0, a page past the database's size or past its file's end.
+std::optional<ByteRun> LocatePage(const PageMap& pages, std::uint32_t page);
+
+enum class ChainRead { Done, Stopped, Damaged };
+
+// Gives bytes [skip, skip + length) of a tail to take in order, in pieces of at most maxPiece bytes (at least
+// one page's worth): a run of pages that lie one after another is read at once. Damaged when a page is
+// missing, met twice or cannot be read; Stopped when take returns false.
+ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail& tail, std::uint64_t skip,
+                      std::uint64_t length, std::size_t maxPiece,
+                      const std::function<bool(const char*, std::size_t)>& take);
+
 enum class WalkResult { Finished, Stopped, Damaged };
 
 class Database {
@@ -62,16 +100,20 @@ class Database {
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    std::uint32_t pageSize() const;
-    // Header bytes 18 and 19 are 2 (write-ahead log).
-    bool walMode() const;
+    std::shared_ptr<const PageMap> pages() const;
 
     // The rows of the table named table (from sqlite_schema) in rowid order; visit returns false to stop.
-    // Rows before a damaged page are still visited. A table the schema does not name is Damaged too.
+    // Rows before a damaged page are still visited. A table the schema does not name is Damaged too, and so
+    // is one whose values' tails would take more pages than the database has left.
     WalkResult ForEachRow(std::string_view table, const std::function<bool(const Row&)>& visit);
 
-    // A text or blob value's bytes, when it holds at most maxSize of them and they read soundly.
+    // A text or blob value's bytes, its tail followed, when it holds at most maxSize of them and they read
+    // soundly.
     std::optional<std::string> ReadValue(const Value& value, std::size_t maxSize);
+
+    // Up to maxSize of a text or blob value's first bytes, as far as its runs hold them: read while the walk
+    // is on the value's page, they come from memory.
+    std::optional<std::string> ReadLeading(const Value& value, std::size_t maxSize);
 
   private:
     struct State;

@@ -11,6 +11,7 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/url_name.h"
 #include "extract/cache_listing.h"
+#include "extract/entry_content.h"
 #include "tests/support/memory_file_system.h"
 #include "extract/sha256.h"
 #include "extract/utf8.h"
@@ -26,11 +27,13 @@ using tests::FileBytes;
 using tests::kData;
 using tests::LoadCache;
 
-std::string StoredBody(const MemoryFileSystem& fs, const CacheEntry& entry) {
+// A plain body's stored bytes, its pieces read (and checked) as a harvest reads them.
+std::string StoredBody(MemoryFileSystem& fs, const CacheEntry& entry) {
     std::string body;
-    for (const BodyPiece& piece : entry.pieces) {
-        body += fs.files().at(piece.file).substr(piece.fileOffset, piece.length);
-    }
+    EntryContent(fs, entry).Stream([&body](const char* data, std::size_t size) {
+        body.append(data, size);
+        return true;
+    });
     return body;
 }
 

@@ -84,9 +84,11 @@ struct Reading {
     bool opened = false;
     WalkResult result = WalkResult::Damaged;
     Rows rows;
+    std::size_t unreadable = 0;  // values whose tails broke off
 };
 
-// Every text and blob is read both with ReadValue and by joining its runs straight from the files.
+// Every text and blob is read both with ReadValue and by joining its runs straight from the files and its
+// tail followed a page at a time.
 Reading Read(const Copy& copy, const std::string& table) {
     tests::MemoryFileSystem files;
     const auto open = [&](const char16_t* path, const std::string& bytes) {
@@ -95,7 +97,8 @@ Reading Read(const Copy& copy, const std::string& table) {
     };
     const auto database = open(u"/db", copy.database), wal = open(u"/wal", copy.wal),
                journal = open(u"/journal", copy.journal);
-    const auto reader = Database::Open({database.get(), wal.get(), journal.get()});
+    const DatabaseFiles opened{database.get(), wal.get(), journal.get()};
+    const auto reader = Database::Open(opened);
     Reading reading;
     if (!reader) {
         return reading;
@@ -112,9 +115,19 @@ Reading Read(const Copy& copy, const std::string& table) {
                     const std::string& file = *roles[static_cast<int>(run.file)];
                     joined += run.offset <= file.size() ? file.substr(run.offset, run.length) : "<outside>";
                 }
-                cell.bytes = reader->ReadValue(value, SIZE_MAX).value_or("<unreadable>");
-                EXPECT_EQ(joined, cell.bytes);
-                EXPECT_EQ(value.size, cell.bytes.size());
+                const ChainRead tail = FollowChain(*reader->pages(), opened, value.tail, 0, value.tail.length,
+                                                   1, [&joined](const char* data, std::size_t size) {
+                                                       joined.append(data, size);
+                                                       return true;
+                                                   });
+                const std::optional<std::string> bytes = reader->ReadValue(value, SIZE_MAX);
+                EXPECT_EQ(tail == ChainRead::Done, bytes.has_value());
+                reading.unreadable += bytes ? 0 : 1;
+                cell.bytes = bytes.value_or("<unreadable>");
+                if (bytes) {
+                    EXPECT_EQ(joined, *bytes);
+                    EXPECT_EQ(value.size, bytes->size());
+                }
             }
             reading.rows.back().push_back(cell);
         }
@@ -284,25 +297,55 @@ TEST(SqliteFile, EndsAWalkAtDamage) {
     const std::size_t firstCell = leaf + static_cast<unsigned char>(sound[leaf + 8]) * 256u +
                                   static_cast<unsigned char>(sound[leaf + 9]);
 
+    // A value's tail is followed only when it is read: a loop there leaves the walk whole and the value
+    // unreadable.
     const struct {
         const char* name;
         std::function<void(std::string&)> damage;
+        WalkResult walk;
+        std::size_t unreadable;
     } cases[] = {
-        {"child past the end", [&](std::string& b) { PutBE32(b, root + 8, 0xFFFFFF); }},
-        {"cycle of interior pages", [&](std::string& b) { PutBE32(b, interior + 8, root / kPage + 1); }},
-        {"overflow loop", [&](std::string& b) { PutBE32(b, (overflowPage - 1) * kPage, overflowPage); }},
-        {"cell pointer past the page", [&](std::string& b) { b[leaf + 8] = 0x04; }},
-        {"record header past the payload", [&](std::string& b) { b[firstCell + 2] = 0x7F; }},
-        {"value past the payload", [&](std::string& b) { b[firstCell + 5] = 0x7F; }},
-        {"truncated file", [&](std::string& b) { b.resize(b.size() / 2); }},
+        {"child past the end", [&](std::string& b) { PutBE32(b, root + 8, 0xFFFFFF); }, WalkResult::Damaged,
+         0},
+        {"cycle of interior pages", [&](std::string& b) { PutBE32(b, interior + 8, root / kPage + 1); },
+         WalkResult::Damaged, 0},
+        {"overflow loop", [&](std::string& b) { PutBE32(b, (overflowPage - 1) * kPage, overflowPage); },
+         WalkResult::Finished, 1},
+        {"cell pointer past the page", [&](std::string& b) { b[leaf + 8] = 0x04; }, WalkResult::Damaged, 0},
+        {"record header past the payload", [&](std::string& b) { b[firstCell + 2] = 0x7F; },
+         WalkResult::Damaged, 0},
+        {"value past the payload", [&](std::string& b) { b[firstCell + 5] = 0x7F; }, WalkResult::Damaged, 0},
+        {"truncated file", [&](std::string& b) { b.resize(b.size() / 2); }, WalkResult::Damaged, 0},
     };
     ASSERT_EQ(Read({sound, "", ""}, "t").result, WalkResult::Finished);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string damaged = sound;
         c.damage(damaged);
-        EXPECT_EQ(Read({damaged, "", ""}, "t").result, WalkResult::Damaged);
+        const Reading reading = Read({damaged, "", ""}, "t");
+        EXPECT_EQ(reading.result, c.walk);
+        EXPECT_EQ(reading.unreadable, c.unreadable);
     }
+}
+
+// A cell that claims more payload than the file's pages could hold: its tail is never followed, yet the walk
+// that would leave it is damaged, so that tails cannot make the reading outgrow the file.
+TEST(SqliteFile, BoundsTailsByTheFile) {
+    TempTree tree;
+    constexpr std::size_t kPage = 512;
+    constexpr std::size_t kPart = kPage - 4;
+    Connection(tree / "db")
+        .Exec("PRAGMA page_size=512; CREATE TABLE t(a, b); INSERT INTO t VALUES (1, randomblob(3000));");
+    std::string bytes = Slurp(tree / "db");
+    ASSERT_EQ(Read({bytes, "", ""}, "t").result, WalkResult::Finished);
+    // Page 2 is the table's only leaf; its cell starts with a 2-byte payload size. Whole overflow pages more
+    // leave the local part where it is.
+    const std::size_t cell = kPage + static_cast<unsigned char>(bytes[kPage + 8]) * 256u +
+                             static_cast<unsigned char>(bytes[kPage + 9]);
+    const std::size_t claimed = ((bytes[cell] & 0x7F) << 7 | bytes[cell + 1]) + 20 * kPart;
+    bytes[cell] = static_cast<char>(0x80 | claimed >> 7);
+    bytes[cell + 1] = static_cast<char>(claimed & 0x7F);
+    EXPECT_EQ(Read({bytes, "", ""}, "t").result, WalkResult::Damaged);
 }
 
 TEST(SqliteFile, JudgesTheHeader) {

@@ -4,7 +4,8 @@
 
 // A database, then (after the file marker) a log or a journal: the database's header says which it is, so the
 // same bytes are offered as both. The schema and the SQL cache's tables are walked; every run must lie in its
-// file, the runs must add up to the value, and a value within the cap must read as those runs' bytes.
+// file, the runs and the tail must add up to the value, and a value within the cap must read as those runs'
+// bytes and its tail followed a page at a time, or not at all when the tail does not follow.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace drovan;
     constexpr std::size_t kMaxValue = 1 << 20;
@@ -17,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto database = fs.OpenForReading(u"/db");
     const auto wal = fs.OpenForReading(u"/log");
     const auto journal = fs.OpenForReading(u"/log");
-    const auto reader = sqlite::Database::Open({database.get(), wal.get(), journal.get()});
+    const sqlite::DatabaseFiles opened{database.get(), wal.get(), journal.get()};
+    const auto reader = sqlite::Database::Open(opened);
     if (!reader) {
         return 0;
     }
@@ -40,12 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         joined.append(file, run.offset, run.length);
                     }
                 }
-                fuzz::Require(sum == value.size);
+                fuzz::Require(sum + value.tail.length == value.size);
                 const bool hasBytes =
                     value.type == sqlite::Value::Type::Text || value.type == sqlite::Value::Type::Blob;
-                fuzz::Require(hasBytes || value.runs.empty());
+                fuzz::Require(hasBytes || (value.runs.empty() && value.tail.length == 0));
                 if (hasBytes && value.size <= kMaxValue) {
-                    fuzz::Require(reader->ReadValue(value, kMaxValue) == joined);
+                    const sqlite::ChainRead tail =
+                        sqlite::FollowChain(*reader->pages(), opened, value.tail, 0, value.tail.length, 1,
+                                            [&joined](const char* bytes, std::size_t length) {
+                                                joined.append(bytes, length);
+                                                return true;
+                                            });
+                    const std::optional<std::string> read = reader->ReadValue(value, kMaxValue);
+                    fuzz::Require(read ? tail == sqlite::ChainRead::Done && *read == joined
+                                       : tail != sqlite::ChainRead::Done);
                 }
             }
             return ++rows < kMaxRows;

@@ -17,6 +17,8 @@ namespace {
 // A b-tree page just walked, a few links and log frames: the values of the page are read from memory.
 constexpr std::size_t kRecentReads = 4;
 constexpr int kMaxDepth = 40;
+// The pages a chain's first read takes: a body of up to 64 KiB in one read, and little read past a short run.
+constexpr std::size_t kFirstRunPages = 16;
 // SQLite allows at most 32767 columns of at most 9 header bytes each.
 constexpr std::uint64_t kMaxRecordHeaderSize = 9 * 32768;
 
@@ -688,11 +690,16 @@ ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail
     std::unique_ptr<char[]> buffer(new char[pagesPerRead * pages.pageSize]);
     std::unordered_set<std::uint32_t> met;
     std::uint32_t page = tail.firstPage;
+    // Pages read at once: a chain that keeps to pages one after another is read in growing runs, one that
+    // jumps about in runs as long as its last. Pages of the log or the journal never lie one after another.
+    std::size_t runPages = std::min(kFirstRunPages, pagesPerRead);
     while (length > 0) {
         const std::optional<ByteRun> first = LocatePage(pages, page);
         ReadableFile* file = first ? FileOf(files, first->file) : nullptr;
-        const std::size_t wanted = static_cast<std::size_t>(
-            std::min<std::uint64_t>(pagesPerRead, (skip + length + partSize - 1) / partSize));
+        const std::size_t wanted = first && first->file == FileRole::Database
+                                       ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                                             runPages, (skip + length + partSize - 1) / partSize))
+                                       : 1;
         std::size_t got = 0;
         if (!file || !file->ReadAt(first->offset, buffer.get(), wanted * pages.pageSize, got) ||
             got < pages.pageSize) {
@@ -700,7 +707,8 @@ ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail
         }
         // The pages read are taken while each links to the one after it; their parts are moved together.
         std::size_t filled = 0;
-        for (std::size_t held = 0; held < got / pages.pageSize && length > 0;) {
+        std::size_t held = 0;
+        while (held < got / pages.pageSize && length > 0) {
             const char* at = buffer.get() + held * pages.pageSize;
             if (!met.insert(page).second) {
                 return ChainRead::Damaged;
@@ -720,6 +728,7 @@ ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail
                 break;
             }
         }
+        runPages = held == wanted ? std::min(2 * runPages, pagesPerRead) : held;
         if (filled > 0 && !take(buffer.get(), filled)) {
             return ChainRead::Stopped;
         }

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -583,14 +584,10 @@ struct Cache {
     std::function<void()> typingFloor;
 };
 
-void Measure(const Cache& cache, const fs::path& destination, const Options& options) {
-    drovan::PosixFileSystem files;
-    const std::u16string folder = drovan::Utf8ToUtf16(cache.folder.string());
-
-    // The floor's copies: exactly the bodies the harvest reads, where the reader found them.
-    std::vector<StoredBody> bodies;
-    // What a plain copy does not do: the encoded bodies, read and decoded into nothing.
-    std::vector<drovan::EntryContent> encoded;
+// The floor's copies: exactly the bodies the harvest reads, where the reader found them; and what a plain
+// copy does not do: the encoded bodies, to be read and decoded into nothing.
+void GatherBodies(drovan::FileSystem& files, const std::u16string& folder, std::vector<StoredBody>& bodies,
+                  std::vector<drovan::EntryContent>& encoded) {
     drovan::ReadCacheFolder(
         files, folder, *drovan::RecogniseCacheFolder(files, folder), [&](drovan::CacheEntry& entry) {
             StoredBody& body = bodies.emplace_back();
@@ -606,6 +603,15 @@ void Measure(const Cache& cache, const fs::path& destination, const Options& opt
             }
             return true;
         });
+}
+
+void Measure(const Cache& cache, const fs::path& destination, const Options& options) {
+    drovan::PosixFileSystem files;
+    const std::u16string folder = drovan::Utf8ToUtf16(cache.folder.string());
+
+    std::vector<StoredBody> bodies;
+    std::vector<drovan::EntryContent> encoded;
+    GatherBodies(files, folder, bodies, encoded);
     const auto decodeEncoded = [&encoded] {
         for (drovan::EntryContent& content : encoded) {
             content.Stream([](const char*, std::size_t) { return true; });
@@ -675,9 +681,7 @@ void Measure(const Cache& cache, const fs::path& destination, const Options& opt
     std::fflush(stdout);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+std::optional<Options> ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
@@ -691,13 +695,24 @@ int main(int argc, char** argv) {
             options.keep = argv[i + 1];
         } else {
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
-            return 2;
+            return std::nullopt;
         }
     }
     if (options.entries <= 0 || options.runs <= 0) {
         std::fprintf(stderr, "--entries and --runs take positive numbers\n");
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> parsed = ParseOptions(argc, argv);
+    if (!parsed) {
         return 2;
     }
+    const Options& options = *parsed;
 
     std::string pattern = (fs::temp_directory_path() / "drovan-cache-bench-XXXXXX").string();
     const fs::path work = options.keep.empty() ? fs::path(mkdtemp(pattern.data())) : fs::path(options.keep);

@@ -101,8 +101,15 @@ Content::Status ReadLinkedPiece(BodyFiles& files, const BodyPiece& piece, std::u
                                 bodyOffset += size;
                                 return given == Status::Done;
                             });
-    // The browser may have rewritten its pages since they were listed: that too is a body that does not read.
-    return read == sqlite::ChainRead::Damaged ? Status::Damaged : given;
+    switch (read) {
+        case sqlite::ChainRead::Damaged:
+            return Status::Damaged;
+        case sqlite::ChainRead::ReadFailed:
+            // The browser may have shortened the file since it was listed.
+            return Status::SourceFailed;
+        default:
+            return given;
+    }
 }
 
 // The entry's pieces, read in order.

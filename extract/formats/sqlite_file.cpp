@@ -22,6 +22,11 @@ constexpr std::size_t kFirstRunPages = 16;
 // SQLite allows at most 32767 columns of at most 9 header bytes each.
 constexpr std::uint64_t kMaxRecordHeaderSize = 9 * 32768;
 
+// Overflow pages that hold bytes, part of them each; a payload's size may take all 64 bits.
+std::uint64_t PagesHolding(std::uint64_t bytes, std::uint64_t part) {
+    return bytes / part + (bytes % part != 0 ? 1 : 0);
+}
+
 ReadableFile* FileOf(const DatabaseFiles& files, FileRole role) {
     switch (role) {
         case FileRole::Database:
@@ -371,7 +376,7 @@ class Payload {
     std::uint64_t size() const { return m_size; }
 
     // Overflow pages past those located.
-    std::uint64_t PagesLeft() const { return (m_size - m_located + PartSize() - 1) / PartSize(); }
+    std::uint64_t PagesLeft() const { return PagesHolding(m_size - m_located, PartSize()); }
 
     // size bytes from offset; false when they are not all there.
     bool Read(std::uint64_t offset, std::size_t size, std::string& bytes) {
@@ -412,7 +417,7 @@ class Payload {
                     ByteRun{m_runs[i].file, m_runs[i].offset + (from - m_starts[i]), to - from});
             }
         }
-        if (end > m_located) {
+        if (size > 0 && end > m_located) {
             value.tail = ChainTail{m_nextPage, end - m_located};
         }
         return true;
@@ -684,7 +689,7 @@ ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail
         return ChainRead::Damaged;
     }
     const std::uint64_t partSize = pages.overflowPartSize();
-    const std::uint64_t pagesWanted = (skip + length + partSize - 1) / partSize;
+    const std::uint64_t pagesWanted = PagesHolding(skip + length, partSize);
     const std::size_t pagesPerRead =
         static_cast<std::size_t>(std::clamp<std::uint64_t>(maxPiece / partSize, 1, pagesWanted));
     std::unique_ptr<char[]> buffer(new char[pagesPerRead * pages.pageSize]);
@@ -698,12 +703,15 @@ ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail
         ReadableFile* file = first ? FileOf(files, first->file) : nullptr;
         const std::size_t wanted = first && first->file == FileRole::Database
                                        ? static_cast<std::size_t>(std::min<std::uint64_t>(
-                                             runPages, (skip + length + partSize - 1) / partSize))
+                                             runPages, PagesHolding(skip + length, partSize)))
                                        : 1;
-        std::size_t got = 0;
-        if (!file || !file->ReadAt(first->offset, buffer.get(), wanted * pages.pageSize, got) ||
-            got < pages.pageSize) {
+        if (!file) {
             return ChainRead::Damaged;
+        }
+        std::size_t got = 0;
+        if (!file->ReadAt(first->offset, buffer.get(), wanted * pages.pageSize, got) ||
+            got < pages.pageSize) {
+            return ChainRead::ReadFailed;
         }
         // The pages read are taken while each links to the one after it; their parts are moved together.
         std::size_t filled = 0;

@@ -80,11 +80,12 @@ struct PageMap {
 // Where a page's pageSize bytes lie; none for page 0, a page past the database's size or past its file's end.
 std::optional<ByteRun> LocatePage(const PageMap& pages, std::uint32_t page);
 
-enum class ChainRead { Done, Stopped, Damaged };
+enum class ChainRead { Done, Stopped, Damaged, ReadFailed };
 
 // Gives bytes [skip, skip + length) of a tail to take in order, in pieces of at most maxPiece bytes (at least
 // one page's worth): a run of pages that lie one after another is read at once. Damaged when a page is
-// missing, met twice or cannot be read; Stopped when take returns false.
+// missing from the database or met twice, ReadFailed when a page's bytes cannot be read (a file shortened
+// since), Stopped when take returns false.
 ChainRead FollowChain(const PageMap& pages, DatabaseFiles files, const ChainTail& tail, std::uint64_t skip,
                       std::uint64_t length, std::size_t maxPiece,
                       const std::function<bool(const char*, std::size_t)>& take);

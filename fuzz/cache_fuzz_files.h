@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,11 @@ inline void CheckEntry(tests::MemoryFileSystem& fs, const CacheEntry& entry) {
                 : piece.length;
         Require(piece.fileOffset <= file->second.size() && inFile <= file->second.size() - piece.fileOffset);
         if (piece.linkedPages) {
+            // Its file and offset are where the first page's part starts, after the page's link.
+            const std::optional<sqlite::ByteRun> first =
+                sqlite::LocatePage(*piece.linkedPages->map, piece.firstPage);
+            Require(first && piece.fileOffset == first->offset + 4 &&
+                    piece.file == piece.linkedPages->files[static_cast<std::size_t>(first->file)]);
             read = read && FollowLinkedPiece(fs, piece, add);
         }
         for (std::uint64_t done = 0; !piece.linkedPages && done < piece.length; done += 4093) {

@@ -15,6 +15,7 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/sql_format.h"
 #include "extract/formats/sqlite_file.h"
+#include "extract/formats/sqlite_format.h"
 #include "extract/name_rules.h"
 #include "extract/utf8.h"
 
@@ -217,9 +218,8 @@ bool PlaceBlob(const Value& blob, std::uint64_t start, std::uint64_t size, const
         if (!first || blob.tail.length > size - placed) {
             return false;
         }
-        const std::uint64_t partStart = first->length - shard.linked->map->overflowPartSize();
-        BodyPiece piece{shard.paths[static_cast<std::size_t>(first->file)], first->offset + partStart,
-                        blob.tail.length, start + placed};
+        BodyPiece piece{shard.paths[static_cast<std::size_t>(first->file)],
+                        first->offset + sqlite::kOverflowPointerSize, blob.tail.length, start + placed};
         piece.linkedPages = shard.linked;
         piece.firstPage = blob.tail.firstPage;
         entry.pieces.push_back(std::move(piece));

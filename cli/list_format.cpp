@@ -9,7 +9,7 @@ namespace drovan {
 namespace {
 
 bool IsControl(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || IsBidiControl(c);
+    return c < 0x20 || IsHiddenMark(c);
 }
 
 bool IsHighSurrogate(char16_t c) {

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(name.back() != u'.' && name.back() != u' ');
     for (char16_t c : name) {
         Require(c >= 0x20 && std::u16string_view(u"<>:\"/\\|?*").find(c) == std::u16string_view::npos);
-        Require(c != 0x202E && c != 0x200F && c != 0x2066);
+        Require(!drovan::IsHiddenMark(c));
     }
     Require(name.front() != u'.');
     // Numbered as the destination's limits allow, the name keeps its ending.

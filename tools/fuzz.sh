@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the menu template, toolbar and profiles.ini readers, the cache readers, the
 # stored response heads, the entry names and types, HTTP dates and the body decoders, and runs each for the
-# given number of seconds (default 60); naming targets after the seconds runs only those. Exits non-zero when a
-# target finds a crash; reproducers go to build/fuzz/artifacts.
+# given number of seconds (default 60), or for --runs N inputs each; naming targets after them runs only those.
+# Exits non-zero when a target finds a crash; reproducers go to build/fuzz/artifacts.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/fuzz"
-seconds="${1:-60}"
+limit=(-max_total_time="${1:-60}")
+if [ "${1:-}" = --runs ]; then
+    limit=(-runs="${2:-}")
+    shift
+fi
 shift || true
-if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
-    echo "usage: $0 [seconds per target] [target ...]" >&2
+if ! [[ "${limit[0]#*=}" =~ ^[1-9][0-9]*$ ]]; then
+    echo "usage: $0 [seconds per target | --runs N] [target ...]" >&2
     exit 2
 fi
 targets=("$@")
@@ -93,8 +97,8 @@ done
 
 status=0
 for target in "${targets[@]}"; do
-    echo "== $target: $seconds s"
-    if ! "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    echo "== $target: ${limit[0]}"
+    if ! "$build/${target}_fuzz" "${limit[@]}" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/${target}-" "$build/corpus/$target"; then
         echo "!! $target found a crash; see $build/artifacts" >&2
         status=1

@@ -42,7 +42,7 @@ bool IsForbidden(char16_t c) {
 }
 
 void Sanitise(std::u16string& name) {
-    name.erase(std::remove_if(name.begin(), name.end(), IsBidiControl), name.end());
+    name.erase(std::remove_if(name.begin(), name.end(), IsHiddenMark), name.end());
     for (char16_t& c : name) {
         if (IsForbidden(c)) {
             c = u'_';
@@ -230,9 +230,10 @@ std::u16string FileNameForEntry(std::string_view url, std::string_view type) {
     return name;
 }
 
-bool IsBidiControl(char16_t c) {
+bool IsHiddenMark(char16_t c) {
     return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069);
+           (c >= 0x2066 && c <= 0x2069) || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+           c == 0xFEFF;
 }
 
 }  // namespace drovan

@@ -8,9 +8,10 @@ namespace drovan {
 // Longest file name FileNameForEntry gives, in UTF-16 code units.
 constexpr std::size_t kMaxEntryNameUnits = 150;
 
-// Marks that turn the text after them around: "clip\u202Egpj.exe" shows as "clipexe.jpg". Never in a name,
-// never printed raw.
-bool IsBidiControl(char16_t c);
+// Marks that turn the text after them around ("clip\u202Egpj.exe" shows as "clipexe.jpg"), and those a
+// name shows as nothing or as a line break: DEL and the C1 controls, the line and paragraph separators, the
+// byte-order mark. Never in a name, never printed raw.
+bool IsHiddenMark(char16_t c);
 
 // The URL's last non-empty path segment with query and fragment dropped, still percent-encoded; empty for
 // "/" or no path.
@@ -23,7 +24,7 @@ std::string_view UrlHost(std::string_view url);
 std::string PercentDecode(std::string_view text);
 
 // A Windows-safe file name for a cached response: the URL's last segment decoded as UTF-8 (the host name when
-// it is empty), forbidden characters and a leading dot replaced, bidirectional controls removed, device names
+// it is empty), forbidden characters and a leading dot replaced, hidden marks removed, device names
 // guarded, at most kMaxEntryNameUnits long with its ending kept, and ".type" appended unless it already ends
 // so.
 std::u16string FileNameForEntry(std::string_view url, std::string_view type);

@@ -50,6 +50,7 @@ TEST(EntryNames, FromTheUrlsLastSegment) {
         {"http://h/com%E2%81%B4", "", "com\xE2\x81\xB4"},  // superscript 4 names no device
         {"http://h/clip%E2%80%AEgpj.exe", "", "clipgpj.exe"},
         {"http://h/a%E2%80%8Eb%E2%80%8Fc%E2%80%AAd%E2%81%A6e%E2%81%A9f%D8%9Cg.js", "js", "abcdefg.js"},
+        {"http://h/a%C2%85b%C2%9Bc%7Fd%E2%80%A8e%E2%80%A9f%EF%BB%BFg.js", "js", "abcdefg.js"},
         {"http://h/.htaccess", "", "_htaccess"},
         {"http://h/.hidden.mp4", "mp4", "_hidden.mp4"},
     };

@@ -71,6 +71,33 @@ class NewFile {
     virtual WriteStatus Commit() = 0;
 };
 
+// The steps that name a whole file, written under a hidden temporary name, on a file system that can neither
+// rename without replacing nor link (exFAT and FAT, FUSE ones too). Every Drovan commit into the folder holds
+// its lock while it checks that the name is free and renames onto it, so no two harvests take one name; a
+// crash between any two steps leaves only the temporary file.
+class LockedRename {
+  public:
+    virtual ~LockedRename() = default;
+    // Waits for the folder's commit lock. Where the file system keeps no locks the commit goes on without.
+    virtual void LockFolder() = 0;
+    virtual void UnlockFolder() = 0;
+    // Anything under the name, not following a link; a name that cannot be looked at counts as taken.
+    virtual bool NameTaken() = 0;
+    virtual WriteStatus Rename() = 0;
+    // By path once named: FUSE file systems set the time themselves when the file is closed, FAT on a rename.
+    virtual void SetTimeOfName() = 0;
+};
+
+inline WriteStatus CommitByLockedRename(LockedRename& steps) {
+    steps.LockFolder();
+    const WriteStatus status = steps.NameTaken() ? WriteStatus::NameTaken : steps.Rename();
+    if (status == WriteStatus::Ok) {
+        steps.SetTimeOfName();
+    }
+    steps.UnlockFolder();
+    return status;
+}
+
 enum class CreateStatus { Created, NameTaken, DiskFull, Failed };
 
 // What a folder's name length is counted in: UTF-16 units on Windows, bytes of UTF-8 on POSIX; 255 of them.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -275,10 +276,54 @@ bool LinkUnnamedFile(int fd, const std::string& target) {
     return true;
 }
 
-bool SameFile(const char* path, const struct stat& known) {
-    struct stat now {};
-    return lstat(path, &now) == 0 && now.st_dev == known.st_dev && now.st_ino == known.st_ino;
+// Both times: FUSE file systems take an access time left out for "now", and the modified time with it.
+void SetTimesOf(int fd, FileTime time) {
+    const timespec times[2] = {TimespecOf(time), TimespecOf(time)};
+    futimens(fd, times);
 }
+
+void SetTimesAt(const std::string& path, FileTime time) {
+    const timespec times[2] = {TimespecOf(time), TimespecOf(time)};
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// The lock is flock on the folder itself: it holds between processes and between threads that each open the
+// folder, leaves no file behind, and goes with a killed holder.
+class PosixLockedRename final : public LockedRename {
+  public:
+    PosixLockedRename(const std::string& temporary, const std::string& target,
+                      std::optional<FileTime> modified)
+        : m_temporary(temporary), m_target(target), m_modified(modified) {}
+
+    void LockFolder() override {
+        m_folder =
+            FileDescriptor(open(std::string(FolderOf(m_target)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        while (m_folder.get() >= 0 && flock(m_folder.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                m_folder = FileDescriptor();
+            }
+        }
+    }
+    void UnlockFolder() override { m_folder = FileDescriptor(); }
+    bool NameTaken() override {
+        struct stat info {};
+        return lstat(m_target.c_str(), &info) == 0 || errno != ENOENT;
+    }
+    WriteStatus Rename() override {
+        return rename(m_temporary.c_str(), m_target.c_str()) == 0 ? WriteStatus::Ok : WriteStatusFor(errno);
+    }
+    void SetTimeOfName() override {
+        if (m_modified) {
+            SetTimesAt(m_target, *m_modified);
+        }
+    }
+
+  private:
+    const std::string& m_temporary;
+    const std::string& m_target;
+    std::optional<FileTime> m_modified;
+    FileDescriptor m_folder;
+};
 
 // Written as an unnamed file (O_TMPFILE) where the file system makes one, else under a hidden temporary
 // name in the same folder; either way it shows under its name only once whole, and never replaces anything.
@@ -315,41 +360,22 @@ class PosixNewFile final : public NewFile {
     void SetModifiedTime(FileTime time) override { m_modified = time; }
 
     WriteStatus Commit() override {
-        // Set on the descriptor before it is named, so that every way of naming keeps it.
-        if (m_modified) {
-            const timespec times[2] = {{0, UTIME_OMIT}, TimespecOf(*m_modified)};
-            futimens(m_fd.get(), times);
-        }
         if (m_temporary.empty()) {
-            if (!LinkUnnamedFile(m_fd.get(), m_target)) {
-                return CommitStatusFor(errno);
+            if (m_modified) {
+                SetTimesOf(m_fd.get(), *m_modified);
             }
-            return Committed();
+            return LinkUnnamedFile(m_fd.get(), m_target) ? Committed() : CommitStatusFor(errno);
         }
         // Some network file systems report a failed write only here.
         if (close(m_fd.release()) != 0) {
             return WriteStatusFor(errno);
         }
-        const char* from = m_temporary.c_str();
-        const char* to = m_target.c_str();
-        if (m_options.renameNoReplace) {
-            if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
-                return Committed();
-            }
-            if (!Unsupported(errno)) {
-                return CommitStatusFor(errno);
-            }
+        std::optional<WriteStatus> status = NameWithoutReplacing();
+        if (!status) {
+            PosixLockedRename steps(m_temporary, m_target, m_modified);
+            status = CommitByLockedRename(steps);
         }
-        if (m_options.hardLinks) {
-            if (link(from, to) == 0) {
-                unlink(from);
-                return Committed();
-            }
-            if (!Unsupported(errno)) {
-                return CommitStatusFor(errno);
-            }
-        }
-        return ReplacePlaceholder();
+        return *status == WriteStatus::Ok ? Committed() : *status;
     }
 
   private:
@@ -358,32 +384,33 @@ class PosixNewFile final : public NewFile {
         return WriteStatus::Ok;
     }
 
-    // Claims the name with an empty file of our own, made exclusively, then puts the whole file over it. Only
-    // the claimed file is ever replaced: anything else found under the name by then wins.
-    WriteStatus ReplacePlaceholder() {
+    // Through RENAME_NOREPLACE or a hard link; nothing when the file system has neither.
+    std::optional<WriteStatus> NameWithoutReplacing() {
+        const char* from = m_temporary.c_str();
         const char* to = m_target.c_str();
-        struct stat claimed {};
-        {
-            const FileDescriptor placeholder(open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-            if (placeholder.get() < 0) {
+        bool named = false;
+        if (m_options.renameNoReplace) {
+            named = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0;
+            if (!named && !Unsupported(errno)) {
                 return CommitStatusFor(errno);
             }
-            if (fstat(placeholder.get(), &claimed) != 0) {
-                unlink(to);
-                return WriteStatus::Failed;
+        }
+        if (!named && m_options.hardLinks) {
+            named = link(from, to) == 0;
+            if (!named && !Unsupported(errno)) {
+                return CommitStatusFor(errno);
+            }
+            if (named) {
+                unlink(from);
             }
         }
-        if (!SameFile(to, claimed)) {
-            return WriteStatus::NameTaken;
+        if (!named) {
+            return std::nullopt;
         }
-        if (rename(m_temporary.c_str(), to) != 0) {
-            const int error = errno;
-            if (SameFile(to, claimed)) {
-                unlink(to);
-            }
-            return WriteStatusFor(error);
+        if (m_modified) {
+            SetTimesAt(m_target, *m_modified);
         }
-        return Committed();
+        return WriteStatus::Ok;
     }
 
     FileDescriptor m_fd;

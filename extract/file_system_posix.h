@@ -17,7 +17,7 @@ struct PosixWriteOptions {
     bool unnamedFiles = true;
     // A hidden temporary file renamed with renameat2(RENAME_NOREPLACE)...
     bool renameNoReplace = true;
-    // ... or hard-linked under the name. Without either, an empty file of our own claims the name first.
+    // ... or hard-linked under the name. Without either, renamed while the folder's commit lock is held.
     bool hardLinks = true;
 };
 

@@ -219,11 +219,12 @@ class WindowsNewFile final : public NewFile {
 
     void SetModifiedTime(FileTime time) override { m_modified = time; }
 
-    // A time set on the handle stays when it is closed: the file system updates only times not set.
+    // A time set on the handle stays when it is closed: the file system updates only times not set. The
+    // access time too: Wine hands one left out to a FUSE volume (exFAT, FAT) as "now", with the other.
     WriteStatus Commit() override {
         if (m_modified) {
             const FILETIME written = WindowsTimeOf(*m_modified);
-            SetFileTime(m_file.get(), nullptr, nullptr, &written);
+            SetFileTime(m_file.get(), nullptr, &written, &written);
         }
         if (!MarkForDeletion(m_file.get(), false)) {
             return WriteStatus::Failed;

@@ -159,6 +159,7 @@ class ItemQueue {
             m_worker.join();
         }
         HarvestSummary done = m_listedSummary;
+        done.stopped = done.stopped || m_stopped;
         done.copied = m_placed.copied;
         done.alreadyPresent = m_placed.alreadyPresent;
         done.failed = m_placed.failed;
@@ -199,6 +200,7 @@ class ItemQueue {
                 ++m_placed.damaged;
                 break;
             case PlaceOutcome::Stopped:
+                m_stopped = true;
                 return false;
             case PlaceOutcome::DestinationFull:
                 m_destinationFull = true;
@@ -236,11 +238,15 @@ class ItemQueue {
             m_changed.notify_all();
             return true;
         };
-        m_listedSummary.stopped = !m_list(sink, m_listedSummary);
+        // The listing also ends early for a full destination, which is no stop.
+        const bool listedAll = m_list(sink, m_listedSummary);
+        const bool anyHeld = !held.empty();
         std::vector<HarvestItem> grouped;
-        if (!m_listedSummary.stopped) {
+        if (listedAll) {
             grouped = m_grouping.Group(std::move(held), m_listedSummary);
         }
+        // A grouping that meets a stop gives what it had made so far, uncounted.
+        m_listedSummary.stopped = StopRequested(m_progress) && (!listedAll || anyHeld);
         const std::lock_guard<std::mutex> lock(m_mutex);
         for (HarvestItem& item : grouped) {
             m_slots.emplace_back(std::move(item));
@@ -346,6 +352,8 @@ class ItemQueue {
     std::size_t m_tooBigSeen = 0;
     bool m_fullSeen = false;  // no placement starts until those under way have ended
     HarvestSummary m_placed;  // with the sources gone and damaged in gone and damaged only
+    // Either thread abandoned an item for a stop: the writer may have found no more to take by then.
+    bool m_stopped = false;
 };
 
 }  // namespace

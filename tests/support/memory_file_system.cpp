@@ -44,12 +44,18 @@ std::u16string WithSlash(std::u16string_view folder) {
 
 }  // namespace
 
-class MemoryFileSystem::NewMemoryFile final : public NewFile {
+// Held until committed; on a file system that only renames, written under its temporary name and named by
+// CommitByLockedRename.
+class MemoryFileSystem::NewMemoryFile final : public NewFile, private LockedRename {
   public:
-    NewMemoryFile(MemoryFileSystem& owner, std::u16string path) : m_owner(owner), m_path(std::move(path)) {}
+    NewMemoryFile(MemoryFileSystem& owner, std::u16string path, std::u16string temporary)
+        : m_owner(owner), m_path(std::move(path)), m_temporary(std::move(temporary)) {}
     ~NewMemoryFile() override {
         if (!m_committed) {
             m_owner.m_used -= m_bytes.size();
+            if (!m_temporary.empty()) {
+                m_owner.Remove(m_temporary);
+            }
         }
     }
     WriteStatus Write(const char* data, std::size_t size) override {
@@ -61,6 +67,9 @@ class MemoryFileSystem::NewMemoryFile final : public NewFile {
                      m_owner.capacity - std::min(m_owner.capacity, m_owner.m_used));
         const std::size_t taken = std::min(size, room);
         m_bytes.append(data, taken);
+        if (!m_temporary.empty()) {
+            m_owner.m_files.at(m_temporary).append(data, taken);
+        }
         m_owner.m_used += taken;
         if (taken == size) {
             return WriteStatus::Ok;
@@ -75,12 +84,17 @@ class MemoryFileSystem::NewMemoryFile final : public NewFile {
         if (m_owner.commitFails) {
             return WriteStatus::Failed;
         }
-        m_committed = true;
         const auto theirs = m_owner.takenAtCommit.find(m_path);
         if (theirs != m_owner.takenAtCommit.end()) {
             m_owner.AddFile(m_path, std::move(theirs->second));
             m_owner.takenAtCommit.erase(theirs);
         }
+        if (!m_temporary.empty()) {
+            const WriteStatus status = CommitByLockedRename(*this);
+            m_committed = status == WriteStatus::Ok;
+            return status;
+        }
+        m_committed = true;
         if (m_owner.Has(m_path)) {
             m_owner.m_used -= m_bytes.size();
             return WriteStatus::NameTaken;
@@ -90,8 +104,34 @@ class MemoryFileSystem::NewMemoryFile final : public NewFile {
     }
 
   private:
+    void Step(std::string_view step) {
+        if (m_owner.onRenameStep) {
+            m_owner.onRenameStep(step);
+        }
+    }
+    void LockFolder() override { Step("lock"); }
+    void UnlockFolder() override { Step("unlock"); }
+    bool NameTaken() override {
+        Step("check");
+        return m_owner.Has(m_path);
+    }
+    // Replaces whatever is under the name, as rename(2) does; the file shows the time of renaming (none).
+    WriteStatus Rename() override {
+        Step("rename");
+        m_owner.AddFile(m_path, std::move(m_owner.m_files.at(m_temporary)));
+        m_owner.Remove(m_temporary);
+        return WriteStatus::Ok;
+    }
+    void SetTimeOfName() override {
+        Step("time");
+        if (m_modified) {
+            m_owner.m_modifiedTimes[m_path] = *m_modified;
+        }
+    }
+
     MemoryFileSystem& m_owner;
     std::u16string m_path;
+    std::u16string m_temporary;  // empty unless the file system only renames
     std::string m_bytes;
     std::optional<FileTime> m_modified;
     bool m_committed = false;
@@ -107,6 +147,14 @@ void MemoryFileSystem::AddFile(std::u16string path, std::string bytes, std::opti
         m_modifiedTimes.erase(path);
     }
     m_files[std::move(path)] = std::move(bytes);
+}
+
+void MemoryFileSystem::Remove(const std::u16string& path) {
+    m_files.erase(path);
+    m_modifiedTimes.erase(path);
+    const std::size_t slash = path.rfind(u'/');
+    std::vector<std::u16string>& listed = m_folders[slash == 0 ? u"/" : path.substr(0, slash)];
+    listed.erase(std::find(listed.begin(), listed.end(), path.substr(slash + 1)));
 }
 
 void MemoryFileSystem::AddFolder(std::u16string path) {
@@ -197,7 +245,14 @@ std::unique_ptr<NewFile> MemoryFileSystem::CreateNewFile(std::u16string_view pat
     if (status != CreateStatus::Created) {
         return nullptr;
     }
-    return std::make_unique<NewMemoryFile>(*this, key);
+    std::u16string temporary;
+    if (renameOnly) {
+        const std::string number = std::to_string(++m_temporaries);
+        temporary = key.substr(0, key.rfind(u'/') + 1) + u".drovan-" +
+                    std::u16string(number.begin(), number.end()) + u".part";
+        AddFile(temporary, "");
+    }
+    return std::make_unique<NewMemoryFile>(*this, key, std::move(temporary));
 }
 
 }  // namespace drovan::tests

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "extract/file_system.h"
@@ -59,6 +60,13 @@ class MemoryFileSystem final : public FileSystem {
     // Names another harvest commits first, with its bytes: Commit then reports NameTaken.
     std::map<std::u16string, std::string> takenAtCommit;
     NameLengthUnit nameLength = NameLengthUnit::Utf16Units;
+    // As exFAT and FAT: no links, no RENAME_NOREPLACE. A new file is written under a hidden
+    // ".drovan-<n>.part" name that files() shows, named by CommitByLockedRename, and a rename sets the time
+    // of renaming (none).
+    bool renameOnly = false;
+    // Called before each step of such a commit ("lock", "check", "rename", "time", "unlock"): what files()
+    // holds then is what a crash at that moment would leave.
+    std::function<void(std::string_view step)> onRenameStep;
 
     // Called with the path at each listing asked for, creation, write and commit.
     std::function<void(const std::u16string&)> onList, onCreate, onWrite, onCommit;
@@ -83,6 +91,8 @@ class MemoryFileSystem final : public FileSystem {
 
     // Lists a new path in its folder, and the folder in its own when it is new too.
     void Enter(const std::u16string& path);
+    // Takes a file out of its folder's listing and the files.
+    void Remove(const std::u16string& path);
     bool Has(const std::u16string& path) const {
         return m_files.count(path) != 0 || m_folders.count(path) != 0;
     }
@@ -91,6 +101,7 @@ class MemoryFileSystem final : public FileSystem {
     std::map<std::u16string, FileTime> m_modifiedTimes;
     std::map<std::u16string, std::vector<std::u16string>> m_folders;  // the names in each, in order
     std::size_t m_used = 0;
+    std::size_t m_temporaries = 0;
 };
 
 }  // namespace drovan::tests

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "extract/pipeline.h"
@@ -152,19 +155,51 @@ std::vector<std::wstring> NamesIn(const std::wstring& folder) {
     return names;
 }
 
-// ctest mounts a 256 KB tmpfs and names its Unix path in DROVAN_SMALL_VOLUME; Wine sees it under Z:.
-std::wstring SmallVolume() {
+// ctest mounts a volume and names its Unix path in the variable; Wine sees it under Z:.
+std::wstring MountedVolume(const wchar_t* variable) {
     wchar_t unixPath[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"DROVAN_SMALL_VOLUME", unixPath, MAX_PATH) == 0) {
+    if (GetEnvironmentVariableW(variable, unixPath, MAX_PATH) == 0) {
         return {};
     }
     std::wstring path = std::wstring(L"Z:") + unixPath;
     std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+// A 256 KB tmpfs.
+std::wstring SmallVolume() {
+    const std::wstring path = MountedVolume(L"DROVAN_SMALL_VOLUME");
     ULARGE_INTEGER total{};
-    if (!GetDiskFreeSpaceExW(path.c_str(), nullptr, &total, nullptr) || total.QuadPart > (1u << 20)) {
+    if (path.empty() || !GetDiskFreeSpaceExW(path.c_str(), nullptr, &total, nullptr) ||
+        total.QuadPart > (1u << 20)) {
         return {};
     }
     return path;
+}
+
+// An exFAT volume mounted through FUSE, as Linux mounts a USB stick: ctest mounts it where it can (root and
+// /dev/fuse), which CI can, and leaves a file "mounted" on it.
+std::wstring ExfatVolume() {
+    const std::wstring path = MountedVolume(L"DROVAN_EXFAT_VOLUME");
+    return !path.empty() && Exists(path + L"\\mounted") ? path : std::wstring();
+}
+
+// A new folder in tree and, where it is mounted, one on the exFAT volume (scratch: ctest throws it away).
+std::vector<std::wstring> Destinations(const TempFolder& tree) {
+    static int made = 0;
+    const std::wstring name =
+        L"out-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++made);
+    std::vector<std::wstring> folders = {tree / name};
+    const std::wstring exfat = ExfatVolume();
+    wchar_t ci[8] = {};
+    EXPECT_TRUE(!exfat.empty() || GetEnvironmentVariableW(L"CI", ci, 8) == 0) << "no exFAT volume mounted";
+    if (!exfat.empty()) {
+        folders.push_back(exfat + L"\\" + name);
+    }
+    for (const std::wstring& folder : folders) {
+        EXPECT_TRUE(tests::CreateFolders(folder)) << folder;
+    }
+    return folders;
 }
 
 TEST(WindowsFolderHarvest, AFileTooBigForTheRoomLeftFailsAloneAndLeavesNoPartialFile) {
@@ -354,6 +389,48 @@ TEST(WindowsFileSystem, AProcessThatDiesWhileWritingLeavesNothing) {
 
     EXPECT_EQ(exitCode, kDiedWhileWriting);
     EXPECT_FALSE(Exists(target));
+}
+
+void SetModifiedTicks(const std::wstring& path, std::uint64_t ticks) {
+    const HANDLE file =
+        CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time)) << path;
+    CloseHandle(file);
+}
+
+// Two harvests of files of few names into one folder at once, some big enough to be met while the other
+// still writes them: each file is there once, whole and with its source's time, and neither fails one.
+TEST(WindowsFolderHarvest, TwoHarvestsAtOnceKeepEachFileOnceWithItsTime) {
+    constexpr std::uint64_t kTicks = 128790414900000000;  // 2009-02-13 23:31:30 UTC
+    TempFolder tree;
+    std::map<std::string, std::uint64_t> ticksOf;  // by the bytes
+    for (int i = 0; i < 40; ++i) {
+        const std::string bytes =
+            std::string(i % 8 == 0 ? 3 << 20 : 1000 + 97 * i, static_cast<char>('a' + i % 26)) +
+            std::to_string(i);
+        ticksOf[bytes] = kTicks + i * std::uint64_t{10000000};
+        SetModifiedTicks(
+            tree.Write(L"cache\\" + std::to_wstring(i) + L"\\n" + std::to_wstring(i % 5) + L".bin", bytes),
+            ticksOf[bytes]);
+    }
+    for (const std::wstring& destination : Destinations(tree)) {
+        HarvestSummary first;
+        HarvestSummary second;
+        std::thread other([&] { second = Collect(tree / L"cache", destination, L"bin"); });
+        first = Collect(tree / L"cache", destination, L"bin");
+        other.join();
+
+        EXPECT_EQ(first.failed + second.failed, 0u) << destination;
+        EXPECT_EQ(first.copied + second.copied, 40u) << destination;
+        std::set<std::string> kept;
+        for (const std::wstring& name : NamesIn(destination)) {
+            const std::string bytes = ReadFile(destination + L"\\" + name);
+            EXPECT_TRUE(kept.insert(bytes).second) << name;
+            EXPECT_EQ(LastWriteTicks(destination + L"\\" + name), ticksOf[bytes]) << name;
+        }
+        EXPECT_EQ(kept.size(), 40u) << destination;
+    }
 }
 
 }  // namespace

@@ -10,11 +10,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -172,7 +176,7 @@ const struct WayOfNaming {
     {"unnamed file", {}},
     {"exclusive rename", {false, true, true}},
     {"hard link", {false, false, true}},
-    {"placeholder", {false, false, false}},
+    {"locked rename", {false, false, false}},
 };
 
 TEST(PosixFileSystem, EveryWayOfNamingShowsOnlyWholeFilesAndNeverReplaces) {
@@ -283,6 +287,120 @@ TEST(PosixFileSystem, HarvestedCopiesShowTheirSourcesModifiedTimes) {
             << name;
     }
 }
+
+// A small exFAT or FAT volume mounted through FUSE, as a USB stick often is on Linux: no links, no
+// RENAME_NOREPLACE, no O_TMPFILE, and times set by the file system when a file is closed or renamed. Mounting
+// needs root, /dev/fuse and the tools tools/ensure-deps.sh installs; CI has them, so there a volume that
+// cannot be mounted fails the test instead of skipping it.
+class RemovableDrive : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        const fs::path image = m_tree / "volume.img";
+        fs::create_directories(m_volume);
+        const std::string mount = GetParam() == "exfat"
+                                      ? "mkfs.exfat '" + image.string() + "' && mount -t exfat-fuse -o loop '"
+                                      : "mkfs.vfat -s 32 '" + image.string() + "' && fusefat -o rw+ '";
+        const std::string command = "{ truncate -s 32M '" + image.string() + "' && " + mount +
+                                    image.string() + "' '" + m_volume.string() + "'; } >/dev/null 2>&1";
+        m_mounted =
+            getuid() == 0 && access("/dev/fuse", R_OK | W_OK) == 0 && std::system(command.c_str()) == 0;
+        if (!m_mounted) {
+            ASSERT_EQ(std::getenv("CI"), nullptr) << "cannot mount " << GetParam() << " through FUSE";
+            GTEST_SKIP() << "cannot mount " << GetParam() << " through FUSE (needs root and /dev/fuse)";
+        }
+    }
+    void TearDown() override {
+        if (m_mounted) {
+            const std::string volume = "'" + m_volume.string() + "'";
+            EXPECT_EQ(std::system(("umount " + volume + " || umount -l " + volume).c_str()), 0);
+        }
+    }
+
+    // count files of 1 to 4 KB under cache/<i>/, named by names(i), each of other bytes and modified at an
+    // even second (FAT keeps two-second times); their times in nanoseconds by their bytes.
+    std::map<std::string, std::int64_t> WriteSources(int count,
+                                                     const std::function<std::string(int)>& names) {
+        std::map<std::string, std::int64_t> sources;
+        for (int i = 0; i < count; ++i) {
+            const std::string bytes =
+                std::string(1000 + 97 * i % 3000, static_cast<char>('a' + i % 26)) + std::to_string(i);
+            const fs::path path = m_tree.Write("cache/" + std::to_string(i) + "/" + names(i), bytes);
+            const timespec times[2] = {{1000000000 + 2 * i, 0}, {1000000000 + 2 * i, 0}};
+            utimensat(AT_FDCWD, path.c_str(), times, 0);
+            sources[bytes] = times[1].tv_sec * std::int64_t{1000000000};
+        }
+        return sources;
+    }
+
+    HarvestSummary HarvestOntoVolume(const fs::path& folder) {
+        PosixFileSystem files;
+        return Harvest(files, {{U(m_tree / "cache"), std::nullopt}}, U(folder), {u"bin"});
+    }
+
+    TempTree m_tree;
+    fs::path m_volume = m_tree / "volume";
+    bool m_mounted = false;
+};
+
+// Killed at any moment among many small files, a harvest leaves under real names only whole files, and the
+// next one completes them without failing one.
+TEST_P(RemovableDrive, AKilledHarvestLeavesOnlyWholeFilesUnderTheirNames) {
+    const auto sources = WriteSources(30, [](int i) { return "f" + std::to_string(i) + ".bin"; });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(HarvestOntoVolume(m_volume).copied, 30u);
+    const auto took = std::chrono::steady_clock::now() - started;
+    constexpr int kTrials = 10;
+    for (int trial = 0; trial < kTrials; ++trial) {
+        const fs::path folder = m_volume / std::to_string(trial);
+        fs::create_directory(folder);
+        const pid_t child = fork();
+        if (child == 0) {
+            HarvestOntoVolume(folder);
+            _exit(0);
+        }
+        std::this_thread::sleep_for(took * (trial + 1) / (kTrials + 1));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        // Whole files under real names; anything else is a hidden temporary file.
+        const auto wholeFiles = [&] {
+            std::size_t whole = 0;
+            for (const std::string& name : Names(folder)) {
+                const bool isWhole = sources.count(FileBytes(folder / name)) != 0;
+                whole += isWhole ? 1 : 0;
+                EXPECT_TRUE(isWhole ||
+                            (name.rfind(".drovan-", 0) == 0 && name.find(".part") == name.size() - 5))
+                    << trial << ": " << name;
+            }
+            return whole;
+        };
+        wholeFiles();
+        EXPECT_EQ(HarvestOntoVolume(folder).failed, 0u) << trial;
+        EXPECT_EQ(wholeFiles(), 30u) << trial;
+    }
+}
+
+// Two harvests of files of few names into one folder at once: each file is there once, whole and with its
+// source's time, and neither harvest fails one.
+TEST_P(RemovableDrive, TwoHarvestsAtOnceKeepEachFileOnceWithItsTime) {
+    const auto sources = WriteSources(60, [](int i) { return "n" + std::to_string(i % 6) + ".bin"; });
+    HarvestSummary first;
+    HarvestSummary second;
+    std::thread other([&] { second = HarvestOntoVolume(m_volume); });
+    first = HarvestOntoVolume(m_volume);
+    other.join();
+
+    EXPECT_EQ(first.failed + second.failed, 0u);
+    EXPECT_EQ(first.copied + second.copied, 60u);
+    std::set<std::string> kept;
+    for (const std::string& name : Names(m_volume)) {
+        const std::string bytes = FileBytes(m_volume / name);
+        EXPECT_TRUE(kept.insert(bytes).second) << name;
+        EXPECT_EQ(ShownModifiedTime(m_volume / name), sources.count(bytes) ? sources.at(bytes) : 0) << name;
+    }
+    EXPECT_EQ(kept.size(), 60u);
+}
+
+INSTANTIATE_TEST_SUITE_P(FuseVolumes, RemovableDrive, testing::Values("exfat", "fat"));
 
 }  // namespace
 }  // namespace drovan::tests

@@ -325,6 +325,64 @@ TEST(HarvestWriter, WritesWhileListingAndStopsBoth) {
     }
 }
 
+// Waits up to ten seconds for done to hold.
+bool Await(const std::function<bool()>& done) {
+    for (int wait = 0; wait < 10000 && !done(); ++wait) {
+        usleep(1000);
+    }
+    return done();
+}
+
+// Holds "seg.ts" and meets a stop while it groups, as the streams stage may, giving nothing.
+class StoppedGrouping final : public Grouping {
+  public:
+    explicit StoppedGrouping(std::function<void()> stop) : m_stop(std::move(stop)) {}
+    bool Holds(const HarvestItem& item) const override { return item.name == u"seg.ts"; }
+    std::vector<HarvestItem> Group(std::vector<HarvestItem>, HarvestSummary&) override {
+        m_stop();
+        return {};
+    }
+
+  private:
+    std::function<void()> m_stop;
+};
+
+// A stop that leaves an item unwritten says so, wherever it lands: while the second thread places the last
+// item, or while the held items are grouped, after the writer has found nothing more to take.
+TEST(HarvestWriter, AStopThatLeavesAnItemUnwrittenIsReported) {
+    for (const bool inGrouping : {false, true}) {
+        std::vector<std::unique_ptr<NumberedContent>> contents;
+        for (std::size_t i = 0; i < 2; ++i) {
+            contents.push_back(std::make_unique<NumberedContent>(i, 1000));
+        }
+        HarvestProgress progress;
+        const auto stopOnceTheWriterWaits = [&] {
+            EXPECT_TRUE(Await([&] { return progress.done == 1; }));
+            usleep(200000);
+            progress.stop = true;
+        };
+        StoppedGrouping stopping(stopOnceTheWriterWaits);
+        NoGrouping flat;
+        // The writer takes item 0 before item 1 is listed, and the second thread item 1.
+        const auto listFirstToWriter = [&](std::size_t i) {
+            EXPECT_TRUE(i == 0 || Await([&] { return contents[0]->streams > 0; }));
+        };
+        if (!inGrouping) {
+            contents[0]->onStream = [&] { EXPECT_TRUE(Await([&] { return contents[1]->streams > 0; })); };
+            contents[1]->onStream = stopOnceTheWriterWaits;
+        }
+        TempTree tree;
+        PosixFileSystem files;
+        const HarvestSummary summary =
+            WriteHarvest(files, NumberedLister{contents, listFirstToWriter, {"", inGrouping ? "seg.ts" : ""}},
+                         inGrouping ? static_cast<Grouping&>(stopping) : flat, U(tree.root()), &progress);
+        EXPECT_TRUE(summary.stopped) << inGrouping;
+        EXPECT_EQ(summary.matched, 2u) << inGrouping;
+        EXPECT_EQ(summary.copied, 1u) << inGrouping;
+        EXPECT_EQ(Names(tree.root()), std::vector<std::string>{"0.bin"}) << inGrouping;
+    }
+}
+
 using Planned = std::vector<std::pair<std::size_t, Content::Status>>;
 
 HarvestSummary HarvestInMemory(MemoryFileSystem& files, const Planned& plan,

@@ -233,6 +233,61 @@ TEST(PlaceNewFile, ACopyKeepsItsSourcesModifiedTime) {
     }
 }
 
+bool HiddenTemporary(const std::u16string& name) {
+    return name.rfind(u".drovan-", 0) == 0 && name.size() > 13 && name.substr(name.size() - 5) == u".part";
+}
+
+// On exFAT or FAT, with neither links nor an exclusive rename, a file waits under a hidden name until it is
+// renamed: a crash while it is written or at any step of its commit leaves under the real names only whole
+// files, and another harvest's file that took the name meanwhile is never replaced. The time set shows
+// although a rename sets its own.
+TEST(PlaceNewFile, WithoutLinksACrashAnywhereLeavesOnlyWholeFiles) {
+    const struct {
+        const char* what;
+        Files existing;
+        Files takenAtCommit;
+        PlaceOutcome outcome;
+        const char16_t* written;
+    } kCases[] = {
+        {"a free name", {}, {}, PlaceOutcome::Copied, u"a.swf"},
+        {"other bytes under the name", {{u"a.swf", "other"}}, {}, PlaceOutcome::Copied, u"a (2).swf"},
+        {"other bytes at commit", {}, {{u"a.swf", "theirs"}}, PlaceOutcome::Copied, u"a (2).swf"},
+        {"the same bytes at commit", {}, {{u"a.swf", "source"}}, PlaceOutcome::AlreadyPresent, nullptr},
+    };
+    for (const auto& c : kCases) {
+        MemoryFileSystem files = Destination(c.existing);
+        files.renameOnly = true;
+        Files after = c.existing;
+        for (const auto& [name, bytes] : c.takenAtCommit) {
+            files.takenAtCommit[u"/out/" + name] = bytes;
+            after[name] = bytes;
+        }
+        after = After(after, c.written, "source");
+        std::vector<std::string> steps;
+        const auto crash = [&](std::string_view step) {
+            steps.emplace_back(step);
+            for (const auto& [name, bytes] : files.FilesIn(u"/out")) {
+                const auto whole = after.find(name);
+                EXPECT_TRUE(HiddenTemporary(name) || (whole != after.end() && whole->second == bytes))
+                    << c.what << ", " << step << ": " << Utf16ToUtf8(name) << " holds " << bytes;
+            }
+        };
+        files.onWrite = [&](const std::u16string&) { crash("write"); };
+        files.onRenameStep = crash;
+        files.AddFile(u"/cache/a.swf", "source", FileTime{5});
+        FileContent content(files, u"/cache/a.swf");
+        NameIndex names;
+
+        EXPECT_EQ(Place(files, content, names), c.outcome) << c.what;
+        EXPECT_EQ(files.FilesIn(u"/out"), after) << c.what;
+        EXPECT_EQ(std::count(steps.begin(), steps.end(), "rename"), c.written ? 1 : 0) << c.what;
+        if (c.written) {
+            EXPECT_EQ(files.modifiedTimes().at(u"/out/" + std::u16string(c.written)).nanoseconds, 5)
+                << c.what;
+        }
+    }
+}
+
 // Bytes of one size, told apart by their number.
 std::string Numbered(std::size_t number) {
     return "bytes " + std::to_string(1000 + number);

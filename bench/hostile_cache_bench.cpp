@@ -1,23 +1,30 @@
-// Harvests and lists crafted blockfile caches whose records name the same stored bytes many times, each in a
-// process of its own, and prints its time, peak memory and the bytes it wrote against the bytes the cache
-// holds. Target: peak memory at most 256 MiB, and no more written than the cache holds decoded.
+// Harvests and lists crafted caches, each in a process of its own, and prints its time, peak memory and the
+// bytes it wrote against the bytes the cache holds: blockfile records that name the same stored bytes many
+// times, streams whose playlists, manifests or media expand far beyond their stored bytes, an SQL shard of
+// very many rows. Target: peak memory at most 256 MiB and at most 10 s, and no more written than the cache
+// holds decoded. Usage: hostile_cache_bench [--only NAME] [--keep DIR] [--sql-rows N]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
-#include "extract/file_system_posix.h"
+#include "bench/hostile_cases.h"
+#include "cli/harvest_run.h"
 #include "extract/cache_listing.h"
-#include "extract/pipeline.h"
-#include "extract/harvest_writer.h"
+#include "extract/file_system_posix.h"
 #include "extract/utf8.h"
 #include "tests/support/blockfile_builder.h"
 
@@ -25,6 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using drovan::bench::Gzip;
+using drovan::bench::HostileCase;
+using drovan::bench::HostileRun;
+using drovan::bench::WrittenFiles;
 using drovan::tests::BlockfileBuilder;
 using drovan::tests::BlockfileResponseInfo;
 using drovan::tests::EntryParts;
@@ -36,6 +46,14 @@ constexpr std::uint32_t kBodySizeField = 44;
 constexpr std::uint32_t kBodyField = 60;
 constexpr std::uint64_t kSignature = 0x2fc0a2fa45931c;
 const std::string kSite = "1/0/_dk_http://127.0.0.1 http://127.0.0.1 ";
+
+// A run past these is stopped: a case must never take the shared machine down.
+constexpr rlim_t kGuardBytes = rlim_t{2} << 30;
+constexpr unsigned kGuardSeconds = 60;
+constexpr double kPeakMiB = 256;
+constexpr double kMostSeconds = 10;
+constexpr std::size_t kDefaultSqlRows = 1000000;
+constexpr std::size_t kFilesShown = 8;
 
 std::string LongKey(int n) {
     return kSite + "http://127.0.0.1:8000/" + std::to_string(n) + "/" + std::string((4 << 20) - 256, 'k');
@@ -125,6 +143,58 @@ BlockfileBuilder EverySlotOneRecord() {
     return builder;
 }
 
+void WriteBlockfile(const fs::path& folder, const BlockfileBuilder& builder) {
+    fs::create_directories(folder);
+    for (const auto& [name, bytes] : builder.Files()) {
+        std::ofstream(folder / drovan::Utf16ToUtf8(name), std::ios::binary) << bytes;
+    }
+}
+
+HostileCase Blockfile(std::string name, std::string title, std::function<BlockfileBuilder()> build,
+                      HostileRun run) {
+    return {std::move(name),
+            std::move(title),
+            [build](const fs::path& folder) { WriteBlockfile(folder, build()); },
+            run,
+            {}};
+}
+
+std::vector<HostileCase> BlockfileCases() {
+    return {
+        Blockfile(
+            "key-100", "100 records sharing one 4 MiB key", [] { return SharedKey(100, 0); },
+            HostileRun::Harvest),
+        Blockfile(
+            "key-1000", "1,000 records sharing one 4 MiB key", [] { return SharedKey(1000, 0); },
+            HostileRun::Harvest),
+        Blockfile(
+            "sparse-key-1000", "1,000 sparse parents sharing one 4 MiB key",
+            [] { return SharedKey(1000, 1); }, HostileRun::Look),
+        Blockfile(
+            "children-2048", "2,048 sparse children sharing one body", [] { return SparseChildren(2048); },
+            HostileRun::Look),
+        Blockfile(
+            "children-8192", "8,192 sparse children sharing one body", [] { return SparseChildren(8192); },
+            HostileRun::Look),
+        Blockfile(
+            "gzip-bomb", "40 records sharing one gzip bomb (256 MiB decoded)",
+            [] {
+                return SharedBody(40, Gzip(std::string(256 << 20, '\0')),
+                                  "HTTP/1.1 200 OK\nContent-Type: video/mp4\nContent-Encoding: gzip\n");
+            },
+            HostileRun::Harvest),
+        Blockfile(
+            "body-300", "300 records sharing one 4 MiB body",
+            [] {
+                return SharedBody(300, std::string(4 << 20, 'b'),
+                                  "HTTP/1.1 200 OK\nContent-Type: video/mp4\n");
+            },
+            HostileRun::Harvest),
+        Blockfile("every-slot", "64 slots naming one record with a 4 MiB key", EverySlotOneRecord,
+                  HostileRun::Harvest),
+    };
+}
+
 std::uintmax_t BytesIn(const fs::path& folder) {
     std::uintmax_t bytes = 0;
     for (const auto& file : fs::recursive_directory_iterator(folder)) {
@@ -133,89 +203,245 @@ std::uintmax_t BytesIn(const fs::path& folder) {
     return bytes;
 }
 
-void RunChild(const fs::path& cache, const fs::path& out, bool list) {
+WrittenFiles FilesIn(const fs::path& folder) {
+    WrittenFiles files;
+    for (const auto& file : fs::directory_iterator(folder)) {
+        files.emplace_back(file.path().filename().string(), file.is_regular_file() ? file.file_size() : 0);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The console harvester's output: the listing's rows dropped, the summary line kept.
+class SummaryOutput final : public drovan::HarvestOutput {
+  public:
+    void Line(std::u16string_view) override {}
+    void Message(std::u16string_view text) override { m_message = drovan::Utf16ToUtf8(text); }
+    const std::string& message() const { return m_message; }
+
+  private:
+    std::string m_message;
+};
+
+std::size_t CountAfter(const std::string& text, const char* label) {
+    const std::size_t at = text.find(label);
+    return at == std::string::npos ? 0 : std::strtoull(text.c_str() + at + std::strlen(label), nullptr, 10);
+}
+
+// Prints "matched copied skipped<TAB>summary" for the parent.
+void RunChild(const fs::path& cache, const fs::path& out, const std::string& run) {
     drovan::PosixFileSystem files;
     const std::u16string folder = drovan::Utf8ToUtf16(cache.string());
-    drovan::HarvestSummary summary;
-    if (list) {
+    if (run == "look") {
         const drovan::CacheReadReport report =
             drovan::LookAtCacheEntries(files, folder, drovan::CacheKind::ChromiumBlockfile,
                                        [](drovan::CacheEntry&, const drovan::EntryLook&) { return true; });
-        summary.matched = report.entries;
-        summary.skipped = report.damaged + report.overBudget;
-    } else {
-        summary = drovan::Harvest(files, {{folder, drovan::CacheKind::ChromiumBlockfile}},
-                                  drovan::Utf8ToUtf16(out.string()), {});
+        std::printf("%zu 0 %zu\t\n", report.entries, report.damaged + report.overBudget);
+        return;
     }
-    std::printf("%8zu %8zu %8zu ", summary.matched, summary.copied, summary.skipped);
+    drovan::HarvestArguments arguments;
+    arguments.sources = {folder};
+    arguments.list = run == "list";
+    if (!arguments.list) {
+        arguments.types.assign(1, u'*');  // every type, as --type '*'
+        arguments.destination = drovan::Utf8ToUtf16(out.string());
+    }
+    SummaryOutput output;
+    drovan::RunHarvest(files, arguments, std::nullopt, output, nullptr);
+    const std::string& summary = output.message();
+    std::printf("%zu %zu %zu\t%s\n", CountAfter(summary, "matched "), CountAfter(summary, "copied "),
+                CountAfter(summary, "skipped "), summary.c_str());
+}
+
+struct Options {
+    std::string only;
+    std::string keep;
+    std::string sqlRowsText;
+    std::size_t sqlRows = kDefaultSqlRows;
+};
+
+struct Outcome {
+    std::string childLine;
+    int status = 0;
+    double seconds = 0;
+    double peakMiB = 0;
+};
+
+const char* RunName(HostileRun run) {
+    return run == HostileRun::List ? "list" : run == HostileRun::Look ? "look" : "harvest";
+}
+
+// The run in a process of its own, so that its peak memory is its own, held to the guard's memory and time.
+Outcome Measure(const char* self, const fs::path& cache, const fs::path& out, HostileRun run) {
+    int lines[2];
+    if (pipe(lines) != 0) {
+        std::perror("pipe");
+        std::exit(1);
+    }
+    Outcome outcome;
+    rusage usage{};
+    outcome.seconds = drovan::bench::Seconds([&] {
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(lines[1], STDOUT_FILENO);
+            const rlimit memory{kGuardBytes, kGuardBytes};
+            setrlimit(RLIMIT_AS, &memory);
+            alarm(kGuardSeconds);
+            execl("/proc/self/exe", self, "--run", cache.c_str(), out.c_str(), RunName(run), nullptr);
+            _exit(127);
+        }
+        close(lines[1]);
+        char buffer[4096];
+        for (ssize_t got; (got = read(lines[0], buffer, sizeof buffer)) > 0;) {
+            outcome.childLine.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(lines[0]);
+        wait4(child, &outcome.status, 0, &usage);
+    });
+    outcome.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return outcome;
+}
+
+// The cache made in a process of its own: the bench's own memory stays small, and so every child's start.
+double MakeCache(const HostileCase& c, const fs::path& cache) {
+    return drovan::bench::Seconds([&] {
+        const pid_t maker = fork();
+        if (maker == 0) {
+            fs::create_directories(cache);
+            c.write(cache);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(maker, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "making the cache of %s failed\n", c.name.c_str());
+            std::exit(1);
+        }
+    });
+}
+
+std::string WhyItEnded(int status) {
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        return signal == SIGALRM ? "stopped after " + std::to_string(kGuardSeconds) + " s"
+                                 : std::string("ended by ") + strsignal(signal) + " (memory guard " +
+                                       std::to_string(kGuardBytes >> 30) + " GiB)";
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "exit " + std::to_string(WEXITSTATUS(status));
+}
+
+void PrintWritten(const WrittenFiles& files) {
+    std::printf("    wrote %zu file(s):", files.size());
+    for (std::size_t i = 0; i < files.size() && i < kFilesShown; ++i) {
+        const double bytes = static_cast<double>(files[i].second);
+        std::printf(bytes < 1e6 ? " %s (%.1f KB)" : " %s (%.1f MB)", files[i].first.c_str(),
+                    bytes < 1e6 ? bytes / 1e3 : bytes / 1e6);
+    }
+    std::printf(files.size() > kFilesShown ? " and %zu more\n" : "\n", files.size() - kFilesShown);
+}
+
+bool RunCase(const char* self, const HostileCase& c, const fs::path& root, bool keep) {
+    const fs::path cache = root / c.name / "cache";
+    const fs::path out = root / c.name / "out";
+    const bool kept = keep && fs::exists(cache);
+    fs::remove_all(out);
+    if (!kept) {
+        fs::remove_all(root / c.name);
+    }
+    const double made = kept ? 0 : MakeCache(c, cache);
+    fs::create_directories(out);
+    std::printf("%-20s %-48s ", c.name.c_str(), c.title.c_str());
     std::fflush(stdout);
+    const Outcome outcome = Measure(self, cache, out, c.run);
+    std::size_t matched = 0, copied = 0, skipped = 0;
+    const int fields = std::sscanf(outcome.childLine.c_str(), "%zu %zu %zu", &matched, &copied, &skipped);
+    const std::string why = WhyItEnded(outcome.status);
+    const WrittenFiles written = FilesIn(out);
+    const bool expected = !c.expect || c.expect(written);
+    const bool ok = fields == 3 && why.empty() && outcome.peakMiB <= kPeakMiB &&
+                    outcome.seconds <= kMostSeconds && expected;
+    std::printf("%8zu %8zu %8zu %10.1f %10.1f %9.1f %8.2f %s\n", matched, copied, skipped,
+                static_cast<double>(BytesIn(cache)) / (1 << 20),
+                static_cast<double>(BytesIn(out)) / (1 << 20), outcome.peakMiB, outcome.seconds,
+                ok ? "PASS" : "FAIL");
+    const std::size_t tab = outcome.childLine.find('\t');
+    std::string summary = tab == std::string::npos ? "" : outcome.childLine.substr(tab + 1);
+    while (!summary.empty() && summary.back() == '\n') {
+        summary.pop_back();
+    }
+    char note[64];
+    std::snprintf(note, sizeof note, kept ? "cache kept from before" : "cache made in %.1f s", made);
+    std::printf("    %s%s%s\n", note, why.empty() ? "" : ("; " + why).c_str(),
+                summary.empty() ? "" : ("; " + summary).c_str());
+    if (c.expect) {
+        PrintWritten(written);
+        std::printf("    outcome: %s\n", expected ? "as expected" : "NOT as expected");
+    }
+    std::fflush(stdout);
+    if (!keep) {
+        fs::remove_all(root / c.name);
+    }
+    return ok;
+}
+
+Options ReadOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (i + 1 >= argc || (flag != "--only" && flag != "--keep" && flag != "--sql-rows")) {
+            std::fprintf(stderr, "usage: hostile_cache_bench [--only NAME] [--keep DIR] [--sql-rows N]\n");
+            std::exit(2);
+        }
+        (flag == "--only"   ? options.only
+         : flag == "--keep" ? options.keep
+                            : options.sqlRowsText) = argv[i + 1];
+    }
+    if (!options.sqlRowsText.empty()) {
+        options.sqlRows = std::strtoull(options.sqlRowsText.c_str(), nullptr, 10);
+        if (options.sqlRows == 0) {
+            std::fprintf(stderr, "--sql-rows takes a positive number\n");
+            std::exit(2);
+        }
+    }
+    return options;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A process of its own for each run: its peak memory is its own, not the builder's.
     if (argc == 5 && std::string(argv[1]) == "--run") {
-        RunChild(argv[2], argv[3], std::string(argv[4]) == "list");
+        RunChild(argv[2], argv[3], argv[4]);
         return 0;
     }
-    const struct {
-        const char* name;
-        std::function<BlockfileBuilder()> build;
-        bool list;
-    } cases[] = {
-        {"100 records sharing one 4 MiB key", [] { return SharedKey(100, 0); }, false},
-        {"1,000 records sharing one 4 MiB key", [] { return SharedKey(1000, 0); }, false},
-        {"1,000 sparse parents sharing one 4 MiB key", [] { return SharedKey(1000, 1); }, true},
-        {"2,048 sparse children sharing one body", [] { return SparseChildren(2048); }, true},
-        {"8,192 sparse children sharing one body", [] { return SparseChildren(8192); }, true},
-        {"40 records sharing one gzip bomb (256 MiB decoded)",
-         [] {
-             return SharedBody(40, Gzip(std::string(256 << 20, '\0')),
-                               "HTTP/1.1 200 OK\nContent-Type: video/mp4\nContent-Encoding: gzip\n");
-         },
-         false},
-        {"300 records sharing one 4 MiB body",
-         [] {
-             return SharedBody(300, std::string(4 << 20, 'b'), "HTTP/1.1 200 OK\nContent-Type: video/mp4\n");
-         },
-         false},
-        {"64 slots naming one record with a 4 MiB key", EverySlotOneRecord, false},
-    };
-    const fs::path root = fs::temp_directory_path() / ("drovan-hostile-" + std::to_string(getpid()));
-    std::printf("%-52s %8s %8s %8s %10s %10s %9s %8s\n", "cache", "entries", "copied", "skipped", "cache MiB",
-                "wrote MiB", "peak MiB", "seconds");
-    bool pass = true;
-    for (const auto& c : cases) {
-        const fs::path cache = root / "cache";
-        const fs::path out = root / "out";
-        fs::remove_all(root);
-        fs::create_directories(cache);
-        fs::create_directories(out);
-        for (const auto& [name, bytes] : c.build().Files()) {
-            std::ofstream(cache / drovan::Utf16ToUtf8(name), std::ios::binary) << bytes;
-        }
-        std::printf("%-52s ", c.name);
-        std::fflush(stdout);
-        rusage usage{};
-        int status = 0;
-        const double seconds = drovan::bench::Seconds([&] {
-            const pid_t child = fork();
-            if (child == 0) {
-                execl("/proc/self/exe", argv[0], "--run", cache.c_str(), out.c_str(),
-                      c.list ? "list" : "harvest", nullptr);
-                _exit(127);
-            }
-            wait4(child, &status, 0, &usage);
-        });
-        const double peak = static_cast<double>(usage.ru_maxrss) / 1024.0;
-        const double cacheBytes = static_cast<double>(BytesIn(cache)) / (1 << 20);
-        const double written = static_cast<double>(BytesIn(out)) / (1 << 20);
-        const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && peak <= 256.0;
-        pass = pass && ok;
-        std::printf("%10.1f %10.1f %9.1f %8.2f %s\n", cacheBytes, written, peak, seconds,
-                    ok ? "PASS" : "FAIL");
+    const Options options = ReadOptions(argc, argv);
+    std::vector<HostileCase> cases = BlockfileCases();
+    for (HostileCase& c : drovan::bench::StreamCases()) {
+        cases.push_back(std::move(c));
     }
-    fs::remove_all(root);
+    cases.push_back(drovan::bench::SqlShardCase(options.sqlRows));
+    if (!options.only.empty() && std::none_of(cases.begin(), cases.end(),
+                                              [&](const HostileCase& c) { return c.name == options.only; })) {
+        std::fprintf(stderr, "no case named %s\n", options.only.c_str());
+        return 2;
+    }
+    const bool keep = !options.keep.empty();
+    const fs::path root = keep ? fs::path(options.keep)
+                               : fs::temp_directory_path() / ("drovan-hostile-" + std::to_string(getpid()));
+    std::printf(
+        "each run in a process of its own, held to %zu GiB and %u s; PASS: peak at most %.0f MiB and at most "
+        "%.0f s%s\n",
+        static_cast<std::size_t>(kGuardBytes >> 30), kGuardSeconds, kPeakMiB, kMostSeconds,
+        options.sqlRows == kDefaultSqlRows ? "" : "; the SQL shard's rows as --sql-rows gives them");
+    std::printf("%-20s %-48s %8s %8s %8s %10s %10s %9s %8s\n", "case", "cache", "entries", "copied",
+                "skipped", "cache MiB", "wrote MiB", "peak MiB", "seconds");
+    bool pass = true;
+    for (const HostileCase& c : cases) {
+        if (options.only.empty() || options.only == c.name) {
+            pass = RunCase(argv[0], c, root, keep) && pass;
+        }
+    }
+    if (!keep) {
+        fs::remove_all(root);
+    }
     return pass ? 0 : 1;
 }

@@ -205,7 +205,9 @@ void MeasureGroup(const fs::path& work, const Options& options) {
         }));
         held = items.size();
         const drovan::HarvestFilter everything;
-        drovan::StreamGrouping stage(everything, true, nullptr);
+        drovan::MemoryBudget budget;
+        drovan::StreamHolds holds(budget);
+        drovan::StreamGrouping stage(everything, true, nullptr, holds);
         grouping.push_back(Seconds([&] { streams = stage.Group(std::move(items), summary).size(); }));
     }
     const double ratio = Median(grouping) / Median(listing);

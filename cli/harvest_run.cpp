@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "extract/pipeline.h"
 #include "extract/progress.h"
 #include "extract/streams/stream_grouping.h"
+#include "extract/streams/stream_joins.h"
 #include "extract/utf8.h"
 
 namespace drovan {
@@ -94,21 +96,26 @@ ListRow EntryRow(std::u16string_view kind, const CacheEntry& entry, const EntryL
     return row;
 }
 
-// Entries that may be part of a stream wait, with their rows, until every source is listed.
+// Entries that may be part of a stream wait, with their rows, until every source is listed, within the
+// listing's memory budget as a harvest's do.
 struct HeldRows {
+    explicit HeldRows(MemoryBudget& budget) : streamHolds(budget), tables(budget) {}
     std::vector<StreamEntry> entries;
+    std::vector<std::unique_ptr<Content>> contents;  // null for an entry that cannot be written
     std::vector<ListRow> rows;
     std::vector<EntryVerdict> verdicts;
     std::vector<bool> taken;  // the filter takes the entry on its own
     StreamHolds streamHolds;
+    MemoryLease tables;  // the playlists and manifests parsed
 };
 
 void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, const HarvestFilter& filter,
                StreamJoining joining, const ListOutput& list, HarvestSummary& summary, HeldRows& held,
                const HarvestProgress* progress) {
     const std::u16string kindName = KindName(source.kind);
-    const CacheReadReport report =
-        LookAtCacheEntries(fs, source.folder, *source.kind, [&](CacheEntry& entry, const EntryLook& look) {
+    const CacheReadReport report = LookAtCacheEntries(
+        fs, source.folder, *source.kind, held.streamHolds.Budget(),
+        [&](CacheEntry& entry, const EntryLook& look) {
             if (StopRequested(progress)) {
                 summary.stopped = true;
                 return false;
@@ -127,11 +134,11 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, c
             held.rows.push_back(EntryRow(kindName, entry, look, verdict));
             held.verdicts.push_back(verdict);
             held.taken.push_back(taken);
-            const HeldEntry facts{index,   entry.key, entry.url, entry.storedSize, entry.storedTime,
-                                  verdict, taken};
-            EntryContent content(fs, std::move(entry));
-            held.entries.push_back(ProbeStreamEntry(
-                facts, verdict == EntryVerdict::Write ? &content : nullptr, kListedSegmentCap));
+            HeldEntry facts{index, entry.key, entry.url, entry.storedSize, entry.storedTime, verdict, taken};
+            auto content = std::make_unique<EntryContent>(fs, std::move(entry));
+            held.entries.push_back(
+                ProbeStreamEntry(facts, verdict == EntryVerdict::Write ? content.get() : nullptr));
+            held.contents.push_back(verdict == EntryVerdict::Write ? std::move(content) : nullptr);
             return true;
         });
     CountPassedOver(report, source.folder, summary);
@@ -154,13 +161,20 @@ ListRow StreamRow(const FoundStream& stream) {
     for (const std::string& url : stream.missing) {
         row.missing.push_back(Utf8ToUtf16(url));
     }
-    row.note = Utf8ToUtf16(stream.keptAsTs);
+    row.note = stream.verdict == StreamVerdict::OverBudget ? u"over the memory budget"
+                                                           : Utf8ToUtf16(stream.keptAsTs);
     return row;
 }
 
-void ListStreams(const HeldRows& held, const HarvestFilter& filter, const ListOutput& list,
-                 HarvestSummary& summary) {
-    const std::vector<FoundStream> streams = FindStreams(held.entries);
+// The streams are named as a harvest names them: each to be rewrapped is surveyed first.
+void ListStreams(HeldRows& held, const HarvestFilter& filter, const ListOutput& list, HarvestSummary& summary,
+                 const HarvestProgress* progress) {
+    ParseStreamTexts(
+        held.entries, [&held](std::size_t i) { return held.contents[i].get(); }, kListedSegmentCap,
+        held.streamHolds.Budget(), held.tables, progress);
+    const std::vector<FoundStream> streams = FindAndSettleStreams(
+        held.entries, [&held](std::size_t i) { return held.contents[i].get(); }, held.streamHolds.Budget(),
+        held.streamHolds.LeftSomeOut(), progress, nullptr);
     const std::vector<bool> belongs = StreamMembers(streams, held.entries.size());
     for (std::size_t i = 0; i < held.rows.size(); ++i) {
         if (!belongs[i] && held.taken[i]) {
@@ -182,7 +196,8 @@ void ListSources(FileSystem& fs, const std::vector<HarvestSource>& sources, cons
     if (const std::optional<std::u16string> header = ListHeader(list.format)) {
         list.output.Line(*header);
     }
-    HeldRows held;
+    MemoryBudget budget;
+    HeldRows held(budget);
     for (std::size_t i = 0; i < sources.size() && !summary.stopped; ++i) {
         if (sources[i].kind) {
             ListCache(fs, i, sources[i], filter, joining, list, summary, held, progress);
@@ -191,7 +206,7 @@ void ListSources(FileSystem& fs, const std::vector<HarvestSource>& sources, cons
         }
     }
     if (!summary.stopped) {
-        ListStreams(held, filter, list, summary);
+        ListStreams(held, filter, list, summary, progress);
     }
 }
 

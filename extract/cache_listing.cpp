@@ -56,8 +56,9 @@ void CountVerdict(EntryVerdict verdict, HarvestSummary& summary) {
 }
 
 void CountPassedOver(const CacheReadReport& report, std::u16string_view folder, HarvestSummary& summary) {
-    summary.skipped += report.damaged + report.overBudget;
+    summary.skipped += report.damaged + report.overBudget + report.notRegular;
     summary.damaged += report.damaged;
+    summary.unreadable += report.notRegular;
     summary.overBudget += report.overBudget;
     summary.inUse += report.inUse;
     summary.locked += report.locked;
@@ -80,8 +81,14 @@ bool FilterTakes(FileSystem& fs, const HarvestFilter& filter, const CacheEntry& 
 
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink) {
+    MemoryBudget budget;
+    return LookAtCacheEntries(fs, folder, kind, budget, sink);
+}
+
+CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                   MemoryBudget& budget, const LookedAtEntrySink& sink) {
     KeptFiles kept(fs);
-    return ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
+    return ReadCacheFolder(kept, folder, kind, budget, [&](CacheEntry& entry) {
         return !IsHarvestedResponse(entry) || sink(entry, LookAtEntry(kept, entry));
     });
 }
@@ -89,10 +96,18 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             const HarvestFilter& filter, const HoldTest& holds,
                             const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary) {
+    MemoryBudget budget;
+    return ListCacheEntriesOfType(fs, folder, kind, filter, holds, progress, sink, summary, budget);
+}
+
+bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                            const HarvestFilter& filter, const HoldTest& holds,
+                            const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary,
+                            MemoryBudget& budget) {
     KeptFiles kept(fs);
     StoredBytesClaims claims;
     bool listedAll = true;
-    const CacheReadReport report = ReadCacheFolder(kept, folder, kind, [&](CacheEntry& entry) {
+    const CacheReadReport report = ReadCacheFolder(kept, folder, kind, budget, [&](CacheEntry& entry) {
         if (StopRequested(progress)) {
             listedAll = false;
             return false;
@@ -131,10 +146,11 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
                                   ofType};
         }
         // The content needs only where the body lies and how it is encoded: a URL or key of megabytes is not
-        // held until the entry is written.
+        // held until the entry is written, nor the first bytes the look took.
         std::string().swap(entry.key);
         std::string().swap(entry.url);
         std::string().swap(entry.contentType);
+        std::string().swap(entry.leadingBytes);
         if (claimed) {
             item.content = std::make_unique<EntryContent>(fs, std::move(entry));
         }

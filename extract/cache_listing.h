@@ -30,8 +30,10 @@ void CountPassedOver(const CacheReadReport& report, std::u16string_view folder, 
 
 // Reads every entry of the cache and looks at each response a harvest would consider (IsHarvestedResponse)
 // while the reader's files are still open, so that a look opens nothing a second time. Returning false from
-// sink ends the reading.
+// sink ends the reading. What the reader holds is taken from budget (without one, from one of its own).
 using LookedAtEntrySink = std::function<bool(CacheEntry& entry, const EntryLook& look)>;
+CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                   MemoryBudget& budget, const LookedAtEntrySink& sink);
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink);
 
@@ -46,7 +48,12 @@ using HoldTest = std::function<bool(const CacheEntry& entry, const EntryLook& lo
 // complete, decodable ones; the others are counted incomplete or skipped. Records that cannot be read soundly
 // are skipped too: they are no file that failed to copy, and their type is unknown. Entries holds (may be
 // null) picks go to sink uncounted, whatever their verdict, with a HeldEntry, and with their content when
-// they could be written. sink's false or a stop asked through progress ends the reading; false then.
+// they could be written. sink's false or a stop asked through progress ends the reading; false then. What
+// the reader holds is taken from budget (without one, from one of its own).
+bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                            const HarvestFilter& filter, const HoldTest& holds,
+                            const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary,
+                            MemoryBudget& budget);
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             const HarvestFilter& filter, const HoldTest& holds,
                             const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary);

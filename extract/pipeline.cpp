@@ -26,7 +26,7 @@ std::vector<HarvestSource> MachineHarvestSources(FileSystem& fs, std::u16string_
 
 HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
                        std::u16string_view destination, const HarvestFilter& filter,
-                       HarvestProgress* progress, StreamJoining joining) {
+                       HarvestProgress* progress, StreamJoining joining, std::size_t memoryLimit) {
     if (progress != nullptr) {
         progress->totalKnown = false;
         progress->done = 0;
@@ -35,7 +35,8 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
     if (target.empty()) {
         return {};
     }
-    StreamHolds streamHolds;
+    MemoryBudget budget(memoryLimit);
+    StreamHolds streamHolds(budget);
     const HoldTest holds = joining == StreamJoining::Join ? HoldTest(std::ref(streamHolds)) : HoldTest();
     const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
         for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -48,7 +49,7 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
                     return sink(std::move(item));
                 };
                 if (!ListCacheEntriesOfType(fs, source.folder, *source.kind, filter, holds, progress,
-                                            fromSource, listed)) {
+                                            fromSource, listed, budget)) {
                     return false;
                 }
                 continue;
@@ -61,7 +62,7 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
         }
         return true;
     };
-    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites(), progress);
+    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites(), progress, streamHolds);
     return WriteHarvest(fs, list, grouping, target, progress);
 }
 

@@ -10,6 +10,7 @@
 #include "extract/formats/cache_folder.h"
 #include "extract/harvest_filter.h"
 #include "extract/harvest_summary.h"
+#include "extract/memory_budget.h"
 
 namespace drovan {
 
@@ -32,9 +33,10 @@ enum class StreamJoining { Join, Pieces };
 
 // The one harvest: every source listed in order, its items grouped, and written flat into destination,
 // never overwriting. A plain folder that is the destination itself is passed over. progress, when given,
-// learns the total once all are listed and can stop the harvest.
+// learns the total once all are listed and can stop the harvest. memoryLimit bounds its one MemoryBudget.
 HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources,
                        std::u16string_view destination, const HarvestFilter& filter,
-                       HarvestProgress* progress = nullptr, StreamJoining joining = StreamJoining::Join);
+                       HarvestProgress* progress = nullptr, StreamJoining joining = StreamJoining::Join,
+                       std::size_t memoryLimit = MemoryBudget::kHarvest);
 
 }  // namespace drovan

@@ -17,21 +17,13 @@ void Require(bool condition) {
 constexpr std::string_view kManifestUrl = "https://cdn.example/show/manifest.mpd";
 constexpr std::size_t kCap = 1000;
 constexpr std::size_t kSmallCap = 7;
+constexpr std::size_t kMemory = std::size_t{8} << 20;
 
-// Bytes of URLs the manifest expanded to.
-std::size_t UrlBytes(const drovan::DashManifest& manifest) {
-    std::size_t bytes = 0;
-    for (const drovan::DashRepresentation& representation : manifest.representations) {
-        for (const drovan::DashSegment& segment : representation.segments) {
-            bytes += segment.url.size();
-        }
-    }
-    return bytes;
-}
-
-void RequireSound(const drovan::DashSegment& segment) {
-    const std::size_t colon = segment.url.find(':');
-    Require(colon != std::string::npos && colon > 0 && segment.url.find('/') > colon);
+void RequireSound(const drovan::DashRepresentation& representation, const drovan::DashSegment& segment) {
+    Require(std::size_t{segment.urlBegin} + segment.urlSize <= representation.urls.size());
+    const std::string_view url = representation.Url(segment);
+    const std::size_t colon = url.find(':');
+    Require(colon != std::string::npos && colon > 0 && url.find('/') > colon);
     Require(segment.rangeFirst.has_value() == segment.rangeLast.has_value());
     Require(!segment.rangeFirst || *segment.rangeFirst <= *segment.rangeLast);
 }
@@ -39,17 +31,23 @@ void RequireSound(const drovan::DashSegment& segment) {
 }  // namespace
 
 // Whatever the XML: at most the cap of segments per representation and never more than were listed, absolute
-// URLs, ranges in order, the budget kept; and a smaller cap lists the same representations, each its first
-// segments of the larger cap's.
+// URLs, ranges in order, the memory kept within what was given (what a cut left says so); and a smaller cap
+// lists the same representations, each its first segments of the larger cap's, unless memory cut the larger.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view xml(reinterpret_cast<const char*>(data), size);
-    const std::optional<drovan::DashManifest> manifest = drovan::ParseDashManifest(xml, kManifestUrl, kCap);
-    const std::optional<drovan::DashManifest> small = drovan::ParseDashManifest(xml, kManifestUrl, kSmallCap);
+    const std::optional<drovan::DashManifest> manifest =
+        drovan::ParseDashManifest(xml, kManifestUrl, kCap, kMemory);
+    const std::optional<drovan::DashManifest> small =
+        drovan::ParseDashManifest(xml, kManifestUrl, kSmallCap, kMemory);
     Require(manifest.has_value() == small.has_value());
     if (!manifest) {
         return 0;
     }
-    Require(UrlBytes(*manifest) <= drovan::kDashExpansionBudget);
+    std::size_t urlBytes = 0;
+    for (const drovan::DashRepresentation& representation : manifest->representations) {
+        urlBytes += representation.urls.size() + representation.segments.size() * sizeof(drovan::DashSegment);
+    }
+    Require(urlBytes <= kMemory);
     Require(manifest->representations.size() <= small->representations.size());
     for (std::size_t i = 0; i < manifest->representations.size(); ++i) {
         const drovan::DashRepresentation& representation = manifest->representations[i];
@@ -59,11 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(cut.id == representation.id && cut.listedSegments == representation.listedSegments);
         Require(cut.segments.size() <= kSmallCap);
         for (std::size_t j = 0; j < representation.segments.size(); ++j) {
-            RequireSound(representation.segments[j]);
-            Require(j >= cut.segments.size() || cut.segments[j].url == representation.segments[j].url);
+            RequireSound(representation, representation.segments[j]);
+            Require(j >= cut.segments.size() ||
+                    cut.Url(cut.segments[j]) == representation.Url(representation.segments[j]));
         }
+        Require(representation.overBudget || representation.segments.size() >= cut.segments.size());
         if (representation.init) {
-            RequireSound(*representation.init);
+            RequireSound(representation, *representation.init);
         }
     }
     return 0;

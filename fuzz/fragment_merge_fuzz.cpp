@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,27 +79,38 @@ void CheckRewrite(drovan::FragmentRewriter& rewriter, std::string_view bytes, st
     }
 }
 
-void CheckScan(std::string_view bytes, std::size_t piece) {
-    drovan::FragmentScan scan;
-    for (std::size_t at = 0; at < bytes.size(); at += piece) {
-        scan.Feed(bytes.substr(at, piece));
-    }
-    const auto scanned = scan.Finish();
-    if (!scanned) {
+// A whole file taken fragment by fragment in pulls of piece bytes: what is written comes out of bytes, in
+// order, never more than they hold, and the fragments' times come out of them in the merge's order.
+void CheckFile(std::string_view bytes, std::size_t piece) {
+    std::size_t at = 0;
+    drovan::FileFragments file([&]() -> std::optional<std::string_view> {
+        if (at >= bytes.size()) {
+            return std::nullopt;
+        }
+        const std::string_view next = bytes.substr(at, piece);
+        at += next.size();
+        return next;
+    });
+    const std::optional<std::string> init = file.Init();
+    if (!init) {
         return;
     }
-    Check(scanned->init.size() <= bytes.size());
-    std::uint64_t end = scanned->init.size();
-    std::vector<drovan::FragmentTime> times;
-    drovan::FragmentRewriter rewriter(scanned->init.size());
-    for (const drovan::FragmentPlace& fragment : scanned->fragments) {
-        Check(fragment.offset >= end && fragment.size <= bytes.size() - fragment.offset);
-        end = fragment.offset + fragment.size;
-        CheckRewrite(rewriter, bytes.substr(fragment.offset, fragment.size), piece, fragment.offset);
-        times.push_back({fragment.decodeTime.value_or(0), 90000});
+    Check(init->size() <= bytes.size() && bytes.substr(0, init->size()) == *init);
+    drovan::FragmentRewriter rewriter(init->size());
+    std::size_t written = 0;
+    std::vector<std::optional<drovan::FragmentTime>> next(2);
+    while (const std::optional<std::uint64_t> time = file.Next()) {
+        next[0] = drovan::FragmentTime{*time, 90000};
+        next[1] = drovan::FragmentTime{*time, 90000};
+        Check(drovan::EarliestFragment(next) == std::optional<std::size_t>(0));
+        if (!file.Write(rewriter, 2, [&written](std::string_view out) {
+                written += out.size();
+                return true;
+            })) {
+            break;
+        }
     }
-    const auto order = drovan::InterleaveFragments({times, times});
-    Check(order.size() == 2 * times.size());
+    Check(init->size() + written <= bytes.size());
 }
 
 }  // namespace
@@ -122,6 +134,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckMergedInit({first});
     drovan::FragmentRewriter rewriter(first.size() + second.size());
     CheckRewrite(rewriter, fragments, piece, 0);
-    CheckScan(fragments, piece);
+    CheckFile(fragments, piece);
     return 0;
 }

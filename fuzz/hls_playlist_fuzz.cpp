@@ -32,8 +32,9 @@ bool SameRange(const std::optional<drovan::HlsByteRange>& a, const std::optional
 
 }  // namespace
 
-// Whatever the text: segments number on from the media sequence, point at maps that exist, hold ranges that
-// end within 64 bits and URIs of one line; and CRLF line ends read as LF ones.
+// Whatever the text: segments point at maps that exist, hold ranges that end within 64 bits and URIs of one
+// line within the playlist's string; the playlist keeps no more than its bound; and CRLF line ends read as LF
+// ones.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::optional<drovan::HlsPlaylist> playlist = drovan::ParseHlsPlaylist(text);
@@ -47,15 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             size);
     Require(playlist->segments.size() == crlf->segments.size() &&
             playlist->variants.size() == crlf->variants.size());
+    Require(playlist->Bytes() <= drovan::HlsPlaylistBound(text) &&
+            playlist->mediaSequence == crlf->mediaSequence);
     for (std::size_t i = 0; i < playlist->segments.size(); ++i) {
         const drovan::HlsSegment& segment = playlist->segments[i];
-        Require(segment.mediaSequence == playlist->segments[0].mediaSequence + i);
+        Require(std::size_t{segment.uriBegin} + segment.uriSize <= playlist->uris.size());
+        const std::string_view uri = playlist->Uri(segment);
         Require(!segment.map || *segment.map < playlist->maps.size());
-        Require(!segment.uri.empty() && segment.uri.find('\n') == std::string::npos);
+        Require(!uri.empty() && uri.find('\n') == std::string::npos);
         Require(segment.duration >= 0);
         Require(!segment.byteRange || segment.byteRange->length <= std::numeric_limits<std::uint64_t>::max() -
                                                                        segment.byteRange->offset);
-        Require(segment.uri == crlf->segments[i].uri &&
+        Require(uri == crlf->Uri(crlf->segments[i]) &&
                 SameRange(segment.byteRange, crlf->segments[i].byteRange));
     }
     for (std::size_t i = 0; i < playlist->variants.size(); ++i) {

@@ -5,11 +5,13 @@
 // A database, then (after the file marker) a log or a journal: the database's header says which it is, so the
 // same bytes are offered as both. The schema and the SQL cache's tables are walked; every run must lie in its
 // file, the runs and the tail must add up to the value, and a value within the cap must read as those runs'
-// bytes and its tail followed a page at a time, or not at all when the tail does not follow.
+// bytes and its tail followed a page at a time, or not at all when the tail does not follow; its leading
+// bytes read as its runs' first ones.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace drovan;
     constexpr std::size_t kMaxValue = 1 << 20;
     constexpr std::size_t kMaxRows = 1000;
+    constexpr std::size_t kLeading = 512;
     const std::vector<std::string> files = fuzz::SplitFiles(data, size, 2);
     const std::string& log = files.size() > 1 ? files[1] : std::string();
     tests::MemoryFileSystem fs;
@@ -43,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     }
                 }
                 fuzz::Require(sum + value.tail.length == value.size);
+                if (sum <= kMaxValue) {
+                    const std::optional<std::string> leading = reader->ReadLeading(value, kLeading);
+                    fuzz::Require(leading ? *leading == joined.substr(0, kLeading) : value.runs.empty());
+                }
                 const bool hasBytes =
                     value.type == sqlite::Value::Type::Text || value.type == sqlite::Value::Type::Blob;
                 fuzz::Require(hasBytes || (value.runs.empty() && value.tail.length == 0));

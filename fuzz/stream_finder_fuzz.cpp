@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +16,8 @@
 using namespace drovan;
 
 namespace {
+
+constexpr std::size_t kMemory = std::size_t{1} << 20;
 
 StreamEntry Entry(FuzzedDataProvider& input) {
     StreamEntry entry;
@@ -25,10 +29,14 @@ StreamEntry Entry(FuzzedDataProvider& input) {
     const std::string body = input.ConsumeRandomLengthString(2048);
     switch (input.ConsumeIntegralInRange(0, 4)) {
         case 0:
-            entry.playlist = ParseHlsPlaylist(body);
+            if (std::optional<HlsPlaylist> playlist = ParseHlsPlaylist(body)) {
+                entry.playlist = std::make_shared<const HlsPlaylist>(std::move(*playlist));
+            }
             break;
         case 1:
-            entry.manifest = ParseDashManifest(body, entry.url, 32);
+            if (std::optional<DashManifest> manifest = ParseDashManifest(body, entry.url, 32, kMemory)) {
+                entry.manifest = std::make_shared<const DashManifest>(std::move(*manifest));
+            }
             break;
         case 2:
             entry.ts = ProbeTsSegment(body);
@@ -37,7 +45,9 @@ StreamEntry Entry(FuzzedDataProvider& input) {
             entry.fragment = ProbeMediaSegment(body);
             break;
         default:
-            entry.init = ProbeInitSegment(body);
+            if (std::optional<Mp4InitProbe> init = ProbeInitSegment(body)) {
+                entry.init = std::make_shared<const Mp4InitProbe>(std::move(*init));
+            }
             break;
     }
     return entry;

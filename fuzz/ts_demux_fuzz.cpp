@@ -69,21 +69,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t cut = std::min<std::size_t>(bytes.size(), std::size_t{data[1]} * 188);
         sources = {bytes.substr(0, cut), bytes.substr(cut)};
     }
-    drovan::TsRewrap rewrap(sources.size());
+    // A budget small enough that a few crafted packets can reach it.
+    drovan::MemoryBudget budget(std::size_t{1} << 20);
+    drovan::TsRewrap rewrap(budget, sources.size());
     FeedInTurns(sources, piece,
                 [&](std::size_t source, std::string_view part) { rewrap.Survey(source, part); });
     if (rewrap.FinishSurvey()) {
         return 0;
     }
-    CheckHead(rewrap.Head(), rewrap.Size());
+    std::string head;
+    Check(rewrap.WriteHead([&](std::string_view part) {
+        head += part;
+        return true;
+    }));
+    Check(head.size() == rewrap.HeadSize());
+    CheckHead(head, rewrap.Size());
     std::uint64_t written = 0;
-    const auto sink = [&](std::string_view part) {
+    const drovan::TsRewrap::Sink sink = [&](std::string_view part) {
         written += part.size();
         return true;
     };
     FeedInTurns(sources, piece,
                 [&](std::size_t source, std::string_view part) { Check(rewrap.Write(source, part, sink)); });
     Check(rewrap.FinishWrite(sink));
-    Check(written == rewrap.Size() - rewrap.Head().size());
+    Check(written == rewrap.Size() - head.size());
     return 0;
 }

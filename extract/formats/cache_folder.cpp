@@ -75,6 +75,12 @@ std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_vie
 
 CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                 const CacheEntrySink& sink) {
+    MemoryBudget budget;
+    return ReadCacheFolder(fs, folder, kind, budget, sink);
+}
+
+CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                MemoryBudget& budget, const CacheEntrySink& sink) {
     switch (kind) {
         case CacheKind::FirefoxCache2:
             return ReadFirefoxCache2(fs, folder, sink);
@@ -83,7 +89,7 @@ CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, Cach
         case CacheKind::ChromiumBlockfile:
             return ReadChromiumBlockfile(fs, folder, sink);
         case CacheKind::ChromiumSql:
-            return ReadChromiumSql(fs, folder, sink);
+            return ReadChromiumSql(fs, folder, budget, sink);
     }
     return {};
 }

@@ -6,6 +6,7 @@
 #include "extract/file_system.h"
 #include "extract/formats/cache_entry.h"
 #include "extract/formats/cache_read.h"
+#include "extract/memory_budget.h"
 
 namespace drovan {
 
@@ -15,6 +16,9 @@ namespace drovan {
 // Firefox cache takes either.
 std::optional<CacheKind> RecogniseCacheFolder(FileSystem& fs, std::u16string_view folder);
 
+// What a reader holds of the cache is taken from budget (without one, from one of its own).
+CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
+                                MemoryBudget& budget, const CacheEntrySink& sink);
 CacheReadReport ReadCacheFolder(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                 const CacheEntrySink& sink);
 

@@ -14,6 +14,8 @@ namespace drovan {
 struct CacheReadReport {
     std::size_t entries = 0;  // handed to the sink
     std::size_t damaged = 0;  // records skipped because they could not be read soundly
+    // Entry files that are links, FIFOs, devices or folders: not the cache's own files, never read.
+    std::size_t notRegular = 0;
     // Records the browser was still writing (no closing record yet, or marked open): not read.
     std::size_t inUse = 0;
     // Records dropped, not damaged: holding them would pass the listing's memory budget.

@@ -307,17 +307,14 @@ CacheReadReport ReadChromiumSimple(FileSystem& fs, std::u16string_view folder, c
     std::set<std::u16string> sparseHashes;
     DirectoryEntry item;
     while (listing->Next(item)) {
-        if (item.isDirectory) {
-            continue;
-        }
-        if (const std::u16string_view hash = EntryHash(item.name, u'0'); !hash.empty()) {
-            // Not the cache's own file: never read. A link or FIFO of another name is passed over.
-            if (item.isReparsePoint || item.isSpecial) {
-                ++report.damaged;
-                continue;
-            }
+        const std::u16string_view hash = EntryHash(item.name, u'0');
+        // Not the cache's own file: never read. A link or FIFO of another name is passed over.
+        if (!hash.empty() && (item.isDirectory || item.isReparsePoint || item.isSpecial)) {
+            ++report.notRegular;
+        } else if (!hash.empty()) {
             entryHashes.emplace_back(hash);
-        } else if (const std::u16string_view sparse = EntryHash(item.name, u's'); !sparse.empty()) {
+        } else if (const std::u16string_view sparse = EntryHash(item.name, u's');
+                   !item.isDirectory && !sparse.empty()) {
             sparseHashes.emplace(sparse);
         }
     }

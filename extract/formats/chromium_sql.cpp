@@ -1,10 +1,11 @@
 #include "extract/formats/chromium_sql.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
 #include <memory>
-#include <set>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "extract/formats/sql_format.h"
 #include "extract/formats/sqlite_file.h"
 #include "extract/formats/sqlite_format.h"
+#include "extract/memory_budget.h"
 #include "extract/name_rules.h"
 #include "extract/utf8.h"
 
@@ -31,6 +33,8 @@ constexpr const char16_t* kRoleSuffixes[kRoles] = {u"", u"-wal", u"-journal"};
 // meta holds a handful of rows; a longer one is not read further.
 constexpr std::size_t kMaxMetaRows = 64;
 constexpr std::size_t kMaxMetaText = 64;
+// A shard whose blobs rows outgrow the budget is read in passes; past this many, its rows left are counted.
+constexpr int kMaxPasses = 16;
 
 std::u16string ShardFileName(std::uint32_t shard, FileRole role) {
     return u"sqldb" + Utf8ToUtf16(std::to_string(shard)) + kRoleSuffixes[static_cast<std::size_t>(role)];
@@ -114,46 +118,147 @@ std::optional<std::int64_t> MetaVersion(sqlite::Database& database) {
     return std::nullopt;
 }
 
-// A blobs row as stored; a row whose columns are not of their types is unsound and damages its entry.
-struct StoredBlob {
-    SqlPiece piece;
-    std::uint32_t checkSum = 0;
-    Value blob;
-    bool sound = false;
-    std::string leading;  // the body's first bytes, for the blob at its start
+// A blobs row as held until its resource is read: where its bytes lie, never the bytes. SQLite puts at most
+// 87 bytes of this table's records before the blob, so a blob starts within its cell's page or the first
+// linked page: two runs at most, the rest a tail. A row of other columns or more runs is unsound and damages
+// its entry.
+struct HeldRun {
+    std::uint64_t offset = 0;
+    std::uint32_t length = 0;
+    FileRole file = FileRole::Database;
 };
 
-using BlobsByResource = std::unordered_map<std::int64_t, std::vector<StoredBlob>>;
+struct HeldBlob {
+    std::int64_t resId = 0;
+    SqlPiece piece;
+    std::uint32_t checkSum = 0;
+    bool sound = false;
+    std::uint8_t runCount = 0;
+    std::array<HeldRun, 2> runs;
+    sqlite::ChainTail tail;
+};
 
-// Every blobs row by its res_id, in one walk.
-BlobsByResource CollectBlobs(sqlite::Database& database) {
-    BlobsByResource blobs;
-    database.ForEachRow("blobs", [&blobs, &database](const sqlite::Row& row) {
+constexpr std::size_t kFirstHeldRows = 16;
+
+// The blobs rows of res_ids [from, until) of one pass over a shard, sorted by res_id and start once
+// collected. A shard whose rows the budget cannot hold at once is read in passes.
+struct HeldBlobs {
+    explicit HeldBlobs(MemoryBudget& budget) : lease(budget) {}
+
+    std::vector<HeldBlob> rows;
+    MemoryLease lease;
+    std::int64_t from = INT64_MIN;
+    std::optional<std::int64_t> until;  // none: to the last row
+    // A res_id whose rows alone outgrow the budget: its entry is counted, not read.
+    std::optional<std::int64_t> tooMany;
+};
+
+HeldBlob HoldBlob(const sqlite::Row& row) {
+    using Columns = SqlBlobColumns;
+    HeldBlob held;
+    held.resId = row.columns[Columns::kResId].integer;
+    const Value& start = row.columns[Columns::kStart];
+    const Value& end = row.columns[Columns::kEnd];
+    const Value& blob = row.columns[Columns::kBlob];
+    const std::optional<std::uint32_t> checkSum = IsInteger(row.columns[Columns::kCheckSum])
+                                                      ? Stored32(row.columns[Columns::kCheckSum].integer)
+                                                      : std::nullopt;
+    if (!IsInteger(start) || !IsInteger(end) || blob.type != Value::Type::Blob || !checkSum ||
+        blob.runs.size() > held.runs.size()) {
+        return held;
+    }
+    for (const sqlite::ByteRun& run : blob.runs) {
+        // A run lies in one page.
+        held.runs[held.runCount++] = {run.offset, static_cast<std::uint32_t>(run.length), run.file};
+    }
+    held.piece = {start.integer, end.integer, blob.size};
+    held.checkSum = *checkSum;
+    held.tail = blob.tail;
+    held.sound = true;
+    return held;
+}
+
+sqlite::Value ValueOf(const HeldBlob& held) {
+    sqlite::Value value;
+    value.type = Value::Type::Blob;
+    value.size = held.piece.size;
+    for (std::size_t i = 0; i < held.runCount; ++i) {
+        value.runs.push_back({held.runs[i].file, held.runs[i].offset, held.runs[i].length});
+    }
+    value.tail = held.tail;
+    return value;
+}
+
+bool ByResIdAndStart(const HeldBlob& a, const HeldBlob& b) {
+    return a.resId != b.resId ? a.resId < b.resId : a.piece.start < b.piece.start;
+}
+
+// Makes room by handing the rows of the higher half of the res_ids held to a later pass; a res_id whose rows
+// fill the room alone is given up.
+void PassOnHigherHalf(HeldBlobs& held) {
+    std::sort(held.rows.begin(), held.rows.end(), ByResIdAndStart);
+    const auto byResId = [](std::int64_t resId, const HeldBlob& blob) { return resId < blob.resId; };
+    const std::int64_t lowest = held.rows.front().resId;
+    auto cut = held.rows.begin() + static_cast<std::ptrdiff_t>(held.rows.size() / 2);
+    if (cut->resId == lowest) {
+        cut = std::upper_bound(held.rows.begin(), held.rows.end(), lowest, byResId);
+    }
+    if (cut == held.rows.end()) {
+        held.tooMany = lowest;
+        held.rows.clear();
+        if (lowest < INT64_MAX) {
+            held.until = lowest + 1;
+        }
+        return;
+    }
+    cut = std::upper_bound(held.rows.begin(), held.rows.end(), cut->resId - 1, byResId);
+    held.until = cut->resId;
+    held.rows.erase(cut, held.rows.end());
+}
+
+// Room for one more row, a larger block charged to the budget before it is taken, or the higher res_ids
+// passed on; false when the budget has no room even for the first block.
+bool RoomForOne(HeldBlobs& held, MemoryBudget& budget) {
+    while (held.rows.size() == held.rows.capacity()) {
+        const std::size_t capacity = std::max(kFirstHeldRows, 2 * held.rows.capacity());
+        MemoryLease grown(budget);
+        if (grown.Grow(capacity * sizeof(HeldBlob))) {
+            held.rows.reserve(capacity);
+            held.lease = std::move(grown);
+        } else if (held.rows.empty()) {
+            return false;
+        } else {
+            PassOnHigherHalf(held);
+        }
+    }
+    return true;
+}
+
+// The blobs rows of res_ids from held.from on, in one walk, as many as the budget holds. False when it holds
+// none.
+bool CollectBlobs(sqlite::Database& database, HeldBlobs& held, MemoryBudget& budget) {
+    bool room = true;
+    database.ForEachRow("blobs", [&](const sqlite::Row& row) {
         using Columns = SqlBlobColumns;
         if (row.columns.size() < Columns::kCount || !IsInteger(row.columns[Columns::kResId])) {
             return true;
         }
-        StoredBlob stored;
-        const Value& start = row.columns[Columns::kStart];
-        const Value& end = row.columns[Columns::kEnd];
-        const Value& blob = row.columns[Columns::kBlob];
-        const std::optional<std::uint32_t> checkSum = IsInteger(row.columns[Columns::kCheckSum])
-                                                          ? Stored32(row.columns[Columns::kCheckSum].integer)
-                                                          : std::nullopt;
-        if (IsInteger(start) && IsInteger(end) && blob.type == Value::Type::Blob && checkSum) {
-            stored.piece = {start.integer, end.integer, blob.size};
-            stored.checkSum = *checkSum;
-            stored.blob = blob;
-            stored.sound = true;
-            // Its page is in memory now; a look at the entry would read it again.
-            if (start.integer == 0) {
-                stored.leading = database.ReadLeading(blob, kTypeFirstRead).value_or("");
-            }
+        const std::int64_t resId = row.columns[Columns::kResId].integer;
+        if (resId < held.from || (held.until && resId >= *held.until) || resId == held.tooMany) {
+            return true;
         }
-        blobs[row.columns[Columns::kResId].integer].push_back(std::move(stored));
+        room = RoomForOne(held, budget);
+        if (!room) {
+            return false;
+        }
+        // Its res_id may have been passed on to make the room.
+        if ((!held.until || resId < *held.until) && resId != held.tooMany) {
+            held.rows.push_back(HoldBlob(row));
+        }
         return true;
     });
-    return blobs;
+    std::sort(held.rows.begin(), held.rows.end(), ByResIdAndStart);
+    return room;
 }
 
 // A live resources row as stored.
@@ -228,18 +333,18 @@ bool PlaceBlob(const Value& blob, std::uint64_t start, std::uint64_t size, const
     return placed == size;
 }
 
+using HeldRows = std::vector<HeldBlob>::const_iterator;
+
 // The body's pieces where the blobs' bytes lie in the shard's files, each checked by its check_sum as it
-// streams. False when the blobs do not make the body the row says.
-bool PlaceBody(std::vector<StoredBlob>& blobs, const StoredResource& resource, const ShardFiles& shard,
-               CacheEntry& entry) {
-    std::sort(blobs.begin(), blobs.end(),
-              [](const StoredBlob& a, const StoredBlob& b) { return a.piece.start < b.piece.start; });
+// streams. False when the blobs, sorted by start, do not make the body the row says.
+bool PlaceBody(sqlite::Database& database, HeldRows first, HeldRows last, const StoredResource& resource,
+               const ShardFiles& shard, CacheEntry& entry) {
     std::vector<SqlPiece> pieces;
-    for (const StoredBlob& blob : blobs) {
-        if (!blob.sound) {
+    for (HeldRows blob = first; blob != last; ++blob) {
+        if (!blob->sound) {
             return false;
         }
-        pieces.push_back(blob.piece);
+        pieces.push_back(blob->piece);
     }
     const bool sparse = entry.status == 206;
     if (!SqlPiecesFit(pieces, resource.bodyEnd, sparse) ||
@@ -247,39 +352,115 @@ bool PlaceBody(std::vector<StoredBlob>& blobs, const StoredResource& resource, c
          *entry.contentLength != static_cast<std::uint64_t>(resource.bodyEnd))) {
         return false;
     }
-    if (!blobs.empty()) {
-        entry.leadingBytes = std::move(blobs.front().leading);
-    }
-    for (const StoredBlob& blob : blobs) {
-        const std::uint64_t start = static_cast<std::uint64_t>(blob.piece.start);
-        if (!PlaceBlob(blob.blob, start, blob.piece.size, shard, entry)) {
+    for (HeldRows blob = first; blob != last; ++blob) {
+        const std::uint64_t start = static_cast<std::uint64_t>(blob->piece.start);
+        const Value value = ValueOf(*blob);
+        if (!PlaceBlob(value, start, blob->piece.size, shard, entry)) {
             return false;
         }
-        StoredChecksum checksum{StoredChecksum::Kind::Crc32, start, blob.piece.size, blob.checkSum};
+        if (start == 0) {
+            entry.leadingBytes = database.ReadLeading(value, kTypeFirstRead).value_or("");
+        }
+        StoredChecksum checksum{StoredChecksum::Kind::Crc32, start, blob->piece.size, blob->checkSum};
         checksum.following = BigEndian32(resource.keyHash);
         checksum.followingSize = 4;
         entry.checksums.push_back(checksum);
-        entry.storedSize += blob.piece.size;
+        entry.storedSize += blob->piece.size;
     }
     return true;
 }
 
-// The entry of a live row, when every check the row carries holds. keys holds the shard's keys read so far:
-// a second row of one key is damaged.
-RecordRead ReadResource(sqlite::Database& database, const StoredResource& resource,
-                        std::vector<StoredBlob>& blobs, const ShardFiles& shard,
-                        std::set<std::string>& keys) {
+// The keys of a shard's rows read so far, by a 64-bit hash of each: a second row of one key is damaged. Open
+// addressing over a table at most three quarters full, charged to the budget.
+class KeyHashes {
+  public:
+    explicit KeyHashes(MemoryBudget& budget) : m_budget(budget), m_lease(budget) {}
+
+    enum class Added { New, Seen, OverBudget };
+
+    Added Add(std::string_view key) {
+        const std::uint64_t hash = std::hash<std::string_view>{}(key) | 1;  // 0 marks a free slot
+        if (4 * (m_count + 1) > 3 * m_slots.size() && !Grow()) {
+            return Added::OverBudget;
+        }
+        return Place(m_slots, hash) ? (++m_count, Added::New) : Added::Seen;
+    }
+
+  private:
+    static bool Place(std::vector<std::uint64_t>& slots, std::uint64_t hash) {
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+            if (slots[at] == hash) {
+                return false;
+            }
+            if (slots[at] == 0) {
+                slots[at] = hash;
+                return true;
+            }
+        }
+    }
+
+    bool Grow() {
+        const std::size_t size = std::max<std::size_t>(kFirstHeldRows, 2 * m_slots.size());
+        MemoryLease grown(m_budget);
+        if (!grown.Grow(size * sizeof(std::uint64_t))) {
+            return false;
+        }
+        std::vector<std::uint64_t> slots(size);
+        for (const std::uint64_t hash : m_slots) {
+            if (hash != 0) {
+                Place(slots, hash);
+            }
+        }
+        m_slots.swap(slots);
+        m_lease = std::move(grown);
+        return true;
+    }
+
+    MemoryBudget& m_budget;
+    MemoryLease m_lease;
+    std::vector<std::uint64_t> m_slots;
+    std::size_t m_count = 0;
+};
+
+// What the passes over one shard share.
+struct ShardRead {
+    sqlite::Database& database;
+    const SqlResourceColumns& columns;
+    const ShardFiles& shard;
+    KeyHashes& keys;
+    MemoryBudget& budget;
+    const CacheEntrySink& sink;
+    CacheReadReport& report;
+};
+
+// What the entry of a body in blobs takes while it is built and handed on, at most: each blob's pieces (two
+// runs and a tail) with their paths, and its check.
+std::size_t EntryCost(std::size_t blobs, const ShardFiles& shard) {
+    const std::size_t path = (shard.paths[0].size() + 8) * sizeof(char16_t);
+    return blobs * (3 * (sizeof(BodyPiece) + path) + sizeof(StoredChecksum));
+}
+
+// The entry of a live row, when every check the row carries holds; overBudget when its key cannot be
+// remembered.
+RecordRead ReadResource(ShardRead& shard, const StoredResource& resource, HeldRows first, HeldRows last,
+                        bool& overBudget) {
     RecordRead read;
-    std::optional<std::string> key = database.ReadValue(resource.key, kMaxChromiumMetadata);
-    if (!key || SuperFastHash(*key) != resource.keyHash || resource.keyHash % shard.count != shard.shard ||
-        !keys.insert(*key).second) {
+    std::optional<std::string> key = shard.database.ReadValue(resource.key, kMaxChromiumMetadata);
+    if (!key || SuperFastHash(*key) != resource.keyHash ||
+        resource.keyHash % shard.shard.count != shard.shard.shard) {
+        return read;
+    }
+    const KeyHashes::Added added = shard.keys.Add(*key);
+    overBudget = added == KeyHashes::Added::OverBudget;
+    if (added != KeyHashes::Added::New) {
         return read;
     }
     if (resource.head.type == Value::Type::Null) {
         read.inUse = true;
         return read;
     }
-    const std::optional<std::string> head = database.ReadValue(resource.head, kMaxChromiumMetadata);
+    const std::optional<std::string> head = shard.database.ReadValue(resource.head, kMaxChromiumMetadata);
     if (!head || SqlCheckSum(*head, resource.keyHash) != resource.checkSum ||
         !SqlBytesUsageAgrees(resource.bytesUsage, resource.bodyEnd, head->size(), key->size())) {
         return read;
@@ -295,7 +476,7 @@ RecordRead ReadResource(sqlite::Database& database, const StoredResource& resour
     entry.truncated = info->truncated;
     entry.storedTime = info->responseTime;
     ApplyHead(info->head, entry);
-    if (!PlaceBody(blobs, resource, shard, entry)) {
+    if (!PlaceBody(shard.database, first, last, resource, shard.shard, entry)) {
         return read;
     }
     DecideCompleteness(entry);
@@ -303,9 +484,73 @@ RecordRead ReadResource(sqlite::Database& database, const StoredResource& resour
     return read;
 }
 
+// One pass: the live resources rows whose res_ids held covers, each handed on as the walk meets it (its page
+// is still in memory); with counting, each counted as over the budget instead. wanted turns false when sink
+// wants no more.
+sqlite::WalkResult ReadResources(ShardRead& shard, const HeldBlobs& held, bool counting, bool& wanted) {
+    HeldRows next = held.rows.begin();
+    const auto byResId = [](const HeldBlob& blob, std::int64_t resId) { return blob.resId < resId; };
+    return shard.database.ForEachRow("resources", [&](const sqlite::Row& row) {
+        if (row.rowid < held.from) {
+            return true;
+        }
+        if (held.until && row.rowid >= *held.until) {
+            return false;
+        }
+        StoredResource resource;
+        const RowState state = DecodeResource(row, shard.columns, resource);
+        if (state != RowState::Live) {
+            shard.report.damaged += state == RowState::Unsound ? 1 : 0;
+            return true;
+        }
+        if (counting || resource.resId == held.tooMany) {
+            ++shard.report.overBudget;
+            return true;
+        }
+        // Rowids only grow in a walk, so each blobs row goes to one resource at most.
+        next = std::lower_bound(next, held.rows.end(), resource.resId, byResId);
+        const HeldRows last =
+            std::upper_bound(next, held.rows.end(), resource.resId,
+                             [](std::int64_t resId, const HeldBlob& blob) { return resId < blob.resId; });
+        MemoryLease entry(shard.budget);
+        bool overBudget = !entry.Grow(EntryCost(static_cast<std::size_t>(last - next), shard.shard));
+        RecordRead read = overBudget ? RecordRead{} : ReadResource(shard, resource, next, last, overBudget);
+        next = last;
+        if (overBudget) {
+            ++shard.report.overBudget;
+            return true;
+        }
+        wanted = DeliverRecord(read, shard.report, shard.sink);
+        return wanted;
+    });
+}
+
+// Passes over the shard, each over the res_ids whose blobs rows the budget holds at once; past kMaxPasses
+// passes, or with no room for any, the rows left are counted. False when sink wants no more.
+bool ReadShardRows(ShardRead& shard) {
+    std::int64_t from = INT64_MIN;
+    for (int pass = 0;; ++pass) {
+        HeldBlobs held(shard.budget);
+        held.from = from;
+        const bool counting = pass == kMaxPasses || !CollectBlobs(shard.database, held, shard.budget);
+        if (counting) {
+            held.until.reset();
+        }
+        bool wanted = true;
+        if (ReadResources(shard, held, counting, wanted) == sqlite::WalkResult::Damaged) {
+            ++shard.report.damaged;  // the rows past the damage
+            return true;
+        }
+        if (!wanted || !held.until) {
+            return wanted;
+        }
+        from = *held.until;
+    }
+}
+
 // False when sink wants no more.
 bool ReadShard(FileSystem& fs, std::u16string_view folder, ShardFiles& shard, const CacheEntrySink& sink,
-               CacheReadReport& report) {
+               MemoryBudget& budget, CacheReadReport& report) {
     switch (OpenShard(fs, folder, shard)) {
         case ShardOpening::Locked:
             ++report.locked;
@@ -324,33 +569,9 @@ bool ReadShard(FileSystem& fs, std::u16string_view folder, ShardFiles& shard, co
         return true;
     }
     shard.linked = LinkShard(shard, database->pages());
-    BlobsByResource blobs = CollectBlobs(*database);
-    // Each row is read as the walk meets it, while its page is still in memory.
-    std::set<std::int64_t> resIds;
-    std::set<std::string> keys;
-    bool wanted = true;
-    const sqlite::WalkResult walk = database->ForEachRow("resources", [&](const sqlite::Row& row) {
-        StoredResource resource;
-        const RowState state = DecodeResource(row, *columns, resource);
-        if (state == RowState::Unsound) {
-            ++report.damaged;
-            return true;
-        }
-        if (state == RowState::Doomed) {
-            return true;
-        }
-        RecordRead read;
-        // A second row of one res_id would claim the first one's blobs.
-        if (resIds.insert(resource.resId).second) {
-            read = ReadResource(*database, resource, blobs[resource.resId], shard, keys);
-        }
-        wanted = DeliverRecord(read, report, sink);
-        return wanted;
-    });
-    if (walk == sqlite::WalkResult::Damaged) {
-        ++report.damaged;  // the rows past the damage
-    }
-    return wanted;
+    KeyHashes keys(budget);
+    ShardRead read{*database, *columns, shard, keys, budget, sink, report};
+    return ReadShardRows(read);
 }
 
 }  // namespace
@@ -376,6 +597,12 @@ std::optional<std::uint32_t> SqlCacheShards(FileSystem& fs, std::u16string_view 
 }
 
 CacheReadReport ReadChromiumSql(FileSystem& fs, std::u16string_view folder, const CacheEntrySink& sink) {
+    MemoryBudget budget;
+    return ReadChromiumSql(fs, folder, budget, sink);
+}
+
+CacheReadReport ReadChromiumSql(FileSystem& fs, std::u16string_view folder, MemoryBudget& budget,
+                                const CacheEntrySink& sink) {
     CacheReadReport report;
     const std::optional<std::uint32_t> count = SqlCacheShards(fs, folder);
     if (!count) {
@@ -386,7 +613,7 @@ CacheReadReport ReadChromiumSql(FileSystem& fs, std::u16string_view folder, cons
         ShardFiles shard;
         shard.shard = index;
         shard.count = *count;
-        if (!ReadShard(fs, folder, shard, sink, report)) {
+        if (!ReadShard(fs, folder, shard, sink, budget, report)) {
             break;
         }
     }

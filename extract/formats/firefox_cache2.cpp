@@ -197,11 +197,11 @@ CacheReadReport ReadFirefoxCache2(FileSystem& fs, std::u16string_view folder, co
     DirectoryEntry item;
     std::string tail;
     while (listing->Next(item)) {
-        if (item.isDirectory || !IsEntryName(item.name)) {
+        if (!IsEntryName(item.name)) {
             continue;
         }
-        if (item.isReparsePoint || item.isSpecial) {
-            ++report.damaged;  // not the cache's own file: never read
+        if (item.isDirectory || item.isReparsePoint || item.isSpecial) {
+            ++report.notRegular;  // not the cache's own file: never read
             continue;
         }
         RecordRead read = ReadEntry(fs, JoinPath(entries, item.name, fs.Separator()), tail);

@@ -357,12 +357,41 @@ std::optional<std::vector<LeafCell>> LeafCells(std::string_view usable, const Bt
     return cells;
 }
 
+// The pages one walk has read: a bit for each page of the database file, a set for those past it that only
+// the log or the journal holds (no more than they have frames).
+class VisitedPages {
+  public:
+    explicit VisitedPages(const PageMap& map)
+        : m_inFile(static_cast<std::size_t>(
+              std::min<std::uint64_t>(map.databaseFileSize / map.pageSize, UINT32_MAX))) {}
+
+    // False when the page was read before.
+    bool Insert(std::uint32_t page) {
+        if (page != 0 && page <= m_inFile.size()) {
+            if (m_inFile[page - 1]) {
+                return false;
+            }
+            m_inFile[page - 1] = true;
+        } else if (!m_pastFile.insert(page).second) {
+            return false;
+        }
+        ++m_count;
+        return true;
+    }
+    std::uint64_t Count() const { return m_count; }
+
+  private:
+    std::vector<bool> m_inFile;
+    std::unordered_set<std::uint32_t> m_pastFile;
+    std::uint64_t m_count = 0;
+};
+
 // A record's payload as a walk meets it: the local part in memory, and its overflow pages located only as
 // far as the bytes asked for lie. Each page located is claimed in the walk's visited pages.
 class Payload {
   public:
-    Payload(Pages& pages, std::unordered_set<std::uint32_t>& visited, std::string_view local,
-            const ByteRun& localRun, const LeafCell& cell)
+    Payload(Pages& pages, VisitedPages& visited, std::string_view local, const ByteRun& localRun,
+            const LeafCell& cell)
         : m_pages(pages),
           m_visited(visited),
           m_local(local),
@@ -430,7 +459,7 @@ class Payload {
         char next[kOverflowPointerSize];
         while (m_located < end) {
             const std::optional<ByteRun> page = LocatePage(*m_pages.map, m_nextPage);
-            if (!page || !m_visited.insert(m_nextPage).second ||
+            if (!page || !m_visited.Insert(m_nextPage) ||
                 !m_pages.files.Read(page->file, page->offset, sizeof next, next)) {
                 return false;
             }
@@ -451,7 +480,7 @@ class Payload {
     }
 
     Pages& m_pages;
-    std::unordered_set<std::uint32_t>& m_visited;
+    VisitedPages& m_visited;
     std::string_view m_local;
     std::uint64_t m_size;
     std::uint64_t m_located;  // payload bytes whose places are known
@@ -518,7 +547,8 @@ bool DecodeRecord(Payload& payload, std::vector<Value>& columns) {
 // than the database has besides those it read, so following them later is bounded by the database's size.
 class TableWalk {
   public:
-    TableWalk(Pages& pages, const std::function<bool(const Row&)>& visit) : m_pages(pages), m_visit(visit) {}
+    TableWalk(Pages& pages, const std::function<bool(const Row&)>& visit)
+        : m_pages(pages), m_visit(visit), m_visited(*pages.map) {}
 
     WalkResult Walk(std::uint32_t rootPage) { return VisitPage(rootPage, 0); }
 
@@ -526,7 +556,7 @@ class TableWalk {
     WalkResult VisitPage(std::uint32_t page, int depth) {
         const std::optional<ByteRun> location = LocatePage(*m_pages.map, page);
         std::string bytes(m_pages.header.pageSize, '\0');
-        if (depth > kMaxDepth || !location || !m_visited.insert(page).second ||
+        if (depth > kMaxDepth || !location || !m_visited.Insert(page) ||
             !m_pages.files.Read(location->file, location->offset, bytes.size(), bytes.data())) {
             return WalkResult::Damaged;
         }
@@ -569,7 +599,7 @@ class TableWalk {
             }
             m_tailPages += payload.PagesLeft();
             if (m_tailPages >
-                m_pages.map->pageCount - std::min<std::uint64_t>(m_pages.map->pageCount, m_visited.size())) {
+                m_pages.map->pageCount - std::min<std::uint64_t>(m_pages.map->pageCount, m_visited.Count())) {
                 return WalkResult::Damaged;
             }
             m_row.rowid = cell.rowid;
@@ -583,7 +613,7 @@ class TableWalk {
 
     Pages& m_pages;
     const std::function<bool(const Row&)>& m_visit;
-    std::unordered_set<std::uint32_t> m_visited;
+    VisitedPages m_visited;
     std::uint64_t m_tailPages = 0;
     Row m_row;
     bool m_visitedRows = false;  // m_row.rowid is the last row's: rowids only grow
@@ -785,8 +815,22 @@ std::optional<std::string> Database::ReadValue(const Value& value, std::size_t m
 }
 
 std::optional<std::string> Database::ReadLeading(const Value& value, std::size_t maxSize) {
+    Pages& pages = m_state->pages;
     std::string bytes;
-    if (!HasBytes(value) || !ReadRuns(m_state->pages, value, maxSize, bytes)) {
+    if (!HasBytes(value)) {
+        return std::nullopt;
+    }
+    // The whole page the value starts in: the values read next often lie in it too.
+    const ByteRun* first = value.runs.empty() ? nullptr : &value.runs.front();
+    if (first && first->file == FileRole::Database) {
+        bytes.resize(pages.header.pageSize);
+        const std::uint64_t page = first->offset / pages.header.pageSize * pages.header.pageSize;
+        if (!pages.files.Read(FileRole::Database, page, bytes.size(), bytes.data())) {
+            return std::nullopt;
+        }
+        bytes.clear();
+    }
+    if (!ReadRuns(pages, value, maxSize, bytes)) {
         return std::nullopt;
     }
     return bytes;

@@ -112,8 +112,8 @@ class Database {
     // soundly.
     std::optional<std::string> ReadValue(const Value& value, std::size_t maxSize);
 
-    // Up to maxSize of a text or blob value's first bytes, as far as its runs hold them: read while the walk
-    // is on the value's page, they come from memory.
+    // Up to maxSize of a text or blob value's first bytes, as far as its runs hold them. The page they start
+    // in is read whole and kept a while: values on the same page read next come from memory.
     std::optional<std::string> ReadLeading(const Value& value, std::size_t maxSize);
 
   private:

@@ -46,11 +46,13 @@ std::uint64_t CeilDivide(std::uint64_t value, std::uint64_t divisor) {
 // Bytes of segments and URLs left to the whole manifest: one template can apply to thousands of
 // representations, each expanded up to the cap.
 struct Budget {
-    std::size_t left = kDashExpansionBudget;
+    std::size_t left = 0;
+    bool ranOut = false;
 
     bool Spend(std::size_t bytes) {
         if (bytes > left) {
             left = 0;
+            ranOut = true;
             return false;
         }
         left -= bytes;
@@ -553,17 +555,17 @@ struct Representation {
 bool AddSegment(Representation& representation, std::string_view reference,
                 const std::optional<ByteRange>& range, const Slot& slot, Budget& budget) {
     if (!budget.Spend(sizeof(DashSegment) + representation.base.size() + reference.size())) {
+        representation.description.overBudget = true;
         return false;
     }
-    DashSegment segment;
-    segment.url = ResolveUrl(representation.base, reference).value_or(std::string());
+    DashSegment& segment = representation.description.AddSegment(
+        ResolveUrl(representation.base, reference).value_or(std::string()));
     if (range) {
         segment.rangeFirst = range->first;
         segment.rangeLast = range->last;
     }
     segment.time = slot.time;
     segment.duration = slot.duration;
-    representation.description.segments.push_back(std::move(segment));
     return true;
 }
 
@@ -574,15 +576,15 @@ bool SetInit(Representation& representation, const SegmentReference& reference, 
     }
     const std::string_view url = reference.url ? std::string_view(*reference.url) : std::string_view();
     if (!budget.Spend(sizeof(DashSegment) + representation.base.size() + url.size())) {
+        representation.description.overBudget = true;
         return true;
     }
-    DashSegment init;
-    init.url = ResolveUrl(representation.base, url).value_or(std::string());
+    DashSegment& init =
+        representation.description.SetInit(ResolveUrl(representation.base, url).value_or(std::string()));
     if (reference.range) {
         init.rangeFirst = reference.range->first;
         init.rangeLast = reference.range->last;
     }
-    representation.description.init = std::move(init);
     return true;
 }
 
@@ -598,12 +600,20 @@ std::size_t SegmentLimit(std::size_t cap, const Budget& budget) {
     return std::min(cap, budget.left / sizeof(DashSegment));
 }
 
+// A list cut shorter than the cap was cut for memory.
+void NoteCut(DashRepresentation& description, std::size_t cap) {
+    if (description.segments.size() < std::min<std::uint64_t>(cap, description.listedSegments)) {
+        description.overBudget = true;
+    }
+}
+
 bool ExpandTemplateScheme(Representation& representation, std::size_t cap, Budget& budget) {
     DashRepresentation& description = representation.description;
     TemplateValues values{description.id, description.bandwidth, std::nullopt, std::nullopt};
     const AddressingChain& chain = representation.chain;
     if (const std::string* initialization = chain.Attribute(kInitialization)) {
         if (!budget.Spend(initialization->size())) {
+            description.overBudget = true;
             return true;
         }
         const std::optional<std::string> reference = ExpandTemplate(*initialization, values);
@@ -637,6 +647,7 @@ bool ExpandTemplateScheme(Representation& representation, std::size_t cap, Budge
             break;
         }
     }
+    NoteCut(description, cap);
     return true;
 }
 
@@ -666,6 +677,7 @@ bool ExpandListScheme(Representation& representation, std::size_t cap, Budget& b
             break;
         }
     }
+    NoteCut(description, cap);
     return true;
 }
 
@@ -735,6 +747,8 @@ std::optional<DashRepresentation> ReadRepresentation(const XmlElement& element,
     if (!expanded) {
         return std::nullopt;
     }
+    representation.description.segments.shrink_to_fit();
+    representation.description.urls.shrink_to_fit();
     return std::move(representation.description);
 }
 
@@ -782,6 +796,7 @@ void ReadAdaptationSet(const Elements& elements, std::size_t index, const Level&
     const Level adaptationSet = ReadLevel(elements, index, period.base, budget);
     for (const std::size_t child : ChildrenNamed(elements, index, "Representation")) {
         if (budget.left == 0) {
+            manifest.overBudget = true;
             return;
         }
         const Level own = ReadLevel(elements, child, adaptationSet.base, budget);
@@ -795,8 +810,34 @@ void ReadAdaptationSet(const Elements& elements, std::size_t index, const Level&
 
 }  // namespace
 
+DashSegment& DashRepresentation::AddSegment(std::string_view url) {
+    DashSegment& segment = segments.emplace_back();
+    segment.urlBegin = static_cast<std::uint32_t>(urls.size());
+    segment.urlSize = static_cast<std::uint32_t>(url.size());
+    urls.append(url);
+    return segment;
+}
+
+DashSegment& DashRepresentation::SetInit(std::string_view url) {
+    DashSegment& segment = init.emplace();
+    segment.urlBegin = static_cast<std::uint32_t>(urls.size());
+    segment.urlSize = static_cast<std::uint32_t>(url.size());
+    urls.append(url);
+    return segment;
+}
+
+std::size_t DashManifest::Bytes() const {
+    std::size_t bytes = sizeof(DashManifest) + representations.capacity() * sizeof(DashRepresentation);
+    for (const DashRepresentation& representation : representations) {
+        bytes += representation.id.capacity() + representation.contentType.capacity() +
+                 representation.mimeType.capacity() + representation.codecs.capacity() +
+                 representation.urls.capacity() + representation.segments.capacity() * sizeof(DashSegment);
+    }
+    return bytes;
+}
+
 std::optional<DashManifest> ParseDashManifest(std::string_view xml, std::string_view manifestUrl,
-                                              std::size_t segmentCap) {
+                                              std::size_t segmentCap, std::size_t memoryCap) {
     const std::optional<Elements> elements = ScanXml(xml);
     if (!elements || LocalName(elements->front().name) != "MPD") {
         return std::nullopt;
@@ -804,7 +845,7 @@ std::optional<DashManifest> ParseDashManifest(std::string_view xml, std::string_
     DashManifest manifest;
     const std::string* type = FindXmlAttribute(elements->front(), "type");
     manifest.dynamic = type != nullptr && TrimBlanks(*type, kXmlBlanks) == "dynamic";
-    Budget budget;
+    Budget budget{memoryCap};
     const std::optional<std::string> manifestBase = ResolveUrl(manifestUrl, {});
     const Level top = ReadLevel(
         *elements, 0, manifestBase ? std::make_shared<const std::string>(*manifestBase) : nullptr, budget);
@@ -818,6 +859,7 @@ std::optional<DashManifest> ParseDashManifest(std::string_view xml, std::string_
                               manifest);
         }
     }
+    manifest.overBudget = manifest.overBudget || budget.ranOut;
     return manifest;
 }
 

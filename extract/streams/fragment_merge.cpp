@@ -285,86 +285,6 @@ std::optional<MergedInit> MergeInitSegments(const std::vector<std::string_view>&
     return merged;
 }
 
-void FragmentScan::Feed(std::string_view bytes) {
-    if (m_failed) {
-        return;
-    }
-    m_failed = !m_boxes.Feed(
-        bytes,
-        [this](const mp4::BoxHeader& header, std::string_view headerBytes, std::uint64_t boxOffset) {
-            return OnHeader(header, headerBytes, boxOffset);
-        },
-        [this](std::string_view piece, bool last) { return OnPayload(piece, last); });
-}
-
-bool FragmentScan::OnHeader(const mp4::BoxHeader& header, std::string_view headerBytes,
-                            std::uint64_t boxOffset) {
-    const std::string_view type = header.type;
-    if (!m_sawMovie) {
-        if (type == "moof" || header.size > kMaxInitSize - m_file.init.size()) {
-            return false;
-        }
-        m_hold = Hold::Init;
-        m_initEndsHere = type == "moov";
-        m_file.init.append(headerBytes);
-        return true;
-    }
-    m_hold = Hold::None;
-    if (type == "moof") {
-        CloseFragment();
-        if (header.size > kMaxMoofSize) {
-            return false;
-        }
-        m_hold = Hold::Moof;
-        m_moof.assign(headerBytes);
-        m_moofHeaderSize = headerBytes.size();
-        m_open = FragmentPlace{boxOffset, header.size, std::nullopt};
-    } else if (type == "mdat" && m_open) {
-        m_open->size = boxOffset + header.size - m_open->offset;
-        m_openHasData = true;
-    } else if (m_openHasData) {
-        CloseFragment();
-    }
-    return true;
-}
-
-bool FragmentScan::OnPayload(std::string_view piece, bool last) {
-    if (m_hold == Hold::Init) {
-        m_file.init.append(piece);
-        m_sawMovie = last && m_initEndsHere;
-    } else if (m_hold == Hold::Moof) {
-        m_moof.append(piece);
-        if (last) {
-            const auto decodeTime = FirstDecodeTime(std::string_view(m_moof).substr(m_moofHeaderSize));
-            if (!decodeTime) {
-                return false;
-            }
-            m_open->decodeTime = *decodeTime;
-            m_moof.clear();
-        }
-    }
-    return true;
-}
-
-void FragmentScan::CloseFragment() {
-    if (m_open && m_openHasData) {
-        m_file.fragments.push_back(*m_open);
-    }
-    m_open.reset();
-    m_openHasData = false;
-}
-
-std::optional<ScannedFile> FragmentScan::Finish() {
-    if (m_failed || !m_sawMovie) {
-        return std::nullopt;
-    }
-    m_file.whole = m_boxes.AtBoxBoundary();
-    if (m_file.whole) {
-        CloseFragment();
-    }
-    return std::move(m_file);
-}
-
 namespace {
 
 // A 64-bit time times a 32-bit timescale, as (high, low) 64-bit halves.
@@ -383,23 +303,14 @@ bool Earlier(const FragmentTime& a, const FragmentTime& b) {
 
 }  // namespace
 
-std::vector<std::pair<std::size_t, std::size_t>> InterleaveFragments(
-    const std::vector<std::vector<FragmentTime>>& tracks) {
-    std::vector<std::pair<std::size_t, std::size_t>> order;
-    std::vector<std::size_t> next(tracks.size(), 0);
-    while (true) {
-        std::optional<std::size_t> pick;
-        for (std::size_t track = 0; track < tracks.size(); ++track) {
-            if (next[track] < tracks[track].size() &&
-                (!pick || Earlier(tracks[track][next[track]], tracks[*pick][next[*pick]]))) {
-                pick = track;
-            }
+std::optional<std::size_t> EarliestFragment(const std::vector<std::optional<FragmentTime>>& next) {
+    std::optional<std::size_t> pick;
+    for (std::size_t track = 0; track < next.size(); ++track) {
+        if (next[track] && (!pick || Earlier(*next[track], *next[*pick]))) {
+            pick = track;
         }
-        if (!pick) {
-            return order;
-        }
-        order.emplace_back(*pick, next[*pick]++);
     }
+    return pick;
 }
 
 void FragmentRewriter::BeginFragment(std::uint32_t newTrackId, std::uint64_t inputOffset) {
@@ -506,6 +417,145 @@ bool FragmentRewriter::PatchMoof() {
         }
     }
     return true;
+}
+
+bool FileFragments::Refill() {
+    if (m_ended) {
+        return false;
+    }
+    m_offset += m_chunk.size();
+    const std::optional<std::string_view> next = m_pull();
+    m_ended = !next;
+    m_chunk = next.value_or(std::string_view());
+    return next.has_value();
+}
+
+bool FileFragments::AtEnd() {
+    while (m_chunk.empty()) {
+        if (!Refill()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+template <typename Each>
+bool FileFragments::Pass(std::uint64_t count, Each&& each) {
+    while (count > 0) {
+        if (AtEnd()) {
+            m_failed = true;
+            return false;
+        }
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(count, m_chunk.size()));
+        const std::string_view piece = m_chunk.substr(0, take);
+        m_chunk.remove_prefix(take);
+        m_offset += take;
+        count -= take;
+        if (!each(piece)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FileFragments::Take(std::uint64_t count, std::string& out) {
+    return Pass(count, [&](std::string_view piece) {
+        out.append(piece);
+        return true;
+    });
+}
+
+// The next top-level box's header into m_header; false (failed) when it is cut or malformed, or says the box
+// runs to the end of bytes that never say where they end.
+bool FileFragments::ReadHeader() {
+    constexpr std::size_t kSizeAndType = 8, kLargeSize = 8, kUserType = 16;
+    m_headerOffset = m_offset;
+    m_headerBytes.clear();
+    if (!Take(kSizeAndType, m_headerBytes)) {
+        return false;
+    }
+    const bool large = m_headerBytes.compare(0, 4, std::string_view("\0\0\0\1", 4)) == 0;
+    const bool toTheEnd = m_headerBytes.compare(0, 4, std::string_view("\0\0\0\0", 4)) == 0;
+    const bool user = m_headerBytes.compare(4, 4, "uuid") == 0;
+    if (toTheEnd || !Take((large ? kLargeSize : 0) + (user ? kUserType : 0), m_headerBytes)) {
+        m_failed = true;
+        return false;
+    }
+    const std::optional<mp4::BoxHeader> header = mp4::DecodeBoxHeader(m_headerBytes);
+    m_failed = !header;
+    m_header = header.value_or(mp4::BoxHeader());
+    return header.has_value();
+}
+
+std::optional<std::string> FileFragments::Init() {
+    std::string init;
+    while (!AtEnd()) {
+        if (!ReadHeader() || m_header.type == "moof" || m_header.size > kMaxInitSize - init.size()) {
+            m_failed = true;
+            return std::nullopt;
+        }
+        const bool movie = m_header.type == "moov";
+        init.append(m_headerBytes);
+        if (!Take(m_header.size - m_header.headerSize, init)) {
+            return std::nullopt;
+        }
+        if (movie) {
+            return init;
+        }
+    }
+    m_failed = true;
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> FileFragments::Next() {
+    while (m_headerPending || !AtEnd()) {
+        if (!m_headerPending && !ReadHeader()) {
+            return std::nullopt;
+        }
+        m_headerPending = false;
+        const std::uint64_t payload = m_header.size - m_header.headerSize;
+        if (m_header.type != "moof") {
+            if (!Pass(payload, [](std::string_view) { return true; })) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        m_moof = m_headerBytes;
+        m_moofOffset = m_headerOffset;
+        if (m_header.size > kMaxMoofSize || !Take(payload, m_moof)) {
+            m_failed = true;
+            return std::nullopt;
+        }
+        const auto decodeTime = FirstDecodeTime(std::string_view(m_moof).substr(m_header.headerSize));
+        m_failed = !decodeTime;
+        return decodeTime ? std::optional<std::uint64_t>(decodeTime->value_or(0)) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool FileFragments::Write(FragmentRewriter& rewriter, std::uint32_t trackId,
+                          const FragmentRewriter::Sink& sink) {
+    rewriter.BeginFragment(trackId, m_moofOffset);
+    if (!rewriter.Feed(m_moof, sink)) {
+        return false;
+    }
+    bool sawData = false;
+    while (!AtEnd()) {
+        if (!ReadHeader()) {
+            return false;
+        }
+        if (m_header.type == "moof" || (sawData && m_header.type != "mdat")) {
+            m_headerPending = true;
+            break;
+        }
+        sawData = sawData || m_header.type == "mdat";
+        if (!rewriter.Feed(m_headerBytes, sink) ||
+            !Pass(m_header.size - m_header.headerSize,
+                  [&](std::string_view piece) { return rewriter.Feed(piece, sink); })) {
+            return false;
+        }
+    }
+    return rewriter.EndFragment();
 }
 
 }  // namespace drovan

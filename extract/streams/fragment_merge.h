@@ -30,55 +30,15 @@ struct MergedInit {
 // protected (encv, enca, sinf, pssh), or when the movie timescales differ.
 std::optional<MergedInit> MergeInitSegments(const std::vector<std::string_view>& inits);
 
-// A fragment of a whole fragmented MP4 file: its moof through the last mdat after it.
-struct FragmentPlace {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::optional<std::uint64_t> decodeTime;  // the first traf's tfdt
-};
-
-struct ScannedFile {
-    std::string init;  // the boxes from the file's start through moov
-    std::vector<FragmentPlace> fragments;
-    bool whole = true;  // false when the bytes ended inside a box; the fragment it cut is left out
-};
-
-// Where the fragments of one fragmented MP4 file lie (DASH over byte ranges: ftyp, moov, sidx, then moof+mdat
-// pairs), found as its bytes stream by. Holds the init and one moof at a time, each up to a cap.
-class FragmentScan {
-  public:
-    void Feed(std::string_view bytes);
-    // None when a box was malformed or over the cap, or no moov came before the first moof.
-    std::optional<ScannedFile> Finish();
-
-  private:
-    bool OnHeader(const mp4::BoxHeader& header, std::string_view headerBytes, std::uint64_t boxOffset);
-    bool OnPayload(std::string_view piece, bool last);
-    void CloseFragment();
-
-    enum class Hold { None, Init, Moof };
-    mp4::BoxStream m_boxes;
-    ScannedFile m_file;
-    bool m_sawMovie = false;
-    Hold m_hold = Hold::None;
-    bool m_initEndsHere = false;  // the box held into the init is the moov
-    std::string m_moof;           // header and payload
-    std::size_t m_moofHeaderSize = 0;
-    std::optional<FragmentPlace> m_open;
-    bool m_openHasData = false;  // an mdat followed the open fragment's moof
-    bool m_failed = false;
-};
-
 // A fragment's decode time in its track's timescale.
 struct FragmentTime {
     std::uint64_t decodeTime = 0;
     std::uint32_t timescale = 0;  // 0 counts as 1
 };
 
-// The order to write the fragments of several tracks in, as (track, fragment) indexes: by decode time in
-// seconds, each track's fragments in their own order, ties to the earlier track.
-std::vector<std::pair<std::size_t, std::size_t>> InterleaveFragments(
-    const std::vector<std::vector<FragmentTime>>& tracks);
+// Of the tracks' next fragments (none for a track that has no more), the one to write first: the earliest in
+// seconds, ties to the earlier track. Each track's fragments keep their own order.
+std::optional<std::size_t> EarliestFragment(const std::vector<std::optional<FragmentTime>>& next);
 
 // Rewrites fragments for one output as their bytes stream by: styp, sidx, ssix and prft dropped; each moof's
 // mfhd sequence_number renumbered 1, 2, 3… across the output; each tfhd's track_ID set to the fragment's new
@@ -119,6 +79,48 @@ class FragmentRewriter {
     std::uint64_t m_moofInputOffset = 0;
     std::string m_moof;  // header and payload
     std::size_t m_moofHeaderSize = 0;
+    bool m_failed = false;
+};
+
+// The fragments of one whole fragmented MP4 file (DASH over byte ranges: ftyp, moov, sidx, then moof+mdat
+// pairs), taken as its bytes are pulled from its start, once: the init, then one fragment at a time, so that
+// another track's fragments can be written between them however the file is stored or encoded. Holds the
+// init, one moof and one box header; boxes between fragments (sidx, mfra, free) are passed over.
+class FileFragments {
+  public:
+    // The file's next bytes, valid until the next pull; none at its end.
+    using Pull = std::function<std::optional<std::string_view>()>;
+    explicit FileFragments(Pull pull) : m_pull(std::move(pull)) {}
+
+    // The boxes from the file's start through moov; none when a box is malformed or over its cap, or a moof
+    // comes first.
+    std::optional<std::string> Init();
+    // Reads on to the next fragment's moof: its first traf's tfdt (0 without one). None at the file's end, or
+    // when the bytes break off inside a box or a box is malformed or over its cap: then failed().
+    std::optional<std::uint64_t> Next();
+    // Feeds the fragment Next found through rewriter: its moof, then the boxes after it through the mdats
+    // that follow. False when the rewriter refuses or the bytes break off.
+    bool Write(FragmentRewriter& rewriter, std::uint32_t trackId, const FragmentRewriter::Sink& sink);
+    bool failed() const { return m_failed; }
+
+  private:
+    bool Refill();
+    bool AtEnd();
+    bool Take(std::uint64_t count, std::string& out);
+    template <typename Each>
+    bool Pass(std::uint64_t count, Each&& each);
+    bool ReadHeader();
+
+    Pull m_pull;
+    std::string_view m_chunk;    // what is left of the last pull
+    std::uint64_t m_offset = 0;  // of m_chunk's first byte in the file
+    std::string m_headerBytes;
+    mp4::BoxHeader m_header;  // its type a view of m_headerBytes
+    std::uint64_t m_headerOffset = 0;
+    bool m_headerPending = false;  // read by Write, for Next
+    std::string m_moof;
+    std::uint64_t m_moofOffset = 0;
+    bool m_ended = false;
     bool m_failed = false;
 };
 

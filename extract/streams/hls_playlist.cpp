@@ -108,7 +108,7 @@ class PlaylistReader {
     std::optional<double> m_duration;  // the #EXTINF waiting for its URI
     std::optional<std::pair<std::uint64_t, std::optional<std::uint64_t>>> m_range;
     std::optional<HlsVariant> m_variant;
-    std::optional<std::size_t> m_map;
+    std::optional<std::uint32_t> m_map;
     bool m_discontinuity = false;
     bool m_encrypted = false;
     std::string_view m_lastRangeUri;  // where the last sub-range was, for an omitted offset
@@ -155,7 +155,7 @@ void PlaylistReader::ReadTag(std::string_view name, std::string_view value) {
             map.byteRange =
                 PlaceRange(AttributeOf(attributes, "URI"), range->second.value_or(0), range->first);
         }
-        m_map = m_playlist.maps.size();
+        m_map = static_cast<std::uint32_t>(m_playlist.maps.size());
         m_playlist.maps.push_back(std::move(map));
     } else if (name == "#EXT-X-STREAM-INF") {
         const Attributes attributes = ParseAttributes(value);
@@ -184,8 +184,7 @@ void PlaylistReader::ReadUri(std::string_view uri) {
     if (!m_duration) {
         return;
     }
-    HlsSegment segment;
-    segment.uri = std::string(uri);
+    HlsSegment& segment = m_playlist.AddSegment(uri);
     segment.duration = *m_duration;
     if (m_range) {
         segment.byteRange = PlaceRange(uri, m_range->second, m_range->first);
@@ -193,7 +192,6 @@ void PlaylistReader::ReadUri(std::string_view uri) {
     segment.map = m_map;
     segment.discontinuity = m_discontinuity;
     segment.encrypted = m_encrypted;
-    m_playlist.segments.push_back(std::move(segment));
     m_duration.reset();
     m_range.reset();
     m_discontinuity = false;
@@ -214,20 +212,67 @@ void PlaylistReader::ReadLine(std::string_view line) {
 }
 
 HlsPlaylist PlaylistReader::Finish() && {
-    for (std::size_t i = 0; i < m_playlist.segments.size(); ++i) {
-        m_playlist.segments[i].mediaSequence = m_firstSequence + i;
-    }
+    m_playlist.mediaSequence = m_firstSequence;
+    m_playlist.segments.shrink_to_fit();
+    m_playlist.uris.shrink_to_fit();
     return std::move(m_playlist);
 }
 
 }  // namespace
+
+HlsSegment& HlsPlaylist::AddSegment(std::string_view uri) {
+    HlsSegment& segment = segments.emplace_back();
+    segment.uriBegin = static_cast<std::uint32_t>(uris.size());
+    segment.uriSize = static_cast<std::uint32_t>(uri.size());
+    uris.append(uri);
+    return segment;
+}
+
+std::size_t HlsPlaylist::Bytes() const {
+    std::size_t bytes = sizeof(HlsPlaylist) + uris.capacity() + segments.capacity() * sizeof(HlsSegment) +
+                        maps.capacity() * sizeof(HlsMap) + variants.capacity() * sizeof(HlsVariant) +
+                        renditions.capacity() * sizeof(HlsRendition);
+    for (const HlsMap& map : maps) {
+        bytes += map.uri.capacity();
+    }
+    for (const HlsVariant& variant : variants) {
+        bytes += variant.uri.capacity() + variant.codecs.capacity() + variant.audioGroup.capacity();
+    }
+    for (const HlsRendition& rendition : renditions) {
+        bytes += rendition.type.capacity() + rendition.groupId.capacity() + rendition.name.capacity() +
+                 rendition.uri.capacity();
+    }
+    return bytes;
+}
+
+std::size_t HlsPlaylistBound(std::string_view text) {
+    // A URI line is at most one segment, a tag line at most one variant, rendition or map, their strings at
+    // most the text; a vector may hold twice what it uses, and a string costs a heap block besides.
+    constexpr std::size_t kBlock = 32;
+    constexpr std::string_view kRecordTags[] = {"#EXT-X-STREAM-INF", "#EXT-X-MEDIA", "#EXT-X-MAP"};
+    const std::size_t size = text.size();
+    std::size_t uriLines = 0;
+    std::size_t tagLines = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = TrimBlanks(text.substr(0, end), " \t\r");
+        const std::string_view name = line.substr(0, line.find(':'));
+        tagLines += std::find(std::begin(kRecordTags), std::end(kRecordTags), name) != std::end(kRecordTags);
+        uriLines += !line.empty() && line.front() != '#' ? 1 : 0;
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    const std::size_t perTag = std::max(
+        {sizeof(HlsVariant) + 3 * kBlock, sizeof(HlsRendition) + 4 * kBlock, sizeof(HlsMap) + kBlock});
+    return sizeof(HlsPlaylist) + kBlock + 2 * (uriLines * sizeof(HlsSegment) + tagLines * perTag + size);
+}
 
 std::optional<HlsPlaylist> ParseHlsPlaylist(std::string_view text) {
     if (text.substr(0, kBom.size()) == kBom) {
         text.remove_prefix(kBom.size());
     }
     const std::size_t firstEnd = text.find('\n');
-    if (TrimBlanks(text.substr(0, firstEnd), " \t\r") != "#EXTM3U") {
+    if (TrimBlanks(text.substr(0, firstEnd), " \t\r") != "#EXTM3U" ||
+        text.size() > std::numeric_limits<std::uint32_t>::max()) {
         return std::nullopt;
     }
     PlaylistReader reader;

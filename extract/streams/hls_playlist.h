@@ -20,14 +20,15 @@ struct HlsMap {
     std::optional<HlsByteRange> byteRange;
 };
 
+// A playlist may list hundreds of thousands of segments: each keeps its URI in the playlist's one string.
 struct HlsSegment {
-    std::string uri;                  // as written
-    double duration = 0;              // #EXTINF seconds
-    std::uint64_t mediaSequence = 0;  // #EXT-X-MEDIA-SEQUENCE plus the segment's index
+    std::uint32_t uriBegin = 0;  // in HlsPlaylist::uris, as written
+    std::uint32_t uriSize = 0;
+    double duration = 0;  // #EXTINF seconds
     std::optional<HlsByteRange> byteRange;
-    std::optional<std::size_t> map;  // index into HlsPlaylist::maps
-    bool discontinuity = false;      // #EXT-X-DISCONTINUITY right before it
-    bool encrypted = false;          // under an #EXT-X-KEY whose METHOD is not NONE
+    std::optional<std::uint32_t> map;  // index into HlsPlaylist::maps
+    bool discontinuity = false;        // #EXT-X-DISCONTINUITY right before it
+    bool encrypted = false;            // under an #EXT-X-KEY whose METHOD is not NONE
 };
 
 // #EXT-X-STREAM-INF and the URI line after it.
@@ -54,12 +55,25 @@ struct HlsPlaylist {
     std::vector<HlsRendition> renditions;
     std::vector<HlsSegment> segments;
     std::vector<HlsMap> maps;
+    std::string uris;                 // the segments' URIs one after another
+    std::uint64_t mediaSequence = 0;  // #EXT-X-MEDIA-SEQUENCE: the first segment's; the others number on
     double targetDuration = 0;
     bool endList = false;  // #EXT-X-ENDLIST: the list is final
+
+    std::string_view Uri(const HlsSegment& segment) const {
+        return std::string_view(uris).substr(segment.uriBegin, segment.uriSize);
+    }
+    // A segment of that URI at the end, its other fields as they come.
+    HlsSegment& AddSegment(std::string_view uri);
+    // Bytes the playlist keeps, for a memory budget.
+    std::size_t Bytes() const;
 };
 
-// RFC 8216. None unless the text starts with #EXTM3U (after an optional UTF-8 BOM). Unknown tags, bad
-// attributes and stray lines are passed over as players do.
+// At least the bytes ParsePlaylist takes for text while it reads it, for a memory budget.
+std::size_t HlsPlaylistBound(std::string_view text);
+
+// RFC 8216. None unless the text starts with #EXTM3U (after an optional UTF-8 BOM) and is under 4 GiB.
+// Unknown tags, bad attributes and stray lines are passed over as players do.
 std::optional<HlsPlaylist> ParseHlsPlaylist(std::string_view text);
 
 }  // namespace drovan

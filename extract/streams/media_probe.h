@@ -18,6 +18,9 @@ struct TsProbe {
     std::optional<std::uint64_t> firstPts;
     // A stream type of SAMPLE-AES (0xDB, 0xCF, 0xC1, 0xC2).
     bool encrypted = false;
+    // Of the first segment of a stream: why its bytes, read whole before the stream is named, cannot be
+    // rewrapped after all.
+    std::optional<std::string> rewrapRefusal;
 };
 
 // None unless bytes start with at least two packets whose sync bytes line up.

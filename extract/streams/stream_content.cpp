@@ -1,7 +1,12 @@
 #include "extract/streams/stream_content.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "extract/streams/fragment_merge.h"
@@ -13,6 +18,7 @@ namespace {
 
 // Init segments and movie headers longer than this are no player's.
 constexpr std::size_t kInitCap = 4 << 20;
+constexpr std::size_t kOutputRun = 1 << 20;
 
 using Status = Content::Status;
 
@@ -44,81 +50,187 @@ std::optional<std::string> ReadWhole(Content& content, std::size_t cap, Status& 
     return bytes;
 }
 
-// What the first pass learns of a track: its init segment, and where a whole file's fragments lie.
-struct SurveyedTrack {
-    std::string init;
-    std::vector<FragmentPlace> places;
+// A content's bytes pulled from its start on a thread of its own, a few MiB ahead at most: a whole file is
+// read (and decoded) once, from its start to its end, while the other track's fragments are written between
+// its own.
+class ForwardReader {
+  public:
+    explicit ForwardReader(Content& content) : m_content(content) {
+        try {
+            m_thread = std::thread([this] { ReadAll(); });
+        } catch (const std::system_error&) {
+            m_status = Status::SourceFailed;
+            m_done = true;
+        }
+    }
+    ForwardReader(const ForwardReader&) = delete;
+    ForwardReader& operator=(const ForwardReader&) = delete;
+    ~ForwardReader() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_quit = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+    // The next bytes, valid until the next pull; none once the content has given all it will.
+    std::optional<std::string_view> Pull() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_ready.empty() || m_done; });
+        if (m_ready.empty()) {
+            return std::nullopt;
+        }
+        m_current = std::move(m_ready.front());
+        m_ready.pop_front();
+        m_heldBytes -= m_current.size();
+        m_changed.notify_all();
+        return std::string_view(m_current);
+    }
+    // How the content's stream ended; Done while it still runs.
+    Status Ended() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_done ? m_status : Status::Done;
+    }
+
+  private:
+    static constexpr std::size_t kAhead = 4 << 20;
+    static constexpr std::size_t kPiece = 64 << 10;  // small reads are gathered up to this
+
+    void ReadAll() {
+        const Status status = m_content.Stream([this](const char* data, std::size_t size) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_quit || m_heldBytes < kAhead; });
+            if (m_quit) {
+                return false;
+            }
+            if (!m_ready.empty() && m_ready.back().size() < kPiece) {
+                m_ready.back().append(data, size);
+            } else {
+                m_ready.emplace_back(data, size);
+            }
+            m_heldBytes += size;
+            m_changed.notify_all();
+            return true;
+        });
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_status = status;
+        m_done = true;
+        m_changed.notify_all();
+    }
+
+    Content& m_content;
+    std::thread m_thread;
+    std::string m_current;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    // Under m_mutex:
+    std::deque<std::string> m_ready;
+    std::size_t m_heldBytes = 0;
+    Status m_status = Status::Done;
+    bool m_done = false;
+    bool m_quit = false;
 };
 
-// goOn is asked between reads whether to go on.
-Status SurveyTrack(FragmentedTrack& track, SurveyedTrack& surveyed, const Content::Sink& goOn) {
-    Status status = Status::Done;
-    if (!track.fragments.empty()) {
-        std::optional<std::string> init = ReadWhole(*track.init, kInitCap, status);
-        surveyed.init = init ? std::move(*init) : std::string();
-        return status;
+// One track of a merge as it is written: its init, then its fragments one at a time, each of a whole file
+// as the file is read on.
+class TrackCursor {
+  public:
+    explicit TrackCursor(FragmentedTrack& track) : m_track(track) {
+        if (track.fragments.empty()) {
+            m_reader = std::make_unique<ForwardReader>(*track.init);
+            m_file = std::make_unique<FileFragments>([reader = m_reader.get()] { return reader->Pull(); });
+        }
     }
-    FragmentScan scan;
-    status = track.init->Stream([&](const char* data, std::size_t size) {
-        scan.Feed(std::string_view(data, size));
-        return goOn(kNothing, 0);
-    });
-    if (status != Status::Done) {
-        return status;
-    }
-    std::optional<ScannedFile> scanned = scan.Finish();
-    if (!scanned || !scanned->whole) {
-        return Status::Damaged;
-    }
-    surveyed.init = std::move(scanned->init);
-    surveyed.places = std::move(scanned->fragments);
-    return Status::Done;
-}
 
-std::vector<std::vector<FragmentTime>> FragmentTimes(const std::vector<FragmentedTrack>& tracks,
-                                                     const std::vector<SurveyedTrack>& surveyed,
-                                                     const MergedInit& merged) {
-    std::vector<std::vector<FragmentTime>> times(tracks.size());
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        const std::uint32_t timescale = merged.timescales[t];
-        for (const std::uint64_t time : tracks[t].decodeTimes) {
-            times[t].push_back({time, timescale});
+    std::optional<std::string> Init(Status& status) {
+        if (!m_file) {
+            return ReadWhole(*m_track.init, kInitCap, status);
         }
-        for (const FragmentPlace& place : surveyed[t].places) {
-            times[t].push_back({place.decodeTime.value_or(0), timescale});
-        }
+        std::optional<std::string> init = m_file->Init();
+        status = init ? Status::Done : FileStatus();
+        return init;
     }
-    return times;
-}
+    // Finds the next fragment's time; false when the track is done or failed (status says which).
+    bool Advance(std::uint32_t timescale, Status& status) {
+        std::optional<std::uint64_t> time;
+        if (m_file) {
+            time = m_file->Next();
+            status = m_file->failed() ? FileStatus() : m_reader->Ended();
+        } else if (m_nextFragment < m_track.fragments.size()) {
+            time = m_track.decodeTimes[m_nextFragment];
+        }
+        m_next = time ? std::optional<FragmentTime>(FragmentTime{*time, timescale}) : std::nullopt;
+        return m_next.has_value();
+    }
+    const std::optional<FragmentTime>& next() const { return m_next; }
+
+    // sinkRefused: set by write, when the output refused bytes.
+    Status Write(FragmentRewriter& rewriter, std::uint32_t trackId, const FragmentRewriter::Sink& write,
+                 const bool& sinkRefused) {
+        if (m_file) {
+            const bool written = m_file->Write(rewriter, trackId, write);
+            return written ? Status::Done : sinkRefused ? Status::Refused : FileStatus();
+        }
+        rewriter.BeginFragment(trackId, 0);
+        const Status read =
+            m_track.fragments[m_nextFragment++]->Stream([&](const char* data, std::size_t size) {
+                return rewriter.Feed(std::string_view(data, size), write);
+            });
+        if (read != Status::Done) {
+            return WriterStatus(read, sinkRefused);
+        }
+        return rewriter.EndFragment() ? Status::Done : Status::Damaged;
+    }
+
+  private:
+    // Why a whole file's bytes came out short: the source's failure, else damage.
+    Status FileStatus() {
+        const Status ended = m_reader->Ended();
+        return ended == Status::Done ? Status::Damaged : ended;
+    }
+
+    FragmentedTrack& m_track;
+    std::unique_ptr<ForwardReader> m_reader;
+    std::unique_ptr<FileFragments> m_file;
+    std::size_t m_nextFragment = 0;
+    std::optional<FragmentTime> m_next;
+};
 
 }  // namespace
 
 // Each segment is read on this thread: a second one reading ahead would hold a segment only to drop and
 // read again those over its cap, which HLS segments of ten seconds often are.
 Status RewrappedContent::Stream(const Sink& sink) {
-    TsRewrap rewrap(m_sources);
     bool sinkRefused = false;
-    for (Segment& segment : m_segments) {
-        // Nothing is written while surveying: the sink is asked between reads only whether to go on.
-        const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
-            rewrap.Survey(segment.source, std::string_view(data, size));
-            sinkRefused = !sink(kNothing, 0);
-            return !sinkRefused;
-        });
-        if (read != Status::Done) {
-            return read;
+    std::unique_ptr<TsRewrap> surveyed = std::move(m_surveyed);
+    if (!surveyed) {
+        surveyed = std::make_unique<TsRewrap>(m_budget, m_sources);
+        for (Segment& segment : m_segments) {
+            // Nothing is written while surveying: the sink is asked between reads only whether to go on.
+            const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
+                surveyed->Survey(segment.source, std::string_view(data, size));
+                sinkRefused = !sink(kNothing, 0);
+                return !sinkRefused;
+            });
+            if (read != Status::Done) {
+                return read;
+            }
+        }
+        if (surveyed->FinishSurvey()) {
+            return Status::Damaged;
         }
     }
-    if (rewrap.FinishSurvey()) {
-        return Status::Damaged;
-    }
-    if (!sink(rewrap.Head().data(), rewrap.Head().size())) {
-        return Status::Refused;
-    }
-    const auto write = [&](std::string_view bytes) {
+    TsRewrap& rewrap = *surveyed;
+    const TsRewrap::Sink write = [&](std::string_view bytes) {
         sinkRefused = !sink(bytes.data(), bytes.size());
         return !sinkRefused;
     };
+    if (!rewrap.WriteHead(write)) {
+        return Status::Refused;
+    }
     for (Segment& segment : m_segments) {
         const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
             return rewrap.Write(segment.source, std::string_view(data, size), write);
@@ -141,19 +253,25 @@ std::optional<FileTime> RewrappedContent::ModifiedTime() {
     return LatestModifiedTime(segments);
 }
 
+// Fragments are written as their tracks are read, each track from its start to its end once: nothing is
+// kept per fragment, however many a file holds.
 Status MergedContent::Stream(const Sink& sink) {
-    std::vector<SurveyedTrack> surveyed(m_tracks.size());
-    std::vector<std::string_view> inits;
-    for (std::size_t t = 0; t < m_tracks.size(); ++t) {
-        if (const Status status = SurveyTrack(m_tracks[t], surveyed[t], sink); status != Status::Done) {
+    std::vector<std::unique_ptr<TrackCursor>> cursors;
+    std::vector<std::string> inits;
+    for (FragmentedTrack& track : m_tracks) {
+        cursors.push_back(std::make_unique<TrackCursor>(track));
+        Status status = Status::Done;
+        std::optional<std::string> init = cursors.back()->Init(status);
+        if (!init) {
             return status;
         }
         if (!sink(kNothing, 0)) {
             return Status::Refused;
         }
-        inits.push_back(surveyed[t].init);
+        inits.push_back(std::move(*init));
     }
-    const std::optional<MergedInit> merged = MergeInitSegments(inits);
+    const std::optional<MergedInit> merged =
+        MergeInitSegments(std::vector<std::string_view>(inits.begin(), inits.end()));
     if (!merged) {
         return Status::Damaged;
     }
@@ -162,32 +280,37 @@ Status MergedContent::Stream(const Sink& sink) {
     }
     FragmentRewriter rewriter(merged->bytes.size());
     bool sinkRefused = false;
-    const auto write = [&](std::string_view bytes) {
-        sinkRefused = !sink(bytes.data(), bytes.size());
+    // Tiny fragments come out in runs: a sink call for each of their boxes would cost more than the bytes.
+    std::string run;
+    const auto flush = [&] {
+        sinkRefused = sinkRefused || (!run.empty() && !sink(run.data(), run.size()));
+        run.clear();
         return !sinkRefused;
     };
-    const auto feed = [&](const char* data, std::size_t size) {
-        return rewriter.Feed(std::string_view(data, size), write);
+    const FragmentRewriter::Sink write = [&](std::string_view bytes) {
+        run.append(bytes);
+        return run.size() < kOutputRun || flush();
     };
-    for (const auto& [t, i] : InterleaveFragments(FragmentTimes(m_tracks, surveyed, *merged))) {
-        FragmentedTrack& track = m_tracks[t];
-        Status read = Status::Done;
-        if (track.fragments.empty()) {
-            const FragmentPlace& place = surveyed[t].places[i];
-            rewriter.BeginFragment(merged->trackIds[t], place.offset);
-            read = track.init->StreamRange(place.offset, place.size, feed);
-        } else {
-            rewriter.BeginFragment(merged->trackIds[t], 0);
-            read = track.fragments[i]->Stream(feed);
+    std::vector<std::optional<FragmentTime>> next(cursors.size());
+    for (std::size_t t = 0; t < cursors.size(); ++t) {
+        Status status = Status::Done;
+        cursors[t]->Advance(merged->timescales[t], status);
+        if (status != Status::Done) {
+            return status;
         }
-        if (read != Status::Done) {
-            return WriterStatus(read, sinkRefused);
-        }
-        if (!rewriter.EndFragment()) {
-            return Status::Damaged;
-        }
+        next[t] = cursors[t]->next();
     }
-    return Status::Done;
+    while (const std::optional<std::size_t> t = EarliestFragment(next)) {
+        Status status = cursors[*t]->Write(rewriter, merged->trackIds[*t], write, sinkRefused);
+        if (status == Status::Done) {
+            cursors[*t]->Advance(merged->timescales[*t], status);
+        }
+        if (status != Status::Done) {
+            return status;
+        }
+        next[*t] = cursors[*t]->next();
+    }
+    return flush() ? Status::Done : Status::Refused;
 }
 
 std::optional<FileTime> MergedContent::ModifiedTime() {

@@ -6,13 +6,15 @@
 #include <optional>
 #include <vector>
 
+#include "extract/memory_budget.h"
 #include "extract/placement.h"
+#include "extract/streams/ts_rewrap.h"
 
 namespace drovan {
 
 // An MPEG-TS stream as an MP4 with its movie header first: the segments are read twice, once to lay out the
-// sample tables and once for the samples, so memory holds the tables, never the media. Bytes that change
-// between the two passes, or that cannot be rewrapped after all, make the content damaged.
+// sample tables and once for the samples, so memory holds the tables (taken from budget), never the media.
+// Bytes that change between the two passes, or that cannot be rewrapped after all, make the content damaged.
 class RewrappedContent final : public Content {
   public:
     struct Segment {
@@ -20,14 +22,21 @@ class RewrappedContent final : public Content {
         std::unique_ptr<Content> content;
     };
     // segments in the order they are fed: by time across sources.
-    RewrappedContent(std::vector<Segment> segments, std::size_t sources)
-        : m_segments(std::move(segments)), m_sources(sources) {}
+    // surveyed (may be null): the survey of these segments, done already; the first pass then only writes.
+    RewrappedContent(std::vector<Segment> segments, std::size_t sources, MemoryBudget& budget,
+                     std::unique_ptr<TsRewrap> surveyed = nullptr)
+        : m_segments(std::move(segments)),
+          m_sources(sources),
+          m_budget(budget),
+          m_surveyed(std::move(surveyed)) {}
     Status Stream(const Sink& sink) override;
     std::optional<FileTime> ModifiedTime() override;
 
   private:
     std::vector<Segment> m_segments;
     std::size_t m_sources;
+    MemoryBudget& m_budget;
+    std::unique_ptr<TsRewrap> m_surveyed;
 };
 
 // One track of fragmented MP4: an init segment and its fragments, or one whole file holding both (DASH over
@@ -39,7 +48,8 @@ struct FragmentedTrack {
 };
 
 // Picture and sound tracks of fragmented MP4 merged into one file: one movie header with both tracks, then
-// the fragments of both interleaved by decode time, their sample bytes untouched.
+// the fragments of both interleaved by decode time, their sample bytes untouched. A whole file is read from
+// its start once, on a thread of its own, however many fragments it holds.
 class MergedContent final : public Content {
   public:
     explicit MergedContent(std::vector<FragmentedTrack> tracks) : m_tracks(std::move(tracks)) {}

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -21,32 +22,54 @@ constexpr double kTsClock = 90000;
 // A step from one segment's start to the next longer than this many of its durations is a gap.
 constexpr double kGapFactor = 1.5;
 
-// Entries by cache, partition and URL: segments are looked up where their manifest was found.
+// Entries by cache, partition and URL, the first of each: segments are looked up where their manifest was
+// found. It keeps hashes, not keys: a cache of millions of segments costs no copy of their URLs.
 class EntryIndex {
   public:
-    explicit EntryIndex(const std::vector<StreamEntry>& entries) {
+    explicit EntryIndex(const std::vector<StreamEntry>& entries) : m_entries(entries) {
+        m_byHash.reserve(entries.size());
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            m_byKey.emplace(StreamLookupKey(entries[i], entries[i].url), i);
+            if (!Find(entries[i], entries[i].url)) {
+                m_byHash.emplace(Hash(entries[i], entries[i].url), i);
+            }
         }
     }
     std::optional<std::size_t> Find(const StreamEntry& near, std::string_view url) const {
-        const auto found = m_byKey.find(StreamLookupKey(near, url));
-        return found == m_byKey.end() ? std::nullopt : std::optional<std::size_t>(found->second);
+        const auto [first, last] = m_byHash.equal_range(Hash(near, url));
+        for (auto it = first; it != last; ++it) {
+            const StreamEntry& entry = m_entries[it->second];
+            if (entry.cache == near.cache && entry.partition == near.partition && entry.url == url) {
+                return it->second;
+            }
+        }
+        return std::nullopt;
     }
 
   private:
-    std::unordered_map<std::string, std::size_t> m_byKey;
+    static std::size_t Hash(const StreamEntry& near, std::string_view url) {
+        const std::hash<std::string_view> hash;
+        return hash(url) ^ (hash(near.partition) * 0x9E3779B97F4A7C15u) ^ (near.cache * 0xC2B2AE3D27D4EB4Fu);
+    }
+
+    const std::vector<StreamEntry>& m_entries;
+    std::unordered_multimap<std::size_t, std::size_t> m_byHash;
 };
 
+constexpr std::size_t kNotCached = SIZE_MAX;
+
+// A segment a manifest names, looked up as it is read: the manifest's own record gives its URL back when it
+// is to be listed as missing, so that a list of a million claims keeps no URL.
 struct WantedSegment {
-    std::string url;
-    double seconds = 0;  // as the manifest says; 0 when it does not
+    std::size_t found = kNotCached;  // the entry of its URL
+    std::size_t origin = 0;          // its index in the playlist or representation
+    double seconds = 0;              // as the manifest says; 0 when it does not
 };
 
-// A stream as its manifest describes it, before the cache is looked at.
+// A stream as its manifest describes it, its segments looked up in the cache.
 struct WantedStream {
     std::size_t manifest = 0;
-    std::string source;
+    const HlsPlaylist* playlist = nullptr;  // the one of the two the stream is read from
+    const DashRepresentation* representation = nullptr;
     std::optional<std::string> initUrl;
     std::vector<WantedSegment> segments;
     std::uint64_t listed = 0;  // segments the manifest claims; more than segments when it was cut
@@ -55,6 +78,31 @@ struct WantedStream {
     bool encrypted = false;
     bool live = false;
     bool audio = false;
+    bool overBudget = false;  // the manifest's list was cut for memory
+};
+
+std::string SegmentUrl(const WantedStream& wanted, const std::vector<StreamEntry>& entries,
+                       const WantedSegment& segment) {
+    if (wanted.playlist != nullptr) {
+        const HlsPlaylist& playlist = *wanted.playlist;
+        return ResolveUrl(entries[wanted.manifest].url, playlist.Uri(playlist.segments[segment.origin]))
+            .value_or(std::string());
+    }
+    return std::string(wanted.representation->Url(wanted.representation->segments[segment.origin]));
+}
+
+// Which entries the stream being assembled took already: one mark per entry for every stream, not a
+// search of its parts per segment.
+class PartMarks {
+  public:
+    explicit PartMarks(std::size_t count) : m_stream(count, 0) {}
+    void NextStream() { ++m_serial; }
+    // False when the current stream took the entry already.
+    bool Mark(std::size_t entry) { return std::exchange(m_stream[entry], m_serial) != m_serial; }
+
+  private:
+    std::vector<std::size_t> m_stream;
+    std::size_t m_serial = 1;
 };
 
 // Where a segment starts and how long it lasts, in the ticks of its own clock.
@@ -93,7 +141,7 @@ const Mp4Track* TrackOf(const Mp4InitProbe& init, std::uint32_t trackId) {
 // segment's tracks.
 struct Rendition {
     std::optional<std::vector<std::pair<std::uint16_t, std::uint8_t>>> programme;
-    std::optional<Mp4InitProbe> init;
+    std::shared_ptr<const Mp4InitProbe> init;
 };
 
 // The segment's timing when it belongs to the rendition (learning the programme from the first one).
@@ -193,19 +241,23 @@ void NoteMissing(FoundStream& stream, const std::string& url) {
     }
 }
 
-StreamVerdict VerdictOf(bool encrypted, bool repeats, bool whole, bool continuous) {
+// overBudget: parts may be missing because the memory budget left them out, not the cache.
+StreamVerdict VerdictOf(bool encrypted, bool repeats, bool whole, bool continuous, bool overBudget) {
     if (encrypted) {
         return StreamVerdict::Encrypted;
     }
     if (repeats) {
         return StreamVerdict::Damaged;
     }
-    return whole && continuous ? StreamVerdict::Complete : StreamVerdict::Incomplete;
+    if (whole && continuous) {
+        return StreamVerdict::Complete;
+    }
+    return overBudget ? StreamVerdict::OverBudget : StreamVerdict::Incomplete;
 }
 
 // The init segment, when the stream has one, into the stream; false when it is not cached whole.
 bool TakeInit(const WantedStream& wanted, const std::vector<StreamEntry>& entries, const EntryIndex& index,
-              FoundStream& stream, Rendition& rendition) {
+              FoundStream& stream, Rendition& rendition, PartMarks& marks) {
     const StreamEntry& manifest = entries[wanted.manifest];
     const std::optional<std::size_t> found = index.Find(manifest, *wanted.initUrl);
     if (found) {
@@ -215,68 +267,90 @@ bool TakeInit(const WantedStream& wanted, const std::vector<StreamEntry>& entrie
         NoteMissing(stream, *wanted.initUrl);
         return false;
     }
+    marks.Mark(*found);
     stream.parts.push_back(*found);
     ++stream.present;
     rendition.init = entries[*found].init;
     return true;
 }
 
+// What the segments of a wanted stream come to in the cache.
+struct Gathered {
+    std::vector<Timing> timings;  // of the parts taken, in order
+    // The first segments not cached whole that may be listed (of a live list, those after the first cached).
+    std::vector<std::size_t> missing;
+    std::size_t firstCached = SIZE_MAX;
+    std::size_t lastCached = 0;
+    bool encrypted = false;
+    bool repeats = false;
+};
+
+Gathered GatherSegments(const WantedStream& wanted, const std::vector<StreamEntry>& entries,
+                        FoundStream& stream, Rendition& rendition, PartMarks& marks) {
+    Gathered gathered;
+    for (std::size_t i = 0; i < wanted.segments.size(); ++i) {
+        const WantedSegment& segment = wanted.segments[i];
+        const std::size_t found = segment.found;
+        std::optional<Timing> timing;
+        if (found != kNotCached) {
+            stream.members.push_back(found);
+            gathered.firstCached = std::min(gathered.firstCached, i);
+            gathered.lastCached = i;
+            const StreamEntry& entry = entries[found];
+            if (entry.whole) {
+                timing = wanted.singleFile ? Timing{} : TimingInRendition(entry, rendition, segment.seconds);
+                gathered.encrypted = gathered.encrypted || (entry.ts && entry.ts->encrypted) ||
+                                     (entry.fragment && entry.fragment->encrypted);
+            }
+        }
+        if (!timing) {
+            const bool listable =
+                !wanted.live || (gathered.firstCached != SIZE_MAX && i > gathered.firstCached);
+            if (listable && gathered.missing.size() < kListedMissing) {
+                gathered.missing.push_back(i);
+            }
+            continue;
+        }
+        if (!marks.Mark(found)) {
+            gathered.repeats = true;
+            continue;
+        }
+        stream.parts.push_back(found);
+        gathered.timings.push_back(*timing);
+        ++stream.present;
+    }
+    return gathered;
+}
+
 // The wanted stream as the cache holds it. A live list is judged as segments without a manifest are: from
-// the first segment cached to the last, its end unknown.
+// the first segment cached to the last, its end unknown. unheld: entries the budget left out of the harvest's
+// held ones may be this stream's.
 FoundStream Assemble(const WantedStream& wanted, const std::vector<StreamEntry>& entries,
-                     const EntryIndex& index) {
+                     const EntryIndex& index, PartMarks& marks, bool unheld) {
     FoundStream stream;
     stream.source = entries[wanted.manifest].url;
     stream.members.push_back(wanted.manifest);
     stream.endKnown = !wanted.live;
+    marks.NextStream();
     Rendition rendition;
-    bool whole = !wanted.initUrl || TakeInit(wanted, entries, index, stream, rendition);
-    bool encrypted = wanted.encrypted || (rendition.init && AnyEncrypted(*rendition.init));
-    bool repeats = false;
-    std::vector<Timing> timings;
-    std::size_t firstCached = wanted.segments.size();
-    std::size_t lastCached = 0;
-    std::vector<std::size_t> missingSegments;
-    for (std::size_t i = 0; i < wanted.segments.size(); ++i) {
-        const WantedSegment& segment = wanted.segments[i];
-        const std::optional<std::size_t> found = index.Find(entries[wanted.manifest], segment.url);
-        if (found) {
-            stream.members.push_back(*found);
-            firstCached = std::min(firstCached, i);
-            lastCached = i;
-        }
-        std::optional<Timing> timing;
-        if (found && entries[*found].whole) {
-            const StreamEntry& entry = entries[*found];
-            timing = wanted.singleFile ? Timing{} : TimingInRendition(entry, rendition, segment.seconds);
-            encrypted = encrypted || (entry.ts && entry.ts->encrypted) ||
-                        (entry.fragment && entry.fragment->encrypted);
-        }
-        if (!timing) {
-            missingSegments.push_back(i);
-            continue;
-        }
-        if (std::find(stream.parts.begin(), stream.parts.end(), *found) != stream.parts.end()) {
-            repeats = true;
-            continue;
-        }
-        stream.parts.push_back(*found);
-        timings.push_back(*timing);
-        ++stream.present;
-    }
+    bool whole = !wanted.initUrl || TakeInit(wanted, entries, index, stream, rendition, marks);
+    const Gathered gathered = GatherSegments(wanted, entries, stream, rendition, marks);
+    const bool encrypted =
+        wanted.encrypted || gathered.encrypted || (rendition.init && AnyEncrypted(*rendition.init));
     stream.expected = wanted.listed + (wanted.initUrl ? 1 : 0);
-    for (std::size_t i : missingSegments) {
-        if (!wanted.live || (i > firstCached && i < lastCached)) {
-            NoteMissing(stream, wanted.segments[i].url);
+    for (std::size_t i : gathered.missing) {
+        if (!wanted.live || i < gathered.lastCached) {
+            NoteMissing(stream, SegmentUrl(wanted, entries, wanted.segments[i]));
         }
     }
     if (wanted.live) {
-        const std::size_t span = firstCached <= lastCached ? lastCached - firstCached + 1 : 0;
+        const std::size_t span =
+            gathered.firstCached <= gathered.lastCached ? gathered.lastCached - gathered.firstCached + 1 : 0;
         stream.expected = span + (wanted.initUrl ? 1 : 0);
     }
     whole = whole && stream.present == stream.expected;
-    const bool continuous = wanted.singleFile || RunsWithoutGap(timings, !wanted.fragmented);
-    stream.verdict = VerdictOf(encrypted, repeats, whole, continuous);
+    const bool continuous = wanted.singleFile || RunsWithoutGap(gathered.timings, !wanted.fragmented);
+    stream.verdict = VerdictOf(encrypted, gathered.repeats, whole, continuous, wanted.overBudget || unheld);
     const bool soundOnly = rendition.init ? SoundOnly(*rendition.init) : wanted.audio;
     stream.type = !wanted.fragmented ? "ts" : soundOnly ? "m4a" : "mp4";
     if (wanted.singleFile && !stream.parts.empty() && entries[stream.parts.front()].init) {
@@ -294,25 +368,27 @@ bool AnythingCached(const WantedStream& wanted, const std::vector<StreamEntry>& 
     if (wanted.initUrl && index.Find(manifest, *wanted.initUrl)) {
         return true;
     }
-    return std::any_of(wanted.segments.begin(), wanted.segments.end(), [&](const WantedSegment& segment) {
-        return index.Find(manifest, segment.url).has_value();
-    });
+    return std::any_of(wanted.segments.begin(), wanted.segments.end(),
+                       [](const WantedSegment& segment) { return segment.found != kNotCached; });
 }
 
 // One wanted stream per run of a media playlist between discontinuities (and init segment changes).
-std::vector<WantedStream> WantedFromPlaylist(std::size_t manifest, const std::string& url,
-                                             const HlsPlaylist& playlist) {
+std::vector<WantedStream> WantedFromPlaylist(std::size_t manifest, const std::vector<StreamEntry>& entries,
+                                             const EntryIndex& index, const HlsPlaylist& playlist) {
+    const std::string& url = entries[manifest].url;
     std::vector<WantedStream> wanted;
-    std::optional<std::size_t> runMap;
+    std::optional<std::uint32_t> runMap;
+    std::string lastUrl;
     for (std::size_t i = 0; i < playlist.segments.size(); ++i) {
         const HlsSegment& segment = playlist.segments[i];
-        const std::optional<std::string> segmentUrl = ResolveUrl(url, segment.uri);
+        std::optional<std::string> segmentUrl = ResolveUrl(url, playlist.Uri(segment));
         if (!segmentUrl) {
             continue;
         }
         if (wanted.empty() || segment.discontinuity || segment.map != runMap) {
             WantedStream& run = wanted.emplace_back();
             run.manifest = manifest;
+            run.playlist = &playlist;
             run.live = !playlist.endList;
             run.singleFile = segment.byteRange.has_value();
             runMap = segment.map;
@@ -325,54 +401,70 @@ std::vector<WantedStream> WantedFromPlaylist(std::size_t manifest, const std::st
         run.encrypted = run.encrypted || segment.encrypted;
         run.singleFile = run.singleFile && segment.byteRange.has_value();
         // Ranges of one file follow one another: the file is one part.
-        if (segment.byteRange && !run.segments.empty() && run.segments.back().url == *segmentUrl) {
+        if (segment.byteRange && !run.segments.empty() && lastUrl == *segmentUrl) {
             run.segments.back().seconds += segment.duration;
             continue;
         }
-        run.segments.push_back({*segmentUrl, segment.duration});
+        const std::optional<std::size_t> found = index.Find(entries[manifest], *segmentUrl);
+        run.segments.push_back({found.value_or(kNotCached), i, segment.duration});
+        lastUrl = std::move(*segmentUrl);
     }
     for (WantedStream& run : wanted) {
         run.listed = run.segments.size();
         // A map inside the one file the ranges cut is that file's own start.
         if (run.singleFile && run.initUrl && !run.segments.empty() &&
-            *run.initUrl == run.segments.front().url) {
+            *run.initUrl == SegmentUrl(run, entries, run.segments.front())) {
             run.initUrl.reset();
         }
     }
     return wanted;
 }
 
-std::vector<WantedStream> WantedFromManifest(std::size_t manifest, const DashManifest& mpd) {
+WantedStream WantedFromRepresentation(std::size_t manifest, const std::vector<StreamEntry>& entries,
+                                      const EntryIndex& index, const DashRepresentation& representation) {
+    WantedStream stream;
+    stream.manifest = manifest;
+    stream.representation = &representation;
+    stream.encrypted = representation.encrypted;
+    stream.audio = representation.contentType == "audio";
+    stream.fragmented = true;
+    stream.singleFile = representation.singleFile;
+    stream.overBudget = representation.overBudget;
+    const double timescale = representation.timescale == 0 ? 1 : representation.timescale;
+    std::string_view lastUrl;
+    for (std::size_t i = 0; i < representation.segments.size(); ++i) {
+        const DashSegment& segment = representation.segments[i];
+        const std::string_view url = representation.Url(segment);
+        if (representation.singleFile && !stream.segments.empty() && url == lastUrl) {
+            continue;
+        }
+        const std::optional<std::size_t> found = index.Find(entries[manifest], url);
+        const double seconds =
+            representation.singleFile ? 0 : static_cast<double>(segment.duration) / timescale;
+        stream.segments.push_back({found.value_or(kNotCached), i, seconds});
+        lastUrl = url;
+    }
+    if (representation.singleFile) {
+        stream.listed = stream.segments.size();
+        return stream;
+    }
+    if (representation.init) {
+        stream.initUrl = std::string(representation.Url(*representation.init));
+    }
+    stream.listed = representation.listedSegments;
+    return stream;
+}
+
+std::vector<WantedStream> WantedFromManifest(std::size_t manifest, const std::vector<StreamEntry>& entries,
+                                             const EntryIndex& index, const DashManifest& mpd) {
     std::vector<WantedStream> wanted;
     for (const DashRepresentation& representation : mpd.representations) {
         if (representation.contentType != "video" && representation.contentType != "audio" &&
             !representation.contentType.empty()) {
             continue;
         }
-        WantedStream& stream = wanted.emplace_back();
-        stream.manifest = manifest;
-        stream.live = mpd.dynamic;
-        stream.encrypted = representation.encrypted;
-        stream.audio = representation.contentType == "audio";
-        stream.fragmented = true;
-        stream.singleFile = representation.singleFile;
-        if (representation.singleFile) {
-            for (const DashSegment& segment : representation.segments) {
-                if (stream.segments.empty() || stream.segments.back().url != segment.url) {
-                    stream.segments.push_back({segment.url, 0});
-                }
-            }
-            stream.listed = stream.segments.size();
-            continue;
-        }
-        if (representation.init) {
-            stream.initUrl = representation.init->url;
-        }
-        const double timescale = representation.timescale == 0 ? 1 : representation.timescale;
-        for (const DashSegment& segment : representation.segments) {
-            stream.segments.push_back({segment.url, static_cast<double>(segment.duration) / timescale});
-        }
-        stream.listed = representation.listedSegments;
+        wanted.push_back(WantedFromRepresentation(manifest, entries, index, representation));
+        wanted.back().live = mpd.dynamic;
     }
     return wanted;
 }
@@ -469,20 +561,55 @@ std::size_t SharedTokens(std::string_view initUrl, std::string_view fragmentsHea
     return shared;
 }
 
+std::string_view FolderOf(std::string_view url) {
+    return url.substr(0, url.rfind('/') + 1);
+}
+
+std::size_t FolderHash(const StreamEntry& near, std::string_view folder) {
+    const std::hash<std::string_view> hash;
+    return hash(folder) ^ (hash(near.partition) * 0x9E3779B97F4A7C15u) ^ (near.cache * 0xC2B2AE3D27D4EB4Fu);
+}
+
+// A folder with more init segments than this is no player's: only its first ones are weighed.
+constexpr std::size_t kInitCandidates = 64;
+
+// Init segments by cache, partition and folder, for fragments found without a manifest.
+class InitsByFolder {
+  public:
+    explicit InitsByFolder(const std::vector<StreamEntry>& entries) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const StreamEntry& entry = entries[i];
+            if (!entry.whole || !entry.init || !entry.init->fragmented) {
+                continue;
+            }
+            std::vector<std::size_t>& inFolder = m_byFolder[FolderHash(entry, FolderOf(entry.url))];
+            if (inFolder.size() < kInitCandidates) {
+                inFolder.push_back(i);
+            }
+        }
+    }
+    const std::vector<std::size_t>& In(const StreamEntry& near, std::string_view folder) const {
+        static const std::vector<std::size_t> none;
+        const auto found = m_byFolder.find(FolderHash(near, folder));
+        return found == m_byFolder.end() ? none : found->second;
+    }
+
+  private:
+    std::unordered_map<std::size_t, std::vector<std::size_t>> m_byFolder;
+};
+
 // The init segment of fragments found without a manifest: one beside them in their folder holding their
 // track, the one named most like them when there are several.
 std::optional<std::size_t> InitBeside(const std::vector<StreamEntry>& entries, const std::vector<bool>& taken,
-                                      const StreamEntry& fragment, const NumberedUrl& numbered) {
-    const std::string_view folder = std::string_view(numbered.head).substr(0, numbered.head.rfind('/') + 1);
+                                      const InitsByFolder& inits, const StreamEntry& fragment,
+                                      const NumberedUrl& numbered) {
+    const std::string_view folder = FolderOf(numbered.head);
     std::optional<std::size_t> best;
     std::size_t bestShared = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (const std::size_t i : inits.In(fragment, folder)) {
         const StreamEntry& entry = entries[i];
-        if (taken[i] || !entry.whole || !entry.init || !entry.init->fragmented ||
-            entry.cache != fragment.cache || entry.partition != fragment.partition ||
-            entry.url.compare(0, folder.size(), folder) != 0 ||
-            entry.url.find('/', folder.size()) != std::string::npos ||
-            TrackOf(*entry.init, fragment.fragment->trackId) == nullptr) {
+        if (taken[i] || entry.cache != fragment.cache || entry.partition != fragment.partition ||
+            FolderOf(entry.url) != folder || TrackOf(*entry.init, fragment.fragment->trackId) == nullptr) {
             continue;
         }
         const std::size_t shared = SharedTokens(entry.url, numbered.head);
@@ -516,12 +643,13 @@ void NoteNumbersBetween(FoundStream& stream, const NumberedEntry& from, const Nu
 // without a gap from the earliest. Segments that share a start or lie far apart are files of their own.
 std::optional<FoundStream> AssembleWithoutManifest(std::vector<NumberedEntry> segments,
                                                    const std::vector<StreamEntry>& entries,
-                                                   const std::vector<bool>& taken) {
+                                                   const std::vector<bool>& taken, const InitsByFolder& inits,
+                                                   bool unheld) {
     const StreamEntry& first = entries[segments.front().entry];
     Rendition rendition;
     std::optional<std::size_t> init;
     if (first.fragment) {
-        init = InitBeside(entries, taken, first, segments.front().url);
+        init = InitBeside(entries, taken, inits, first, segments.front().url);
         if (init) {
             rendition.init = entries[*init].init;
         }
@@ -584,25 +712,46 @@ std::optional<FoundStream> AssembleWithoutManifest(std::vector<NumberedEntry> se
     stream.present = stream.parts.size();
     stream.expected = segments.size() + (first.fragment ? 1 : 0);
     const bool continuous = std::none_of(gaps.begin(), gaps.end(), [](bool gap) { return gap; });
-    stream.verdict = VerdictOf(encrypted, false, stream.present == stream.expected, continuous);
+    // Without a manifest, segments the budget left out may be this stream's: it cannot be told whole.
+    stream.verdict =
+        VerdictOf(encrypted, false, stream.present == stream.expected && !unheld, continuous, unheld);
     stream.type = wraps ? "ts" : rendition.init && SoundOnly(*rendition.init) ? "m4a" : "mp4";
     stream.fileName = SegmentsFileName(stream.source, stream.type);
     AddPartsUp(entries, stream);
     return stream;
 }
 
+// The streams found so far, and what the entries are to them.
+struct Findings {
+    explicit Findings(std::size_t count) : joined(count), belongs(count) {}
+    std::vector<FoundStream> streams;
+    std::vector<bool> joined;
+    std::vector<bool> belongs;
+    std::unordered_multimap<std::size_t, std::size_t> byParts;  // streams by a hash of their parts
+};
+
+std::size_t PartsHash(const std::vector<std::size_t>& parts) {
+    std::size_t hash = parts.size();
+    for (const std::size_t part : parts) {
+        hash = (hash ^ part) * 0x100000001B3u;
+    }
+    return hash;
+}
+
 // Adds a stream unless its parts are another's: the same parts make it that stream (a master playlist and
 // its media playlist, HLS and DASH over the same fragments), and some of them make it damaged.
-void AddStream(FoundStream stream, std::vector<FoundStream>& streams, std::vector<bool>& joined,
-               std::vector<bool>& belongs) {
-    const std::size_t alreadyJoined = static_cast<std::size_t>(std::count_if(
-        stream.parts.begin(), stream.parts.end(), [&](std::size_t part) { return joined[part]; }));
-    if (alreadyJoined > 0) {
-        for (FoundStream& earlier : streams) {
+void AddStream(FoundStream stream, Findings& found) {
+    const bool anyJoined = std::any_of(stream.parts.begin(), stream.parts.end(),
+                                       [&](std::size_t part) { return found.joined[part]; });
+    const std::size_t hash = PartsHash(stream.parts);
+    if (anyJoined) {
+        const auto [first, last] = found.byParts.equal_range(hash);
+        for (auto it = first; it != last; ++it) {
+            FoundStream& earlier = found.streams[it->second];
             if (earlier.parts == stream.parts) {
                 earlier.members.insert(earlier.members.end(), stream.members.begin(), stream.members.end());
                 for (std::size_t member : stream.members) {
-                    belongs[member] = true;
+                    found.belongs[member] = true;
                 }
                 return;
             }
@@ -610,48 +759,52 @@ void AddStream(FoundStream stream, std::vector<FoundStream>& streams, std::vecto
         stream.verdict = StreamVerdict::Damaged;
     }
     for (std::size_t part : stream.parts) {
-        joined[part] = true;
+        found.joined[part] = true;
     }
     for (std::size_t member : stream.members) {
-        belongs[member] = true;
+        found.belongs[member] = true;
     }
-    streams.push_back(std::move(stream));
+    found.byParts.emplace(hash, found.streams.size());
+    found.streams.push_back(std::move(stream));
 }
 
 // A master playlist belongs to the streams of the media playlists it names.
-void AddMasterPlaylists(const std::vector<StreamEntry>& entries, const EntryIndex& index,
-                        std::vector<FoundStream>& streams, std::vector<bool>& belongs) {
+void AddMasterPlaylists(const std::vector<StreamEntry>& entries, const EntryIndex& index, Findings& found) {
+    std::unordered_map<std::size_t, std::size_t> byManifest;  // the first stream of each manifest
+    for (std::size_t i = 0; i < found.streams.size(); ++i) {
+        if (!found.streams[i].members.empty()) {
+            byManifest.emplace(found.streams[i].members.front(), i);
+        }
+    }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const StreamEntry& entry = entries[i];
         if (!entry.playlist || !entry.playlist->master) {
             continue;
         }
-        std::vector<std::string> named;
+        const auto attach = [&](const std::string& uri) {
+            const std::optional<std::string> url =
+                found.belongs[i] ? std::nullopt : ResolveUrl(entry.url, uri);
+            const std::optional<std::size_t> media = url ? index.Find(entry, *url) : std::nullopt;
+            const auto stream = media ? byManifest.find(*media) : byManifest.end();
+            if (stream != byManifest.end()) {
+                found.streams[stream->second].members.push_back(i);
+                found.belongs[i] = true;
+            }
+        };
         for (const HlsVariant& variant : entry.playlist->variants) {
-            named.push_back(variant.uri);
+            attach(variant.uri);
         }
         for (const HlsRendition& rendition : entry.playlist->renditions) {
-            named.push_back(rendition.uri);
-        }
-        for (const std::string& uri : named) {
-            const std::optional<std::string> url = ResolveUrl(entry.url, uri);
-            const std::optional<std::size_t> media = url ? index.Find(entry, *url) : std::nullopt;
-            for (FoundStream& stream : streams) {
-                if (media && stream.members.front() == *media && !belongs[i]) {
-                    stream.members.push_back(i);
-                    belongs[i] = true;
-                }
-            }
+            attach(rendition.uri);
         }
     }
 }
 
-void AddStreamsWithoutManifest(const std::vector<StreamEntry>& entries, std::vector<FoundStream>& streams,
-                               std::vector<bool>& joined, std::vector<bool>& belongs) {
+void AddStreamsWithoutManifest(const std::vector<StreamEntry>& entries, Findings& found, bool unheld) {
     std::map<TemplateKey, std::vector<NumberedEntry>> groups;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const StreamEntry& entry = entries[i];
-        if (belongs[i] || !entry.whole || (!entry.ts && !entry.fragment)) {
+        if (found.belongs[i] || !entry.whole || (!entry.ts && !entry.fragment)) {
             continue;
         }
         std::optional<NumberedUrl> numbered = SplitNumber(entry.url);
@@ -662,15 +815,28 @@ void AddStreamsWithoutManifest(const std::vector<StreamEntry>& entries, std::vec
             groups[*key].push_back({i, std::move(*numbered), {}});
         }
     }
+    const InitsByFolder inits(entries);
     for (auto& [key, segments] : groups) {
         if (segments.size() < 2) {
             continue;
         }
         if (std::optional<FoundStream> stream =
-                AssembleWithoutManifest(std::move(segments), entries, belongs)) {
-            AddStream(std::move(*stream), streams, joined, belongs);
+                AssembleWithoutManifest(std::move(segments), entries, found.belongs, inits, unheld)) {
+            AddStream(std::move(*stream), found);
         }
     }
+}
+
+// A playlist or manifest the memory budget could not keep: its streams are listed as one, over the budget,
+// and it is harvested as it is.
+FoundStream OverBudgetStream(const StreamEntry& entry) {
+    FoundStream stream;
+    stream.source = entry.url;
+    stream.verdict = StreamVerdict::OverBudget;
+    stream.endKnown = false;
+    stream.type = "mp4";
+    stream.fileName = StreamFileName(stream.source, stream.type);
+    return stream;
 }
 
 }  // namespace
@@ -679,29 +845,37 @@ std::string StreamLookupKey(const StreamEntry& near, std::string_view url) {
     return std::to_string(near.cache) + '\n' + near.partition + '\n' + std::string(url);
 }
 
-std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries) {
+std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bool unheld) {
     const EntryIndex index(entries);
-    std::vector<FoundStream> streams;
-    std::vector<bool> joined(entries.size());
-    std::vector<bool> belongs(entries.size());
+    Findings found(entries.size());
+    PartMarks marks(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const StreamEntry& entry = entries[i];
+        if (entry.overBudget) {
+            AddStream(OverBudgetStream(entry), found);
+            continue;
+        }
         std::vector<WantedStream> wanted;
         if (entry.playlist && !entry.playlist->master) {
-            wanted = WantedFromPlaylist(i, entry.url, *entry.playlist);
+            wanted = WantedFromPlaylist(i, entries, index, *entry.playlist);
         } else if (entry.manifest) {
-            wanted = WantedFromManifest(i, *entry.manifest);
+            wanted = WantedFromManifest(i, entries, index, *entry.manifest);
         }
+        const std::size_t before = found.streams.size();
         for (const WantedStream& stream : wanted) {
             if (AnythingCached(stream, entries, index)) {
-                AddStream(Assemble(stream, entries, index), streams, joined, belongs);
+                AddStream(Assemble(stream, entries, index, marks, unheld), found);
             }
         }
+        // Representations the budget left out may be the ones the player fetched.
+        if (entry.manifest && entry.manifest->overBudget && found.streams.size() == before) {
+            AddStream(OverBudgetStream(entry), found);
+        }
     }
-    AddMasterPlaylists(entries, index, streams, belongs);
-    AddStreamsWithoutManifest(entries, streams, joined, belongs);
-    ChooseJoins(entries, streams);
-    return streams;
+    AddMasterPlaylists(entries, index, found);
+    AddStreamsWithoutManifest(entries, found, unheld);
+    ChooseJoins(entries, found.streams);
+    return std::move(found.streams);
 }
 
 std::vector<bool> StreamMembers(const std::vector<FoundStream>& streams, std::size_t count) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,13 +21,18 @@ struct StreamEntry {
     std::string partition;
     std::string url;
     bool whole = false;  // stored whole and readable: a harvest could write it
+    // A playlist or manifest whose parse did not fit the memory budget: its streams cannot be told.
+    bool overBudget = false;
+    // A playlist's or manifest's text, to be parsed once every entry is known.
+    enum class Text : std::uint8_t { None, Playlist, Manifest } unparsed = Text::None;
     std::uint64_t size = 0;
     std::optional<std::int64_t> storedTime;  // seconds since 1970 UTC
-    // What its leading bytes are, when they are one of these.
-    std::optional<HlsPlaylist> playlist;
-    std::optional<DashManifest> manifest;
+    // What its leading bytes are, when they are one of these; the rare large ones shared, so that the entries
+    // of a million segments stay small.
+    std::shared_ptr<const HlsPlaylist> playlist;
+    std::shared_ptr<const DashManifest> manifest;
     std::optional<TsProbe> ts;
-    std::optional<Mp4InitProbe> init;
+    std::shared_ptr<const Mp4InitProbe> init;
     std::optional<Mp4FragmentProbe> fragment;
 };
 
@@ -38,7 +44,8 @@ enum class StreamVerdict {
     Complete,
     Incomplete,  // a segment or the init segment missing, not whole, of another rendition, or a gap in time
     Encrypted,
-    Damaged,  // lists one segment twice, or needs segments another stream holds
+    Damaged,     // lists one segment twice, or needs segments another stream holds
+    OverBudget,  // not whole, and its manifest or parts did not all fit the harvest's memory budget
 };
 
 // How a stream's parts become one file.
@@ -73,8 +80,10 @@ constexpr std::size_t kListedMissing = 64;
 // Entries grouped into streams: by the cached HLS playlists and DASH manifests, then the rest by URLs that
 // differ in one number and carry the same rendition, ordered by the timestamps inside. A stream never
 // repeats an entry, and no entry is joined into two streams: a stream made of another's parts is left out.
-// Picture streams take in the sound rendition their manifest pairs them with (see ChooseJoins).
-std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries);
+// Picture streams take in the sound rendition their manifest pairs them with (see ChooseJoins). unheld says
+// that entries which may belong to streams were left out for memory: a stream not whole is then over the
+// budget rather than incomplete.
+std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bool unheld = false);
 
 // For each of count entries, whether it belongs to one of the streams: such an entry is not taken alone.
 std::vector<bool> StreamMembers(const std::vector<FoundStream>& streams, std::size_t count);

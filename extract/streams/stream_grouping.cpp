@@ -1,6 +1,7 @@
 #include "extract/streams/stream_grouping.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "extract/ascii.h"
@@ -9,6 +10,8 @@
 #include "extract/streams/joined_content.h"
 #include "extract/streams/stream_content.h"
 #include "extract/streams/stream_joins.h"
+#include "extract/streams/url_reference.h"
+#include "extract/streams/xml_scan.h"
 
 namespace drovan {
 namespace {
@@ -20,6 +23,11 @@ constexpr std::size_t kHeldKeyCap = 8 << 10;
 constexpr std::size_t kProbeBytes = 512 + 4096;
 // Playlists and manifests longer than this are no player's.
 constexpr std::size_t kManifestCap = 4 << 20;
+// What a heap allocation costs besides its bytes; the finder's index, marks and flags for one entry; a
+// probe's programme or tracks.
+constexpr std::size_t kHeapBlock = 16;
+constexpr std::size_t kFinderSlots = 64;
+constexpr std::size_t kProbeLearns = 32;
 
 constexpr std::string_view kStreamTypes[] = {"m3u8", "m3u",  "mpd",  "ts",   "m4s", "mp4", "m4a",
                                              "m4v",  "cmfv", "cmfa", "m2ts", "mts", "aac"};
@@ -70,14 +78,18 @@ FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector
 
 // The one file a stream's parts make, as its join says.
 std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vector<StreamEntry>& entries,
-                                       std::vector<HarvestItem>& held, bool readAhead) {
+                                       std::vector<HarvestItem>& held, bool readAhead, MemoryBudget& budget,
+                                       KeptSurveys& surveys) {
     switch (stream.join) {
         case StreamJoin::Rewrapped: {
             std::vector<RewrappedContent::Segment> segments;
             for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
                 segments.push_back({fed.source, std::move(held[fed.entry].content)});
             }
-            return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2);
+            const auto surveyed = surveys.find(SurveyKey(stream));
+            return std::make_unique<RewrappedContent>(
+                std::move(segments), stream.soundParts.empty() ? 1 : 2, budget,
+                surveyed == surveys.end() ? nullptr : std::move(surveyed->second));
         }
         case StreamJoin::Merged: {
             std::vector<FragmentedTrack> tracks;
@@ -114,27 +126,116 @@ bool StreamHolds::operator()(const CacheEntry& entry, const EntryLook& look) {
     if (!MayBePartOfStream(entry, look)) {
         return false;
     }
-    // What a held item keeps: its record, key, URL, name and pieces, and what its probe will learn.
-    std::size_t cost = sizeof(HarvestItem) + sizeof(CacheEntry) + sizeof(StreamEntry) + 2 * entry.key.size() +
-                       2 * look.name.size() + entry.checksums.size() * sizeof(StoredChecksum);
+    // What a held item keeps: its record and content, key and URL (its stream entry's later), name and
+    // pieces, what its probe will learn, its slots in the finder's tables, and a heap block's overhead for
+    // each allocation.
+    std::size_t cost = sizeof(HarvestItem) + sizeof(CacheEntry) + sizeof(StreamEntry) + kFinderSlots +
+                       entry.key.size() + entry.url.size() + 2 * look.name.size() +
+                       entry.leadingBytes.capacity() + entry.checksums.size() * sizeof(StoredChecksum) +
+                       kProbeLearns + 8 * kHeapBlock;
     for (const BodyPiece& piece : entry.pieces) {
-        cost += sizeof(BodyPiece) + 2 * piece.file.size();
+        cost += sizeof(BodyPiece) + 2 * piece.file.size() + kHeapBlock;
     }
-    if (cost > m_budget - m_heldBytes) {
+    if (!m_held.Grow(cost)) {
+        m_leftOut = true;
         return false;
     }
-    m_heldBytes += cost;
     return true;
 }
 
-StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_t segmentCap) {
+// The held entries by cache, partition and URL, as hashes: what a playlist or manifest names is looked up in
+// it before the parse is kept.
+class HeldUrls {
+  public:
+    explicit HeldUrls(const std::vector<StreamEntry>& entries) {
+        m_hashes.reserve(entries.size());
+        for (const StreamEntry& entry : entries) {
+            m_hashes.insert(Hash(entry, entry.url));
+        }
+    }
+    // Whether reference, resolved against near's URL, may be a held entry's.
+    bool Holds(const StreamEntry& near, std::string_view reference) const {
+        const std::optional<std::string> url = ResolveUrl(near.url, reference);
+        return url && m_hashes.count(Hash(near, *url)) > 0;
+    }
+
+  private:
+    static std::size_t Hash(const StreamEntry& near, std::string_view url) {
+        const std::hash<std::string_view> hash;
+        return hash(url) ^ (hash(near.partition) * 0x9E3779B97F4A7C15u) ^ (near.cache * 0xC2B2AE3D27D4EB4Fu);
+    }
+
+    std::unordered_set<std::size_t> m_hashes;
+};
+
+// Whether the parsed playlist or manifest names anything held: one that names nothing makes no stream.
+bool NamesAnythingHeld(const StreamEntry& entry, const HeldUrls& held) {
+    const auto any = [&](const auto& records, const auto& uriOf) {
+        return std::any_of(records.begin(), records.end(),
+                           [&](const auto& record) { return held.Holds(entry, uriOf(record)); });
+    };
+    if (entry.playlist) {
+        const HlsPlaylist& playlist = *entry.playlist;
+        return any(playlist.segments, [&](const HlsSegment& segment) { return playlist.Uri(segment); }) ||
+               any(playlist.maps, [](const HlsMap& map) { return std::string_view(map.uri); }) ||
+               any(playlist.variants,
+                   [](const HlsVariant& variant) { return std::string_view(variant.uri); }) ||
+               any(playlist.renditions,
+                   [](const HlsRendition& rendition) { return std::string_view(rendition.uri); });
+    }
+    return entry.manifest &&
+           std::any_of(entry.manifest->representations.begin(), entry.manifest->representations.end(),
+                       [&](const DashRepresentation& representation) {
+                           return (representation.init &&
+                                   held.Holds(entry, representation.Url(*representation.init))) ||
+                                  any(representation.segments, [&](const DashSegment& segment) {
+                                      return representation.Url(segment);
+                                  });
+                       });
+}
+
+// The playlist or manifest of text into entry when it names anything held and its parse and what it keeps fit
+// the budget; else, when it may name anything, the entry is over the budget.
+void ParseStreamText(std::string_view text, std::size_t segmentCap, const HeldUrls& held,
+                     MemoryBudget& budget, MemoryLease& tables, StreamEntry& entry) {
+    const bool playlist = entry.unparsed == StreamEntry::Text::Playlist;
+    MemoryLease parsing(budget);
+    if (!parsing.Grow(playlist ? HlsPlaylistBound(text) : ScanXmlBound(text))) {
+        entry.overBudget = true;
+        return;
+    }
+    if (playlist) {
+        if (std::optional<HlsPlaylist> parsed = ParseHlsPlaylist(text)) {
+            entry.playlist = std::make_shared<const HlsPlaylist>(std::move(*parsed));
+        }
+    } else if (std::optional<DashManifest> parsed =
+                   ParseDashManifest(text, entry.url, segmentCap, budget.Left())) {
+        entry.manifest = std::make_shared<const DashManifest>(std::move(*parsed));
+    }
+    parsing.Release();
+    // A manifest cut for memory may name held entries in what was cut: it is over the budget.
+    const bool named = NamesAnythingHeld(entry, held);
+    const bool cut = entry.manifest && entry.manifest->overBudget;
+    const std::size_t kept = entry.playlist   ? entry.playlist->Bytes()
+                             : entry.manifest ? entry.manifest->Bytes()
+                                              : 0;
+    if (!named || !tables.Grow(kept)) {
+        entry.playlist.reset();
+        entry.manifest.reset();
+        entry.overBudget = named || cut;
+    }
+}
+
+StreamEntry ProbeStreamEntry(HeldEntry& held, Content* content) {
     StreamEntry entry;
     entry.cache = held.source;
-    entry.url = held.url;
     const bool keyEndsWithUrl =
         held.key.size() >= held.url.size() &&
         held.key.compare(held.key.size() - held.url.size(), held.url.size(), held.url) == 0;
     entry.partition = keyEndsWithUrl ? held.key.substr(0, held.key.size() - held.url.size()) : held.key;
+    // The held entry's key and URL are its stream entry's now: a million of them are not kept twice.
+    entry.url = std::move(held.url);
+    std::string().swap(held.key);
     entry.size = held.storedSize;
     entry.storedTime = held.storedTime;
     entry.whole = held.verdict == EntryVerdict::Write && content != nullptr;
@@ -148,13 +249,8 @@ StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_
         if (!readAll) {
             bytes = LeadingBytes(*content, kManifestCap + 1, readAll);
         }
-        if (!readAll || bytes.size() > kManifestCap) {
-            return entry;
-        }
-        if (playlist) {
-            entry.playlist = ParseHlsPlaylist(bytes);
-        } else {
-            entry.manifest = ParseDashManifest(bytes, entry.url, segmentCap);
+        if (readAll && bytes.size() <= kManifestCap) {
+            entry.unparsed = playlist ? StreamEntry::Text::Playlist : StreamEntry::Text::Manifest;
         }
         return entry;
     }
@@ -164,8 +260,27 @@ StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_
     if ((entry.fragment = ProbeMediaSegment(bytes))) {
         return entry;
     }
-    entry.init = ProbeInitSegment(bytes);
+    if (std::optional<Mp4InitProbe> init = ProbeInitSegment(bytes)) {
+        entry.init = std::make_shared<const Mp4InitProbe>(std::move(*init));
+    }
     return entry;
+}
+
+void ParseStreamTexts(std::vector<StreamEntry>& entries,
+                      const std::function<Content*(std::size_t)>& contentOf, std::size_t segmentCap,
+                      MemoryBudget& budget, MemoryLease& tables, const HarvestProgress* progress) {
+    const HeldUrls held(entries);
+    for (std::size_t i = 0; i < entries.size() && !StopRequested(progress); ++i) {
+        Content* const content = contentOf(i);
+        if (entries[i].unparsed == StreamEntry::Text::None || content == nullptr) {
+            continue;
+        }
+        bool readAll = false;
+        const std::string text = LeadingBytes(*content, kManifestCap + 1, readAll);
+        if (readAll && text.size() <= kManifestCap) {
+            ParseStreamText(text, segmentCap, held, budget, tables, entries[i]);
+        }
+    }
 }
 
 bool FilterTakes(const HarvestFilter& filter, const FoundStream& stream) {
@@ -189,6 +304,10 @@ void CountStream(StreamVerdict verdict, HarvestSummary& summary) {
             ++summary.skipped;
             ++summary.damaged;
             break;
+        case StreamVerdict::OverBudget:
+            ++summary.skipped;
+            ++summary.overBudget;
+            break;
     }
 }
 
@@ -202,21 +321,30 @@ std::u16string_view StreamVerdictName(StreamVerdict verdict) {
             return u"encrypted";
         case StreamVerdict::Damaged:
             return u"damaged";
+        case StreamVerdict::OverBudget:
+            return u"over-budget";
     }
     return u"";
 }
 
 std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
+    MemoryLease tables(m_holds.Budget());
     std::vector<StreamEntry> entries;
     entries.reserve(held.size());
-    for (const HarvestItem& item : held) {
+    for (HarvestItem& item : held) {
         if (StopRequested(m_progress)) {
             return {};
         }
-        // No manifest can list more segments than the cache holds.
-        entries.push_back(ProbeStreamEntry(*item.held, item.content.get(), held.size()));
+        entries.push_back(ProbeStreamEntry(*item.held, item.content.get()));
     }
-    const std::vector<FoundStream> streams = FindStreams(entries);
+    // No manifest can list more segments than the cache holds.
+    ParseStreamTexts(
+        entries, [&held](std::size_t i) { return held[i].content.get(); }, held.size(), m_holds.Budget(),
+        tables, m_progress);
+    KeptSurveys surveys;
+    const std::vector<FoundStream> streams = FindAndSettleStreams(
+        entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(),
+        m_holds.LeftSomeOut(), m_progress, &surveys);
     const std::vector<bool> belongs = StreamMembers(streams, held.size());
     std::vector<HarvestItem> written;
     for (std::size_t i = 0; i < held.size(); ++i) {
@@ -234,10 +362,14 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
         }
         CountStream(stream.verdict, summary);
         if (stream.verdict == StreamVerdict::Complete) {
-            written.push_back(
-                {stream.fileName, {}, StreamContent(stream, entries, held, m_readAhead), std::nullopt});
+            written.push_back({stream.fileName,
+                               {},
+                               StreamContent(stream, entries, held, m_readAhead, m_holds.Budget(), surveys),
+                               std::nullopt});
         }
     }
+    // What is written keeps only the entries' contents, within the writer's own budget.
+    m_holds.Release();
     return written;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,7 +10,7 @@
 #include "extract/cache_listing.h"
 #include "extract/grouping.h"
 #include "extract/harvest_filter.h"
-#include "extract/harvest_filter.h"
+#include "extract/memory_budget.h"
 #include "extract/streams/stream_finder.h"
 
 namespace drovan {
@@ -20,31 +21,43 @@ struct HarvestProgress;
 // One with a long key is not: held keys and URLs stay in memory until every source is listed.
 bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look);
 
-// The responses a harvest holds for the streams stage, while what it keeps of them stays within a budget:
-// past it, entries are harvested as they are, as with --no-join, so that a cache of millions of segments
-// costs no more memory than the rest of a harvest.
+// The responses a harvest holds for the streams stage, what it keeps of them taken from the harvest's memory
+// budget: past it, entries are harvested as they are, as with --no-join, and the streams they belong to are
+// over the budget.
 class StreamHolds {
   public:
-    static constexpr std::size_t kDefaultBudget = 64 << 20;
-    explicit StreamHolds(std::size_t budget = kDefaultBudget) : m_budget(budget) {}
+    explicit StreamHolds(MemoryBudget& budget) : m_budget(budget), m_held(budget) {}
     bool operator()(const CacheEntry& entry, const EntryLook& look);
+    MemoryBudget& Budget() const { return m_budget; }
+    // Some entry that may belong to a stream was not held for lack of memory.
+    bool LeftSomeOut() const { return m_leftOut; }
+    // The held entries are gone.
+    void Release() { m_held.Release(); }
 
   private:
-    std::size_t m_budget;
-    std::size_t m_heldBytes = 0;
+    MemoryBudget& m_budget;
+    MemoryLease m_held;
+    bool m_leftOut = false;
 };
 
-// What the streams stage learns of a held entry from its first bytes, or from its whole text for a playlist
-// or manifest. content is null for an entry that cannot be read whole. A manifest's segments are expanded
-// up to segmentCap.
-StreamEntry ProbeStreamEntry(const HeldEntry& held, Content* content, std::size_t segmentCap);
+// What the streams stage learns of a held entry from its first bytes; it takes the held entry's key and URL.
+// content is null for an entry that cannot be read whole. A playlist or manifest is only marked to be parsed.
+StreamEntry ProbeStreamEntry(HeldEntry& held, Content* content);
+
+// Once every entry is probed, each playlist and manifest parsed from its content (contentOf an entry), its
+// segments expanded up to segmentCap. One kept in tables while budget has room, its parse's work taken from
+// budget while it runs; one that names no entry is not kept; else the entry is over the budget. A stop asked
+// through progress (may be null) ends it.
+void ParseStreamTexts(std::vector<StreamEntry>& entries,
+                      const std::function<Content*(std::size_t)>& contentOf, std::size_t segmentCap,
+                      MemoryBudget& budget, MemoryLease& tables, const HarvestProgress* progress);
 
 // Whether the filter takes the stream: its name's type, its manifest's URL, joined size, last stored part.
 bool FilterTakes(const HarvestFilter& filter, const FoundStream& stream);
 
 // Counts a stream of the type harvested in summary by its verdict, once.
 void CountStream(StreamVerdict verdict, HarvestSummary& summary);
-// "complete", "incomplete", "encrypted", "damaged".
+// "complete", "incomplete", "encrypted", "damaged", "over-budget".
 std::u16string_view StreamVerdictName(StreamVerdict verdict);
 
 // Streams become one file each, of the type harvested; the entries that belong to a stream are never written
@@ -52,9 +65,11 @@ std::u16string_view StreamVerdictName(StreamVerdict verdict);
 class StreamGrouping final : public Grouping {
   public:
     // readAhead: the file system lets one thread read while another writes. A stop asked through progress
-    // (may be null) ends the probing of held entries.
-    StreamGrouping(const HarvestFilter& filter, bool readAhead, const HarvestProgress* progress)
-        : m_filter(filter), m_readAhead(readAhead), m_progress(progress) {}
+    // (may be null) ends the probing of held entries. The tables take from the budget holds held the entries
+    // with.
+    StreamGrouping(const HarvestFilter& filter, bool readAhead, const HarvestProgress* progress,
+                   StreamHolds& holds)
+        : m_filter(filter), m_readAhead(readAhead), m_progress(progress), m_holds(holds) {}
     bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
     std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
 
@@ -62,6 +77,7 @@ class StreamGrouping final : public Grouping {
     const HarvestFilter& m_filter;
     bool m_readAhead = false;
     const HarvestProgress* m_progress;
+    StreamHolds& m_holds;
 };
 
 }  // namespace drovan

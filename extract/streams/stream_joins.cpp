@@ -1,9 +1,13 @@
 #include "extract/streams/stream_joins.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <unordered_map>
+#include <set>
+#include <unordered_set>
 
+#include "extract/progress.h"
 #include "extract/streams/ts_rewrap.h"
 #include "extract/streams/url_reference.h"
 
@@ -49,16 +53,14 @@ class StreamsByManifest {
     std::unordered_map<std::string, std::size_t> m_byKey;
 };
 
-bool Rewrappable(const std::vector<StreamEntry>& entries, const FoundStream& stream) {
-    const TsProbe* probe = FirstSegmentProbe(entries, stream.parts);
-    return probe && !RewrapRefusal(probe->programme);
+// Why a stream of this first segment is not rewrapped: its codecs, or what a survey of its bytes found.
+std::optional<std::string> RefusalOf(const TsProbe& probe) {
+    return probe.rewrapRefusal ? probe.rewrapRefusal : RewrapRefusal(probe.programme);
 }
 
-bool Pairable(const std::vector<StreamEntry>& entries, const FoundStream& picture, const FoundStream& sound) {
-    const bool fragmented = picture.type == "mp4" && sound.type == "m4a";
-    const bool ts = picture.type == "ts" && sound.type == "ts" && Rewrappable(entries, picture) &&
-                    Rewrappable(entries, sound);
-    return Complete(picture) && Complete(sound) && picture.soundParts.empty() && (fragmented || ts);
+bool Rewrappable(const std::vector<StreamEntry>& entries, const FoundStream& stream) {
+    const TsProbe* probe = FirstSegmentProbe(entries, stream.parts);
+    return probe && !RefusalOf(*probe);
 }
 
 void TakeSound(FoundStream& picture, FoundStream& sound) {
@@ -73,22 +75,89 @@ void TakeSound(FoundStream& picture, FoundStream& sound) {
     picture.join = picture.type == "ts" ? StreamJoin::Rewrapped : StreamJoin::Merged;
 }
 
+// The kinds of picture that take a sound stream in: fragmented MP4 takes M4A, MPEG-TS rewrappable MPEG-TS.
+enum PairKind : std::size_t { kFragmentedPair, kTsPair, kNoPair };
+
+PairKind PictureKind(const std::vector<StreamEntry>& entries, const FoundStream& picture) {
+    if (!Complete(picture) || !picture.soundParts.empty()) {
+        return kNoPair;
+    }
+    return picture.type == "mp4"                                   ? kFragmentedPair
+           : picture.type == "ts" && Rewrappable(entries, picture) ? kTsPair
+                                                                   : kNoPair;
+}
+
+PairKind SoundKind(const std::vector<StreamEntry>& entries, const FoundStream& sound) {
+    if (!Complete(sound)) {
+        return kNoPair;
+    }
+    return sound.type == "m4a"                                 ? kFragmentedPair
+           : sound.type == "ts" && Rewrappable(entries, sound) ? kTsPair
+                                                               : kNoPair;
+}
+
+// Sound streams pictures may take, in the order they are offered, each once. A picture takes the first one
+// not taken yet: pairing costs a look or two per stream, not one per picture and sound.
+class SoundQueue {
+  public:
+    void Offer(std::size_t sound) {
+        if (m_offered.insert(sound).second) {
+            m_sounds.push_back(sound);
+        }
+    }
+    std::optional<std::size_t> Take(std::size_t picture, std::vector<bool>& taken) {
+        m_next = Untaken(m_next, taken);
+        if (m_next == m_sounds.size()) {
+            return std::nullopt;
+        }
+        std::size_t at = m_next;
+        if (m_sounds[at] == picture) {
+            // The picture itself comes first: it stays first, in the place of the sound it takes.
+            at = Untaken(at + 1, taken);
+            if (at == m_sounds.size()) {
+                m_sounds.resize(m_next + 1);
+                return std::nullopt;
+            }
+            std::swap(m_sounds[m_next], m_sounds[at]);
+            std::swap(m_next, at);
+        }
+        taken[m_sounds[at]] = true;
+        return m_sounds[at];
+    }
+
+  private:
+    std::size_t Untaken(std::size_t from, const std::vector<bool>& taken) const {
+        while (from < m_sounds.size() && taken[m_sounds[from]]) {
+            ++from;
+        }
+        return from;
+    }
+
+    std::vector<std::size_t> m_sounds;
+    std::unordered_set<std::size_t> m_offered;
+    std::size_t m_next = 0;
+};
+
 // DASH: a picture representation takes the first complete sound one of its manifest.
 void PairByManifest(const std::vector<StreamEntry>& entries, std::vector<FoundStream>& streams,
                     std::vector<bool>& taken) {
-    for (FoundStream& picture : streams) {
-        const std::size_t manifest = picture.members.empty() ? 0 : picture.members.front();
-        if (picture.type != "mp4" || picture.members.empty() || !entries[manifest].manifest) {
+    std::unordered_map<std::size_t, SoundQueue> byManifest;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        if (!streams[i].members.empty() && SoundKind(entries, streams[i]) == kFragmentedPair) {
+            byManifest[streams[i].members.front()].Offer(i);
+        }
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        FoundStream& picture = streams[i];
+        if (picture.members.empty() || !entries[picture.members.front()].manifest ||
+            PictureKind(entries, picture) != kFragmentedPair) {
             continue;
         }
-        for (std::size_t i = 0; i < streams.size(); ++i) {
-            FoundStream& sound = streams[i];
-            if (!taken[i] && &sound != &picture && !sound.members.empty() &&
-                sound.members.front() == manifest && Pairable(entries, picture, sound)) {
-                TakeSound(picture, sound);
-                taken[i] = true;
-                break;
-            }
+        const auto queue = byManifest.find(picture.members.front());
+        const std::optional<std::size_t> sound =
+            queue == byManifest.end() ? std::nullopt : queue->second.Take(i, taken);
+        if (sound) {
+            TakeSound(picture, streams[*sound]);
         }
     }
 }
@@ -101,23 +170,27 @@ void PairByMasterPlaylist(const std::vector<StreamEntry>& entries, std::vector<F
         if (!master.playlist || !master.playlist->master) {
             continue;
         }
-        for (const HlsVariant& variant : master.playlist->variants) {
-            const std::optional<std::size_t> picture = byManifest.Find(master, variant.uri);
-            if (variant.audioGroup.empty() || !picture || taken[*picture]) {
-                continue;
+        // Each group's sound streams of each kind.
+        std::unordered_map<std::string_view, std::array<SoundQueue, 2>> groups;
+        for (const HlsRendition& rendition : master.playlist->renditions) {
+            const std::optional<std::size_t> sound = rendition.type == "AUDIO" && !rendition.uri.empty()
+                                                         ? byManifest.Find(master, rendition.uri)
+                                                         : std::nullopt;
+            const PairKind kind = sound ? SoundKind(entries, streams[*sound]) : kNoPair;
+            if (kind != kNoPair) {
+                groups[rendition.groupId][kind].Offer(*sound);
             }
-            for (const HlsRendition& rendition : master.playlist->renditions) {
-                if (rendition.type != "AUDIO" || rendition.groupId != variant.audioGroup ||
-                    rendition.uri.empty()) {
-                    continue;
-                }
-                const std::optional<std::size_t> sound = byManifest.Find(master, rendition.uri);
-                if (sound && *sound != *picture && !taken[*sound] &&
-                    Pairable(entries, streams[*picture], streams[*sound])) {
-                    TakeSound(streams[*picture], streams[*sound]);
-                    taken[*sound] = true;
-                    break;
-                }
+        }
+        for (const HlsVariant& variant : master.playlist->variants) {
+            const auto group = variant.audioGroup.empty() ? groups.end() : groups.find(variant.audioGroup);
+            const std::optional<std::size_t> picture =
+                group == groups.end() ? std::nullopt : byManifest.Find(master, variant.uri);
+            const PairKind kind =
+                picture && !taken[*picture] ? PictureKind(entries, streams[*picture]) : kNoPair;
+            const std::optional<std::size_t> sound =
+                kind == kNoPair ? std::nullopt : group->second[kind].Take(*picture, taken);
+            if (sound) {
+                TakeSound(streams[*picture], streams[*sound]);
             }
         }
     }
@@ -138,7 +211,7 @@ void ChooseRewrap(const std::vector<StreamEntry>& entries, FoundStream& stream) 
         return;
     }
     // A sound rendition was taken in only when both can be rewrapped.
-    if (const std::optional<std::string> refusal = RewrapRefusal(picture->programme)) {
+    if (const std::optional<std::string> refusal = RefusalOf(*picture)) {
         stream.keptAsTs = *refusal;
         return;
     }
@@ -194,6 +267,114 @@ void ChooseJoins(const std::vector<StreamEntry>& entries, std::vector<FoundStrea
         }
     }
     streams = std::move(kept);
+}
+
+namespace {
+
+// What a survey of a stream's bytes, read in the order they would be written, found.
+struct Survey {
+    std::optional<std::string> refusal;
+    std::unique_ptr<TsRewrap> rewrap;  // when it took them
+};
+
+// None refused when the bytes cannot be read (the write then fails as the read does) or a stop is asked.
+Survey SurveyStream(const std::vector<StreamEntry>& entries, const FoundStream& stream,
+                    const EntryContents& contents, MemoryBudget& budget, const HarvestProgress* progress) {
+    Survey survey;
+    auto rewrap = std::make_unique<TsRewrap>(budget, stream.soundParts.empty() ? 1 : 2);
+    for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
+        Content* const content = contents(fed.entry);
+        const Content::Status read = content == nullptr
+                                         ? Content::Status::SourceFailed
+                                         : content->Stream([&](const char* data, std::size_t size) {
+                                               rewrap->Survey(fed.source, std::string_view(data, size));
+                                               return !StopRequested(progress);
+                                           });
+        if (read != Content::Status::Done) {
+            return survey;
+        }
+    }
+    survey.refusal = rewrap->FinishSurvey();
+    if (!survey.refusal) {
+        survey.rewrap = std::move(rewrap);
+    }
+    return survey;
+}
+
+// The first segment whose stream the rewrap refused together, and why: of a pair, the sound when the
+// picture alone is taken, else the picture.
+std::pair<std::size_t, std::string> Blame(const std::vector<StreamEntry>& entries, const FoundStream& stream,
+                                          const std::string& together, const EntryContents& contents,
+                                          MemoryBudget& budget, const HarvestProgress* progress) {
+    if (stream.soundParts.empty()) {
+        return {stream.parts.front(), together};
+    }
+    FoundStream alone = stream;
+    alone.soundParts.clear();
+    if (std::optional<std::string> picture =
+            SurveyStream(entries, alone, contents, budget, progress).refusal) {
+        return {stream.parts.front(), *picture};
+    }
+    alone.parts = stream.soundParts;
+    const std::optional<std::string> sound = SurveyStream(entries, alone, contents, budget, progress).refusal;
+    return {stream.soundParts.front(), sound.value_or(together)};
+}
+
+}  // namespace
+
+// The surveys of pairs parted after them are of no stream.
+void DropStale(const std::vector<FoundStream>& streams, KeptSurveys* kept) {
+    if (kept == nullptr) {
+        return;
+    }
+    std::set<std::pair<std::size_t, std::size_t>> keys;
+    for (const FoundStream& stream : streams) {
+        keys.insert(SurveyKey(stream));
+    }
+    for (auto it = kept->begin(); it != kept->end();) {
+        it = keys.count(it->first) != 0 ? std::next(it) : kept->erase(it);
+    }
+}
+
+std::pair<std::size_t, std::size_t> SurveyKey(const FoundStream& stream) {
+    return {stream.parts.empty() ? 0 : stream.parts.front(),
+            stream.soundParts.empty() ? SIZE_MAX : stream.soundParts.front()};
+}
+
+std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
+                                              const EntryContents& contents, MemoryBudget& budget,
+                                              bool unheld, const HarvestProgress* progress,
+                                              KeptSurveys* kept) {
+    // A few surveys are kept, so that the budget left for the streams surveyed after them hardly changes.
+    constexpr std::size_t kKeptBytes = 16 << 20;
+    std::size_t keptBytes = 0;
+    // Each round blames one segment or more, which no stream is rewrapped from after: the rounds end.
+    std::set<std::pair<std::size_t, std::size_t>> surveyed;
+    while (true) {
+        std::vector<FoundStream> streams = FindStreams(entries, unheld);
+        bool blamed = false;
+        for (const FoundStream& stream : streams) {
+            if (stream.join != StreamJoin::Rewrapped || stream.verdict != StreamVerdict::Complete ||
+                StopRequested(progress) || !surveyed.insert(SurveyKey(stream)).second) {
+                continue;
+            }
+            Survey survey = SurveyStream(entries, stream, contents, budget, progress);
+            if (survey.refusal) {
+                const auto [segment, reason] =
+                    Blame(entries, stream, *survey.refusal, contents, budget, progress);
+                entries[segment].ts->rewrapRefusal = reason;
+                blamed = true;
+            } else if (kept != nullptr && survey.rewrap &&
+                       survey.rewrap->KeptBytes() <= kKeptBytes - keptBytes) {
+                keptBytes += survey.rewrap->KeptBytes();
+                (*kept)[SurveyKey(stream)] = std::move(survey.rewrap);
+            }
+        }
+        if (!blamed) {
+            DropStale(streams, kept);
+            return streams;
+        }
+    }
 }
 
 }  // namespace drovan

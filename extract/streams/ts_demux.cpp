@@ -132,8 +132,6 @@ std::optional<PesHeader> DecodePesHeader(std::string_view unit) {
 
 }  // namespace
 
-TsDemux::TsDemux(UnitSink sink) : m_sink(std::move(sink)) {}
-
 void TsDemux::Feed(std::string_view bytes) {
     if (m_seekingSync && !m_heldBytes.empty()) {
         std::string joined = std::exchange(m_heldBytes, std::string());
@@ -227,7 +225,7 @@ void TsDemux::TablePacket(std::uint16_t pid, bool unitStart, std::string_view pa
         m_programme = PmtStreams(section->body);
         for (const auto& [streamPid, type] : m_programme) {
             if (StreamOf(streamPid) == nullptr && streamPid != kPatPid && streamPid != *m_pmtPid) {
-                m_streams.push_back(Stream{streamPid, type, {}, false, -1});
+                m_streams.push_back(Stream{streamPid, type, {}, MemoryLease(m_budget), false, -1});
             }
         }
     }
@@ -265,8 +263,8 @@ void TsDemux::StreamPacket(Stream& stream, bool unitStart, bool discontinuity, u
     if (!stream.gathering) {
         return;
     }
-    if (stream.unit.size() + payload.size() > kMaxUnitSize) {
-        ++m_damage.brokenUnits;
+    if (!MakeRoom(stream, payload.size())) {
+        ++m_damage.unitsOverBudget;
         stream.gathering = false;
         stream.unit.clear();
         return;
@@ -280,6 +278,22 @@ void TsDemux::StreamPacket(Stream& stream, bool unitStart, bool discontinuity, u
             EndUnit(stream);
         }
     }
+}
+
+// The buffer grows as strings do, every byte of its capacity taken from the budget first.
+bool TsDemux::MakeRoom(Stream& stream, std::size_t more) {
+    const std::size_t wanted = stream.unit.size() + more;
+    if (wanted <= stream.unitLease.Bytes()) {
+        return true;
+    }
+    constexpr std::size_t kFirstUnit = 64 << 10;
+    const std::size_t capacity = std::max({wanted, 2 * stream.unitLease.Bytes(), kFirstUnit});
+    if (!stream.unitLease.Grow(capacity - stream.unitLease.Bytes()) &&
+        !stream.unitLease.Grow(wanted - stream.unitLease.Bytes())) {
+        return false;
+    }
+    stream.unit.reserve(stream.unitLease.Bytes());
+    return true;
 }
 
 void TsDemux::EndUnit(Stream& stream) {

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "extract/memory_budget.h"
+
 namespace drovan {
 
 // One PES packet of an elementary stream, its header taken off.
@@ -22,20 +24,21 @@ struct PesUnit {
 
 // What the bytes lacked, counted.
 struct TsDamage {
-    std::uint64_t lostSyncBytes = 0;   // skipped to find packets again
-    std::uint64_t continuityGaps = 0;  // packets missing on a stream's PID
-    std::uint64_t brokenUnits = 0;     // PES whose header does not parse, or over the size cap
+    std::uint64_t lostSyncBytes = 0;    // skipped to find packets again
+    std::uint64_t continuityGaps = 0;   // packets missing on a stream's PID
+    std::uint64_t brokenUnits = 0;      // PES whose header does not parse
+    std::uint64_t unitsOverBudget = 0;  // PES larger than the memory budget had room for
 };
 
 // Splits MPEG-TS (ISO/IEC 13818-1) into the PES packets of the first programme's streams. Bytes may come in
-// any split; one PES per stream is held at a time, capped in size.
+// any split; one PES per stream is held at a time, its buffer taken from budget: an intra picture of 8K video
+// may be larger than any fixed cap a player would think of.
 class TsDemux {
   public:
     static constexpr std::size_t kPacketSize = 188;
-    static constexpr std::size_t kMaxUnitSize = std::size_t{16} << 20;
     using UnitSink = std::function<void(const PesUnit&)>;
 
-    explicit TsDemux(UnitSink sink);
+    TsDemux(UnitSink sink, MemoryBudget& budget) : m_sink(std::move(sink)), m_budget(budget) {}
 
     void Feed(std::string_view bytes);
     // Hands over each stream's last PES.
@@ -50,6 +53,7 @@ class TsDemux {
         std::uint16_t pid = 0;
         std::uint8_t type = 0;
         std::string unit;  // the PES bytes gathered since its start
+        MemoryLease unitLease;
         bool gathering = false;
         int lastContinuity = -1;
     };
@@ -60,9 +64,11 @@ class TsDemux {
     void TablePacket(std::uint16_t pid, bool unitStart, std::string_view payload);
     void StreamPacket(Stream& stream, bool unitStart, bool discontinuity, unsigned continuity,
                       std::string_view payload);
+    bool MakeRoom(Stream& stream, std::size_t more);
     void EndUnit(Stream& stream);
 
     UnitSink m_sink;
+    MemoryBudget& m_budget;
     std::string m_heldBytes;  // a packet cut by the end of the last Feed, or bytes after a lost sync
     bool m_seekingSync = false;
     std::optional<std::uint16_t> m_pmtPid;

@@ -151,10 +151,10 @@ std::size_t FindStartCode(std::string_view bytes, std::size_t from) {
     return size;
 }
 
-// The NAL units of an Annex B stream, without start codes and trailing zeros; bytes before the first start
-// code are not a unit.
-void SplitNalUnits(std::string_view stream, std::vector<std::string_view>& units) {
-    units.clear();
+// Calls each(nal) for the NAL units of an Annex B stream, without start codes and trailing zeros; bytes
+// before the first start code are not a unit. Nothing is kept: a PES may hold millions of tiny units.
+template <typename Each>
+void ForEachNalUnit(std::string_view stream, Each&& each) {
     std::size_t start = FindStartCode(stream, 0);
     while (start < stream.size()) {
         const std::size_t next = FindStartCode(stream, start + 1);
@@ -163,7 +163,7 @@ void SplitNalUnits(std::string_view stream, std::vector<std::string_view>& units
             --end;
         }
         if (end > start + 1) {
-            units.push_back(stream.substr(start + 1, end - start - 1));
+            each(stream.substr(start + 1, end - start - 1));
         }
         start = next;
     }
@@ -182,19 +182,19 @@ bool IsSyncUnit(Codec codec, unsigned type) {
     return codec == Codec::H264 ? type == 5 : type >= 16 && type <= 23;
 }
 
-// A kept NAL unit of a picture, placed in its PES payload.
-struct NalSpan {
-    std::uint32_t offset = 0;
-    std::uint32_t size = 0;
+// (count, value) runs, as stts and ctts keep them.
+template <typename T>
+using Runs = std::vector<std::pair<std::uint32_t, T>>;
+
+// A sample's size and whether it is a sync sample, from the NAL units of a picture's PES; size 0 when none
+// is kept.
+struct PictureFacts {
+    std::uint64_t size = 0;
+    bool sync = false;
 };
 
-// What the survey learned of a picture's PES, so that the write copies its NAL units without searching.
-struct PictureLayout {
-    std::uint64_t unit = 0;  // the track's PES count before it
-    std::uint32_t payloadSize = 0;
-    std::uint32_t nalCount = 0;
-};
-
+// The survey keeps a few bytes per sample: its size, and runs of durations and offsets as the movie's boxes
+// hold them.
 struct Track {
     Codec codec = Codec::H264;
 
@@ -204,22 +204,32 @@ struct Track {
     std::optional<codecs::MpegAudioHeader> mpegAudio;
     std::optional<std::int64_t> firstAudioTime;  // 90 kHz, unwrapped
     std::vector<std::uint32_t> sizes;
-    std::vector<std::int64_t> decodeTimes;  // video, 90 kHz, unwrapped
-    std::vector<std::int32_t> compositionOffsets;
+    // Video, 90 kHz: decode times unwrapped, the durations of all samples but the last, offsets.
+    std::int64_t firstDecodeTime = 0;
+    std::int64_t lastDecodeTime = 0;
+    std::int32_t lastOffset = 0;
+    std::int64_t firstPresented = std::numeric_limits<std::int64_t>::max();
+    std::int64_t lastShown = std::numeric_limits<std::int64_t>::min();  // of the samples before the last
+    Runs<std::uint32_t> durations;
+    Runs<std::int32_t> compositionOffsets;
     std::vector<std::uint32_t> syncSamples;  // 1-based
-    std::vector<PictureLayout> pictures;     // video: per sample
-    std::vector<NalSpan> nalSpans;           // video: the pictures' in order
-
-    // Laid out after the survey.
-    std::vector<std::uint64_t> chunkOffsets;
-    std::vector<std::uint32_t> chunkSampleCounts;
+    // Video: the PES the write passes over though they hold pictures (none kept): before the first picture
+    // kept, and the few after it that have no NAL unit to keep.
+    std::uint64_t firstPictureUnit = 0;
+    std::vector<std::uint64_t> emptyPictureUnits;
 
     // Per pass.
     std::string audioCarry;  // a frame cut by the end of a PES
     bool sawSync = false;
     std::size_t nextSample = 0;
     std::uint64_t units = 0;
-    std::size_t nextNal = 0;
+    std::size_t nextEmpty = 0;
+};
+
+// One chunk of the mdat: a track's samples side by side.
+struct Run {
+    std::uint32_t track = 0;
+    std::uint32_t samples = 0;
 };
 
 // Where a track keeps the first parameter set NAL unit of a type; none for other types.
@@ -233,7 +243,7 @@ std::string* ParameterSetSlot(Track& track, unsigned type) {
 // Where a track sits on the movie's time line.
 struct TrackTimeline {
     std::uint32_t timescale = 0;
-    std::vector<std::uint32_t> durations;  // video: per sample; audio: one for all
+    std::uint32_t lastDuration = 0;  // video: the last sample's; audio: every sample's
     std::uint64_t mediaDuration = 0;
     std::int64_t mediaStart = 0;      // the first presented sample's time, in the media
     std::int64_t presentation = 0;    // when that sample is presented, 90 kHz, unwrapped
@@ -255,30 +265,22 @@ std::uint32_t AudioFrameSamples(const Track& track) {
 TrackTimeline VideoTimeline(const Track& track) {
     TrackTimeline timeline;
     timeline.timescale = kVideoTimescale;
-    const std::vector<std::int64_t>& times = track.decodeTimes;
-    for (std::size_t i = 1; i < times.size(); ++i) {
-        timeline.durations.push_back(
-            static_cast<std::uint32_t>(std::min<std::int64_t>(times[i] - times[i - 1], kMax32)));
-    }
-    timeline.durations.push_back(timeline.durations.empty() ? kLoneFrameDuration : timeline.durations.back());
+    timeline.lastDuration = track.durations.empty() ? kLoneFrameDuration : track.durations.back().second;
     timeline.mediaDuration =
-        static_cast<std::uint64_t>(times.back() - times.front()) + timeline.durations.back();
-    std::int64_t firstPresented = times.front() + track.compositionOffsets.front();
-    std::int64_t lastShown = firstPresented;
-    for (std::size_t i = 0; i < times.size(); ++i) {
-        firstPresented = std::min(firstPresented, times[i] + track.compositionOffsets[i]);
-        lastShown = std::max(lastShown, times[i] + track.compositionOffsets[i] + timeline.durations[i]);
-    }
-    timeline.mediaStart = std::max<std::int64_t>(firstPresented - times.front(), 0);
-    timeline.shownDuration = static_cast<std::uint64_t>(lastShown - times.front() - timeline.mediaStart);
-    timeline.presentation = times.front() + timeline.mediaStart;
+        static_cast<std::uint64_t>(track.lastDecodeTime - track.firstDecodeTime) + timeline.lastDuration;
+    const std::int64_t lastShown =
+        std::max(track.lastShown, track.lastDecodeTime + track.lastOffset + timeline.lastDuration);
+    timeline.mediaStart = std::max<std::int64_t>(track.firstPresented - track.firstDecodeTime, 0);
+    timeline.shownDuration =
+        static_cast<std::uint64_t>(lastShown - track.firstDecodeTime - timeline.mediaStart);
+    timeline.presentation = track.firstDecodeTime + timeline.mediaStart;
     return timeline;
 }
 
 TrackTimeline AudioTimeline(const Track& track) {
     TrackTimeline timeline;
     timeline.timescale = AudioTimescale(track);
-    timeline.durations.push_back(AudioFrameSamples(track));
+    timeline.lastDuration = AudioFrameSamples(track);
     timeline.mediaDuration = std::uint64_t{AudioFrameSamples(track)} * track.sizes.size();
     timeline.presentation = *track.firstAudioTime;
     timeline.shownDuration = timeline.mediaDuration;
@@ -514,46 +516,36 @@ void WriteAudioEntry(mp4::BoxWriter& box, const Track& track) {
     box.Close(entry);
 }
 
-// Run-length entries of (count, value).
-template <typename T>
-std::vector<std::pair<std::uint32_t, T>> RunLengths(const std::vector<T>& values) {
-    std::vector<std::pair<std::uint32_t, T>> runs;
-    for (const T& value : values) {
-        if (!runs.empty() && runs.back().second == value) {
-            ++runs.back().first;
-        } else {
-            runs.emplace_back(1, value);
-        }
-    }
-    return runs;
-}
-
 void WriteTimeToSample(mp4::BoxWriter& box, const Track& track, const TrackTimeline& timeline) {
     const std::size_t stts = box.OpenFull("stts", 0, 0);
     if (IsVideo(track.codec)) {
-        const auto runs = RunLengths(timeline.durations);
-        box.U32(runs.size());
-        for (const auto& [count, duration] : runs) {
-            box.U32(count);
-            box.U32(duration);
+        // The last sample lasts as long as the one before it, so it extends the last run.
+        const bool extends = !track.durations.empty();
+        box.U32(track.durations.size() + (extends ? 0 : 1));
+        for (std::size_t i = 0; i < track.durations.size(); ++i) {
+            box.U32(track.durations[i].first + (i + 1 == track.durations.size() ? 1 : 0));
+            box.U32(track.durations[i].second);
+        }
+        if (!extends) {
+            box.U32(1);
+            box.U32(timeline.lastDuration);
         }
     } else {
         box.U32(1);
         box.U32(track.sizes.size());
-        box.U32(timeline.durations.front());
+        box.U32(timeline.lastDuration);
     }
     box.Close(stts);
 }
 
 void WriteCompositionAndSync(mp4::BoxWriter& box, const Track& track) {
     const auto& offsets = track.compositionOffsets;
-    if (std::any_of(offsets.begin(), offsets.end(), [](std::int32_t offset) { return offset != 0; })) {
+    if (std::any_of(offsets.begin(), offsets.end(), [](const auto& run) { return run.second != 0; })) {
         const bool negative =
-            std::any_of(offsets.begin(), offsets.end(), [](std::int32_t offset) { return offset < 0; });
+            std::any_of(offsets.begin(), offsets.end(), [](const auto& run) { return run.second < 0; });
         const std::size_t ctts = box.OpenFull("ctts", negative ? 1 : 0, 0);
-        const auto runs = RunLengths(offsets);
-        box.U32(runs.size());
-        for (const auto& [count, offset] : runs) {
+        box.U32(offsets.size());
+        for (const auto& [count, offset] : offsets) {
             box.U32(count);
             box.U32(static_cast<std::uint32_t>(offset));
         }
@@ -567,33 +559,68 @@ void WriteCompositionAndSync(mp4::BoxWriter& box, const Track& track) {
     box.Close(stss);
 }
 
-void WriteChunksAndSizes(mp4::BoxWriter& box, const Track& track, bool wideOffsets) {
-    const std::size_t stsc = box.OpenFull("stsc", 0, 0);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // (first_chunk, samples_per_chunk)
-    for (std::size_t chunk = 0; chunk < track.chunkSampleCounts.size(); ++chunk) {
-        if (entries.empty() || entries.back().second != track.chunkSampleCounts[chunk]) {
-            entries.emplace_back(static_cast<std::uint32_t>(chunk + 1), track.chunkSampleCounts[chunk]);
+// Calls each(run, offset) for the mdat's chunks in order, the first at headSize; returns the offset of the
+// last. Offsets are worked out again for every head built, rather than kept.
+template <typename Each>
+std::uint64_t WalkChunks(const std::vector<Track>& tracks, const std::vector<Run>& runs,
+                         std::uint64_t headSize, Each&& each) {
+    std::vector<std::size_t> nextSample(tracks.size(), 0);
+    std::uint64_t offset = headSize, lastChunk = headSize;
+    for (const Run& run : runs) {
+        lastChunk = offset;
+        each(run, offset);
+        const std::vector<std::uint32_t>& sizes = tracks[run.track].sizes;
+        for (std::uint32_t i = 0; i < run.samples; ++i) {
+            offset += sizes[nextSample[run.track]++];
         }
     }
-    box.U32(entries.size());
-    for (const auto& [firstChunk, samples] : entries) {
+    return lastChunk;
+}
+
+// Where a track's chunks lie in the mdat.
+struct ChunkPlan {
+    const std::vector<Track>& tracks;
+    const std::vector<Run>& runs;
+    std::uint64_t headSize = 0;
+    bool wideOffsets = false;
+};
+
+void WriteChunksAndSizes(mp4::BoxWriter& box, const ChunkPlan& plan, std::uint32_t trackIndex) {
+    // (first_chunk, samples_per_chunk) wherever the count changes: counted, then written.
+    const auto eachEntry = [&](const auto& entry) {
+        std::uint32_t chunks = 0, samples = 0;
+        for (const Run& run : plan.runs) {
+            if (run.track == trackIndex && (++chunks == 1 || run.samples != samples)) {
+                samples = run.samples;
+                entry(chunks, samples);
+            }
+        }
+        return chunks;
+    };
+    std::uint32_t entries = 0;
+    const std::uint32_t chunks = eachEntry([&](std::uint32_t, std::uint32_t) { ++entries; });
+    const std::size_t stsc = box.OpenFull("stsc", 0, 0);
+    box.U32(entries);
+    eachEntry([&](std::uint32_t firstChunk, std::uint32_t samples) {
         box.U32(firstChunk);
         box.U32(samples);
         box.U32(1);  // sample_description_index
-    }
+    });
     box.Close(stsc);
+    // The sizes are written out from the survey's table, not copied into the head.
+    const std::vector<std::uint32_t>& sizes = plan.tracks[trackIndex].sizes;
     const std::size_t stsz = box.OpenFull("stsz", 0, 0);
     box.U32(0);
-    box.U32(track.sizes.size());
-    for (const std::uint32_t size : track.sizes) {
-        box.U32(size);
-    }
+    box.U32(sizes.size());
+    box.Skip(std::uint64_t{4} * sizes.size());
     box.Close(stsz);
-    const std::size_t offsets = box.OpenFull(wideOffsets ? "co64" : "stco", 0, 0);
-    box.U32(track.chunkOffsets.size());
-    for (const std::uint64_t offset : track.chunkOffsets) {
-        WriteTime(box, wideOffsets, offset);
-    }
+    const std::size_t offsets = box.OpenFull(plan.wideOffsets ? "co64" : "stco", 0, 0);
+    box.U32(chunks);
+    WalkChunks(plan.tracks, plan.runs, plan.headSize, [&](const Run& run, std::uint64_t offset) {
+        if (run.track == trackIndex) {
+            WriteTime(box, plan.wideOffsets, offset);
+        }
+    });
     box.Close(offsets);
 }
 
@@ -604,8 +631,9 @@ codecs::PictureSize PictureSizeOf(const Track& track) {
     return track.codec == Codec::H265 ? codecs::DecodeHevcSps(track.sps)->size : codecs::PictureSize{};
 }
 
-void WriteTrak(mp4::BoxWriter& box, const Track& track, std::uint32_t trackId, const TrackTimeline& timeline,
-               std::int64_t movieStart, bool wideOffsets) {
+void WriteTrak(mp4::BoxWriter& box, const ChunkPlan& plan, std::uint32_t trackIndex, std::uint32_t trackId,
+               const TrackTimeline& timeline, std::int64_t movieStart) {
+    const Track& track = plan.tracks[trackIndex];
     const bool video = IsVideo(track.codec);
     const codecs::PictureSize size = PictureSizeOf(track);
     const std::uint64_t duration = EmptyMovieTime(timeline, movieStart) + ShownMovieTime(timeline);
@@ -630,7 +658,7 @@ void WriteTrak(mp4::BoxWriter& box, const Track& track, std::uint32_t trackId, c
     if (video) {
         WriteCompositionAndSync(box, track);
     }
-    WriteChunksAndSizes(box, track, wideOffsets);
+    WriteChunksAndSizes(box, plan, trackIndex);
     box.Close(stbl);
     box.Close(minf);
     box.Close(mdia);
@@ -654,9 +682,12 @@ std::optional<std::string> RewrapRefusal(
     return std::nullopt;
 }
 
+constexpr const char* kOverBudget = "sample tables over the memory budget";
+
 class TsRewrap::State {
   public:
-    State(std::size_t sources, RewrapOptions options) : m_sources(sources), m_options(options) {
+    State(MemoryBudget& budget, std::size_t sources, RewrapOptions options)
+        : m_budget(budget), m_tables(budget), m_headLease(budget), m_sources(sources), m_options(options) {
         StartPass(false);
     }
 
@@ -670,9 +701,10 @@ class TsRewrap::State {
     bool Write(std::size_t source, std::string_view bytes, const Sink& sink);
     bool FinishWrite(const Sink& sink);
 
-    bool surveyed() const { return m_surveyed; }
-    const std::string& head() const { return m_head; }
-    std::uint64_t size() const { return m_head.size() + m_mediaSize; }
+    bool WriteHead(const Sink& sink) const;
+    std::uint64_t headSize() const { return m_headSize; }
+    std::uint64_t size() const { return m_headSize + m_mediaSize; }
+    std::size_t keptBytes() const { return m_tables.Bytes() + m_headLease.Bytes(); }
 
   private:
     bool Sound() const { return !m_refusal && !m_mismatch; }
@@ -681,9 +713,14 @@ class TsRewrap::State {
     void OnUnit(std::size_t source, const PesUnit& unit);
     std::optional<std::size_t> TrackFor(std::size_t source, std::uint16_t pid, Codec codec);
     void CutVideo(std::size_t trackIndex, const PesUnit& unit);
+    PictureFacts LookAtPicture(Track& track, std::string_view payload, bool keepParameterSets);
     void SurveyPicture(std::size_t trackIndex, const PesUnit& unit);
-    bool RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size, bool sync);
+    void RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size, bool sync);
     void WritePicture(std::size_t trackIndex, std::string_view payload);
+    template <typename T>
+    bool Keep(std::vector<T>& table, T value);
+    template <typename T>
+    void KeepRun(Runs<T>& runs, T value);
     void CutAudio(std::size_t trackIndex, const PesUnit& unit);
     std::size_t CutAudioFrames(std::size_t trackIndex, std::string_view bytes);
     std::optional<std::size_t> AudioFrameSize(Track& track, std::string_view bytes);
@@ -692,20 +729,24 @@ class TsRewrap::State {
     void Put(std::string_view bytes);
     void Flush();
     std::optional<std::string> CheckTracks();
-    std::uint64_t LayOutChunks(std::uint64_t headSize);
-    std::string BuildHead(bool wideOffsets);
+    std::size_t HeadBound() const;
+    mp4::BoxWriter BuildHead(bool wideOffsets, std::uint64_t headSize, std::size_t reserve);
 
+    MemoryBudget& m_budget;
+    MemoryLease m_tables;
+    MemoryLease m_headLease;
     std::size_t m_sources;
     RewrapOptions m_options;
     std::vector<std::unique_ptr<TsDemux>> m_demuxers;
     std::vector<Track> m_tracks;
     std::map<std::pair<std::size_t, std::uint16_t>, std::size_t> m_trackOf;
-    std::vector<std::pair<std::size_t, std::uint32_t>>
-        m_runs;                            // (track, samples): the mdat's chunks in order
+    std::vector<Run> m_runs;               // the mdat's chunks in order
     std::optional<std::int64_t> m_anchor;  // the first timestamp met, unwrapping's origin
     std::optional<std::string> m_refusal;
     bool m_surveyed = false;
-    std::string m_head;
+    mp4::BoxWriter m_head;  // with a hole for each track's sample sizes, in m_headOrder
+    std::vector<std::uint32_t> m_headOrder;
+    std::uint64_t m_headSize = 0;
     std::uint64_t m_mediaSize = 0;
 
     bool m_writing = false;
@@ -714,22 +755,21 @@ class TsRewrap::State {
     std::string m_out;
     std::size_t m_runIndex = 0;
     std::uint32_t m_runDone = 0;
-    std::vector<std::string_view> m_nalUnits;
 };
 
 void TsRewrap::State::StartPass(bool writing) {
     m_writing = writing;
     m_demuxers.clear();
     for (std::size_t source = 0; source < m_sources; ++source) {
-        m_demuxers.push_back(
-            std::make_unique<TsDemux>([this, source](const PesUnit& unit) { OnUnit(source, unit); }));
+        m_demuxers.push_back(std::make_unique<TsDemux>(
+            [this, source](const PesUnit& unit) { OnUnit(source, unit); }, m_budget));
     }
     for (Track& track : m_tracks) {
         track.audioCarry.clear();
         track.sawSync = false;
         track.nextSample = 0;
         track.units = 0;
-        track.nextNal = 0;
+        track.nextEmpty = 0;
     }
     m_runIndex = 0;
     m_runDone = 0;
@@ -795,90 +835,106 @@ void TsRewrap::State::CutVideo(std::size_t trackIndex, const PesUnit& unit) {
     ++m_tracks[trackIndex].units;
 }
 
-void TsRewrap::State::SurveyPicture(std::size_t trackIndex, const PesUnit& unit) {
-    Track& track = m_tracks[trackIndex];
-    SplitNalUnits(unit.payload, m_nalUnits);
-    std::uint64_t size = 0;
-    bool sync = false;
-    const std::size_t firstSpan = track.nalSpans.size();
-    for (const std::string_view nal : m_nalUnits) {
+// What the survey and the write alike learn of a picture's PES; the survey also keeps the first parameter
+// sets.
+PictureFacts TsRewrap::State::LookAtPicture(Track& track, std::string_view payload, bool keepParameterSets) {
+    PictureFacts facts;
+    ForEachNalUnit(payload, [&](std::string_view nal) {
         const unsigned type = NalType(track.codec, nal);
         if (IsAccessUnitDelimiter(track.codec, type)) {
-            continue;
+            return;
         }
-        size += 4 + nal.size();
-        sync = sync || IsSyncUnit(track.codec, type);
-        track.nalSpans.push_back({static_cast<std::uint32_t>(nal.data() - unit.payload.data()),
-                                  static_cast<std::uint32_t>(nal.size())});
-        std::string* const parameterSet = ParameterSetSlot(track, type);
+        facts.size += 4 + nal.size();
+        facts.sync = facts.sync || IsSyncUnit(track.codec, type);
+        std::string* const parameterSet = keepParameterSets ? ParameterSetSlot(track, type) : nullptr;
         if (parameterSet != nullptr && parameterSet->empty()) {
             parameterSet->assign(nal);
         }
-    }
-    track.sawSync = track.sawSync || sync;
-    // Pictures before the first key frame cannot be decoded.
-    if (!track.sawSync || size == 0 ||
-        !RecordVideoSample(trackIndex, unit, static_cast<std::uint32_t>(size), sync)) {
-        track.nalSpans.resize(firstSpan);
-        return;
-    }
-    track.pictures.push_back({track.units, static_cast<std::uint32_t>(unit.payload.size()),
-                              static_cast<std::uint32_t>(track.nalSpans.size() - firstSpan)});
+    });
+    track.sawSync = track.sawSync || facts.sync;
+    return facts;
 }
 
-bool TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size,
+void TsRewrap::State::SurveyPicture(std::size_t trackIndex, const PesUnit& unit) {
+    Track& track = m_tracks[trackIndex];
+    const PictureFacts facts = LookAtPicture(track, unit.payload, true);
+    // Pictures before the first key frame cannot be decoded.
+    if (!track.sawSync) {
+        track.firstPictureUnit = track.units + 1;
+        return;
+    }
+    if (facts.size == 0) {
+        Keep(track.emptyPictureUnits, track.units);
+        return;
+    }
+    RecordVideoSample(trackIndex, unit, static_cast<std::uint32_t>(facts.size), facts.sync);
+}
+
+void TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size,
                                         bool sync) {
     Track& track = m_tracks[trackIndex];
+    const bool first = track.sizes.empty();
     const std::uint64_t rawDecodeTime = unit.dts ? *unit.dts : *unit.pts;
     if (!m_anchor) {
         m_anchor = static_cast<std::int64_t>(rawDecodeTime);
     }
-    const std::int64_t near = track.decodeTimes.empty() ? *m_anchor : track.decodeTimes.back();
-    const std::int64_t decodeTime = Unwrap(rawDecodeTime, near);
+    const std::int64_t decodeTime = Unwrap(rawDecodeTime, first ? *m_anchor : track.lastDecodeTime);
     const std::int64_t offset = Unwrap(*unit.pts, decodeTime) - decodeTime;
-    if (!track.decodeTimes.empty() && decodeTime <= track.decodeTimes.back()) {
+    if (!first && decodeTime <= track.lastDecodeTime) {
         Fail("timestamps go back");
-        return false;
+        return;
     }
     if (offset < std::numeric_limits<std::int32_t>::min() / 2 ||
         offset > std::numeric_limits<std::int32_t>::max() / 2) {
         Fail("presentation times far from decoding times");
-        return false;
-    }
-    track.decodeTimes.push_back(decodeTime);
-    track.compositionOffsets.push_back(static_cast<std::int32_t>(offset));
-    if (sync) {
-        track.syncSamples.push_back(static_cast<std::uint32_t>(track.decodeTimes.size()));
-    }
-    TakeSample(trackIndex, size);
-    return true;
-}
-
-// Copies the picture's NAL units as the survey placed them, each after its length; a PES the survey kept no
-// picture of is passed over. The start code before each unit and the payload's size are checked.
-void TsRewrap::State::WritePicture(std::size_t trackIndex, std::string_view payload) {
-    Track& track = m_tracks[trackIndex];
-    if (track.nextSample >= track.pictures.size() || track.pictures[track.nextSample].unit > track.units) {
         return;
     }
-    const PictureLayout picture = track.pictures[track.nextSample];
-    if (picture.unit != track.units || picture.payloadSize != payload.size() ||
-        !ExpectSample(trackIndex, track.sizes[track.nextSample])) {
+    if (first) {
+        track.firstDecodeTime = decodeTime;
+    } else {
+        const auto duration =
+            static_cast<std::uint32_t>(std::min<std::int64_t>(decodeTime - track.lastDecodeTime, kMax32));
+        track.lastShown = std::max(track.lastShown, track.lastDecodeTime + track.lastOffset + duration);
+        KeepRun(track.durations, duration);
+    }
+    track.lastDecodeTime = decodeTime;
+    track.lastOffset = static_cast<std::int32_t>(offset);
+    track.firstPresented = std::min(track.firstPresented, decodeTime + offset);
+    KeepRun(track.compositionOffsets, static_cast<std::int32_t>(offset));
+    if (sync) {
+        Keep(track.syncSamples, static_cast<std::uint32_t>(track.sizes.size() + 1));
+    }
+    TakeSample(trackIndex, size);
+}
+
+// Copies the picture's NAL units, each after its length, as the start codes are found again: the survey kept
+// only the sample's size, which the copy must come to. A PES the survey kept no picture of is passed over.
+void TsRewrap::State::WritePicture(std::size_t trackIndex, std::string_view payload) {
+    Track& track = m_tracks[trackIndex];
+    const bool empty = track.nextEmpty < track.emptyPictureUnits.size() &&
+                       track.emptyPictureUnits[track.nextEmpty] == track.units;
+    track.nextEmpty += empty ? 1 : 0;
+    if (track.units < track.firstPictureUnit || empty) {
+        return;
+    }
+    if (track.nextSample >= track.sizes.size() || !ExpectSample(trackIndex, track.sizes[track.nextSample])) {
         m_mismatch = true;
         return;
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
-    for (std::uint32_t i = 0; i < picture.nalCount; ++i) {
-        const NalSpan nal = track.nalSpans[track.nextNal++];
-        if (nal.offset < 3 || bytes[nal.offset - 1] != 1 || bytes[nal.offset - 2] != 0 ||
-            bytes[nal.offset - 3] != 0) {
-            m_mismatch = true;
+    std::uint64_t written = 0;
+    ForEachNalUnit(payload, [&](std::string_view nal) {
+        if (IsAccessUnitDelimiter(track.codec, NalType(track.codec, nal))) {
             return;
         }
-        const char length[4] = {static_cast<char>(nal.size >> 24), static_cast<char>(nal.size >> 16),
-                                static_cast<char>(nal.size >> 8), static_cast<char>(nal.size)};
+        const auto size = static_cast<std::uint32_t>(nal.size());
+        const char length[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                                static_cast<char>(size >> 8), static_cast<char>(size)};
         Put(std::string_view(length, 4));
-        Put(payload.substr(nal.offset, nal.size));
+        Put(nal);
+        written += 4 + nal.size();
+    });
+    if (written != track.sizes[track.nextSample - 1]) {
+        m_mismatch = true;
     }
 }
 
@@ -928,8 +984,10 @@ std::size_t TsRewrap::State::CutAudioFrames(std::size_t trackIndex, std::string_
 // The size of the frame that starts bytes, its header checked against the track's first; none when the
 // header is not all there yet, or on damage (then failed).
 std::optional<std::size_t> TsRewrap::State::AudioFrameSize(Track& track, std::string_view bytes) {
-    constexpr std::size_t kLongestHeader = 9;  // ADTS with its CRC
-    if (bytes.size() < kLongestHeader) {
+    // The fixed part of a header says how long the rest is: a frame shorter than the longest header (ADTS
+    // with its CRC) at the end of the stream is still a frame.
+    constexpr std::size_t kAdtsFixedHeader = 7, kMpegAudioHeader = 4, kLongestHeader = 9;
+    if (bytes.size() < (track.codec == Codec::Aac ? kAdtsFixedHeader : kMpegAudioHeader)) {
         return std::nullopt;
     }
     if (track.codec == Codec::Aac) {
@@ -963,26 +1021,55 @@ std::optional<std::size_t> TsRewrap::State::AudioFrameSize(Track& track, std::st
     return header->frameSize;
 }
 
-void TsRewrap::State::TakeSample(std::size_t trackIndex, std::uint32_t size) {
-    m_tracks[trackIndex].sizes.push_back(size);
-    m_mediaSize += size;
-    if (!m_runs.empty() && m_runs.back().first == trackIndex) {
-        ++m_runs.back().second;
+// The survey's tables grow as vectors do, every byte of their capacity taken from the budget first; past it,
+// the stream is not rewrapped.
+template <typename T>
+bool TsRewrap::State::Keep(std::vector<T>& table, T value) {
+    if (table.size() == table.capacity()) {
+        constexpr std::size_t kFirstBlock = 256;
+        const std::size_t more = std::max(table.capacity(), kFirstBlock);
+        if (!m_tables.Grow(more * sizeof(T))) {
+            Fail(kOverBudget);
+            return false;
+        }
+        table.reserve(table.capacity() + more);
+    }
+    table.push_back(value);
+    return true;
+}
+
+template <typename T>
+void TsRewrap::State::KeepRun(Runs<T>& runs, T value) {
+    if (!runs.empty() && runs.back().second == value) {
+        ++runs.back().first;
     } else {
-        m_runs.emplace_back(trackIndex, 1);
+        Keep(runs, std::pair<std::uint32_t, T>(1, value));
+    }
+}
+
+void TsRewrap::State::TakeSample(std::size_t trackIndex, std::uint32_t size) {
+    if (!Keep(m_tracks[trackIndex].sizes, size)) {
+        return;
+    }
+    m_mediaSize += size;
+    const auto track = static_cast<std::uint32_t>(trackIndex);
+    if (!m_runs.empty() && m_runs.back().track == track) {
+        ++m_runs.back().samples;
+    } else {
+        Keep(m_runs, Run{track, 1});
     }
 }
 
 // In the write: whether the sample the bytes gave is the one the survey laid out next.
 bool TsRewrap::State::ExpectSample(std::size_t trackIndex, std::uint32_t size) {
     Track& track = m_tracks[trackIndex];
-    if (m_runIndex >= m_runs.size() || m_runs[m_runIndex].first != trackIndex ||
+    if (m_runIndex >= m_runs.size() || m_runs[m_runIndex].track != trackIndex ||
         track.nextSample >= track.sizes.size() || track.sizes[track.nextSample] != size) {
         m_mismatch = true;
         return false;
     }
     ++track.nextSample;
-    if (++m_runDone == m_runs[m_runIndex].second) {
+    if (++m_runDone == m_runs[m_runIndex].samples) {
         ++m_runIndex;
         m_runDone = 0;
     }
@@ -1031,44 +1118,36 @@ std::optional<std::string> TsRewrap::State::CheckTracks() {
     return std::nullopt;
 }
 
-// Fills in each track's chunks for a head of headSize bytes; returns the offset of the last chunk.
-std::uint64_t TsRewrap::State::LayOutChunks(std::uint64_t headSize) {
-    std::vector<std::size_t> nextSample(m_tracks.size(), 0);
-    for (Track& track : m_tracks) {
-        track.chunkOffsets.clear();
-        track.chunkSampleCounts.clear();
+// What a head may take at most: its tables but the sample sizes, and the chunk offsets.
+std::size_t TsRewrap::State::HeadBound() const {
+    constexpr std::size_t kBoxes = 64 << 10;
+    std::size_t bound = kBoxes + m_runs.size() * 2 * sizeof(std::uint64_t);
+    for (const Track& track : m_tracks) {
+        bound +=
+            track.syncSamples.size() * 4 + track.durations.size() * 8 + track.compositionOffsets.size() * 8;
     }
-    std::uint64_t offset = headSize, lastChunk = headSize;
-    for (const auto& [trackIndex, samples] : m_runs) {
-        Track& track = m_tracks[trackIndex];
-        lastChunk = offset;
-        track.chunkOffsets.push_back(offset);
-        track.chunkSampleCounts.push_back(samples);
-        for (std::uint32_t i = 0; i < samples; ++i) {
-            offset += track.sizes[nextSample[trackIndex]++];
-        }
-    }
-    return lastChunk;
+    return bound;
 }
 
-std::string TsRewrap::State::BuildHead(bool wideOffsets) {
+mp4::BoxWriter TsRewrap::State::BuildHead(bool wideOffsets, std::uint64_t headSize, std::size_t reserve) {
     mp4::BoxWriter box;
+    box.Reserve(reserve);
     const std::size_t ftyp = box.Open("ftyp");
     box.Bytes("isom");
     box.U32(0x200);
     box.Bytes("isomiso2avc1mp41");
     box.Close(ftyp);
-    std::vector<std::size_t> order;  // pictures first, then sound
+    std::vector<std::uint32_t> order;  // pictures first, then sound
     for (const bool video : {true, false}) {
         for (std::size_t i = 0; i < m_tracks.size(); ++i) {
             if (!m_tracks[i].sizes.empty() && IsVideo(m_tracks[i].codec) == video) {
-                order.push_back(i);
+                order.push_back(static_cast<std::uint32_t>(i));
             }
         }
     }
     std::vector<TrackTimeline> timelines;
     std::int64_t movieStart = std::numeric_limits<std::int64_t>::max();
-    for (const std::size_t i : order) {
+    for (const std::uint32_t i : order) {
         timelines.push_back(IsVideo(m_tracks[i].codec) ? VideoTimeline(m_tracks[i])
                                                        : AudioTimeline(m_tracks[i]));
         movieStart = std::min(movieStart, timelines.back().presentation);
@@ -1080,11 +1159,12 @@ std::string TsRewrap::State::BuildHead(bool wideOffsets) {
     }
     const std::size_t moov = box.Open("moov");
     WriteMvhd(box, movieDuration, static_cast<std::uint32_t>(order.size() + 1));
+    const ChunkPlan plan{m_tracks, m_runs, headSize, wideOffsets};
     for (std::size_t i = 0; i < order.size(); ++i) {
-        WriteTrak(box, m_tracks[order[i]], static_cast<std::uint32_t>(i + 1), timelines[i], movieStart,
-                  wideOffsets);
+        WriteTrak(box, plan, order[i], static_cast<std::uint32_t>(i + 1), timelines[i], movieStart);
     }
     box.Close(moov);
+    m_headOrder = std::move(order);
     if (m_mediaSize + 8 > kMax32) {
         box.U32(1);
         box.Bytes("mdat");
@@ -1093,14 +1173,44 @@ std::string TsRewrap::State::BuildHead(bool wideOffsets) {
         box.U32(m_mediaSize + 8);
         box.Bytes("mdat");
     }
-    return box.Take();
+    return box;
+}
+
+bool TsRewrap::State::WriteHead(const Sink& sink) const {
+    const std::string& bytes = m_head.bytes();
+    std::size_t at = 0;
+    std::string block;
+    for (std::size_t i = 0; i < m_head.holes().size(); ++i) {
+        const std::size_t holeAt = m_head.holes()[i].at;
+        if (!sink(std::string_view(bytes).substr(at, holeAt - at))) {
+            return false;
+        }
+        at = holeAt;
+        for (const std::uint32_t size : m_tracks[m_headOrder[i]].sizes) {
+            const char field[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                                   static_cast<char>(size >> 8), static_cast<char>(size)};
+            block.append(field, 4);
+            if (block.size() >= kWriteRun) {
+                if (!sink(block)) {
+                    return false;
+                }
+                block.clear();
+            }
+        }
+        if (!block.empty() && !sink(block)) {
+            return false;
+        }
+        block.clear();
+    }
+    return sink(std::string_view(bytes).substr(at));
 }
 
 std::optional<std::string> TsRewrap::State::FinishSurvey() {
-    bool brokenUnits = false;
+    bool brokenUnits = false, unitsOverBudget = false;
     for (const auto& demux : m_demuxers) {
         demux->Finish();
         brokenUnits = brokenUnits || demux->Damage().brokenUnits > 0;
+        unitsOverBudget = unitsOverBudget || demux->Damage().unitsOverBudget > 0;
     }
     for (const auto& demux : m_demuxers) {
         if (!m_refusal && !demux->Programme().empty()) {
@@ -1110,28 +1220,40 @@ std::optional<std::string> TsRewrap::State::FinishSurvey() {
     if (!m_refusal && brokenUnits) {
         m_refusal = "a PES does not parse";
     }
+    if (!m_refusal && unitsOverBudget) {
+        m_refusal = "a PES over the memory budget";
+    }
     if (!m_refusal) {
         m_refusal = CheckTracks();
     }
     if (m_refusal) {
         return m_refusal;
     }
+    // The head is built while the tables are kept: both are taken from the budget.
+    if (!m_headLease.Grow(2 * HeadBound())) {
+        m_refusal = kOverBudget;
+        return m_refusal;
+    }
     // The offsets' width changes the moov's size, so it is settled before the offsets are.
     bool wideOffsets = m_options.wideChunkOffsets;
-    LayOutChunks(0);
-    std::uint64_t headSize = BuildHead(wideOffsets).size();
-    if (!wideOffsets && LayOutChunks(headSize) > kMax32) {
+    mp4::BoxWriter measured = BuildHead(wideOffsets, 0, 0);
+    if (!wideOffsets &&
+        WalkChunks(m_tracks, m_runs, measured.size(), [](const Run&, std::uint64_t) {}) > kMax32) {
         wideOffsets = true;
-        headSize = BuildHead(wideOffsets).size();
+        measured = BuildHead(wideOffsets, 0, 0);
     }
-    LayOutChunks(headSize);
-    m_head = BuildHead(wideOffsets);
+    m_headSize = measured.size();
+    const std::size_t written = measured.bytes().size();
+    measured = mp4::BoxWriter();
+    m_head = BuildHead(wideOffsets, m_headSize, written);
     m_surveyed = true;
+    // A survey kept for a later write keeps no PES buffers.
+    m_demuxers.clear();
     return std::nullopt;
 }
 
 bool TsRewrap::State::Write(std::size_t source, std::string_view bytes, const Sink& sink) {
-    if (!m_surveyed || source >= m_demuxers.size()) {
+    if (!m_surveyed || source >= m_sources) {
         return false;
     }
     if (!m_writing) {
@@ -1162,8 +1284,8 @@ bool TsRewrap::State::FinishWrite(const Sink& sink) {
     return !m_mismatch && m_runIndex == m_runs.size();
 }
 
-TsRewrap::TsRewrap(std::size_t sources, RewrapOptions options)
-    : m_state(std::make_unique<State>(sources, options)) {}
+TsRewrap::TsRewrap(MemoryBudget& budget, std::size_t sources, RewrapOptions options)
+    : m_state(std::make_unique<State>(budget, sources, options)) {}
 
 TsRewrap::~TsRewrap() = default;
 
@@ -1175,8 +1297,16 @@ std::optional<std::string> TsRewrap::FinishSurvey() {
     return m_state->FinishSurvey();
 }
 
-const std::string& TsRewrap::Head() const {
-    return m_state->head();
+std::size_t TsRewrap::KeptBytes() const {
+    return m_state->keptBytes();
+}
+
+std::uint64_t TsRewrap::HeadSize() const {
+    return m_state->headSize();
+}
+
+bool TsRewrap::WriteHead(const Sink& sink) const {
+    return m_state->WriteHead(sink);
 }
 
 std::uint64_t TsRewrap::Size() const {

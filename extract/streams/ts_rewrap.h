@@ -25,7 +25,8 @@ struct RewrapOptions {
 
 // Rewraps MPEG-TS (H.264, H.265, AAC, MP3) into one progressive MP4, the moov ahead of the mdat, without
 // re-encoding. The caller passes the same bytes twice: the survey gathers the sample table, then the write
-// streams the mdat's payload. Memory follows the sample and NAL unit counts, not the media's size.
+// streams the mdat's payload. The tables (a few bytes per sample), the head and the PES being gathered are
+// taken from budget; a stream they do not fit in is refused, as over the memory budget.
 //
 // Sources are TS files read side by side (one muxed TS, or video and sound in files of their own); the caller
 // feeds their segments interleaved by time, and samples land in the mdat in the order they complete.
@@ -33,7 +34,7 @@ class TsRewrap {
   public:
     using Sink = std::function<bool(std::string_view)>;
 
-    explicit TsRewrap(std::size_t sources = 1, RewrapOptions options = RewrapOptions());
+    explicit TsRewrap(MemoryBudget& budget, std::size_t sources = 1, RewrapOptions options = RewrapOptions());
     ~TsRewrap();
     TsRewrap(const TsRewrap&) = delete;
     TsRewrap& operator=(const TsRewrap&) = delete;
@@ -43,10 +44,14 @@ class TsRewrap {
     // None when the survey can be written; else why not, for a listing.
     std::optional<std::string> FinishSurvey();
 
-    // After a successful survey: ftyp, moov and the mdat's header.
-    const std::string& Head() const;
-    // The whole file: Head() and every sample.
+    // After a successful survey: ftyp, moov and the mdat's header, its sample sizes given out of the survey's
+    // table rather than copied; false when sink refuses.
+    bool WriteHead(const Sink& sink) const;
+    std::uint64_t HeadSize() const;
+    // The whole file: the head and every sample.
     std::uint64_t Size() const;
+    // What the survey's tables and the head take from the budget.
+    std::size_t KeptBytes() const;
 
     // Pass 2: the same bytes in the same order; sink gets the mdat's payload in large runs. False when the
     // bytes differ from the survey's or sink refuses.

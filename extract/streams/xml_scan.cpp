@@ -293,6 +293,17 @@ std::optional<std::vector<XmlElement>> ScanXml(std::string_view xml, std::size_t
     return XmlScanner(xml, maxDepth).Scan();
 }
 
+std::size_t ScanXmlBound(std::string_view xml) {
+    const auto count = [xml](char c) {
+        return static_cast<std::size_t>(std::count(xml.begin(), xml.end(), c));
+    };
+    // An element starts at each "<" and an attribute has its "="; a vector may hold twice what it uses, and
+    // every string and vector on the heap costs a block's overhead.
+    constexpr std::size_t kBlock = 32;
+    return 2 * (count('<') * (sizeof(XmlElement) + 2 * kBlock) +
+                count('=') * (sizeof(XmlAttribute) + kBlock) + xml.size());
+}
+
 const std::string* FindXmlAttribute(const XmlElement& element, std::string_view name) {
     for (const XmlAttribute& attribute : element.attributes) {
         if (attribute.name == name) {

@@ -32,6 +32,10 @@ struct XmlElement {
 // deeper than maxDepth.
 std::optional<std::vector<XmlElement>> ScanXml(std::string_view xml, std::size_t maxDepth = 64);
 
+// At least the bytes ScanXml keeps while it reads xml, for a memory budget: manifests of tiny elements take
+// many times their size.
+std::size_t ScanXmlBound(std::string_view xml);
+
 // The value of the element's first attribute of that name; none without one.
 const std::string* FindXmlAttribute(const XmlElement& element, std::string_view name);
 

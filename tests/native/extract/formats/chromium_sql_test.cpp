@@ -1,6 +1,7 @@
 #include "extract/formats/chromium_sql.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "tests/support/cache_builders.h"
 #include "tests/support/captured_output.h"
 #include "tests/support/real_cache_data.h"
+#include "tests/support/sql_bulk_shard.h"
 #include "tests/support/sql_cache_builder.h"
 #include "tests/support/temp_tree.h"
 
@@ -180,6 +182,60 @@ TEST(ChromiumSql, EachCheckTheRowsCarry) {
         EXPECT_EQ(summary.inUse, c.inUse);
         EXPECT_EQ(summary.incomplete, c.incomplete);
         EXPECT_EQ(files.FilesIn(u"/cache"), cache);
+    }
+}
+
+std::size_t HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+// What the reader holds of a shard stays within the budget: rows past what it holds at once are read in
+// further passes, and those it cannot hold at all are counted, never dropped unsaid.
+TEST(ChromiumSql, ManyRowsWithinTheBudget) {
+    constexpr std::size_t kRows = 20000;
+    TempTree tree;
+    WriteBulkSqlShard(tree / "bulk", kRows, 600);
+    std::vector<std::int64_t> cuts;
+    for (std::int64_t at = 0; at < 9000; at += 3) {
+        cuts.insert(cuts.end(), {at, at + 3});
+    }
+    WriteSqlCache(tree / "pieces", {Row("movie.mp4", kMovie, cuts), SoundRows()[1]}, 1);
+    const struct {
+        const char* name;
+        const char* folder;
+        std::size_t budget;
+        std::size_t entries;
+        std::size_t overBudget;
+    } cases[] = {
+        {"one pass", "bulk", MemoryBudget::kHarvest, kRows, 0},
+        {"passes", "bulk", 1 << 20, kRows, 0},
+        {"no room for a pass", "bulk", 1 << 10, 0, kRows},
+        {"a body in more blobs than fit", "pieces", 128 << 10, 1, 1},
+        {"a body of more pieces than fit", "pieces", 1 << 20, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryFileSystem files = InMemory(tree / c.folder);
+        MemoryBudget budget(c.budget);
+        const std::size_t before = HeapInUse();
+        std::size_t peak = before;
+        const CacheReadReport report = ReadChromiumSql(files, u"/cache", budget, [&](CacheEntry& entry) {
+            peak = std::max(peak, HeapInUse());
+            // A bulk body starts with its row's number, the number its URL ends with.
+            const std::size_t slash = entry.url.rfind('/');
+            const std::size_t dot = entry.url.find(".bin");
+            const std::string first =
+                dot == std::string::npos ? Pattern(9) : entry.url.substr(slash + 1, dot - slash - 1);
+            EXPECT_TRUE(entry.complete) << entry.url;
+            EXPECT_EQ(entry.leadingBytes.substr(0, first.size()), first);
+            return true;
+        });
+        EXPECT_EQ(report.entries, c.entries);
+        EXPECT_EQ(report.overBudget, c.overBudget);
+        EXPECT_EQ(report.damaged, 0u);
+        EXPECT_LT(peak - before, std::min(c.budget, MemoryBudget::kHarvest) + (1 << 20));
+        EXPECT_EQ(budget.Left(), c.budget);
     }
 }
 

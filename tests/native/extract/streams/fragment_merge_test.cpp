@@ -183,51 +183,95 @@ TEST(FragmentRewriter, RefusesBrokenFragments) {
     }
 }
 
-TEST(FragmentScan, FindsEachFragmentOfAWholeFile) {
+// A pull over bytes in pieces of piece bytes.
+FileFragments::Pull PullOf(const std::string& bytes, std::size_t piece) {
+    return [&bytes, piece, at = std::size_t{0}]() mutable -> std::optional<std::string_view> {
+        if (at >= bytes.size()) {
+            return std::nullopt;
+        }
+        const std::string_view next = std::string_view(bytes).substr(at, piece);
+        at += piece;
+        return next;
+    };
+}
+
+// A fragment as a rewriter that met no other gives it.
+std::string RewrittenAlone(std::uint64_t inputOffset, std::string_view fragment) {
+    FragmentRewriter rewriter(0);
+    return Rewrite(rewriter, 1, inputOffset, fragment, 9).bytes;
+}
+
+TEST(FileFragments, TakesEachFragmentOfAWholeFileInTurn) {
     const std::string init = kVideoInit;
     const std::string first = Fragment(1, 0, "aaaa");
     const std::string second = Fragment(2, 25600, "bbbbbb") + Box("mdat", "cc");
     const std::string file = init + Box("sidx", Zeros(24)) + first + second + Box("mfra", Zeros(8));
-    const std::uint64_t secondOffset = file.size() - second.size() - 16;
+    const std::uint64_t secondOffset = init.size() + 32 + first.size();
     const struct {
         const char* name;
         std::string bytes;
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> places;  // offset, size
         std::vector<std::uint64_t> times;
-        bool whole;
+        std::vector<std::string> fragments;  // as the rewriter gives them from where they lay
+        bool failed;
     } kCases[] = {
-        {"whole", file, {{init.size() + 32, first.size()}, {secondOffset, second.size()}}, {0, 25600}, true},
-        {"cut in the last mdat",
-         file.substr(0, secondOffset + second.size() - 1),
-         {{init.size() + 32, first.size()}},
-         {0},
+        {"whole",
+         file,
+         {0, 25600},
+         {RewrittenAlone(init.size() + 32, first), RewrittenAlone(secondOffset, second)},
          false},
+        {"cut in the last mdat", file.substr(0, secondOffset + second.size() - 1), {0, 25600}, {}, true},
     };
     for (const auto& c : kCases) {
-        FragmentScan scan;
-        for (std::size_t at = 0; at < c.bytes.size(); at += 3) {
-            scan.Feed(std::string_view(c.bytes).substr(at, 3));
-        }
-        const auto scanned = scan.Finish();
-        ASSERT_TRUE(scanned) << c.name;
-        EXPECT_EQ(scanned->init, init) << c.name;
-        EXPECT_EQ(scanned->whole, c.whole) << c.name;
-        ASSERT_EQ(scanned->fragments.size(), c.places.size()) << c.name;
-        for (std::size_t i = 0; i < c.places.size(); ++i) {
-            EXPECT_EQ(scanned->fragments[i].offset, c.places[i].first) << c.name;
-            EXPECT_EQ(scanned->fragments[i].size, c.places[i].second) << c.name;
-            EXPECT_EQ(scanned->fragments[i].decodeTime, c.times[i]) << c.name;
+        for (const std::size_t piece : {3, 1000}) {
+            FileFragments fragments(PullOf(c.bytes, piece));
+            EXPECT_EQ(fragments.Init(), init) << c.name;
+            std::vector<std::uint64_t> times;
+            std::vector<std::string> written;
+            while (const std::optional<std::uint64_t> time = fragments.Next()) {
+                times.push_back(*time);
+                FragmentRewriter rewriter(0);
+                std::string out;
+                const bool wrote = fragments.Write(rewriter, 1, [&](std::string_view bytes) {
+                    out += bytes;
+                    return true;
+                });
+                written.push_back(wrote ? out : "");
+            }
+            EXPECT_EQ(times, c.times) << c.name;
+            EXPECT_EQ(fragments.failed(), c.failed) << c.name;
+            if (!c.failed) {
+                EXPECT_EQ(written, c.fragments) << c.name;
+            }
         }
     }
     for (const std::string& refused :
          {first + file, file.substr(0, init.size() - 1), Box("free", "") + U32(4) + "free"}) {
-        FragmentScan scan;
-        scan.Feed(refused);
-        EXPECT_FALSE(scan.Finish());
+        FileFragments fragments(PullOf(refused, 5));
+        EXPECT_FALSE(fragments.Init());
+        EXPECT_TRUE(fragments.failed());
     }
 }
 
-TEST(InterleaveFragments, OrdersByDecodeSeconds) {
+// The order a merge writes fragments in, each track's next one asked for as the last is written.
+std::vector<std::pair<std::size_t, std::size_t>> Interleave(
+    const std::vector<std::vector<FragmentTime>>& tracks) {
+    std::vector<std::pair<std::size_t, std::size_t>> order;
+    std::vector<std::size_t> next(tracks.size(), 0);
+    while (true) {
+        std::vector<std::optional<FragmentTime>> heads;
+        for (std::size_t track = 0; track < tracks.size(); ++track) {
+            heads.push_back(next[track] < tracks[track].size() ? std::optional(tracks[track][next[track]])
+                                                               : std::nullopt);
+        }
+        const std::optional<std::size_t> pick = EarliestFragment(heads);
+        if (!pick) {
+            return order;
+        }
+        order.emplace_back(*pick, next[*pick]++);
+    }
+}
+
+TEST(EarliestFragment, OrdersByDecodeSeconds) {
     using Order = std::vector<std::pair<std::size_t, std::size_t>>;
     const struct {
         const char* name;
@@ -242,7 +286,7 @@ TEST(InterleaveFragments, OrdersByDecodeSeconds) {
         {"a track's own order kept", {{{9, 1}, {1, 1}}, {{5, 1}}}, {{1, 0}, {0, 0}, {0, 1}}},
     };
     for (const auto& c : kCases) {
-        EXPECT_EQ(InterleaveFragments(c.tracks), c.order) << c.name;
+        EXPECT_EQ(Interleave(c.tracks), c.order) << c.name;
     }
 }
 
@@ -271,26 +315,33 @@ DashTrack SegmentFiles(const TempTree& dir, std::size_t track) {
     }
     return dash;
 }
+// A whole file's init as FileFragments finds it, and its fragments split at each moof, each with where it
+// lay.
 DashTrack WholeFile(const std::filesystem::path& path) {
     DashTrack dash{{}, {}, {}, ReadFile(path)};
-    FragmentScan scan;
-    for (std::size_t at = 0; at < dash.joined.size(); at += 1000) {
-        scan.Feed(std::string_view(dash.joined).substr(at, 1000));
+    dash.init = FileFragments(PullOf(dash.joined, 1000)).Init().value_or("");
+    std::vector<std::uint64_t> offsets;
+    for (std::size_t at = dash.init.size(); at + 8 <= dash.joined.size();) {
+        const auto header = mp4::DecodeBoxHeader(std::string_view(dash.joined).substr(at));
+        if (!header) {
+            break;
+        }
+        if (header->type == "moof") {
+            offsets.push_back(at);
+        }
+        at += static_cast<std::size_t>(header->size);
     }
-    const auto scanned = scan.Finish();
-    for (const FragmentPlace& place : scanned ? scanned->fragments : std::vector<FragmentPlace>{}) {
-        dash.fragments.push_back(dash.joined.substr(place.offset, place.size));
-        dash.offsets.push_back(place.offset);
+    offsets.push_back(dash.joined.size());
+    for (std::size_t i = 0; i + 1 < offsets.size(); ++i) {
+        dash.fragments.push_back(dash.joined.substr(offsets[i], offsets[i + 1] - offsets[i]));
+        dash.offsets.push_back(offsets[i]);
     }
-    dash.init = scanned && scanned->whole ? scanned->init : "";
     return dash;
 }
 
 // ffmpeg's fragments count from their moof, except the plain mp4 muxer's: absolute base_data_offsets.
 TEST(FragmentMerge, FfmpegTracksMergeIntoOneFileOfTheSameFrames) {
-    if (!FfmpegInstalled()) {
-        GTEST_SKIP() << "ffmpeg is not installed: no tracks to merge";
-    }
+    ASSERT_TRUE(FfmpegInstalled()) << "ffmpeg makes the tracks: tools/ensure-deps.sh installs it";
     const std::string dash =
         "-c:v libx264 -g 10 -c:a aac -f dash -seg_duration 1 -use_timeline 0 -map 0:v -map 1:a ";
     const struct {
@@ -329,7 +380,7 @@ TEST(FragmentMerge, FfmpegTracksMergeIntoOneFileOfTheSameFrames) {
         }
         std::string out = merged->bytes;
         FragmentRewriter rewriter(out.size());
-        for (const auto& [track, index] : InterleaveFragments(times)) {
+        for (const auto& [track, index] : Interleave(times)) {
             rewriter.BeginFragment(merged->trackIds[track], tracks[track].offsets[index]);
             ASSERT_TRUE(rewriter.Feed(tracks[track].fragments[index], [&](std::string_view bytes) {
                 out += bytes;

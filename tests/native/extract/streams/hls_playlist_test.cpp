@@ -46,9 +46,9 @@ void ExpectSegments(const HlsPlaylist& playlist, const std::vector<SegmentRow>& 
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const HlsSegment& segment = playlist.segments[i];
         const SegmentRow& row = rows[i];
-        EXPECT_EQ(segment.uri, row.uri) << i;
+        EXPECT_EQ(playlist.Uri(segment), row.uri) << i;
         EXPECT_DOUBLE_EQ(segment.duration, row.duration) << i;
-        EXPECT_EQ(segment.mediaSequence, row.sequence) << i;
+        EXPECT_EQ(playlist.mediaSequence + i, row.sequence) << i;
         EXPECT_EQ(segment.byteRange.has_value(), row.range.has_value()) << i;
         if (segment.byteRange && row.range) {
             EXPECT_EQ(segment.byteRange->offset, row.range->offset) << i;
@@ -153,6 +153,37 @@ TEST(ParseHlsPlaylist, PassesOverMalformedTagsAndRejectsOtherText) {
         const std::optional<HlsPlaylist> playlist = ParseHlsPlaylist(c.text);
         EXPECT_EQ(playlist.has_value(), c.playlist) << c.text;
         EXPECT_EQ(playlist ? playlist->segments.size() : 0, c.segments) << c.text;
+    }
+}
+
+std::string LongPlaylist(int segments) {
+    std::string text = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    for (int i = 0; i < segments; ++i) {
+        text += "#EXTINF:2,\nhttps://cdn.example/v/segment_" + std::to_string(i) + ".ts\n";
+    }
+    return text;
+}
+
+// A segment costs tens of bytes besides its URI, and what a budget takes before parsing covers what the parse
+// keeps.
+TEST(ParseHlsPlaylist, KeepsSegmentsCompactWithinItsBound) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::size_t segments;
+    } cases[] = {
+        {"100,000 segments", LongPlaylist(100000), 100000},
+        {"a master", kFfmpegMaster, 0},
+        {"ranges of one file", kFfmpegSingleFileFmp4, 2},
+        {"renditions only", std::string("#EXTM3U\n") + std::string(2000, '\n') + "#EXT-X-MEDIA", 0},
+    };
+    for (const auto& c : cases) {
+        const std::optional<HlsPlaylist> playlist = ParseHlsPlaylist(c.text);
+        ASSERT_TRUE(playlist) << c.name;
+        ASSERT_EQ(playlist->segments.size(), c.segments) << c.name;
+        EXPECT_LE(playlist->Bytes(), HlsPlaylistBound(c.text)) << c.name;
+        EXPECT_LE(playlist->Bytes(), sizeof(HlsPlaylist) + 2048 + playlist->uris.size() + 64 * c.segments)
+            << c.name;
     }
 }
 

@@ -29,6 +29,7 @@ class BytesContent final : public Content {
         }
         return m_end;
     }
+    int passes() const { return m_passes; }
 
   private:
     std::string m_bytes;
@@ -125,7 +126,8 @@ TEST(StreamContentTest, RewrapsOrSaysWhyNot) {
         std::vector<RewrappedContent::Segment> segments;
         segments.push_back({0, std::make_unique<BytesContent>(first, Status::Done)});
         segments.push_back({0, std::make_unique<BytesContent>(second, c.end, c.secondLater)});
-        RewrappedContent content(std::move(segments), 1);
+        MemoryBudget budget;
+        RewrappedContent content(std::move(segments), 1, budget);
         Status status = Status::Done;
         const std::string bytes = StreamedBytes(content, status, c.refuseAt);
         EXPECT_EQ(status, c.status) << c.name;
@@ -172,6 +174,31 @@ TEST(StreamContentTest, MergesTracksFromSegmentsOrWholeFiles) {
     // Picture first at each time: the first fragment after the movie header is the picture's, 50 samples.
     const std::size_t moof = merged[0].find("moof");
     EXPECT_EQ(merged[0].compare(merged[0].find("trun", moof) + 8, 4, std::string("\0\0\0\x32", 4)), 0);
+}
+
+// A whole file is read from its start once, however many fragments it holds, and its fragments come out
+// between the other track's as they would from segments.
+TEST(StreamContentTest, ReadsEachWholeFileOnce) {
+    constexpr int kFragments = 200;
+    std::vector<FragmentedTrack> tracks;
+    std::vector<const BytesContent*> files;
+    for (const DashTrack& dash : kDashTracks) {
+        std::string file = DashInitSegment(dash);
+        for (int i = 0; i < kFragments; ++i) {
+            file += DashFragment(dash, i);
+        }
+        auto content = std::make_unique<BytesContent>(file, Status::Done);
+        files.push_back(content.get());
+        tracks.emplace_back().init = std::move(content);
+    }
+    MergedContent content(std::move(tracks));
+    Status status = Status::Damaged;
+    const std::string merged = StreamedBytes(content, status);
+    EXPECT_EQ(status, Status::Done);
+    EXPECT_EQ(files[0]->passes(), 1);
+    EXPECT_EQ(files[1]->passes(), 1);
+    const std::vector<std::string> boxes = TopLevelBoxes(merged);
+    EXPECT_EQ(boxes.size(), 2u + 2 * 2 * kFragments);
 }
 
 }  // namespace

@@ -139,9 +139,7 @@ std::map<std::string, std::filesystem::path> ServedJoins(const std::string& fold
 
 // Every file decodes without an error to exactly the frames of the tracks as they were served.
 TEST(RealStreams, EveryVideoDecodesToTheServedFrames) {
-    if (!FfmpegInstalled()) {
-        GTEST_SKIP() << "ffmpeg is not installed: the harvested videos are not decoded";
-    }
+    ASSERT_TRUE(FfmpegInstalled()) << "ffmpeg decodes the harvested videos: tools/ensure-deps.sh installs it";
     for (const auto& cache : kStreamCaches) {
         const TempTree out;
         const TempTree served;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,15 @@ namespace {
 
 const std::string kBase = "http://v.test/show/ep1/";
 const std::vector<std::pair<std::uint16_t, std::uint8_t>> kAvProgramme = {{256, 0x1B}, {257, 0x0F}};
+
+// The shared record made the entry's own to change.
+template <typename Record>
+Record& Edit(std::shared_ptr<const Record>& shared) {
+    auto own = shared ? std::make_shared<Record>(*shared) : std::make_shared<Record>();
+    Record& record = *own;
+    shared = std::move(own);
+    return record;
+}
 
 StreamEntry Entry(const std::string& name) {
     StreamEntry entry;
@@ -45,9 +55,8 @@ StreamEntry Init(const std::string& name, const std::string& handler, std::uint3
     track.trackId = 1;
     track.timescale = timescale;
     track.handler = handler;
-    entry.init.emplace();
-    entry.init->tracks = {track};
-    entry.init->fragmented = true;
+    Edit(entry.init).tracks = {track};
+    Edit(entry.init).fragmented = true;
     return entry;
 }
 
@@ -59,11 +68,38 @@ StreamEntry Playlist(const std::string& name, int segments, const std::string& p
     for (int i = 0; i < segments; ++i) {
         char uri[64];
         std::snprintf(uri, sizeof uri, pattern.c_str(), i);
-        playlist.segments.push_back(
-            {uri, 2.0, static_cast<std::uint64_t>(i), std::nullopt, std::nullopt, false, false});
+        playlist.AddSegment(uri).duration = 2.0;
     }
-    entry.playlist = playlist;
+    entry.playlist = std::make_shared<const HlsPlaylist>(std::move(playlist));
     return entry;
+}
+
+// The playlist with one segment's URI changed.
+void ChangeUri(HlsPlaylist& playlist, std::size_t index, const std::string& uri) {
+    HlsPlaylist changed = playlist;
+    changed.segments.clear();
+    changed.uris.clear();
+    for (std::size_t i = 0; i < playlist.segments.size(); ++i) {
+        HlsSegment segment = playlist.segments[i];
+        HlsSegment& added = changed.AddSegment(i == index ? std::string_view(uri) : playlist.Uri(segment));
+        segment.uriBegin = added.uriBegin;
+        segment.uriSize = added.uriSize;
+        added = segment;
+    }
+    playlist = std::move(changed);
+}
+
+// A representation of fragments of 2 s at timescale 1000 named from kBase, its init segment first.
+void AddFragments(DashRepresentation& representation, const std::string& init,
+                  const std::vector<std::string>& fragments) {
+    representation.timescale = 1000;
+    representation.SetInit(kBase + init);
+    for (std::size_t i = 0; i < fragments.size(); ++i) {
+        DashSegment& segment = representation.AddSegment(kBase + fragments[i]);
+        segment.time = 2000 * i;
+        segment.duration = 2000;
+    }
+    representation.listedSegments = fragments.size();
 }
 
 // A playlist of four TS segments, each with its change.
@@ -118,17 +154,17 @@ TEST(StreamFinderTest, JudgesAPlaylistsStreamByWhatTheCacheHolds) {
          3,
          {"seg_0.ts"}},
         {"encrypted",
-         [](auto& e) { e[0].playlist->segments[1].encrypted = true; },
+         [](auto& e) { Edit(e[0].playlist).segments[1].encrypted = true; },
          StreamVerdict::Encrypted,
          4,
          {}},
         {"one segment listed twice",
-         [](auto& e) { e[0].playlist->segments[3].uri = "seg_0.ts"; },
+         [](auto& e) { ChangeUri(Edit(e[0].playlist), 3, "seg_0.ts"); },
          StreamVerdict::Damaged,
          3,
          {}},
         {"a segment outside the cache's reach",
-         [](auto& e) { e[0].playlist->segments[3].uri = "http://elsewhere.test/seg_3.ts"; },
+         [](auto& e) { ChangeUri(Edit(e[0].playlist), 3, "http://elsewhere.test/seg_3.ts"); },
          StreamVerdict::Incomplete,
          3,
          {"http://elsewhere.test/seg_3.ts"}},
@@ -152,7 +188,7 @@ TEST(StreamFinderTest, JudgesAPlaylistsStreamByWhatTheCacheHolds) {
 
 TEST(StreamFinderTest, SplitsAtDiscontinuitiesAndJudgesLiveListsFromTheirFirstCachedSegment) {
     std::vector<StreamEntry> entries = TsStream([](auto& e) {
-        e[0].playlist->segments[2].discontinuity = true;
+        Edit(e[0].playlist).segments[2].discontinuity = true;
         e[3].ts->firstPts = 100 * 90000;
         e[4].ts->firstPts = 102 * 90000;
     });
@@ -163,7 +199,7 @@ TEST(StreamFinderTest, SplitsAtDiscontinuitiesAndJudgesLiveListsFromTheirFirstCa
     EXPECT_EQ(streams[1].verdict, StreamVerdict::Complete);
 
     entries = TsStream([](auto& e) {
-        e[0].playlist->endList = false;
+        Edit(e[0].playlist).endList = false;
         e.erase(e.begin() + 1);
     });
     streams = FindStreams(entries);
@@ -186,8 +222,9 @@ TEST(StreamFinderTest, JoinsTheInitSegmentOfItsOwnRenditionFirst) {
     };
     for (const auto& c : cases) {
         StreamEntry playlist = Playlist("prog_index.m3u8", 2, "frag%d.m4s");
-        playlist.playlist->maps.emplace_back().uri = "init.mp4";
-        for (HlsSegment& segment : playlist.playlist->segments) {
+        HlsPlaylist& edited = Edit(playlist.playlist);
+        edited.maps.emplace_back().uri = "init.mp4";
+        for (HlsSegment& segment : edited.segments) {
             segment.map = 0;
         }
         const std::vector<StreamEntry> entries = {playlist, Fragment("frag1.m4s", 2000), c.init,
@@ -248,12 +285,9 @@ TEST(StreamFinderTest, GroupsSegmentsWithoutAManifestByTheirTimestamps) {
 // A manifest may claim any number of segments; only those expanded are looked up.
 TEST(StreamFinderTest, AManifestClaimingAbsurdCountsIsIncomplete) {
     StreamEntry mpd = Entry("manifest.mpd");
-    mpd.manifest = DashManifest{};
-    DashRepresentation& video = mpd.manifest->representations.emplace_back();
+    DashRepresentation& video = Edit(mpd.manifest).representations.emplace_back();
     video.contentType = "video";
-    video.timescale = 1000;
-    video.init = DashSegment{kBase + "init.mp4", {}, {}, 0, 0};
-    video.segments = {{kBase + "frag0.m4s", {}, {}, 0, 2000}, {kBase + "frag1.m4s", {}, {}, 2000, 2000}};
+    AddFragments(video, "init.mp4", {"frag0.m4s", "frag1.m4s"});
     video.listedSegments = 1'000'000'000'000;
     const std::vector<StreamEntry> entries = {mpd, Init("init.mp4", "vide", 1000), Fragment("frag0.m4s", 0),
                                               Fragment("frag1.m4s", 2000)};
@@ -267,9 +301,9 @@ TEST(StreamFinderTest, AManifestClaimingAbsurdCountsIsIncomplete) {
 
 TEST(StreamFinderTest, AManifestsTwinAddsItsEntriesToTheSameStream) {
     StreamEntry master = Entry("master.m3u8");
-    master.playlist = HlsPlaylist{};
-    master.playlist->master = true;
-    master.playlist->variants.emplace_back().uri = "index.m3u8";
+    HlsPlaylist& named = Edit(master.playlist);
+    named.master = true;
+    named.variants.emplace_back().uri = "index.m3u8";
     std::vector<StreamEntry> entries = TsStream([&](auto& e) {
         e.push_back(master);
         e.push_back(e[0]);
@@ -283,15 +317,12 @@ TEST(StreamFinderTest, AManifestsTwinAddsItsEntriesToTheSameStream) {
 // A DASH manifest of a picture and a sound representation, each an init segment and two fragments.
 std::vector<StreamEntry> DashPair(const std::function<void(std::vector<StreamEntry>&)>& change) {
     StreamEntry mpd = Entry("manifest.mpd");
-    mpd.manifest = DashManifest{};
+    DashManifest& described = Edit(mpd.manifest);
     for (const char* kind : {"v", "a"}) {
-        DashRepresentation& representation = mpd.manifest->representations.emplace_back();
+        DashRepresentation& representation = described.representations.emplace_back();
         representation.contentType = kind[0] == 'v' ? "video" : "audio";
-        representation.timescale = 1000;
-        representation.init = DashSegment{kBase + kind + "-init.mp4", {}, {}, 0, 0};
-        representation.segments = {{kBase + kind + "-0.m4s", {}, {}, 0, 2000},
-                                   {kBase + kind + "-1.m4s", {}, {}, 2000, 2000}};
-        representation.listedSegments = 2;
+        const std::string name = kind;
+        AddFragments(representation, name + "-init.mp4", {name + "-0.m4s", name + "-1.m4s"});
     }
     std::vector<StreamEntry> entries = {mpd,
                                         Init("v-init.mp4", "vide", 1000),
@@ -350,13 +381,13 @@ TEST(StreamJoinsTest, ChoosesHowEachStreamBecomesOneFile) {
 // An HLS variant takes the first complete sound rendition of its group.
 TEST(StreamJoinsTest, AMasterPlaylistPairsAVariantWithItsSound) {
     StreamEntry master = Entry("master.m3u8");
-    master.playlist = HlsPlaylist{};
-    master.playlist->master = true;
-    HlsVariant& variant = master.playlist->variants.emplace_back();
+    HlsPlaylist& named = Edit(master.playlist);
+    named.master = true;
+    HlsVariant& variant = named.variants.emplace_back();
     variant.uri = "index.m3u8";
     variant.audioGroup = "aud";
     for (const char* uri : {"missing.m3u8", "sound.m3u8"}) {
-        master.playlist->renditions.push_back({"AUDIO", "aud", uri, uri, false});
+        named.renditions.push_back({"AUDIO", "aud", uri, uri, false});
     }
     std::vector<StreamEntry> entries = TsStream([&](auto& e) {
         e.push_back(Playlist("sound.m3u8", 2, "snd_%d.ts"));
@@ -393,6 +424,97 @@ TEST(StreamJoinsTest, FeedsSegmentsByTimeAcrossTheClocksWrap) {
         fed.push_back(segment.entry);
     }
     EXPECT_EQ(fed, (std::vector<std::size_t>{2, 0, 1, 3}));
+}
+
+// A playlist of 100,000 segments is one stream as one of 10 is (hostile_cache_bench times it).
+TEST(StreamFinderTest, FindsAStreamOfAHundredThousandSegmentsAsOneOfTen) {
+    for (const int count : {10, 100000}) {
+        std::vector<StreamEntry> entries = {Playlist("index.m3u8", count)};
+        for (int i = 0; i < count; ++i) {
+            entries.push_back(TsSegment("seg_" + std::to_string(i) + ".ts", 1.4 + 2 * i));
+        }
+        const std::vector<FoundStream> streams = FindStreams(entries);
+        ASSERT_EQ(streams.size(), 1u) << count;
+        EXPECT_EQ(streams[0].verdict, StreamVerdict::Complete) << count;
+        EXPECT_EQ(streams[0].parts.size(), static_cast<std::size_t>(count)) << count;
+        EXPECT_EQ(streams[0].parts.back(), static_cast<std::size_t>(count)) << count;
+    }
+}
+
+// A master of 3,000 variants and 3,000 renditions of one group, only the last of them cached, pairs the
+// variant with that one (hostile_cache_bench times the lookup).
+TEST(StreamJoinsTest, PairsVariantsWithTheirSoundByGroupNotEachWithEach) {
+    StreamEntry master = Entry("master.m3u8");
+    HlsPlaylist& named = Edit(master.playlist);
+    named.master = true;
+    for (int i = 0; i < 3000; ++i) {
+        named.variants.push_back({"index.m3u8", 1000, "", "aud"});
+        named.renditions.push_back({"AUDIO", "aud", "", "missing_" + std::to_string(i) + ".m3u8", false});
+    }
+    named.renditions.back().uri = "sound.m3u8";
+    std::vector<StreamEntry> entries = TsStream([&](auto& e) {
+        e.push_back(Playlist("sound.m3u8", 2, "snd_%d.ts"));
+        e.push_back(TsSegment("snd_0.ts", 1.3));
+        e.push_back(TsSegment("snd_1.ts", 3.3));
+        e[6].ts->programme = e[7].ts->programme = {{257, 0x0F}};
+        e.push_back(master);
+    });
+    const std::vector<FoundStream> streams = FindStreams(entries);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].soundParts, (std::vector<std::size_t>{6, 7}));
+}
+
+// A stream is over the budget, not incomplete, when the memory budget may be what it misses: its manifest's
+// list was cut for memory, its manifest did not fit, or entries that may be its were not held.
+TEST(StreamFinderTest, SaysWhenTheMemoryBudgetIsWhatAStreamMisses) {
+    const struct {
+        const char* name;
+        std::function<void(std::vector<StreamEntry>&)> change;
+        bool unheld;
+        std::vector<StreamVerdict> verdicts;
+    } cases[] = {
+        {"whole though entries were left out", [](auto&) {}, true, {StreamVerdict::Complete}},
+        {"a segment missing", [](auto& e) { e.erase(e.begin() + 2); }, false, {StreamVerdict::Incomplete}},
+        {"a segment missing, entries left out",
+         [](auto& e) { e.erase(e.begin() + 2); },
+         true,
+         {StreamVerdict::OverBudget}},
+        {"the playlist did not fit",
+         [](auto& e) {
+             e[0].playlist.reset();
+             e[0].overBudget = true;
+         },
+         false,
+         {StreamVerdict::OverBudget, StreamVerdict::Complete}},
+        {"segments without a playlist, entries left out",
+         [](auto& e) { e.erase(e.begin()); },
+         true,
+         {StreamVerdict::OverBudget}},
+        {"a manifest cut for memory",
+         [](auto& e) {
+             e = DashPair([](auto& d) { d.pop_back(); });
+             Edit(e[0].manifest).representations[1].overBudget = true;
+         },
+         false,
+         {StreamVerdict::Complete, StreamVerdict::OverBudget}},
+        {"a manifest whose cached representations were left out",
+         [](auto& e) {
+             e = DashPair([](auto&) {});
+             DashManifest& manifest = Edit(e[0].manifest);
+             manifest.representations.clear();
+             manifest.overBudget = true;
+         },
+         false,
+         {StreamVerdict::OverBudget, StreamVerdict::Complete, StreamVerdict::Complete}},
+    };
+    for (const auto& c : cases) {
+        std::vector<StreamEntry> entries = TsStream(c.change);
+        std::vector<StreamVerdict> verdicts;
+        for (const FoundStream& stream : FindStreams(entries, c.unheld)) {
+            verdicts.push_back(stream.verdict);
+        }
+        EXPECT_EQ(verdicts, c.verdicts) << c.name;
+    }
 }
 
 }  // namespace

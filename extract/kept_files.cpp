@@ -101,6 +101,23 @@ std::uint64_t ClaimedLength(const BodyPiece& piece) {
 
 }  // namespace
 
+// Runs that meet are kept as one: the pieces of a cache written one after another, as an SQL shard's pages
+// or a blockfile's blocks mostly are, then cost one node however many entries they hold.
+void StoredBytesClaims::ClaimRun(std::map<std::uint64_t, std::uint64_t>& claimed, std::uint64_t start,
+                                 std::uint64_t end) {
+    const auto after = claimed.lower_bound(start);
+    if (after != claimed.end() && after->first == end) {
+        end = after->second;
+        claimed.erase(after);
+    }
+    const auto next = claimed.lower_bound(start);
+    if (next != claimed.begin() && std::prev(next)->second == start) {
+        std::prev(next)->second = end;
+        return;
+    }
+    claimed.emplace_hint(next, start, end);
+}
+
 bool StoredBytesClaims::Claim(FileSystem& fs, const CacheEntry& entry) {
     std::vector<std::pair<std::map<std::uint64_t, std::uint64_t>*, const BodyPiece*>> claims;
     for (const BodyPiece& piece : entry.pieces) {
@@ -119,7 +136,7 @@ bool StoredBytesClaims::Claim(FileSystem& fs, const CacheEntry& entry) {
         claims.emplace_back(&claimed, &piece);
     }
     for (const auto& [claimed, piece] : claims) {
-        (*claimed)[piece->fileOffset] = piece->fileOffset + ClaimedLength(*piece);
+        ClaimRun(*claimed, piece->fileOffset, piece->fileOffset + ClaimedLength(*piece));
     }
     return true;
 }

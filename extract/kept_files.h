@@ -37,6 +37,8 @@ class StoredBytesClaims {
     bool Claim(FileSystem& fs, const CacheEntry& entry);
 
   private:
+    static void ClaimRun(std::map<std::uint64_t, std::uint64_t>& claimed, std::uint64_t start,
+                         std::uint64_t end);
     std::map<FileIdentity, std::map<std::uint64_t, std::uint64_t>> m_claimed;  // start -> end
 };
 

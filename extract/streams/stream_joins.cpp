@@ -196,7 +196,7 @@ void PairByMasterPlaylist(const std::vector<StreamEntry>& entries, std::vector<F
     }
 }
 
-void Rename(FoundStream& stream, const std::string& type) {
+void GiveType(FoundStream& stream, const std::string& type) {
     const std::size_t dot = stream.fileName.rfind(u'.');
     stream.fileName.resize(dot == std::u16string::npos ? stream.fileName.size() : dot);
     stream.fileName += u'.';
@@ -216,7 +216,7 @@ void ChooseRewrap(const std::vector<StreamEntry>& entries, FoundStream& stream) 
         return;
     }
     stream.join = StreamJoin::Rewrapped;
-    Rename(stream, CarriesVideo(*picture) ? "mp4" : "m4a");
+    GiveType(stream, CarriesVideo(*picture) ? "mp4" : "m4a");
 }
 
 constexpr std::uint64_t kPtsWrap = std::uint64_t{1} << 33;

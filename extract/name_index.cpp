@@ -1,6 +1,7 @@
 #include "extract/name_index.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace drovan {
 
@@ -42,9 +43,19 @@ std::vector<unsigned> NameSeries::WithDigest(std::uint64_t size, const Sha256Dig
     return numbers;
 }
 
-NameSeries& NameIndex::SeriesOf(std::u16string_view name) {
+std::shared_ptr<NameSeries> NameIndex::SeriesOf(std::u16string_view name) {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_series[std::u16string(name)];
+    std::shared_ptr<NameSeries>& series = m_series[std::u16string(name)];
+    if (!series) {
+        series = std::make_shared<NameSeries>();
+        if (m_series.size() > m_maxSeries) {
+            // Any other name will do: the one being placed keeps its series alive while it is.
+            const auto forgotten =
+                m_series.begin()->second == series ? std::next(m_series.begin()) : m_series.begin();
+            m_series.erase(forgotten);
+        }
+    }
+    return series;
 }
 
 }  // namespace drovan

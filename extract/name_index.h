@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -41,15 +42,19 @@ class NameSeries {
 
 // What one harvest has learnt of its destination, by name as given to placement, so that a name given to
 // many files is neither searched from its first number nor compared byte by byte with every file again.
-// Shared by the harvest's threads, which never place names of one family at the same time.
+// Shared by the harvest's threads, which never place names of one family at the same time. It remembers at
+// most maxSeries names: past them one is forgotten for each new one, and a name forgotten is learnt again
+// from the destination, so that a harvest of millions of names keeps to its memory budget.
 class NameIndex {
   public:
-    // Stays where it is while the index lives.
-    NameSeries& SeriesOf(std::u16string_view name);
+    static constexpr std::size_t kMaxSeries = std::size_t{1} << 17;
+    explicit NameIndex(std::size_t maxSeries = kMaxSeries) : m_maxSeries(maxSeries) {}
+    std::shared_ptr<NameSeries> SeriesOf(std::u16string_view name);
 
   private:
+    const std::size_t m_maxSeries;
     std::mutex m_mutex;
-    std::unordered_map<std::u16string, NameSeries> m_series;
+    std::unordered_map<std::u16string, std::shared_ptr<NameSeries>> m_series;
 };
 
 }  // namespace drovan

@@ -375,7 +375,8 @@ std::optional<std::uint64_t> FileContent::Size() {
 
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
                           Content& content, const HarvestProgress* progress, NameIndex& names) {
-    return Placement(fs, folder, name, content, progress, names.SeriesOf(name)).Run();
+    const std::shared_ptr<NameSeries> series = names.SeriesOf(name);
+    return Placement(fs, folder, name, content, progress, *series).Run();
 }
 
 }  // namespace drovan

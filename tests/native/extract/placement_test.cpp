@@ -149,6 +149,20 @@ TEST(PlaceNewFile, GivesUpAfterTheLastNumberedName) {
     EXPECT_TRUE(files.creations.empty());
 }
 
+// An index that remembers one name forgets a.swf for b.swf, then learns it again from the destination: the
+// same bytes are found there, other bytes get the next number.
+TEST(PlaceNewFile, ANameTheIndexForgotIsLearntAgain) {
+    MemoryFileSystem files = Destination({});
+    NameIndex names(1);
+    const std::pair<const char16_t*, const char*> kPlaced[] = {
+        {u"a.swf", "one"}, {u"b.swf", "two"}, {u"a.swf", "one"}, {u"a.swf", "three"}};
+    for (const auto& [name, bytes] : kPlaced) {
+        ChunkedContent content(bytes);
+        Place(files, content, names, name);
+    }
+    EXPECT_EQ(files.FilesIn(u"/out"), (Files{{u"a.swf", "one"}, {u"b.swf", "two"}, {u"a (2).swf", "three"}}));
+}
+
 // Another harvest takes a name between our search and our commit, or is still writing the file under it.
 TEST(PlaceNewFile, ANameTakenMeanwhileIsLearntAndTheSearchGoesOn) {
     constexpr auto kCopied = PlaceOutcome::Copied;

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
 #include "cli/harvest_run.h"
@@ -45,6 +46,8 @@
 #include "tests/support/sql_cache_builder.h"
 
 namespace {
+
+using drovan::bench::WriteFile;
 
 using drovan::bench::Gzip;
 using drovan::bench::Median;
@@ -185,15 +188,6 @@ std::vector<Planned> Plan(int count, std::size_t noiseSize) {
         }
     }
     return plan;
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-        std::perror(path.c_str());
-        std::exit(1);
-    }
-    close(fd);
 }
 
 std::string Hex(std::uint64_t value, int digits, bool upper) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "bench/bench_files.h"
 #include "bench/bench_gzip.h"
 #include "bench/hostile_cases.h"
 #include "tests/support/cache_builders.h"
@@ -17,6 +18,8 @@
 namespace drovan::bench {
 namespace {
 
+using drovan::bench::WriteFile;
+
 namespace fs = std::filesystem;
 using namespace drovan::tests;
 
@@ -24,15 +27,6 @@ constexpr char kPlaylistType[] = "application/vnd.apple.mpegurl";
 constexpr char kManifestType[] = "application/dash+xml";
 constexpr std::size_t kManifestBytes = 4 << 20;  // the largest playlist or manifest a harvest reads
 constexpr int kGzipManifests = 24;
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-        std::perror(path.c_str());
-        std::exit(1);
-    }
-    close(fd);
-}
 
 // A Chromium simple cache of 200 responses, each body stored as given or gzip-encoded; zlib's CRC, as the
 // tests' builder goes bit by bit.

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/bench_timing.h"
 #include "extract/cache_listing.h"
 #include "extract/file_system_posix.h"
@@ -31,6 +32,8 @@
 #include "tests/support/media_builders.h"
 
 namespace {
+
+using drovan::bench::WriteFile;
 
 using drovan::bench::Median;
 using drovan::bench::Seconds;
@@ -48,15 +51,6 @@ struct Options {
 
 constexpr int kStreams = 50;
 constexpr std::size_t kCopyChunk = 1 << 20;
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-        std::perror(path.c_str());
-        std::exit(1);
-    }
-    close(fd);
-}
 
 // Where a body lies in its entry file: after the header and the key.
 struct StoredBody {

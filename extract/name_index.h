@@ -47,7 +47,7 @@ class NameSeries {
 // from the destination, so that a harvest of millions of names keeps to its memory budget.
 class NameIndex {
   public:
-    static constexpr std::size_t kMaxSeries = std::size_t{1} << 17;
+    static constexpr std::size_t kMaxSeries = std::size_t{1} << 15;
     explicit NameIndex(std::size_t maxSeries = kMaxSeries) : m_maxSeries(maxSeries) {}
     std::shared_ptr<NameSeries> SeriesOf(std::u16string_view name);
 

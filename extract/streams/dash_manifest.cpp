@@ -810,20 +810,23 @@ void ReadAdaptationSet(const Elements& elements, std::size_t index, const Level&
 
 }  // namespace
 
-DashSegment& DashRepresentation::AddSegment(std::string_view url) {
-    DashSegment& segment = segments.emplace_back();
+namespace {
+
+DashSegment& WithUrl(DashSegment& segment, std::string& urls, std::string_view url) {
     segment.urlBegin = static_cast<std::uint32_t>(urls.size());
     segment.urlSize = static_cast<std::uint32_t>(url.size());
     urls.append(url);
     return segment;
 }
 
+}  // namespace
+
+DashSegment& DashRepresentation::AddSegment(std::string_view url) {
+    return WithUrl(segments.emplace_back(), urls, url);
+}
+
 DashSegment& DashRepresentation::SetInit(std::string_view url) {
-    DashSegment& segment = init.emplace();
-    segment.urlBegin = static_cast<std::uint32_t>(urls.size());
-    segment.urlSize = static_cast<std::uint32_t>(url.size());
-    urls.append(url);
-    return segment;
+    return WithUrl(init.emplace(), urls, url);
 }
 
 std::size_t DashManifest::Bytes() const {

@@ -378,6 +378,17 @@ TEST(StreamJoinsTest, ChoosesHowEachStreamBecomesOneFile) {
     }
 }
 
+// A TS stream, its sound rendition's playlist and segments (entries 5 to 7), and master naming them.
+std::vector<StreamEntry> WithSoundRendition(const StreamEntry& master) {
+    return TsStream([&](auto& e) {
+        e.push_back(Playlist("sound.m3u8", 2, "snd_%d.ts"));
+        e.push_back(TsSegment("snd_0.ts", 1.3));
+        e.push_back(TsSegment("snd_1.ts", 3.3));
+        e[6].ts->programme = e[7].ts->programme = {{257, 0x0F}};
+        e.push_back(master);
+    });
+}
+
 // An HLS variant takes the first complete sound rendition of its group.
 TEST(StreamJoinsTest, AMasterPlaylistPairsAVariantWithItsSound) {
     StreamEntry master = Entry("master.m3u8");
@@ -389,13 +400,7 @@ TEST(StreamJoinsTest, AMasterPlaylistPairsAVariantWithItsSound) {
     for (const char* uri : {"missing.m3u8", "sound.m3u8"}) {
         named.renditions.push_back({"AUDIO", "aud", uri, uri, false});
     }
-    std::vector<StreamEntry> entries = TsStream([&](auto& e) {
-        e.push_back(Playlist("sound.m3u8", 2, "snd_%d.ts"));
-        e.push_back(TsSegment("snd_0.ts", 1.3));
-        e.push_back(TsSegment("snd_1.ts", 3.3));
-        e[6].ts->programme = e[7].ts->programme = {{257, 0x0F}};
-        e.push_back(master);
-    });
+    const std::vector<StreamEntry> entries = WithSoundRendition(master);
     const std::vector<FoundStream> streams = FindStreams(entries);
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0].join, StreamJoin::Rewrapped);
@@ -452,13 +457,7 @@ TEST(StreamJoinsTest, PairsVariantsWithTheirSoundByGroupNotEachWithEach) {
         named.renditions.push_back({"AUDIO", "aud", "", "missing_" + std::to_string(i) + ".m3u8", false});
     }
     named.renditions.back().uri = "sound.m3u8";
-    std::vector<StreamEntry> entries = TsStream([&](auto& e) {
-        e.push_back(Playlist("sound.m3u8", 2, "snd_%d.ts"));
-        e.push_back(TsSegment("snd_0.ts", 1.3));
-        e.push_back(TsSegment("snd_1.ts", 3.3));
-        e[6].ts->programme = e[7].ts->programme = {{257, 0x0F}};
-        e.push_back(master);
-    });
+    const std::vector<StreamEntry> entries = WithSoundRendition(master);
     const std::vector<FoundStream> streams = FindStreams(entries);
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0].soundParts, (std::vector<std::size_t>{6, 7}));

@@ -161,8 +161,7 @@ ListRow StreamRow(const FoundStream& stream) {
     for (const std::string& url : stream.missing) {
         row.missing.push_back(Utf8ToUtf16(url));
     }
-    row.note = stream.verdict == StreamVerdict::OverBudget ? u"over the memory budget"
-                                                           : Utf8ToUtf16(stream.keptAsTs);
+    row.note = Utf8ToUtf16(StreamNote(stream));
     return row;
 }
 

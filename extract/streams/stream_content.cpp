@@ -209,6 +209,9 @@ Status RewrappedContent::Stream(const Sink& sink) {
     if (!surveyed) {
         surveyed = std::make_unique<TsRewrap>(m_budget, m_sources);
         for (Segment& segment : m_segments) {
+            if (segment.runStart) {
+                surveyed->SurveyRunStart();
+            }
             // Nothing is written while surveying: the sink is asked between reads only whether to go on.
             const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
                 surveyed->Survey(segment.source, std::string_view(data, size));
@@ -232,6 +235,9 @@ Status RewrappedContent::Stream(const Sink& sink) {
         return Status::Refused;
     }
     for (Segment& segment : m_segments) {
+        if (segment.runStart && !rewrap.WriteRunStart(write)) {
+            return sinkRefused ? Status::Refused : Status::Damaged;
+        }
         const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
             return rewrap.Write(segment.source, std::string_view(data, size), write);
         });

@@ -19,6 +19,7 @@ class RewrappedContent final : public Content {
   public:
     struct Segment {
         std::size_t source = 0;  // 0: the stream's own segments; 1: a separate sound rendition's
+        bool runStart = false;   // the first of a run after a discontinuity
         std::unique_ptr<Content> content;
     };
     // segments in the order they are fed: by time across sources.

@@ -63,6 +63,7 @@ struct WantedSegment {
     std::size_t found = kNotCached;  // the entry of its URL
     std::size_t origin = 0;          // its index in the playlist or representation
     double seconds = 0;              // as the manifest says; 0 when it does not
+    bool runStart = false;           // the first after a discontinuity
 };
 
 // A stream as its manifest describes it, its segments looked up in the cache.
@@ -219,9 +220,20 @@ std::vector<bool> Gaps(const std::vector<Timing>& timings, bool wraps) {
     return gaps;
 }
 
-bool RunsWithoutGap(const std::vector<Timing>& timings, bool wraps) {
-    const std::vector<bool> gaps = Gaps(timings, wraps);
-    return std::none_of(gaps.begin(), gaps.end(), [](bool gap) { return gap; });
+// Each run between discontinuities keeps its own clock: runStarts are where runs after the first start.
+bool RunsWithoutGap(const std::vector<Timing>& timings, bool wraps,
+                    const std::vector<std::size_t>& runStarts) {
+    std::size_t begin = 0;
+    for (std::size_t run = 0; run <= runStarts.size(); ++run) {
+        const std::size_t end = run < runStarts.size() ? runStarts[run] : timings.size();
+        const std::vector<bool> gaps =
+            Gaps(std::vector<Timing>(timings.begin() + begin, timings.begin() + end), wraps);
+        if (std::any_of(gaps.begin(), gaps.end(), [](bool gap) { return gap; })) {
+            return false;
+        }
+        begin = end;
+    }
+    return true;
 }
 
 // The joined size, and when the last part was stored.
@@ -276,7 +288,8 @@ bool TakeInit(const WantedStream& wanted, const std::vector<StreamEntry>& entrie
 
 // What the segments of a wanted stream come to in the cache.
 struct Gathered {
-    std::vector<Timing> timings;  // of the parts taken, in order
+    std::vector<Timing> timings;         // of the parts taken, in order
+    std::vector<std::size_t> runStarts;  // in timings
     // The first segments not cached whole that may be listed (of a live list, those after the first cached).
     std::vector<std::size_t> missing;
     std::size_t firstCached = SIZE_MAX;
@@ -288,10 +301,16 @@ struct Gathered {
 Gathered GatherSegments(const WantedStream& wanted, const std::vector<StreamEntry>& entries,
                         FoundStream& stream, Rendition& rendition, PartMarks& marks) {
     Gathered gathered;
+    bool runStarting = false;
     for (std::size_t i = 0; i < wanted.segments.size(); ++i) {
         const WantedSegment& segment = wanted.segments[i];
         const std::size_t found = segment.found;
         std::optional<Timing> timing;
+        if (segment.runStart) {
+            // A new run may come from another packager, on other PIDs.
+            rendition.programme.reset();
+            runStarting = true;
+        }
         if (found != kNotCached) {
             stream.members.push_back(found);
             gathered.firstCached = std::min(gathered.firstCached, i);
@@ -314,6 +333,10 @@ Gathered GatherSegments(const WantedStream& wanted, const std::vector<StreamEntr
         if (!marks.Mark(found)) {
             gathered.repeats = true;
             continue;
+        }
+        if (std::exchange(runStarting, false) && !gathered.timings.empty()) {
+            gathered.runStarts.push_back(gathered.timings.size());
+            stream.runStarts.push_back(stream.parts.size());
         }
         stream.parts.push_back(found);
         gathered.timings.push_back(*timing);
@@ -349,7 +372,8 @@ FoundStream Assemble(const WantedStream& wanted, const std::vector<StreamEntry>&
         stream.expected = span + (wanted.initUrl ? 1 : 0);
     }
     whole = whole && stream.present == stream.expected;
-    const bool continuous = wanted.singleFile || RunsWithoutGap(gathered.timings, !wanted.fragmented);
+    const bool continuous =
+        wanted.singleFile || RunsWithoutGap(gathered.timings, !wanted.fragmented, gathered.runStarts);
     stream.verdict = VerdictOf(encrypted, gathered.repeats, whole, continuous, wanted.overBudget || unheld);
     const bool soundOnly = rendition.init ? SoundOnly(*rendition.init) : wanted.audio;
     stream.type = !wanted.fragmented ? "ts" : soundOnly ? "m4a" : "mp4";
@@ -372,7 +396,8 @@ bool AnythingCached(const WantedStream& wanted, const std::vector<StreamEntry>& 
                        [](const WantedSegment& segment) { return segment.found != kNotCached; });
 }
 
-// One wanted stream per run of a media playlist between discontinuities (and init segment changes).
+// One wanted stream per media playlist, its MPEG-TS runs between discontinuities joined; fragmented runs
+// each their own, since every init segment change starts one.
 std::vector<WantedStream> WantedFromPlaylist(std::size_t manifest, const std::vector<StreamEntry>& entries,
                                              const EntryIndex& index, const HlsPlaylist& playlist) {
     const std::string& url = entries[manifest].url;
@@ -385,7 +410,8 @@ std::vector<WantedStream> WantedFromPlaylist(std::size_t manifest, const std::ve
         if (!segmentUrl) {
             continue;
         }
-        if (wanted.empty() || segment.discontinuity || segment.map != runMap) {
+        const bool newRun = segment.discontinuity && !wanted.empty();
+        if (wanted.empty() || segment.map != runMap || (newRun && segment.map)) {
             WantedStream& run = wanted.emplace_back();
             run.manifest = manifest;
             run.playlist = &playlist;
@@ -406,7 +432,7 @@ std::vector<WantedStream> WantedFromPlaylist(std::size_t manifest, const std::ve
             continue;
         }
         const std::optional<std::size_t> found = index.Find(entries[manifest], *segmentUrl);
-        run.segments.push_back({found.value_or(kNotCached), i, segment.duration});
+        run.segments.push_back({found.value_or(kNotCached), i, segment.duration, newRun && !segment.map});
         lastUrl = std::move(*segmentUrl);
     }
     for (WantedStream& run : wanted) {
@@ -886,6 +912,24 @@ std::vector<bool> StreamMembers(const std::vector<FoundStream>& streams, std::si
         }
     }
     return belongs;
+}
+
+std::string StreamNote(const FoundStream& stream) {
+    std::vector<std::string> notes;
+    if (const std::size_t runs = stream.runStarts.size(); runs > 0) {
+        notes.push_back(std::to_string(runs) + (runs == 1 ? " discontinuity" : " discontinuities"));
+    }
+    if (!stream.keptAsTs.empty()) {
+        notes.push_back(stream.keptAsTs);
+    }
+    if (stream.verdict == StreamVerdict::OverBudget) {
+        notes.push_back("over the memory budget");
+    }
+    std::string note;
+    for (const std::string& part : notes) {
+        note += (note.empty() ? "" : "; ") + part;
+    }
+    return note;
 }
 
 }  // namespace drovan

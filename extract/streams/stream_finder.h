@@ -73,7 +73,14 @@ struct FoundStream {
     std::vector<std::size_t> soundParts;
     // Why an MPEG-TS stream is written as it is rather than rewrapped.
     std::string keptAsTs;
+    // Where in parts each run after the first starts: after an HLS discontinuity, which may restart the
+    // timestamps and change the picture's size; the runs are joined into one file.
+    std::vector<std::size_t> runStarts;
 };
+
+// What a listing says of a stream beside its state: "2 discontinuities", why it is kept as MPEG-TS, or that
+// it did not fit the memory budget.
+std::string StreamNote(const FoundStream& stream);
 
 constexpr std::size_t kListedMissing = 64;
 

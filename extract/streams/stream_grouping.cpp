@@ -84,7 +84,7 @@ std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vec
         case StreamJoin::Rewrapped: {
             std::vector<RewrappedContent::Segment> segments;
             for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
-                segments.push_back({fed.source, std::move(held[fed.entry].content)});
+                segments.push_back({fed.source, fed.runStart, std::move(held[fed.entry].content)});
             }
             const auto surveyed = surveys.find(SurveyKey(stream));
             return std::make_unique<RewrappedContent>(

@@ -78,8 +78,9 @@ void TakeSound(FoundStream& picture, FoundStream& sound) {
 // The kinds of picture that take a sound stream in: fragmented MP4 takes M4A, MPEG-TS rewrappable MPEG-TS.
 enum PairKind : std::size_t { kFragmentedPair, kTsPair, kNoPair };
 
+// Runs joined across discontinuities are fed in one order; a sound rendition's clock restarts elsewhere.
 PairKind PictureKind(const std::vector<StreamEntry>& entries, const FoundStream& picture) {
-    if (!Complete(picture) || !picture.soundParts.empty()) {
+    if (!Complete(picture) || !picture.soundParts.empty() || !picture.runStarts.empty()) {
         return kNoPair;
     }
     return picture.type == "mp4"                                   ? kFragmentedPair
@@ -88,7 +89,7 @@ PairKind PictureKind(const std::vector<StreamEntry>& entries, const FoundStream&
 }
 
 PairKind SoundKind(const std::vector<StreamEntry>& entries, const FoundStream& sound) {
-    if (!Complete(sound)) {
+    if (!Complete(sound) || !sound.runStarts.empty()) {
         return kNoPair;
     }
     return sound.type == "m4a"                                 ? kFragmentedPair
@@ -241,6 +242,7 @@ std::vector<FedSegment> RewrapFeedOrder(const std::vector<StreamEntry>& entries,
     std::size_t next[2] = {0, 0};
     std::int64_t start[2] = {INT64_MIN, INT64_MIN};
     std::vector<FedSegment> order;
+    std::size_t nextRun = 0;
     while (next[0] < sources[0]->size() || next[1] < sources[1]->size()) {
         std::int64_t candidate[2] = {INT64_MAX, INT64_MAX};
         for (std::size_t source = 0; source < 2; ++source) {
@@ -250,7 +252,10 @@ std::vector<FedSegment> RewrapFeedOrder(const std::vector<StreamEntry>& entries,
         }
         const std::size_t source = candidate[1] < candidate[0] ? 1 : 0;
         start[source] = candidate[source];
-        order.push_back({source, (*sources[source])[next[source]++]});
+        const bool runStart =
+            source == 0 && nextRun < stream.runStarts.size() && stream.runStarts[nextRun] == next[0];
+        nextRun += runStart ? 1 : 0;
+        order.push_back({source, (*sources[source])[next[source]++], runStart});
     }
     return order;
 }
@@ -283,6 +288,9 @@ Survey SurveyStream(const std::vector<StreamEntry>& entries, const FoundStream& 
     Survey survey;
     auto rewrap = std::make_unique<TsRewrap>(budget, stream.soundParts.empty() ? 1 : 2);
     for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
+        if (fed.runStart) {
+            rewrap->SurveyRunStart();
+        }
         Content* const content = contents(fed.entry);
         const Content::Status read = content == nullptr
                                          ? Content::Status::SourceFailed

@@ -24,6 +24,7 @@ void ChooseJoins(const std::vector<StreamEntry>& entries, std::vector<FoundStrea
 struct FedSegment {
     std::size_t source = 0;
     std::size_t entry = 0;
+    bool runStart = false;  // the first of a run after a discontinuity
 };
 
 // The order to feed a rewrapped stream's segments in: each source's in its own order, the two merged by

@@ -197,6 +197,7 @@ struct PictureFacts {
 // hold them.
 struct Track {
     Codec codec = Codec::H264;
+    std::size_t source = 0;
 
     // Gathered by the survey.
     std::string vps, sps, pps;  // the first seen
@@ -213,6 +214,10 @@ struct Track {
     Runs<std::uint32_t> durations;
     Runs<std::int32_t> compositionOffsets;
     std::vector<std::uint32_t> syncSamples;  // 1-based
+    // Runs after the first: how far a run's decode times are moved, and the sound frames dropped at each.
+    std::int64_t runShift = 0;
+    bool runStarting = false;
+    std::vector<std::uint32_t> runDrops;
     // Video: the PES the write passes over though they hold pictures (none kept): before the first picture
     // kept, and the few after it that have no NAL unit to keep.
     std::uint64_t firstPictureUnit = 0;
@@ -224,6 +229,7 @@ struct Track {
     std::size_t nextSample = 0;
     std::uint64_t units = 0;
     std::size_t nextEmpty = 0;
+    std::uint32_t dropsLeft = 0;
 };
 
 // One chunk of the mdat: a track's samples side by side.
@@ -697,7 +703,7 @@ class TsRewrap::State {
         }
     }
     std::optional<std::string> FinishSurvey();
-    bool StartWrite();
+    void StartRun(const Sink* sink);
     bool Write(std::size_t source, std::string_view bytes, const Sink& sink);
     bool FinishWrite(const Sink& sink);
 
@@ -705,10 +711,13 @@ class TsRewrap::State {
     std::uint64_t headSize() const { return m_headSize; }
     std::uint64_t size() const { return m_headSize + m_mediaSize; }
     std::size_t keptBytes() const { return m_tables.Bytes() + m_headLease.Bytes(); }
+    bool Mismatched() const { return m_mismatch; }
 
   private:
     bool Sound() const { return !m_refusal && !m_mismatch; }
     void StartPass(bool writing);
+    void MakeDemuxers();
+    std::uint32_t SoundLead(const Track& sound) const;
     void Fail(std::string reason);
     void OnUnit(std::size_t source, const PesUnit& unit);
     std::optional<std::size_t> TrackFor(std::size_t source, std::uint16_t pid, Codec codec);
@@ -755,24 +764,83 @@ class TsRewrap::State {
     std::string m_out;
     std::size_t m_runIndex = 0;
     std::uint32_t m_runDone = 0;
+    std::size_t m_run = 0;  // runs started in this pass after the first
 };
 
-void TsRewrap::State::StartPass(bool writing) {
-    m_writing = writing;
+void TsRewrap::State::MakeDemuxers() {
     m_demuxers.clear();
     for (std::size_t source = 0; source < m_sources; ++source) {
         m_demuxers.push_back(std::make_unique<TsDemux>(
             [this, source](const PesUnit& unit) { OnUnit(source, unit); }, m_budget));
     }
+}
+
+void TsRewrap::State::StartPass(bool writing) {
+    m_writing = writing;
+    m_run = 0;
+    MakeDemuxers();
     for (Track& track : m_tracks) {
         track.audioCarry.clear();
         track.sawSync = false;
         track.nextSample = 0;
         track.units = 0;
         track.nextEmpty = 0;
+        track.dropsLeft = 0;
     }
     m_runIndex = 0;
     m_runDone = 0;
+}
+
+// How many whole frames a sound track runs past its picture so far: each run's sound is cut a little longer
+// than its pictures, and joined as it comes the sound would lag more at every join. A few frames at most.
+std::uint32_t TsRewrap::State::SoundLead(const Track& sound) const {
+    constexpr std::int64_t kMostDropped = 16;
+    const auto picture = std::find_if(m_tracks.begin(), m_tracks.end(), [](const Track& track) {
+        return IsVideo(track.codec) && !track.sizes.empty();
+    });
+    if (picture == m_tracks.end() || sound.sizes.empty()) {
+        return 0;
+    }
+    const std::uint32_t lastDuration =
+        picture->durations.empty() ? kLoneFrameDuration : picture->durations.back().second;
+    const std::int64_t pictureTicks = picture->lastDecodeTime + lastDuration - picture->firstDecodeTime;
+    const std::int64_t frame = AudioFrameSamples(sound);
+    const std::int64_t rate = AudioTimescale(sound);
+    // In sound samples, the picture's length rounded to the nearest.
+    const std::int64_t pictureSamples = (pictureTicks * rate + kVideoTimescale / 2) / kVideoTimescale;
+    const std::int64_t excess = static_cast<std::int64_t>(sound.sizes.size()) * frame - pictureSamples;
+    return static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>((excess + frame / 2) / frame, 0, kMostDropped));
+}
+
+void TsRewrap::State::StartRun(const Sink* sink) {
+    if (!Sound() || (sink != nullptr && !m_surveyed)) {
+        m_mismatch = m_mismatch || sink != nullptr;
+        return;
+    }
+    if (sink != nullptr && !m_writing) {
+        StartPass(true);
+    }
+    m_sink = sink;
+    for (const auto& demux : m_demuxers) {
+        demux->Finish();
+        if (!m_writing && !demux->Programme().empty() && !m_refusal) {
+            m_refusal = RewrapRefusal(demux->Programme());
+        }
+    }
+    ++m_run;
+    for (Track& track : m_tracks) {
+        track.audioCarry.clear();
+        track.runStarting = true;
+        if (IsVideo(track.codec)) {
+            continue;
+        }
+        if (!m_writing) {
+            Keep(track.runDrops, SoundLead(track));
+        }
+        track.dropsLeft = m_run <= track.runDrops.size() ? track.runDrops[m_run - 1] : 0;
+    }
+    MakeDemuxers();
 }
 
 // In the survey, the reason the bytes cannot be rewrapped; in the write, bytes that differ from the survey's.
@@ -807,17 +875,30 @@ void TsRewrap::State::OnUnit(std::size_t source, const PesUnit& unit) {
 }
 
 // The track of a stream, made on its first PES in the survey; none for a stream the survey did not meet.
+// After a discontinuity a stream may come on another PID: it goes on the first track of its codec.
 std::optional<std::size_t> TsRewrap::State::TrackFor(std::size_t source, std::uint16_t pid, Codec codec) {
     const auto found = m_trackOf.find({source, pid});
-    if (found != m_trackOf.end()) {
+    if (found != m_trackOf.end() && m_tracks[found->second].codec == codec) {
         return found->second;
+    }
+    if (m_run > 0) {
+        for (std::size_t i = 0; i < m_tracks.size(); ++i) {
+            if (m_tracks[i].source == source && m_tracks[i].codec == codec) {
+                return i;
+            }
+        }
     }
     if (m_writing) {
         m_mismatch = true;
         return std::nullopt;
     }
+    if (m_run > 0 || found != m_trackOf.end()) {
+        Fail("another codec after a discontinuity");
+        return std::nullopt;
+    }
     Track track;
     track.codec = codec;
+    track.source = source;
     m_tracks.push_back(std::move(track));
     return m_trackOf[{source, pid}] = m_tracks.size() - 1;
 }
@@ -878,8 +959,17 @@ void TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& u
     if (!m_anchor) {
         m_anchor = static_cast<std::int64_t>(rawDecodeTime);
     }
-    const std::int64_t decodeTime = Unwrap(rawDecodeTime, first ? *m_anchor : track.lastDecodeTime);
-    const std::int64_t offset = Unwrap(*unit.pts, decodeTime) - decodeTime;
+    // A run's first picture follows the previous run's last, whatever its own clock says.
+    if (!first && std::exchange(track.runStarting, false)) {
+        const std::uint32_t lastDuration =
+            track.durations.empty() ? kLoneFrameDuration : track.durations.back().second;
+        track.runShift = track.lastDecodeTime + lastDuration -
+                         Unwrap(rawDecodeTime, track.lastDecodeTime - track.runShift);
+    }
+    const std::int64_t ownTime =
+        Unwrap(rawDecodeTime, first ? *m_anchor : track.lastDecodeTime - track.runShift);
+    const std::int64_t decodeTime = ownTime + track.runShift;
+    const std::int64_t offset = Unwrap(*unit.pts, ownTime) - ownTime;
     if (!first && decodeTime <= track.lastDecodeTime) {
         Fail("timestamps go back");
         return;
@@ -971,7 +1061,9 @@ std::size_t TsRewrap::State::CutAudioFrames(std::size_t trackIndex, std::string_
         }
         const std::size_t headerSize = track.adts ? track.adts->headerSize : 0;
         const std::string_view sample = rest.substr(headerSize, *frameSize - headerSize);
-        if (!m_writing) {
+        if (track.dropsLeft > 0) {
+            --track.dropsLeft;
+        } else if (!m_writing) {
             TakeSample(trackIndex, static_cast<std::uint32_t>(sample.size()));
         } else if (ExpectSample(trackIndex, static_cast<std::uint32_t>(sample.size()))) {
             Put(sample);
@@ -1291,6 +1383,15 @@ TsRewrap::~TsRewrap() = default;
 
 void TsRewrap::Survey(std::size_t source, std::string_view bytes) {
     m_state->Feed(source, bytes);
+}
+
+void TsRewrap::SurveyRunStart() {
+    m_state->StartRun(nullptr);
+}
+
+bool TsRewrap::WriteRunStart(const Sink& sink) {
+    m_state->StartRun(&sink);
+    return !m_state->Mismatched();
 }
 
 std::optional<std::string> TsRewrap::FinishSurvey() {

@@ -41,6 +41,12 @@ class TsRewrap {
 
     // Pass 1: every segment in order, in any split.
     void Survey(std::size_t source, std::string_view bytes);
+    // Before the first segment of each run after the first (an HLS discontinuity), in both passes: the run
+    // may restart its timestamps, continuity counters and PIDs. Its times follow the previous run's end, and
+    // sound frames it would lag the picture by are dropped from its start, so that lip sync holds at every
+    // join; its pictures keep their parameter sets in band.
+    void SurveyRunStart();
+    bool WriteRunStart(const Sink& sink);
     // None when the survey can be written; else why not, for a listing.
     std::optional<std::string> FinishSurvey();
 

@@ -36,7 +36,7 @@ inline std::string DecodeErrors(const std::filesystem::path& file) {
 // framemd5's hash column for one stream ("0:v:0", "0:a"), one per decoded frame.
 inline std::vector<std::string> FrameHashes(const std::filesystem::path& file, const std::string& stream) {
     std::istringstream lines(CommandOutput("ffmpeg -nostdin -v error -i '" + file.string() + "' -map " +
-                                           stream + " -f framemd5 - 2>/dev/null"));
+                                           stream + " -autoscale 0 -f framemd5 - 2>/dev/null"));
     std::vector<std::string> hashes;
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line[0] != '#') {

@@ -186,17 +186,21 @@ TEST(StreamFinderTest, JudgesAPlaylistsStreamByWhatTheCacheHolds) {
     }
 }
 
-TEST(StreamFinderTest, SplitsAtDiscontinuitiesAndJudgesLiveListsFromTheirFirstCachedSegment) {
+TEST(StreamFinderTest, JoinsRunsAcrossDiscontinuitiesAndJudgesLiveListsFromTheirFirstCachedSegment) {
     std::vector<StreamEntry> entries = TsStream([](auto& e) {
         Edit(e[0].playlist).segments[2].discontinuity = true;
         e[3].ts->firstPts = 100 * 90000;
+        e[3].ts->programme = {{0x200, 0x1B}};
         e[4].ts->firstPts = 102 * 90000;
+        e[4].ts->programme = {{0x200, 0x1B}};
     });
     std::vector<FoundStream> streams = FindStreams(entries);
-    ASSERT_EQ(streams.size(), 2u);
-    EXPECT_EQ(streams[0].parts, (std::vector<std::size_t>{1, 2}));
-    EXPECT_EQ(streams[1].parts, (std::vector<std::size_t>{3, 4}));
-    EXPECT_EQ(streams[1].verdict, StreamVerdict::Complete);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].parts, (std::vector<std::size_t>{1, 2, 3, 4}));
+    EXPECT_EQ(streams[0].runStarts, (std::vector<std::size_t>{2}));
+    EXPECT_EQ(streams[0].verdict, StreamVerdict::Complete);
+    EXPECT_EQ(StreamNote(streams[0]), "1 discontinuity");
+    EXPECT_EQ(RewrapFeedOrder(entries, streams[0])[2].runStart, true);
 
     entries = TsStream([](auto& e) {
         Edit(e[0].playlist).endList = false;

@@ -10,19 +10,22 @@
 namespace drovan {
 
 const char* const kHarvestUsageText =
-    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join] [filters]\n"
-    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join] [filters] [--format F]\n"
+    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join | --partial] [filters]\n"
+    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join | --partial] [filters] "
+    "[--format F]\n"
     "drovan-harvest --help lists every option\n";
 
 const char* const kHarvestHelpText =
-    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join] [filters]\n"
-    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join] [filters] [--format F]\n"
+    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join | --partial] [filters]\n"
+    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join | --partial] [filters] "
+    "[--format F]\n"
     "options:\n"
     "  --type TYPES   mp4, a list such as mp4,m4a,flv, or '*' for all types (default with --list)\n"
     "  --to FOLDER    the existing folder the files are written to\n"
     "  --from CACHE   a cache or folder to read, repeatable; without it, every cache found (Windows)\n"
     "  --list         print a line for each entry found instead of writing files\n"
     "  --no-join      each segment of a streamed video as its own file, not joined into one\n"
+    "  --partial      also a video watched part way: its segments cached without a gap from its start\n"
     "filters:\n"
     "  --url TEXT     only entries whose URL contains TEXT\n"
     "  --min-size N   only entries of at least N bytes; N may end in k, M or G (powers of 1024)\n"
@@ -279,6 +282,9 @@ std::optional<std::string> CheckCombination(const HarvestArguments& arguments, b
     if (!arguments.list && arguments.types.empty()) {
         return "missing --type TYPE";
     }
+    if (arguments.partialStreams && !arguments.joinStreams) {
+        return "--partial joins a stream's segments: leave out --no-join";
+    }
     if (arguments.minSize && arguments.maxSize && *arguments.minSize > *arguments.maxSize) {
         return "--min-size is larger than --max-size";
     }
@@ -305,6 +311,10 @@ ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args) {
         }
         if (name == u"--no-join") {
             result.joinStreams = false;
+            continue;
+        }
+        if (name == u"--partial") {
+            result.partialStreams = true;
             continue;
         }
         const std::size_t index = ValueOptionIndex(name);

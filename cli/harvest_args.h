@@ -25,7 +25,8 @@ struct HarvestArguments {
     std::u16string destination;
     std::vector<std::u16string> sources;
     bool list = false;
-    bool joinStreams = true;  // --no-join: every segment of a stream its own file
+    bool joinStreams = true;      // --no-join: every segment of a stream its own file
+    bool partialStreams = false;  // --partial: an incomplete stream's gap-free start written too
     bool help = false;
     ListFormat format = ListFormat::Tsv;
     std::u16string urlContains;            // --url

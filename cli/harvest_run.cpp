@@ -121,7 +121,7 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, c
                 return false;
             }
             const bool taken = FilterTakes(fs, filter, entry, look);
-            const bool holds = joining == StreamJoining::Join && held.streamHolds(entry, look);
+            const bool holds = joining != StreamJoining::Pieces && held.streamHolds(entry, look);
             if (!taken && !holds) {
                 return true;
             }
@@ -166,14 +166,14 @@ ListRow StreamRow(const FoundStream& stream) {
 }
 
 // The streams are named as a harvest names them: each to be rewrapped is surveyed first.
-void ListStreams(HeldRows& held, const HarvestFilter& filter, const ListOutput& list, HarvestSummary& summary,
-                 const HarvestProgress* progress) {
+void ListStreams(HeldRows& held, const HarvestFilter& filter, bool partial, const ListOutput& list,
+                 HarvestSummary& summary, const HarvestProgress* progress) {
     ParseStreamTexts(
         held.entries, [&held](std::size_t i) { return held.contents[i].get(); }, kListedSegmentCap,
         held.streamHolds.Budget(), held.tables, progress);
     const std::vector<FoundStream> streams = FindAndSettleStreams(
         held.entries, [&held](std::size_t i) { return held.contents[i].get(); }, held.streamHolds.Budget(),
-        held.streamHolds.LeftSomeOut(), progress, nullptr);
+        held.streamHolds.LeftSomeOut(), partial, progress, nullptr);
     const std::vector<bool> belongs = StreamMembers(streams, held.entries.size());
     for (std::size_t i = 0; i < held.rows.size(); ++i) {
         if (!belongs[i] && held.taken[i]) {
@@ -205,7 +205,7 @@ void ListSources(FileSystem& fs, const std::vector<HarvestSource>& sources, cons
         }
     }
     if (!summary.stopped) {
-        ListStreams(held, filter, list, summary, progress);
+        ListStreams(held, filter, joining == StreamJoining::Partial, list, summary, progress);
     }
 }
 
@@ -324,7 +324,9 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
         sources.push_back({folder, RecogniseCacheFolder(fs, folder)});
     }
 
-    const StreamJoining joining = arguments.joinStreams ? StreamJoining::Join : StreamJoining::Pieces;
+    const StreamJoining joining = !arguments.joinStreams     ? StreamJoining::Pieces
+                                  : arguments.partialStreams ? StreamJoining::Partial
+                                                             : StreamJoining::Join;
     const HarvestFilter filter = FilterOf(arguments);
     HarvestSummary summary;
     if (arguments.list) {

@@ -37,7 +37,7 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
     }
     MemoryBudget budget(memoryLimit);
     StreamHolds streamHolds(budget);
-    const HoldTest holds = joining == StreamJoining::Join ? HoldTest(std::ref(streamHolds)) : HoldTest();
+    const HoldTest holds = joining != StreamJoining::Pieces ? HoldTest(std::ref(streamHolds)) : HoldTest();
     const auto list = [&](const ItemSink& sink, HarvestSummary& listed) {
         for (std::size_t i = 0; i < sources.size(); ++i) {
             const HarvestSource& source = sources[i];
@@ -62,7 +62,8 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
         }
         return true;
     };
-    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites(), progress, streamHolds);
+    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites(), joining == StreamJoining::Partial, progress,
+                            streamHolds);
     return WriteHarvest(fs, list, grouping, target, progress);
 }
 

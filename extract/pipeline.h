@@ -29,7 +29,8 @@ std::vector<HarvestSource> MachineHarvestSources(FileSystem& fs, std::u16string_
                                                  const std::vector<CacheSource>& caches);
 
 // Whether the segments of a stream a player fetched are joined into one file, or each written as it is.
-enum class StreamJoining { Join, Pieces };
+// Partial joins them, and writes an incomplete stream's segments cached without a gap from its start.
+enum class StreamJoining { Join, Partial, Pieces };
 
 // The one harvest: every source listed in order, its items grouped, and written flat into destination,
 // never overwriting. A plain folder that is the destination itself is passed over. progress, when given,

@@ -290,6 +290,9 @@ bool TakeInit(const WantedStream& wanted, const std::vector<StreamEntry>& entrie
 struct Gathered {
     std::vector<Timing> timings;         // of the parts taken, in order
     std::vector<std::size_t> runStarts;  // in timings
+    // The segments taken one after another from the first listed, and their seconds as the list says.
+    std::size_t leading = 0;
+    double leadingSeconds = 0;
     // The first segments not cached whole that may be listed (of a live list, those after the first cached).
     std::vector<std::size_t> missing;
     std::size_t firstCached = SIZE_MAX;
@@ -338,6 +341,10 @@ Gathered GatherSegments(const WantedStream& wanted, const std::vector<StreamEntr
             gathered.runStarts.push_back(gathered.timings.size());
             stream.runStarts.push_back(stream.parts.size());
         }
+        if (gathered.leading == i) {
+            ++gathered.leading;
+            gathered.leadingSeconds += segment.seconds;
+        }
         stream.parts.push_back(found);
         gathered.timings.push_back(*timing);
         ++stream.present;
@@ -345,11 +352,52 @@ Gathered GatherSegments(const WantedStream& wanted, const std::vector<StreamEntr
     return gathered;
 }
 
+// "40m12s" for 2412 seconds.
+std::string SpokenDuration(double seconds) {
+    const auto whole = static_cast<std::uint64_t>(seconds + 0.5);
+    const std::uint64_t hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
+    const auto twoDigits = [](std::uint64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    if (hours > 0) {
+        return std::to_string(hours) + "h" + twoDigits(minutes) + "m" + twoDigits(rest) + "s";
+    }
+    return minutes > 0 ? std::to_string(minutes) + "m" + twoDigits(rest) + "s" : std::to_string(rest) + "s";
+}
+
+// An incomplete stream cut to the segments cached without a gap from its start, named for the time they
+// cover: what a user who watched part of a video asks for.
+void KeepLeadingRun(const std::vector<StreamEntry>& entries, const Gathered& gathered, bool init, bool wraps,
+                    FoundStream& stream) {
+    const std::size_t kept = gathered.leading + (init ? 1 : 0);
+    const auto cut = std::find_if(gathered.runStarts.begin(), gathered.runStarts.end(),
+                                  [&](std::size_t start) { return start >= gathered.leading; });
+    if (gathered.leading == 0 || stream.parts.size() < kept ||
+        !RunsWithoutGap(
+            std::vector<Timing>(gathered.timings.begin(), gathered.timings.begin() + gathered.leading), wraps,
+            std::vector<std::size_t>(gathered.runStarts.begin(), cut))) {
+        return;
+    }
+    stream.parts.resize(kept);
+    stream.runStarts.resize(static_cast<std::size_t>(cut - gathered.runStarts.begin()));
+    stream.partialOf = stream.expected;
+    stream.expected = kept;
+    stream.present = kept;
+    stream.missing.clear();
+    stream.size = 0;
+    stream.storedTime.reset();
+    AddPartsUp(entries, stream);
+    stream.verdict = StreamVerdict::Complete;
+    const std::u16string name = stream.fileName;
+    const std::size_t dot = name.rfind(u'.');
+    const std::string span = " (partial, 0-" + SpokenDuration(gathered.leadingSeconds) + ")";
+    stream.fileName = name.substr(0, dot) + std::u16string(span.begin(), span.end()) +
+                      (dot == std::u16string::npos ? u"" : name.substr(dot));
+}
+
 // The wanted stream as the cache holds it. A live list is judged as segments without a manifest are: from
 // the first segment cached to the last, its end unknown. unheld: entries the budget left out of the harvest's
 // held ones may be this stream's.
 FoundStream Assemble(const WantedStream& wanted, const std::vector<StreamEntry>& entries,
-                     const EntryIndex& index, PartMarks& marks, bool unheld) {
+                     const EntryIndex& index, PartMarks& marks, bool unheld, bool partial) {
     FoundStream stream;
     stream.source = entries[wanted.manifest].url;
     stream.members.push_back(wanted.manifest);
@@ -382,6 +430,10 @@ FoundStream Assemble(const WantedStream& wanted, const std::vector<StreamEntry>&
     }
     stream.fileName = StreamFileName(stream.source, stream.type);
     AddPartsUp(entries, stream);
+    if (partial && stream.verdict == StreamVerdict::Incomplete && !wanted.live && !wanted.singleFile &&
+        (!wanted.initUrl || rendition.init)) {
+        KeepLeadingRun(entries, gathered, wanted.initUrl.has_value(), !wanted.fragmented, stream);
+    }
     return stream;
 }
 
@@ -871,7 +923,7 @@ std::string StreamLookupKey(const StreamEntry& near, std::string_view url) {
     return std::to_string(near.cache) + '\n' + near.partition + '\n' + std::string(url);
 }
 
-std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bool unheld) {
+std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bool unheld, bool partial) {
     const EntryIndex index(entries);
     Findings found(entries.size());
     PartMarks marks(entries.size());
@@ -890,7 +942,7 @@ std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bo
         const std::size_t before = found.streams.size();
         for (const WantedStream& stream : wanted) {
             if (AnythingCached(stream, entries, index)) {
-                AddStream(Assemble(stream, entries, index, marks, unheld), found);
+                AddStream(Assemble(stream, entries, index, marks, unheld, partial), found);
             }
         }
         // Representations the budget left out may be the ones the player fetched.
@@ -918,6 +970,10 @@ std::string StreamNote(const FoundStream& stream) {
     std::vector<std::string> notes;
     if (const std::size_t runs = stream.runStarts.size(); runs > 0) {
         notes.push_back(std::to_string(runs) + (runs == 1 ? " discontinuity" : " discontinuities"));
+    }
+    if (stream.partialOf) {
+        notes.push_back("partial watch: " + std::to_string(stream.present) + " of " +
+                        std::to_string(*stream.partialOf) + " parts");
     }
     if (!stream.keptAsTs.empty()) {
         notes.push_back(stream.keptAsTs);

@@ -76,6 +76,8 @@ struct FoundStream {
     // Where in parts each run after the first starts: after an HLS discontinuity, which may restart the
     // timestamps and change the picture's size; the runs are joined into one file.
     std::vector<std::size_t> runStarts;
+    // A partial watch written on request: the segments the whole stream expected, none otherwise.
+    std::optional<std::uint64_t> partialOf;
 };
 
 // What a listing says of a stream beside its state: "2 discontinuities", why it is kept as MPEG-TS, or that
@@ -90,7 +92,9 @@ constexpr std::size_t kListedMissing = 64;
 // Picture streams take in the sound rendition their manifest pairs them with (see ChooseJoins). unheld says
 // that entries which may belong to streams were left out for memory: a stream not whole is then over the
 // budget rather than incomplete.
-std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bool unheld = false);
+// partial: an incomplete stream is cut to its segments cached without a gap from its start, and written.
+std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bool unheld = false,
+                                     bool partial = false);
 
 // For each of count entries, whether it belongs to one of the streams: such an entry is not taken alone.
 std::vector<bool> StreamMembers(const std::vector<FoundStream>& streams, std::size_t count);

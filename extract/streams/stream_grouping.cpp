@@ -344,7 +344,7 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
     KeptSurveys surveys;
     const std::vector<FoundStream> streams = FindAndSettleStreams(
         entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(),
-        m_holds.LeftSomeOut(), m_progress, &surveys);
+        m_holds.LeftSomeOut(), m_partial, m_progress, &surveys);
     const std::vector<bool> belongs = StreamMembers(streams, held.size());
     std::vector<HarvestItem> written;
     for (std::size_t i = 0; i < held.size(); ++i) {

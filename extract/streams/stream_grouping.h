@@ -67,15 +67,21 @@ class StreamGrouping final : public Grouping {
     // readAhead: the file system lets one thread read while another writes. A stop asked through progress
     // (may be null) ends the probing of held entries. The tables take from the budget holds held the entries
     // with.
-    StreamGrouping(const HarvestFilter& filter, bool readAhead, const HarvestProgress* progress,
+    // partial: an incomplete stream's gap-free start is written too.
+    StreamGrouping(const HarvestFilter& filter, bool readAhead, bool partial, const HarvestProgress* progress,
                    StreamHolds& holds)
-        : m_filter(filter), m_readAhead(readAhead), m_progress(progress), m_holds(holds) {}
+        : m_filter(filter),
+          m_readAhead(readAhead),
+          m_partial(partial),
+          m_progress(progress),
+          m_holds(holds) {}
     bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
     std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
 
   private:
     const HarvestFilter& m_filter;
     bool m_readAhead = false;
+    bool m_partial = false;
     const HarvestProgress* m_progress;
     StreamHolds& m_holds;
 };

@@ -351,7 +351,7 @@ std::pair<std::size_t, std::size_t> SurveyKey(const FoundStream& stream) {
 
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, const HarvestProgress* progress,
+                                              bool unheld, bool partial, const HarvestProgress* progress,
                                               KeptSurveys* kept) {
     // A few surveys are kept, so that the budget left for the streams surveyed after them hardly changes.
     constexpr std::size_t kKeptBytes = 16 << 20;
@@ -359,7 +359,7 @@ std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
     // Each round blames one segment or more, which no stream is rewrapped from after: the rounds end.
     std::set<std::pair<std::size_t, std::size_t>> surveyed;
     while (true) {
-        std::vector<FoundStream> streams = FindStreams(entries, unheld);
+        std::vector<FoundStream> streams = FindStreams(entries, unheld, partial);
         bool blamed = false;
         for (const FoundStream& stream : streams) {
             if (stream.join != StreamJoin::Rewrapped || stream.verdict != StreamVerdict::Complete ||

@@ -44,10 +44,10 @@ std::pair<std::size_t, std::size_t> SurveyKey(const FoundStream& stream);
 // timestamps that go back, tables over the budget) is joined as the cache holds it, and says why, before any
 // stream is named, so that a listing and a harvest agree. A refused pair of picture and sound is parted, and
 // each is judged alone. A stop asked through progress (may be null) ends the surveys. kept (may be null)
-// takes the small surveys of streams to be rewrapped.
+// takes the small surveys of streams to be rewrapped. partial: as FindStreams takes it.
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, const HarvestProgress* progress,
+                                              bool unheld, bool partial, const HarvestProgress* progress,
                                               KeptSurveys* kept);
 
 }  // namespace drovan

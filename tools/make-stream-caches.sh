@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
 # Writes tests/data/streams with real browsers: Chromium (simple and blockfile backends) and Firefox ESR play tiny
 # HLS and DASH streams made with Debian's ffmpeg through hls.js and dash.js from the npm registry, headless.
-# Usage: tools/make-stream-caches.sh [OUT_DIR]   (default tests/data/streams; runs as root to install what is missing)
-# Environment: PORT (default 47832; the URLs in the tables carry it), ONLY (comma list of caches to redo).
+# With --joins: the streams that must be joined across cuts (ad breaks, Periods, separate tracks, subtitles, a
+# partial one) into tests/data/stream-joins, also with Chromium's SQL backend, on port 47833.
+# Usage: tools/make-stream-caches.sh [--joins] [OUT_DIR]   (default tests/data/streams or tests/data/stream-joins;
+#        runs as root to install what is missing)
+# Environment: PORT (default 47832, with --joins 47833; the URLs in the tables carry it), ONLY (comma list of
+# caches to redo).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-out="${1:-$root/tests/data/streams}"
+joins=()
+port=47832
+out="$root/tests/data/streams"
+if [ "${1:-}" = --joins ]; then
+    joins=(--joins)
+    port=47833
+    out="$root/tests/data/stream-joins"
+    shift
+fi
+out="${1:-$out}"
 hls_version=1.7.4
 dash_version=5.2.1
 
@@ -35,7 +48,7 @@ for pkg in "hls.js@$hls_version" "dashjs@$dash_version"; do
 done
 
 mkdir -p "$out"
-args=("$out" --port "${PORT:-47832}" --hls-js "$npm_dir/hls.js-$hls_version/package"
+args=("$out" "${joins[@]}" --port "${PORT:-$port}" --hls-js "$npm_dir/hls.js-$hls_version/package"
       --dashjs "$npm_dir/dashjs-$dash_version/package")
 [ -n "${ONLY:-}" ] && args+=(--only "$ONLY")
 # Debian's own Python, standard library only.

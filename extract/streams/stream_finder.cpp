@@ -80,6 +80,9 @@ struct WantedStream {
     bool live = false;
     bool audio = false;
     bool overBudget = false;  // the manifest's list was cut for memory
+    // A fragmented run after the first of an HLS playlist (each init segment change starts one), or a
+    // DASH period after the first: written apart, named for it.
+    std::size_t laterRun = 0;
 };
 
 std::string SegmentUrl(const WantedStream& wanted, const std::vector<StreamEntry>& entries,
@@ -429,6 +432,13 @@ FoundStream Assemble(const WantedStream& wanted, const std::vector<StreamEntry>&
         stream.type = SoundOnly(*entries[stream.parts.front()].init) ? "m4a" : "mp4";
     }
     stream.fileName = StreamFileName(stream.source, stream.type);
+    if (wanted.laterRun > 0) {
+        const std::string part = (wanted.playlist != nullptr ? " (part " : " (period ") +
+                                 std::to_string(wanted.laterRun + 1) + ")";
+        const std::size_t dot = stream.fileName.rfind(u'.');
+        stream.fileName.insert(dot == std::u16string::npos ? stream.fileName.size() : dot,
+                               std::u16string(part.begin(), part.end()));
+    }
     AddPartsUp(entries, stream);
     if (partial && stream.verdict == StreamVerdict::Incomplete && !wanted.live && !wanted.singleFile &&
         (!wanted.initUrl || rendition.init)) {
@@ -465,6 +475,7 @@ std::vector<WantedStream> WantedFromPlaylist(std::size_t manifest, const std::ve
         const bool newRun = segment.discontinuity && !wanted.empty();
         if (wanted.empty() || segment.map != runMap || (newRun && segment.map)) {
             WantedStream& run = wanted.emplace_back();
+            run.laterRun = wanted.size() - 1;
             run.manifest = manifest;
             run.playlist = &playlist;
             run.live = !playlist.endList;
@@ -502,6 +513,7 @@ WantedStream WantedFromRepresentation(std::size_t manifest, const std::vector<St
                                       const EntryIndex& index, const DashRepresentation& representation) {
     WantedStream stream;
     stream.manifest = manifest;
+    stream.laterRun = representation.period;
     stream.representation = &representation;
     stream.encrypted = representation.encrypted;
     stream.audio = representation.contentType == "audio";

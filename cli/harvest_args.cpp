@@ -10,14 +10,14 @@
 namespace drovan {
 
 const char* const kHarvestUsageText =
-    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join | --partial] [filters]\n"
-    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join | --partial] [filters] "
+    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join] [filters]\n"
+    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join] [filters] "
     "[--format F]\n"
     "drovan-harvest --help lists every option\n";
 
 const char* const kHarvestHelpText =
-    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join | --partial] [filters]\n"
-    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join | --partial] [filters] "
+    "usage: drovan-harvest --type TYPES --to FOLDER [--from CACHE ...] [--no-join] [filters]\n"
+    "       drovan-harvest --list [--type TYPES] [--from CACHE ...] [--no-join] [filters] "
     "[--format F]\n"
     "options:\n"
     "  --type TYPES   mp4, a list such as mp4,m4a,flv, or '*' for all types (default with --list)\n"

@@ -181,8 +181,9 @@ void ListStreams(HeldRows& held, const HarvestFilter& filter, bool partial, cons
             list.Row(held.rows[i]);
         }
     }
-    for (const FoundStream& stream : streams) {
-        if (FilterTakes(filter, stream)) {
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        const FoundStream& stream = streams[i];
+        if (FilterTakes(filter, streams, i)) {
             CountStream(stream.verdict, summary);
             list.Row(StreamRow(stream));
         }

@@ -13,6 +13,7 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/sqlite_file.h"
 #include "extract/formats/url_name.h"
+#include "extract/streams/media_probe.h"
 
 namespace drovan {
 namespace {
@@ -224,6 +225,19 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
     return decodeFailed ? Status::SourceFailed : StatusOf(decoder->Finish(sink));
 }
 
+// Only the moov in the leading bytes is read: a look never reads on for it.
+MovieTracks MovieTracksOf(std::string_view leading) {
+    const bool mp4 = leading.size() >= 8 && leading.substr(4, 4) == "ftyp";
+    const auto kinds = mp4 ? ProbeTrackKinds(leading) : std::nullopt;
+    if (!kinds) {
+        return MovieTracks::Unknown;
+    }
+    if (kinds->picture) {
+        return MovieTracks::Picture;
+    }
+    return kinds->sound && kinds->allSeen ? MovieTracks::SoundOnly : MovieTracks::Unknown;
+}
+
 }  // namespace
 
 Content::Status EntryContent::Stream(const Sink& sink) {
@@ -282,16 +296,17 @@ EntryLook LookAtEntry(FileSystem& fs, const CacheEntry& entry) {
     char leadingBytes[kTypeLeadingBytes];
     std::string_view leading(leadingBytes, 0);
     if (ParseContentEncoding(entry.contentEncoding) != ContentCoding::Unsupported) {
-        const auto gather = [&leadingBytes, &leading](const char* data, std::size_t size) {
+        const auto gather = [&leadingBytes, &leading, &entry](const char* data, std::size_t size) {
             const std::size_t taken = std::min(size, kTypeLeadingBytes - leading.size());
             std::copy_n(data, taken, leadingBytes + leading.size());
             leading = std::string_view(leadingBytes, leading.size() + taken);
-            return leading.size() < kTypeSignatureBytes || leading.size() < TypeLeadingBytesWanted(leading);
+            return leading.size() < kTypeSignatureBytes ||
+                   leading.size() < TypeLeadingBytesWanted(leading, entry.url);
         };
         const Content::Status status = StreamBody(fs, entry, gather, BodyReads::Leading);
         look.decodable = status == Content::Status::Done || status == Content::Status::Refused;
     }
-    look.type = DecideType(leading, entry.contentType, entry.url);
+    look.type = DecideType(leading, entry.contentType, entry.url, MovieTracksOf(leading));
     look.name = FileNameForEntry(entry.url, look.type);
     return look;
 }

@@ -70,6 +70,12 @@ int main(int argc, char** argv) {
          [](std::string_view bytes) { return drovan::ProbeInitSegment(bytes).has_value(); }},
         {mp4 + "/seed-init-cenc", Init(AvcEntry("encv", sinf), FullBox("pssh", 0, 0, Zeros(16) + U32(0))),
          [](std::string_view bytes) { return drovan::ProbeInitSegment(bytes)->tracks[0].encrypted; }},
+        {mp4 + "/seed-init-sidx",
+         Init(AvcEntry("avc1", ""), "") + Styp() +
+             FullBox("sidx", 1, 0,
+                     U32(1) + U32(1000) + Zeros(16) + U16(0) + U16(2) + U32(0x80000400) + U32(4000) +
+                         U32(0x90000000) + U32(0x00000400) + U32(2000) + U32(0x90000000)),
+         [](std::string_view bytes) { return drovan::ProbeInitSegment(bytes)->seconds == 6.0; }},
         {mp4 + "/seed-fragment",
          Fragment("", 0x000A05,
                   U32(0x02000000) + U32(900) + U32(0) + U32(300) + U32(2048) + U32(200) + U32(1024)),

@@ -1,6 +1,8 @@
-// ProbeInitSegment and ProbeMediaSegment on the same bytes: what they report must agree with the bytes.
+// ProbeInitSegment, ProbeTrackKinds and ProbeMediaSegment on the same bytes: what they report must agree with
+// the bytes.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -35,6 +37,29 @@ void CheckInit(std::string_view bytes) {
         Require(track.protectionScheme.empty() || (IsFourcc(track.protectionScheme) && track.encrypted));
         Require(probe->fragmented || track.defaultSampleDuration == 0);
     }
+    Require(!probe->seconds || (std::isfinite(*probe->seconds) && *probe->seconds > 0));
+    // The lenient reading of a moov that may be cut sees the same kinds in a whole one.
+    const auto kinds = drovan::ProbeTrackKinds(bytes);
+    Require(kinds.has_value());
+    const auto anyHandler = [&](std::string_view handler) {
+        return std::any_of(probe->tracks.begin(), probe->tracks.end(),
+                           [&](const drovan::Mp4Track& track) { return track.handler == handler; });
+    };
+    Require(kinds->picture == anyHandler("vide") && kinds->sound == anyHandler("soun"));
+}
+
+void CheckKinds(std::string_view bytes) {
+    const auto kinds = drovan::ProbeTrackKinds(bytes);
+    Require(!kinds || bytes.find("moov") != std::string_view::npos);
+    // Cut anywhere, the bytes never show more than the whole did.
+    for (const std::size_t cut : {bytes.size() / 2, bytes.size() / 3}) {
+        const auto shorter = drovan::ProbeTrackKinds(bytes.substr(0, cut));
+        if (shorter) {
+            Require(kinds.has_value());
+            Require((!shorter->picture || kinds->picture) && (!shorter->sound || kinds->sound));
+            Require(!shorter->allSeen || kinds->allSeen);
+        }
+    }
 }
 
 void CheckFragment(std::string_view bytes) {
@@ -54,6 +79,7 @@ void CheckFragment(std::string_view bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     CheckInit(bytes);
+    CheckKinds(bytes);
     CheckFragment(bytes);
     return 0;
 }

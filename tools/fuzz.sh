@@ -19,7 +19,7 @@ fi
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(menu_template toolbar profiles_ini firefox_cache2 chromium_simple chromium_sql sqlite_file blockfile sparse record_decoders response_head entry_name
     http_date decode_gzip decode_deflate decode_brotli decode_zstd
-    hls_playlist dash_manifest ts_probe mp4_probe stream_finder fragment_merge ts_demux)
+    hls_playlist dash_manifest ts_probe mp4_probe stream_finder fragment_merge ts_demux webvtt_join)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build)
 missing=()
@@ -87,10 +87,10 @@ printf '\x04\x28\xb5\x2f\xfd\x24\x26\xfd\x00\x00\xc8\x3c\x70\x3e\x63\x61\x63\x68
 
 # Playlists and manifests as players meet them, and small sound MPEG-TS and fMP4 segments.
 for target in hls_playlist dash_manifest ts_probe mp4_probe stream_finder ts_demux fragment_merge sqlite_file \
-    chromium_sql; do
+    chromium_sql webvtt_join; do
     mkdir -p "$build/corpus/$target"
 done
-for target in hls_playlist dash_manifest ts_demux fragment_merge sqlite_file chromium_sql; do
+for target in hls_playlist dash_manifest ts_demux fragment_merge sqlite_file chromium_sql webvtt_join; do
     cp "$root/fuzz/seeds/$target"/* "$build/corpus/$target/"
 done
 "$build/media_probe_seeds" "$build/corpus/ts_probe" "$build/corpus/mp4_probe"

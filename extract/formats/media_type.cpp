@@ -349,6 +349,28 @@ std::string_view TypeOfMime(std::string_view contentType) {
     return found != end && found->mime == wanted ? found->type : std::string_view();
 }
 
+bool IsFtyp(std::string_view bytes) {
+    return bytes.size() >= 12 && bytes.substr(4, 4) == "ftyp";
+}
+
+// A piece of fragmented MP4 saved whole, or an MP4 named like one: its tracks decide, else what hints at
+// sound alone. An ending that is a whole file's already ("mp4", "m4v", "m4a") is kept until the tracks say.
+std::string_view SegmentMp4Type(const Signature& signature, std::string_view mimeType,
+                                std::string_view urlEnding, MovieTracks tracks) {
+    if (tracks == MovieTracks::Picture) {
+        return "mp4";
+    }
+    if (tracks == MovieTracks::SoundOnly) {
+        return "m4a";
+    }
+    if (urlEnding == "mp4" || urlEnding == "m4v" || urlEnding == "m4a") {
+        return urlEnding;
+    }
+    const bool sound =
+        signature.type == "m4a" || (!signature.exact && mimeType == "m4a") || urlEnding == "cmfa";
+    return sound ? "m4a" : "mp4";
+}
+
 bool IsEndingCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -385,16 +407,21 @@ std::string UrlEnding(std::string_view url) {
     return {};
 }
 
-std::size_t TypeLeadingBytesWanted(std::string_view firstBytes) {
+std::size_t TypeLeadingBytesWanted(std::string_view firstBytes, std::string_view url) {
     const bool looksFurther = StartsWith(firstBytes, std::string_view(kAsf, 16)) ||
-                              StartsWith(firstBytes, kOgg) || StartsWith(firstBytes, kEbml);
+                              StartsWith(firstBytes, kOgg) || StartsWith(firstBytes, kEbml) ||
+                              (IsFtyp(firstBytes) && IsMediaSegmentEnding(UrlEnding(url)));
     return looksFurther ? kTypeLeadingBytes : kTypeSignatureBytes;
 }
 
-std::string DecideType(std::string_view leadingBytes, std::string_view contentType, std::string_view url) {
+std::string DecideType(std::string_view leadingBytes, std::string_view contentType, std::string_view url,
+                       MovieTracks tracks) {
     std::string urlEnding = UrlEnding(url);
     const std::string_view mimeType = TypeOfMime(contentType);
     if (const std::optional<Signature> signature = SignatureOf(leadingBytes)) {
+        if (IsMediaSegmentEnding(urlEnding) && SameFamily(signature->type, "mp4")) {
+            return std::string(SegmentMp4Type(*signature, mimeType, urlEnding, tracks));
+        }
         if (SameFamily(urlEnding, signature->type)) {
             return urlEnding;
         }

@@ -135,13 +135,28 @@ std::u16string DecodedSegment(std::string_view segment, std::size_t room) {
     return name;
 }
 
-// Appends "." and the type unless the name already ends so.
+// Appends "." and the type unless the name already ends so; an MP4 type takes a media segment's ending's
+// place, so that a piece saved whole gets no double ending.
 void AppendType(std::u16string& name, std::string_view type) {
     if (type.empty()) {
         return;
     }
     std::u16string ending = u".";
     ending += Utf16Of(type, 0);
+    if (NameEndsWithType(name, ending)) {
+        return;
+    }
+    // "a.mp4.m4s" is "a.mp4", not "a.mp4.mp4".
+    const std::size_t dot = name.rfind(u'.');
+    if ((type == "mp4" || type == "m4a") && dot != std::u16string::npos && dot > 0) {
+        std::string own;
+        for (std::size_t i = dot + 1; i < name.size() && name[i] < 0x80; ++i) {
+            own += LowerAscii(static_cast<char>(name[i]));
+        }
+        if (own.size() == name.size() - dot - 1 && IsMediaSegmentEnding(own)) {
+            name.erase(dot);
+        }
+    }
     if (!NameEndsWithType(name, ending)) {
         name += ending;
     }
@@ -207,6 +222,15 @@ std::string PercentDecode(std::string_view text) {
         }
     }
     return out;
+}
+
+bool IsMediaSegmentEnding(std::string_view ending) {
+    for (const std::string_view segment : {"m4s", "m4v", "m4a", "cmfv", "cmfa", "mp4", "dash"}) {
+        if (ending == segment) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::u16string FileNameForEntry(std::string_view url, std::string_view type) {

@@ -23,10 +23,14 @@ std::string_view UrlHost(std::string_view url);
 // %XX sequences turned into their bytes; a '%' not followed by two hex digits stays as it is.
 std::string PercentDecode(std::string_view text);
 
+// Endings sites give to a piece of fragmented MP4 or to a whole one: "m4s", "cmfv", "dash", "mp4", …;
+// ending in lower case without the dot.
+bool IsMediaSegmentEnding(std::string_view ending);
+
 // A Windows-safe file name for a cached response: the URL's last segment decoded as UTF-8 (the host name when
 // it is empty), forbidden characters and a leading dot replaced, hidden marks removed, device names
 // guarded, at most kMaxEntryNameUnits long with its ending kept, and ".type" appended unless it already ends
-// so.
+// so. An MP4 type replaces a media segment's ending instead: "a.m4s" as "m4a" is "a.m4a".
 std::u16string FileNameForEntry(std::string_view url, std::string_view type);
 
 }  // namespace drovan

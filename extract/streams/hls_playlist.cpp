@@ -163,14 +163,15 @@ void PlaylistReader::ReadTag(std::string_view name, std::string_view value) {
         m_variant = HlsVariant{{},
                                ParseInteger(AttributeOf(attributes, "BANDWIDTH")).value_or(0),
                                std::string(AttributeOf(attributes, "CODECS")),
-                               std::string(AttributeOf(attributes, "AUDIO"))};
+                               std::string(AttributeOf(attributes, "AUDIO")),
+                               std::string(AttributeOf(attributes, "SUBTITLES"))};
     } else if (name == "#EXT-X-MEDIA") {
         const Attributes attributes = ParseAttributes(value);
         m_playlist.master = true;
         m_playlist.renditions.push_back(
             {std::string(AttributeOf(attributes, "TYPE")), std::string(AttributeOf(attributes, "GROUP-ID")),
              std::string(AttributeOf(attributes, "NAME")), std::string(AttributeOf(attributes, "URI")),
-             AttributeOf(attributes, "DEFAULT") == "YES"});
+             AttributeOf(attributes, "DEFAULT") == "YES", std::string(AttributeOf(attributes, "LANGUAGE"))});
     }
 }
 

@@ -36,7 +36,8 @@ struct HlsVariant {
     std::string uri;
     std::uint64_t bandwidth = 0;
     std::string codecs;
-    std::string audioGroup;  // AUDIO=
+    std::string audioGroup;     // AUDIO=
+    std::string subtitleGroup;  // SUBTITLES=
 };
 
 // #EXT-X-MEDIA.
@@ -46,6 +47,7 @@ struct HlsRendition {
     std::string name;
     std::string uri;  // empty when the rendition is carried in the variant's own segments
     bool isDefault = false;
+    std::string language;  // LANGUAGE=, an RFC 5646 tag such as "en"
 };
 
 struct HlsPlaylist {

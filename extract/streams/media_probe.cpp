@@ -362,6 +362,118 @@ std::optional<std::map<std::uint32_t, std::uint32_t>> ReadTrackExtends(const mp4
     return durations;
 }
 
+// mvhd: the movie's timescale, and its duration (0 when unknown).
+struct MovieHeaderBox {
+    mp4::FullBoxHeader full;
+    std::uint32_t timescale = 0;
+    std::uint64_t duration = 0;
+};
+
+std::optional<MovieHeaderBox> DecodeMovieHeaderBox(std::string_view payload) {
+    ByteReader reader(payload);
+    MovieHeaderBox box;
+    box.full = mp4::ReadFullBoxHeader(reader);
+    if (box.full.version == 1) {
+        reader.Skip(16);  // creation_time, modification_time
+        reader.U32BE(box.timescale);
+        reader.U64BE(box.duration);
+        box.duration = box.duration == std::numeric_limits<std::uint64_t>::max() ? 0 : box.duration;
+    } else {
+        std::uint32_t duration = 0;
+        reader.Skip(8);
+        reader.U32BE(box.timescale);
+        reader.U32BE(duration);
+        box.duration = duration == std::numeric_limits<std::uint32_t>::max() ? 0 : duration;
+    }
+    if (reader.failed()) {
+        return std::nullopt;
+    }
+    return box;
+}
+
+// mehd inside mvex: the whole fragmented movie's duration in mvhd's timescale.
+struct MovieExtendsHeaderBox {
+    std::uint64_t fragmentDuration = 0;
+};
+
+std::optional<MovieExtendsHeaderBox> DecodeMovieExtendsHeaderBox(std::string_view payload) {
+    ByteReader reader(payload);
+    MovieExtendsHeaderBox box;
+    if (mp4::ReadFullBoxHeader(reader).version == 1) {
+        reader.U64BE(box.fragmentDuration);
+    } else {
+        std::uint32_t duration = 0;
+        reader.U32BE(duration);
+        box.fragmentDuration = duration;
+    }
+    if (reader.failed()) {
+        return std::nullopt;
+    }
+    return box;
+}
+
+// sidx: reference_count records of 12 bytes (reference_type and referenced_size, subsegment_duration, SAP).
+struct SegmentIndexBox {
+    std::uint32_t timescale = 0;
+    std::uint16_t referenceCount = 0;
+    std::string_view references;
+};
+constexpr std::size_t kSegmentReferenceSize = 12;
+
+std::optional<SegmentIndexBox> DecodeSegmentIndexBox(std::string_view payload) {
+    ByteReader reader(payload);
+    SegmentIndexBox box;
+    const mp4::FullBoxHeader full = mp4::ReadFullBoxHeader(reader);
+    reader.Skip(4);  // reference_ID
+    reader.U32BE(box.timescale);
+    reader.Skip(full.version == 1 ? 16 : 8);  // earliest_presentation_time, first_offset
+    reader.Skip(2);                           // reserved
+    reader.U16BE(box.referenceCount);
+    reader.Bytes(std::size_t{box.referenceCount} * kSegmentReferenceSize, box.references);
+    if (reader.failed()) {
+        return std::nullopt;
+    }
+    return box;
+}
+
+std::optional<double> Seconds(std::uint64_t duration, std::uint32_t timescale) {
+    if (duration == 0 || timescale == 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(duration) / timescale;
+}
+
+// Every reference counts, an index's as a media's: the first sidx spans the whole file either way.
+std::optional<double> IndexSeconds(const SegmentIndexBox& index) {
+    ByteReader reader(index.references);
+    std::uint64_t duration = 0;  // at most 2^16 durations of less than 2^32 each
+    for (std::uint16_t i = 0; i < index.referenceCount; ++i) {
+        std::uint32_t subsegmentDuration = 0;
+        reader.Skip(4);
+        reader.U32BE(subsegmentDuration);
+        reader.Skip(4);
+        duration += subsegmentDuration;
+    }
+    return reader.failed() ? std::nullopt : Seconds(duration, index.timescale);
+}
+
+// mehd's duration, else mvhd's.
+std::optional<double> MovieSeconds(const std::vector<mp4::Box>& moovBoxes) {
+    const auto mvhd = mp4::FindBox(moovBoxes, "mvhd");
+    const auto header = mvhd ? DecodeMovieHeaderBox(mvhd->payload) : std::nullopt;
+    if (!header) {
+        return std::nullopt;
+    }
+    const auto mvex = mp4::FindBox(moovBoxes, "mvex");
+    const auto mehd = mvex ? FindPath(*mvex, {"mehd"}) : std::nullopt;
+    if (const auto extends = mehd ? DecodeMovieExtendsHeaderBox(mehd->payload) : std::nullopt) {
+        if (const auto seconds = Seconds(extends->fragmentDuration, header->timescale)) {
+            return seconds;
+        }
+    }
+    return Seconds(header->duration, header->timescale);
+}
+
 std::optional<Mp4InitProbe> ReadMovie(const mp4::Box& moov) {
     const auto boxes = mp4::DecodeBoxes(moov.payload);
     if (!boxes) {
@@ -392,6 +504,7 @@ std::optional<Mp4InitProbe> ReadMovie(const mp4::Box& moov) {
         track.defaultSampleDuration = trex != trexDurations.end() ? trex->second : 0;
         track.encrypted = track.encrypted || systemHeader;
     }
+    probe.seconds = MovieSeconds(*boxes);
     return probe;
 }
 
@@ -484,6 +597,85 @@ bool IsSegmentPreamble(std::string_view type) {
     return false;
 }
 
+// The sidx among the boxes that follow a moov, ahead of any fragment.
+std::optional<double> FollowingIndexSeconds(std::string_view bytes) {
+    while (const auto box = mp4::DecodeBox(bytes)) {
+        if (box->header.type == "sidx") {
+            const auto index = DecodeSegmentIndexBox(box->payload);
+            return index ? IndexSeconds(*index) : std::nullopt;
+        }
+        if (!IsSegmentPreamble(box->header.type)) {
+            return std::nullopt;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(box->header.size));
+    }
+    return std::nullopt;
+}
+
+// A box whose end may lie past the bytes given: its payload is what is there of it.
+struct CutBox {
+    std::string_view type;
+    std::string_view payload;
+    bool whole = false;
+};
+
+// The boxes that fill bytes, the last possibly cut where bytes end; allRead tells that none was cut and every
+// header read.
+std::vector<CutBox> DecodeCutBoxes(std::string_view bytes, bool& allRead) {
+    std::vector<CutBox> boxes;
+    allRead = false;
+    while (!bytes.empty()) {
+        const auto header = mp4::DecodeBoxHeader(bytes);
+        if (!header) {
+            return boxes;
+        }
+        const bool whole = header->size <= bytes.size();
+        const auto size = whole ? static_cast<std::size_t>(header->size) : bytes.size();
+        boxes.push_back({header->type, bytes.substr(header->headerSize, size - header->headerSize), whole});
+        if (!whole) {
+            return boxes;
+        }
+        bytes.remove_prefix(size);
+    }
+    allRead = true;
+    return boxes;
+}
+
+std::optional<std::string_view> CutChild(std::string_view payload, std::string_view type) {
+    bool allRead = false;
+    for (const CutBox& box : DecodeCutBoxes(payload, allRead)) {
+        if (box.type == type) {
+            return box.payload;
+        }
+    }
+    return std::nullopt;
+}
+
+// A trak's hdlr handler_type, when the bytes reach it.
+std::optional<std::string_view> CutTrackHandler(std::string_view trak) {
+    const auto mdia = CutChild(trak, "mdia");
+    const auto hdlr = mdia ? CutChild(*mdia, "hdlr") : std::nullopt;
+    const auto handler = hdlr ? mp4::DecodeHandlerBox(*hdlr) : std::nullopt;
+    return handler ? std::optional(handler->handlerType) : std::nullopt;
+}
+
+Mp4TrackKinds TrackKindsOf(std::string_view moovPayload, bool moovWhole) {
+    Mp4TrackKinds kinds;
+    bool allRead = false;
+    bool everyHandler = true;
+    for (const CutBox& box : DecodeCutBoxes(moovPayload, allRead)) {
+        if (box.type != "trak") {
+            continue;
+        }
+        const auto handler = CutTrackHandler(box.payload);
+        kinds.picture = kinds.picture || handler == "vide";
+        kinds.sound = kinds.sound || handler == "soun";
+        everyHandler = everyHandler && handler;
+    }
+    kinds.allSeen = moovWhole && allRead && everyHandler;
+    return kinds;
+}
+
 }  // namespace
 
 std::optional<TsProbe> ProbeTsSegment(std::string_view bytes) {
@@ -516,6 +708,10 @@ std::optional<Mp4InitProbe> ProbeInitSegment(std::string_view bytes) {
             auto probe = ReadMovie(*box);
             if (probe) {
                 probe->majorBrand = std::move(majorBrand);
+                if (!probe->seconds) {
+                    probe->seconds =
+                        FollowingIndexSeconds(bytes.substr(static_cast<std::size_t>(box->header.size)));
+                }
             }
             return probe;
         }
@@ -537,6 +733,24 @@ std::optional<Mp4FragmentProbe> ProbeMediaSegment(std::string_view bytes) {
             return std::nullopt;
         }
         bytes.remove_prefix(static_cast<std::size_t>(box->header.size));
+    }
+    return std::nullopt;
+}
+
+std::optional<Mp4TrackKinds> ProbeTrackKinds(std::string_view leadingBytes) {
+    std::string_view bytes = leadingBytes;
+    while (const auto header = mp4::DecodeBoxHeader(bytes)) {
+        // A size of 0 runs to the file's end, which leading bytes need not reach.
+        const bool toFileEnd = bytes.compare(0, 4, std::string_view("\0\0\0\0", 4)) == 0;
+        const bool whole = header->size <= bytes.size() && !toFileEnd;
+        if (header->type == "moov") {
+            const auto size = whole ? static_cast<std::size_t>(header->size) : bytes.size();
+            return TrackKindsOf(bytes.substr(header->headerSize, size - header->headerSize), whole);
+        }
+        if (!whole) {
+            return std::nullopt;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(header->size));
     }
     return std::nullopt;
 }

@@ -42,10 +42,24 @@ struct Mp4InitProbe {
     std::string majorBrand;  // ftyp's major_brand, when one comes before the moov
     std::vector<Mp4Track> tracks;
     bool fragmented = false;  // moov holds an mvex
+    // The whole file's media duration: mehd's, else mvhd's (in mvhd's timescale), else the sum of the
+    // subsegment durations of a sidx that follows the moov; none when none of them tells.
+    std::optional<double> seconds;
 };
 
-// None unless bytes hold a moov box (after ftyp and others) that reads soundly.
+// None unless bytes hold a moov box (after ftyp and others) that reads soundly. A sidx is looked for in the
+// boxes right after the moov, when bytes hold all of it.
 std::optional<Mp4InitProbe> ProbeInitSegment(std::string_view bytes);
+
+// The kinds of the tracks of a moov that may be cut short: a file's leading bytes often end inside it.
+struct Mp4TrackKinds {
+    bool picture = false;  // a "vide" track
+    bool sound = false;    // a "soun" track
+    bool allSeen = false;  // the moov ended within the bytes, so no track was missed
+};
+
+// None unless bytes start with boxes up to a moov, whole or cut.
+std::optional<Mp4TrackKinds> ProbeTrackKinds(std::string_view leadingBytes);
 
 // The first moof of a media segment (after optional styp, sidx, prft, emsg boxes).
 struct Mp4FragmentProbe {

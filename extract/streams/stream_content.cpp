@@ -12,6 +12,7 @@
 #include "extract/streams/fragment_merge.h"
 #include "extract/streams/joined_content.h"
 #include "extract/streams/ts_rewrap.h"
+#include "extract/streams/webvtt_join.h"
 
 namespace drovan {
 namespace {
@@ -249,6 +250,36 @@ Status RewrappedContent::Stream(const Sink& sink) {
         return sinkRefused ? Status::Refused : Status::Damaged;
     }
     return Status::Done;
+}
+
+Status SubtitlesContent::Stream(const Sink& sink) {
+    WebVttJoiner joiner(m_zeroTicks);
+    for (const std::unique_ptr<Content>& segment : m_segments) {
+        std::string bytes;
+        const Status read = segment->Stream([&](const char* data, std::size_t size) {
+            bytes.append(data, size);
+            return sink(kNothing, 0);
+        });
+        if (read != Status::Done) {
+            return read;
+        }
+        if (!joiner.Add(bytes)) {
+            return Status::Damaged;
+        }
+    }
+    const std::optional<std::string> joined = joiner.Finish();
+    if (!joined) {
+        return Status::Damaged;
+    }
+    return sink(joined->data(), joined->size()) ? Status::Done : Status::Refused;
+}
+
+std::optional<FileTime> SubtitlesContent::ModifiedTime() {
+    std::vector<Content*> segments;
+    for (const std::unique_ptr<Content>& segment : m_segments) {
+        segments.push_back(segment.get());
+    }
+    return LatestModifiedTime(segments);
 }
 
 std::optional<FileTime> RewrappedContent::ModifiedTime() {

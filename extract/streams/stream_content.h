@@ -40,6 +40,21 @@ class RewrappedContent final : public Content {
     std::unique_ptr<TsRewrap> m_surveyed;
 };
 
+// WebVTT segments as one file whose cues follow the timeline of the video that starts at the 90 kHz time
+// zeroTicks. The segments are small (the finder joins them only so): each is read whole, then given to the
+// join. A segment whose bytes no longer read as WebVTT makes the content damaged.
+class SubtitlesContent final : public Content {
+  public:
+    SubtitlesContent(std::vector<std::unique_ptr<Content>> segments, std::uint64_t zeroTicks)
+        : m_segments(std::move(segments)), m_zeroTicks(zeroTicks) {}
+    Status Stream(const Sink& sink) override;
+    std::optional<FileTime> ModifiedTime() override;
+
+  private:
+    std::vector<std::unique_ptr<Content>> m_segments;
+    std::uint64_t m_zeroTicks = 0;
+};
+
 // One track of fragmented MP4: an init segment and its fragments, or one whole file holding both (DASH over
 // byte ranges).
 struct FragmentedTrack {

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "extract/streams/loose_pairs.h"
 #include "extract/streams/stream_joins.h"
 #include "extract/streams/stream_name.h"
 #include "extract/streams/url_reference.h"
@@ -150,6 +151,10 @@ struct Rendition {
 
 // The segment's timing when it belongs to the rendition (learning the programme from the first one).
 std::optional<Timing> TimingInRendition(const StreamEntry& entry, Rendition& rendition, double seconds) {
+    // Cue times say nothing of where a segment starts.
+    if (entry.webvtt) {
+        return Timing{std::nullopt, static_cast<std::uint64_t>(seconds * kTsClock)};
+    }
     if (entry.ts) {
         if (!rendition.programme) {
             rendition.programme = entry.ts->programme;
@@ -430,6 +435,16 @@ FoundStream Assemble(const WantedStream& wanted, const std::vector<StreamEntry>&
     stream.type = !wanted.fragmented ? "ts" : soundOnly ? "m4a" : "mp4";
     if (wanted.singleFile && !stream.parts.empty() && entries[stream.parts.front()].init) {
         stream.type = SoundOnly(*entries[stream.parts.front()].init) ? "m4a" : "mp4";
+    }
+    // Subtitles are joined while small, as players keep them; larger ones are written as they are.
+    constexpr std::uint64_t kJoinedSubtitlesCap = 16 << 20;
+    if (!stream.parts.empty() && entries[stream.parts.front()].webvtt) {
+        stream.type = "vtt";
+        std::uint64_t bytes = 0;
+        for (const std::size_t part : stream.parts) {
+            bytes += entries[part].size;
+        }
+        stream.join = bytes <= kJoinedSubtitlesCap ? StreamJoin::Subtitles : StreamJoin::Concatenated;
     }
     stream.fileName = StreamFileName(stream.source, stream.type);
     if (wanted.laterRun > 0) {
@@ -917,6 +932,131 @@ void AddStreamsWithoutManifest(const std::vector<StreamEntry>& entries, Findings
     }
 }
 
+bool HasTrack(const Mp4InitProbe& init, std::string_view handler) {
+    return std::any_of(init.tracks.begin(), init.tracks.end(),
+                       [&](const Mp4Track& track) { return track.handler == handler; });
+}
+
+// The 90 kHz time a video's file starts at: its first segment's first picture.
+std::optional<std::uint64_t> VideoZero(const std::vector<StreamEntry>& entries, const FoundStream& video) {
+    if (video.parts.empty()) {
+        return std::nullopt;
+    }
+    const StreamEntry& first = entries[video.parts.front()];
+    if (first.ts) {
+        return first.ts->firstPts;
+    }
+    if (!first.init || video.parts.size() < 2 || !entries[video.parts[1]].fragment) {
+        return std::nullopt;
+    }
+    const Mp4FragmentProbe& fragment = *entries[video.parts[1]].fragment;
+    const Mp4Track* track = TrackOf(*first.init, fragment.trackId);
+    if (track == nullptr || track->timescale == 0 || !fragment.baseMediaDecodeTime) {
+        return std::nullopt;
+    }
+    const std::uint64_t time = *fragment.baseMediaDecodeTime;
+    return time / track->timescale * 90000 + time % track->timescale * 90000 / track->timescale;
+}
+
+// A language tag as a file name may carry it: letters, digits and hyphens only.
+std::u16string LanguageTag(std::string_view language) {
+    std::u16string tag;
+    for (const char c : language.substr(0, 35)) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
+            tag += static_cast<char16_t>(c);
+        }
+    }
+    return tag.empty() ? u"und" : tag;
+}
+
+// A master playlist's complete subtitle renditions go with the first complete video of their group:
+// named after it ("lecture.en.vtt") and timed by it.
+void LinkSubtitles(const std::vector<StreamEntry>& entries, const EntryIndex& index,
+                   std::vector<FoundStream>& streams) {
+    std::unordered_map<std::size_t, std::size_t> byManifest;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        if (!streams[i].members.empty()) {
+            byManifest.emplace(streams[i].members.front(), i);
+        }
+    }
+    const auto streamOf = [&](const StreamEntry& master,
+                              const std::string& uri) -> std::optional<std::size_t> {
+        const std::optional<std::string> url = ResolveUrl(master.url, uri);
+        const std::optional<std::size_t> media = url ? index.Find(master, *url) : std::nullopt;
+        const auto found = media ? byManifest.find(*media) : byManifest.end();
+        return found == byManifest.end() ? std::nullopt : std::optional<std::size_t>(found->second);
+    };
+    for (const StreamEntry& master : entries) {
+        if (!master.playlist || !master.playlist->master) {
+            continue;
+        }
+        for (const HlsRendition& rendition : master.playlist->renditions) {
+            const std::optional<std::size_t> subtitles =
+                rendition.type == "SUBTITLES" ? streamOf(master, rendition.uri) : std::nullopt;
+            if (!subtitles || streams[*subtitles].join != StreamJoin::Subtitles ||
+                streams[*subtitles].subtitlesOf) {
+                continue;
+            }
+            for (const HlsVariant& variant : master.playlist->variants) {
+                const std::optional<std::size_t> video =
+                    variant.subtitleGroup == rendition.groupId ? streamOf(master, variant.uri) : std::nullopt;
+                const std::optional<std::uint64_t> zero =
+                    video ? VideoZero(entries, streams[*video]) : std::nullopt;
+                if (!zero || streams[*video].verdict != StreamVerdict::Complete ||
+                    streams[*video].type == "vtt") {
+                    continue;
+                }
+                FoundStream& joined = streams[*subtitles];
+                const std::u16string& name = streams[*video].fileName;
+                joined.fileName =
+                    name.substr(0, name.rfind(u'.')) + u"." + LanguageTag(rendition.language) + u".vtt";
+                joined.subtitlesOf = video;
+                joined.subtitleZero = *zero;
+                break;
+            }
+        }
+    }
+}
+
+// Whole fragmented MP4 files no manifest claims, one picture and one sound that surely belong together (as
+// sites that name them in an API response leave them): merged into one file.
+void AddLoosePairs(const std::vector<StreamEntry>& entries, Findings& found) {
+    std::vector<LooseTrack> tracks;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const StreamEntry& entry = entries[i];
+        if (found.belongs[i] || !entry.whole || !entry.init || !entry.init->fragmented ||
+            AnyEncrypted(*entry.init)) {
+            continue;
+        }
+        const bool picture = HasTrack(*entry.init, "vide");
+        const bool sound = HasTrack(*entry.init, "soun");
+        if (picture != sound) {
+            tracks.push_back({i, entry.cache, entry.partition, entry.url, picture, sound, entry.init->seconds,
+                              entry.storedTime});
+        }
+    }
+    for (const LoosePair& pair : PairLooseTracks(tracks)) {
+        const std::size_t picture = tracks[pair.picture].entry;
+        const std::size_t sound = tracks[pair.sound].entry;
+        FoundStream stream;
+        stream.source = entries[picture].url;
+        stream.parts = {picture};
+        stream.soundParts = {sound};
+        stream.members = {picture, sound};
+        stream.present = stream.expected = 2;
+        stream.verdict = StreamVerdict::Complete;
+        stream.type = "mp4";
+        stream.join = StreamJoin::Merged;
+        stream.fileName = StemFileName(stream.source, pair.stem, "mp4");
+        AddPartsUp(entries, stream);
+        stream.size += entries[sound].size;
+        const std::optional<std::int64_t>& stored = entries[sound].storedTime;
+        stream.storedTime =
+            stored && (!stream.storedTime || *stored > *stream.storedTime) ? stored : stream.storedTime;
+        AddStream(std::move(stream), found);
+    }
+}
+
 // A playlist or manifest the memory budget could not keep: its streams are listed as one, over the budget,
 // and it is harvested as it is.
 FoundStream OverBudgetStream(const StreamEntry& entry) {
@@ -964,7 +1104,9 @@ std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bo
     }
     AddMasterPlaylists(entries, index, found);
     AddStreamsWithoutManifest(entries, found, unheld);
+    AddLoosePairs(entries, found);
     ChooseJoins(entries, found.streams);
+    LinkSubtitles(entries, index, found.streams);
     return std::move(found.streams);
 }
 

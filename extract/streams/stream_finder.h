@@ -34,6 +34,7 @@ struct StreamEntry {
     std::optional<TsProbe> ts;
     std::shared_ptr<const Mp4InitProbe> init;
     std::optional<Mp4FragmentProbe> fragment;
+    bool webvtt = false;  // a WebVTT segment whose header a join can read
 };
 
 // What an entry is looked up by: a URL within the cache and partition of the entry near, where a manifest
@@ -53,6 +54,7 @@ enum class StreamJoin {
     Concatenated,  // byte for byte, one after another
     Rewrapped,     // MPEG-TS samples into an MP4
     Merged,        // fragmented MP4 picture and sound tracks into one file
+    Subtitles,     // WebVTT segments into one file on the timeline of its video
 };
 
 struct FoundStream {
@@ -78,6 +80,10 @@ struct FoundStream {
     std::vector<std::size_t> runStarts;
     // A partial watch written on request: the segments the whole stream expected, none otherwise.
     std::optional<std::uint64_t> partialOf;
+    // Subtitles: the stream (in the same list) of the video they go with, and the 90 kHz time its MP4
+    // starts at.
+    std::optional<std::size_t> subtitlesOf;
+    std::uint64_t subtitleZero = 0;
 };
 
 // What a listing says of a stream beside its state: "2 discontinuities", why it is kept as MPEG-TS, or that

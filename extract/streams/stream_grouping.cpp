@@ -11,6 +11,7 @@
 #include "extract/streams/stream_content.h"
 #include "extract/streams/stream_joins.h"
 #include "extract/streams/url_reference.h"
+#include "extract/streams/webvtt_join.h"
 #include "extract/streams/xml_scan.h"
 
 namespace drovan {
@@ -30,7 +31,7 @@ constexpr std::size_t kFinderSlots = 64;
 constexpr std::size_t kProbeLearns = 32;
 
 constexpr std::string_view kStreamTypes[] = {"m3u8", "m3u",  "mpd",  "ts",   "m4s", "mp4", "m4a",
-                                             "m4v",  "cmfv", "cmfa", "m2ts", "mts", "aac"};
+                                             "m4v",  "cmfv", "cmfa", "m2ts", "mts", "aac", "vtt"};
 
 bool OfStreamType(std::string_view type) {
     return std::find(std::begin(kStreamTypes), std::end(kStreamTypes), type) != std::end(kStreamTypes);
@@ -96,6 +97,13 @@ std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vec
             tracks.push_back(TrackOf(stream.parts, entries, held));
             tracks.push_back(TrackOf(stream.soundParts, entries, held));
             return std::make_unique<MergedContent>(std::move(tracks));
+        }
+        case StreamJoin::Subtitles: {
+            std::vector<std::unique_ptr<Content>> segments;
+            for (std::size_t part : stream.parts) {
+                segments.push_back(std::move(held[part].content));
+            }
+            return std::make_unique<SubtitlesContent>(std::move(segments), stream.subtitleZero);
         }
         case StreamJoin::Concatenated:
             break;
@@ -254,13 +262,24 @@ StreamEntry ProbeStreamEntry(HeldEntry& held, Content* content) {
         }
         return entry;
     }
+    if (WebVttJoiner(0).Add(bytes)) {
+        entry.webvtt = true;
+        return entry;
+    }
     if ((entry.ts = ProbeTsSegment(bytes))) {
         return entry;
     }
     if ((entry.fragment = ProbeMediaSegment(bytes))) {
         return entry;
     }
-    if (std::optional<Mp4InitProbe> init = ProbeInitSegment(bytes)) {
+    std::optional<Mp4InitProbe> init = ProbeInitSegment(bytes);
+    // A whole file's length may lie in a sidx after its moov, past the first bytes.
+    constexpr std::size_t kWholeFileHead = 64 << 10;
+    if (init && init->fragmented && !init->seconds && !readAll) {
+        bytes = LeadingBytes(*content, kWholeFileHead, readAll);
+        init = ProbeInitSegment(bytes);
+    }
+    if (init) {
         entry.init = std::make_shared<const Mp4InitProbe>(std::move(*init));
     }
     return entry;
@@ -283,7 +302,12 @@ void ParseStreamTexts(std::vector<StreamEntry>& entries,
     }
 }
 
-bool FilterTakes(const HarvestFilter& filter, const FoundStream& stream) {
+bool FilterTakes(const HarvestFilter& filter, const std::vector<FoundStream>& streams, std::size_t i) {
+    const FoundStream& stream = streams[i];
+    if (stream.subtitlesOf && *stream.subtitlesOf < streams.size() && *stream.subtitlesOf != i &&
+        FilterTakes(filter, streams, *stream.subtitlesOf)) {
+        return true;
+    }
     return NameOfTypes(stream.fileName, filter.types) &&
            PassesBounds(filter, stream.source, stream.size, stream.storedTime);
 }
@@ -356,8 +380,9 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
             written.push_back(std::move(held[i]));
         }
     }
-    for (const FoundStream& stream : streams) {
-        if (!FilterTakes(m_filter, stream)) {
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        const FoundStream& stream = streams[i];
+        if (!FilterTakes(m_filter, streams, i)) {
             continue;
         }
         CountStream(stream.verdict, summary);

@@ -52,8 +52,9 @@ void ParseStreamTexts(std::vector<StreamEntry>& entries,
                       const std::function<Content*(std::size_t)>& contentOf, std::size_t segmentCap,
                       MemoryBudget& budget, MemoryLease& tables, const HarvestProgress* progress);
 
-// Whether the filter takes the stream: its name's type, its manifest's URL, joined size, last stored part.
-bool FilterTakes(const HarvestFilter& filter, const FoundStream& stream);
+// Whether the filter takes stream i of streams: its name's type, its manifest's URL, joined size, last stored
+// part. Subtitles are taken whenever their video is.
+bool FilterTakes(const HarvestFilter& filter, const std::vector<FoundStream>& streams, std::size_t i);
 
 // Counts a stream of the type harvested in summary by its verdict, once.
 void CountStream(StreamVerdict verdict, HarvestSummary& summary);

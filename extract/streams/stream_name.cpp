@@ -135,6 +135,10 @@ std::u16string StreamFileName(std::string_view manifestUrl, std::string_view ext
     return NameFromFolders(manifestUrl, std::move(segments), extension);
 }
 
+std::u16string StemFileName(std::string_view url, std::string_view stem, std::string_view extension) {
+    return CleanedName(url, stem, extension);
+}
+
 std::u16string SegmentsFileName(std::string_view segmentUrl, std::string_view extension) {
     std::vector<std::string_view> segments = PathSegments(segmentUrl);
     if (!segments.empty()) {

@@ -12,5 +12,7 @@ namespace drovan {
 // entry names are.
 std::u16string StreamFileName(std::string_view manifestUrl, std::string_view extension);
 std::u16string SegmentsFileName(std::string_view segmentUrl, std::string_view extension);
+// A stem chosen elsewhere (still percent-encoded) from a URL of that host, cleaned as entry names are.
+std::u16string StemFileName(std::string_view url, std::string_view stem, std::string_view extension);
 
 }  // namespace drovan

@@ -179,8 +179,8 @@ TEST(HarvestArguments, HelpFitsAndItsExamplesRun) {
         ++examples;
     }
     EXPECT_EQ(examples, 2u);
-    for (const char* option : {"--type", "--to", "--from", "--list", "--no-join", "--url", "--min-size",
-                               "--max-size", "--since", "--format", "--help"}) {
+    for (const char* option : {"--type", "--to", "--from", "--list", "--no-join", "--partial", "--url",
+                               "--min-size", "--max-size", "--since", "--format", "--help"}) {
         EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
     }
 }

@@ -50,7 +50,7 @@ TEST(HarvestCommand, ArgumentsAndExitStatuses) {
         {{u"--list", u"--to", u"/out"}, nullptr, -1, 0},
         {{u"--type"}, nullptr, -1, 0},
         {{u"--verbose"}, nullptr, -1, 0},
-        {{u"--help"}, nullptr, kHarvestOk, 20, 0},
+        {{u"--help"}, nullptr, kHarvestOk, 21, 0},
         {{u"--list", u"--format", u"csv", u"--from", u"/plain"}, nullptr, kHarvestOk, 3},
         {{u"--list", u"--type", u"flv,mp3", u"--url", u"PLAIN/A", u"--from", u"/plain"},
          nullptr,

@@ -157,6 +157,48 @@ TEST(MediaType, UrlEndingOfTheSignaturesFamilyIsKeptWhole) {
     }
 }
 
+TEST(MediaType, MediaSegmentsOfMp4AreNamedByTheirTracks) {
+    const std::string ftyp = Ftyp("iso5");
+    using T = MovieTracks;
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* contentType;
+        const char* url;
+        MovieTracks tracks;
+        const char* type;
+    } cases[] = {
+        {"a picture track", ftyp, "video/mp4", "http://h/77001-1-30064.m4s", T::Picture, "mp4"},
+        {"a sound track", ftyp, "video/mp4", "http://h/77001-1-30280.m4s", T::SoundOnly, "m4a"},
+        {"tracks unknown", ftyp, "", "http://h/a.m4s", T::Unknown, "mp4"},
+        {"tracks unknown, served as sound", ftyp, "audio/mp4", "http://h/a.m4s", T::Unknown, "m4a"},
+        {"tracks unknown, a sound brand", Ftyp("M4A "), "", "http://h/a.m4s", T::Unknown, "m4a"},
+        {"tracks unknown, CMAF sound", ftyp, "", "http://h/a.cmfa", T::Unknown, "m4a"},
+        {"tracks unknown, .cmfv served as sound", ftyp, "audio/mp4", "http://h/a.cmfv", T::Unknown, "m4a"},
+        {"the tracks outweigh the server", ftyp, "audio/mp4", "http://h/a.cmfa", T::Picture, "mp4"},
+        {"a sound-only .mp4", ftyp, "video/mp4", "http://h/song.mp4", T::SoundOnly, "m4a"},
+        {"a picture in .m4a", ftyp, "", "http://h/clip.m4a", T::Picture, "mp4"},
+        {"a picture in .m4v", ftyp, "", "http://h/clip.M4V", T::Picture, "mp4"},
+        {"a whole file's ending kept while tracks are unknown", ftyp, "", "http://h/clip.m4v", T::Unknown,
+         "m4v"},
+        {".dash", ftyp, "", "http://h/v.dash", T::SoundOnly, "m4a"},
+        {"a QuickTime brand", Ftyp("qt  "), "", "http://h/a.m4s", T::Unknown, "mp4"},
+        {"no segment ending: tracks not asked", ftyp, "", "http://h/stream/1", T::SoundOnly, "mp4"},
+        {"not an MP4 family signature", Ftyp("avif"), "", "http://h/a.m4s", T::Picture, "avif"},
+        {"no MP4 bytes", "FLV\x01\x05", "", "http://h/a.m4s", T::Picture, "flv"},
+        {"no bytes at all", "", "", "http://h/a.m4s", T::SoundOnly, "m4s"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecideType(c.bytes, c.contentType, c.url, c.tracks), c.type) << c.what;
+    }
+    // The moov is wanted only where its tracks decide the name.
+    EXPECT_EQ(TypeLeadingBytesWanted(ftyp, "http://h/a.m4s?x=1"), kTypeLeadingBytes);
+    EXPECT_EQ(TypeLeadingBytesWanted(ftyp, "http://h/a.MP4"), kTypeLeadingBytes);
+    EXPECT_EQ(TypeLeadingBytesWanted(ftyp, "http://h/stream/1"), kTypeSignatureBytes);
+    EXPECT_EQ(TypeLeadingBytesWanted(ftyp), kTypeSignatureBytes);
+    EXPECT_EQ(TypeLeadingBytesWanted("FLV\x01\x05", "http://h/a.m4s"), kTypeSignatureBytes);
+}
+
 // UrlEnding reads the segment backwards; this is the plain way round: decode it all, then look for the dot.
 std::string EndingOfDecodedSegment(std::string_view url) {
     std::string segment = PercentDecode(UrlLastSegment(url));

@@ -274,6 +274,107 @@ TEST(ProbeInitSegment, TracksOfTheMoov) {
     EXPECT_EQ(ProbeInitSegment(Ftyp() + moov)->majorBrand, "iso5");
 }
 
+std::string MvhdOf(std::uint8_t version, std::uint32_t timescale, std::uint64_t duration) {
+    const std::size_t timeSize = version == 1 ? 8 : 4;
+    const std::string times = version == 1 ? U64(duration) : U32(duration);
+    return FullBox("mvhd", version, 0, Zeros(2 * timeSize) + U32(timescale) + times + Zeros(80));
+}
+std::string Mehd(std::uint8_t version, std::uint64_t duration) {
+    return FullBox("mehd", version, 0, version == 1 ? U64(duration) : U32(duration));
+}
+// Each reference as (reference_type, subsegment_duration).
+std::string Sidx(std::uint8_t version, std::uint32_t timescale,
+                 const std::vector<std::pair<bool, std::uint32_t>>& references) {
+    std::string fields = U32(1) + U32(timescale) + (version == 1 ? U64(0) + U64(0) : U32(0) + U32(0)) +
+                         U16(0) + U16(references.size());
+    for (const auto& [index, duration] : references) {
+        fields += U32((index ? 0x80000000u : 0) | 5000) + U32(duration) + U32(0x90000000u);
+    }
+    return FullBox("sidx", version, 0, fields);
+}
+
+TEST(ProbeInitSegment, SecondsOfTheWholeFile) {
+    const auto init = [](const std::string& mvhd, const std::string& mvexTail = "") {
+        return Ftyp() + Box("moov", mvhd + kAudioTrak + Box("mvex", mvexTail + Trex(2, 1024)));
+    };
+    const std::string unset = MvhdOf(0, 1000, 0);
+    const std::string index = Sidx(0, 44100, {{false, 88200}, {false, 88200}, {false, 44100}});
+    const std::string indexCut = index.substr(0, index.size() - 1);
+    const std::string countPastPayload =
+        FullBox("sidx", 0, 0, U32(1) + U32(1000) + Zeros(10) + U16(2) + U32(1) + U32(1000) + U32(0));
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::optional<double> seconds;
+    } cases[] = {
+        {"mvhd of version 0", init(MvhdOf(0, 1000, 30000)), 30.0},
+        {"mvhd of version 1", init(MvhdOf(1, 90000, 900000)), 10.0},
+        {"mehd wins over mvhd", init(MvhdOf(0, 1000, 1), Mehd(0, 12345)), 12.345},
+        {"mehd of version 1 past 32 bits", init(MvhdOf(0, 1000, 0), Mehd(1, 0x100000000)), 4294967.296},
+        {"mehd of 0 leaves it to mvhd", init(MvhdOf(0, 1000, 5000), Mehd(0, 0)), 5.0},
+        {"mvhd's all-ones duration is unknown", init(MvhdOf(0, 1000, 0xFFFFFFFF)), std::nullopt},
+        {"mvhd's timescale of 0", init(MvhdOf(0, 0, 5000), Mehd(0, 5000)), std::nullopt},
+        {"mvhd cut short", init(FullBox("mvhd", 0, 0, Zeros(10))), std::nullopt},
+        {"a sidx right after the moov", init(unset) + index + Moof(""), 5.0},
+        {"a sidx of version 1 after styp and free",
+         init(unset) + Styp() + Box("free", "") + Sidx(1, 1000, {{false, 1500}, {false, 2500}}), 4.0},
+        {"an index's references count too", init(unset) + Sidx(0, 10, {{true, 40}, {false, 20}}), 6.0},
+        {"the first sidx alone counts", init(unset) + Sidx(0, 10, {{true, 40}}) + Sidx(0, 10, {{false, 40}}),
+         4.0},
+        {"mvhd's duration wins over the sidx", init(MvhdOf(0, 1000, 7000)) + index, 7.0},
+        {"sidx cut short", init(unset) + indexCut, std::nullopt},
+        {"references past the sidx's end", init(unset) + countPastPayload, std::nullopt},
+        {"sidx of timescale 0", init(unset) + Sidx(0, 0, {{false, 40}}), std::nullopt},
+        {"sidx without references", init(unset) + Sidx(0, 1000, {}), std::nullopt},
+        {"a sidx after a fragment is not the file's", init(unset) + Moof("") + index, std::nullopt},
+        {"a sidx after an mdat", init(unset) + Box("mdat", "x") + index, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto probe = ProbeInitSegment(c.bytes);
+        ASSERT_TRUE(probe.has_value()) << c.what;
+        ASSERT_EQ(probe->seconds.has_value(), c.seconds.has_value()) << c.what;
+        if (probe->seconds) {
+            EXPECT_DOUBLE_EQ(*probe->seconds, *c.seconds) << c.what;
+        }
+    }
+}
+
+TEST(ProbeTrackKinds, MoovCutWhereTheLeadingBytesEnd) {
+    const std::string both = Ftyp() + Box("moov", Mvhd() + kVideoTrak + kAudioTrak + kMvex);
+    const std::string sound = Ftyp() + Box("moov", Mvhd() + kAudioTrak + kMvex);
+    const std::size_t audioHdlr = sound.find("hdlr") + 16;  // the handler_type's end
+    const std::string bare = Box("trak", Tkhd(1) + Box("mdia", Mdhd(1000)));
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::optional<std::string> kinds;  // none: no probe
+    } cases[] = {
+        {"picture and sound, whole", both + Box("mdat", "x"), "picture sound all"},
+        {"sound alone, whole", sound, "sound all"},
+        {"sound alone, cut in its mvex", sound.substr(0, sound.size() - 4), "sound"},
+        {"cut just past the handler type", sound.substr(0, audioHdlr), "sound"},
+        {"cut inside the handler type", sound.substr(0, audioHdlr - 1), ""},
+        {"cut in the second track", both.substr(0, both.find("soun")), "picture"},
+        {"a whole trak without hdlr", Box("moov", Mvhd() + bare + kAudioTrak), "sound"},
+        {"moov of size 0", Ftyp() + U32(0) + sound.substr(Ftyp().size() + 4), "sound"},
+        {"an mdat cut before the moov", Ftyp() + U32(1000) + "mdatxx", std::nullopt},
+        {"no moov", Ftyp() + Box("free", "x"), std::nullopt},
+        {"moov header cut", Ftyp() + "\0\0\0"s, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto kinds = ProbeTrackKinds(c.bytes);
+        ASSERT_EQ(kinds.has_value(), c.kinds.has_value()) << c.what;
+        if (kinds) {
+            std::string described = std::string(kinds->picture ? "picture " : "") +
+                                    (kinds->sound ? "sound " : "") + (kinds->allSeen ? "all" : "");
+            while (!described.empty() && described.back() == ' ') {
+                described.pop_back();
+            }
+            EXPECT_EQ(described, *c.kinds) << c.what;
+        }
+    }
+}
+
 // ffmpeg 5.1's first video traf of an HLS fMP4 segment: tfhd flags 0x020038 with 1024 per sample, tfdt v1 0,
 // a trun of 10 samples with data-offset, first-sample-flags, sizes and composition offsets.
 const std::string kRealVideoTraf = FromHex(

@@ -402,7 +402,7 @@ TEST(StreamJoinsTest, AMasterPlaylistPairsAVariantWithItsSound) {
     variant.uri = "index.m3u8";
     variant.audioGroup = "aud";
     for (const char* uri : {"missing.m3u8", "sound.m3u8"}) {
-        named.renditions.push_back({"AUDIO", "aud", uri, uri, false});
+        named.renditions.push_back({"AUDIO", "aud", uri, uri, false, ""});
     }
     const std::vector<StreamEntry> entries = WithSoundRendition(master);
     const std::vector<FoundStream> streams = FindStreams(entries);
@@ -457,8 +457,8 @@ TEST(StreamJoinsTest, PairsVariantsWithTheirSoundByGroupNotEachWithEach) {
     HlsPlaylist& named = Edit(master.playlist);
     named.master = true;
     for (int i = 0; i < 3000; ++i) {
-        named.variants.push_back({"index.m3u8", 1000, "", "aud"});
-        named.renditions.push_back({"AUDIO", "aud", "", "missing_" + std::to_string(i) + ".m3u8", false});
+        named.variants.push_back({"index.m3u8", 1000, "", "aud", ""});
+        named.renditions.push_back({"AUDIO", "aud", "", "missing_" + std::to_string(i) + ".m3u8", false, ""});
     }
     named.renditions.back().uri = "sound.m3u8";
     const std::vector<StreamEntry> entries = WithSoundRendition(master);

@@ -3,6 +3,7 @@
 // that would both be written.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -27,7 +28,7 @@ StreamEntry Entry(FuzzedDataProvider& input) {
     entry.whole = input.ConsumeBool();
     entry.size = input.ConsumeIntegral<std::uint16_t>();
     const std::string body = input.ConsumeRandomLengthString(2048);
-    switch (input.ConsumeIntegralInRange(0, 4)) {
+    switch (input.ConsumeIntegralInRange(0, 5)) {
         case 0:
             if (std::optional<HlsPlaylist> playlist = ParseHlsPlaylist(body)) {
                 entry.playlist = std::make_shared<const HlsPlaylist>(std::move(*playlist));
@@ -44,6 +45,9 @@ StreamEntry Entry(FuzzedDataProvider& input) {
         case 3:
             entry.fragment = ProbeMediaSegment(body);
             break;
+        case 4:
+            entry.webvtt = body.rfind("WEBVTT", 0) == 0;
+            break;
         default:
             if (std::optional<Mp4InitProbe> init = ProbeInitSegment(body)) {
                 entry.init = std::make_shared<const Mp4InitProbe>(std::move(*init));
@@ -57,12 +61,23 @@ StreamEntry Entry(FuzzedDataProvider& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
+    const bool partial = input.ConsumeBool();
     std::vector<StreamEntry> entries;
     while (input.remaining_bytes() > 0 && entries.size() < 48) {
         entries.push_back(Entry(input));
     }
     std::set<std::size_t> written;
-    for (const FoundStream& stream : FindStreams(entries)) {
+    const std::vector<FoundStream> streams = FindStreams(entries, false, partial);
+    for (const FoundStream& stream : streams) {
+        if (stream.subtitlesOf &&
+            (*stream.subtitlesOf >= streams.size() || streams[*stream.subtitlesOf].subtitlesOf)) {
+            std::abort();
+        }
+        if (!std::is_sorted(stream.runStarts.begin(), stream.runStarts.end()) ||
+            (!stream.runStarts.empty() &&
+             (stream.runStarts.front() == 0 || stream.runStarts.back() >= stream.parts.size()))) {
+            std::abort();
+        }
         std::vector<std::size_t> joined = stream.parts;
         joined.insert(joined.end(), stream.soundParts.begin(), stream.soundParts.end());
         const std::set<std::size_t> parts(joined.begin(), joined.end());

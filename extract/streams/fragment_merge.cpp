@@ -257,7 +257,149 @@ std::optional<std::optional<std::uint64_t>> FirstDecodeTime(std::string_view moo
     return std::optional(decodeTime->baseMediaDecodeTime);
 }
 
+// A picture sample entry's parameter sets as length-prefixed NAL units, and the length's size; none unless it
+// is H.264 or H.265 whose configuration reads soundly.
+struct ParameterSets {
+    std::string units;
+    std::uint8_t lengthSize = 4;
+};
+
+bool AppendUnits(ByteReader& reader, std::size_t count, std::uint8_t lengthSize, std::string& units) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint16_t size = 0;
+        std::string_view unit;
+        if (!reader.U16BE(size) || !reader.Bytes(size, unit)) {
+            return false;
+        }
+        AppendBigEndian(units, size, lengthSize);
+        units.append(unit);
+    }
+    return true;
+}
+
+std::optional<ParameterSets> ReadParameterSets(const mp4::Box& entry) {
+    const auto inner = mp4::SampleEntryBoxes(entry.payload, "vide");
+    const auto boxes = inner ? mp4::DecodeBoxes(*inner) : std::nullopt;
+    const bool avc = entry.header.type == "avc1" || entry.header.type == "avc3";
+    const bool hevc = entry.header.type == "hvc1" || entry.header.type == "hev1";
+    const auto config = boxes && (avc || hevc) ? mp4::FindBox(*boxes, avc ? "avcC" : "hvcC") : std::nullopt;
+    if (!config) {
+        return std::nullopt;
+    }
+    ByteReader reader(config->payload);
+    ParameterSets sets;
+    std::uint8_t byte = 0;
+    if (!reader.Skip(avc ? 4 : 21) || !reader.U8(byte)) {
+        return std::nullopt;
+    }
+    sets.lengthSize = static_cast<std::uint8_t>((byte & 3) + 1);
+    std::uint8_t arrays = 0;
+    if (avc) {
+        // SPS, then PPS, each list after its count.
+        std::uint8_t count = 0;
+        bool read = reader.U8(count) && AppendUnits(reader, count & 31, sets.lengthSize, sets.units);
+        read = read && reader.U8(count) && AppendUnits(reader, count, sets.lengthSize, sets.units);
+        return read ? std::optional(std::move(sets)) : std::nullopt;
+    }
+    if (!reader.U8(arrays)) {
+        return std::nullopt;
+    }
+    for (std::uint8_t i = 0; i < arrays; ++i) {
+        std::uint16_t count = 0;
+        if (!reader.U8(byte) || !reader.U16BE(count) ||
+            !AppendUnits(reader, count, sets.lengthSize, sets.units)) {
+            return std::nullopt;
+        }
+    }
+    return sets;
+}
+
+// An MPEG-4 descriptor's tag and size (its size in up to four 7-bit groups).
+bool ReadDescriptorHeader(ByteReader& reader, std::uint8_t& tag, std::uint32_t& size) {
+    std::uint8_t byte = 0x80;
+    size = 0;
+    if (!reader.U8(tag)) {
+        return false;
+    }
+    for (int i = 0; i < 4 && (byte & 0x80) != 0; ++i) {
+        if (!reader.U8(byte)) {
+            return false;
+        }
+        size = (size << 7) | (byte & 0x7F);
+    }
+    return size <= reader.remaining();
+}
+
+// What decoding an mp4a sample entry's sound depends on: channels, sample size and rate, the object type and
+// the decoder's specific info; not the bit rates encoders write per period.
+std::optional<std::string> SoundConfig(const mp4::Box& entry) {
+    constexpr std::size_t kFixedFields = 28;  // through samplerate
+    const auto inner = mp4::SampleEntryBoxes(entry.payload, "soun");
+    const auto boxes = inner ? mp4::DecodeBoxes(*inner) : std::nullopt;
+    const auto esds = boxes && entry.header.type == "mp4a" ? mp4::FindBox(*boxes, "esds") : std::nullopt;
+    if (!esds || entry.payload.size() < kFixedFields) {
+        return std::nullopt;
+    }
+    ByteReader reader(esds->payload);
+    std::uint8_t tag = 0, flags = 0, objectType = 0;
+    std::uint32_t size = 0;
+    std::string_view info;
+    bool read = reader.Skip(4) && ReadDescriptorHeader(reader, tag, size) && tag == 0x03 && reader.Skip(2) &&
+                reader.U8(flags);
+    read = read && reader.Skip((flags & 0x80) != 0 ? 2 : 0) && reader.Skip((flags & 0x20) != 0 ? 2 : 0);
+    if (read && (flags & 0x40) != 0) {
+        std::uint8_t urlLength = 0;
+        read = reader.U8(urlLength) && reader.Skip(urlLength);
+    }
+    read = read && ReadDescriptorHeader(reader, tag, size) && tag == 0x04 && reader.U8(objectType) &&
+           reader.Skip(12) && ReadDescriptorHeader(reader, tag, size) && tag == 0x05 &&
+           reader.Bytes(size, info);
+    if (!read) {
+        return std::nullopt;
+    }
+    return std::string(entry.payload.substr(16, kFixedFields - 16)) + static_cast<char>(objectType) +
+           std::string(info);
+}
+
+// The one sample entry of a track's stsd, and the track's handler; none otherwise.
+std::optional<std::pair<mp4::Box, std::string_view>> OnlySampleEntry(const mp4::Box& track) {
+    const auto hdlr = FindPath(track, {"mdia", "hdlr"});
+    const auto stsd = FindPath(track, {"mdia", "minf", "stbl", "stsd"});
+    const auto handler = hdlr ? mp4::DecodeHandlerBox(hdlr->payload) : std::nullopt;
+    const auto description = stsd ? mp4::DecodeSampleDescriptionBox(stsd->payload) : std::nullopt;
+    const auto entries = description ? mp4::DecodeBoxes(description->entries) : std::nullopt;
+    if (!handler || !entries || entries->size() != 1) {
+        return std::nullopt;
+    }
+    return std::pair(entries->front(), handler->handlerType);
+}
+
 }  // namespace
+
+std::optional<RunJoin> JoinRun(std::string_view firstInit, std::string_view runInit) {
+    const std::optional<TrackInit> first = ReadTrackInit(firstInit);
+    const std::optional<TrackInit> run = ReadTrackInit(runInit);
+    const auto firstEntry = first ? OnlySampleEntry(first->track) : std::nullopt;
+    const auto runEntry = run ? OnlySampleEntry(run->track) : std::nullopt;
+    if (!firstEntry || !runEntry || first->timescale != run->timescale ||
+        firstEntry->second != runEntry->second ||
+        firstEntry->first.header.type != runEntry->first.header.type) {
+        return std::nullopt;
+    }
+    if (WholeBox(firstEntry->first) == WholeBox(runEntry->first)) {
+        return RunJoin{};
+    }
+    if (firstEntry->second == "soun") {
+        const std::optional<std::string> sound = SoundConfig(firstEntry->first);
+        return sound && sound == SoundConfig(runEntry->first) ? std::optional(RunJoin{}) : std::nullopt;
+    }
+    const auto firstSets = firstEntry->second == "vide" ? ReadParameterSets(firstEntry->first) : std::nullopt;
+    const auto runSets = firstSets ? ReadParameterSets(runEntry->first) : std::nullopt;
+    if (!runSets || runSets->lengthSize != firstSets->lengthSize || runSets->units.empty()) {
+        return std::nullopt;
+    }
+    return RunJoin{runSets->units};
+}
 
 std::optional<MergedInit> MergeInitSegments(const std::vector<std::string_view>& inits) {
     std::vector<TrackInit> tracks;
@@ -313,9 +455,12 @@ std::optional<std::size_t> EarliestFragment(const std::vector<std::optional<Frag
     return pick;
 }
 
-void FragmentRewriter::BeginFragment(std::uint32_t newTrackId, std::uint64_t inputOffset) {
+void FragmentRewriter::BeginFragment(std::uint32_t newTrackId, std::uint64_t inputOffset,
+                                     std::int64_t decodeShift, std::string_view inBand) {
     m_trackId = newTrackId;
     m_inputOffset = inputOffset;
+    m_decodeShift = decodeShift;
+    m_inBand.assign(inBand);
     m_boxes = mp4::BoxStream();
     m_action = Action::Pass;
 }
@@ -334,7 +479,7 @@ bool FragmentRewriter::Feed(std::string_view bytes, const Sink& sink) {
 }
 
 bool FragmentRewriter::EndFragment() {
-    m_failed = m_failed || !m_boxes.AtBoxBoundary();
+    m_failed = m_failed || !m_boxes.AtBoxBoundary() || !m_inBand.empty();
     return !m_failed;
 }
 
@@ -356,7 +501,26 @@ bool FragmentRewriter::OnHeader(const mp4::BoxHeader& header, std::string_view h
         return true;
     }
     m_action = Action::Pass;
+    if (type == "mdat" && !m_inBand.empty()) {
+        return WriteMediaDataHeader(header, headerBytes, sink);
+    }
     return Write(headerBytes, sink);
+}
+
+// The mdat after a moof whose first sample grew by the parameter sets: they come first in its payload.
+bool FragmentRewriter::WriteMediaDataHeader(const mp4::BoxHeader& header, std::string_view headerBytes,
+                                            const Sink& sink) {
+    constexpr std::size_t kCompactHeader = 8;
+    const std::uint64_t size = header.size + m_inBand.size();
+    if (headerBytes.size() != kCompactHeader || size > std::numeric_limits<std::uint32_t>::max()) {
+        return false;
+    }
+    std::string grown;
+    AppendBigEndian(grown, size, 4);
+    grown.append(headerBytes.substr(4));
+    grown += m_inBand;
+    m_inBand.clear();
+    return Write(grown, sink);
 }
 
 bool FragmentRewriter::OnPayload(std::string_view piece, bool last, const Sink& sink) {
@@ -397,26 +561,57 @@ bool FragmentRewriter::PatchMoof() {
     if (!sequence || !writeAt(mfhd->payload, *sequence, ++m_sequenceNumber)) {
         return false;
     }
+    const auto trafCount = static_cast<std::size_t>(std::count_if(
+        boxes->begin(), boxes->end(), [](const mp4::Box& box) { return box.header.type == "traf"; }));
     for (const mp4::Box& box : *boxes) {
-        if (box.header.type != "traf") {
-            continue;
-        }
-        const auto trafBoxes = mp4::DecodeBoxes(box.payload);
-        const auto tfhd = trafBoxes ? mp4::FindBox(*trafBoxes, "tfhd") : std::nullopt;
-        const auto fields = tfhd ? mp4::DecodeTrackFragmentHeaderFields(tfhd->payload) : std::nullopt;
-        if (!fields || !writeAt(tfhd->payload, fields->trackId, m_trackId)) {
+        if (box.header.type == "traf" && !PatchTrackFragment(box, trafCount)) {
             return false;
-        }
-        if (const auto base = fields->baseDataOffset) {
-            const std::uint64_t moved = base->value - m_moofInputOffset + m_outputOffset;
-            const bool forward = m_outputOffset >= m_moofInputOffset;
-            if ((forward && moved < base->value) || (!forward && moved > base->value) ||
-                !writeAt(tfhd->payload, *base, moved)) {
-                return false;
-            }
         }
     }
     return true;
+}
+
+// tfhd's track and base offset, tfdt moved by the run's shift, and trun's first sample grown by what goes in
+// band before it.
+bool FragmentRewriter::PatchTrackFragment(const mp4::Box& traf, std::size_t trafCount) {
+    const auto writeAt = [this](std::string_view inner, const mp4::PayloadField& field, std::uint64_t value) {
+        return mp4::WriteField(m_moof.data() + (inner.data() - m_moof.data()), inner.size(), field, value);
+    };
+    const auto boxes = mp4::DecodeBoxes(traf.payload);
+    const auto tfhd = boxes ? mp4::FindBox(*boxes, "tfhd") : std::nullopt;
+    const auto fields = tfhd ? mp4::DecodeTrackFragmentHeaderFields(tfhd->payload) : std::nullopt;
+    if (!fields || !writeAt(tfhd->payload, fields->trackId, m_trackId)) {
+        return false;
+    }
+    if (const auto base = fields->baseDataOffset) {
+        const std::uint64_t moved = base->value - m_moofInputOffset + m_outputOffset;
+        const bool forward = m_outputOffset >= m_moofInputOffset;
+        if ((forward && moved < base->value) || (!forward && moved > base->value) ||
+            !writeAt(tfhd->payload, *base, moved)) {
+            return false;
+        }
+    }
+    if (m_decodeShift != 0) {
+        const auto tfdt = mp4::FindBox(*boxes, "tfdt");
+        const auto time = tfdt ? mp4::DecodeBaseMediaDecodeTimeField(tfdt->payload) : std::nullopt;
+        const std::uint64_t shifted = time ? time->value + static_cast<std::uint64_t>(m_decodeShift) : 0;
+        const bool wrapped = m_decodeShift > 0 ? shifted < time->value : shifted > time->value;
+        if (!time || wrapped || !writeAt(tfdt->payload, *time, shifted)) {
+            return false;
+        }
+    }
+    if (m_inBand.empty()) {
+        return true;
+    }
+    // The parameter sets become the head of the first sample, at the start of the mdat after this moof.
+    constexpr std::uint64_t kCompactHeader = 8;
+    const auto trun = mp4::FindBox(*boxes, "trun");
+    const auto first = trun ? mp4::DecodeTrackRunFirstSampleFields(trun->payload) : std::nullopt;
+    const auto header = mp4::DecodeTrackFragmentHeaderBox(tfhd->payload);
+    return trafCount == 1 && first && header && !fields->baseDataOffset &&
+           (header->full.flags & mp4::kDefaultBaseIsMoof) != 0 &&
+           first->dataOffset.value == m_moof.size() + kCompactHeader &&
+           writeAt(trun->payload, first->firstSampleSize, first->firstSampleSize.value + m_inBand.size());
 }
 
 bool FileFragments::Refill() {

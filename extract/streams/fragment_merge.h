@@ -30,6 +30,15 @@ struct MergedInit {
 // protected (encv, enca, sinf, pssh), or when the movie timescales differ.
 std::optional<MergedInit> MergeInitSegments(const std::vector<std::string_view>& inits);
 
+// How a later run of a track (a DASH period, a fragmented HLS run after its init segment changed) joins the
+// first run's file: the same sample entry as it is, or a picture whose parameter sets changed (another size)
+// with the run's SPS and PPS put in band before its first sample, as players switch on. None for another
+// codec, sound format or timescale.
+struct RunJoin {
+    std::string inBandParameterSets;  // length-prefixed NAL units; empty when the sample entries are the same
+};
+std::optional<RunJoin> JoinRun(std::string_view firstInit, std::string_view runInit);
+
 // A fragment's decode time in its track's timescale.
 struct FragmentTime {
     std::uint64_t decodeTime = 0;
@@ -52,8 +61,10 @@ class FragmentRewriter {
     explicit FragmentRewriter(std::uint64_t outputOffset) : m_outputOffset(outputOffset) {}
 
     // inputOffset: where the fragment's first byte lies in its own file, which explicit base_data_offsets
-    // count from.
-    void BeginFragment(std::uint32_t newTrackId, std::uint64_t inputOffset);
+    // count from. decodeShift moves its tfdt; inBand goes before its first sample (one traf whose trun
+    // carries sample sizes and points at its mdat's start, else the fragment fails).
+    void BeginFragment(std::uint32_t newTrackId, std::uint64_t inputOffset, std::int64_t decodeShift = 0,
+                       std::string_view inBand = {});
     // False when a box is malformed or a moof over the cap, a moof lacks its mfhd or a tfhd, a moved offset
     // falls outside 64 bits, or the sink refuses; the rewriter then stays failed.
     bool Feed(std::string_view bytes, const Sink& sink);
@@ -68,6 +79,8 @@ class FragmentRewriter {
     bool OnPayload(std::string_view piece, bool last, const Sink& sink);
     bool Write(std::string_view bytes, const Sink& sink);
     bool PatchMoof();
+    bool PatchTrackFragment(const mp4::Box& traf, std::size_t trafCount);
+    bool WriteMediaDataHeader(const mp4::BoxHeader& header, std::string_view headerBytes, const Sink& sink);
 
     enum class Action { Drop, Hold, Pass };
     mp4::BoxStream m_boxes;
@@ -80,6 +93,8 @@ class FragmentRewriter {
     std::string m_moof;  // header and payload
     std::size_t m_moofHeaderSize = 0;
     bool m_failed = false;
+    std::int64_t m_decodeShift = 0;
+    std::string m_inBand;  // still to be written before the next mdat's payload
 };
 
 // The fragments of one whole fragmented MP4 file (DASH over byte ranges: ftyp, moov, sidx, then moof+mdat

@@ -122,4 +122,39 @@ inline std::optional<TrackFragmentHeaderFields> DecodeTrackFragmentHeaderFields(
     return fields;
 }
 
+// tfdt's baseMediaDecodeTime.
+inline std::optional<PayloadField> DecodeBaseMediaDecodeTimeField(std::string_view payload) {
+    ByteReader reader(payload);
+    const PayloadField time = ReadField(reader, ReadFullBoxHeader(reader).version == 1 ? 8 : 4);
+    if (reader.failed()) {
+        return std::nullopt;
+    }
+    return time;
+}
+
+// trun's data_offset and its first sample's sample_size, when the run carries both.
+struct TrackRunFirstSampleFields {
+    PayloadField dataOffset;
+    PayloadField firstSampleSize;
+};
+
+inline std::optional<TrackRunFirstSampleFields> DecodeTrackRunFirstSampleFields(std::string_view payload) {
+    ByteReader reader(payload);
+    const std::uint32_t flags = ReadFullBoxHeader(reader).flags;
+    std::uint32_t sampleCount = 0;
+    reader.U32BE(sampleCount);
+    if ((flags & kDataOffsetPresent) == 0 || (flags & kSampleSizePresent) == 0 || sampleCount == 0) {
+        return std::nullopt;
+    }
+    TrackRunFirstSampleFields fields;
+    fields.dataOffset = ReadField(reader, 4);
+    reader.Skip(((flags & kFirstSampleFlagsPresent) != 0 ? 4 : 0) +
+                ((flags & kSampleDurationPresent) != 0 ? 4 : 0));
+    fields.firstSampleSize = ReadField(reader, 4);
+    if (reader.failed()) {
+        return std::nullopt;
+    }
+    return fields;
+}
+
 }  // namespace drovan::mp4

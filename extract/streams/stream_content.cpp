@@ -148,7 +148,9 @@ class TrackCursor {
 
     std::optional<std::string> Init(Status& status) {
         if (!m_file) {
-            return ReadWhole(*m_track.init, kInitCap, status);
+            std::optional<std::string> init = ReadWhole(*m_track.init, kInitCap, status);
+            m_firstInit = init.value_or(std::string());
+            return init;
         }
         std::optional<std::string> init = m_file->Init();
         status = init ? Status::Done : FileStatus();
@@ -175,7 +177,19 @@ class TrackCursor {
             const bool written = m_file->Write(rewriter, trackId, write);
             return written ? Status::Done : sinkRefused ? Status::Refused : FileStatus();
         }
-        rewriter.BeginFragment(trackId, 0);
+        std::string inBand;
+        if (m_run < m_track.laterRuns.size() && m_track.laterRuns[m_run].firstFragment == m_nextFragment) {
+            Status status = Status::Done;
+            const std::optional<std::string> init =
+                ReadWhole(*m_track.laterRuns[m_run].init, kInitCap, status);
+            const std::optional<RunJoin> join = init ? JoinRun(m_firstInit, *init) : std::nullopt;
+            if (!join) {
+                return init ? Status::Damaged : status;
+            }
+            m_shift = m_track.laterRuns[m_run++].decodeShift;
+            inBand = join->inBandParameterSets;
+        }
+        rewriter.BeginFragment(trackId, 0, m_shift, inBand);
         const Status read =
             m_track.fragments[m_nextFragment++]->Stream([&](const char* data, std::size_t size) {
                 return rewriter.Feed(std::string_view(data, size), write);
@@ -198,6 +212,9 @@ class TrackCursor {
     std::unique_ptr<FileFragments> m_file;
     std::size_t m_nextFragment = 0;
     std::optional<FragmentTime> m_next;
+    std::string m_firstInit;
+    std::size_t m_run = 0;
+    std::int64_t m_shift = 0;
 };
 
 }  // namespace

@@ -61,6 +61,14 @@ struct FragmentedTrack {
     std::unique_ptr<Content> init;
     std::vector<std::unique_ptr<Content>> fragments;  // none for a whole file
     std::vector<std::uint64_t> decodeTimes;           // each fragment's, in the track's timescale
+    // Runs after the first (DASH periods), each with its own init: from which fragment, and how far its
+    // decode times move to follow the run before (decodeTimes are moved already).
+    struct LaterRun {
+        std::size_t firstFragment = 0;
+        std::unique_ptr<Content> init;
+        std::int64_t decodeShift = 0;
+    };
+    std::vector<LaterRun> laterRuns;
 };
 
 // Picture and sound tracks of fragmented MP4 merged into one file: one movie header with both tracks, then

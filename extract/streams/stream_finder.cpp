@@ -1071,6 +1071,59 @@ FoundStream OverBudgetStream(const StreamEntry& entry) {
 
 }  // namespace
 
+// The complete streams of a kind, one in each of a manifest's periods, joined into one of runs: what a
+// player played through. Streams joined in are left empty, to be passed over.
+void JoinPeriodsOfKind(const std::vector<const DashRepresentation*>& representations,
+                       std::vector<FoundStream>& streams, std::string_view kind, std::size_t periods) {
+    std::vector<std::size_t> chosen(periods, SIZE_MAX);
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        const DashRepresentation* representation = representations[i];
+        if (representation == nullptr || representation->contentType != kind || representation->singleFile ||
+            streams[i].verdict != StreamVerdict::Complete || representation->period >= periods) {
+            continue;
+        }
+        std::size_t& slot = chosen[representation->period];
+        slot = slot == SIZE_MAX ? i : SIZE_MAX - 1;
+    }
+    if (std::any_of(chosen.begin(), chosen.end(), [](std::size_t i) { return i >= SIZE_MAX - 1; })) {
+        return;
+    }
+    FoundStream& joined = streams[chosen.front()];
+    for (std::size_t period = 1; period < periods; ++period) {
+        FoundStream& run = streams[chosen[period]];
+        joined.runStarts.push_back(joined.parts.size());
+        joined.parts.insert(joined.parts.end(), run.parts.begin(), run.parts.end());
+        joined.members.insert(joined.members.end(), run.members.begin(), run.members.end());
+        joined.present += run.present;
+        joined.expected += run.expected;
+        joined.size += run.size;
+        if (run.storedTime && (!joined.storedTime || *run.storedTime > *joined.storedTime)) {
+            joined.storedTime = run.storedTime;
+        }
+        run = FoundStream();
+    }
+    joined.periods = true;
+    joined.join = StreamJoin::Merged;
+}
+
+void JoinPeriods(const std::vector<const DashRepresentation*>& representations,
+                 std::vector<FoundStream>& streams) {
+    std::size_t periods = 0;
+    for (const DashRepresentation* representation : representations) {
+        periods = representation != nullptr ? std::max(periods, representation->period + 1) : periods;
+    }
+    if (periods < 2) {
+        return;
+    }
+    JoinPeriodsOfKind(representations, streams, "video", periods);
+    JoinPeriodsOfKind(representations, streams, "audio", periods);
+    streams.erase(std::remove_if(streams.begin(), streams.end(),
+                                 [](const FoundStream& stream) {
+                                     return stream.parts.empty() && stream.members.empty();
+                                 }),
+                  streams.end());
+}
+
 std::string StreamLookupKey(const StreamEntry& near, std::string_view url) {
     return std::to_string(near.cache) + '\n' + near.partition + '\n' + std::string(url);
 }
@@ -1092,10 +1145,19 @@ std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bo
             wanted = WantedFromManifest(i, entries, index, *entry.manifest);
         }
         const std::size_t before = found.streams.size();
+        std::vector<FoundStream> assembled;
+        std::vector<const DashRepresentation*> representations;
         for (const WantedStream& stream : wanted) {
             if (AnythingCached(stream, entries, index)) {
-                AddStream(Assemble(stream, entries, index, marks, unheld, partial), found);
+                assembled.push_back(Assemble(stream, entries, index, marks, unheld, partial));
+                representations.push_back(stream.representation);
             }
+        }
+        if (entry.manifest) {
+            JoinPeriods(representations, assembled);
+        }
+        for (FoundStream& stream : assembled) {
+            AddStream(std::move(stream), found);
         }
         // Representations the budget left out may be the ones the player fetched.
         if (entry.manifest && entry.manifest->overBudget && found.streams.size() == before) {
@@ -1122,7 +1184,9 @@ std::vector<bool> StreamMembers(const std::vector<FoundStream>& streams, std::si
 
 std::string StreamNote(const FoundStream& stream) {
     std::vector<std::string> notes;
-    if (const std::size_t runs = stream.runStarts.size(); runs > 0) {
+    if (const std::size_t runs = stream.runStarts.size(); runs > 0 && stream.periods) {
+        notes.push_back(std::to_string(runs + 1) + " periods");
+    } else if (runs > 0) {
         notes.push_back(std::to_string(runs) + (runs == 1 ? " discontinuity" : " discontinuities"));
     }
     if (stream.partialOf) {

@@ -77,7 +77,10 @@ struct FoundStream {
     std::string keptAsTs;
     // Where in parts each run after the first starts: after an HLS discontinuity, which may restart the
     // timestamps and change the picture's size; the runs are joined into one file.
+    // Or of a DASH manifest's periods, each run then starting with its init segment.
     std::vector<std::size_t> runStarts;
+    bool periods = false;
+    std::vector<std::size_t> soundRunStarts;  // the same of soundParts
     // A partial watch written on request: the segments the whole stream expected, none otherwise.
     std::optional<std::uint64_t> partialOf;
     // Subtitles: the stream (in the same list) of the video they go with, and the 90 kHz time its MP4

@@ -65,13 +65,38 @@ bool LooksLikePlaylist(std::string_view bytes) {
 }
 
 // A track of fragmented MP4 from its parts: an init segment and fragments, or one whole file.
-FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector<StreamEntry>& entries,
-                        std::vector<HarvestItem>& held) {
+// A fragment's length in its track's timescale: what its trun says, else the step from the one before.
+std::uint64_t FragmentLength(const std::vector<StreamEntry>& entries, std::size_t part,
+                             const std::vector<std::uint64_t>& decodeTimes) {
+    const auto& fragment = entries[part].fragment;
+    if (fragment && fragment->duration) {
+        return *fragment->duration;
+    }
+    const std::size_t count = decodeTimes.size();
+    return count >= 2 ? decodeTimes[count - 1] - decodeTimes[count - 2] : 0;
+}
+
+// runStarts: where in parts the init of each later run lies; each run follows the one before without a gap.
+FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector<std::size_t>& runStarts,
+                        const std::vector<StreamEntry>& entries, std::vector<HarvestItem>& held) {
     FragmentedTrack track;
     track.init = std::move(held[parts.front()].content);
+    std::int64_t shift = 0;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         const auto& fragment = entries[parts[i]].fragment;
-        track.decodeTimes.push_back(fragment ? fragment->baseMediaDecodeTime.value_or(0) : 0);
+        const std::uint64_t time = fragment ? fragment->baseMediaDecodeTime.value_or(0) : 0;
+        if (std::find(runStarts.begin(), runStarts.end(), i) != runStarts.end()) {
+            const auto& next = i + 1 < parts.size() ? entries[parts[i + 1]].fragment : std::nullopt;
+            const std::uint64_t end =
+                track.decodeTimes.empty()
+                    ? 0
+                    : track.decodeTimes.back() + FragmentLength(entries, parts[i - 1], track.decodeTimes);
+            shift = static_cast<std::int64_t>(end) -
+                    static_cast<std::int64_t>(next ? next->baseMediaDecodeTime.value_or(0) : 0);
+            track.laterRuns.push_back({track.fragments.size(), std::move(held[parts[i]].content), shift});
+            continue;
+        }
+        track.decodeTimes.push_back(time + static_cast<std::uint64_t>(shift));
         track.fragments.push_back(std::move(held[parts[i]].content));
     }
     return track;
@@ -94,8 +119,10 @@ std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vec
         }
         case StreamJoin::Merged: {
             std::vector<FragmentedTrack> tracks;
-            tracks.push_back(TrackOf(stream.parts, entries, held));
-            tracks.push_back(TrackOf(stream.soundParts, entries, held));
+            tracks.push_back(TrackOf(stream.parts, stream.runStarts, entries, held));
+            if (!stream.soundParts.empty()) {
+                tracks.push_back(TrackOf(stream.soundParts, stream.soundRunStarts, entries, held));
+            }
             return std::make_unique<MergedContent>(std::move(tracks));
         }
         case StreamJoin::Subtitles: {

@@ -65,6 +65,7 @@ bool Rewrappable(const std::vector<StreamEntry>& entries, const FoundStream& str
 
 void TakeSound(FoundStream& picture, FoundStream& sound) {
     picture.soundParts = sound.parts;
+    picture.soundRunStarts = sound.runStarts;
     picture.members.insert(picture.members.end(), sound.members.begin(), sound.members.end());
     picture.present += sound.present;
     picture.expected += sound.expected;
@@ -80,7 +81,8 @@ enum PairKind : std::size_t { kFragmentedPair, kTsPair, kNoPair };
 
 // Runs joined across discontinuities are fed in one order; a sound rendition's clock restarts elsewhere.
 PairKind PictureKind(const std::vector<StreamEntry>& entries, const FoundStream& picture) {
-    if (!Complete(picture) || !picture.soundParts.empty() || !picture.runStarts.empty()) {
+    if (!Complete(picture) || !picture.soundParts.empty() ||
+        (picture.type == "ts" && !picture.runStarts.empty())) {
         return kNoPair;
     }
     return picture.type == "mp4"                                   ? kFragmentedPair
@@ -89,7 +91,7 @@ PairKind PictureKind(const std::vector<StreamEntry>& entries, const FoundStream&
 }
 
 PairKind SoundKind(const std::vector<StreamEntry>& entries, const FoundStream& sound) {
-    if (!Complete(sound) || !sound.runStarts.empty()) {
+    if (!Complete(sound) || (sound.type == "ts" && !sound.runStarts.empty())) {
         return kNoPair;
     }
     return sound.type == "m4a"                                 ? kFragmentedPair

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <memory>
 #include <string_view>
 #include <tuple>
@@ -1071,9 +1072,45 @@ FoundStream OverBudgetStream(const StreamEntry& entry) {
 
 }  // namespace
 
+// The streams chosen, complete fragmented runs of one video in order, joined into the first when their tracks
+// are of one codec and clock (else each stays apart, written whole); streams joined in are left empty, to be
+// passed over.
+void JoinRuns(const std::vector<StreamEntry>& entries, const std::vector<std::size_t>& chosen,
+              std::vector<FoundStream>& streams, bool periods) {
+    const auto trackOf = [&](std::size_t i) -> const Mp4Track* {
+        const auto& init = streams[i].parts.empty() ? nullptr : entries[streams[i].parts.front()].init;
+        return init && init->tracks.size() == 1 ? &init->tracks.front() : nullptr;
+    };
+    const Mp4Track* first = trackOf(chosen.front());
+    if (std::any_of(chosen.begin(), chosen.end(), [&](std::size_t i) {
+            const Mp4Track* track = trackOf(i);
+            return streams[i].verdict != StreamVerdict::Complete || !first || !track ||
+                   track->sampleEntry != first->sampleEntry || track->timescale != first->timescale;
+        })) {
+        return;
+    }
+    FoundStream& joined = streams[chosen.front()];
+    for (std::size_t next = 1; next < chosen.size(); ++next) {
+        FoundStream& run = streams[chosen[next]];
+        joined.runStarts.push_back(joined.parts.size());
+        joined.parts.insert(joined.parts.end(), run.parts.begin(), run.parts.end());
+        joined.members.insert(joined.members.end(), run.members.begin(), run.members.end());
+        joined.present += run.present;
+        joined.expected += run.expected;
+        joined.size += run.size;
+        if (run.storedTime && (!joined.storedTime || *run.storedTime > *joined.storedTime)) {
+            joined.storedTime = run.storedTime;
+        }
+        run = FoundStream();
+    }
+    joined.periods = periods;
+    joined.join = StreamJoin::Merged;
+}
+
 // The complete streams of a kind, one in each of a manifest's periods, joined into one of runs: what a
 // player played through. Streams joined in are left empty, to be passed over.
-void JoinPeriodsOfKind(const std::vector<const DashRepresentation*>& representations,
+void JoinPeriodsOfKind(const std::vector<StreamEntry>& entries,
+                       const std::vector<const DashRepresentation*>& representations,
                        std::vector<FoundStream>& streams, std::string_view kind, std::size_t periods) {
     std::vector<std::size_t> chosen(periods, SIZE_MAX);
     for (std::size_t i = 0; i < streams.size(); ++i) {
@@ -1088,25 +1125,11 @@ void JoinPeriodsOfKind(const std::vector<const DashRepresentation*>& representat
     if (std::any_of(chosen.begin(), chosen.end(), [](std::size_t i) { return i >= SIZE_MAX - 1; })) {
         return;
     }
-    FoundStream& joined = streams[chosen.front()];
-    for (std::size_t period = 1; period < periods; ++period) {
-        FoundStream& run = streams[chosen[period]];
-        joined.runStarts.push_back(joined.parts.size());
-        joined.parts.insert(joined.parts.end(), run.parts.begin(), run.parts.end());
-        joined.members.insert(joined.members.end(), run.members.begin(), run.members.end());
-        joined.present += run.present;
-        joined.expected += run.expected;
-        joined.size += run.size;
-        if (run.storedTime && (!joined.storedTime || *run.storedTime > *joined.storedTime)) {
-            joined.storedTime = run.storedTime;
-        }
-        run = FoundStream();
-    }
-    joined.periods = true;
-    joined.join = StreamJoin::Merged;
+    JoinRuns(entries, chosen, streams, true);
 }
 
-void JoinPeriods(const std::vector<const DashRepresentation*>& representations,
+void JoinPeriods(const std::vector<StreamEntry>& entries,
+                 const std::vector<const DashRepresentation*>& representations,
                  std::vector<FoundStream>& streams) {
     std::size_t periods = 0;
     for (const DashRepresentation* representation : representations) {
@@ -1115,13 +1138,8 @@ void JoinPeriods(const std::vector<const DashRepresentation*>& representations,
     if (periods < 2) {
         return;
     }
-    JoinPeriodsOfKind(representations, streams, "video", periods);
-    JoinPeriodsOfKind(representations, streams, "audio", periods);
-    streams.erase(std::remove_if(streams.begin(), streams.end(),
-                                 [](const FoundStream& stream) {
-                                     return stream.parts.empty() && stream.members.empty();
-                                 }),
-                  streams.end());
+    JoinPeriodsOfKind(entries, representations, streams, "video", periods);
+    JoinPeriodsOfKind(entries, representations, streams, "audio", periods);
 }
 
 std::string StreamLookupKey(const StreamEntry& near, std::string_view url) {
@@ -1154,8 +1172,15 @@ std::vector<FoundStream> FindStreams(const std::vector<StreamEntry>& entries, bo
             }
         }
         if (entry.manifest) {
-            JoinPeriods(representations, assembled);
+            JoinPeriods(entries, representations, assembled);
+        } else if (assembled.size() > 1) {
+            std::vector<std::size_t> runs(assembled.size());
+            std::iota(runs.begin(), runs.end(), 0);
+            JoinRuns(entries, runs, assembled, false);
         }
+        assembled.erase(std::remove_if(assembled.begin(), assembled.end(),
+                                       [](const FoundStream& stream) { return stream.members.empty(); }),
+                        assembled.end());
         for (FoundStream& stream : assembled) {
             AddStream(std::move(stream), found);
         }

@@ -243,6 +243,52 @@ TEST(StreamFinderTest, JoinsTheInitSegmentOfItsOwnRenditionFirst) {
     }
 }
 
+StreamEntry OfCodec(StreamEntry init, const std::string& sampleEntry) {
+    Edit(init.init).tracks.front().sampleEntry = sampleEntry;
+    return init;
+}
+
+// An ad break in fragmented HLS: the second run has its own init segment and clock start.
+TEST(StreamFinderTest, JoinsFragmentedRunsOfOneCodecAndKeepsOthersApart) {
+    const struct {
+        const char* name;
+        StreamEntry secondInit;
+        std::vector<std::u16string> files;
+    } cases[] = {
+        {"one codec", Init("ad.mp4", "vide", 1000), {u"ep1.mp4"}},
+        {"another codec", OfCodec(Init("ad.mp4", "vide", 1000), "hvc1"), {u"ep1.mp4", u"ep1 (part 2).mp4"}},
+    };
+    for (const auto& c : cases) {
+        StreamEntry playlist = Playlist("prog_index.m3u8", 4, "frag%d.m4s");
+        HlsPlaylist& edited = Edit(playlist.playlist);
+        edited.maps.emplace_back().uri = "init.mp4";
+        edited.maps.emplace_back().uri = "ad.mp4";
+        for (std::size_t i = 0; i < edited.segments.size(); ++i) {
+            edited.segments[i].map = i < 2 ? 0 : 1;
+            edited.segments[i].discontinuity = i == 2;
+        }
+        const std::vector<StreamEntry> entries = {playlist,
+                                                  Init("init.mp4", "vide", 1000),
+                                                  Fragment("frag0.m4s", 0),
+                                                  Fragment("frag1.m4s", 2000),
+                                                  c.secondInit,
+                                                  Fragment("frag2.m4s", 0),
+                                                  Fragment("frag3.m4s", 2000)};
+        std::vector<std::u16string> files;
+        for (const FoundStream& stream : FindStreams(entries)) {
+            files.push_back(stream.fileName);
+            EXPECT_EQ(stream.verdict, StreamVerdict::Complete) << c.name;
+        }
+        EXPECT_EQ(files, c.files) << c.name;
+        if (files.size() == 1) {
+            const FoundStream stream = FindStreams(entries).front();
+            EXPECT_EQ(stream.parts, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6})) << c.name;
+            EXPECT_EQ(stream.runStarts, (std::vector<std::size_t>{3})) << c.name;
+            EXPECT_EQ(StreamNote(stream), "1 discontinuity") << c.name;
+        }
+    }
+}
+
 TEST(StreamFinderTest, GroupsSegmentsWithoutAManifestByTheirTimestamps) {
     const struct {
         const char* name;

@@ -1,6 +1,7 @@
 // Input: a piece size byte, two 16-bit big-endian lengths, the two init segments of those lengths, then
-// fragment bytes (segments, or a whole fragmented file). The inits are merged; the fragment bytes are scanned
-// and rewritten, fed in pieces of that size.
+// fragment bytes (segments, or a whole fragmented file). The inits are merged, and judged as two runs of one
+// track; the fragment bytes are scanned and rewritten, fed in pieces of that size, also as the first fragment
+// of the second run (its decode times moved, its parameter sets in band).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -57,13 +58,13 @@ std::optional<std::size_t> DroppedBytes(std::string_view bytes) {
     return dropped;
 }
 
-// Rewrites bytes as one fragment; output never longer than the input, and exactly the input less the dropped
-// boxes when it succeeds.
+// Rewrites bytes as one fragment; output never longer than the input and what goes in band, and exactly the
+// input less the dropped boxes, with what goes in band, when it succeeds.
 void CheckRewrite(drovan::FragmentRewriter& rewriter, std::string_view bytes, std::size_t piece,
-                  std::uint64_t inputOffset) {
+                  std::uint64_t inputOffset, std::int64_t shift = 0, std::string_view inBand = {}) {
     const std::uint64_t start = rewriter.outputOffset();
     std::size_t written = 0;
-    rewriter.BeginFragment(2, inputOffset);
+    rewriter.BeginFragment(2, inputOffset, shift, inBand);
     bool fed = true;
     for (std::size_t at = 0; at < bytes.size() && fed; at += piece) {
         fed = rewriter.Feed(bytes.substr(at, piece), [&written](std::string_view out) {
@@ -72,10 +73,10 @@ void CheckRewrite(drovan::FragmentRewriter& rewriter, std::string_view bytes, st
         });
     }
     const bool ended = rewriter.EndFragment();
-    Check(written <= bytes.size() && rewriter.outputOffset() == start + written);
+    Check(written <= bytes.size() + inBand.size() && rewriter.outputOffset() == start + written);
     if (fed && ended) {
         const auto dropped = DroppedBytes(bytes);
-        Check(dropped.has_value() && written == bytes.size() - *dropped);
+        Check(dropped.has_value() && written == bytes.size() - *dropped + inBand.size());
     }
 }
 
@@ -134,6 +135,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckMergedInit({first});
     drovan::FragmentRewriter rewriter(first.size() + second.size());
     CheckRewrite(rewriter, fragments, piece, 0);
+    // A run that joins as it is gets made-up parameter sets: the rewriter does not read them.
+    std::optional<drovan::RunJoin> join = drovan::JoinRun(first, second);
+    if (!join && drovan::JoinRun(first, first)) {
+        join = drovan::RunJoin{std::string("\0\0\0\2\x09\x10", 6)};
+    }
+    if (join) {
+        const std::int64_t shift = static_cast<std::int64_t>(piece) * 1000 - 128000;
+        CheckRewrite(rewriter, fragments, piece, 0, shift, join->inBandParameterSets);
+    }
     CheckFile(fragments, piece);
     return 0;
 }

@@ -7,8 +7,14 @@
 //   rewrap: an HLS stream of H.264 and AAC in MPEG-TS (about 1 GB) harvested as one MP4  vs  copying its
 //          segment bodies into one file;
 //   merge: a DASH video track (about 1 GB) and its sound track, fragmented MP4, harvested as one MP4  vs
-//          copying both tracks' bodies into one file.
+//          copying both tracks' bodies into one file;
+//   discontinuities: an HLS stream of H.264 and AAC in MPEG-TS (about 1 GB) in 11 runs, each advert's clock
+//          and picture size its own, harvested as one MP4  vs  copying its segment bodies into one file;
+//   loose pair: a whole fragmented MP4 picture file (about 0.9 GB) and its sound file, cached without a
+//          manifest, harvested as one MP4  vs  copying both bodies into one file.
+// Every harvest of a stream must write that one file under its expected name.
 // Usage: streams_bench [--segments N] [--segment-kib N] [--entries N] [--media-mb N] [--runs N] [--keep DIR]
+//                      [--cases join,group,rewrap,merge,discontinuities,loose-pair]
 #include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -22,6 +28,7 @@
 #include <vector>
 
 #include "bench/bench_files.h"
+#include "bench/bench_media.h"
 #include "bench/bench_timing.h"
 #include "extract/cache_listing.h"
 #include "extract/file_system_posix.h"
@@ -47,7 +54,12 @@ struct Options {
     int mediaMb = 1000;
     int runs = 3;
     std::string keep;
+    std::string cases;  // comma-separated; all when empty
 };
+
+bool Wanted(const Options& options, const std::string& name) {
+    return options.cases.empty() || ("," + options.cases + ",").find("," + name + ",") != std::string::npos;
+}
 
 constexpr int kStreams = 50;
 constexpr std::size_t kCopyChunk = 1 << 20;
@@ -125,15 +137,32 @@ void CopyIntoOne(const std::vector<StoredBody>& bodies, const fs::path& target) 
     close(out);
 }
 
+// What the harvest left in the folder, hidden files too.
+std::string WrittenNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& file : fs::directory_iterator(folder)) {
+        names.push_back(file.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::string joined;
+    for (const std::string& name : names) {
+        joined += (joined.empty() ? "" : ", ") + name;
+    }
+    return joined;
+}
+
 // Harvests the cache's one stream of the type against copying its bodies into one file; prints the line.
-void MeasureAgainstCopy(const char* what, const char16_t* type, double target, const fs::path& work,
-                        const fs::path& folder, const std::vector<StoredBody>& bodies,
+// The harvest must write the one file expected, and nothing else.
+void MeasureAgainstCopy(const char* what, const char16_t* type, double target, const std::string& expected,
+                        const fs::path& work, const fs::path& folder, const std::vector<StoredBody>& bodies,
                         const Options& options) {
     drovan::PosixFileSystem files;
     const std::u16string cache = drovan::Utf8ToUtf16(folder.string());
     std::vector<double> harvest, copy;
     drovan::HarvestSummary summary;
     std::uint64_t bytes = 0;
+    std::string written;
+    bool named = true;
     for (const StoredBody& body : bodies) {
         bytes += body.length;
     }
@@ -145,6 +174,8 @@ void MeasureAgainstCopy(const char* what, const char16_t* type, double target, c
         harvest.push_back(Seconds([&] {
             summary = drovan::Harvest(files, {{cache, drovan::CacheKind::ChromiumSimple}}, into, {type});
         }));
+        written = WrittenNames(work / "out");
+        named = named && written == expected;
         sync();
         copy.push_back(Seconds([&] { CopyIntoOne(bodies, work / "out" / "copy.bin"); }));
     }
@@ -153,7 +184,10 @@ void MeasureAgainstCopy(const char* what, const char16_t* type, double target, c
         "%s %zu files, %.1f MB of bodies: %zu copied in %.1f ms; copy into one file %.1f ms; ratio %.2f "
         "(target <= %.1f) %s\n",
         what, bodies.size(), bytes / 1e6, summary.copied, Median(harvest) * 1e3, Median(copy) * 1e3, ratio,
-        target, ratio <= target && summary.copied == 1 ? "PASS" : "FAIL");
+        target, ratio <= target && summary.copied == 1 && named ? "PASS" : "FAIL");
+    if (!named) {
+        std::printf("%s FAIL: wrote [%s], not just %s\n", what, written.c_str(), expected.c_str());
+    }
     std::fflush(stdout);
 }
 
@@ -161,7 +195,7 @@ void MeasureJoin(const fs::path& work, const Options& options) {
     const fs::path folder = FreshSimpleCache(work / "join-cache");
     const std::size_t packets =
         static_cast<std::size_t>(options.segmentKib) * 1024 / drovan::tests::kTsPacket;
-    MeasureAgainstCopy("join:  ", u"ts", 1.2, work, folder,
+    MeasureAgainstCopy("join:  ", u"ts", 1.2, "show0.ts", work, folder,
                        AddStream(folder, 0, 0, options.segments, packets), options);
 }
 
@@ -225,7 +259,7 @@ void MeasureRewrap(const fs::path& work, const Options& options) {
     }
     AddEntry(folder, 0, "http://v.test/film/index.m3u8", "application/vnd.apple.mpegurl",
              drovan::tests::MediaPlaylist(uris, 10));
-    MeasureAgainstCopy("rewrap:", u"mp4", 1.3, work, folder, bodies, options);
+    MeasureAgainstCopy("rewrap:", u"mp4", 1.3, "film.mp4", work, folder, bodies, options);
 }
 
 void MeasureMerge(const fs::path& work, const Options& options) {
@@ -244,7 +278,60 @@ void MeasureMerge(const fs::path& work, const Options& options) {
     }
     AddEntry(folder, 0, base + "manifest.mpd", "application/dash+xml",
              drovan::tests::DashManifestText(fragments));
-    MeasureAgainstCopy("merge: ", u"mp4", 1.3, work, folder, bodies, options);
+    MeasureAgainstCopy("merge: ", u"mp4", 1.3, "film.mp4", work, folder, bodies, options);
+}
+
+// An advert break in a programme: 11 runs of 10 s segments, the programme's resuming its own clock and each
+// advert's starting a clock of its own, its pictures another size.
+void MeasureDiscontinuities(const fs::path& work, const Options& options) {
+    using drovan::bench::AvcAacRunSegment;
+    constexpr int kRuns = 11;
+    constexpr int kSeconds = 10;
+    constexpr std::uint64_t kStart = 126000;  // ffmpeg's first picture time
+    const fs::path folder = FreshSimpleCache(work / "breaks-cache");
+    const int segments = std::max(kRuns, options.mediaMb / 10);
+    const std::string base = "http://v.test/breaks/";
+    std::vector<std::string> uris;
+    std::vector<std::size_t> runStarts;
+    std::vector<StoredBody> bodies;
+    std::uint64_t programme = kStart;
+    std::uint64_t advert = kStart;
+    for (int i = 0; i < segments; ++i) {
+        const int run = i * kRuns / segments;
+        if (i > 0 && run != (i - 1) * kRuns / segments) {
+            runStarts.push_back(uris.size());
+            advert = kStart + std::uint64_t(run) * 3600 * 90000;
+        }
+        const bool inAdvert = run % 2 == 1;
+        std::uint64_t& clock = inAdvert ? advert : programme;
+        uris.push_back("seg_" + std::to_string(i) + ".ts");
+        const std::string segment = AvcAacRunSegment(
+            clock, kSeconds, inAdvert ? drovan::bench::AdvertPictures() : drovan::bench::ProgrammePictures());
+        bodies.push_back(AddEntry(folder, i + 1, base + uris.back(), "video/mp2t", segment));
+        clock += kSeconds * 90000;
+    }
+    AddEntry(folder, 0, base + "index.m3u8", "application/vnd.apple.mpegurl",
+             drovan::bench::PlaylistWithBreaks(uris, runStarts, kSeconds));
+    MeasureAgainstCopy("discontinuities:", u"mp4", 1.3, "breaks.mp4", work, folder, bodies, options);
+}
+
+// A site's picture file and sound file, each a whole fragmented MP4 with a sidx, and no manifest naming them:
+// 1.15 Mbit/s of picture and 128 kbit/s of sound, so 6,250 s make 1 GB.
+void MeasureLoosePair(const fs::path& work, const Options& options) {
+    using drovan::bench::WholeTrack;
+    const fs::path folder = FreshSimpleCache(work / "pair-cache");
+    const int seconds = std::max(20, options.mediaMb * 25 / 4);
+    // Few enough references that the sidx lies within the head the grouping reads.
+    const int fragmentSeconds = 2 * (1 + seconds / 8000);
+    const int fragments = seconds / fragmentSeconds;
+    const WholeTrack picture{{"v", "vide", 12800, 512, 0, 5760}, fragmentSeconds};
+    const WholeTrack sound{{"a", "soun", 44100, 1024, 0, 370}, fragmentSeconds};
+    const std::string base = "http://v.test/upgcxcode/01/70/77001/77001-1-";
+    const std::string query = ".m4s?e=ig8euxZM&deadline=1765003600";
+    const std::vector<StoredBody> bodies = {
+        AddEntry(folder, 0, base + "30064" + query, "video/mp4", WholeTrackFile(picture, fragments)),
+        AddEntry(folder, 1, base + "30280" + query, "audio/mp4", WholeTrackFile(sound, fragments))};
+    MeasureAgainstCopy("loose pair:", u"mp4", 1.3, "77001-1.mp4", work, folder, bodies, options);
 }
 
 }  // namespace
@@ -263,6 +350,8 @@ int main(int argc, char** argv) {
             *value = std::atoi(argv[i + 1]);
         } else if (flag == "--keep") {
             options.keep = argv[i + 1];
+        } else if (flag == "--cases") {
+            options.cases = argv[i + 1];
         } else {
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
             return 2;
@@ -276,13 +365,29 @@ int main(int argc, char** argv) {
     std::string pattern = (fs::temp_directory_path() / "drovan-streams-bench-XXXXXX").string();
     const fs::path work = options.keep.empty() ? fs::path(mkdtemp(pattern.data())) : fs::path(options.keep);
     std::printf("median of %d runs, warm page cache, files under %s\n", options.runs, work.c_str());
-    MeasureJoin(work, options);
-    MeasureGroup(work, options);
-    MeasureRewrap(work, options);
-    MeasureMerge(work, options);
+    const struct {
+        const char* name;
+        void (*measure)(const fs::path&, const Options&);
+    } cases[] = {{"join", MeasureJoin},
+                 {"group", MeasureGroup},
+                 {"rewrap", MeasureRewrap},
+                 {"merge", MeasureMerge},
+                 {"discontinuities", MeasureDiscontinuities},
+                 {"loose-pair", MeasureLoosePair}};
+    int measured = 0;
+    for (const auto& c : cases) {
+        if (Wanted(options, c.name)) {
+            c.measure(work, options);
+            ++measured;
+        }
+    }
+    if (measured == 0) {
+        std::fprintf(stderr,
+                     "--cases names none of join, group, rewrap, merge, discontinuities, loose-pair\n");
+    }
     fs::remove_all(work / "out");
     if (options.keep.empty()) {
         fs::remove_all(work);
     }
-    return 0;
+    return measured == 0 ? 2 : 0;
 }

@@ -13,7 +13,7 @@
 #include "extract/formats/media_type.h"
 #include "extract/formats/sqlite_file.h"
 #include "extract/formats/url_name.h"
-#include "extract/streams/media_probe.h"
+#include "extract/formats/movie_tracks.h"
 
 namespace drovan {
 namespace {

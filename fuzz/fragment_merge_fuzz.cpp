@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "extract/streams/fragment_merge.h"
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 
 namespace {
 

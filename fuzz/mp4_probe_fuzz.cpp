@@ -8,6 +8,7 @@
 #include <limits>
 #include <string_view>
 
+#include "extract/formats/movie_tracks.h"
 #include "extract/streams/media_probe.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 #include "extract/streams/ts_rewrap.h"
 
 namespace {

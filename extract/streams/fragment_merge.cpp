@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <limits>
 
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 #include "extract/streams/mp4_field_records.h"
 
 namespace drovan {

@@ -51,16 +51,6 @@ struct Mp4InitProbe {
 // boxes right after the moov, when bytes hold all of it.
 std::optional<Mp4InitProbe> ProbeInitSegment(std::string_view bytes);
 
-// The kinds of the tracks of a moov that may be cut short: a file's leading bytes often end inside it.
-struct Mp4TrackKinds {
-    bool picture = false;  // a "vide" track
-    bool sound = false;    // a "soun" track
-    bool allSeen = false;  // the moov ended within the bytes, so no track was missed
-};
-
-// None unless bytes start with boxes up to a moov, whole or cut.
-std::optional<Mp4TrackKinds> ProbeTrackKinds(std::string_view leadingBytes);
-
 // The first moof of a media segment (after optional styp, sidx, prft, emsg boxes).
 struct Mp4FragmentProbe {
     std::uint32_t sequenceNumber = 0;                  // mfhd

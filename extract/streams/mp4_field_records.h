@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "extract/formats/byte_reader.h"
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 
 namespace drovan::mp4 {
 

@@ -301,7 +301,7 @@ StreamEntry ProbeStreamEntry(HeldEntry& held, Content* content) {
     }
     std::optional<Mp4InitProbe> init = ProbeInitSegment(bytes);
     // A whole file's length may lie in a sidx after its moov, past the first bytes.
-    constexpr std::size_t kWholeFileHead = 64 << 10;
+    constexpr std::size_t kWholeFileHead = 1 << 20;
     if (init && init->fragmented && !init->seconds && !readAll) {
         bytes = LeadingBytes(*content, kWholeFileHead, readAll);
         init = ProbeInitSegment(bytes);

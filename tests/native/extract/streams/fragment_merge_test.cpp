@@ -8,7 +8,7 @@
 
 #include "extract/streams/fragment_merge.h"
 #include "extract/streams/media_probe.h"
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 #include "tests/support/ffmpeg_frames.h"
 #include "tests/support/media_builders.h"
 #include "tests/support/temp_tree.h"

@@ -1,3 +1,4 @@
+#include "extract/formats/movie_tracks.h"
 #include "extract/streams/media_probe.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 #include "tests/support/media_builders.h"
 
 namespace drovan::tests {

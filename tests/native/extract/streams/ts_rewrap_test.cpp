@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "extract/streams/elementary_codecs.h"
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 #include "tests/support/media_builders.h"
 #include "tests/support/temp_tree.h"
 

@@ -1,7 +1,7 @@
 // Input: a control byte, then TS bytes. The control byte's low bit asks for two sources: then the next byte
-// says after how many 188-byte packets the bytes are cut. The rest sets the piece size the sources are fed
-// in, taking turns. Each run surveys,
-// then writes the same bytes, and checks the file's size and head.
+// says after how many 188-byte packets the bytes are cut. With one source, an odd next byte cuts it there
+// into two runs, as at a discontinuity. The rest sets the piece size the sources are fed in, taking turns.
+// Each input surveys, then writes the same bytes, and checks the file's size and head.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -61,19 +61,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const bool twoSources = (data[0] & 1) != 0;
+    const bool twoRuns = !twoSources && (data[1] & 1) != 0;
     const std::size_t piece = 1 + static_cast<std::size_t>(data[0] >> 1) * 13;
-    const std::size_t start = twoSources ? 2 : 1;
+    const std::size_t start = twoSources || twoRuns ? 2 : 1;
     const std::string_view bytes(reinterpret_cast<const char*>(data) + start, size - start);
     std::vector<std::string_view> sources = {bytes};
-    if (twoSources) {
+    std::string_view secondRun;
+    if (twoSources || twoRuns) {
         const std::size_t cut = std::min<std::size_t>(bytes.size(), std::size_t{data[1]} * 188);
         sources = {bytes.substr(0, cut), bytes.substr(cut)};
+    }
+    if (twoRuns) {
+        secondRun = sources.back();
+        sources.pop_back();
     }
     // A budget small enough that a few crafted packets can reach it.
     drovan::MemoryBudget budget(std::size_t{1} << 20);
     drovan::TsRewrap rewrap(budget, sources.size());
-    FeedInTurns(sources, piece,
-                [&](std::size_t source, std::string_view part) { rewrap.Survey(source, part); });
+    const auto survey = [&](std::size_t source, std::string_view part) { rewrap.Survey(source, part); };
+    FeedInTurns(sources, piece, survey);
+    if (twoRuns) {
+        rewrap.SurveyRunStart();
+        FeedInTurns({secondRun}, piece, survey);
+    }
     if (rewrap.FinishSurvey()) {
         return 0;
     }
@@ -89,8 +99,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written += part.size();
         return true;
     };
-    FeedInTurns(sources, piece,
-                [&](std::size_t source, std::string_view part) { Check(rewrap.Write(source, part, sink)); });
+    const auto write = [&](std::size_t source, std::string_view part) {
+        Check(rewrap.Write(source, part, sink));
+    };
+    FeedInTurns(sources, piece, write);
+    if (twoRuns) {
+        Check(rewrap.WriteRunStart(sink));
+        FeedInTurns({secondRun}, piece, write);
+    }
     Check(rewrap.FinishWrite(sink));
     Check(written == rewrap.Size() - head.size());
     return 0;

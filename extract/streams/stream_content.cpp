@@ -270,15 +270,22 @@ Status RewrappedContent::Stream(const Sink& sink) {
 }
 
 Status SubtitlesContent::Stream(const Sink& sink) {
+    // The finder joins only subtitles stored small; a body that decodes far larger is not one.
+    constexpr std::size_t kMostRead = 32 << 20;
+    std::size_t read = 0;
     WebVttJoiner joiner(m_zeroTicks);
     for (const std::unique_ptr<Content>& segment : m_segments) {
         std::string bytes;
-        const Status read = segment->Stream([&](const char* data, std::size_t size) {
+        const Status status = segment->Stream([&](const char* data, std::size_t size) {
+            read += size;
             bytes.append(data, size);
-            return sink(kNothing, 0);
+            return read <= kMostRead && sink(kNothing, 0);
         });
-        if (read != Status::Done) {
-            return read;
+        if (read > kMostRead) {
+            return Status::Damaged;
+        }
+        if (status != Status::Done) {
+            return status;
         }
         if (!joiner.Add(bytes)) {
             return Status::Damaged;

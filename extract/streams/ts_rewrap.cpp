@@ -1,6 +1,7 @@
 #include "extract/streams/ts_rewrap.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -794,7 +795,7 @@ void TsRewrap::State::StartPass(bool writing) {
 // How many whole frames a sound track runs past its picture so far: each run's sound is cut a little longer
 // than its pictures, and joined as it comes the sound would lag more at every join. A few frames at most.
 std::uint32_t TsRewrap::State::SoundLead(const Track& sound) const {
-    constexpr std::int64_t kMostDropped = 16;
+    constexpr double kMostDropped = 16;
     const auto picture = std::find_if(m_tracks.begin(), m_tracks.end(), [](const Track& track) {
         return IsVideo(track.codec) && !track.sizes.empty();
     });
@@ -803,14 +804,12 @@ std::uint32_t TsRewrap::State::SoundLead(const Track& sound) const {
     }
     const std::uint32_t lastDuration =
         picture->durations.empty() ? kLoneFrameDuration : picture->durations.back().second;
-    const std::int64_t pictureTicks = picture->lastDecodeTime + lastDuration - picture->firstDecodeTime;
-    const std::int64_t frame = AudioFrameSamples(sound);
-    const std::int64_t rate = AudioTimescale(sound);
-    // In sound samples, the picture's length rounded to the nearest.
-    const std::int64_t pictureSamples = (pictureTicks * rate + kVideoTimescale / 2) / kVideoTimescale;
-    const std::int64_t excess = static_cast<std::int64_t>(sound.sizes.size()) * frame - pictureSamples;
-    return static_cast<std::uint32_t>(
-        std::clamp<std::int64_t>((excess + frame / 2) / frame, 0, kMostDropped));
+    // In sound frames; crafted timestamps may make the picture longer than an integer product holds.
+    const double pictureTicks =
+        static_cast<double>(picture->lastDecodeTime + lastDuration - picture->firstDecodeTime);
+    const double frames = pictureTicks * AudioTimescale(sound) / kVideoTimescale / AudioFrameSamples(sound);
+    const double excess = static_cast<double>(sound.sizes.size()) - frames;
+    return static_cast<std::uint32_t>(std::clamp(std::floor(excess + 0.5), 0.0, kMostDropped));
 }
 
 void TsRewrap::State::StartRun(const Sink* sink) {

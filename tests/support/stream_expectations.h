@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "extract/streams/mp4_box.h"
+#include "extract/formats/mp4_box.h"
 
 namespace drovan::tests {
 

@@ -64,7 +64,6 @@ bool LooksLikePlaylist(std::string_view bytes) {
     return WithoutBom(bytes).substr(0, 7) == "#EXTM3U";
 }
 
-// A track of fragmented MP4 from its parts: an init segment and fragments, or one whole file.
 // A fragment's length in its track's timescale: what its trun says, else the step from the one before.
 std::uint64_t FragmentLength(const std::vector<StreamEntry>& entries, std::size_t part,
                              const std::vector<std::uint64_t>& decodeTimes) {
@@ -76,16 +75,19 @@ std::uint64_t FragmentLength(const std::vector<StreamEntry>& entries, std::size_
     return count >= 2 ? decodeTimes[count - 1] - decodeTimes[count - 2] : 0;
 }
 
-// runStarts: where in parts the init of each later run lies; each run follows the one before without a gap.
+// A track of fragmented MP4 from its parts: an init segment and fragments, or one whole file. runStarts
+// (in order): where in parts the init of each later run lies; each run follows the one before without a gap.
 FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector<std::size_t>& runStarts,
                         const std::vector<StreamEntry>& entries, std::vector<HarvestItem>& held) {
     FragmentedTrack track;
     track.init = std::move(held[parts.front()].content);
     std::int64_t shift = 0;
+    auto nextRun = runStarts.begin();
     for (std::size_t i = 1; i < parts.size(); ++i) {
         const auto& fragment = entries[parts[i]].fragment;
         const std::uint64_t time = fragment ? fragment->baseMediaDecodeTime.value_or(0) : 0;
-        if (std::find(runStarts.begin(), runStarts.end(), i) != runStarts.end()) {
+        if (nextRun != runStarts.end() && *nextRun == i) {
+            ++nextRun;
             const auto& next = i + 1 < parts.size() ? entries[parts[i + 1]].fragment : std::nullopt;
             const std::uint64_t end =
                 track.decodeTimes.empty()

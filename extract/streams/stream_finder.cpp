@@ -245,13 +245,17 @@ bool RunsWithoutGap(const std::vector<Timing>& timings, bool wraps,
     return true;
 }
 
-// The joined size, and when the last part was stored.
+// The joined size, and when the last part was stored, counted anew over the parts and sound parts.
 void AddPartsUp(const std::vector<StreamEntry>& entries, FoundStream& stream) {
-    for (std::size_t part : stream.parts) {
-        stream.size += entries[part].size;
-        const std::optional<std::int64_t>& stored = entries[part].storedTime;
-        if (stored && (!stream.storedTime || *stream.storedTime < *stored)) {
-            stream.storedTime = stored;
+    stream.size = 0;
+    stream.storedTime.reset();
+    for (const std::vector<std::size_t>* parts : {&stream.parts, &stream.soundParts}) {
+        for (std::size_t part : *parts) {
+            stream.size += entries[part].size;
+            const std::optional<std::int64_t>& stored = entries[part].storedTime;
+            if (stored && (!stream.storedTime || *stream.storedTime < *stored)) {
+                stream.storedTime = stored;
+            }
         }
     }
 }
@@ -391,8 +395,6 @@ void KeepLeadingRun(const std::vector<StreamEntry>& entries, const Gathered& gat
     stream.expected = kept;
     stream.present = kept;
     stream.missing.clear();
-    stream.size = 0;
-    stream.storedTime.reset();
     AddPartsUp(entries, stream);
     stream.verdict = StreamVerdict::Complete;
     const std::u16string name = stream.fileName;
@@ -1050,10 +1052,6 @@ void AddLoosePairs(const std::vector<StreamEntry>& entries, Findings& found) {
         stream.join = StreamJoin::Merged;
         stream.fileName = StemFileName(stream.source, pair.stem, "mp4");
         AddPartsUp(entries, stream);
-        stream.size += entries[sound].size;
-        const std::optional<std::int64_t>& stored = entries[sound].storedTime;
-        stream.storedTime =
-            stored && (!stream.storedTime || *stored > *stream.storedTime) ? stored : stream.storedTime;
         AddStream(std::move(stream), found);
     }
 }
@@ -1097,12 +1095,9 @@ void JoinRuns(const std::vector<StreamEntry>& entries, const std::vector<std::si
         joined.members.insert(joined.members.end(), run.members.begin(), run.members.end());
         joined.present += run.present;
         joined.expected += run.expected;
-        joined.size += run.size;
-        if (run.storedTime && (!joined.storedTime || *run.storedTime > *joined.storedTime)) {
-            joined.storedTime = run.storedTime;
-        }
         run = FoundStream();
     }
+    AddPartsUp(entries, joined);
     joined.periods = periods;
     joined.join = StreamJoin::Merged;
 }

@@ -22,7 +22,7 @@ const char* const kHarvestHelpText =
     "options:\n"
     "  --type TYPES   mp4, a list such as mp4,m4a,flv, or '*' for all types (default with --list)\n"
     "  --to FOLDER    the existing folder the files are written to\n"
-    "  --from CACHE   a cache or folder to read, repeatable; without it, every cache found (Windows)\n"
+    "  --from CACHE   a cache, or a folder searched for caches, repeatable; default: this user's caches\n"
     "  --list         print a line for each entry found instead of writing files\n"
     "  --no-join      each segment of a streamed video as its own file, not joined into one\n"
     "  --partial      also a video watched part way: its segments cached without a gap from its start\n"

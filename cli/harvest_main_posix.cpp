@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,12 @@ int main(int argc, char** argv) {
     static drovan::HarvestProgress progress;
     drovan::StopOnSignals(progress);
     drovan::PosixFileSystem fs;
-    // No Internet-cache or app-data folders here: the caches are named with --from.
-    return drovan::RunHarvest(fs, *parsed.arguments, std::nullopt, output, &progress);
+    // No Internet-cache folder here; without HOME only --from names caches.
+    const char* home = std::getenv("HOME");
+    std::optional<drovan::MachineSources> machine;
+    if (!parsed.arguments->help && parsed.arguments->sources.empty() && home != nullptr && *home == '/') {
+        machine =
+            drovan::MachineSources{u"", drovan::FindHomeCaches(fs, drovan::Utf8ToUtf16(home), {}, &progress)};
+    }
+    return drovan::RunHarvest(fs, *parsed.arguments, machine, output, &progress);
 }

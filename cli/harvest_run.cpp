@@ -210,15 +210,37 @@ void ListSources(FileSystem& fs, const std::vector<HarvestSource>& sources, cons
     }
 }
 
-// " (3 gone, 1 unreadable)": the reasons among a count that have any.
-std::u16string Reasons(std::initializer_list<std::pair<std::size_t, std::u16string_view>> reasons) {
+// " (3 gone, 1 unreadable)", or nothing without parts.
+std::u16string Parenthesised(const std::vector<std::u16string>& parts) {
     std::u16string text;
-    for (const auto& [count, reason] : reasons) {
-        if (count > 0) {
-            text += (text.empty() ? u" (" : u", ") + Decimal(count) + u" " + std::u16string(reason);
-        }
+    for (const std::u16string& part : parts) {
+        text += (text.empty() ? u" (" : u", ") + part;
     }
     return text.empty() ? text : text + u")";
+}
+
+// The reasons among a count that have any.
+std::u16string Reasons(std::initializer_list<std::pair<std::size_t, std::u16string_view>> reasons) {
+    std::vector<std::u16string> parts;
+    for (const auto& [count, reason] : reasons) {
+        if (count > 0) {
+            parts.push_back(Decimal(count) + u" " + std::u16string(reason));
+        }
+    }
+    return Parenthesised(parts);
+}
+
+// " (1 too big for the room left, 28 read-only file system: /media/out)": the first path of each reason.
+std::u16string FailureReasons(const HarvestSummary& summary) {
+    std::vector<std::u16string> parts;
+    if (summary.tooBig > 0) {
+        parts.push_back(Decimal(summary.tooBig) + u" too big for the room left");
+    }
+    for (const FailureGroup& group : summary.failures) {
+        parts.push_back(Decimal(group.count) + u" " + group.reason +
+                        (group.firstPath.empty() ? u"" : u": " + ListField(group.firstPath)));
+    }
+    return Parenthesised(parts);
 }
 
 // " (a running browser holds them: close it first: C:\…\Cache_Data)"
@@ -236,8 +258,8 @@ std::u16string LockedFolders(const HarvestSummary& summary) {
 std::u16string SummaryLine(const HarvestSummary& summary) {
     return u"matched " + Decimal(summary.matched) + u", copied " + Decimal(summary.copied) +
            u", already present " + Decimal(summary.alreadyPresent) + u", failed " + Decimal(summary.failed) +
-           Reasons({{summary.tooBig, u"too big for the room left"}}) + u", incomplete " +
-           Decimal(summary.incomplete) + u", skipped " + Decimal(summary.skipped) +
+           FailureReasons(summary) + u", incomplete " + Decimal(summary.incomplete) + u", skipped " +
+           Decimal(summary.skipped) +
            Reasons({{summary.noBody, u"without a body"},
                     {summary.damaged, u"damaged"},
                     {summary.encrypted, u"encrypted"},
@@ -296,7 +318,7 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
     const bool fromMachine = arguments.sources.empty();
     if (fromMachine && !machine) {
         output.Message(
-            u"drovan-harvest: give --from CACHE: this system has no Internet-cache or app-data folders");
+            u"drovan-harvest: give --from CACHE: no home folder or app-data folders to search for caches");
         return kHarvestUsage;
     }
     const std::u16string destination =
@@ -322,7 +344,18 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
     }
     for (const std::u16string& source : arguments.sources) {
         const std::u16string folder = fs.Normalise(source);
-        sources.push_back({folder, RecogniseCacheFolder(fs, folder)});
+        if (const std::optional<CacheKind> kind = RecogniseCacheFolder(fs, folder)) {
+            sources.push_back({folder, kind});
+            continue;
+        }
+        // A copied profile, home or AppData gives each cache it holds; only a folder of none is walked.
+        const std::vector<CacheSource> found = FindCachesBelow(fs, folder, kNamedFolderSearch, progress);
+        if (found.empty()) {
+            sources.push_back({folder, std::nullopt});
+        }
+        for (const CacheSource& cache : found) {
+            sources.push_back({cache.folder, cache.kind});
+        }
     }
 
     const StreamJoining joining = !arguments.joinStreams     ? StreamJoining::Pieces

@@ -77,6 +77,60 @@ const FirefoxPlace kFirefoxPlaces[] = {
     {u"Thunderbird", u"Thunderbird"},
 };
 
+// Chromium browsers on Linux: the folder below ~/.config that holds the profiles; Opera's is itself the
+// profile. snap and flatpak name the sandboxed builds that keep their own home.
+struct LinuxChromiumPlace {
+    const char16_t* folder;
+    const char16_t* browser;
+    bool isProfile = false;
+    const char16_t* snap = nullptr;
+    const char16_t* flatpak = nullptr;
+};
+
+const LinuxChromiumPlace kLinuxChromiumPlaces[] = {
+    {u"chromium", u"Chromium", false, u"chromium", u"org.chromium.Chromium"},
+    {u"google-chrome", u"Google Chrome", false, nullptr, u"com.google.Chrome"},
+    {u"google-chrome-beta", u"Google Chrome Beta"},
+    {u"google-chrome-unstable", u"Google Chrome Dev"},
+    {u"microsoft-edge", u"Microsoft Edge", false, nullptr, u"com.microsoft.Edge"},
+    {u"microsoft-edge-beta", u"Microsoft Edge Beta"},
+    {u"microsoft-edge-dev", u"Microsoft Edge Dev"},
+    {u"BraveSoftware/Brave-Browser", u"Brave", false, nullptr, u"com.brave.Browser"},
+    {u"BraveSoftware/Brave-Browser-Beta", u"Brave Beta"},
+    {u"BraveSoftware/Brave-Browser-Nightly", u"Brave Nightly"},
+    {u"vivaldi", u"Vivaldi", false, nullptr, u"com.vivaldi.Vivaldi"},
+    {u"vivaldi-snapshot", u"Vivaldi Snapshot"},
+    {u"opera", u"Opera", true, nullptr, u"com.opera.Opera"},
+    {u"opera-beta", u"Opera Beta", true},
+    {u"opera-developer", u"Opera Developer", true},
+};
+
+// Firefox and its forks on Linux, below the home folder: the folder holding profiles.ini, and the one whose
+// twins of the profiles below it hold the caches. Firefox 153 keeps profiles.ini below ~/.config, older
+// versions below ~/.mozilla; both keep the caches below ~/.cache.
+struct LinuxFirefoxPlace {
+    const char16_t* folder;
+    const char16_t* caches;
+    const char16_t* browser;
+};
+
+const LinuxFirefoxPlace kLinuxFirefoxPlaces[] = {
+    {u".config/mozilla/firefox", u".cache/mozilla/firefox", u"Firefox"},
+    {u".mozilla/firefox", u".cache/mozilla/firefox", u"Firefox"},
+    {u"snap/firefox/common/.mozilla/firefox", u"snap/firefox/common/.cache/mozilla/firefox",
+     u"Firefox (snap)"},
+    {u".var/app/org.mozilla.firefox/config/mozilla/firefox",
+     u".var/app/org.mozilla.firefox/cache/mozilla/firefox", u"Firefox (Flatpak)"},
+    {u".var/app/org.mozilla.firefox/.mozilla/firefox", u".var/app/org.mozilla.firefox/cache/mozilla/firefox",
+     u"Firefox (Flatpak)"},
+    {u".librewolf", u".cache/librewolf", u"LibreWolf"},
+    {u".waterfox", u".cache/waterfox", u"Waterfox"},
+    {u".thunderbird", u".cache/thunderbird", u"Thunderbird"},
+};
+
+// In a folder a user names, these children make it a copied home folder.
+const char16_t* const kHomeMarks[] = {u".cache", u".config", u".mozilla", u".var", u"snap"};
+
 // Folders the search never enters: what the shell and packaged apps keep there is not ours to harvest, and
 // both can be huge.
 const char16_t* const kSkippedFolders[] = {u"Temp", u"Packages"};
@@ -145,92 +199,178 @@ std::u16string Labelled(std::u16string_view browser, std::u16string_view profile
     return label;
 }
 
+// Where a Firefox install keeps profiles.ini, and where its profiles keep their caches: one below twinFrom at
+// the same path below twinTo, any other in the profile itself.
+struct FirefoxInstall {
+    std::u16string folder;
+    std::u16string browser;
+    std::u16string twinFrom;
+    std::u16string twinTo;  // empty: no twin
+};
+
+// A folder the search starts from; a profiles.ini below it is read only where findsProfilesIni says.
+struct SearchRoot {
+    std::u16string path;
+    bool findsProfilesIni = false;
+    std::u16string twinFrom{};
+    std::u16string twinTo{};
+};
+
 class CacheFinder {
   public:
-    CacheFinder(FileSystem& fs, const AppDataRoots& roots, const CacheSearchLimits& limits,
-                const HarvestProgress* progress)
-        : m_fs(fs),
-          m_separator(fs.Separator()),
-          m_local(Root(roots.local)),
-          m_roaming(Root(roots.roaming)),
-          m_internetCache(Root(roots.internetCache)),
-          m_limits(limits),
-          m_progress(progress) {}
+    CacheFinder(FileSystem& fs, const CacheSearchLimits& limits, const HarvestProgress* progress)
+        : m_fs(fs), m_separator(fs.Separator()), m_limits(limits), m_progress(progress) {}
 
-    std::vector<CacheSource> Find() {
-        for (const std::u16string* root : Roots()) {
+    // Known browsers' places below a user's application-data roots; with search, the roots are searched
+    // after them.
+    void AddAppData(const AppDataRoots& appData, bool search) {
+        const std::u16string local = Root(appData.local);
+        const std::u16string roaming = Root(appData.roaming);
+        if (!appData.internetCache.empty()) {
+            m_internetCache = Root(appData.internetCache);
+        }
+        std::vector<SearchRoot> roots;
+        if (!local.empty()) {
+            roots.push_back({local});
+        }
+        if (!roaming.empty() && (local.empty() || !m_fs.SamePath(local, roaming))) {
+            roots.push_back({roaming, true, roaming, local});
+        }
+        for (const SearchRoot& root : roots) {
             for (const ChromiumPlace& place : kChromiumPlaces) {
                 if (StopRequested(m_progress)) {
-                    return std::move(m_sources);
+                    return;
                 }
-                const std::u16string folder = Below(*root, place.folder);
-                m_examined.insert(folder);
-                if (place.isProfile) {
-                    AddProfile(folder, place.browser);
-                } else {
-                    AddProfilesOf(folder, place.browser);
-                }
+                AddPlace(Below(root.path, place.folder), place.browser, place.isProfile);
             }
         }
-        if (!m_roaming.empty()) {
+        if (!roaming.empty()) {
             for (const FirefoxPlace& place : kFirefoxPlaces) {
-                const std::u16string relative = WithSeparator(place.folder, m_separator);
-                m_examined.insert(JoinPath(m_roaming, relative, m_separator));
-                AddFirefoxInstall(relative, place.browser);
+                const std::u16string folder = Below(roaming, place.folder);
+                m_examined.insert(folder);
+                AddFirefoxInstall({folder, place.browser, roaming, local});
             }
         }
-        Search();
-        return std::move(m_sources);
+        if (search) {
+            m_roots.insert(m_roots.end(), roots.begin(), roots.end());
+        }
     }
+
+    // Known browsers' places below a Linux home folder, their snap and Flatpak homes among them; with
+    // search, ~/.config and ~/.cache are searched after them.
+    void AddHome(const std::u16string& path, bool search) {
+        const std::u16string home = Root(path);
+        if (home.empty()) {
+            return;
+        }
+        const std::u16string config = Below(home, u".config");
+        const std::u16string cache = Below(home, u".cache");
+        for (const LinuxChromiumPlace& place : kLinuxChromiumPlaces) {
+            if (StopRequested(m_progress)) {
+                return;
+            }
+            const std::u16string browser = place.browser;
+            AddLinuxChromium(cache, config, place, browser);
+            if (place.snap != nullptr) {
+                const std::u16string snap = Below(home, u"snap/" + std::u16string(place.snap) + u"/common");
+                AddLinuxChromium(JoinPath(snap, u".cache", m_separator), {}, place, browser + u" (snap)");
+            }
+            if (place.flatpak != nullptr) {
+                const std::u16string app = Below(home, u".var/app/" + std::u16string(place.flatpak));
+                AddLinuxChromium(JoinPath(app, u"cache", m_separator), JoinPath(app, u"config", m_separator),
+                                 place, browser + u" (Flatpak)");
+            }
+        }
+        for (const LinuxFirefoxPlace& place : kLinuxFirefoxPlaces) {
+            const std::u16string folder = Below(home, place.folder);
+            m_examined.insert(folder);
+            AddFirefoxInstall({folder, place.browser, folder, Below(home, place.caches)});
+        }
+        if (search) {
+            m_roots.push_back({config});
+            m_roots.push_back({cache});
+        }
+    }
+
+    // A folder searched for caches of every kind; a profiles.ini in it or below names profiles beside it.
+    void AddFolder(const std::u16string& folder) {
+        if (std::u16string root = Root(folder); !root.empty()) {
+            m_roots.push_back({std::move(root), true});
+        }
+    }
+
+    // Breadth first over every root, so that a cut by the folder cap leaves out only the deepest folders.
+    // anyCache: the roots are folders a user named, where every cache counts, not only the browsers'.
+    void Search(bool anyCache) {
+        m_anyCache = anyCache;
+        std::deque<PendingFolder> pending;
+        for (std::size_t i = 0; i < m_roots.size(); ++i) {
+            pending.push_back({m_roots[i].path, {}, 0, i});
+        }
+        std::size_t listed = 0;
+        while (!pending.empty() && listed < m_limits.folders && !StopRequested(m_progress)) {
+            const PendingFolder folder = std::move(pending.front());
+            pending.pop_front();
+            ++listed;
+            SearchFolder(folder, pending);
+        }
+    }
+
+    std::vector<CacheSource> Take() { return std::move(m_sources); }
 
   private:
     struct PendingFolder {
         std::u16string path;
         std::u16string relative;  // below its root, for the label
         int depth = 0;
-        bool isRoaming = false;
+        std::size_t root = 0;
+    };
+
+    // What one listing shows of a folder.
+    struct Listing {
+        std::vector<std::u16string> caches;          // names of Cache and Media Cache: a Chromium profile
+        std::vector<std::u16string> profileParents;  // User Data and EBWebView
+        std::vector<std::u16string> others;          // names of the other folders not passed by
+        bool profilesIni = false;
+        std::u16string local;  // a copied AppData's Local and Roaming, as named
+        std::u16string roaming;
+        bool home = false;
     };
 
     std::u16string Root(const std::u16string& path) { return path.empty() ? path : m_fs.Normalise(path); }
-
-    std::vector<const std::u16string*> Roots() const {
-        std::vector<const std::u16string*> roots;
-        if (!m_local.empty()) {
-            roots.push_back(&m_local);
-        }
-        if (!m_roaming.empty() && (m_local.empty() || !m_fs.SamePath(m_local, m_roaming))) {
-            roots.push_back(&m_roaming);
-        }
-        return roots;
-    }
 
     std::u16string Below(std::u16string_view root, std::u16string_view relative) const {
         return JoinPath(root, WithSeparator(relative, m_separator), m_separator);
     }
 
-    void AddIfCache(const std::u16string& folder, const std::u16string& browser) {
+    // Whether folder is a cache, found now or before.
+    bool AddIfCache(const std::u16string& folder, const std::u16string& browser) {
         for (const CacheSource& known : m_sources) {
             if (m_fs.SamePath(known.folder, folder)) {
-                return;
+                return true;
             }
         }
         if (const std::optional<CacheKind> kind = RecogniseCacheFolder(m_fs, folder)) {
             m_sources.push_back({*kind, folder, browser});
+            return true;
         }
+        return false;
     }
 
     // Chromium keeps its HTTP cache in Cache\Cache_Data, older versions in Cache itself, and versions before
-    // that their audio and video apart in Media Cache.
-    void AddProfile(const std::u16string& profile, const std::u16string& browser) {
+    // that their audio and video apart in Media Cache. Whether the profile holds a cache.
+    bool AddProfile(const std::u16string& profile, const std::u16string& browser) {
+        bool found = false;
         const std::u16string cache = JoinPath(profile, u"Cache", m_separator);
         if (m_fs.IsDirectory(cache)) {
-            AddIfCache(JoinPath(cache, u"Cache_Data", m_separator), browser);
-            AddIfCache(cache, browser);
+            found |= AddIfCache(JoinPath(cache, u"Cache_Data", m_separator), browser);
+            found |= AddIfCache(cache, browser);
         }
         const std::u16string media = JoinPath(profile, u"Media Cache", m_separator);
         if (m_fs.IsDirectory(media)) {
-            AddIfCache(media, browser);
+            found |= AddIfCache(media, browser);
         }
+        return found;
     }
 
     void AddProfilesOf(const std::u16string& parent, const std::u16string& browser) {
@@ -253,6 +393,27 @@ class CacheFinder {
         }
     }
 
+    // A known place, passed by when the search meets it.
+    void AddPlace(const std::u16string& folder, const std::u16string& browser, bool isProfile) {
+        m_examined.insert(folder);
+        if (isProfile) {
+            AddProfile(folder, browser);
+        } else {
+            AddProfilesOf(folder, browser);
+        }
+    }
+
+    // Chromium moves the HTTP cache of a profile kept below ~/.config to the same path below ~/.cache; one
+    // started with its profiles elsewhere keeps it in the profile.
+    void AddLinuxChromium(const std::u16string& cache, const std::u16string& config,
+                          const LinuxChromiumPlace& place, const std::u16string& browser) {
+        for (const std::u16string* root : {&cache, &config}) {
+            if (!root->empty()) {
+                AddPlace(Below(*root, place.folder), browser, place.isProfile);
+            }
+        }
+    }
+
     std::string ReadProfilesIni(const std::u16string& path) {
         std::string bytes;
         const std::unique_ptr<ReadableFile> file = m_fs.OpenForReading(path);
@@ -271,30 +432,28 @@ class CacheFinder {
         return bytes;
     }
 
-    // relative: the install's folder below the roaming root, whose twin below the local root holds the
-    // caches.
-    void AddFirefoxInstall(const std::u16string& relative, const std::u16string& browser) {
-        const std::u16string roamingFolder = JoinPath(m_roaming, relative, m_separator);
-        const std::u16string localFolder =
-            m_local.empty() ? roamingFolder : JoinPath(m_local, relative, m_separator);
+    std::optional<std::u16string> TwinOf(const std::u16string& profile, const FirefoxInstall& install) {
+        const std::size_t size = install.twinFrom.size();
+        if (install.twinTo.empty() || profile.size() <= size + 1 || profile[size] != m_separator ||
+            !m_fs.SamePath(std::u16string_view(profile).substr(0, size), install.twinFrom)) {
+            return std::nullopt;
+        }
+        return install.twinTo + profile.substr(size);
+    }
+
+    void AddFirefoxInstall(const FirefoxInstall& install) {
         const std::vector<FirefoxProfilePath> profiles =
-            ParseProfilesIni(ReadProfilesIni(JoinPath(roamingFolder, u"profiles.ini", m_separator)));
+            ParseProfilesIni(ReadProfilesIni(JoinPath(install.folder, u"profiles.ini", m_separator)));
         for (const FirefoxProfilePath& profile : profiles) {
-            const std::u16string path = WithSeparator(profile.path, m_separator);
-            const std::u16string label = Labelled(browser, LastComponent(path));
+            std::u16string path = WithSeparator(profile.path, m_separator);
+            const std::u16string label = Labelled(install.browser, LastComponent(path));
             if (profile.relative) {
-                AddIfCache(JoinPath(JoinPath(localFolder, path, m_separator), u"cache2", m_separator), label);
-                AddIfCache(JoinPath(JoinPath(roamingFolder, path, m_separator), u"cache2", m_separator),
-                           label);
-                continue;
+                path = JoinPath(install.folder, path, m_separator);
+            }
+            if (const std::optional<std::u16string> twin = TwinOf(path, install)) {
+                AddIfCache(JoinPath(*twin, u"cache2", m_separator), label);
             }
             AddIfCache(JoinPath(path, u"cache2", m_separator), label);
-            // A profile kept below the roaming root has its cache in the local twin, as relative ones do.
-            const std::size_t rootSize = m_roaming.size();
-            if (!m_local.empty() && path.size() > rootSize + 1 && path[rootSize] == m_separator &&
-                m_fs.SamePath(std::u16string_view(path).substr(0, rootSize), m_roaming)) {
-                AddIfCache(JoinPath(m_local + path.substr(rootSize), u"cache2", m_separator), label);
-            }
         }
     }
 
@@ -304,75 +463,95 @@ class CacheFinder {
                (!m_internetCache.empty() && m_fs.SamePath(path, m_internetCache));
     }
 
-    // Breadth first over both roots, so that a cut by the folder cap leaves out only the deepest folders.
-    void Search() {
-        std::deque<PendingFolder> pending;
-        for (const std::u16string* root : Roots()) {
-            pending.push_back({*root, {}, 0, root == &m_roaming});
+    std::u16string RelativeOf(const PendingFolder& folder, const std::u16string& name) const {
+        return folder.relative.empty() ? name : JoinPath(folder.relative, name, m_separator);
+    }
+
+    void Descend(const PendingFolder& folder, const std::u16string& name, std::u16string path,
+                 std::deque<PendingFolder>& pending) const {
+        if (folder.depth + 1 < m_limits.depth) {
+            pending.push_back({std::move(path), RelativeOf(folder, name), folder.depth + 1, folder.root});
         }
-        std::size_t listed = 0;
-        while (!pending.empty() && listed < m_limits.folders && !StopRequested(m_progress)) {
-            const PendingFolder folder = std::move(pending.front());
-            pending.pop_front();
-            const std::unique_ptr<DirectoryListing> listing = m_fs.OpenDirectory(folder.path);
-            ++listed;
-            if (!listing) {
-                continue;
-            }
-            bool holdsCache = false;
-            bool holdsProfilesIni = false;
-            std::vector<PendingFolder> profileParents;
-            DirectoryEntry entry;
-            for (std::size_t seen = 0; seen < m_limits.entriesPerFolder && listing->Next(entry); ++seen) {
-                if (!entry.isDirectory) {
-                    holdsProfilesIni |=
-                        folder.isRoaming && EqualsIgnoringAsciiCase(entry.name, u"profiles.ini");
-                    continue;
-                }
-                if (entry.isReparsePoint || IsDots(entry.name)) {
-                    continue;
-                }
-                if (EqualsIgnoringAsciiCase(entry.name, u"Cache") ||
-                    EqualsIgnoringAsciiCase(entry.name, u"Media Cache")) {
-                    holdsCache = true;
-                    continue;
-                }
-                std::u16string path = JoinPath(folder.path, entry.name, m_separator);
-                if (IsSkipped(entry.name, path)) {
-                    continue;
-                }
-                const bool isProfileParent = EqualsIgnoringAsciiCase(entry.name, u"User Data") ||
-                                             EqualsIgnoringAsciiCase(entry.name, u"EBWebView");
-                if (isProfileParent) {
-                    profileParents.push_back({std::move(path), folder.relative, 0, folder.isRoaming});
-                } else if (folder.depth + 1 < m_limits.depth) {
-                    std::u16string relative = folder.relative.empty()
-                                                  ? entry.name
-                                                  : JoinPath(folder.relative, entry.name, m_separator);
-                    pending.push_back(
-                        {std::move(path), std::move(relative), folder.depth + 1, folder.isRoaming});
-                }
-            }
-            const std::u16string& label = folder.relative.empty() ? folder.path : folder.relative;
-            if (holdsCache) {
-                AddProfile(folder.path, label);
-            }
-            for (const PendingFolder& parent : profileParents) {
-                AddProfilesOf(parent.path, parent.relative.empty() ? parent.path : parent.relative);
-            }
-            if (holdsProfilesIni && !folder.relative.empty()) {
-                AddFirefoxInstall(folder.relative, folder.relative);
+    }
+
+    // What a sub-folder's name makes it, while the listing is open.
+    void Note(const PendingFolder& folder, const std::u16string& name, Listing& listing) {
+        if (EqualsIgnoringAsciiCase(name, u"Cache") || EqualsIgnoringAsciiCase(name, u"Media Cache")) {
+            listing.caches.push_back(name);
+            return;
+        }
+        if (m_anyCache) {
+            listing.local = EqualsIgnoringAsciiCase(name, u"Local") ? name : listing.local;
+            listing.roaming = EqualsIgnoringAsciiCase(name, u"Roaming") ? name : listing.roaming;
+            listing.home |= IsOneOf(name, std::begin(kHomeMarks), std::end(kHomeMarks));
+        }
+        std::u16string path = JoinPath(folder.path, name, m_separator);
+        if (IsSkipped(name, path)) {
+            return;
+        }
+        if (EqualsIgnoringAsciiCase(name, u"User Data") || EqualsIgnoringAsciiCase(name, u"EBWebView")) {
+            listing.profileParents.push_back(std::move(path));
+        } else {
+            listing.others.push_back(name);
+        }
+    }
+
+    // What the listing showed is acted on once it is closed.
+    void Settle(const PendingFolder& folder, Listing& listing, std::deque<PendingFolder>& pending) {
+        const std::u16string& label = folder.relative.empty() ? folder.path : folder.relative;
+        if (!listing.caches.empty() && !AddProfile(folder.path, label) && m_anyCache) {
+            // No Chromium profile: a named folder's "cache" may hold anything, a Flatpak's caches among them.
+            listing.others.insert(listing.others.end(), listing.caches.begin(), listing.caches.end());
+        }
+        // In a named folder any cache counts, whatever its name: a copy may have been renamed.
+        for (const std::u16string& name : listing.others) {
+            std::u16string path = JoinPath(folder.path, name, m_separator);
+            if (!m_anyCache || !AddIfCache(path, RelativeOf(folder, name))) {
+                Descend(folder, name, std::move(path), pending);
             }
         }
+        for (const std::u16string& parent : listing.profileParents) {
+            AddProfilesOf(parent, folder.relative.empty() ? parent : folder.relative);
+        }
+        const SearchRoot& root = m_roots[folder.root];
+        if (listing.profilesIni && root.findsProfilesIni) {
+            AddFirefoxInstall({folder.path, label, root.twinFrom, root.twinTo});
+        }
+        if (!listing.local.empty() && !listing.roaming.empty()) {
+            AddAppData({JoinPath(folder.path, listing.local, m_separator),
+                        JoinPath(folder.path, listing.roaming, m_separator),
+                        {}},
+                       false);
+        }
+        if (listing.home) {
+            AddHome(folder.path, false);
+        }
+    }
+
+    void SearchFolder(const PendingFolder& folder, std::deque<PendingFolder>& pending) {
+        const std::unique_ptr<DirectoryListing> listing = m_fs.OpenDirectory(folder.path);
+        if (!listing) {
+            return;
+        }
+        Listing seen;
+        DirectoryEntry entry;
+        for (std::size_t count = 0; count < m_limits.entriesPerFolder && listing->Next(entry); ++count) {
+            if (!entry.isDirectory) {
+                seen.profilesIni |= EqualsIgnoringAsciiCase(entry.name, u"profiles.ini");
+            } else if (!entry.isReparsePoint && !IsDots(entry.name)) {
+                Note(folder, entry.name, seen);
+            }
+        }
+        Settle(folder, seen, pending);
     }
 
     FileSystem& m_fs;
     const char16_t m_separator;
-    const std::u16string m_local;
-    const std::u16string m_roaming;
-    const std::u16string m_internetCache;
     const CacheSearchLimits m_limits;
     const HarvestProgress* m_progress;
+    bool m_anyCache = false;
+    std::u16string m_internetCache;
+    std::vector<SearchRoot> m_roots;
     std::vector<CacheSource> m_sources;
     // Folders already handled as a known place, so the search passes them by.
     std::set<std::u16string> m_examined;
@@ -430,7 +609,29 @@ std::vector<FirefoxProfilePath> ParseProfilesIni(std::string_view bytes) {
 
 std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& roots,
                                            const CacheSearchLimits& limits, const HarvestProgress* progress) {
-    return CacheFinder(fs, roots, limits, progress).Find();
+    CacheFinder finder(fs, limits, progress);
+    finder.AddAppData(roots, true);
+    finder.Search(false);
+    return finder.Take();
+}
+
+std::vector<CacheSource> FindHomeCaches(FileSystem& fs, std::u16string_view home,
+                                        const CacheSearchLimits& limits, const HarvestProgress* progress) {
+    CacheFinder finder(fs, limits, progress);
+    finder.AddHome(std::u16string(home), true);
+    finder.Search(false);
+    return finder.Take();
+}
+
+std::vector<CacheSource> FindCachesBelow(FileSystem& fs, std::u16string_view folder,
+                                         const CacheSearchLimits& limits, const HarvestProgress* progress) {
+    CacheFinder finder(fs, limits, progress);
+    finder.AddFolder(std::u16string(folder));
+    finder.Search(true);
+    std::vector<CacheSource> sources = finder.Take();
+    std::sort(sources.begin(), sources.end(),
+              [](const CacheSource& a, const CacheSource& b) { return a.folder < b.folder; });
+    return sources;
 }
 
 }  // namespace drovan

@@ -49,4 +49,18 @@ std::vector<CacheSource> FindBrowserCaches(FileSystem& fs, const AppDataRoots& r
                                            const CacheSearchLimits& limits = {},
                                            const HarvestProgress* progress = nullptr);
 
+// The same over a Linux home folder: the Chromium family below ~/.cache and ~/.config, Firefox and its forks
+// through their profiles.ini, the snap and Flatpak builds in their own homes, then a bounded search of
+// ~/.config and ~/.cache for other browsers and Electron apps.
+std::vector<CacheSource> FindHomeCaches(FileSystem& fs, std::u16string_view home,
+                                        const CacheSearchLimits& limits = {},
+                                        const HarvestProgress* progress = nullptr);
+
+// A folder a user names that is not a cache itself (a copied profile, User Data, Profiles, AppData or home
+// folder) searched downwards for caches of every kind, sorted by folder. Empty when it holds none.
+constexpr CacheSearchLimits kNamedFolderSearch{6, 10000, 8192};
+std::vector<CacheSource> FindCachesBelow(FileSystem& fs, std::u16string_view folder,
+                                         const CacheSearchLimits& limits = kNamedFolderSearch,
+                                         const HarvestProgress* progress = nullptr);
+
 }  // namespace drovan

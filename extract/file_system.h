@@ -132,6 +132,9 @@ class FileSystem {
     virtual NameLengthUnit NameLength() const { return NameLengthUnit::Utf16Units; }
     // True when one thread may read files while another creates them.
     virtual bool ReadsAlongsideWrites() const { return false; }
+    // The system's reason why this thread's last creation, write or commit failed, as AsReason gives it;
+    // empty where it cannot tell.
+    virtual std::u16string LastFailure() const { return {}; }
 };
 
 // Hands every call to another file system: a wrapper overrides only what it watches or keeps, and forwards
@@ -158,6 +161,7 @@ class ForwardingFileSystem : public FileSystem {
     }
     NameLengthUnit NameLength() const override { return m_inner.NameLength(); }
     bool ReadsAlongsideWrites() const override { return m_inner.ReadsAlongsideWrites(); }
+    std::u16string LastFailure() const override { return m_inner.LastFailure(); }
 
   private:
     FileSystem& m_inner;

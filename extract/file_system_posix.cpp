@@ -13,11 +13,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "extract/failure_reasons.h"
 #include "extract/utf8.h"
 
 namespace drovan {
@@ -191,11 +193,16 @@ class PosixReadableFile final : public ReadableFile {
     std::optional<FileTime> m_modifiedAtOpen;
 };
 
+// The error behind this thread's last failed creation, write or commit.
+thread_local int tLastFailure = 0;
+
 CreateStatus StatusFor(int error) {
+    tLastFailure = error;
     return error == ENOSPC || error == EDQUOT ? CreateStatus::DiskFull : CreateStatus::Failed;
 }
 
 WriteStatus WriteStatusFor(int error) {
+    tLastFailure = error;
     return error == ENOSPC || error == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
 }
 
@@ -438,6 +445,7 @@ std::unique_ptr<NewFile> CreateUnderTemporaryName(const std::string& folder, std
             return nullptr;
         }
     }
+    tLastFailure = EEXIST;
     status = CreateStatus::Failed;
     return nullptr;
 }
@@ -561,6 +569,15 @@ std::unique_ptr<NewFile> PosixFileSystem::CreateNewFile(std::u16string_view path
         }
     }
     return CreateUnderTemporaryName(folder, std::move(target), m_options, status);
+}
+
+std::u16string PosixFileSystem::LastFailure() const {
+    if (tLastFailure == 0) {
+        return {};
+    }
+    char buffer[256] = {};
+    // The GNU strerror_r, which may return a static text instead of filling the buffer.
+    return AsReason(Utf8ToUtf16(strerror_r(tLastFailure, buffer, sizeof buffer)));
 }
 
 }  // namespace drovan

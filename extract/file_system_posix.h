@@ -41,6 +41,7 @@ class PosixFileSystem final : public FileSystem {
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;
     NameLengthUnit NameLength() const override { return NameLengthUnit::Utf8Bytes; }
     bool ReadsAlongsideWrites() const override { return true; }
+    std::u16string LastFailure() const override;
 
   private:
     struct FolderHandle;

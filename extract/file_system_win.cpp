@@ -4,7 +4,11 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <utility>
+
+#include "extract/failure_reasons.h"
+#include "extract/utf8.h"
 
 namespace drovan {
 namespace {
@@ -189,6 +193,15 @@ bool IsPlainFile(HANDLE file) {
            (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
+// The error behind this thread's last failed creation, write or commit.
+thread_local DWORD tLastFailure = ERROR_SUCCESS;
+
+// Keeps a failure's error for LastFailure.
+DWORD Failure(DWORD error) {
+    tLastFailure = error;
+    return error;
+}
+
 bool IsDiskFull(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
@@ -209,7 +222,7 @@ class WindowsNewFile final : public NewFile {
         while (size > 0) {
             DWORD written = 0;
             if (!WriteFile(m_file.get(), data, Clamp(size), &written, nullptr)) {
-                return IsDiskFull(GetLastError()) ? WriteStatus::DiskFull : WriteStatus::Failed;
+                return IsDiskFull(Failure(GetLastError())) ? WriteStatus::DiskFull : WriteStatus::Failed;
             }
             data += written;
             size -= written;
@@ -227,6 +240,7 @@ class WindowsNewFile final : public NewFile {
             SetFileTime(m_file.get(), nullptr, &written, &written);
         }
         if (!MarkForDeletion(m_file.get(), false)) {
+            Failure(GetLastError());
             return WriteStatus::Failed;
         }
         m_file = FileHandle(INVALID_HANDLE_VALUE);
@@ -352,11 +366,12 @@ std::unique_ptr<NewFile> WindowsFileSystem::CreateNewFile(std::u16string_view pa
             (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
             status = CreateStatus::NameTaken;
         } else {
-            status = IsDiskFull(error) ? CreateStatus::DiskFull : CreateStatus::Failed;
+            status = IsDiskFull(Failure(error)) ? CreateStatus::DiskFull : CreateStatus::Failed;
         }
         return nullptr;
     }
     if (!MarkForDeletion(file.get(), true)) {
+        Failure(GetLastError());
         // Unmarked, the file would stay if we died now: take it away at once.
         file = FileHandle(INVALID_HANDLE_VALUE);
         DeleteFileW(target.c_str());
@@ -365,6 +380,28 @@ std::unique_ptr<NewFile> WindowsFileSystem::CreateNewFile(std::u16string_view pa
     }
     status = CreateStatus::Created;
     return std::make_unique<WindowsNewFile>(std::move(file));
+}
+
+std::u16string WindowsFileSystem::LastFailure() const {
+    if (tLastFailure == ERROR_SUCCESS) {
+        return {};
+    }
+    // In English, as the rest of the console's words; the system's own language where it has no English.
+    wchar_t* text = nullptr;
+    const DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD length = FormatMessageW(flags, nullptr, tLastFailure, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                  reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (length == 0) {
+        length =
+            FormatMessageW(flags, nullptr, tLastFailure, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    }
+    if (length == 0) {
+        return u"system error " + Utf8ToUtf16(std::to_string(tLastFailure));
+    }
+    std::u16string reason(reinterpret_cast<const char16_t*>(text), length);
+    LocalFree(text);
+    return AsReason(reason);
 }
 
 }  // namespace drovan

@@ -20,6 +20,7 @@ class WindowsFileSystem final : public FileSystem {
     std::unique_ptr<ReadableFile> OpenUnlessLocked(std::u16string_view path, bool& locked) override;
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;
     bool ReadsAlongsideWrites() const override { return true; }
+    std::u16string LastFailure() const override;
 };
 
 std::wstring ToWide(std::u16string_view text);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "extract/failure_reasons.h"
+
 namespace drovan {
 
 // What a harvest did, counted by what became of each file or entry it met.
@@ -17,8 +19,9 @@ struct HarvestSummary {
     // over.
     std::size_t incomplete = 0;
     std::size_t skipped = 0;
-    // Of failed: files too big for the room left on the destination.
+    // Of failed: files too big for the room left on the destination, and the others by the system's reason.
     std::size_t tooBig = 0;
+    std::vector<FailureGroup> failures;
     // Of skipped: sources gone since they were listed (evicted by a running browser); links, FIFOs, devices
     // and folders that could not be opened; records dropped to keep the listing within its memory budget.
     std::size_t gone = 0;

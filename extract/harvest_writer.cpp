@@ -115,8 +115,8 @@ class ItemQueue {
     }
 
     // A destination found full while the other thread wrote a file that turned out too big has room again
-    // once that file is gone: the item is placed again then.
-    PlaceOutcome Place(const HarvestItem& item, Content& content) {
+    // once that file is gone: the item is placed again then. failure learns why it Failed.
+    PlaceOutcome Place(const HarvestItem& item, Content& content, PlaceFailure& failure) {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             m_changed.wait(lock, [&] { return !m_fullSeen; });
@@ -124,7 +124,7 @@ class ItemQueue {
             ++m_placing;
             lock.unlock();
             const PlaceOutcome outcome =
-                PlaceNewFile(m_fs, m_destination, item.name, content, m_progress, m_names);
+                PlaceNewFile(m_fs, m_destination, item.name, content, m_progress, m_names, &failure);
             lock.lock();
             --m_placing;
             m_tooBigSeen += outcome == PlaceOutcome::TooBig ? 1 : 0;
@@ -164,6 +164,7 @@ class ItemQueue {
         done.alreadyPresent = m_placed.alreadyPresent;
         done.failed = m_placed.failed;
         done.tooBig = m_placed.tooBig;
+        done.failures = m_placed.failures;
         done.skipped += m_placed.gone + m_placed.damaged;
         done.gone += m_placed.gone;
         done.damaged += m_placed.damaged;
@@ -172,12 +173,16 @@ class ItemQueue {
             // Every later copy would fail too: the file that met the full destination and the rest are
             // failed.
             done.failed = Listed() - done.copied - done.alreadyPresent - m_placed.gone - m_placed.damaged;
+            if (done.failed > m_placed.failed) {
+                CountFailure(done.failures, {u"no space left", std::u16string(m_destination)},
+                             done.failed - m_placed.failed);
+            }
         }
         return done;
     }
 
     // Counts an outcome of either thread; false when nothing more is to be placed.
-    bool Count(PlaceOutcome outcome) {
+    bool Count(PlaceOutcome outcome, const PlaceFailure& failure) {
         const std::lock_guard<std::mutex> lock(m_mutex);
         switch (outcome) {
             case PlaceOutcome::Copied:
@@ -188,6 +193,7 @@ class ItemQueue {
                 break;
             case PlaceOutcome::Failed:
                 ++m_placed.failed;
+                CountFailure(m_placed.failures, failure);
                 break;
             case PlaceOutcome::TooBig:
                 ++m_placed.failed;
@@ -287,8 +293,9 @@ class ItemQueue {
                 slot->state = slot->alone ? Slot::State::PlacingBySecond : Slot::State::Reading;
             }
             if (slot->alone) {
-                const PlaceOutcome outcome = Place(slot->item, *slot->item.content);
-                const bool more = Count(outcome);
+                PlaceFailure failure;
+                const PlaceOutcome outcome = Place(slot->item, *slot->item.content, failure);
+                const bool more = Count(outcome, failure);
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 slot->state = Slot::State::PlacedBySecond;
                 slot->item = HarvestItem();
@@ -374,7 +381,8 @@ HarvestSummary WriteHarvest(FileSystem& fs, const HarvestLister& list, Grouping&
         if (taken == Taken::End) {
             break;
         }
-        if (taken == Taken::Write && !queue.Count(queue.Place(*item, *content))) {
+        PlaceFailure failure;
+        if (taken == Taken::Write && !queue.Count(queue.Place(*item, *content, failure), failure)) {
             stopped = !queue.destinationFull();
             break;
         }

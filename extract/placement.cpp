@@ -102,20 +102,21 @@ class Placement {
         Comparison found = FindAmongKnown();
         while (found == Comparison::Different) {
             if (m_series.next() > kMaxNumberedName) {
-                return PlaceOutcome::Failed;
+                return FailedInFolder(u"every numbered name is taken");
             }
             const std::u16string target = Target(m_series.next());
             CreateStatus status = CreateStatus::Failed;
             std::unique_ptr<NewFile> file = m_fs.CreateNewFile(target, status);
             if (status == CreateStatus::Created) {
-                const std::optional<PlaceOutcome> written = file ? Write(*file) : PlaceOutcome::Failed;
+                const std::optional<PlaceOutcome> written =
+                    file ? Write(*file) : FailedInFolder(m_fs.LastFailure());
                 if (written) {
                     return *written;
                 }
                 file.reset();
             } else if (status != CreateStatus::NameTaken) {
                 return status == CreateStatus::DiskFull ? PlaceOutcome::DestinationFull
-                                                        : PlaceOutcome::Failed;
+                                                        : FailedInFolder(m_fs.LastFailure());
             }
             // Taken by a file this harvest did not know of, maybe another harvest's.
             found = Learn(target);
@@ -123,7 +124,20 @@ class Placement {
         return OutcomeOf(found);
     }
 
+    // Why the placement failed: what the system refused in the folder, or else the source.
+    PlaceFailure Failure() const {
+        return m_failure.reason.empty()
+                   ? PlaceFailure{u"the source could not be read", std::u16string(m_name)}
+                   : m_failure;
+    }
+
   private:
+    PlaceOutcome FailedInFolder(std::u16string reason) {
+        m_failure = {reason.empty() ? u"the system gave no reason" : std::move(reason),
+                     std::u16string(m_folder)};
+        return PlaceOutcome::Failed;
+    }
+
     // Streams the content to consume until a stop is asked for; stopped then says so.
     Content::Status Stream(bool& stopped, const Content::Sink& consume) {
         return m_content.Stream([&](const char* data, std::size_t size) {
@@ -307,7 +321,7 @@ class Placement {
             case WriteStatus::Failed:
                 break;
         }
-        return PlaceOutcome::Failed;
+        return FailedInFolder(m_fs.LastFailure());
     }
 
     FileSystem& m_fs;
@@ -319,6 +333,7 @@ class Placement {
     std::optional<std::uint64_t> m_size;
     std::optional<Sha256Digest> m_digest;
     std::optional<Comparison> m_ended;
+    PlaceFailure m_failure;
 };
 
 }  // namespace
@@ -374,9 +389,15 @@ std::optional<std::uint64_t> FileContent::Size() {
 }
 
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const HarvestProgress* progress, NameIndex& names) {
+                          Content& content, const HarvestProgress* progress, NameIndex& names,
+                          PlaceFailure* failure) {
     const std::shared_ptr<NameSeries> series = names.SeriesOf(name);
-    return Placement(fs, folder, name, content, progress, *series).Run();
+    Placement placement(fs, folder, name, content, progress, *series);
+    const PlaceOutcome outcome = placement.Run();
+    if (outcome == PlaceOutcome::Failed && failure != nullptr) {
+        *failure = placement.Failure();
+    }
+    return outcome;
 }
 
 }  // namespace drovan

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "extract/failure_reasons.h"
 #include "extract/file_system.h"
 #include "extract/name_index.h"
 
@@ -68,8 +69,10 @@ class FileContent final : public Content {
 
 // Writes content into folder under name or, when that is taken by different bytes, "name (2).ext",
 // "name (3).ext", …, never replacing anything; every name is cut to fit fs.NameLength(). names is what this
-// harvest knows of folder, and learns from this placement. progress may be null.
+// harvest knows of folder, and learns from this placement. progress may be null; failure, when given,
+// learns why the placement Failed.
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const HarvestProgress* progress, NameIndex& names);
+                          Content& content, const HarvestProgress* progress, NameIndex& names,
+                          PlaceFailure* failure = nullptr);
 
 }  // namespace drovan

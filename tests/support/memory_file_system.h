@@ -57,6 +57,8 @@ class MemoryFileSystem final : public FileSystem {
     std::size_t failWritesAfter = kUnlimited;           // bytes one new file holds; then Failed
     CreateStatus createAnswer = CreateStatus::Created;  // to a creation under a free name
     bool commitFails = false;
+    // What LastFailure says of these faults.
+    std::u16string failureReason = u"read-only file system";
     // Names another harvest commits first, with its bytes: Commit then reports NameTaken.
     std::map<std::u16string, std::string> takenAtCommit;
     NameLengthUnit nameLength = NameLengthUnit::Utf16Units;
@@ -85,6 +87,7 @@ class MemoryFileSystem final : public FileSystem {
     std::unique_ptr<ReadableFile> OpenForReading(std::u16string_view path) override;
     std::unique_ptr<NewFile> CreateNewFile(std::u16string_view path, CreateStatus& status) override;
     NameLengthUnit NameLength() const override { return nameLength; }
+    std::u16string LastFailure() const override { return failureReason; }
 
   private:
     class NewMemoryFile;

@@ -169,5 +169,22 @@ TEST(HarvestCommand, EveryTypeInOneRunIsTheUnionOfTheRunsPerType) {
     }
 }
 
+TEST(HarvestCommand, FailuresAreGroupedByTheSystemsReasonWithTheirFirstPath) {
+    MemoryFileSystem fs;
+    fs.AddFile(u"/plain/a.flv", "FLV1");
+    fs.AddFile(u"/plain/b.flv", "FLV2");
+    fs.AddFolder(u"/out");
+    fs.commitFails = true;
+    const ParsedArguments parsed =
+        ParseHarvestArguments({u"--type", u"flv", u"--to", u"/out", u"--from", u"/plain"});
+    CapturedOutput output;
+    EXPECT_EQ(RunHarvest(fs, *parsed.arguments, std::nullopt, output, nullptr), kHarvestSomeFailed);
+    ASSERT_EQ(output.messages.size(), 1u);
+    EXPECT_EQ(
+        Utf16ToUtf8(output.messages[0]),
+        "matched 2, copied 0, already present 0, failed 2 (2 read-only file system: /out), incomplete 0, "
+        "skipped 0, in use 0, locked 0");
+}
+
 }  // namespace
 }  // namespace drovan::tests

@@ -356,6 +356,127 @@ TEST(BrowserCaches, WindowsSeparatorsAndCaseBlindNames) {
               expected);
 }
 
+void AddCacheOfItsName(MemoryFileSystem& fs, const std::u16string& folder) {
+    if (folder.size() >= 6 && folder.compare(folder.size() - 6, 6, u"cache2") == 0) {
+        AddCache2(fs, folder);
+    } else {
+        AddSimple(fs, folder);
+    }
+}
+
+// One Linux home with every browser's layout, sandboxed ones too.
+TEST(HomeCaches, EveryLayoutOfAHomeFolder) {
+    const struct {
+        const char16_t* cache;  // below the home folder, or absolute
+        const char* browser;    // empty: never found
+    } cases[] = {
+        {u".cache/chromium/Default/Cache/Cache_Data", "Chromium / Default"},
+        {u".cache/chromium/Profile 2/Cache/Cache_Data", "Chromium / Profile 2"},
+        {u".cache/chromium/Default/Code Cache/js", ""},
+        {u".config/chromium/Default/GPUCache", ""},
+        {u".cache/google-chrome-beta/Default/Cache/Cache_Data", "Google Chrome Beta / Default"},
+        {u".cache/google-chrome-unstable/Profile 1/Cache/Cache_Data", "Google Chrome Dev / Profile 1"},
+        {u".cache/microsoft-edge-dev/Default/Cache/Cache_Data", "Microsoft Edge Dev / Default"},
+        {u".cache/BraveSoftware/Brave-Browser/Default/Cache/Cache_Data", "Brave / Default"},
+        {u".config/vivaldi/Default/Cache", "Vivaldi / Default"},  // kept in the profile, in Cache itself
+        {u".cache/opera/Cache/Cache_Data", "Opera"},
+        {u"snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data", "Chromium (snap) / Default"},
+        {u".var/app/com.google.Chrome/cache/google-chrome/Profile 1/Cache/Cache_Data",
+         "Google Chrome (Flatpak) / Profile 1"},
+        {u".var/app/com.opera.Opera/cache/opera/Cache/Cache_Data", "Opera (Flatpak)"},
+        {u".cache/mozilla/firefox/ab.default-release/cache2", "Firefox / ab.default-release"},
+        {u".cache/mozilla/firefox/old.default/cache2", "Firefox / old.default"},
+        {u".cache/mozilla/firefox/removed.default/cache2", ""},
+        {u"/data/ff/p/cache2", "Firefox / p"},
+        {u"snap/firefox/common/.cache/mozilla/firefox/s.default/cache2", "Firefox (snap) / s.default"},
+        {u".var/app/org.mozilla.firefox/cache/mozilla/firefox/f.default/cache2",
+         "Firefox (Flatpak) / f.default"},
+        {u".config/Code/Cache/Cache_Data", "Code"},
+        {u".config/Loop/Cache/Cache_Data", ""},
+    };
+    MemoryFileSystem fs;
+    fs.AddFile(u"/home/u/.config/mozilla/firefox/profiles.ini",
+               "[Profile0]\nPath=ab.default-release\n[Profile1]\nIsRelative=0\nPath=/data/ff/p\n");
+    fs.AddFile(u"/home/u/.mozilla/firefox/profiles.ini", "[Profile0]\nPath=old.default\n");
+    fs.AddFile(u"/home/u/snap/firefox/common/.mozilla/firefox/profiles.ini", "[Profile0]\nPath=s.default\n");
+    fs.AddFile(u"/home/u/.var/app/org.mozilla.firefox/.mozilla/firefox/profiles.ini",
+               "[Profile0]\nPath=f.default\n");
+    fs.reparsePoints.insert(u"/home/u/.config/Loop");
+    std::vector<Found> expected;
+    for (const auto& c : cases) {
+        const std::u16string folder = c.cache[0] == u'/' ? c.cache : u"/home/u/" + std::u16string(c.cache);
+        AddCacheOfItsName(fs, folder);
+        if (*c.browser != '\0') {
+            const bool fox = folder.back() == u'2';
+            expected.emplace_back(Utf16ToUtf8(folder),
+                                  fox ? CacheKind::FirefoxCache2 : CacheKind::ChromiumSimple, c.browser);
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Sorted(FindHomeCaches(fs, u"/home/u/")), expected);
+    EXPECT_TRUE(FindHomeCaches(fs, u"").empty());
+}
+
+// Folders a user names: every cache below each, sorted, whatever holds it; a cut at six levels.
+TEST(CachesBelow, EveryKindOfCopiedFolder) {
+    const struct {
+        const char16_t* from;
+        std::vector<std::u16string> caches;  // below from
+    } cases[] = {
+        {u"/copy/Default", {u"/Cache/Cache_Data", u"/Media Cache"}},
+        {u"/copy/User Data", {u"/Default/Cache/Cache_Data", u"/Profile 1/Cache"}},
+        {u"/copy/Profiles", {u"/a.default/cache2", u"/b.default/cache2"}},
+        {u"/copy/AppData",
+         {u"/Local/Google/Chrome/User Data/Default/Cache/Cache_Data",
+          u"/Local/Mozilla/Firefox/Profiles/w.default/cache2"}},
+        {u"/copy/home",
+         {u"/.cache/chromium/Default/Cache/Cache_Data", u"/.cache/mozilla/firefox/h.default/cache2",
+          u"/snap/firefox/common/.cache/mozilla/firefox/s.default/cache2"}},
+        {u"/copy/flatpak", {u"/org.chromium.Chromium/cache/chromium/Default/Cache/Cache_Data"}},
+        {u"/copy/renamed", {u"/chrome backup", u"/old cache2"}},
+        {u"/copy/deep/1", {u"/2/3/4/5/6/Cache_Data"}},
+        {u"/copy/deep", {}},
+        {u"/copy/plain", {}},
+        {u"/copy/linked", {}},
+    };
+    MemoryFileSystem fs;
+    for (const auto& c : cases) {
+        for (const std::u16string& cache : c.caches) {
+            AddCacheOfItsName(fs, c.from + cache);
+        }
+    }
+    AddSimple(fs, u"/copy/Default/Code Cache/js");
+    fs.AddFile(u"/copy/AppData/Roaming/Mozilla/Firefox/profiles.ini",
+               "[Profile0]\nPath=Profiles/w.default\n");
+    fs.AddFile(u"/copy/home/.mozilla/firefox/profiles.ini", "[Profile0]\nPath=h.default\n");
+    fs.AddFile(u"/copy/home/snap/firefox/common/.mozilla/firefox/profiles.ini",
+               "[Profile0]\nPath=s.default\n");
+    fs.AddFile(u"/copy/plain/a/photo.jpg", "jpg");
+    AddSimple(fs, u"/copy/linked/elsewhere/Cache/Cache_Data");
+    fs.reparsePoints.insert(u"/copy/linked/elsewhere");
+    const auto foldersBelow = [&fs](const std::u16string& from) {
+        std::vector<std::string> folders;
+        for (const CacheSource& source : FindCachesBelow(fs, from)) {
+            folders.push_back(Utf16ToUtf8(source.folder));
+        }
+        return folders;
+    };
+    std::vector<std::string> everything;
+    for (const auto& c : cases) {
+        std::vector<std::string> expected;
+        for (const std::u16string& cache : c.caches) {
+            expected.push_back(Utf16ToUtf8(c.from + cache));
+        }
+        EXPECT_EQ(foldersBelow(c.from), expected) << Utf16ToUtf8(c.from);
+        everything.insert(everything.end(), expected.begin(), expected.end());
+    }
+    // From the top, AppData's Firefox cache lies seven levels down: only its profiles.ini leads to it, and
+    // the deep cache is out of reach.
+    std::sort(everything.begin(), everything.end());
+    everything.erase(std::find(everything.begin(), everything.end(), "/copy/deep/1/2/3/4/5/6/Cache_Data"));
+    EXPECT_EQ(foldersBelow(u"/copy"), everything);
+}
+
 TEST(ProfilesIni, PathsOfTheProfileSections) {
     using namespace std::string_literals;
     using Paths = std::vector<std::pair<std::string, bool>>;

@@ -123,6 +123,7 @@ TEST(PosixFileSystem, ANewFileNeverReplacesAnything) {
     }
     EXPECT_EQ(FileBytes(tree / "taken"), "mine");
     EXPECT_FALSE(fs::exists(tree / "new"));
+    EXPECT_EQ(files.LastFailure(), u"no such file or directory");
 }
 
 TEST(PosixFileSystem, ReadAtReadsWhereAsked) {

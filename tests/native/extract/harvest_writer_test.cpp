@@ -80,13 +80,16 @@ TEST(Harvest, StopsFailuresAndProgressAddUp) {
         std::size_t matched, copied, present, failed;
         bool stopped, full;
         const char* left;  // the numbers of the files in /out afterwards
+        const char* reasons = "";
     } kCases[] = {
         {"no fault", none, 5, 5, 0, 0, false, false, "12345"},
         {"a stop between files", stopAt(&MemoryFileSystem::onCommit, 2), 5, 2, 0, 0, true, false, "12"},
         {"a stop while writing", stopAt(&MemoryFileSystem::onWrite, 3), 5, 2, 0, 0, true, false, "12"},
         {"a stop while listing", stopAt(&MemoryFileSystem::onList, 0), 0, 0, 0, 0, true, false, ""},
-        {"a destination full from the start", fullAtCreation, 5, 0, 0, 5, false, true, ""},
-        {"failed files do not end the harvest", failures, 5, 1, 1, 3, false, false, "24"},
+        {"a destination full from the start", fullAtCreation, 5, 0, 0, 5, false, true, "",
+         "5 no space left /out;"},
+        {"failed files do not end the harvest", failures, 5, 1, 1, 3, false, false, "24",
+         "2 read-only file system /out;1 the source could not be read 5.swf;"},
     };
     for (const auto& c : kCases) {
         MemoryFileSystem files;
@@ -125,6 +128,12 @@ TEST(Harvest, StopsFailuresAndProgressAddUp) {
             EXPECT_EQ(bytes, files.files().at(u"/c/" + name)) << c.what;
         }
         EXPECT_EQ(left, c.left) << c.what;
+        std::string reasons;
+        for (const FailureGroup& group : summary.failures) {
+            reasons += std::to_string(group.count) + " " + Utf16ToUtf8(group.reason) + " " +
+                       Utf16ToUtf8(group.firstPath) + ";";
+        }
+        EXPECT_EQ(reasons, c.reasons) << c.what;
         EXPECT_FALSE(totalKnownWhileListing) << c.what;
         EXPECT_EQ(progress.total, summary.matched) << c.what;
         if (!summary.destinationFull) {

@@ -138,6 +138,32 @@ TEST(PlaceNewFile, DecidesTheNameAndLeavesNothingPartial) {
     }
 }
 
+TEST(PlaceNewFile, AFailureSaysWhyAndWhere) {
+    const struct {
+        Fault fault;
+        const char16_t* reason;
+        const char16_t* path;
+    } kCases[] = {
+        {kCreateFails, u"read-only file system", u"/out"},
+        {kWritesFail, u"read-only file system", u"/out"},
+        {kCommitFails, u"read-only file system", u"/out"},
+        {kSourceFails, u"the source could not be read", u"a.swf"},
+    };
+    for (const auto& c : kCases) {
+        MemoryFileSystem files = Destination({});
+        files.failWritesAfter = c.fault == kWritesFail ? 2 : files.failWritesAfter;
+        files.createAnswer = c.fault == kCreateFails ? CreateStatus::Failed : CreateStatus::Created;
+        files.commitFails = c.fault == kCommitFails;
+        ChunkedContent content("abcdefg", c.fault == kSourceFails ? 2 : kNever);
+        NameIndex names;
+        PlaceFailure failure;
+        EXPECT_EQ(PlaceNewFile(files, u"/out", u"a.swf", content, nullptr, names, &failure),
+                  PlaceOutcome::Failed);
+        EXPECT_EQ(failure.reason, c.reason) << c.fault;
+        EXPECT_EQ(failure.path, c.path) << c.fault;
+    }
+}
+
 TEST(PlaceNewFile, GivesUpAfterTheLastNumberedName) {
     MemoryFileSystem files = Destination({{u"a.swf", "other"}});
     for (unsigned number = 2; number <= 100000; ++number) {

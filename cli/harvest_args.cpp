@@ -32,8 +32,11 @@ const char* const kHarvestHelpText =
     "  --max-size N   only entries of at most N bytes\n"
     "  --since DATE   only entries cached since DATE: 2026-12-07 (local time), 2026-12-07T18:30+01:00\n"
     "  --format F     with --list: tsv (the default), csv with a header line, or json (an object a line)\n"
+    "  --quiet        no progress line while harvesting to a terminal\n"
     "  --help         print this help\n"
     "examples:\n"
+    "  every video a copied browser profile holds:\n"
+    "    drovan-harvest --type mp4,m4a,ts --from /media/usb/chrome-profile --to videos\n"
     "  every video from example.com since 7 December 2026:\n"
     "    drovan-harvest --type mp4,m4a,ts --url example.com --since 2026-12-07 --to videos\n"
     "  every image of 100 KB or more:\n"
@@ -315,6 +318,10 @@ ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args) {
         }
         if (name == u"--partial") {
             result.partialStreams = true;
+            continue;
+        }
+        if (name == u"--quiet") {
+            result.quiet = true;
             continue;
         }
         const std::size_t index = ValueOptionIndex(name);

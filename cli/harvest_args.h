@@ -28,6 +28,7 @@ struct HarvestArguments {
     bool joinStreams = true;      // --no-join: every segment of a stream its own file
     bool partialStreams = false;  // --partial: an incomplete stream's gap-free start written too
     bool help = false;
+    bool quiet = false;  // --quiet: no progress line
     ListFormat format = ListFormat::Tsv;
     std::u16string urlContains;            // --url
     std::optional<std::uint64_t> minSize;  // --min-size, bytes

@@ -255,11 +255,14 @@ std::u16string LockedFolders(const HarvestSummary& summary) {
     return text + u")";
 }
 
-std::u16string SummaryLine(const HarvestSummary& summary) {
-    return u"matched " + Decimal(summary.matched) + u", copied " + Decimal(summary.copied) +
-           u", already present " + Decimal(summary.alreadyPresent) + u", failed " + Decimal(summary.failed) +
-           FailureReasons(summary) + u", incomplete " + Decimal(summary.incomplete) + u", skipped " +
-           Decimal(summary.skipped) +
+// A listing writes nothing: it says nothing of copies and failures.
+std::u16string SummaryLine(const HarvestSummary& summary, bool listing) {
+    const std::u16string written = listing ? u""
+                                           : u", copied " + Decimal(summary.copied) + u", already present " +
+                                                 Decimal(summary.alreadyPresent) + u", failed " +
+                                                 Decimal(summary.failed) + FailureReasons(summary);
+    return u"matched " + Decimal(summary.matched) + written + u", incomplete " + Decimal(summary.incomplete) +
+           u", skipped " + Decimal(summary.skipped) +
            Reasons({{summary.noBody, u"without a body"},
                     {summary.damaged, u"damaged"},
                     {summary.encrypted, u"encrypted"},
@@ -368,7 +371,7 @@ int RunHarvest(FileSystem& fs, const HarvestArguments& arguments,
     } else {
         summary = Harvest(fs, sources, destination, filter, progress, joining);
     }
-    output.Message(SummaryLine(summary));
+    output.Message(SummaryLine(summary, arguments.list));
     return summary.failed > 0 || summary.stopped ? kHarvestSomeFailed : kHarvestOk;
 }
 

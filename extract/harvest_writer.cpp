@@ -123,6 +123,9 @@ class ItemQueue {
             const std::size_t tooBigBefore = m_tooBigSeen;
             ++m_placing;
             lock.unlock();
+            if (m_progress != nullptr) {
+                m_progress->SetCurrentName(item.name);
+            }
             const PlaceOutcome outcome =
                 PlaceNewFile(m_fs, m_destination, item.name, content, m_progress, m_names, &failure);
             lock.lock();

@@ -30,6 +30,9 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
     if (progress != nullptr) {
         progress->totalKnown = false;
         progress->done = 0;
+        progress->sources = sources.size();
+        progress->sourcesListed = 0;
+        progress->bytesWritten = 0;
     }
     const std::u16string target = fs.Normalise(destination);
     if (target.empty()) {
@@ -52,12 +55,15 @@ HarvestSummary Harvest(FileSystem& fs, const std::vector<HarvestSource>& sources
                                             fromSource, listed, budget)) {
                     return false;
                 }
-                continue;
+            } else {
+                const std::u16string folder = fs.Normalise(source.folder);
+                if (!folder.empty() && !fs.SamePath(folder, target) &&
+                    !ListFilesOfType(fs, folder, target, filter, progress, sink, listed)) {
+                    return false;
+                }
             }
-            const std::u16string folder = fs.Normalise(source.folder);
-            if (!folder.empty() && !fs.SamePath(folder, target) &&
-                !ListFilesOfType(fs, folder, target, filter, progress, sink, listed)) {
-                return false;
+            if (progress != nullptr) {
+                ++progress->sourcesListed;
             }
         }
         return true;

@@ -90,7 +90,7 @@ std::optional<Sha256Digest> DigestOf(ReadableFile& file, std::uint64_t size) {
 class Placement {
   public:
     Placement(FileSystem& fs, std::u16string_view folder, std::u16string_view name, Content& content,
-              const HarvestProgress* progress, NameSeries& series)
+              HarvestProgress* progress, NameSeries& series)
         : m_fs(fs),
           m_folder(folder),
           m_name(name),
@@ -294,6 +294,9 @@ class Placement {
                 return false;
             }
             size += chunk;
+            if (m_progress != nullptr) {
+                m_progress->bytesWritten.fetch_add(chunk, std::memory_order_relaxed);
+            }
             return true;
         });
         // A stop that comes with the last chunk still abandons the file: the user asked for nothing more.
@@ -328,7 +331,7 @@ class Placement {
     std::u16string_view m_folder;
     std::u16string_view m_name;
     Content& m_content;
-    const HarvestProgress* m_progress;
+    HarvestProgress* m_progress;
     NameSeries& m_series;
     std::optional<std::uint64_t> m_size;
     std::optional<Sha256Digest> m_digest;
@@ -389,7 +392,7 @@ std::optional<std::uint64_t> FileContent::Size() {
 }
 
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const HarvestProgress* progress, NameIndex& names,
+                          Content& content, HarvestProgress* progress, NameIndex& names,
                           PlaceFailure* failure) {
     const std::shared_ptr<NameSeries> series = names.SeriesOf(name);
     Placement placement(fs, folder, name, content, progress, *series);

@@ -72,7 +72,7 @@ class FileContent final : public Content {
 // harvest knows of folder, and learns from this placement. progress may be null; failure, when given,
 // learns why the placement Failed.
 PlaceOutcome PlaceNewFile(FileSystem& fs, std::u16string_view folder, std::u16string_view name,
-                          Content& content, const HarvestProgress* progress, NameIndex& names,
+                          Content& content, HarvestProgress* progress, NameIndex& names,
                           PlaceFailure* failure = nullptr);
 
 }  // namespace drovan

@@ -178,9 +178,9 @@ TEST(HarvestArguments, HelpFitsAndItsExamplesRun) {
         EXPECT_TRUE(ParseHarvestArguments(args).arguments) << line;
         ++examples;
     }
-    EXPECT_EQ(examples, 2u);
+    EXPECT_EQ(examples, 3u);
     for (const char* option : {"--type", "--to", "--from", "--list", "--no-join", "--partial", "--url",
-                               "--min-size", "--max-size", "--since", "--format", "--help"}) {
+                               "--min-size", "--max-size", "--since", "--format", "--quiet", "--help"}) {
         EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
     }
 }

@@ -62,7 +62,7 @@ MemoryFileSystem Destination(const Files& existing) {
 }
 
 PlaceOutcome Place(MemoryFileSystem& files, Content& content, NameIndex& names,
-                   std::u16string name = u"a.swf", const HarvestProgress* progress = nullptr) {
+                   std::u16string name = u"a.swf", HarvestProgress* progress = nullptr) {
     return PlaceNewFile(files, u"/out", name, content, progress, names);
 }
 

@@ -15,6 +15,7 @@
 #include "extract/formats/cache_folder.h"
 #include "extract/formats/http_date.h"
 #include "extract/formats/url_name.h"
+#include "extract/kept_files.h"
 #include "extract/name_rules.h"
 #include "extract/pipeline.h"
 #include "extract/progress.h"
@@ -113,8 +114,10 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, c
                StreamJoining joining, const ListOutput& list, HarvestSummary& summary, HeldRows& held,
                const HarvestProgress* progress) {
     const std::u16string kindName = KindName(source.kind);
+    KeptFiles kept(fs);
+    StoredBytesClaims claims;
     const CacheReadReport report = LookAtCacheEntries(
-        fs, source.folder, *source.kind, held.streamHolds.Budget(),
+        kept, source.folder, *source.kind, held.streamHolds.Budget(),
         [&](CacheEntry& entry, const EntryLook& look) {
             if (StopRequested(progress)) {
                 summary.stopped = true;
@@ -125,7 +128,11 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, c
             if (!taken && !holds) {
                 return true;
             }
-            const EntryVerdict verdict = JudgeEntry(entry, look);
+            EntryVerdict verdict = JudgeEntry(entry, look);
+            // As a harvest does: stored bytes that several entries stand for (hard links) are written once.
+            if (verdict == EntryVerdict::Write && !claims.Claim(kept, entry)) {
+                verdict = EntryVerdict::Undecodable;
+            }
             if (!holds) {
                 CountVerdict(verdict, summary);
                 list.Row(EntryRow(kindName, entry, look, verdict));

@@ -323,6 +323,19 @@ TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {
         EXPECT_EQ(summary.failed, 0u) << c.name;
         EXPECT_GE(summary.skipped, 1u) << c.name;
         EXPECT_LE(summary.copied, c.kind ? summary.matched - summary.skipped : 1u) << c.name;
+        // The listing says what the harvest wrote.
+        std::vector<std::u16string> args = {u"--list", u"--from", cache};
+        if (!c.type.empty()) {
+            args.insert(args.end(), {u"--type", c.type});
+        }
+        CapturedOutput output;
+        ASSERT_EQ(RunHarvest(files, *ParseHarvestArguments(args).arguments, std::nullopt, output, nullptr),
+                  kHarvestOk);
+        EXPECT_EQ(
+            std::count_if(output.lines.begin(), output.lines.end(),
+                          [](const std::u16string& line) { return line.find(u"\tcomplete\t") != line.npos; }),
+            static_cast<std::ptrdiff_t>(summary.copied))
+            << c.name;
         for (const auto& written : fs::directory_iterator(root / "out")) {
             EXPECT_NE(tests::FileBytes(written.path()), "SECRET") << c.name;
             EXPECT_LT(written.file_size(), 64u << 20) << c.name;

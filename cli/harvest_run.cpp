@@ -74,6 +74,7 @@ void ListFolder(FileSystem& fs, std::u16string_view folder, const HarvestFilter&
         row.type = dot == std::u16string::npos ? u"" : file.name.substr(dot + 1);
         row.name = file.name;
         row.size = opened ? opened->Size() : std::nullopt;
+        row.storedSize = row.size;
         row.state = u"complete";
         row.url = file.origin;
         if (modified) {
@@ -83,13 +84,15 @@ void ListFolder(FileSystem& fs, std::u16string_view folder, const HarvestFilter&
     }
 }
 
-ListRow EntryRow(std::u16string_view kind, const CacheEntry& entry, const EntryLook& look,
+// A complete entry's size is learnt as the harvest writes it: a compressed body is decoded to count it.
+ListRow EntryRow(FileSystem& fs, std::u16string_view kind, const CacheEntry& entry, const EntryLook& look,
                  EntryVerdict verdict) {
     ListRow row;
     row.kind = kind;
     row.type = Utf8ToUtf16(look.type);
     row.name = look.name;
-    row.size = entry.storedSize;
+    row.storedSize = entry.storedSize;
+    row.size = verdict == EntryVerdict::Write ? DecodedBodySize(fs, entry) : entry.storedSize;
     row.state = VerdictName(verdict);
     row.url = Utf8ToUtf16(entry.url);
     row.storedTime = entry.storedTime;
@@ -135,10 +138,10 @@ void ListCache(FileSystem& fs, std::size_t index, const HarvestSource& source, c
             }
             if (!holds) {
                 CountVerdict(verdict, summary);
-                list.Row(EntryRow(kindName, entry, look, verdict));
+                list.Row(EntryRow(kept, kindName, entry, look, verdict));
                 return true;
             }
-            held.rows.push_back(EntryRow(kindName, entry, look, verdict));
+            held.rows.push_back(EntryRow(kept, kindName, entry, look, verdict));
             held.verdicts.push_back(verdict);
             held.taken.push_back(taken);
             HeldEntry facts{index, entry.key, entry.url, entry.storedSize, entry.storedTime, verdict, taken};
@@ -157,6 +160,7 @@ ListRow StreamRow(const FoundStream& stream) {
     row.type = Utf8ToUtf16(stream.type);
     row.name = stream.fileName;
     row.size = stream.size;
+    row.storedSize = stream.size;
     row.state = StreamVerdictName(stream.verdict);
     row.url = Utf8ToUtf16(stream.source);
     row.storedTime = stream.storedTime;

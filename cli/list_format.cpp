@@ -45,12 +45,10 @@ std::u16string MissingJoined(const ListRow& row) {
 std::u16string TsvRow(const ListRow& row) {
     std::u16string line = ListField(row.kind);
     for (const std::u16string& field :
-         {row.type, row.name, row.size ? Decimal(*row.size) : u"?", row.state, row.url}) {
+         {row.type, row.name, row.size ? Decimal(*row.size) : u"?",
+          row.storedSize ? Decimal(*row.storedSize) : u"?", row.state, row.url,
+          row.stream ? SegmentsPresent(row) : u"", row.stream ? MissingJoined(row) : u"", row.note}) {
         line += u'\t' + ListField(field);
-    }
-    if (row.stream) {
-        line += u'\t' + ListField(SegmentsPresent(row)) + u'\t' + ListField(MissingJoined(row)) + u'\t' +
-                ListField(row.note);
     }
     return line;
 }
@@ -73,7 +71,8 @@ std::u16string CsvField(std::u16string_view text) {
 std::u16string CsvRow(const ListRow& row) {
     std::u16string line = CsvField(row.kind);
     for (const std::u16string& field :
-         {row.type, row.name, row.size ? Decimal(*row.size) : u"", row.state, row.url,
+         {row.type, row.name, row.size ? Decimal(*row.size) : u"",
+          row.storedSize ? Decimal(*row.storedSize) : u"", row.state, row.url,
           row.stream ? SegmentsPresent(row) : u"", row.stream ? MissingJoined(row) : u"", row.note}) {
         line += u',' + CsvField(field);
     }
@@ -148,7 +147,8 @@ std::u16string JsonNumber(std::optional<std::uint64_t> value) {
 std::u16string JsonRow(const ListRow& row) {
     std::u16string line = u"{\"kind\":" + JsonString(row.kind) + u",\"type\":" + JsonString(row.type) +
                           u",\"name\":" + JsonString(row.name) + u",\"size\":" + JsonNumber(row.size) +
-                          u",\"state\":" + JsonString(row.state) + u",\"url\":" + JsonString(row.url);
+                          u",\"stored_size\":" + JsonNumber(row.storedSize) + u",\"state\":" +
+                          JsonString(row.state) + u",\"url\":" + JsonString(row.url);
     const std::optional<std::u16string> stored = row.storedTime ? UtcTimeText(*row.storedTime) : std::nullopt;
     if (stored) {
         line += u",\"stored\":\"" + *stored + u'"';
@@ -208,7 +208,7 @@ std::u16string FormatListRow(const ListRow& row, ListFormat format) {
 
 std::optional<std::u16string> ListHeader(ListFormat format) {
     if (format == ListFormat::Csv) {
-        return u"kind,type,name,size,state,url,segments,missing,note";
+        return u"kind,type,name,size,stored_size,state,url,segments,missing,note";
     }
     return std::nullopt;
 }

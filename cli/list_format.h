@@ -15,7 +15,9 @@ struct ListRow {
     std::u16string kind;  // "firefox", "chromium-simple", "chromium-blockfile", "files", "stream"
     std::u16string type;
     std::u16string name;
-    std::optional<std::uint64_t> size;  // stored bytes (joined bytes for a stream); none: unknown
+    // A complete row's bytes as the harvest writes them (decoded); others' as stored. None: unknown.
+    std::optional<std::uint64_t> size;
+    std::optional<std::uint64_t> storedSize;  // the bytes the cache holds for it
     std::u16string state;  // "complete", "incomplete", "no-body", "undecodable", "encrypted", "damaged"
     std::u16string url;    // the URL, a walked file's path, a stream's manifest URL or pattern
     std::optional<std::int64_t> storedTime;  // seconds since 1970 UTC, where known
@@ -29,7 +31,9 @@ struct ListRow {
     bool stream = false;
 };
 
-// The row as one line of the format, without its line break. Every text field has its control characters
+// The row as one line of the format, without its line break. Every row of a format has the same fields: kind,
+// type, name, size, stored_size, state, url, segments, missing, note (the last three empty but for streams;
+// json leaves them out). Every text field has its control characters
 // (and bidirectional controls) percent-encoded as UTF-8 first, so that no field can break a record or reach
 // a terminal as a control sequence; csv (RFC 4180) then quotes fields that need it, json (one object per
 // line) escapes as JSON does.

@@ -89,15 +89,19 @@ TEST(HarvestCommand, ListedRowsAndTheSummaryAgree) {
         ASSERT_EQ(RunHarvest(fs, *parsed.arguments, std::nullopt, output, nullptr), kHarvestOk);
         std::map<std::string, std::string> rows;  // URL -> state
         std::map<std::string, std::size_t> states;
+        std::multiset<std::string> listedSizes;  // of the complete rows
         for (const std::u16string& line : output.lines) {
             std::vector<std::string> fields;
-            std::istringstream parts(Utf16ToUtf8(line));
+            std::istringstream parts(Utf16ToUtf8(line) + "\t");  // so an empty last field counts
             for (std::string field; std::getline(parts, field, '\t');) {
                 fields.push_back(field);
             }
-            ASSERT_EQ(fields.size(), 6u);
-            rows[fields[5]] = fields[4];
-            ++states[fields[4]];
+            ASSERT_EQ(fields.size(), 10u);
+            rows[fields[6]] = fields[5];
+            ++states[fields[5]];
+            if (fields[5] == "complete") {
+                listedSizes.insert(fields[3]);
+            }
         }
         std::map<std::string, std::string> lines;
         for (const auto& line : manifest) {
@@ -111,6 +115,20 @@ TEST(HarvestCommand, ListedRowsAndTheSummaryAgree) {
                       std::to_string(states["no-body"]) + " (" + std::to_string(states["no-body"]) +
                       " without a body), in use 0, locked 0")
             << folder;
+        // The sizes listed are those written, decoded.
+        fs.AddFolder(u"/out");
+        CapturedOutput harvest;
+        ASSERT_EQ(
+            RunHarvest(
+                fs,
+                *ParseHarvestArguments({u"--type", u"*", u"--to", u"/out", u"--from", u"/cache"}).arguments,
+                std::nullopt, harvest, nullptr),
+            kHarvestOk);
+        std::multiset<std::string> writtenSizes;
+        for (const auto& [name, bytes] : fs.FilesIn(u"/out")) {
+            writtenSizes.insert(std::to_string(bytes.size()));
+        }
+        EXPECT_EQ(listedSizes, writtenSizes) << folder;
     }
 }
 

@@ -22,6 +22,7 @@ ListRow Entry(std::u16string name = u"clip.mp4") {
     row.type = u"mp4";
     row.name = std::move(name);
     row.size = 1234;
+    row.storedSize = 1000;
     row.state = u"complete";
     row.url = u"http://h/clip.mp4";
     row.storedTime = 1714557600;
@@ -30,8 +31,8 @@ ListRow Entry(std::u16string name = u"clip.mp4") {
 }
 
 ListRow Stream() {
-    ListRow row{u"stream", u"ts", u"v.ts", {}, u"incomplete", u"http://h/v.m3u8", {}, {},
-                5,         {},    {},      {}, true};
+    ListRow row{u"stream", u"ts", u"v.ts", {}, {}, u"incomplete", u"http://h/v.m3u8", {},
+                {},        5,     {},      {}, {}, true};
     row.missing = {u"http://h/6.ts", u"http://h/7.ts"};
     row.note = u"codec 0x81 not rewrapped";
     return row;
@@ -50,35 +51,39 @@ TEST(ListRows, EachFormatKeepsOneRecordALine) {
         ListFormat format;
         const char* line;
     } cases[] = {
-        {Entry(), ListFormat::Tsv, "firefox\tmp4\tclip.mp4\t1234\tcomplete\thttp://h/clip.mp4"},
+        {Entry(), ListFormat::Tsv, "firefox\tmp4\tclip.mp4\t1234\t1000\tcomplete\thttp://h/clip.mp4\t\t\t"},
         {Stream(), ListFormat::Tsv,
-         "stream\tts\tv.ts\t?\tincomplete\thttp://h/v.m3u8\t5/?\thttp://h/6.ts http://h/7.ts\tcodec 0x81 not "
+         "stream\tts\tv.ts\t?\t?\tincomplete\thttp://h/v.m3u8\t5/?\thttp://h/6.ts http://h/7.ts\tcodec 0x81 "
+         "not "
          "rewrapped"},
         {Hostile(Entry()), ListFormat::Tsv,
-         "firefox\tmp4\t=1+2\t1234\tcomplete\thttp://h/a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe"},
-        {Entry(), ListFormat::Csv, "firefox,mp4,clip.mp4,1234,complete,http://h/clip.mp4,,,"},
+         "firefox\tmp4\t=1+2\t1234\t1000\tcomplete\thttp://h/"
+         "a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe\t\t\t"},
+        {Entry(), ListFormat::Csv, "firefox,mp4,clip.mp4,1234,1000,complete,http://h/clip.mp4,,,"},
         {Stream(), ListFormat::Csv,
-         "stream,ts,v.ts,,incomplete,http://h/v.m3u8,5/?,http://h/6.ts http://h/7.ts,codec 0x81 not "
+         "stream,ts,v.ts,,,incomplete,http://h/v.m3u8,5/?,http://h/6.ts http://h/7.ts,codec 0x81 not "
          "rewrapped"},
         {Hostile(Entry()), ListFormat::Csv,
-         "firefox,mp4,\"=1+2\",1234,complete,\"http://h/a%09b%0Ac%1B[31m\"\"q\"\",d\\e%E2%80%AEgpj.exe\",,,"},
+         "firefox,mp4,\"=1+2\",1234,1000,complete,\"http://h/"
+         "a%09b%0Ac%1B[31m\"\"q\"\",d\\e%E2%80%AEgpj.exe\",,,"},
         // A leading = + - @ is quoted, never altered.
-        {Entry(u"+1"), ListFormat::Csv, "firefox,mp4,\"+1\",1234,complete,http://h/clip.mp4,,,"},
-        {Entry(u"-1"), ListFormat::Csv, "firefox,mp4,\"-1\",1234,complete,http://h/clip.mp4,,,"},
-        {Entry(u"@SUM(A1)"), ListFormat::Csv, "firefox,mp4,\"@SUM(A1)\",1234,complete,http://h/clip.mp4,,,"},
-        {Entry(u"a=b-c"), ListFormat::Csv, "firefox,mp4,a=b-c,1234,complete,http://h/clip.mp4,,,"},
-        {Entry(u""), ListFormat::Csv, "firefox,mp4,,1234,complete,http://h/clip.mp4,,,"},
-        {Entry(u"\r\n"), ListFormat::Csv, "firefox,mp4,%0D%0A,1234,complete,http://h/clip.mp4,,,"},
+        {Entry(u"+1"), ListFormat::Csv, "firefox,mp4,\"+1\",1234,1000,complete,http://h/clip.mp4,,,"},
+        {Entry(u"-1"), ListFormat::Csv, "firefox,mp4,\"-1\",1234,1000,complete,http://h/clip.mp4,,,"},
+        {Entry(u"@SUM(A1)"), ListFormat::Csv,
+         "firefox,mp4,\"@SUM(A1)\",1234,1000,complete,http://h/clip.mp4,,,"},
+        {Entry(u"a=b-c"), ListFormat::Csv, "firefox,mp4,a=b-c,1234,1000,complete,http://h/clip.mp4,,,"},
+        {Entry(u""), ListFormat::Csv, "firefox,mp4,,1234,1000,complete,http://h/clip.mp4,,,"},
+        {Entry(u"\r\n"), ListFormat::Csv, "firefox,mp4,%0D%0A,1234,1000,complete,http://h/clip.mp4,,,"},
         {Entry(), ListFormat::Json,
-         R"({"kind":"firefox","type":"mp4","name":"clip.mp4","size":1234,"state":"complete",)"
+         R"({"kind":"firefox","type":"mp4","name":"clip.mp4","size":1234,"stored_size":1000,"state":"complete",)"
          R"("url":"http://h/clip.mp4","stored":"2024-05-01T10:00:00Z",)"
          R"("last_modified":"1969-12-31T23:59:59Z"})"},
         {Stream(), ListFormat::Json,
-         R"({"kind":"stream","type":"ts","name":"v.ts","size":null,"state":"incomplete",)"
+         R"({"kind":"stream","type":"ts","name":"v.ts","size":null,"stored_size":null,"state":"incomplete",)"
          R"("url":"http://h/v.m3u8","present":5,"expected":null,)"
          R"("missing":["http://h/6.ts","http://h/7.ts"],"note":"codec 0x81 not rewrapped"})"},
         {Hostile(Stream()), ListFormat::Json,
-         R"({"kind":"stream","type":"ts","name":"=1+2","size":null,"state":"incomplete",)"
+         R"({"kind":"stream","type":"ts","name":"=1+2","size":null,"stored_size":null,"state":"incomplete",)"
          R"("url":"http://h/a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe",)"
          R"("present":5,"expected":null,"missing":["http://h/6.ts","http://h/7.ts",)"
          R"("http://h/a%09b%0Ac%1B[31m\"q\",d\\e%E2%80%AEgpj.exe"],"note":"codec 0x81 not rewrapped"})"},
@@ -86,7 +91,8 @@ TEST(ListRows, EachFormatKeepsOneRecordALine) {
     for (const auto& c : cases) {
         EXPECT_EQ(Utf16ToUtf8(FormatListRow(c.row, c.format)), c.line);
     }
-    EXPECT_EQ(ListHeader(ListFormat::Csv), u"kind,type,name,size,state,url,segments,missing,note");
+    EXPECT_EQ(ListHeader(ListFormat::Csv),
+              u"kind,type,name,size,stored_size,state,url,segments,missing,note");
     EXPECT_EQ(ListHeader(ListFormat::Tsv), std::nullopt);
     EXPECT_EQ(ListHeader(ListFormat::Json), std::nullopt);
 }
@@ -97,7 +103,7 @@ TEST(ListRows, HostileTextCarriesNoControlInAnyFormat) {
     for (const ListFormat format : {ListFormat::Tsv, ListFormat::Csv, ListFormat::Json}) {
         std::u16string line = FormatListRow(row, format);
         if (format == ListFormat::Tsv) {
-            EXPECT_EQ(std::count(line.begin(), line.end(), u'\t'), 8);
+            EXPECT_EQ(std::count(line.begin(), line.end(), u'\t'), 9);
             std::replace(line.begin(), line.end(), u'\t', u' ');
         }
         EXPECT_EQ(ListField(line), line) << Utf16ToUtf8(line);
@@ -147,10 +153,11 @@ TEST(ListRows, JsonTimesInUtcForYears0To9999) {
         row.lastModified = c.seconds;
         const std::string times =
             *c.time ? std::string(R"(,"stored":")") + c.time + R"(","last_modified":")" + c.time + "\"" : "";
-        EXPECT_EQ(Utf16ToUtf8(FormatListRow(row, ListFormat::Json)),
-                  R"({"kind":"firefox","type":"mp4","name":"clip.mp4","size":1234,"state":"complete",)"
-                  R"("url":"http://h/clip.mp4")" +
-                      times + "}");
+        EXPECT_EQ(
+            Utf16ToUtf8(FormatListRow(row, ListFormat::Json)),
+            R"({"kind":"firefox","type":"mp4","name":"clip.mp4","size":1234,"stored_size":1000,"state":"complete",)"
+            R"("url":"http://h/clip.mp4")" +
+                times + "}");
     }
 }
 

@@ -90,7 +90,7 @@ TEST(RealStreams, TheListingShowsEachVideoAsOneLine) {
                 fields.push_back(field);
             }
             if (fields[0] == "stream") {
-                listed.emplace(fields[2], fields[1] + " " + fields[4] + " " + fields[6]);
+                listed.emplace(fields[2], fields[1] + " " + fields[5] + " " + fields[7]);
             }
         }
         std::multimap<std::string, std::string> expected;

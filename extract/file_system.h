@@ -51,10 +51,23 @@ class ReadableFile {
     virtual std::optional<FileIdentity> Identity() { return std::nullopt; }
     virtual std::optional<FileTime> ModifiedTime() { return std::nullopt; }
     // Sequential read. Sets got to 0 at the end of the file; false on a read error.
-    virtual bool Read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
+    [[nodiscard]] virtual bool Read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
     // Positioned read for the cache readers; got < capacity only at the end of the file. False on an error.
-    virtual bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) = 0;
+    [[nodiscard]] virtual bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity,
+                                      std::size_t& got) = 0;
 };
+
+// The size bytes at offset, all of them or false.
+[[nodiscard]] inline bool ReadExactly(ReadableFile& file, std::uint64_t offset, char* buffer,
+                                      std::size_t size) {
+    std::size_t got = 0;
+    return size == 0 || (file.ReadAt(offset, buffer, size, got) && got == size);
+}
+[[nodiscard]] inline bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size,
+                                      std::string& bytes) {
+    bytes.assign(size, '\0');
+    return ReadExactly(file, offset, bytes.data(), size);
+}
 
 // NameTaken comes only from Commit: something took the name after the file was created; nothing is left.
 enum class WriteStatus { Ok, DiskFull, NameTaken, Failed };

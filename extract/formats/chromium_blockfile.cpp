@@ -270,12 +270,6 @@ std::optional<std::uint32_t> ChildIndex(std::string_view hex) {
     return value;
 }
 
-bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std::string& bytes) {
-    bytes.assign(size, '\0');
-    std::size_t got = 0;
-    return size == 0 || (file.ReadAt(offset, bytes.data(), size, got) && got == size);
-}
-
 // An entry's record, rankings node and response info are small reads scattered over the same few block
 // files, in the index's order rather than the files': they are served from large aligned chunks, kept up
 // to a bounded total.

@@ -23,12 +23,6 @@ constexpr std::uint32_t kNewestSparseVersion = 9;
 constexpr std::uint64_t kKeySha256Size = 32;
 constexpr SimpleLayout kLayouts[] = {kSimpleLayout64, kSimpleLayout32};
 
-bool ReadExactly(ReadableFile& file, std::uint64_t offset, std::size_t size, std::string& bytes) {
-    bytes.assign(size, '\0');
-    std::size_t got = 0;
-    return file.ReadAt(offset, bytes.data(), size, got) && got == size;
-}
-
 // Fixed-size records are read into the stack.
 constexpr std::size_t kLongestRecord = kSimpleLayout64.rangeHeader;
 using RecordBytes = char[kLongestRecord];
@@ -66,9 +60,8 @@ class FileEnds final : public ReadableFile {
     bool Load() {
         m_headSize = static_cast<std::size_t>(std::min<std::uint64_t>(m_size, kEndRead));
         m_tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(m_size - m_headSize, kEndRead));
-        std::size_t got = 0;
-        return m_file.ReadAt(0, m_head, m_headSize, got) && got == m_headSize &&
-               m_file.ReadAt(m_size - m_tailSize, m_tail, m_tailSize, got) && got == m_tailSize;
+        return ReadExactly(m_file, 0, m_head, m_headSize) &&
+               ReadExactly(m_file, m_size - m_tailSize, m_tail, m_tailSize);
     }
 
     std::optional<std::uint64_t> Size() override { return m_size; }

@@ -27,14 +27,15 @@ enum class DecodeStatus { Ok, Corrupt, TooLarge, Refused };
 class BodyDecoder {
   public:
     virtual ~BodyDecoder() = default;
-    virtual DecodeStatus Feed(const char* data, std::size_t size, const ByteSink& sink) = 0;
+    [[nodiscard]] virtual DecodeStatus Feed(const char* data, std::size_t size, const ByteSink& sink) = 0;
     // Corrupt when the body stopped inside the encoded stream. An empty body decodes to nothing.
-    virtual DecodeStatus Finish(const ByteSink& sink) = 0;
+    [[nodiscard]] virtual DecodeStatus Finish(const ByteSink& sink) = 0;
 };
 
 constexpr std::uint64_t kDecodedBodyCap = 1ull << 30;
 
 // Identity passes the bytes through under the same cap; Unsupported gives no decoder.
-std::unique_ptr<BodyDecoder> MakeBodyDecoder(ContentCoding coding, std::uint64_t outputCap = kDecodedBodyCap);
+[[nodiscard]] std::unique_ptr<BodyDecoder> MakeBodyDecoder(ContentCoding coding,
+                                                           std::uint64_t outputCap = kDecodedBodyCap);
 
 }  // namespace drovan

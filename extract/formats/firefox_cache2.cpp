@@ -109,8 +109,7 @@ MetadataState ReadMetadata(ReadableFile& file, std::uint64_t size, std::string& 
                            std::string& longMetadata, std::uint32_t& dataEnd, Metadata& metadata) {
     const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, kTailRead));
     tail.resize(kTailRead);
-    std::size_t got = 0;
-    if (!file.ReadAt(size - tailSize, tail.data(), tailSize, got) || got != tailSize) {
+    if (!ReadExactly(file, size - tailSize, tail.data(), tailSize)) {
         return MetadataState::Damaged;
     }
     // A file still being written ends in body bytes, often zeros: an offset they make that leaves no room, or
@@ -127,8 +126,7 @@ MetadataState ReadMetadata(ReadableFile& file, std::uint64_t size, std::string& 
         return ParseMetadata(std::string_view(tail).substr(tailMetadata - metadataSize, metadataSize),
                              dataEnd, metadata);
     }
-    longMetadata.assign(metadataSize, '\0');
-    if (!file.ReadAt(dataEnd, longMetadata.data(), longMetadata.size(), got) || got != longMetadata.size()) {
+    if (!ReadExactly(file, dataEnd, metadataSize, longMetadata)) {
         return MetadataState::Damaged;
     }
     return ParseMetadata(longMetadata, dataEnd, metadata);

@@ -63,8 +63,7 @@ class RecentReads {
             }
         }
         ReadableFile* source = File(role);
-        std::size_t got = 0;
-        if (!source || !source->ReadAt(offset, out, size, got) || got != size) {
+        if (!source || !ReadExactly(*source, offset, out, size)) {
             return false;
         }
         Held& held = *std::min_element(m_held.begin(), m_held.end(),

@@ -5,7 +5,7 @@
 
 #include "extract/file_system.h"
 #include "extract/formats/cache_entry.h"
-#include "extract/placement.h"
+#include "extract/content.h"
 
 namespace drovan {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "extract/name_rules.h"
+#include "extract/placement.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
 

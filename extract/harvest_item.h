@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "extract/placement.h"
+#include "extract/content.h"
 
 namespace drovan {
 

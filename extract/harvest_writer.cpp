@@ -14,6 +14,7 @@
 
 #include "extract/name_index.h"
 #include "extract/name_rules.h"
+#include "extract/placement.h"
 #include "extract/progress.h"
 
 namespace drovan {

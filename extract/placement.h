@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "extract/content.h"
 #include "extract/failure_reasons.h"
 #include "extract/file_system.h"
 #include "extract/name_index.h"
@@ -15,31 +16,6 @@
 namespace drovan {
 
 struct HarvestProgress;
-
-// What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from
-// its start more than once (to write it, and to hash it or compare it with files found under its names).
-class Content {
-  public:
-    // SourceGone: the source was listed and is no longer there (a running browser evicted it). Damaged: its
-    // bytes failed the checksums stored with them.
-    enum class Status { Done, Refused, SourceFailed, SourceGone, Damaged };
-    using Sink = std::function<bool(const char* data, std::size_t size)>;
-    virtual ~Content() = default;
-    // Feeds every byte to sink in order; Refused as soon as sink returns false.
-    virtual Status Stream(const Sink& sink) = 0;
-    // As Stream, in reads sized for a look at the first bytes: a sink that has seen enough refuses the rest.
-    // Nothing is checked against stored checksums, which cover whole bodies.
-    virtual Status StreamLeading(const Sink& sink) { return Stream(sink); }
-    // Bytes [offset, offset + size) of what Stream gives; Done only when all of them came. Nothing is checked
-    // against stored checksums: a whole pass checks them. By default Stream, skipping what lies outside.
-    virtual Status StreamRange(std::uint64_t offset, std::uint64_t size, const Sink& sink);
-    // The number of bytes Stream gives, and their digest, when they are known without streaming.
-    virtual std::optional<std::uint64_t> Size() { return std::nullopt; }
-    virtual std::optional<Sha256Digest> Digest() { return std::nullopt; }
-    // Asked once the bytes are streamed: the time the file written from them shows as modified. Nothing
-    // leaves it the time of writing.
-    virtual std::optional<FileTime> ModifiedTime() { return std::nullopt; }
-};
 
 enum class PlaceOutcome {
     Copied,

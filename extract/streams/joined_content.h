@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "extract/placement.h"
+#include "extract/content.h"
 
 namespace drovan {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "extract/memory_budget.h"
-#include "extract/placement.h"
+#include "extract/content.h"
 #include "extract/streams/ts_rewrap.h"
 
 namespace drovan {

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "extract/memory_budget.h"
-#include "extract/placement.h"
+#include "extract/content.h"
 #include "extract/streams/stream_finder.h"
 #include "extract/streams/ts_rewrap.h"
 
 namespace drovan {
+
+struct HarvestProgress;
 
 // How each found stream becomes the file a user wants: an MPEG-TS stream rewrapped into MP4 when its codecs
 // allow (else kept as .ts, and why), and a complete picture stream merged with the complete sound rendition

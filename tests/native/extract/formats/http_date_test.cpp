@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "extract/cache_listing.h"
+#include "extract/placement.h"
 #include "tests/support/memory_file_system.h"
 #include "extract/name_index.h"
 

@@ -159,7 +159,7 @@ ListRow StreamRow(const FoundStream& stream) {
     row.kind = u"stream";
     row.type = Utf8ToUtf16(stream.type);
     row.name = stream.fileName;
-    row.size = stream.size;
+    row.size = stream.rewrappedSize.value_or(stream.size);
     row.storedSize = stream.size;
     row.state = StreamVerdictName(stream.verdict);
     row.url = Utf8ToUtf16(stream.source);

@@ -67,8 +67,10 @@ struct FoundStream {
     bool endKnown = true;     // false without a manifest, or with a live one
     std::size_t present = 0;  // segments, the init segment counted, cached whole
     std::uint64_t expected = 0;
-    std::vector<std::string> missing;        // the URLs not cached whole, in order; at most kListedMissing
-    std::uint64_t size = 0;                  // bytes of the joined parts
+    std::vector<std::string> missing;  // the URLs not cached whole, in order; at most kListedMissing
+    std::uint64_t size = 0;            // bytes of the joined parts
+    // The MP4's bytes, once a survey found the stream rewrappable: what a harvest writes of it.
+    std::optional<std::uint64_t> rewrappedSize;
     std::optional<std::int64_t> storedTime;  // the latest of the parts'
     StreamJoin join = StreamJoin::Concatenated;
     // A separate sound rendition joined in (its init segment first): it is written with this stream only.

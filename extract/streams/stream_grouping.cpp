@@ -338,7 +338,7 @@ bool FilterTakes(const HarvestFilter& filter, const std::vector<FoundStream>& st
         return true;
     }
     return NameOfTypes(stream.fileName, filter.types) &&
-           PassesBounds(filter, stream.source, stream.size, stream.storedTime);
+           PassesBounds(filter, stream.source, stream.rewrappedSize.value_or(stream.size), stream.storedTime);
 }
 
 void CountStream(StreamVerdict verdict, HarvestSummary& summary) {

@@ -360,6 +360,7 @@ std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
     std::size_t keptBytes = 0;
     // Each round blames one segment or more, which no stream is rewrapped from after: the rounds end.
     std::set<std::pair<std::size_t, std::size_t>> surveyed;
+    std::map<std::pair<std::size_t, std::size_t>, std::uint64_t> rewrappedSizes;
     while (true) {
         std::vector<FoundStream> streams = FindStreams(entries, unheld, partial);
         bool blamed = false;
@@ -374,14 +375,24 @@ std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                     Blame(entries, stream, *survey.refusal, contents, budget, progress);
                 entries[segment].ts->rewrapRefusal = reason;
                 blamed = true;
-            } else if (kept != nullptr && survey.rewrap &&
-                       survey.rewrap->KeptBytes() <= kKeptBytes - keptBytes) {
+                continue;
+            }
+            if (survey.rewrap) {
+                rewrappedSizes[SurveyKey(stream)] = survey.rewrap->Size();
+            }
+            if (kept != nullptr && survey.rewrap && survey.rewrap->KeptBytes() <= kKeptBytes - keptBytes) {
                 keptBytes += survey.rewrap->KeptBytes();
                 (*kept)[SurveyKey(stream)] = std::move(survey.rewrap);
             }
         }
         if (!blamed) {
             DropStale(streams, kept);
+            for (FoundStream& stream : streams) {
+                const auto size = rewrappedSizes.find(SurveyKey(stream));
+                if (stream.join == StreamJoin::Rewrapped && size != rewrappedSizes.end()) {
+                    stream.rewrappedSize = size->second;
+                }
+            }
             return streams;
         }
     }

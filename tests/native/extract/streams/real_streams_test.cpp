@@ -83,6 +83,8 @@ TEST(RealStreams, TheListingShowsEachVideoAsOneLine) {
         arguments.sources = {u"/cache"};
         RunHarvest(fs, arguments, std::nullopt, output, nullptr);
         std::multimap<std::string, std::string> listed;
+        std::map<std::u16string, std::string>
+            rewrappedSizes;  // a rewrap's size is learnt before it is written
         for (const std::u16string& line : output.lines) {
             std::vector<std::string> fields;
             std::istringstream parts(Utf16ToUtf8(line));
@@ -92,7 +94,16 @@ TEST(RealStreams, TheListingShowsEachVideoAsOneLine) {
             if (fields[0] == "stream") {
                 listed.emplace(fields[2], fields[1] + " " + fields[5] + " " + fields[7]);
             }
+            if (fields[0] == "stream" && fields[1] == "mp4" && fields[3] != fields[4]) {
+                rewrappedSizes[u"/out/" + Utf8ToUtf16(fields[2])] = fields[3];
+            }
         }
+        fs.AddFolder(u"/out");
+        Harvest(fs, {{u"/cache", cache.kind}}, u"/out", {u"mp4"});
+        for (const auto& [path, size] : rewrappedSizes) {
+            EXPECT_EQ(std::to_string(fs.files().at(path).size()), size) << Utf16ToUtf8(path);
+        }
+        EXPECT_FALSE(rewrappedSizes.empty()) << cache.folder;
         std::multimap<std::string, std::string> expected;
         for (const ExpectedFile& file : ExpectedFiles(ReadTsv(kData / cache.folder / "streams.tsv"))) {
             expected.emplace(file.name, file.type + " " + file.state + " " + file.segments);

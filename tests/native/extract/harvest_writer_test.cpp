@@ -49,19 +49,30 @@ TEST(Harvest, NumbersPastTakenNamesAndNeverOverwrites) {
     EXPECT_EQ(FileBytes(tree / "out/noext (2)"), "cached");
 }
 
-// Five matches "1.swf" … "5.swf" of three bytes each; a hook on the file system acts at one moment.
-TEST(Harvest, StopsFailuresAndProgressAddUp) {
-    using Arrange = std::function<void(MemoryFileSystem&, HarvestProgress&)>;
-    // A stop at the hook's call for file number (0: any call).
-    const auto stopAt = [](std::function<void(const std::u16string&)> MemoryFileSystem::*hook,
-                           int number) -> Arrange {
-        const std::u16string path = u"/out/" + Utf8ToUtf16(std::to_string(number)) + u".swf";
-        return [hook, number, path](MemoryFileSystem& files, HarvestProgress& progress) {
-            files.*hook = [&progress, number, path](const std::u16string& at) {
-                progress.stop = number == 0 || at == path;
-            };
+// "2 read-only file system /out;": each reason's count, reason and first path.
+std::string Reasons(const HarvestSummary& summary) {
+    std::string reasons;
+    for (const FailureGroup& group : summary.failures) {
+        reasons += std::to_string(group.count) + " " + Utf16ToUtf8(group.reason) + " " +
+                   Utf16ToUtf8(group.firstPath) + ";";
+    }
+    return reasons;
+}
+
+using Arrange = std::function<void(MemoryFileSystem&, HarvestProgress&)>;
+
+// A stop at the hook's call for file number (0: any call).
+Arrange StopAt(std::function<void(const std::u16string&)> MemoryFileSystem::*hook, int number) {
+    const std::u16string path = u"/out/" + Utf8ToUtf16(std::to_string(number)) + u".swf";
+    return [hook, number, path](MemoryFileSystem& files, HarvestProgress& progress) {
+        files.*hook = [&progress, number, path](const std::u16string& at) {
+            progress.stop = number == 0 || at == path;
         };
     };
+}
+
+// Five matches "1.swf" … "5.swf" of three bytes each; a hook on the file system acts at one moment.
+TEST(Harvest, StopsFailuresAndProgressAddUp) {
     const Arrange none = [](MemoryFileSystem&, HarvestProgress&) {};
     const Arrange fullAtCreation = [](MemoryFileSystem& files, HarvestProgress&) {
         files.createAnswer = CreateStatus::DiskFull;
@@ -83,9 +94,9 @@ TEST(Harvest, StopsFailuresAndProgressAddUp) {
         const char* reasons = "";
     } kCases[] = {
         {"no fault", none, 5, 5, 0, 0, false, false, "12345"},
-        {"a stop between files", stopAt(&MemoryFileSystem::onCommit, 2), 5, 2, 0, 0, true, false, "12"},
-        {"a stop while writing", stopAt(&MemoryFileSystem::onWrite, 3), 5, 2, 0, 0, true, false, "12"},
-        {"a stop while listing", stopAt(&MemoryFileSystem::onList, 0), 0, 0, 0, 0, true, false, ""},
+        {"a stop between files", StopAt(&MemoryFileSystem::onCommit, 2), 5, 2, 0, 0, true, false, "12"},
+        {"a stop while writing", StopAt(&MemoryFileSystem::onWrite, 3), 5, 2, 0, 0, true, false, "12"},
+        {"a stop while listing", StopAt(&MemoryFileSystem::onList, 0), 0, 0, 0, 0, true, false, ""},
         {"a destination full from the start", fullAtCreation, 5, 0, 0, 5, false, true, "",
          "5 no space left /out;"},
         {"failed files do not end the harvest", failures, 5, 1, 1, 3, false, false, "24",
@@ -128,12 +139,7 @@ TEST(Harvest, StopsFailuresAndProgressAddUp) {
             EXPECT_EQ(bytes, files.files().at(u"/c/" + name)) << c.what;
         }
         EXPECT_EQ(left, c.left) << c.what;
-        std::string reasons;
-        for (const FailureGroup& group : summary.failures) {
-            reasons += std::to_string(group.count) + " " + Utf16ToUtf8(group.reason) + " " +
-                       Utf16ToUtf8(group.firstPath) + ";";
-        }
-        EXPECT_EQ(reasons, c.reasons) << c.what;
+        EXPECT_EQ(Reasons(summary), c.reasons) << c.what;
         EXPECT_FALSE(totalKnownWhileListing) << c.what;
         EXPECT_EQ(progress.total, summary.matched) << c.what;
         if (!summary.destinationFull) {

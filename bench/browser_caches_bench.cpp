@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/bench_timing.h"
 #include "extract/browser_caches.h"
 #include "extract/file_system_posix.h"
@@ -208,21 +209,13 @@ class CountingFileSystem final : public drovan::ForwardingFileSystem {
 
 int main(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--files") {
-            options.files = std::atoi(argv[i + 1]);
-        } else if (flag == "--runs") {
-            options.runs = std::atoi(argv[i + 1]);
-        } else if (flag == "--keep") {
-            options.keep = argv[i + 1];
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", argv[i]);
-            return 2;
-        }
+    if (!drovan::bench::ParseBenchOptions(
+            argc, argv,
+            {{"--files", &options.files}, {"--runs", &options.runs}, {"--keep", &options.keep}})) {
+        return 2;
     }
-    if (options.files < 10000 || options.runs <= 0) {
-        std::fprintf(stderr, "--files takes at least 10000, --runs a positive number\n");
+    if (options.files < 10000) {
+        std::fprintf(stderr, "--files takes at least 10000\n");
         return 2;
     }
 

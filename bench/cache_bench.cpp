@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/bench_files.h"
 #include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
@@ -706,23 +707,11 @@ void Measure(const Cache& cache, const fs::path& destination, const Options& opt
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--entries") {
-            options.entries = std::atoi(argv[i + 1]);
-        } else if (flag == "--runs") {
-            options.runs = std::atoi(argv[i + 1]);
-        } else if (flag == "--only") {
-            options.only = argv[i + 1];
-        } else if (flag == "--keep") {
-            options.keep = argv[i + 1];
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", argv[i]);
-            return std::nullopt;
-        }
-    }
-    if (options.entries <= 0 || options.runs <= 0) {
-        std::fprintf(stderr, "--entries and --runs take positive numbers\n");
+    if (!drovan::bench::ParseBenchOptions(argc, argv,
+                                          {{"--entries", &options.entries},
+                                           {"--runs", &options.runs},
+                                           {"--only", &options.only},
+                                           {"--keep", &options.keep}})) {
         return std::nullopt;
     }
     return options;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/bench_timing.h"
 #include "extract/pipeline.h"
 #include "extract/file_system_posix.h"
@@ -86,23 +87,11 @@ double RunFind(const fs::path& root, const std::string& pattern) {
 
 int main(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--files") {
-            options.files = std::atoi(argv[i + 1]);
-        } else if (flag == "--folders") {
-            options.folders = std::atoi(argv[i + 1]);
-        } else if (flag == "--runs") {
-            options.runs = std::atoi(argv[i + 1]);
-        } else if (flag == "--keep") {
-            options.keep = argv[i + 1];
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", argv[i]);
-            return 2;
-        }
-    }
-    if (options.files <= 0 || options.folders <= 0 || options.runs <= 0) {
-        std::fprintf(stderr, "--files, --folders and --runs take positive numbers\n");
+    if (!drovan::bench::ParseBenchOptions(argc, argv,
+                                          {{"--files", &options.files},
+                                           {"--folders", &options.folders},
+                                           {"--runs", &options.runs},
+                                           {"--keep", &options.keep}})) {
         return 2;
     }
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/bench_gzip.h"
 #include "bench/bench_timing.h"
 #include "bench/hostile_cases.h"
@@ -256,8 +257,7 @@ void RunChild(const fs::path& cache, const fs::path& out, const std::string& run
 struct Options {
     std::string only;
     std::string keep;
-    std::string sqlRowsText;
-    std::size_t sqlRows = kDefaultSqlRows;
+    std::uint64_t sqlRows = kDefaultSqlRows;
 };
 
 struct Outcome {
@@ -386,22 +386,11 @@ bool RunCase(const char* self, const HostileCase& c, const fs::path& root, bool 
 
 Options ReadOptions(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (i + 1 >= argc || (flag != "--only" && flag != "--keep" && flag != "--sql-rows")) {
-            std::fprintf(stderr, "usage: hostile_cache_bench [--only NAME] [--keep DIR] [--sql-rows N]\n");
-            std::exit(2);
-        }
-        (flag == "--only"   ? options.only
-         : flag == "--keep" ? options.keep
-                            : options.sqlRowsText) = argv[i + 1];
-    }
-    if (!options.sqlRowsText.empty()) {
-        options.sqlRows = std::strtoull(options.sqlRowsText.c_str(), nullptr, 10);
-        if (options.sqlRows == 0) {
-            std::fprintf(stderr, "--sql-rows takes a positive number\n");
-            std::exit(2);
-        }
+    if (!drovan::bench::ParseBenchOptions(
+            argc, argv,
+            {{"--only", &options.only}, {"--keep", &options.keep}, {"--sql-rows", &options.sqlRows}})) {
+        std::fprintf(stderr, "usage: hostile_cache_bench [--only NAME] [--keep DIR] [--sql-rows N]\n");
+        std::exit(2);
     }
     return options;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/bench_timing.h"
 #include "extract/file_system_posix.h"
 #include "extract/harvest_writer.h"
@@ -29,7 +30,7 @@ constexpr double kTargetRatio = 1.5;
 
 struct Options {
     int files = 3000;
-    std::size_t size = 16384;
+    std::uint64_t size = 16384;
     int runs = 7;
 };
 
@@ -84,21 +85,9 @@ std::string OwnName(std::size_t number) {
 
 int main(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--files") {
-            options.files = std::atoi(argv[i + 1]);
-        } else if (flag == "--size") {
-            options.size = std::strtoull(argv[i + 1], nullptr, 10);
-        } else if (flag == "--runs") {
-            options.runs = std::atoi(argv[i + 1]);
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", argv[i]);
-            return 2;
-        }
-    }
-    if (options.files <= 0 || options.size == 0 || options.runs <= 0) {
-        std::fprintf(stderr, "--files, --size and --runs take positive numbers\n");
+    if (!drovan::bench::ParseBenchOptions(
+            argc, argv,
+            {{"--files", &options.files}, {"--size", &options.size}, {"--runs", &options.runs}})) {
         return 2;
     }
 

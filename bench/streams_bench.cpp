@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/bench_files.h"
 #include "bench/bench_media.h"
 #include "bench/bench_timing.h"
@@ -338,28 +339,18 @@ void MeasureLoosePair(const fs::path& work, const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        int* value = flag == "--segments"      ? &options.segments
-                     : flag == "--segment-kib" ? &options.segmentKib
-                     : flag == "--entries"     ? &options.entries
-                     : flag == "--media-mb"    ? &options.mediaMb
-                     : flag == "--runs"        ? &options.runs
-                                               : nullptr;
-        if (value != nullptr) {
-            *value = std::atoi(argv[i + 1]);
-        } else if (flag == "--keep") {
-            options.keep = argv[i + 1];
-        } else if (flag == "--cases") {
-            options.cases = argv[i + 1];
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", argv[i]);
-            return 2;
-        }
+    if (!drovan::bench::ParseBenchOptions(argc, argv,
+                                          {{"--segments", &options.segments},
+                                           {"--segment-kib", &options.segmentKib},
+                                           {"--entries", &options.entries},
+                                           {"--media-mb", &options.mediaMb},
+                                           {"--runs", &options.runs},
+                                           {"--keep", &options.keep},
+                                           {"--cases", &options.cases}})) {
+        return 2;
     }
-    if (options.segments < 2 || options.segmentKib <= 0 || options.entries < 10 * kStreams * 3 ||
-        options.runs <= 0) {
-        std::fprintf(stderr, "--segments from 2, --entries from 1500, --segment-kib and --runs positive\n");
+    if (options.segments < 2 || options.entries < 10 * kStreams * 3) {
+        std::fprintf(stderr, "--segments from 2, --entries from 1500\n");
         return 2;
     }
     std::string pattern = (fs::temp_directory_path() / "drovan-streams-bench-XXXXXX").string();

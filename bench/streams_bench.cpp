@@ -34,7 +34,7 @@
 #include "extract/cache_listing.h"
 #include "extract/file_system_posix.h"
 #include "extract/pipeline.h"
-#include "extract/streams/stream_grouping.h"
+#include "extract/stream_grouping.h"
 #include "extract/utf8.h"
 #include "tests/support/cache_builders.h"
 #include "tests/support/media_builders.h"

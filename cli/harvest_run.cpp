@@ -19,7 +19,7 @@
 #include "extract/name_rules.h"
 #include "extract/pipeline.h"
 #include "extract/progress.h"
-#include "extract/streams/stream_grouping.h"
+#include "extract/stream_grouping.h"
 #include "extract/streams/stream_joins.h"
 #include "extract/utf8.h"
 

@@ -8,7 +8,7 @@
 #include "extract/grouping.h"
 #include "extract/harvest_writer.h"
 #include "extract/progress.h"
-#include "extract/streams/stream_grouping.h"
+#include "extract/stream_grouping.h"
 
 namespace drovan {
 

@@ -12,7 +12,7 @@
 #include "cli/harvest_run.h"
 #include "extract/file_system_posix.h"
 #include "extract/pipeline.h"
-#include "extract/streams/stream_grouping.h"
+#include "extract/stream_grouping.h"
 #include "extract/utf8.h"
 #include "tests/support/cache_builders.h"
 #include "tests/support/captured_output.h"

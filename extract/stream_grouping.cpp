@@ -1,4 +1,4 @@
-#include "extract/streams/stream_grouping.h"
+#include "extract/stream_grouping.h"
 
 #include <algorithm>
 #include <unordered_set>

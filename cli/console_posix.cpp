@@ -67,7 +67,7 @@ int RunHarvestOnConsole(FileSystem& fs, const HarvestArguments& arguments,
                         const std::optional<MachineSources>& machine, HarvestProgress& progress) {
     StandardError terminal;
     std::unique_ptr<ProgressDisplay> display;
-    if (!arguments.quiet && !arguments.list && !arguments.help && isatty(STDERR_FILENO)) {
+    if (WantsProgressLine(arguments) && isatty(STDERR_FILENO)) {
         display = std::make_unique<ProgressDisplay>(progress, terminal);
     }
     StandardStreams output(display.get());

@@ -43,6 +43,11 @@ struct ParsedArguments {
 
 ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args);
 
+// A harvest that writes files shows its progress on a terminal unless asked for quiet.
+inline bool WantsProgressLine(const HarvestArguments& arguments) {
+    return !arguments.quiet && !arguments.list && !arguments.help;
+}
+
 extern const char* const kHarvestUsageText;
 // --help: every option, one line each.
 extern const char* const kHarvestHelpText;

@@ -111,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
     const drovan::HarvestArguments& arguments = *parsed.arguments;
     ConsoleError console;
     std::unique_ptr<drovan::ProgressDisplay> display;
-    if (!arguments.quiet && !arguments.list && !arguments.help && IsConsole(GetStdHandle(STD_ERROR_HANDLE))) {
+    if (drovan::WantsProgressLine(arguments) && IsConsole(GetStdHandle(STD_ERROR_HANDLE))) {
         display = std::make_unique<drovan::ProgressDisplay>(progress, console);
     }
     output.ShowProgress(display.get());

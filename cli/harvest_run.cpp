@@ -46,10 +46,6 @@ std::u16string KindName(std::optional<CacheKind> kind) {
     return u"";
 }
 
-std::u16string Decimal(std::uint64_t value) {
-    return Utf8ToUtf16(std::to_string(value));
-}
-
 // Where and how the listed rows go.
 struct ListOutput {
     HarvestOutput& output;

@@ -20,10 +20,6 @@ bool IsLowSurrogate(char16_t c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-std::u16string Decimal(std::uint64_t value) {
-    return Utf8ToUtf16(std::to_string(value));
-}
-
 std::u16string Padded(std::int64_t value, std::size_t width) {
     std::u16string text = Decimal(static_cast<std::uint64_t>(value));
     return std::u16string(width > text.size() ? width - text.size() : 0, u'0') + text;
@@ -173,6 +169,10 @@ std::u16string JsonRow(const ListRow& row) {
 }
 
 }  // namespace
+
+std::u16string Decimal(std::uint64_t value) {
+    return Utf8ToUtf16(std::to_string(value));
+}
 
 std::u16string ListField(std::u16string_view text) {
     static const char16_t kHex[] = u"0123456789ABCDEF";

@@ -45,4 +45,7 @@ std::optional<std::u16string> ListHeader(ListFormat format);
 // Control characters and bidirectional controls percent-encoded as UTF-8.
 std::u16string ListField(std::u16string_view text);
 
+// A number as the console writes it: "1234".
+std::u16string Decimal(std::uint64_t value);
+
 }  // namespace drovan

@@ -10,10 +10,6 @@
 namespace drovan {
 namespace {
 
-std::u16string Decimal(std::uint64_t value) {
-    return Utf8ToUtf16(std::to_string(value));
-}
-
 // 1023 B, 12.3 MB, 1.2 GB: one decimal below 100 of a unit, none above.
 std::u16string Bytes(std::uint64_t bytes) {
     static const char16_t* const kUnits[] = {u"B", u"KB", u"MB", u"GB", u"TB", u"PB"};

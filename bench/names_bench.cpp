@@ -62,7 +62,7 @@ double Harvest(drovan::PosixFileSystem& files, const std::vector<fs::path>& sour
             ++listed.matched;
             const std::u16string path = drovan::Utf8ToUtf16(sources[i].string());
             if (!sink({drovan::Utf8ToUtf16(name(i)), path, std::make_unique<drovan::FileContent>(files, path),
-                       std::nullopt})) {
+                       std::nullopt, nullptr})) {
                 return false;
             }
         }

@@ -264,7 +264,7 @@ void MeasureGroup(const fs::path& work, const Options& options) {
         const drovan::HarvestFilter everything;
         drovan::MemoryBudget budget;
         drovan::StreamHolds holds(budget);
-        drovan::StreamGrouping stage(everything, true, false, nullptr, holds);
+        drovan::StreamGrouping stage(everything, true, drovan::StreamJoining::Join, nullptr, holds);
         grouping.push_back(Seconds([&] { streams = stage.Group(std::move(items), summary).size(); }));
     }
     const double ratio = Median(grouping) / Median(listing);

@@ -26,11 +26,11 @@ std::u16string Padded(std::int64_t value, std::size_t width) {
 }
 
 // "6/6", or "6/?" when no manifest says where the stream ends.
-std::u16string SegmentsPresent(const ListRow& row) {
+std::u16string SegmentsPresent(const ItemFacts& row) {
     return Decimal(row.present.value_or(0)) + u"/" + (row.expected ? Decimal(*row.expected) : u"?");
 }
 
-std::u16string MissingJoined(const ListRow& row) {
+std::u16string MissingJoined(const ItemFacts& row) {
     std::u16string joined;
     for (const std::u16string& url : row.missing) {
         joined += (joined.empty() ? u"" : u" ") + url;
@@ -38,7 +38,7 @@ std::u16string MissingJoined(const ListRow& row) {
     return joined;
 }
 
-std::u16string TsvRow(const ListRow& row) {
+std::u16string TsvRow(const ItemFacts& row) {
     std::u16string line = ListField(row.kind);
     for (const std::u16string& field :
          {row.type, row.name, row.size ? Decimal(*row.size) : u"?",
@@ -64,7 +64,7 @@ std::u16string CsvField(std::u16string_view text) {
     return quoted + u'"';
 }
 
-std::u16string CsvRow(const ListRow& row) {
+std::u16string CsvRow(const ItemFacts& row) {
     std::u16string line = CsvField(row.kind);
     for (const std::u16string& field :
          {row.type, row.name, row.size ? Decimal(*row.size) : u"",
@@ -140,7 +140,7 @@ std::u16string JsonNumber(std::optional<std::uint64_t> value) {
     return value ? Decimal(*value) : u"null";
 }
 
-std::u16string JsonRow(const ListRow& row) {
+std::u16string JsonRow(const ItemFacts& row) {
     std::u16string line = u"{\"kind\":" + JsonString(row.kind) + u",\"type\":" + JsonString(row.type) +
                           u",\"name\":" + JsonString(row.name) + u",\"size\":" + JsonNumber(row.size) +
                           u",\"stored_size\":" + JsonNumber(row.storedSize) + u",\"state\":" +
@@ -194,7 +194,7 @@ std::u16string ListField(std::u16string_view text) {
     return field;
 }
 
-std::u16string FormatListRow(const ListRow& row, ListFormat format) {
+std::u16string FormatListRow(const ItemFacts& row, ListFormat format) {
     switch (format) {
         case ListFormat::Tsv:
             return TsvRow(row);

@@ -6,6 +6,7 @@
 #include "extract/kept_files.h"
 #include "extract/name_rules.h"
 #include "extract/progress.h"
+#include "extract/utf8.h"
 
 namespace drovan {
 
@@ -67,16 +68,37 @@ void CountPassedOver(const CacheReadReport& report, std::u16string_view folder, 
     }
 }
 
-bool FilterTakes(FileSystem& fs, const HarvestFilter& filter, const CacheEntry& entry,
-                 const EntryLook& look) {
+std::optional<std::uint64_t> DecodedSize::operator()() {
+    if (!m_learnt) {
+        m_size = DecodedBodySize(m_fs, m_entry);
+        m_learnt = true;
+    }
+    return m_size;
+}
+
+bool FilterTakes(const HarvestFilter& filter, const CacheEntry& entry, const EntryLook& look,
+                 DecodedSize& size) {
     if (!NameOfTypes(look.name, filter.types)) {
         return false;
     }
     if (!filter.AsksMoreThanTypes()) {
         return true;
     }
-    return PassesBounds(filter, entry.url, filter.AsksSize() ? DecodedBodySize(fs, entry) : std::nullopt,
-                        entry.storedTime);
+    return PassesBounds(filter, entry.url, filter.AsksSize() ? size() : std::nullopt, entry.storedTime);
+}
+
+std::u16string_view CacheKindName(CacheKind kind) {
+    switch (kind) {
+        case CacheKind::FirefoxCache2:
+            return u"firefox";
+        case CacheKind::ChromiumSimple:
+            return u"chromium-simple";
+        case CacheKind::ChromiumBlockfile:
+            return u"chromium-blockfile";
+        case CacheKind::ChromiumSql:
+            return u"chromium-sql";
+    }
+    return u"";
 }
 
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
@@ -100,10 +122,30 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
     return ListCacheEntriesOfType(fs, folder, kind, filter, holds, progress, sink, summary, budget);
 }
 
+namespace {
+
+// A complete entry's size is the size it is written at: a compressed body is decoded to count it.
+std::unique_ptr<ItemFacts> EntryFacts(CacheKind kind, const CacheEntry& entry, const EntryLook& look,
+                                      EntryVerdict verdict, DecodedSize& size) {
+    auto facts = std::make_unique<ItemFacts>();
+    facts->kind = CacheKindName(kind);
+    facts->type = Utf8ToUtf16(look.type);
+    facts->name = look.name;
+    facts->storedSize = entry.storedSize;
+    facts->size = verdict == EntryVerdict::Write ? size() : entry.storedSize;
+    facts->state = VerdictName(verdict);
+    facts->url = Utf8ToUtf16(entry.url);
+    facts->storedTime = entry.storedTime;
+    facts->lastModified = entry.lastModified;
+    return facts;
+}
+
+}  // namespace
+
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             const HarvestFilter& filter, const HoldTest& holds,
                             const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary,
-                            MemoryBudget& budget) {
+                            MemoryBudget& budget, HarvestEnd end) {
     KeptFiles kept(fs);
     StoredBytesClaims claims;
     bool listedAll = true;
@@ -116,33 +158,34 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
             return true;
         }
         const EntryLook look = LookAtEntry(kept, entry);
-        const bool ofType = FilterTakes(kept, filter, entry, look);
+        DecodedSize size(kept, entry);
+        const bool ofType = FilterTakes(filter, entry, look, size);
         const bool held = holds && holds(entry, look);
         if (!ofType && !held) {
             return true;
         }
-        const EntryVerdict verdict = JudgeEntry(entry, look);
+        // Stored bytes that several entries stand for (hard links) are written once.
+        const EntryVerdict judged = JudgeEntry(entry, look);
+        const bool claimed = judged == EntryVerdict::Write && claims.Claim(kept, entry);
+        const EntryVerdict verdict =
+            judged == EntryVerdict::Write && !claimed ? EntryVerdict::Undecodable : judged;
         if (!held) {
             CountVerdict(verdict, summary);
         }
-        if (verdict != EntryVerdict::Write && !held) {
+        if (!claimed && !held && end == HarvestEnd::Write) {
             return true;
         }
-        const bool claimed = verdict == EntryVerdict::Write && claims.Claim(kept, entry);
-        if (!claimed && !held) {
-            ++summary.skipped;
-            return true;
+        HarvestItem item{look.name, {}, nullptr, std::nullopt, nullptr};
+        if (end == HarvestEnd::List) {
+            item.facts = EntryFacts(kind, entry, look, verdict, size);
         }
-        HarvestItem item{look.name, {}, nullptr, std::nullopt};
         if (held) {
-            const EntryVerdict heldVerdict =
-                verdict == EntryVerdict::Write && !claimed ? EntryVerdict::Undecodable : verdict;
             item.held = HeldEntry{0,
                                   std::move(entry.key),
                                   std::move(entry.url),
                                   entry.storedSize,
                                   entry.storedTime,
-                                  heldVerdict,
+                                  verdict,
                                   ofType};
         }
         // The content needs only where the body lies and how it is encoded: a URL or key of megabytes is not

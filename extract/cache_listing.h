@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,15 +39,33 @@ CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, C
 CacheReadReport LookAtCacheEntries(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                                    const LookedAtEntrySink& sink);
 
+// An entry's body size as it is written, learnt at most once: a compressed body is decoded to count it.
+class DecodedSize {
+  public:
+    DecodedSize(FileSystem& fs, const CacheEntry& entry) : m_fs(fs), m_entry(entry) {}
+    std::optional<std::uint64_t> operator()();
+
+  private:
+    FileSystem& m_fs;
+    const CacheEntry& m_entry;
+    bool m_learnt = false;
+    std::optional<std::uint64_t> m_size;
+};
+
 // Whether the filter takes the response: its name's type, then its URL, decoded size and stored time. The
-// decoded size of a compressed body is learnt by decoding it, and only when the filter asks for sizes.
-bool FilterTakes(FileSystem& fs, const HarvestFilter& filter, const CacheEntry& entry, const EntryLook& look);
+// size is only asked for when the filter asks for sizes.
+bool FilterTakes(const HarvestFilter& filter, const CacheEntry& entry, const EntryLook& look,
+                 DecodedSize& size);
+
+// "firefox", "chromium-simple", "chromium-blockfile", "chromium-sql".
+std::u16string_view CacheKindName(CacheKind kind);
 
 // The responses a grouping may join with others, whatever their own type.
 using HoldTest = std::function<bool(const CacheEntry& entry, const EntryLook& look)>;
 
 // Counts every entry of the cache the filter takes as matched, and gives sink the
-// complete, decodable ones; the others are counted incomplete or skipped. Records that cannot be read soundly
+// complete, decodable ones; the others are counted incomplete or skipped, and for a listing (end) given to
+// sink too, without content. A listing's items carry their facts. Records that cannot be read soundly
 // are skipped too: they are no file that failed to copy, and their type is unknown. Entries holds (may be
 // null) picks go to sink uncounted, whatever their verdict, with a HeldEntry, and with their content when
 // they could be written. sink's false or a stop asked through progress ends the reading; false then. What
@@ -53,7 +73,7 @@ using HoldTest = std::function<bool(const CacheEntry& entry, const EntryLook& lo
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             const HarvestFilter& filter, const HoldTest& holds,
                             const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary,
-                            MemoryBudget& budget);
+                            MemoryBudget& budget, HarvestEnd end = HarvestEnd::Write);
 bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKind kind,
                             const HarvestFilter& filter, const HoldTest& holds,
                             const HarvestProgress* progress, const ItemSink& sink, HarvestSummary& summary);

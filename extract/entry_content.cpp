@@ -282,6 +282,12 @@ std::optional<std::uint64_t> DecodedBodySize(FileSystem& fs, const CacheEntry& e
     return status == Content::Status::Done ? std::optional<std::uint64_t>(size) : std::nullopt;
 }
 
+std::optional<std::uint64_t> EntryContent::Size() {
+    return m_entry.complete && ParseContentEncoding(m_entry.contentEncoding) == ContentCoding::Identity
+               ? std::optional<std::uint64_t>(m_entry.storedSize)
+               : std::nullopt;
+}
+
 std::optional<FileTime> EntryContent::ModifiedTime() {
     const std::int64_t now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())

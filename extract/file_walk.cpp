@@ -25,11 +25,28 @@ bool WithinBounds(FileSystem& fs, const HarvestFilter& filter, const std::u16str
         modified ? std::optional<std::int64_t>(modified->nanoseconds / 1000000000) : std::nullopt);
 }
 
+std::unique_ptr<ItemFacts> FileFacts(FileSystem& fs, const std::u16string& name, const std::u16string& path) {
+    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
+    auto facts = std::make_unique<ItemFacts>();
+    const std::size_t dot = name.rfind(u'.');
+    facts->kind = u"files";
+    facts->type = dot == std::u16string::npos ? u"" : name.substr(dot + 1);
+    facts->name = name;
+    facts->size = file ? file->Size() : std::nullopt;
+    facts->storedSize = facts->size;
+    facts->state = u"complete";
+    facts->url = path;
+    if (const std::optional<FileTime> modified = file ? file->ModifiedTime() : std::nullopt) {
+        facts->lastModified = modified->nanoseconds / 1000000000;
+    }
+    return facts;
+}
+
 }  // namespace
 
 bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_view destination,
                      const HarvestFilter& filter, const HarvestProgress* progress, const ItemSink& sink,
-                     HarvestSummary& summary) {
+                     HarvestSummary& summary, HarvestEnd end) {
     // An explicit stack of open listings keeps the recursive visiting order without using the call stack;
     // one shared path string, cut back on the way up, keeps memory linear in the depth.
     struct Level {
@@ -80,7 +97,12 @@ bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_
         }
         if (NameOfTypes(entry.name, filter.types) && WithinBounds(fs, filter, path)) {
             ++summary.matched;
-            if (!sink({entry.name, path, std::make_unique<FileContent>(fs, path), std::nullopt})) {
+            HarvestItem item{entry.name, path, std::make_unique<FileContent>(fs, path), std::nullopt,
+                             nullptr};
+            if (end == HarvestEnd::List) {
+                item.facts = FileFacts(fs, entry.name, path);
+            }
+            if (!sink(std::move(item))) {
                 return false;
             }
         }

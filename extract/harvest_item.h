@@ -8,6 +8,7 @@
 #include <string>
 
 #include "extract/content.h"
+#include "extract/item_facts.h"
 
 namespace drovan {
 
@@ -26,12 +27,18 @@ struct HeldEntry {
     bool ofType = false;  // its own name is of the type harvested
 };
 
-// One file to write into the destination, and for a file of a walked folder its path, for listings.
+// Where the items of a harvest go: to the writer, which needs the contents of those to write, or to a
+// listing, which needs the facts of every item matched, written or not.
+enum class HarvestEnd { Write, List };
+
+// One file to write into the destination, and for a file of a walked folder its path. Listed for a listing,
+// an item carries its facts, and no content when it is not to be written.
 struct HarvestItem {
     std::u16string name;
     std::u16string origin;             // empty for cache entries: their URL may be megabytes long
     std::unique_ptr<Content> content;  // none for a held entry that is not to be written as it is
     std::optional<HeldEntry> held;
+    std::unique_ptr<ItemFacts> facts;  // for a listing only
 };
 
 // Takes each item listed; false ends the listing.

@@ -7,6 +7,7 @@
 #include "extract/ascii.h"
 #include "extract/name_rules.h"
 #include "extract/progress.h"
+#include "extract/utf8.h"
 #include "extract/streams/joined_content.h"
 #include "extract/streams/stream_content.h"
 #include "extract/streams/stream_joins.h"
@@ -173,6 +174,10 @@ bool StreamHolds::operator()(const CacheEntry& entry, const EntryLook& look) {
     for (const BodyPiece& piece : entry.pieces) {
         cost += sizeof(BodyPiece) + 2 * piece.file.size() + kHeapBlock;
     }
+    if (m_end == HarvestEnd::List) {
+        cost +=
+            sizeof(ItemFacts) + 2 * (entry.url.size() + look.name.size() + look.type.size()) + 4 * kHeapBlock;
+    }
     if (!m_held.Grow(cost)) {
         m_leftOut = true;
         return false;
@@ -338,7 +343,7 @@ bool FilterTakes(const HarvestFilter& filter, const std::vector<FoundStream>& st
         return true;
     }
     return NameOfTypes(stream.fileName, filter.types) &&
-           PassesBounds(filter, stream.source, stream.rewrappedSize.value_or(stream.size), stream.storedTime);
+           PassesBounds(filter, stream.source, stream.writtenSize.value_or(stream.size), stream.storedTime);
 }
 
 void CountStream(StreamVerdict verdict, HarvestSummary& summary) {
@@ -380,6 +385,80 @@ std::u16string_view StreamVerdictName(StreamVerdict verdict) {
     return u"";
 }
 
+HoldTest StreamGrouping::HeldEntries() const {
+    return m_joining == StreamJoining::Pieces ? HoldTest() : HoldTest(std::ref(m_holds));
+}
+
+namespace {
+
+// The bytes content gives, counted by streaming them when its size is not known; none when they do not all
+// come, or on a stop.
+std::optional<std::uint64_t> CountedSize(Content& content, const HarvestProgress* progress) {
+    if (const std::optional<std::uint64_t> size = content.Size()) {
+        return size;
+    }
+    std::uint64_t size = 0;
+    const Content::Status status = content.Stream([&](const char*, std::size_t piece) {
+        size += piece;
+        return !StopRequested(progress);
+    });
+    return status == Content::Status::Done ? std::optional<std::uint64_t>(size) : std::nullopt;
+}
+
+std::unique_ptr<ItemFacts> StreamFacts(const FoundStream& stream) {
+    auto facts = std::make_unique<ItemFacts>();
+    facts->kind = u"stream";
+    facts->type = Utf8ToUtf16(stream.type);
+    facts->name = stream.fileName;
+    facts->size = stream.verdict == StreamVerdict::Complete ? stream.writtenSize : stream.size;
+    facts->storedSize = stream.size;
+    facts->state = StreamVerdictName(stream.verdict);
+    facts->url = Utf8ToUtf16(stream.source);
+    facts->storedTime = stream.storedTime;
+    facts->stream = true;
+    facts->present = stream.present;
+    if (stream.endKnown) {
+        facts->expected = stream.expected;
+    }
+    for (const std::string& url : stream.missing) {
+        facts->missing.push_back(Utf8ToUtf16(url));
+    }
+    facts->note = Utf8ToUtf16(StreamNote(stream));
+    return facts;
+}
+
+}  // namespace
+
+// A filter on sizes judges the size written, which a merge or join only tells once measured; a listing
+// tells it of every stream it lists.
+void StreamGrouping::TakeStreams(std::vector<FoundStream>& streams,
+                                 std::vector<std::unique_ptr<Content>>& contents,
+                                 std::vector<HarvestItem>& grouped, HarvestSummary& summary) const {
+    for (std::size_t i = 0; i < streams.size() && m_filter.AsksSize(); ++i) {
+        if (contents[i] && !streams[i].writtenSize && NameOfTypes(streams[i].fileName, m_filter.types)) {
+            streams[i].writtenSize = CountedSize(*contents[i], m_progress);
+        }
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        FoundStream& stream = streams[i];
+        if (!FilterTakes(m_filter, streams, i)) {
+            continue;
+        }
+        CountStream(stream.verdict, summary);
+        if (m_end == HarvestEnd::Write && !contents[i]) {
+            continue;
+        }
+        HarvestItem item{stream.fileName, {}, std::move(contents[i]), std::nullopt, nullptr};
+        if (m_end == HarvestEnd::List) {
+            if (item.content && !stream.writtenSize) {
+                stream.writtenSize = CountedSize(*item.content, m_progress);
+            }
+            item.facts = StreamFacts(stream);
+        }
+        grouped.push_back(std::move(item));
+    }
+}
+
 std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
     MemoryLease tables(m_holds.Budget());
     std::vector<StreamEntry> entries;
@@ -395,36 +474,30 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
         entries, [&held](std::size_t i) { return held[i].content.get(); }, held.size(), m_holds.Budget(),
         tables, m_progress);
     KeptSurveys surveys;
-    const std::vector<FoundStream> streams = FindAndSettleStreams(
+    std::vector<FoundStream> streams = FindAndSettleStreams(
         entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(),
-        m_holds.LeftSomeOut(), m_partial, m_progress, &surveys);
+        m_holds.LeftSomeOut(), m_joining == StreamJoining::Partial, m_progress, &surveys);
     const std::vector<bool> belongs = StreamMembers(streams, held.size());
-    std::vector<HarvestItem> written;
+    std::vector<HarvestItem> grouped;
     for (std::size_t i = 0; i < held.size(); ++i) {
         if (belongs[i] || !held[i].held->ofType) {
             continue;
         }
         CountVerdict(held[i].held->verdict, summary);
-        if (held[i].held->verdict == EntryVerdict::Write) {
-            written.push_back(std::move(held[i]));
+        if (held[i].held->verdict == EntryVerdict::Write || m_end == HarvestEnd::List) {
+            grouped.push_back(std::move(held[i]));
         }
     }
+    std::vector<std::unique_ptr<Content>> contents(streams.size());
     for (std::size_t i = 0; i < streams.size(); ++i) {
-        const FoundStream& stream = streams[i];
-        if (!FilterTakes(m_filter, streams, i)) {
-            continue;
-        }
-        CountStream(stream.verdict, summary);
-        if (stream.verdict == StreamVerdict::Complete) {
-            written.push_back({stream.fileName,
-                               {},
-                               StreamContent(stream, entries, held, m_readAhead, m_holds.Budget(), surveys),
-                               std::nullopt});
+        if (streams[i].verdict == StreamVerdict::Complete) {
+            contents[i] = StreamContent(streams[i], entries, held, m_readAhead, m_holds.Budget(), surveys);
         }
     }
+    TakeStreams(streams, contents, grouped, summary);
     // What is written keeps only the entries' contents, within the writer's own budget.
     m_holds.Release();
-    return written;
+    return grouped;
 }
 
 }  // namespace drovan

@@ -24,9 +24,11 @@ bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look);
 // The responses a harvest holds for the streams stage, what it keeps of them taken from the harvest's memory
 // budget: past it, entries are harvested as they are, as with --no-join, and the streams they belong to are
 // over the budget.
+// A listing's held entries keep their facts too.
 class StreamHolds {
   public:
-    explicit StreamHolds(MemoryBudget& budget) : m_budget(budget), m_held(budget) {}
+    explicit StreamHolds(MemoryBudget& budget, HarvestEnd end = HarvestEnd::Write)
+        : m_budget(budget), m_held(budget), m_end(end) {}
     bool operator()(const CacheEntry& entry, const EntryLook& look);
     MemoryBudget& Budget() const { return m_budget; }
     // Some entry that may belong to a stream was not held for lack of memory.
@@ -37,6 +39,7 @@ class StreamHolds {
   private:
     MemoryBudget& m_budget;
     MemoryLease m_held;
+    HarvestEnd m_end;
     bool m_leftOut = false;
 };
 
@@ -52,8 +55,8 @@ void ParseStreamTexts(std::vector<StreamEntry>& entries,
                       const std::function<Content*(std::size_t)>& contentOf, std::size_t segmentCap,
                       MemoryBudget& budget, MemoryLease& tables, const HarvestProgress* progress);
 
-// Whether the filter takes stream i of streams: its name's type, its manifest's URL, joined size, last stored
-// part. Subtitles are taken whenever their video is.
+// Whether the filter takes stream i of streams: its name's type, its manifest's URL, written size (else the
+// joined parts'), last stored part. Subtitles are taken whenever their video is.
 bool FilterTakes(const HarvestFilter& filter, const std::vector<FoundStream>& streams, std::size_t i);
 
 // Counts a stream of the type harvested in summary by its verdict, once.
@@ -61,30 +64,41 @@ void CountStream(StreamVerdict verdict, HarvestSummary& summary);
 // "complete", "incomplete", "encrypted", "damaged", "over-budget".
 std::u16string_view StreamVerdictName(StreamVerdict verdict);
 
+// Whether the segments of a stream a player fetched are joined into one file, or each written as it is.
+// Partial joins them, and writes an incomplete stream's segments cached without a gap from its start.
+enum class StreamJoining { Join, Partial, Pieces };
+
 // Streams become one file each, of the type harvested; the entries that belong to a stream are never written
-// alone, and the other held ones are written as they are when they are of that type.
+// alone, and the other held ones are written as they are when they are of that type. For a listing (end),
+// every stream and held entry taken is given, with its facts, and its content when it is to be written.
 class StreamGrouping final : public Grouping {
   public:
     // readAhead: the file system lets one thread read while another writes. A stop asked through progress
     // (may be null) ends the probing of held entries. The tables take from the budget holds held the entries
     // with.
-    // partial: an incomplete stream's gap-free start is written too.
-    StreamGrouping(const HarvestFilter& filter, bool readAhead, bool partial, const HarvestProgress* progress,
-                   StreamHolds& holds)
+    StreamGrouping(const HarvestFilter& filter, bool readAhead, StreamJoining joining,
+                   const HarvestProgress* progress, StreamHolds& holds, HarvestEnd end = HarvestEnd::Write)
         : m_filter(filter),
           m_readAhead(readAhead),
-          m_partial(partial),
+          m_joining(joining),
           m_progress(progress),
-          m_holds(holds) {}
+          m_holds(holds),
+          m_end(end) {}
+    // Which entries the listing holds for it: none when streams are not joined.
+    HoldTest HeldEntries() const;
     bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
     std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
 
   private:
+    void TakeStreams(std::vector<FoundStream>& streams, std::vector<std::unique_ptr<Content>>& contents,
+                     std::vector<HarvestItem>& grouped, HarvestSummary& summary) const;
+
     const HarvestFilter& m_filter;
     bool m_readAhead = false;
-    bool m_partial = false;
+    StreamJoining m_joining;
     const HarvestProgress* m_progress;
     StreamHolds& m_holds;
+    HarvestEnd m_end;
 };
 
 }  // namespace drovan

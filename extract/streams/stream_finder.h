@@ -69,8 +69,9 @@ struct FoundStream {
     std::uint64_t expected = 0;
     std::vector<std::string> missing;  // the URLs not cached whole, in order; at most kListedMissing
     std::uint64_t size = 0;            // bytes of the joined parts
-    // The MP4's bytes, once a survey found the stream rewrappable: what a harvest writes of it.
-    std::optional<std::uint64_t> rewrappedSize;
+    // What a harvest writes of it, once known: a rewrap's MP4 once a survey found the stream rewrappable, a
+    // merge's or join's once measured.
+    std::optional<std::uint64_t> writtenSize;
     std::optional<std::int64_t> storedTime;  // the latest of the parts'
     StreamJoin join = StreamJoin::Concatenated;
     // A separate sound rendition joined in (its init segment first): it is written with this stream only.

@@ -390,7 +390,7 @@ std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
             for (FoundStream& stream : streams) {
                 const auto size = rewrappedSizes.find(SurveyKey(stream));
                 if (stream.join == StreamJoin::Rewrapped && size != rewrappedSizes.end()) {
-                    stream.rewrappedSize = size->second;
+                    stream.writtenSize = size->second;
                 }
             }
             return streams;

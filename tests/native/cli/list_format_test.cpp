@@ -16,8 +16,8 @@ namespace {
 
 const std::u16string kHostile = u"http://h/a\tb\nc\x1B[31m\"q\",d\\e\u202Egpj.exe";
 
-ListRow Entry(std::u16string name = u"clip.mp4") {
-    ListRow row;
+ItemFacts Entry(std::u16string name = u"clip.mp4") {
+    ItemFacts row;
     row.kind = u"firefox";
     row.type = u"mp4";
     row.name = std::move(name);
@@ -30,24 +30,24 @@ ListRow Entry(std::u16string name = u"clip.mp4") {
     return row;
 }
 
-ListRow Stream() {
-    ListRow row{u"stream", u"ts", u"v.ts", {}, {}, u"incomplete", u"http://h/v.m3u8", {},
-                {},        5,     {},      {}, {}, true};
+ItemFacts Stream() {
+    ItemFacts row{u"stream", u"ts", u"v.ts", {}, {}, u"incomplete", u"http://h/v.m3u8", {},
+                  {},        5,     {},      {}, {}, true};
     row.missing = {u"http://h/6.ts", u"http://h/7.ts"};
     row.note = u"codec 0x81 not rewrapped";
     return row;
 }
 
-ListRow Hostile(ListRow row) {
+ItemFacts Hostile(ItemFacts row) {
     row.url = kHostile;
     row.name = u"=1+2";
     row.missing.push_back(kHostile);
     return row;
 }
 
-TEST(ListRows, EachFormatKeepsOneRecordALine) {
+TEST(ItemFactss, EachFormatKeepsOneRecordALine) {
     const struct {
-        ListRow row;
+        ItemFacts row;
         ListFormat format;
         const char* line;
     } cases[] = {
@@ -97,8 +97,8 @@ TEST(ListRows, EachFormatKeepsOneRecordALine) {
     EXPECT_EQ(ListHeader(ListFormat::Json), std::nullopt);
 }
 
-TEST(ListRows, HostileTextCarriesNoControlInAnyFormat) {
-    ListRow row = Hostile(Stream());
+TEST(ItemFactss, HostileTextCarriesNoControlInAnyFormat) {
+    ItemFacts row = Hostile(Stream());
     row.expected = 9;
     for (const ListFormat format : {ListFormat::Tsv, ListFormat::Csv, ListFormat::Json}) {
         std::u16string line = FormatListRow(row, format);
@@ -110,7 +110,7 @@ TEST(ListRows, HostileTextCarriesNoControlInAnyFormat) {
     }
 }
 
-TEST(ListRows, JsonKeepsTextAndEscapesLoneSurrogates) {
+TEST(ItemFactss, JsonKeepsTextAndEscapesLoneSurrogates) {
     const struct {
         std::u16string name;
         const char* json;
@@ -126,7 +126,7 @@ TEST(ListRows, JsonKeepsTextAndEscapesLoneSurrogates) {
     }
 }
 
-TEST(ListRows, JsonTimesInUtcForYears0To9999) {
+TEST(ItemFactss, JsonTimesInUtcForYears0To9999) {
     constexpr std::int64_t kFar = std::numeric_limits<std::int64_t>::max();
     const struct {
         std::int64_t seconds;
@@ -148,7 +148,7 @@ TEST(ListRows, JsonTimesInUtcForYears0To9999) {
         {-kFar - 1, ""},
     };
     for (const auto& c : cases) {
-        ListRow row = Entry();
+        ItemFacts row = Entry();
         row.storedTime = c.seconds;
         row.lastModified = c.seconds;
         const std::string times =

@@ -211,8 +211,8 @@ struct NumberedLister {
             ++listed.matched;
             const std::string name =
                 i < names.size() && !names[i].empty() ? names[i] : std::to_string(i) + ".bin";
-            if (!sink({Utf8ToUtf16(name), u"", std::make_unique<BorrowedContent>(*contents[i]),
-                       std::nullopt})) {
+            if (!sink({Utf8ToUtf16(name), u"", std::make_unique<BorrowedContent>(*contents[i]), std::nullopt,
+                       nullptr})) {
                 return false;
             }
         }

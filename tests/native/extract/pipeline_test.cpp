@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <utility>
 
@@ -264,6 +265,51 @@ std::size_t CompleteRowsListed(FileSystem& files, const std::u16string& cache, c
     return static_cast<std::size_t>(
         std::count_if(output.lines.begin(), output.lines.end(),
                       [](const std::u16string& line) { return line.find(u"\tcomplete\t") != line.npos; }));
+}
+
+// The listing is the harvest's own: on every committed cache, streams joined, partly or not at all, its
+// complete rows are the files written, at the sizes written, and both count alike. (A cache whose entry files
+// are hard-linked to one body is listed as harvested in OnlyTheCachesOwnRegularFilesAreRead.)
+TEST(ListHarvest, AgreesWithTheHarvestOnEveryCommittedCache) {
+    std::vector<RealCache> caches(std::begin(kRealCaches), std::end(kRealCaches));
+    caches.insert(caches.end(), {{"streams/chromium-simple", CacheKind::ChromiumSimple},
+                                 {"streams/chromium-blockfile", CacheKind::ChromiumBlockfile},
+                                 {"streams/firefox-cache2", CacheKind::FirefoxCache2},
+                                 {"stream-joins/chromium-simple", CacheKind::ChromiumSimple},
+                                 {"stream-joins/chromium-blockfile", CacheKind::ChromiumBlockfile},
+                                 {"stream-joins/chromium-sql", CacheKind::ChromiumSql},
+                                 {"stream-joins/firefox-cache2", CacheKind::FirefoxCache2}});
+    for (const RealCache& cache : caches) {
+        for (const StreamJoining joining :
+             {StreamJoining::Join, StreamJoining::Partial, StreamJoining::Pieces}) {
+            SCOPED_TRACE(std::string(cache.folder) + " joining " + std::to_string(static_cast<int>(joining)));
+            MemoryFileSystem fs = tests::LoadCacheFiles(cache.folder);
+            std::multiset<std::uint64_t> listed;
+            const HarvestSummary listing = ListHarvest(
+                fs, {{u"/cache", cache.kind}}, {},
+                [&listed](const ItemFacts& facts) {
+                    if (facts.state == u"complete") {
+                        EXPECT_TRUE(facts.size.has_value()) << Utf16ToUtf8(facts.name);
+                        listed.insert(facts.size.value_or(0));
+                    }
+                },
+                nullptr, joining);
+            fs.AddFolder(u"/out");
+            const HarvestSummary harvest =
+                Harvest(fs, {{u"/cache", cache.kind}}, u"/out", {}, nullptr, joining);
+            std::multiset<std::uint64_t> written;
+            for (const auto& [name, bytes] : fs.FilesIn(u"/out")) {
+                written.insert(bytes.size());
+            }
+            // A file identical to one written under its name is already present, not written twice.
+            EXPECT_EQ(listed.size(), harvest.copied + harvest.alreadyPresent);
+            EXPECT_TRUE(std::includes(listed.begin(), listed.end(), written.begin(), written.end()));
+            EXPECT_EQ(harvest.copied, written.size());
+            EXPECT_EQ(listing.matched, harvest.matched);
+            EXPECT_EQ(listing.incomplete, harvest.incomplete);
+            EXPECT_EQ(listing.skipped, harvest.skipped);
+        }
+    }
 }
 
 // A copied cache may hold links out of it and FIFOs (tar archives carry both): the harvest reads only the

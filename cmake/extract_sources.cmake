@@ -11,6 +11,7 @@ set(DROVAN_EXTRACT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/../extract/kept_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/name_index.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/name_rules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../extract/listed_rows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/pipeline.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/placement.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/sha256.cpp

@@ -124,7 +124,7 @@ bool ListCacheEntriesOfType(FileSystem& fs, std::u16string_view folder, CacheKin
 
 namespace {
 
-// A complete entry's size is the size it is written at: a compressed body is decoded to count it.
+// A complete entry's size is the size it is written at: one not learnt yet is counted from its content.
 std::unique_ptr<ItemFacts> EntryFacts(CacheKind kind, const CacheEntry& entry, const EntryLook& look,
                                       EntryVerdict verdict, DecodedSize& size) {
     auto facts = std::make_unique<ItemFacts>();
@@ -132,7 +132,7 @@ std::unique_ptr<ItemFacts> EntryFacts(CacheKind kind, const CacheEntry& entry, c
     facts->type = Utf8ToUtf16(look.type);
     facts->name = look.name;
     facts->storedSize = entry.storedSize;
-    facts->size = verdict == EntryVerdict::Write ? size() : entry.storedSize;
+    facts->size = verdict == EntryVerdict::Write ? size.Learnt() : entry.storedSize;
     facts->state = VerdictName(verdict);
     facts->url = Utf8ToUtf16(entry.url);
     facts->storedTime = entry.storedTime;

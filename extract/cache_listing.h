@@ -44,6 +44,8 @@ class DecodedSize {
   public:
     DecodedSize(FileSystem& fs, const CacheEntry& entry) : m_fs(fs), m_entry(entry) {}
     std::optional<std::uint64_t> operator()();
+    // What was learnt, without learning it.
+    std::optional<std::uint64_t> Learnt() const { return m_size; }
 
   private:
     FileSystem& m_fs;

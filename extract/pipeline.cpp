@@ -8,6 +8,7 @@
 #include "extract/formats/cache_folder.h"
 #include "extract/grouping.h"
 #include "extract/harvest_writer.h"
+#include "extract/listed_rows.h"
 #include "extract/progress.h"
 #include "extract/stream_grouping.h"
 
@@ -121,21 +122,23 @@ HarvestSummary ListHarvest(FileSystem& fs, const std::vector<HarvestSource>& sou
         SourcesLister(fs, sources, u"", filter, grouping.HeldEntries(), progress, budget, HarvestEnd::List);
     std::vector<HarvestItem> held;
     HarvestSummary summary;
+    ListedRows rows(row, progress, fs.ReadsAlongsideWrites());
     const bool listedAll = list(
         [&](HarvestItem item) {
             if (grouping.Holds(item)) {
                 held.push_back(std::move(item));
             } else {
-                row(*item.facts);
+                rows.Add(std::move(item));
             }
             return true;
         },
         summary);
     if (listedAll) {
-        for (const HarvestItem& item : grouping.Group(std::move(held), summary)) {
-            row(*item.facts);
+        for (HarvestItem& item : grouping.Group(std::move(held), summary)) {
+            rows.Add(std::move(item));
         }
     }
+    rows.Finish();
     summary.stopped = StopRequested(progress);
     return summary;
 }

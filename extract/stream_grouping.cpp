@@ -5,11 +5,13 @@
 #include <utility>
 
 #include "extract/ascii.h"
+#include "extract/listed_rows.h"
 #include "extract/name_rules.h"
 #include "extract/progress.h"
 #include "extract/utf8.h"
 #include "extract/streams/joined_content.h"
 #include "extract/streams/stream_content.h"
+#include "extract/streams/stream_finder.h"
 #include "extract/streams/stream_joins.h"
 #include "extract/streams/url_reference.h"
 #include "extract/streams/webvtt_join.h"
@@ -391,20 +393,6 @@ HoldTest StreamGrouping::HeldEntries() const {
 
 namespace {
 
-// The bytes content gives, counted by streaming them when its size is not known; none when they do not all
-// come, or on a stop.
-std::optional<std::uint64_t> CountedSize(Content& content, const HarvestProgress* progress) {
-    if (const std::optional<std::uint64_t> size = content.Size()) {
-        return size;
-    }
-    std::uint64_t size = 0;
-    const Content::Status status = content.Stream([&](const char*, std::size_t piece) {
-        size += piece;
-        return !StopRequested(progress);
-    });
-    return status == Content::Status::Done ? std::optional<std::uint64_t>(size) : std::nullopt;
-}
-
 std::unique_ptr<ItemFacts> StreamFacts(const FoundStream& stream) {
     auto facts = std::make_unique<ItemFacts>();
     facts->kind = u"stream";
@@ -450,9 +438,6 @@ void StreamGrouping::TakeStreams(std::vector<FoundStream>& streams,
         }
         HarvestItem item{stream.fileName, {}, std::move(contents[i]), std::nullopt, nullptr};
         if (m_end == HarvestEnd::List) {
-            if (item.content && !stream.writtenSize) {
-                stream.writtenSize = CountedSize(*item.content, m_progress);
-            }
             item.facts = StreamFacts(stream);
         }
         grouped.push_back(std::move(item));

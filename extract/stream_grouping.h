@@ -11,7 +11,7 @@
 #include "extract/grouping.h"
 #include "extract/harvest_filter.h"
 #include "extract/memory_budget.h"
-#include "extract/streams/stream_finder.h"
+#include "extract/streams/stream_model.h"
 
 namespace drovan {
 

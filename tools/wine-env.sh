@@ -63,6 +63,9 @@ drovan_seed_sample_caches() {
     drovan_seed_browser_cache chromium-simple "Microsoft/Edge/User Data/Default/Cache/Cache_Data"
     drovan_seed_browser_cache chromium-simple "SomeApp/EBWebView/Default/Cache/Cache_Data"
     drovan_seed_browser_cache firefox-cache2 "Mozilla/Firefox/Profiles/x.default/cache2"
+    # Videos a player fetched as segments, to come out as one MP4 each.
+    drovan_seed_browser_cache stream-joins/chromium-simple "BraveSoftware/Brave-Browser/User Data/Default/Cache/Cache_Data"
+    drovan_seed_browser_cache streams/chromium-blockfile "Vivaldi/User Data/Default/Cache/Cache_Data"
     if [ ! -e "$appdata/Roaming/Mozilla/Firefox/profiles.ini" ]; then
         mkdir -p "$appdata/Roaming/Mozilla/Firefox"
         printf '[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\nIsRelative=1\r\nPath=Profiles/x.default\r\nDefault=1\r\n' \

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "extract/content.h"
+#include "extract/harvest_item.h"
+
+namespace drovan {
+
+struct HarvestProgress;
+
+// The bytes content gives, counted by streaming them when its size is not known; none when they do not all
+// come, or on a stop.
+std::optional<std::uint64_t> CountedSize(Content& content, const HarvestProgress* progress);
+
+// A listing's rows on their way out, in order: a complete item whose written size is not yet known (a
+// compressed body, a merge) waits while a second thread counts it, so that decoding overlaps the listing.
+// At most kAhead rows wait; past that, the listing thread counts the first one itself. concurrently: the file
+// system lets a second thread read beside the listing; without, the listing thread counts every row.
+class ListedRows {
+  public:
+    using RowSink = std::function<void(const ItemFacts& facts)>;
+    ListedRows(const RowSink& row, const HarvestProgress* progress, bool concurrently);
+    ListedRows(const ListedRows&) = delete;
+    ListedRows& operator=(const ListedRows&) = delete;
+    ~ListedRows();
+
+    // item carries its facts, and its content when it is written.
+    void Add(HarvestItem item);
+    // Gives every row left.
+    void Finish();
+
+  private:
+    static constexpr std::size_t kAhead = 256;
+    enum class State { Waiting, Counting, Known };
+    struct Row {
+        HarvestItem item;
+        State state;
+    };
+
+    void CountAhead();
+    // The first row still waiting to be counted, if any; under m_mutex.
+    Row* NextWaiting();
+    void Count(Row& row, std::unique_lock<std::mutex>& lock);
+    void GiveKnown(std::unique_lock<std::mutex>& lock);
+
+    const RowSink& m_row;
+    const HarvestProgress* m_progress;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    // Under m_mutex:
+    std::deque<Row> m_rows;
+    std::size_t m_first = 0;        // the index of the front row
+    std::size_t m_nextWaiting = 0;  // no row before it waits
+    bool m_ending = false;
+    std::thread m_counter;
+};
+
+}  // namespace drovan

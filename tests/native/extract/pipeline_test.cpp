@@ -312,6 +312,28 @@ TEST(ListHarvest, AgreesWithTheHarvestOnEveryCommittedCache) {
     }
 }
 
+// A size filter judges a stream by the file written: twoparts.mp4, two DASH periods, is merged into 93,110
+// bytes from 95,414 stored.
+TEST(ListHarvest, SizeFiltersJudgeAStreamByTheFileWritten) {
+    const struct {
+        std::optional<std::uint64_t> minSize, maxSize;
+        bool taken;
+    } cases[] = {{94000, std::nullopt, false}, {std::nullopt, 94000, true}, {93110, 93110, true}};
+    for (const auto& c : cases) {
+        MemoryFileSystem fs = tests::LoadCacheFiles("stream-joins/chromium-simple");
+        HarvestFilter filter(u"mp4");
+        filter.minSize = c.minSize;
+        filter.maxSize = c.maxSize;
+        bool listed = false;
+        ListHarvest(fs, {{u"/cache", CacheKind::ChromiumSimple}}, filter,
+                    [&listed](const ItemFacts& facts) { listed = listed || facts.name == u"twoparts.mp4"; });
+        fs.AddFolder(u"/out");
+        Harvest(fs, {{u"/cache", CacheKind::ChromiumSimple}}, u"/out", filter);
+        EXPECT_EQ(listed, c.taken) << c.minSize.value_or(0);
+        EXPECT_EQ(fs.files().count(u"/out/twoparts.mp4"), c.taken ? 1u : 0u) << c.minSize.value_or(0);
+    }
+}
+
 // A copied cache may hold links out of it and FIFOs (tar archives carry both): the harvest reads only the
 // cache's own regular files, never hangs on a FIFO, and counts the rest as skipped.
 TEST(Harvest, OnlyTheCachesOwnRegularFilesAreRead) {

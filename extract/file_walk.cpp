@@ -13,32 +13,31 @@
 namespace drovan {
 namespace {
 
-// Only a filter asking more than types opens the file to learn its size and time.
-bool WithinBounds(FileSystem& fs, const HarvestFilter& filter, const std::u16string& path) {
-    if (!filter.AsksMoreThanTypes()) {
-        return true;
-    }
+// A walked file's size and modified time (seconds since 1970), where it can be opened.
+struct FileLook {
+    std::optional<std::uint64_t> size;
+    std::optional<std::int64_t> modified;
+};
+
+FileLook LookAtFile(FileSystem& fs, const std::u16string& path) {
     const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
     const std::optional<FileTime> modified = file ? file->ModifiedTime() : std::nullopt;
-    return PassesBounds(
-        filter, Utf16ToUtf8(path), file ? file->Size() : std::nullopt,
-        modified ? std::optional<std::int64_t>(modified->nanoseconds / 1000000000) : std::nullopt);
+    return {file ? file->Size() : std::nullopt,
+            modified ? std::optional<std::int64_t>(modified->nanoseconds / 1000000000) : std::nullopt};
 }
 
-std::unique_ptr<ItemFacts> FileFacts(FileSystem& fs, const std::u16string& name, const std::u16string& path) {
-    const std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
+std::unique_ptr<ItemFacts> FileFacts(const FileLook& look, const std::u16string& name,
+                                     const std::u16string& path) {
     auto facts = std::make_unique<ItemFacts>();
     const std::size_t dot = name.rfind(u'.');
     facts->kind = u"files";
     facts->type = dot == std::u16string::npos ? u"" : name.substr(dot + 1);
     facts->name = name;
-    facts->size = file ? file->Size() : std::nullopt;
-    facts->storedSize = facts->size;
+    facts->size = look.size;
+    facts->storedSize = look.size;
     facts->state = u"complete";
     facts->url = path;
-    if (const std::optional<FileTime> modified = file ? file->ModifiedTime() : std::nullopt) {
-        facts->lastModified = modified->nanoseconds / 1000000000;
-    }
+    facts->lastModified = look.modified;
     return facts;
 }
 
@@ -95,12 +94,19 @@ bool ListFilesOfType(FileSystem& fs, std::u16string_view folder, std::u16string_
             }
             continue;
         }
-        if (NameOfTypes(entry.name, filter.types) && WithinBounds(fs, filter, path)) {
+        if (!NameOfTypes(entry.name, filter.types)) {
+            continue;
+        }
+        // Only a filter asking more than types, or a listing, opens the file to learn its size and time.
+        const bool looked = filter.AsksMoreThanTypes() || end == HarvestEnd::List;
+        const FileLook look = looked ? LookAtFile(fs, path) : FileLook();
+        if (!filter.AsksMoreThanTypes() ||
+            PassesBounds(filter, Utf16ToUtf8(path), look.size, look.modified)) {
             ++summary.matched;
             HarvestItem item{entry.name, path, std::make_unique<FileContent>(fs, path), std::nullopt,
                              nullptr};
             if (end == HarvestEnd::List) {
-                item.facts = FileFacts(fs, entry.name, path);
+                item.facts = FileFacts(look, entry.name, path);
             }
             if (!sink(std::move(item))) {
                 return false;

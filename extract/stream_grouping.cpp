@@ -422,9 +422,11 @@ std::unique_ptr<ItemFacts> StreamFacts(const FoundStream& stream) {
 void StreamGrouping::TakeStreams(std::vector<FoundStream>& streams,
                                  std::vector<std::unique_ptr<Content>>& contents,
                                  std::vector<HarvestItem>& grouped, HarvestSummary& summary) const {
-    for (std::size_t i = 0; i < streams.size() && m_filter.AsksSize(); ++i) {
-        if (contents[i] && !streams[i].writtenSize && NameOfTypes(streams[i].fileName, m_filter.types)) {
-            streams[i].writtenSize = CountedSize(*contents[i], m_progress);
+    if (m_filter.AsksSize()) {
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            if (contents[i] && !streams[i].writtenSize && NameOfTypes(streams[i].fileName, m_filter.types)) {
+                streams[i].writtenSize = CountedSize(*contents[i], m_progress);
+            }
         }
     }
     for (std::size_t i = 0; i < streams.size(); ++i) {

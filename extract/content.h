@@ -10,6 +10,17 @@
 
 namespace drovan {
 
+// The file content is being written into, for content that knows its first bytes only once the rest are
+// given.
+class WrittenFile {
+  public:
+    virtual ~WrittenFile() = default;
+    // Replaces bytes given before, at offset from the file's start; the next bytes given still go at its end.
+    virtual bool Overwrite(std::uint64_t offset, const char* data, std::size_t size) = 0;
+    // Drops every byte given: the next given is the file's first again.
+    virtual bool Restart() = 0;
+};
+
 // What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from
 // its start more than once (to write it, and to hash it or compare it with files found under its names).
 class Content {
@@ -24,6 +35,8 @@ class Content {
     // As Stream, in reads sized for a look at the first bytes: a sink that has seen enough refuses the rest.
     // Nothing is checked against stored checksums, which cover whole bodies.
     virtual Status StreamLeading(const Sink& sink) { return Stream(sink); }
+    // As Stream, into file, which it may go back over; file ends as the bytes Stream gives.
+    virtual Status StreamInto(const Sink& sink, WrittenFile& /*file*/) { return Stream(sink); }
     // Bytes [offset, offset + size) of what Stream gives; Done only when all of them came. Nothing is checked
     // against stored checksums: a whole pass checks them. By default Stream, skipping what lies outside.
     virtual Status StreamRange(std::uint64_t offset, std::uint64_t size, const Sink& sink);

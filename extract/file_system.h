@@ -78,6 +78,10 @@ class NewFile {
   public:
     virtual ~NewFile() = default;
     virtual WriteStatus Write(const char* data, std::size_t size) = 0;
+    // Over bytes written before, at offset; later writes still go at the end.
+    virtual WriteStatus Overwrite(std::uint64_t offset, const char* data, std::size_t size) = 0;
+    // Empties the file: the next write is its first byte again.
+    virtual WriteStatus Restart() = 0;
     // The time the file shows as modified once committed, instead of when it was written. A file system that
     // cannot keep it, or a time it cannot hold, leaves the file as written: the bytes matter more.
     virtual void SetModifiedTime(FileTime /*time*/) {}

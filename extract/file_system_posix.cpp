@@ -364,6 +364,27 @@ class PosixNewFile final : public NewFile {
         return WriteStatus::Ok;
     }
 
+    WriteStatus Overwrite(std::uint64_t offset, const char* data, std::size_t size) override {
+        while (size > 0) {
+            const ssize_t written = pwrite(m_fd.get(), data, size, static_cast<off_t>(offset));
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return WriteStatusFor(errno);
+            }
+            data += written;
+            size -= static_cast<std::size_t>(written);
+            offset += static_cast<std::uint64_t>(written);
+        }
+        return WriteStatus::Ok;
+    }
+
+    WriteStatus Restart() override {
+        return ftruncate(m_fd.get(), 0) == 0 && lseek(m_fd.get(), 0, SEEK_SET) == 0 ? WriteStatus::Ok
+                                                                                    : WriteStatusFor(errno);
+    }
+
     void SetModifiedTime(FileTime time) override { m_modified = time; }
 
     WriteStatus Commit() override {

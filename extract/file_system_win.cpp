@@ -230,6 +230,31 @@ class WindowsNewFile final : public NewFile {
         return WriteStatus::Ok;
     }
 
+    // Written at the offset through OVERLAPPED, which moves the handle's position: it goes back to the end.
+    WriteStatus Overwrite(std::uint64_t offset, const char* data, std::size_t size) override {
+        while (size > 0) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD written = 0;
+            if (!WriteFile(m_file.get(), data, Clamp(size), &written, &at)) {
+                return IsDiskFull(Failure(GetLastError())) ? WriteStatus::DiskFull : WriteStatus::Failed;
+            }
+            data += written;
+            size -= written;
+            offset += written;
+        }
+        LARGE_INTEGER none{};
+        return SetFilePointerEx(m_file.get(), none, nullptr, FILE_END) ? WriteStatus::Ok : Failed();
+    }
+
+    WriteStatus Restart() override {
+        LARGE_INTEGER start{};
+        return SetFilePointerEx(m_file.get(), start, nullptr, FILE_BEGIN) && SetEndOfFile(m_file.get())
+                   ? WriteStatus::Ok
+                   : Failed();
+    }
+
     void SetModifiedTime(FileTime time) override { m_modified = time; }
 
     // A time set on the handle stays when it is closed: the file system updates only times not set. The
@@ -240,14 +265,18 @@ class WindowsNewFile final : public NewFile {
             SetFileTime(m_file.get(), nullptr, &written, &written);
         }
         if (!MarkForDeletion(m_file.get(), false)) {
-            Failure(GetLastError());
-            return WriteStatus::Failed;
+            return Failed();
         }
         m_file = FileHandle(INVALID_HANDLE_VALUE);
         return WriteStatus::Ok;
     }
 
   private:
+    static WriteStatus Failed() {
+        Failure(GetLastError());
+        return WriteStatus::Failed;
+    }
+
     FileHandle m_file;
     std::optional<FileTime> m_modified;
 };

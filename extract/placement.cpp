@@ -85,6 +85,45 @@ std::optional<Sha256Digest> DigestOf(ReadableFile& file, std::uint64_t size) {
     return total == size ? std::optional<Sha256Digest>(sha.Finish()) : std::nullopt;
 }
 
+// A new file as content writes it, counting its bytes; Status is the last write's.
+class PlacedFile final : public WrittenFile {
+  public:
+    PlacedFile(NewFile& file, HarvestProgress* progress) : m_file(file), m_progress(progress) {}
+
+    WriteStatus Status() const { return m_status; }
+    std::uint64_t Size() const { return m_size; }
+
+    bool Append(const char* data, std::size_t count) {
+        m_status = m_file.Write(data, count);
+        if (m_status != WriteStatus::Ok) {
+            return false;
+        }
+        m_size += count;
+        if (m_progress != nullptr) {
+            m_progress->bytesWritten.fetch_add(count, std::memory_order_relaxed);
+        }
+        return true;
+    }
+    bool Overwrite(std::uint64_t offset, const char* data, std::size_t count) override {
+        m_status = m_file.Overwrite(offset, data, count);
+        return m_status == WriteStatus::Ok;
+    }
+    bool Restart() override {
+        m_status = m_file.Restart();
+        if (m_progress != nullptr) {
+            m_progress->bytesWritten.fetch_sub(m_size, std::memory_order_relaxed);
+        }
+        m_size = 0;
+        return m_status == WriteStatus::Ok;
+    }
+
+  private:
+    NewFile& m_file;
+    HarvestProgress* m_progress;
+    WriteStatus m_status = WriteStatus::Ok;
+    std::uint64_t m_size = 0;
+};
+
 // One content on its way into the folder. Its size and digest are learnt only when some file of its name
 // is known to be of its size.
 class Placement {
@@ -138,15 +177,16 @@ class Placement {
         return PlaceOutcome::Failed;
     }
 
-    // Streams the content to consume until a stop is asked for; stopped then says so.
-    Content::Status Stream(bool& stopped, const Content::Sink& consume) {
-        return m_content.Stream([&](const char* data, std::size_t size) {
+    // Streams the content to consume (into file, when given) until a stop is asked for; stopped then says so.
+    Content::Status Stream(bool& stopped, const Content::Sink& consume, WrittenFile* file = nullptr) {
+        const Content::Sink sink = [&](const char* data, std::size_t size) {
             if (StopRequested(m_progress)) {
                 stopped = true;
                 return false;
             }
             return consume(data, size);
-        });
+        };
+        return file != nullptr ? m_content.StreamInto(sink, *file) : m_content.Stream(sink);
     }
 
     std::u16string Target(unsigned number) const {
@@ -285,20 +325,13 @@ class Placement {
 
     // Nothing when the name was taken while the file was written.
     std::optional<PlaceOutcome> Write(NewFile& file) {
-        WriteStatus written = WriteStatus::Ok;
-        std::uint64_t size = 0;
+        PlacedFile placed(file, m_progress);
         bool stopped = false;
-        const Content::Status status = Stream(stopped, [&](const char* data, std::size_t chunk) {
-            written = file.Write(data, chunk);
-            if (written != WriteStatus::Ok) {
-                return false;
-            }
-            size += chunk;
-            if (m_progress != nullptr) {
-                m_progress->bytesWritten.fetch_add(chunk, std::memory_order_relaxed);
-            }
-            return true;
-        });
+        const Content::Status status = Stream(
+            stopped, [&](const char* data, std::size_t chunk) { return placed.Append(data, chunk); },
+            &placed);
+        WriteStatus written = placed.Status();
+        const std::uint64_t size = placed.Size();
         // A stop that comes with the last chunk still abandons the file: the user asked for nothing more.
         if (stopped || StopRequested(m_progress)) {
             return PlaceOutcome::Stopped;

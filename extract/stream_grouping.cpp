@@ -109,18 +109,15 @@ FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector
 
 // The one file a stream's parts make, as its join says.
 std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vector<StreamEntry>& entries,
-                                       std::vector<HarvestItem>& held, bool readAhead, MemoryBudget& budget,
-                                       KeptSurveys& surveys) {
+                                       std::vector<HarvestItem>& held, bool readAhead, MemoryBudget& budget) {
     switch (stream.join) {
         case StreamJoin::Rewrapped: {
             std::vector<RewrappedContent::Segment> segments;
             for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
                 segments.push_back({fed.source, fed.runStart, std::move(held[fed.entry].content)});
             }
-            const auto surveyed = surveys.find(SurveyKey(stream));
-            return std::make_unique<RewrappedContent>(
-                std::move(segments), stream.soundParts.empty() ? 1 : 2, budget,
-                surveyed == surveys.end() ? nullptr : std::move(surveyed->second));
+            return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2,
+                                                      budget, stream.writtenSize);
         }
         case StreamJoin::Merged: {
             std::vector<FragmentedTrack> tracks;
@@ -460,10 +457,9 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
     ParseStreamTexts(
         entries, [&held](std::size_t i) { return held[i].content.get(); }, held.size(), m_holds.Budget(),
         tables, m_progress);
-    KeptSurveys surveys;
     std::vector<FoundStream> streams = FindAndSettleStreams(
         entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(),
-        m_holds.LeftSomeOut(), m_joining == StreamJoining::Partial, m_progress, &surveys);
+        m_holds.LeftSomeOut(), m_joining == StreamJoining::Partial, m_progress);
     const std::vector<bool> belongs = StreamMembers(streams, held.size());
     std::vector<HarvestItem> grouped;
     for (std::size_t i = 0; i < held.size(); ++i) {
@@ -478,7 +474,7 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
     std::vector<std::unique_ptr<Content>> contents(streams.size());
     for (std::size_t i = 0; i < streams.size(); ++i) {
         if (streams[i].verdict == StreamVerdict::Complete) {
-            contents[i] = StreamContent(streams[i], entries, held, m_readAhead, m_holds.Budget(), surveys);
+            contents[i] = StreamContent(streams[i], entries, held, m_readAhead, m_holds.Budget());
         }
     }
     TakeStreams(streams, contents, grouped, summary);

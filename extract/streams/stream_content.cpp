@@ -219,29 +219,41 @@ class TrackCursor {
 
 }  // namespace
 
+Status RewrappedContent::Survey(TsRewrap& rewrap, const Sink& sink, bool& sinkRefused) {
+    for (Segment& segment : m_segments) {
+        if (segment.runStart) {
+            rewrap.SurveyRunStart();
+        }
+        const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
+            rewrap.Survey(segment.source, std::string_view(data, size));
+            sinkRefused = sinkRefused || !sink(kNothing, 0);
+            return !sinkRefused;
+        });
+        if (read != Status::Done) {
+            return read;
+        }
+    }
+    return rewrap.FinishSurvey() ? Status::Damaged : Status::Done;
+}
+
+std::unique_ptr<TsRewrap> RewrappedContent::NewRewrap() const {
+    std::vector<std::optional<std::uint64_t>> sizes;
+    for (const Segment& segment : m_segments) {
+        sizes.push_back(segment.content->Size());
+    }
+    return std::make_unique<TsRewrap>(m_budget, m_sources, RewrapOptionsFor(sizes));
+}
+
 // Each segment is read on this thread: a second one reading ahead would hold a segment only to drop and
 // read again those over its cap, which HLS segments of ten seconds often are.
 Status RewrappedContent::Stream(const Sink& sink) {
     bool sinkRefused = false;
     std::unique_ptr<TsRewrap> surveyed = std::move(m_surveyed);
     if (!surveyed) {
-        surveyed = std::make_unique<TsRewrap>(m_budget, m_sources);
-        for (Segment& segment : m_segments) {
-            if (segment.runStart) {
-                surveyed->SurveyRunStart();
-            }
-            // Nothing is written while surveying: the sink is asked between reads only whether to go on.
-            const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
-                surveyed->Survey(segment.source, std::string_view(data, size));
-                sinkRefused = !sink(kNothing, 0);
-                return !sinkRefused;
-            });
-            if (read != Status::Done) {
-                return read;
-            }
-        }
-        if (surveyed->FinishSurvey()) {
-            return Status::Damaged;
+        surveyed = NewRewrap();
+        // Nothing is written while surveying: the sink is asked between reads only whether to go on.
+        if (const Status read = Survey(*surveyed, sink, sinkRefused); read != Status::Done) {
+            return read;
         }
     }
     TsRewrap& rewrap = *surveyed;
@@ -267,6 +279,37 @@ Status RewrappedContent::Stream(const Sink& sink) {
         return sinkRefused ? Status::Refused : Status::Damaged;
     }
     return Status::Done;
+}
+
+Status RewrappedContent::StreamInto(const Sink& sink, WrittenFile& file) {
+    if (m_surveyed) {
+        return Stream(sink);
+    }
+    std::unique_ptr<TsRewrap> rewrap = NewRewrap();
+    bool sinkRefused = false;
+    const TsRewrap::Sink write = [&](std::string_view bytes) {
+        sinkRefused = !sink(bytes.data(), bytes.size());
+        return !sinkRefused;
+    };
+    if (!rewrap->WriteWhileSurveying(write)) {
+        return Stream(sink);
+    }
+    const Status read = Survey(*rewrap, sink, sinkRefused);
+    if (read != Status::Done) {
+        return WriterStatus(read, sinkRefused);
+    }
+    if (rewrap->HeadInRoom()) {
+        return rewrap->RewriteHead([&](std::uint64_t offset, std::string_view bytes) {
+            return file.Overwrite(offset, bytes.data(), bytes.size());
+        })
+                   ? Status::Done
+                   : Status::Refused;
+    }
+    if (!file.Restart()) {
+        return Status::Refused;
+    }
+    m_surveyed = std::move(rewrap);
+    return Stream(sink);
 }
 
 Status SubtitlesContent::Stream(const Sink& sink) {

@@ -13,7 +13,8 @@
 namespace drovan {
 
 // An MPEG-TS stream as an MP4 with its movie header first: the segments are read twice, once to lay out the
-// sample tables and once for the samples, so memory holds the tables (taken from budget), never the media.
+// sample tables and once for the samples, or, into a file that can be gone back over, once, the head left
+// room at the start; memory holds the tables (taken from budget), never the media.
 // Bytes that change between the two passes, or that cannot be rewrapped after all, make the content damaged.
 class RewrappedContent final : public Content {
   public:
@@ -22,22 +23,27 @@ class RewrappedContent final : public Content {
         bool runStart = false;   // the first of a run after a discontinuity
         std::unique_ptr<Content> content;
     };
-    // segments in the order they are fed: by time across sources.
-    // surveyed (may be null): the survey of these segments, done already; the first pass then only writes.
+    // segments in the order they are fed: by time across sources. size: the MP4's, when a survey found it.
     RewrappedContent(std::vector<Segment> segments, std::size_t sources, MemoryBudget& budget,
-                     std::unique_ptr<TsRewrap> surveyed = nullptr)
-        : m_segments(std::move(segments)),
-          m_sources(sources),
-          m_budget(budget),
-          m_surveyed(std::move(surveyed)) {}
+                     std::optional<std::uint64_t> size = std::nullopt)
+        : m_segments(std::move(segments)), m_sources(sources), m_budget(budget), m_size(size) {}
     Status Stream(const Sink& sink) override;
+    std::optional<std::uint64_t> Size() override { return m_size; }
+    // In one pass where the head has room at the file's start; else, or when the head outgrows its room
+    // (the file then starts again), as Stream.
+    Status StreamInto(const Sink& sink, WrittenFile& file) override;
     std::optional<FileTime> ModifiedTime() override;
 
   private:
+    std::unique_ptr<TsRewrap> NewRewrap() const;
+    // Feeds every segment to rewrap's survey, asking sink between reads whether to go on.
+    Status Survey(TsRewrap& rewrap, const Sink& sink, bool& sinkRefused);
+
     std::vector<Segment> m_segments;
     std::size_t m_sources;
     MemoryBudget& m_budget;
-    std::unique_ptr<TsRewrap> m_surveyed;
+    std::optional<std::uint64_t> m_size;
+    std::unique_ptr<TsRewrap> m_surveyed;  // a survey done already, that the next pass only writes
 };
 
 // WebVTT segments as one file whose cues follow the timeline of the video that starts at the 90 kHz time

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <set>
@@ -288,8 +290,15 @@ struct Survey {
 Survey SurveyStream(const std::vector<StreamEntry>& entries, const FoundStream& stream,
                     const EntryContents& contents, MemoryBudget& budget, const HarvestProgress* progress) {
     Survey survey;
-    auto rewrap = std::make_unique<TsRewrap>(budget, stream.soundParts.empty() ? 1 : 2);
-    for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
+    const std::vector<FedSegment> order = RewrapFeedOrder(entries, stream);
+    std::vector<std::optional<std::uint64_t>> sizes;
+    for (const FedSegment& fed : order) {
+        Content* const content = contents(fed.entry);
+        sizes.push_back(content != nullptr ? content->Size() : std::nullopt);
+    }
+    auto rewrap =
+        std::make_unique<TsRewrap>(budget, stream.soundParts.empty() ? 1 : 2, RewrapOptionsFor(sizes));
+    for (const FedSegment& fed : order) {
         if (fed.runStart) {
             rewrap->SurveyRunStart();
         }
@@ -330,34 +339,17 @@ std::pair<std::size_t, std::string> Blame(const std::vector<StreamEntry>& entrie
     return {stream.soundParts.front(), sound.value_or(together)};
 }
 
-}  // namespace
-
-// The surveys of pairs parted after them are of no stream.
-void DropStale(const std::vector<FoundStream>& streams, KeptSurveys* kept) {
-    if (kept == nullptr) {
-        return;
-    }
-    std::set<std::pair<std::size_t, std::size_t>> keys;
-    for (const FoundStream& stream : streams) {
-        keys.insert(SurveyKey(stream));
-    }
-    for (auto it = kept->begin(); it != kept->end();) {
-        it = keys.count(it->first) != 0 ? std::next(it) : kept->erase(it);
-    }
-}
-
+// A stream by its first picture and sound segments (SIZE_MAX without sound).
 std::pair<std::size_t, std::size_t> SurveyKey(const FoundStream& stream) {
     return {stream.parts.empty() ? 0 : stream.parts.front(),
             stream.soundParts.empty() ? SIZE_MAX : stream.soundParts.front()};
 }
 
+}  // namespace
+
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, bool partial, const HarvestProgress* progress,
-                                              KeptSurveys* kept) {
-    // A few surveys are kept, so that the budget left for the streams surveyed after them hardly changes.
-    constexpr std::size_t kKeptBytes = 16 << 20;
-    std::size_t keptBytes = 0;
+                                              bool unheld, bool partial, const HarvestProgress* progress) {
     // Each round blames one segment or more, which no stream is rewrapped from after: the rounds end.
     std::set<std::pair<std::size_t, std::size_t>> surveyed;
     std::map<std::pair<std::size_t, std::size_t>, std::uint64_t> rewrappedSizes;
@@ -380,13 +372,8 @@ std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
             if (survey.rewrap) {
                 rewrappedSizes[SurveyKey(stream)] = survey.rewrap->Size();
             }
-            if (kept != nullptr && survey.rewrap && survey.rewrap->KeptBytes() <= kKeptBytes - keptBytes) {
-                keptBytes += survey.rewrap->KeptBytes();
-                (*kept)[SurveyKey(stream)] = std::move(survey.rewrap);
-            }
         }
         if (!blamed) {
-            DropStale(streams, kept);
             for (FoundStream& stream : streams) {
                 const auto size = rewrappedSizes.find(SurveyKey(stream));
                 if (stream.join == StreamJoin::Rewrapped && size != rewrappedSizes.end()) {

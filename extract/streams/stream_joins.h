@@ -2,15 +2,12 @@
 
 #include <cstddef>
 #include <functional>
-#include <map>
-#include <memory>
 #include <utility>
 #include <vector>
 
 #include "extract/memory_budget.h"
 #include "extract/content.h"
 #include "extract/streams/stream_finder.h"
-#include "extract/streams/ts_rewrap.h"
 
 namespace drovan {
 
@@ -36,20 +33,14 @@ std::vector<FedSegment> RewrapFeedOrder(const std::vector<StreamEntry>& entries,
 // The content of an entry, null for one that cannot be read.
 using EntryContents = std::function<Content*(std::size_t entry)>;
 
-// Surveys that found a stream rewrappable, kept for its write (which then reads its bytes once more, not
-// twice) while they are small: by the stream's first picture and sound segments (SIZE_MAX without sound).
-using KeptSurveys = std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<TsRewrap>>;
-std::pair<std::size_t, std::size_t> SurveyKey(const FoundStream& stream);
-
 // The streams FindStreams finds, each MPEG-TS stream it would rewrap first surveyed whole (its segments read
 // once, within budget): one the rewrap refuses after all (a PES over the budget, a sound format that changes,
 // timestamps that go back, tables over the budget) is joined as the cache holds it, and says why, before any
 // stream is named, so that a listing and a harvest agree. A refused pair of picture and sound is parted, and
-// each is judged alone. A stop asked through progress (may be null) ends the surveys. kept (may be null)
-// takes the small surveys of streams to be rewrapped. partial: as FindStreams takes it.
+// each is judged alone. A stop asked through progress (may be null) ends the surveys. A stream to be
+// rewrapped learns its writtenSize. partial: as FindStreams takes it.
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, bool partial, const HarvestProgress* progress,
-                                              KeptSurveys* kept);
+                                              bool unheld, bool partial, const HarvestProgress* progress);
 
 }  // namespace drovan

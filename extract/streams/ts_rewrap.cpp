@@ -1,6 +1,7 @@
 #include "extract/streams/ts_rewrap.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -27,6 +28,20 @@ constexpr std::size_t kMaxAudioCarry = std::size_t{1} << 14;  // above the large
 constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
 
 enum class Codec { H264, H265, Aac, MpegAudio };
+
+// Gives put count zero bytes in pieces; false as soon as put refuses one.
+template <typename Put>
+bool PutZeros(std::uint64_t count, const Put& put) {
+    static const std::array<char, 64 << 10> kZeros{};
+    for (std::uint64_t left = count; left > 0;) {
+        const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, kZeros.size()));
+        if (!put(std::string_view(kZeros.data(), part))) {
+            return false;
+        }
+        left -= part;
+    }
+    return true;
+}
 
 std::optional<Codec> CodecOf(std::uint8_t streamType) {
     switch (streamType) {
@@ -689,26 +704,43 @@ std::optional<std::string> RewrapRefusal(
     return std::nullopt;
 }
 
+RewrapOptions RewrapOptionsFor(const std::vector<std::optional<std::uint64_t>>& segmentSizes) {
+    RewrapOptions options;
+    for (const std::optional<std::uint64_t>& size : segmentSizes) {
+        if (!size) {
+            return RewrapOptions();
+        }
+        options.streamBytes += *size;
+    }
+    return options;
+}
+
 constexpr const char* kOverBudget = "sample tables over the memory budget";
 
 class TsRewrap::State {
   public:
     State(MemoryBudget& budget, std::size_t sources, RewrapOptions options)
-        : m_budget(budget), m_tables(budget), m_headLease(budget), m_sources(sources), m_options(options) {
+        : m_budget(budget),
+          m_tables(budget),
+          m_headLease(budget),
+          m_heldLease(budget),
+          m_sources(sources),
+          m_options(options) {
         StartPass(false);
     }
 
-    void Feed(std::size_t source, std::string_view bytes) {
-        if (source < m_demuxers.size() && Sound()) {
-            m_demuxers[source]->Feed(bytes);
-        }
-    }
+    void Feed(std::size_t source, std::string_view bytes);
+    bool WriteWhileSurveying(const Sink& sink);
+    bool HeadInRoom() const { return m_inRoom && m_wroteSurvey; }
+    bool RewriteHead(const Rewrite& rewrite) const { return HeadInRoom() && EmitHead(rewrite, true); }
     std::optional<std::string> FinishSurvey();
     void StartRun(const Sink* sink);
     bool Write(std::size_t source, std::string_view bytes, const Sink& sink);
     bool FinishWrite(const Sink& sink);
 
-    bool WriteHead(const Sink& sink) const;
+    bool WriteHead(const Sink& sink) const {
+        return EmitHead([&](std::uint64_t, std::string_view bytes) { return sink(bytes); }, false);
+    }
     std::uint64_t headSize() const { return m_headSize; }
     std::uint64_t size() const { return m_headSize + m_mediaSize; }
     std::size_t keptBytes() const { return m_tables.Bytes() + m_headLease.Bytes(); }
@@ -716,6 +748,11 @@ class TsRewrap::State {
 
   private:
     bool Sound() const { return !m_refusal && !m_mismatch; }
+    bool ProbesForRoom() const {
+        return m_options.probeBytes > 0 && m_options.streamBytes / 2 >= m_options.probeBytes;
+    }
+    bool HoldsForRoom() const { return m_writesSurvey && m_room == 0; }
+    void MakeRoom();
     void StartPass(bool writing);
     void MakeDemuxers();
     std::uint32_t SoundLead(const Track& sound) const;
@@ -727,6 +764,7 @@ class TsRewrap::State {
     void SurveyPicture(std::size_t trackIndex, const PesUnit& unit);
     void RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size, bool sync);
     void WritePicture(std::size_t trackIndex, std::string_view payload);
+    std::uint64_t PutPicture(const Track& track, std::string_view payload);
     template <typename T>
     bool Keep(std::vector<T>& table, T value);
     template <typename T>
@@ -739,12 +777,17 @@ class TsRewrap::State {
     void Put(std::string_view bytes);
     void Flush();
     std::optional<std::string> CheckTracks();
+    std::size_t TablesBytes() const;
     std::size_t HeadBound() const;
-    mp4::BoxWriter BuildHead(bool wideOffsets, std::uint64_t headSize, std::size_t reserve);
+    bool LayOutHead(std::optional<std::uint64_t> room);
+    mp4::BoxWriter BuildHead(bool wideOffsets, std::uint64_t headSize, std::size_t reserve,
+                             std::optional<std::uint64_t> room);
+    bool EmitHead(const Rewrite& put, bool roomWritten) const;
 
     MemoryBudget& m_budget;
     MemoryLease m_tables;
     MemoryLease m_headLease;
+    MemoryLease m_heldLease;  // the payload held until the head has its room
     std::size_t m_sources;
     RewrapOptions m_options;
     std::vector<std::unique_ptr<TsDemux>> m_demuxers;
@@ -758,6 +801,11 @@ class TsRewrap::State {
     std::vector<std::uint32_t> m_headOrder;
     std::uint64_t m_headSize = 0;
     std::uint64_t m_mediaSize = 0;
+    std::uint64_t m_fedBytes = 0;  // by the survey, up to the probe's end
+    std::uint64_t m_room = 0;      // where the mdat's payload starts when the head was given room
+    bool m_inRoom = false;         // the head laid out in its room
+    bool m_writesSurvey = false;
+    bool m_wroteSurvey = false;
 
     bool m_writing = false;
     bool m_mismatch = false;
@@ -774,6 +822,59 @@ void TsRewrap::State::MakeDemuxers() {
         m_demuxers.push_back(std::make_unique<TsDemux>(
             [this, source](const PesUnit& unit) { OnUnit(source, unit); }, m_budget));
     }
+}
+
+// The survey stops at the probe's end, wherever the bytes are cut, so that every survey of a stream makes
+// the same room.
+void TsRewrap::State::Feed(std::size_t source, std::string_view bytes) {
+    if (source >= m_demuxers.size() || !Sound()) {
+        return;
+    }
+    if (m_room == 0 && !m_surveyed && ProbesForRoom()) {
+        const auto probed = static_cast<std::size_t>(
+            std::min<std::uint64_t>(bytes.size(), m_options.probeBytes - m_fedBytes));
+        m_demuxers[source]->Feed(bytes.substr(0, probed));
+        m_fedBytes += probed;
+        bytes.remove_prefix(probed);
+        if (m_fedBytes == m_options.probeBytes && Sound()) {
+            MakeRoom();
+        }
+    }
+    if (!bytes.empty() && Sound()) {
+        m_demuxers[source]->Feed(bytes);
+    }
+}
+
+bool TsRewrap::State::WriteWhileSurveying(const Sink& sink) {
+    const std::size_t held = 2 * static_cast<std::size_t>(m_options.probeBytes) + kWriteRun;
+    if (m_fedBytes > 0 || m_surveyed || !ProbesForRoom() || !m_heldLease.Grow(held)) {
+        return false;
+    }
+    m_out.reserve(held);
+    m_sink = &sink;
+    m_writesSurvey = true;
+    return true;
+}
+
+// Room for the head, from the tables the probe made, scaled to the whole stream with half again for denser
+// parts; never more than the stream's own bytes, which bound what is written.
+void TsRewrap::State::MakeRoom() {
+    constexpr std::uint64_t kBoxesPerTrack = 4 << 10, kPage = 4096;
+    std::uint64_t tables = TablesBytes(), boxes = 0;
+    for (const Track& track : m_tracks) {
+        tables += 4 * track.sizes.size();
+        boxes += kBoxesPerTrack + track.vps.size() + track.sps.size() + track.pps.size();
+    }
+    const double scaled = static_cast<double>(tables) * 1.5 * static_cast<double>(m_options.streamBytes) /
+                          static_cast<double>(m_options.probeBytes);
+    const double room =
+        std::min(scaled + static_cast<double>(boxes), static_cast<double>(m_options.streamBytes));
+    m_room = (static_cast<std::uint64_t>(room) + kPage - 1) / kPage * kPage;
+    if (!m_writesSurvey) {
+        return;
+    }
+    m_mismatch = !PutZeros(m_room, *m_sink);
+    Flush();
 }
 
 void TsRewrap::State::StartPass(bool writing) {
@@ -820,7 +921,9 @@ void TsRewrap::State::StartRun(const Sink* sink) {
     if (sink != nullptr && !m_writing) {
         StartPass(true);
     }
-    m_sink = sink;
+    if (sink != nullptr) {
+        m_sink = sink;
+    }
     for (const auto& demux : m_demuxers) {
         demux->Finish();
         if (!m_writing && !demux->Programme().empty() && !m_refusal) {
@@ -947,7 +1050,11 @@ void TsRewrap::State::SurveyPicture(std::size_t trackIndex, const PesUnit& unit)
         Keep(track.emptyPictureUnits, track.units);
         return;
     }
+    const std::size_t samples = track.sizes.size();
     RecordVideoSample(trackIndex, unit, static_cast<std::uint32_t>(facts.size), facts.sync);
+    if (m_writesSurvey && track.sizes.size() > samples && Sound()) {
+        PutPicture(track, unit.payload);
+    }
 }
 
 void TsRewrap::State::RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size,
@@ -1010,6 +1117,13 @@ void TsRewrap::State::WritePicture(std::size_t trackIndex, std::string_view payl
         m_mismatch = true;
         return;
     }
+    if (PutPicture(track, payload) != track.sizes[track.nextSample - 1]) {
+        m_mismatch = true;
+    }
+}
+
+// The picture's NAL units, each after its length; returns the bytes put.
+std::uint64_t TsRewrap::State::PutPicture(const Track& track, std::string_view payload) {
     std::uint64_t written = 0;
     ForEachNalUnit(payload, [&](std::string_view nal) {
         if (IsAccessUnitDelimiter(track.codec, NalType(track.codec, nal))) {
@@ -1022,9 +1136,7 @@ void TsRewrap::State::WritePicture(std::size_t trackIndex, std::string_view payl
         Put(nal);
         written += 4 + nal.size();
     });
-    if (written != track.sizes[track.nextSample - 1]) {
-        m_mismatch = true;
-    }
+    return written;
 }
 
 void TsRewrap::State::CutAudio(std::size_t trackIndex, const PesUnit& unit) {
@@ -1064,6 +1176,9 @@ std::size_t TsRewrap::State::CutAudioFrames(std::size_t trackIndex, std::string_
             --track.dropsLeft;
         } else if (!m_writing) {
             TakeSample(trackIndex, static_cast<std::uint32_t>(sample.size()));
+            if (m_writesSurvey && Sound()) {
+                Put(sample);
+            }
         } else if (ExpectSample(trackIndex, static_cast<std::uint32_t>(sample.size()))) {
             Put(sample);
         }
@@ -1168,8 +1283,12 @@ bool TsRewrap::State::ExpectSample(std::size_t trackIndex, std::uint32_t size) {
 }
 
 void TsRewrap::State::Put(std::string_view bytes) {
+    if (HoldsForRoom() && m_out.size() + bytes.size() > m_out.capacity()) {
+        Fail(kOverBudget);
+        return;
+    }
     m_out.append(bytes);
-    if (m_out.size() >= kWriteRun) {
+    if (m_out.size() >= kWriteRun && !HoldsForRoom()) {
         Flush();
     }
 }
@@ -1209,18 +1328,24 @@ std::optional<std::string> TsRewrap::State::CheckTracks() {
     return std::nullopt;
 }
 
-// What a head may take at most: its tables but the sample sizes, and the chunk offsets.
-std::size_t TsRewrap::State::HeadBound() const {
-    constexpr std::size_t kBoxes = 64 << 10;
-    std::size_t bound = kBoxes + m_runs.size() * 2 * sizeof(std::uint64_t);
+// What the head's tables but the sample sizes take at most: chunk offsets and stsc at their widest.
+std::size_t TsRewrap::State::TablesBytes() const {
+    std::size_t bytes = m_runs.size() * (8 + 12);
     for (const Track& track : m_tracks) {
-        bound +=
+        bytes +=
             track.syncSamples.size() * 4 + track.durations.size() * 8 + track.compositionOffsets.size() * 8;
     }
-    return bound;
+    return bytes;
 }
 
-mp4::BoxWriter TsRewrap::State::BuildHead(bool wideOffsets, std::uint64_t headSize, std::size_t reserve) {
+std::size_t TsRewrap::State::HeadBound() const {
+    constexpr std::size_t kBoxes = 64 << 10;
+    return kBoxes + TablesBytes();
+}
+
+// With room, the slack between the moov and the mdat is a free box, its zeros a hole after the sizes'.
+mp4::BoxWriter TsRewrap::State::BuildHead(bool wideOffsets, std::uint64_t headSize, std::size_t reserve,
+                                          std::optional<std::uint64_t> room) {
     mp4::BoxWriter box;
     box.Reserve(reserve);
     const std::size_t ftyp = box.Open("ftyp");
@@ -1256,7 +1381,14 @@ mp4::BoxWriter TsRewrap::State::BuildHead(bool wideOffsets, std::uint64_t headSi
     }
     box.Close(moov);
     m_headOrder = std::move(order);
-    if (m_mediaSize + 8 > kMax32) {
+    const std::uint64_t mdatHeader = m_mediaSize + 8 > kMax32 ? 16 : 8;
+    if (room) {
+        const std::uint64_t slack = *room - box.size() - mdatHeader;
+        box.U32(slack);
+        box.Bytes("free");
+        box.Skip(slack - 8);
+    }
+    if (mdatHeader == 16) {
         box.U32(1);
         box.Bytes("mdat");
         box.U64(m_mediaSize + 16);
@@ -1267,33 +1399,45 @@ mp4::BoxWriter TsRewrap::State::BuildHead(bool wideOffsets, std::uint64_t headSi
     return box;
 }
 
-bool TsRewrap::State::WriteHead(const Sink& sink) const {
-    const std::string& bytes = m_head.bytes();
+// The head's bytes to put at their offsets, its holes filled: the sizes' from the tables, the free box's with
+// zeros unless the room holds them already.
+bool TsRewrap::State::EmitHead(const Rewrite& put, bool roomWritten) const {
+    const std::string_view bytes = m_head.bytes();
+    std::uint64_t offset = 0;
+    const auto give = [&](std::string_view piece) {
+        const bool taken = put(offset, piece);
+        offset += piece.size();
+        return taken;
+    };
     std::size_t at = 0;
     std::string block;
     for (std::size_t i = 0; i < m_head.holes().size(); ++i) {
-        const std::size_t holeAt = m_head.holes()[i].at;
-        if (!sink(std::string_view(bytes).substr(at, holeAt - at))) {
+        const mp4::BoxWriter::Hole& hole = m_head.holes()[i];
+        if (!give(bytes.substr(at, hole.at - at))) {
             return false;
         }
-        at = holeAt;
+        at = hole.at;
+        if (i >= m_headOrder.size()) {
+            if (roomWritten) {
+                offset += hole.size;
+            } else if (!PutZeros(hole.size, give)) {
+                return false;
+            }
+            continue;
+        }
         for (const std::uint32_t size : m_tracks[m_headOrder[i]].sizes) {
             const char field[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
                                    static_cast<char>(size >> 8), static_cast<char>(size)};
             block.append(field, 4);
-            if (block.size() >= kWriteRun) {
-                if (!sink(block)) {
-                    return false;
-                }
-                block.clear();
+            if (block.size() >= kWriteRun && !give(std::exchange(block, std::string()))) {
+                return false;
             }
         }
-        if (!block.empty() && !sink(block)) {
+        if (!block.empty() && !give(std::exchange(block, std::string()))) {
             return false;
         }
-        block.clear();
     }
-    return sink(std::string_view(bytes).substr(at));
+    return give(bytes.substr(at));
 }
 
 std::optional<std::string> TsRewrap::State::FinishSurvey() {
@@ -1314,9 +1458,18 @@ std::optional<std::string> TsRewrap::State::FinishSurvey() {
     if (!m_refusal && unitsOverBudget) {
         m_refusal = "a PES over the memory budget";
     }
+    if (m_writesSurvey && !HoldsForRoom()) {
+        Flush();
+    }
+    if (!m_refusal && m_mismatch) {
+        m_refusal = "the bytes written were refused";
+    }
     if (!m_refusal) {
         m_refusal = CheckTracks();
     }
+    m_wroteSurvey = std::exchange(m_writesSurvey, false) && m_room > 0;
+    m_out = std::string();
+    m_heldLease.Release();
     if (m_refusal) {
         return m_refusal;
     }
@@ -1325,22 +1478,34 @@ std::optional<std::string> TsRewrap::State::FinishSurvey() {
         m_refusal = kOverBudget;
         return m_refusal;
     }
-    // The offsets' width changes the moov's size, so it is settled before the offsets are.
-    bool wideOffsets = m_options.wideChunkOffsets;
-    mp4::BoxWriter measured = BuildHead(wideOffsets, 0, 0);
-    if (!wideOffsets &&
-        WalkChunks(m_tracks, m_runs, measured.size(), [](const Run&, std::uint64_t) {}) > kMax32) {
-        wideOffsets = true;
-        measured = BuildHead(wideOffsets, 0, 0);
+    if (m_room == 0 || !LayOutHead(m_room)) {
+        LayOutHead(std::nullopt);
     }
-    m_headSize = measured.size();
-    const std::size_t written = measured.bytes().size();
-    measured = mp4::BoxWriter();
-    m_head = BuildHead(wideOffsets, m_headSize, written);
     m_surveyed = true;
     // A survey kept for a later write keeps no PES buffers.
     m_demuxers.clear();
     return std::nullopt;
+}
+
+// In its room when the head fits there with a free box, else right before the mdat.
+bool TsRewrap::State::LayOutHead(std::optional<std::uint64_t> room) {
+    // The offsets' width changes the moov's size, so it is settled before the offsets are.
+    bool wideOffsets = m_options.wideChunkOffsets;
+    mp4::BoxWriter measured = BuildHead(wideOffsets, 0, 0, std::nullopt);
+    if (!wideOffsets && WalkChunks(m_tracks, m_runs, room.value_or(measured.size()),
+                                   [](const Run&, std::uint64_t) {}) > kMax32) {
+        wideOffsets = true;
+        measured = BuildHead(wideOffsets, 0, 0, std::nullopt);
+    }
+    if (room && measured.size() + 8 > *room) {
+        return false;
+    }
+    m_headSize = room.value_or(measured.size());
+    const std::size_t written = measured.bytes().size() + 8;
+    measured = mp4::BoxWriter();
+    m_head = BuildHead(wideOffsets, m_headSize, written, room);
+    m_inRoom = room.has_value();
+    return true;
 }
 
 bool TsRewrap::State::Write(std::size_t source, std::string_view bytes, const Sink& sink) {
@@ -1403,6 +1568,18 @@ std::size_t TsRewrap::KeptBytes() const {
 
 std::uint64_t TsRewrap::HeadSize() const {
     return m_state->headSize();
+}
+
+bool TsRewrap::WriteWhileSurveying(const Sink& sink) {
+    return m_state->WriteWhileSurveying(sink);
+}
+
+bool TsRewrap::HeadInRoom() const {
+    return m_state->HeadInRoom();
+}
+
+bool TsRewrap::RewriteHead(const Rewrite& rewrite) const {
+    return m_state->RewriteHead(rewrite);
 }
 
 bool TsRewrap::WriteHead(const Sink& sink) const {

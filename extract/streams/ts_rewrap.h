@@ -21,18 +21,29 @@ std::optional<std::string> RewrapRefusal(
 
 struct RewrapOptions {
     bool wideChunkOffsets = false;  // co64 even when every chunk offset fits in 32 bits
+    // The bytes of the stream's segments, when known before they are read. A stream of two probes or more
+    // leaves room for its head at the file's start, sized once its first probeBytes have shown how dense its
+    // samples are, so that one pass can write the mdat before the head is known.
+    std::uint64_t streamBytes = 0;
+    std::uint64_t probeBytes = std::uint64_t{4} << 20;
 };
+
+// The options that rewrap segments of these sizes: their bytes, when every size is known before reading.
+RewrapOptions RewrapOptionsFor(const std::vector<std::optional<std::uint64_t>>& segmentSizes);
 
 // Rewraps MPEG-TS (H.264, H.265, AAC, MP3) into one progressive MP4, the moov ahead of the mdat, without
 // re-encoding. The caller passes the same bytes twice: the survey gathers the sample table, then the write
-// streams the mdat's payload. The tables (a few bytes per sample), the head and the PES being gathered are
-// taken from budget; a stream they do not fit in is refused, as over the memory budget.
+// streams the mdat's payload; or, where the head was given room, once, the survey writing as it goes and
+// the head written over its room at the end. The tables (a few bytes per sample), the head and the PES being
+// gathered are taken from budget; a stream they do not fit in is refused, as over the memory budget.
 //
 // Sources are TS files read side by side (one muxed TS, or video and sound in files of their own); the caller
 // feeds their segments interleaved by time, and samples land in the mdat in the order they complete.
 class TsRewrap {
   public:
     using Sink = std::function<bool(std::string_view)>;
+    // Bytes to go over those already written, at offset from the file's start.
+    using Rewrite = std::function<bool(std::uint64_t offset, std::string_view bytes)>;
 
     explicit TsRewrap(MemoryBudget& budget, std::size_t sources = 1, RewrapOptions options = RewrapOptions());
     ~TsRewrap();
@@ -49,6 +60,15 @@ class TsRewrap {
     bool WriteRunStart(const Sink& sink);
     // None when the survey can be written; else why not, for a listing.
     std::optional<std::string> FinishSurvey();
+
+    // Before the survey: from now on it also writes through sink, which outlives it: the room for the head
+    // once the probe is read, then the mdat's payload as samples complete. False, writing nothing, when the
+    // options leave no room for the head, or the bytes held until the probe ends are over the budget.
+    bool WriteWhileSurveying(const Sink& sink);
+    // After a survey that wrote: whether the head fits its room. It then goes over the room through rewrite;
+    // else the file is to be written again, in the second pass.
+    bool HeadInRoom() const;
+    bool RewriteHead(const Rewrite& rewrite) const;
 
     // After a successful survey: ftyp, moov and the mdat's header, its sample sizes given out of the survey's
     // table rather than copied; false when sink refuses.

@@ -76,6 +76,24 @@ class MemoryFileSystem::NewMemoryFile final : public NewFile, private LockedRena
         }
         return m_bytes.size() >= m_owner.failWritesAfter ? WriteStatus::Failed : WriteStatus::DiskFull;
     }
+    WriteStatus Overwrite(std::uint64_t offset, const char* data, std::size_t size) override {
+        if (offset > m_bytes.size() || size > m_bytes.size() - offset) {
+            return WriteStatus::Failed;
+        }
+        m_bytes.replace(offset, size, data, size);
+        if (!m_temporary.empty()) {
+            m_owner.m_files.at(m_temporary).replace(offset, size, data, size);
+        }
+        return WriteStatus::Ok;
+    }
+    WriteStatus Restart() override {
+        m_owner.m_used -= m_bytes.size();
+        m_bytes.clear();
+        if (!m_temporary.empty()) {
+            m_owner.m_files.at(m_temporary).clear();
+        }
+        return WriteStatus::Ok;
+    }
     void SetModifiedTime(FileTime time) override { m_modified = time; }
     WriteStatus Commit() override {
         if (m_owner.onCommit) {

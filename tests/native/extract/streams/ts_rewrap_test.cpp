@@ -510,6 +510,80 @@ TEST(TsRewrapTest, WideChunkOffsetsPointAtTheSameSamples) {
     EXPECT_EQ(Samples(wide.file, 0), kAvcTrack.samples);
 }
 
+// One pass as a placement makes it: the survey writes, then the head goes over its room.
+struct OnePass {
+    bool inRoom = false;
+    std::string file;
+};
+
+OnePass RewrapInOnePass(const std::string& ts, RewrapOptions options) {
+    MemoryBudget budget;
+    TsRewrap rewrap(budget, 1, options);
+    OnePass result;
+    const TsRewrap::Sink sink = [&](std::string_view bytes) {
+        result.file += bytes;
+        return true;
+    };
+    EXPECT_TRUE(rewrap.WriteWhileSurveying(sink));
+    for (std::size_t at = 0; at < ts.size(); at += 1000) {
+        rewrap.Survey(0, std::string_view(ts).substr(at, 1000));
+    }
+    EXPECT_FALSE(rewrap.FinishSurvey());
+    result.inRoom = rewrap.HeadInRoom();
+    EXPECT_EQ(rewrap.RewriteHead([&](std::uint64_t offset, std::string_view bytes) {
+        result.file.replace(offset, bytes.size(), bytes);
+        return true;
+    }),
+              result.inRoom);
+    return result;
+}
+
+// Runs of (pictures, slice bytes): a key frame every 50 pictures, each with an AAC frame.
+std::string Pictures(const std::vector<std::pair<std::size_t, std::size_t>>& runs) {
+    TsWriter ts(kAvcAac);
+    std::uint64_t time = 0;
+    for (const auto& [pictures, sliceBytes] : runs) {
+        const std::string slice = "\x41\x9a" + std::string(sliceBytes, 'P');
+        for (std::size_t i = 0; i < pictures; ++i, time += 3600) {
+            ts.Pes(kVideoPid, time, time,
+                   AnnexB(i % 50 == 0 ? kKeyUnit : std::vector<std::string>{kAud, slice}));
+            ts.Pes(kAudioPid, time, std::nullopt, Adts(10));
+        }
+    }
+    return ts.bytes;
+}
+
+TEST(TsRewrapTest, OnePassWritesWhatTwoPassesWriteOrStartsAgain) {
+    const std::string steady = Pictures({{2000, 20}});
+    const std::string denser = Pictures({{200, 5000}, {4000, 20}});
+    const struct {
+        const char* what;
+        const std::string& ts;
+        bool inRoom;
+    } cases[] = {{"samples as dense throughout", steady, true},
+                 {"samples denser after the probe", denser, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RewrapOptions options{false, c.ts.size(), c.ts.size() / 4};
+        const OnePass once = RewrapInOnePass(c.ts, options);
+        const Rewrapped twice = Rewrap({c.ts}, 7 * kTsPacket + 5, options);
+        const Rewrapped compact = Rewrap({c.ts});
+        ASSERT_EQ(once.inRoom, c.inRoom);
+        if (c.inRoom) {
+            EXPECT_EQ(once.file, twice.file);
+        } else {
+            EXPECT_EQ(twice.file, compact.file);
+        }
+        const auto top = mp4::DecodeBoxes(twice.file);
+        ASSERT_TRUE(top);
+        ASSERT_EQ(top->size(), c.inRoom ? 4u : 3u);
+        EXPECT_EQ((*top)[2].header.type, c.inRoom ? "free" : "mdat");
+        for (std::size_t trak = 0; trak < 2; ++trak) {
+            EXPECT_EQ(Samples(twice.file, trak), Samples(compact.file, trak));
+        }
+    }
+}
+
 TEST(TsRewrapTest, WriteFailsWhenTheBytesDifferFromTheSurvey) {
     const std::string surveyed = Video({0, 3600});
     TsWriter other({{kVideoPid, 0x1B}});
@@ -656,22 +730,28 @@ TEST(TsRewrapTest, FfmpegDecodesTheSamePictures) {
         {"avc_aac", "-c:v libx264 -bf 2 -g 10 -c:a aac"},
         {"avc_mp3", "-c:v libx264 -c:a libmp3lame"},
         {"hevc", "-c:v libx265 -x265-params log-level=error -an"}};
-    for (const auto& [name, options] : codecs) {
+    for (const auto& [name, encoders] : codecs) {
         SCOPED_TRACE(name);
         const std::string ts = (folder / (name + ".ts")).string();
         const std::string mp4 = (folder / (name + ".mp4")).string();
-        if (std::system(("ffmpeg -v error -y " + source + options +
+        if (std::system(("ffmpeg -v error -y " + source + encoders +
                          " -pix_fmt yuv420p -shortest -f mpegts '" + ts + "' 2>/dev/null")
                             .c_str()) != 0) {
             continue;  // an encoder this ffmpeg lacks
         }
-        const Rewrapped result = Rewrap({ReadFile(ts)}, 4096);
-        ASSERT_FALSE(result.refusal) << *result.refusal;
-        std::ofstream(mp4, std::ios::binary) << result.file;
+        const std::string bytes = ReadFile(ts);
         const std::string hashes = PictureHashes(ts);
         EXPECT_GT(hashes.size(), 20 * 33u);
-        EXPECT_EQ(PictureHashes(mp4), hashes);
-        EXPECT_EQ(Output("ffmpeg -v error -i '" + mp4 + "' -f null - 2>&1"), "");
+        // Right before the mdat, and in the room left at the start, with a free box after it.
+        for (const RewrapOptions options :
+             {RewrapOptions(), RewrapOptions{false, bytes.size(), bytes.size() / 4}}) {
+            const Rewrapped result = Rewrap({bytes}, 4096, options);
+            ASSERT_FALSE(result.refusal) << *result.refusal;
+            EXPECT_EQ(Find(result.file, {"free"}).has_value(), options.streamBytes > 0);
+            std::ofstream(mp4, std::ios::binary) << result.file;
+            EXPECT_EQ(PictureHashes(mp4), hashes);
+            EXPECT_EQ(Output("ffmpeg -v error -i '" + mp4 + "' -f null - 2>&1"), "");
+        }
     }
 }
 

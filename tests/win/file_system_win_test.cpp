@@ -271,6 +271,17 @@ TEST(WindowsFileSystem, NewFilesNeverReplaceAndStayOnlyWhenCommitted) {
     EXPECT_EQ(kept->Commit(), WriteStatus::Ok);
     kept.reset();
     EXPECT_EQ(ReadFile(tree / L"kept"), "bytes");
+
+    // A writer may start again and go back over what it wrote; its next bytes still go at the end.
+    auto rewritten = files.CreateNewFile(FromWide(tree / L"rewritten"), status);
+    ASSERT_EQ(rewritten->Write("hello world", 11), WriteStatus::Ok);
+    EXPECT_EQ(rewritten->Restart(), WriteStatus::Ok);
+    EXPECT_EQ(rewritten->Write("again", 5), WriteStatus::Ok);
+    EXPECT_EQ(rewritten->Overwrite(1, "G", 1), WriteStatus::Ok);
+    EXPECT_EQ(rewritten->Write("!", 1), WriteStatus::Ok);
+    EXPECT_EQ(rewritten->Commit(), WriteStatus::Ok);
+    rewritten.reset();
+    EXPECT_EQ(ReadFile(tree / L"rewritten"), "aGain!");
 }
 
 std::uint64_t LastWriteTicks(const std::wstring& path) {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <functional>
 #include <map>
@@ -201,6 +202,24 @@ TEST(PosixFileSystem, EveryWayOfNamingShowsOnlyWholeFilesAndNeverReplaces) {
         dropped.reset();
         EXPECT_EQ(Names(tree / ""), (std::vector<std::string>{"kept", "raced"})) << way.name;
         EXPECT_EQ(fs::file_size(tree / "raced"), 6u) << way.name;
+    }
+}
+
+TEST(PosixFileSystem, EveryWayOfNamingLetsTheWriterGoBack) {
+    for (const WayOfNaming& way : kWaysOfNaming) {
+        TempTree tree;
+        PosixFileSystem files(way.options);
+        CreateStatus status = CreateStatus::Failed;
+        auto file = files.CreateNewFile(U(tree / "back"), status);
+        ASSERT_TRUE(file) << way.name;
+        EXPECT_EQ(file->Write("hello world", 11), WriteStatus::Ok) << way.name;
+        EXPECT_EQ(file->Restart(), WriteStatus::Ok) << way.name;
+        EXPECT_EQ(file->Write("again", 5), WriteStatus::Ok) << way.name;
+        EXPECT_EQ(file->Overwrite(1, "G", 1), WriteStatus::Ok) << way.name;
+        EXPECT_EQ(file->Write("!", 1), WriteStatus::Ok) << way.name;
+        EXPECT_EQ(file->Commit(), WriteStatus::Ok) << way.name;
+        std::ifstream written(tree / "back", std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "aGain!") << way.name;
     }
 }
 

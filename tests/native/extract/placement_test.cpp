@@ -138,6 +138,35 @@ TEST(PlaceNewFile, DecidesTheNameAndLeavesNothingPartial) {
     }
 }
 
+// Writes junk first, then goes back over it as content that learns its start last does.
+class GoingBackContent final : public Content {
+  public:
+    explicit GoingBackContent(bool restarts) : m_restarts(restarts) {}
+    Status Stream(const Sink& sink) override { return sink("abcdefg", 7) ? Status::Done : Status::Refused; }
+    Status StreamInto(const Sink& sink, WrittenFile& file) override {
+        if (m_restarts) {
+            return sink("junk", 4) && file.Restart() ? Stream(sink) : Status::Refused;
+        }
+        return sink("...defg", 7) && file.Overwrite(0, "abc", 3) ? Status::Done : Status::Refused;
+    }
+
+  private:
+    bool m_restarts;
+};
+
+TEST(PlaceNewFile, ContentMayGoBackOverTheFileItWrites) {
+    for (const bool restarts : {false, true}) {
+        for (const bool renameOnly : {false, true}) {
+            MemoryFileSystem files = Destination({});
+            files.renameOnly = renameOnly;
+            GoingBackContent content(restarts);
+            NameIndex names;
+            EXPECT_EQ(Place(files, content, names), PlaceOutcome::Copied);
+            EXPECT_EQ(files.FilesIn(u"/out"), (Files{{u"a.swf", "abcdefg"}})) << restarts << renameOnly;
+        }
+    }
+}
+
 TEST(PlaceNewFile, AFailureSaysWhyAndWhere) {
     const struct {
         Fault fault;

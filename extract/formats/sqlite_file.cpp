@@ -279,20 +279,22 @@ bool LoadPages(Pages& pages) {
     return true;
 }
 
-// A b-tree page's header and where its cells start; none when the cell pointers leave the usable part of
-// the page or point into the header.
+// A b-tree page's header and where its cells start.
 struct BtreePage {
     BtreePageHeader header;
     std::vector<std::size_t> cellOffsets;
 };
 
-std::optional<BtreePage> DecodeBtreePage(std::string_view usable, std::size_t headerOffset) {
+// False when the cell pointers leave the usable part of the page or point into the header. page's room is
+// reused.
+bool DecodeBtreePage(std::string_view usable, std::size_t headerOffset, BtreePage& page) {
     const std::optional<BtreePageHeader> header =
         DecodeBtreePageHeader(usable.substr(std::min(headerOffset, usable.size())));
     if (!header) {
-        return std::nullopt;
+        return false;
     }
-    BtreePage page{*header, {}};
+    page.header = *header;
+    page.cellOffsets.clear();
     const std::size_t arrayStart = headerOffset + header->size;
     const std::size_t arrayEnd = arrayStart + 2 * std::size_t{header->cellCount};
     ByteReader reader(usable);
@@ -300,16 +302,17 @@ std::optional<BtreePage> DecodeBtreePage(std::string_view usable, std::size_t he
     for (std::uint16_t i = 0; i < header->cellCount; ++i) {
         std::uint16_t offset = 0;
         if (!reader.U16BE(offset) || offset < arrayEnd || offset >= usable.size()) {
-            return std::nullopt;
+            return false;
         }
         page.cellOffsets.push_back(offset);
     }
-    return page;
+    return true;
 }
 
 using CellExtent = std::pair<std::size_t, std::size_t>;  // [start, end) in the page
 
-bool CellsApart(std::vector<CellExtent> extents) {
+// Sorts extents.
+bool CellsApart(std::vector<CellExtent>& extents) {
     std::sort(extents.begin(), extents.end());
     for (std::size_t i = 1; i < extents.size(); ++i) {
         if (extents[i].first < extents[i - 1].second) {
@@ -331,7 +334,7 @@ std::optional<std::vector<std::uint32_t>> InteriorChildren(std::string_view usab
         children.push_back(cell->leftChild);
         extents.emplace_back(offset, offset + cell->size);
     }
-    if (!CellsApart(std::move(extents))) {
+    if (!CellsApart(extents)) {
         return std::nullopt;
     }
     children.push_back(page.header.rightMostPointer);
@@ -347,20 +350,23 @@ struct LeafCell {
     std::uint32_t firstOverflowPage = 0;  // 0 when all of the payload is local
 };
 
-std::optional<std::vector<LeafCell>> LeafCells(std::string_view usable, const BtreePage& page) {
-    std::vector<LeafCell> cells;
-    std::vector<CellExtent> extents;
+// The cells of a leaf page, into cells; extents is room to check them by. False when a cell leaves the page
+// or two overlap.
+bool LeafCells(std::string_view usable, const BtreePage& page, std::vector<LeafCell>& cells,
+               std::vector<CellExtent>& extents) {
+    cells.clear();
+    extents.clear();
     for (const std::size_t offset : page.cellOffsets) {
         const std::optional<TableLeafCell> cell = DecodeTableLeafCell(usable.substr(offset));
         if (!cell) {
-            return std::nullopt;
+            return false;
         }
         const std::uint64_t localSize =
             LocalPayloadSize(cell->payloadSize, static_cast<std::uint32_t>(usable.size()));
         const std::size_t localOffset = offset + cell->headerSize;
         const bool overflows = localSize < cell->payloadSize;
         if (localSize + (overflows ? kOverflowPointerSize : 0) > usable.size() - localOffset) {
-            return std::nullopt;
+            return false;
         }
         LeafCell leaf{cell->rowid, cell->payloadSize, localOffset, static_cast<std::size_t>(localSize), 0};
         const std::size_t end = localOffset + leaf.localSize;
@@ -371,10 +377,7 @@ std::optional<std::vector<LeafCell>> LeafCells(std::string_view usable, const Bt
         extents.emplace_back(offset, end + (overflows ? kOverflowPointerSize : 0));
         cells.push_back(leaf);
     }
-    if (!CellsApart(std::move(extents))) {
-        return std::nullopt;
-    }
-    return cells;
+    return CellsApart(extents);
 }
 
 // The pages one walk has read: a bit for each page of the database file, a set for those past it that only
@@ -621,15 +624,14 @@ class TableWalk {
             return WalkResult::Damaged;
         }
         const std::string_view usable(m_page.get(), m_pages.header.usableSize());
-        const std::optional<BtreePage> btree = DecodeBtreePage(usable, page == 1 ? kDatabaseHeaderSize : 0);
-        if (!btree) {
+        if (!DecodeBtreePage(usable, page == 1 ? kDatabaseHeaderSize : 0, m_btree)) {
             return WalkResult::Damaged;
         }
-        if (btree->header.type == PageType::TableLeaf) {
-            return VisitLeaf(usable, *location, *btree);
+        if (m_btree.header.type == PageType::TableLeaf) {
+            return VisitLeaf(usable, *location);
         }
         const std::optional<std::vector<std::uint32_t>> children =
-            btree->header.type == PageType::TableInterior ? InteriorChildren(usable, *btree) : std::nullopt;
+            m_btree.header.type == PageType::TableInterior ? InteriorChildren(usable, m_btree) : std::nullopt;
         if (!children) {
             return WalkResult::Damaged;
         }
@@ -642,12 +644,11 @@ class TableWalk {
         return WalkResult::Finished;
     }
 
-    WalkResult VisitLeaf(std::string_view usable, const ByteRun& location, const BtreePage& page) {
-        const std::optional<std::vector<LeafCell>> cells = LeafCells(usable, page);
-        if (!cells) {
+    WalkResult VisitLeaf(std::string_view usable, const ByteRun& location) {
+        if (!LeafCells(usable, m_btree, m_cells, m_extents)) {
             return WalkResult::Damaged;
         }
-        for (const LeafCell& cell : *cells) {
+        for (const LeafCell& cell : m_cells) {
             if (m_row.rowid >= cell.rowid && m_visitedRows) {
                 return WalkResult::Damaged;
             }
@@ -674,9 +675,12 @@ class TableWalk {
     Pages& m_pages;
     const std::function<bool(const Row&)>& m_visit;
     VisitedPages m_visited;
-    // The page being walked: an interior page's children are taken from it before they are walked, so one
-    // buffer serves every level.
+    // The page being walked and what is decoded of it: an interior page's children are taken from it before
+    // they are walked, so one of each serves every level.
     std::unique_ptr<char[]> m_page;
+    BtreePage m_btree;
+    std::vector<LeafCell> m_cells;
+    std::vector<CellExtent> m_extents;
     PayloadPlaces m_places;
     std::string m_scratch;
     std::uint64_t m_tailPages = 0;

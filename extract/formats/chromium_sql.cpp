@@ -341,11 +341,14 @@ using HeldRows = std::vector<HeldBlob>::const_iterator;
 bool PlaceBody(sqlite::Database& database, HeldRows first, HeldRows last, const StoredResource& resource,
                const ShardFiles& shard, CacheEntry& entry) {
     std::vector<SqlPiece> pieces;
+    pieces.reserve(static_cast<std::size_t>(last - first));
+    std::size_t bodyPieces = 0;
     for (HeldRows blob = first; blob != last; ++blob) {
         if (!blob->sound) {
             return false;
         }
         pieces.push_back(blob->piece);
+        bodyPieces += blob->runCount + (blob->tail.length > 0 ? 1 : 0);
     }
     const bool sparse = entry.status == 206;
     if (!SqlPiecesFit(pieces, resource.bodyEnd, sparse) ||
@@ -353,6 +356,9 @@ bool PlaceBody(sqlite::Database& database, HeldRows first, HeldRows last, const 
          *entry.contentLength != static_cast<std::uint64_t>(resource.bodyEnd))) {
         return false;
     }
+    // Room taken once, within what EntryCost charged: three pieces and a check a blob at most.
+    entry.pieces.reserve(bodyPieces);
+    entry.checksums.reserve(pieces.size());
     Value value;
     for (HeldRows blob = first; blob != last; ++blob) {
         const std::uint64_t start = static_cast<std::uint64_t>(blob->piece.start);

@@ -694,6 +694,7 @@ bool HasBytes(const Value& value) {
 
 // Up to maxSize bytes from the value's runs; false when a run does not read or the runs outgrow the value.
 bool ReadRuns(Pages& pages, const Value& value, std::size_t maxSize, std::string& bytes) {
+    bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(value.size, maxSize)));
     for (const ByteRun& run : value.runs) {
         const std::size_t done = bytes.size();
         if (done == maxSize) {
@@ -703,10 +704,11 @@ bool ReadRuns(Pages& pages, const Value& value, std::size_t maxSize, std::string
             return false;
         }
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(run.length, maxSize - done));
-        bytes.resize(done + size);
-        if (!pages.files.Read(run.file, run.offset, size, bytes.data() + done)) {
+        const std::optional<std::string_view> held = pages.files.Hold(run.file, run.offset, size);
+        if (!held) {
             return false;
         }
+        bytes.append(*held);
     }
     return true;
 }

@@ -178,15 +178,15 @@ HeldBlob HoldBlob(const sqlite::Row& row) {
     return held;
 }
 
-sqlite::Value ValueOf(const HeldBlob& held) {
-    sqlite::Value value;
+// The blob as a value; value's runs keep their room from the blob before.
+void HeldValue(const HeldBlob& held, sqlite::Value& value) {
     value.type = Value::Type::Blob;
     value.size = held.piece.size;
+    value.runs.clear();
     for (std::size_t i = 0; i < held.runCount; ++i) {
         value.runs.push_back({held.runs[i].file, held.runs[i].offset, held.runs[i].length});
     }
     value.tail = held.tail;
-    return value;
 }
 
 bool ByResIdAndStart(const HeldBlob& a, const HeldBlob& b) {
@@ -268,8 +268,9 @@ struct StoredResource {
     std::int64_t bytesUsage = 0;
     std::uint32_t checkSum = 0;
     std::uint32_t keyHash = 0;
-    Value key;
-    Value head;
+    // In the row, which outlives the resource.
+    const Value* key = nullptr;
+    const Value* head = nullptr;
 };
 
 enum class RowState { Live, Doomed, Unsound };
@@ -298,7 +299,7 @@ RowState DecodeResource(const sqlite::Row& row, const SqlResourceColumns& column
     if (!storedCheckSum || !storedKeyHash) {
         return RowState::Unsound;
     }
-    resource = {row.rowid, bodyEnd.integer, bytesUsage.integer, *storedCheckSum, *storedKeyHash, key, head};
+    resource = {row.rowid, bodyEnd.integer, bytesUsage.integer, *storedCheckSum, *storedKeyHash, &key, &head};
     return RowState::Live;
 }
 
@@ -340,11 +341,14 @@ using HeldRows = std::vector<HeldBlob>::const_iterator;
 bool PlaceBody(sqlite::Database& database, HeldRows first, HeldRows last, const StoredResource& resource,
                const ShardFiles& shard, CacheEntry& entry) {
     std::vector<SqlPiece> pieces;
+    pieces.reserve(static_cast<std::size_t>(last - first));
+    std::size_t bodyPieces = 0;
     for (HeldRows blob = first; blob != last; ++blob) {
         if (!blob->sound) {
             return false;
         }
         pieces.push_back(blob->piece);
+        bodyPieces += blob->runCount + (blob->tail.length > 0 ? 1 : 0);
     }
     const bool sparse = entry.status == 206;
     if (!SqlPiecesFit(pieces, resource.bodyEnd, sparse) ||
@@ -352,9 +356,13 @@ bool PlaceBody(sqlite::Database& database, HeldRows first, HeldRows last, const 
          *entry.contentLength != static_cast<std::uint64_t>(resource.bodyEnd))) {
         return false;
     }
+    // Room taken once, within what EntryCost charged: three pieces and a check a blob at most.
+    entry.pieces.reserve(bodyPieces);
+    entry.checksums.reserve(pieces.size());
+    Value value;
     for (HeldRows blob = first; blob != last; ++blob) {
         const std::uint64_t start = static_cast<std::uint64_t>(blob->piece.start);
-        const Value value = ValueOf(*blob);
+        HeldValue(*blob, value);
         if (!PlaceBlob(value, start, blob->piece.size, shard, entry)) {
             return false;
         }
@@ -446,7 +454,7 @@ std::size_t EntryCost(std::size_t blobs, const ShardFiles& shard) {
 RecordRead ReadResource(ShardRead& shard, const StoredResource& resource, HeldRows first, HeldRows last,
                         bool& overBudget) {
     RecordRead read;
-    std::optional<std::string> key = shard.database.ReadValue(resource.key, kMaxChromiumMetadata);
+    std::optional<std::string> key = shard.database.ReadValue(*resource.key, kMaxChromiumMetadata);
     if (!key || SuperFastHash(*key) != resource.keyHash ||
         resource.keyHash % shard.shard.count != shard.shard.shard) {
         return read;
@@ -456,11 +464,11 @@ RecordRead ReadResource(ShardRead& shard, const StoredResource& resource, HeldRo
     if (added != KeyHashes::Added::New) {
         return read;
     }
-    if (resource.head.type == Value::Type::Null) {
+    if (resource.head->type == Value::Type::Null) {
         read.inUse = true;
         return read;
     }
-    const std::optional<std::string> head = shard.database.ReadValue(resource.head, kMaxChromiumMetadata);
+    const std::optional<std::string> head = shard.database.ReadValue(*resource.head, kMaxChromiumMetadata);
     if (!head || SqlCheckSum(*head, resource.keyHash) != resource.checkSum ||
         !SqlBytesUsageAgrees(resource.bytesUsage, resource.bodyEnd, head->size(), key->size())) {
         return read;

@@ -40,7 +40,7 @@ ReadableFile* FileOf(const DatabaseFiles& files, FileRole role) {
 }
 
 // Reads of the three files, each of exactly what is asked; the last few are kept, and a read within one of
-// them is served from memory.
+// them is served from memory. Their buffers are kept too: a walk reads thousands of pages.
 class RecentReads {
   public:
     explicit RecentReads(DatabaseFiles files) : m_files(files) {}
@@ -50,33 +50,54 @@ class RecentReads {
 
     // False unless all of [offset, offset + size) is there.
     bool Read(FileRole role, std::uint64_t offset, std::size_t size, char* out) {
+        const std::optional<std::string_view> held = Hold(role, offset, size);
+        if (held) {
+            std::copy_n(held->data(), size, out);
+        }
+        return held.has_value();
+    }
+
+    // [offset, offset + size) as kept, valid until the next read that is not served from memory; none
+    // unless all of it is there.
+    std::optional<std::string_view> Hold(FileRole role, std::uint64_t offset, std::size_t size) {
         ++m_clock;
         for (Held& held : m_held) {
-            const std::optional<std::uint64_t> at =
-                held.lastUse != 0 && held.role == role
-                    ? PlaceInWindow(held.start, held.bytes.size(), offset, size)
-                    : std::nullopt;
+            const std::optional<std::uint64_t> at = held.lastUse != 0 && held.role == role
+                                                        ? PlaceInWindow(held.start, held.size, offset, size)
+                                                        : std::nullopt;
             if (at) {
                 held.lastUse = m_clock;
-                std::copy_n(held.bytes.data() + *at, size, out);
-                return true;
+                return std::string_view(held.bytes.get() + *at, size);
             }
         }
         ReadableFile* source = File(role);
-        if (!source || !ReadExactly(*source, offset, out, size)) {
-            return false;
+        if (!source) {
+            return std::nullopt;
         }
         Held& held = *std::min_element(m_held.begin(), m_held.end(),
                                        [](const Held& a, const Held& b) { return a.lastUse < b.lastUse; });
-        held = {role, offset, std::string(out, size), m_clock};
-        return true;
+        if (held.capacity < size) {
+            held.bytes.reset(new char[size]);
+            held.capacity = size;
+        }
+        held.lastUse = 0;
+        if (!ReadExactly(*source, offset, held.bytes.get(), size)) {
+            return std::nullopt;
+        }
+        held.role = role;
+        held.start = offset;
+        held.size = size;
+        held.lastUse = m_clock;
+        return std::string_view(held.bytes.get(), size);
     }
 
   private:
     struct Held {
         FileRole role = FileRole::Database;
         std::uint64_t start = 0;
-        std::string bytes;
+        std::size_t size = 0;
+        std::unique_ptr<char[]> bytes;  // left unfilled past size
+        std::size_t capacity = 0;
         std::uint64_t lastUse = 0;  // 0 while empty
     };
 
@@ -258,20 +279,22 @@ bool LoadPages(Pages& pages) {
     return true;
 }
 
-// A b-tree page's header and where its cells start; none when the cell pointers leave the usable part of
-// the page or point into the header.
+// A b-tree page's header and where its cells start.
 struct BtreePage {
     BtreePageHeader header;
     std::vector<std::size_t> cellOffsets;
 };
 
-std::optional<BtreePage> DecodeBtreePage(std::string_view usable, std::size_t headerOffset) {
+// False when the cell pointers leave the usable part of the page or point into the header. page's room is
+// reused.
+bool DecodeBtreePage(std::string_view usable, std::size_t headerOffset, BtreePage& page) {
     const std::optional<BtreePageHeader> header =
         DecodeBtreePageHeader(usable.substr(std::min(headerOffset, usable.size())));
     if (!header) {
-        return std::nullopt;
+        return false;
     }
-    BtreePage page{*header, {}};
+    page.header = *header;
+    page.cellOffsets.clear();
     const std::size_t arrayStart = headerOffset + header->size;
     const std::size_t arrayEnd = arrayStart + 2 * std::size_t{header->cellCount};
     ByteReader reader(usable);
@@ -279,16 +302,17 @@ std::optional<BtreePage> DecodeBtreePage(std::string_view usable, std::size_t he
     for (std::uint16_t i = 0; i < header->cellCount; ++i) {
         std::uint16_t offset = 0;
         if (!reader.U16BE(offset) || offset < arrayEnd || offset >= usable.size()) {
-            return std::nullopt;
+            return false;
         }
         page.cellOffsets.push_back(offset);
     }
-    return page;
+    return true;
 }
 
 using CellExtent = std::pair<std::size_t, std::size_t>;  // [start, end) in the page
 
-bool CellsApart(std::vector<CellExtent> extents) {
+// Sorts extents.
+bool CellsApart(std::vector<CellExtent>& extents) {
     std::sort(extents.begin(), extents.end());
     for (std::size_t i = 1; i < extents.size(); ++i) {
         if (extents[i].first < extents[i - 1].second) {
@@ -310,7 +334,7 @@ std::optional<std::vector<std::uint32_t>> InteriorChildren(std::string_view usab
         children.push_back(cell->leftChild);
         extents.emplace_back(offset, offset + cell->size);
     }
-    if (!CellsApart(std::move(extents))) {
+    if (!CellsApart(extents)) {
         return std::nullopt;
     }
     children.push_back(page.header.rightMostPointer);
@@ -326,20 +350,23 @@ struct LeafCell {
     std::uint32_t firstOverflowPage = 0;  // 0 when all of the payload is local
 };
 
-std::optional<std::vector<LeafCell>> LeafCells(std::string_view usable, const BtreePage& page) {
-    std::vector<LeafCell> cells;
-    std::vector<CellExtent> extents;
+// The cells of a leaf page, into cells; extents is room to check them by. False when a cell leaves the page
+// or two overlap.
+bool LeafCells(std::string_view usable, const BtreePage& page, std::vector<LeafCell>& cells,
+               std::vector<CellExtent>& extents) {
+    cells.clear();
+    extents.clear();
     for (const std::size_t offset : page.cellOffsets) {
         const std::optional<TableLeafCell> cell = DecodeTableLeafCell(usable.substr(offset));
         if (!cell) {
-            return std::nullopt;
+            return false;
         }
         const std::uint64_t localSize =
             LocalPayloadSize(cell->payloadSize, static_cast<std::uint32_t>(usable.size()));
         const std::size_t localOffset = offset + cell->headerSize;
         const bool overflows = localSize < cell->payloadSize;
         if (localSize + (overflows ? kOverflowPointerSize : 0) > usable.size() - localOffset) {
-            return std::nullopt;
+            return false;
         }
         LeafCell leaf{cell->rowid, cell->payloadSize, localOffset, static_cast<std::size_t>(localSize), 0};
         const std::size_t end = localOffset + leaf.localSize;
@@ -350,10 +377,7 @@ std::optional<std::vector<LeafCell>> LeafCells(std::string_view usable, const Bt
         extents.emplace_back(offset, end + (overflows ? kOverflowPointerSize : 0));
         cells.push_back(leaf);
     }
-    if (!CellsApart(std::move(extents))) {
-        return std::nullopt;
-    }
-    return cells;
+    return CellsApart(extents);
 }
 
 // The pages one walk has read: a bit for each page of the database file, a set for those past it that only
@@ -387,18 +411,26 @@ class VisitedPages {
 
 // A record's payload as a walk meets it: the local part in memory, and its overflow pages located only as
 // far as the bytes asked for lie. Each page located is claimed in the walk's visited pages.
+// Where a payload's bytes lie: runs, and each run's offset in the payload. A walk keeps one for all its rows.
+struct PayloadPlaces {
+    std::vector<ByteRun> runs;
+    std::vector<std::uint64_t> starts;
+};
+
 class Payload {
   public:
     Payload(Pages& pages, VisitedPages& visited, std::string_view local, const ByteRun& localRun,
-            const LeafCell& cell)
+            const LeafCell& cell, PayloadPlaces& places)
         : m_pages(pages),
           m_visited(visited),
           m_local(local),
           m_size(cell.payloadSize),
           m_located(localRun.length),
-          m_nextPage(cell.firstOverflowPage) {
-        m_runs.push_back(localRun);
-        m_starts.push_back(0);
+          m_nextPage(cell.firstOverflowPage),
+          m_runs(places.runs),
+          m_starts(places.starts) {
+        m_runs.assign(1, localRun);
+        m_starts.assign(1, 0);
     }
 
     std::uint64_t size() const { return m_size; }
@@ -428,6 +460,17 @@ class Payload {
             done += partSize;
         }
         return done == size;
+    }
+
+    // size bytes from offset: in the page while the local part holds them, else read into scratch.
+    std::optional<std::string_view> View(std::uint64_t offset, std::size_t size, std::string& scratch) {
+        if (offset <= m_local.size() && size <= m_local.size() - offset) {
+            return m_local.substr(static_cast<std::size_t>(offset), size);
+        }
+        if (!Read(offset, size, scratch)) {
+            return std::nullopt;
+        }
+        return std::string_view(scratch);
     }
 
     // Where [offset, offset + size) lies: runs as far as pages are located, the rest as a tail. False when
@@ -484,31 +527,48 @@ class Payload {
     std::uint64_t m_size;
     std::uint64_t m_located;  // payload bytes whose places are known
     std::uint32_t m_nextPage;
-    std::vector<ByteRun> m_runs;
-    std::vector<std::uint64_t> m_starts;  // each run's offset in the payload
+    std::vector<ByteRun>& m_runs;
+    std::vector<std::uint64_t>& m_starts;  // each run's offset in the payload
 };
 
-// The columns of a record; false when its header or a value does not fit the payload.
-bool DecodeRecord(Payload& payload, std::vector<Value>& columns) {
-    std::string header;
-    if (!payload.Read(0, static_cast<std::size_t>(std::min<std::uint64_t>(9, payload.size())), header)) {
+// Takes the next column of a record: its Value is reused, and with it the room its runs took.
+Value& NextColumn(std::vector<Value>& columns, std::size_t& count) {
+    if (count == columns.size()) {
+        columns.emplace_back();
+    }
+    Value& value = columns[count++];
+    value.type = Value::Type::Null;
+    value.integer = 0;
+    value.real = 0;
+    value.size = 0;
+    value.runs.clear();
+    value.tail = ChainTail{};
+    return value;
+}
+
+// The columns of a record; false when its header or a value does not fit the payload. scratch holds what
+// lies past the page.
+bool DecodeRecord(Payload& payload, std::vector<Value>& columns, std::string& scratch) {
+    std::optional<std::string_view> header =
+        payload.View(0, static_cast<std::size_t>(std::min<std::uint64_t>(9, payload.size())), scratch);
+    if (!header) {
         return false;
     }
-    ByteReader sizeReader(header);
+    ByteReader sizeReader(*header);
     std::uint64_t headerSize = 0;
     if (!ReadVarint(sizeReader, headerSize) || headerSize < sizeReader.position() ||
         headerSize > payload.size() || headerSize > kMaxRecordHeaderSize) {
         return false;
     }
     const std::size_t sizeBytes = sizeReader.position();
-    if (!payload.Read(0, static_cast<std::size_t>(headerSize), header)) {
+    if (!(header = payload.View(0, static_cast<std::size_t>(headerSize), scratch))) {
         return false;
     }
-    ByteReader reader(header);
+    ByteReader reader(*header);
     reader.Seek(sizeBytes);
     std::uint64_t contentOffset = headerSize;
     std::string bytes;
-    columns.clear();
+    std::size_t count = 0;
     while (reader.remaining() > 0) {
         std::uint64_t serialType = 0;
         std::optional<ColumnFormat> format;
@@ -516,17 +576,19 @@ bool DecodeRecord(Payload& payload, std::vector<Value>& columns) {
             format->size > payload.size() - contentOffset) {
             return false;
         }
-        Value value;
+        Value& value = NextColumn(columns, count);
         if (format->storage == StorageClass::Integer || format->storage == StorageClass::Real) {
-            if (!payload.Read(contentOffset, static_cast<std::size_t>(format->size), bytes)) {
+            const std::optional<std::string_view> number =
+                payload.View(contentOffset, static_cast<std::size_t>(format->size), bytes);
+            if (!number) {
                 return false;
             }
             if (format->storage == StorageClass::Real) {
                 value.type = Value::Type::Real;
-                value.real = DecodeRecordReal(bytes);
+                value.real = DecodeRecordReal(*number);
             } else {
                 value.type = Value::Type::Integer;
-                value.integer = format->size == 0 ? format->constant : DecodeRecordInteger(bytes);
+                value.integer = format->size == 0 ? format->constant : DecodeRecordInteger(*number);
             }
         } else if (format->storage != StorageClass::Null) {
             value.type = format->storage == StorageClass::Text ? Value::Type::Text : Value::Type::Blob;
@@ -536,8 +598,8 @@ bool DecodeRecord(Payload& payload, std::vector<Value>& columns) {
             }
         }
         contentOffset += format->size;
-        columns.push_back(std::move(value));
     }
+    columns.resize(count);
     return true;
 }
 
@@ -554,25 +616,25 @@ class TableWalk {
   private:
     WalkResult VisitPage(std::uint32_t page, int depth) {
         const std::optional<ByteRun> location = LocatePage(*m_pages.map, page);
-        std::string bytes(m_pages.header.pageSize, '\0');
+        if (!m_page) {
+            m_page.reset(new char[m_pages.header.pageSize]);
+        }
         if (depth > kMaxDepth || !location || !m_visited.Insert(page) ||
-            !m_pages.files.Read(location->file, location->offset, bytes.size(), bytes.data())) {
+            !m_pages.files.Read(location->file, location->offset, m_pages.header.pageSize, m_page.get())) {
             return WalkResult::Damaged;
         }
-        const std::string_view usable = std::string_view(bytes).substr(0, m_pages.header.usableSize());
-        const std::optional<BtreePage> btree = DecodeBtreePage(usable, page == 1 ? kDatabaseHeaderSize : 0);
-        if (!btree) {
+        const std::string_view usable(m_page.get(), m_pages.header.usableSize());
+        if (!DecodeBtreePage(usable, page == 1 ? kDatabaseHeaderSize : 0, m_btree)) {
             return WalkResult::Damaged;
         }
-        if (btree->header.type == PageType::TableLeaf) {
-            return VisitLeaf(usable, *location, *btree);
+        if (m_btree.header.type == PageType::TableLeaf) {
+            return VisitLeaf(usable, *location);
         }
         const std::optional<std::vector<std::uint32_t>> children =
-            btree->header.type == PageType::TableInterior ? InteriorChildren(usable, *btree) : std::nullopt;
+            m_btree.header.type == PageType::TableInterior ? InteriorChildren(usable, m_btree) : std::nullopt;
         if (!children) {
             return WalkResult::Damaged;
         }
-        bytes = std::string();  // forty levels of 64 KiB pages need not stay while the children are walked
         for (const std::uint32_t child : *children) {
             const WalkResult result = VisitPage(child, depth + 1);
             if (result != WalkResult::Finished) {
@@ -582,18 +644,18 @@ class TableWalk {
         return WalkResult::Finished;
     }
 
-    WalkResult VisitLeaf(std::string_view usable, const ByteRun& location, const BtreePage& page) {
-        const std::optional<std::vector<LeafCell>> cells = LeafCells(usable, page);
-        if (!cells) {
+    WalkResult VisitLeaf(std::string_view usable, const ByteRun& location) {
+        if (!LeafCells(usable, m_btree, m_cells, m_extents)) {
             return WalkResult::Damaged;
         }
-        for (const LeafCell& cell : *cells) {
+        for (const LeafCell& cell : m_cells) {
             if (m_row.rowid >= cell.rowid && m_visitedRows) {
                 return WalkResult::Damaged;
             }
             Payload payload(m_pages, m_visited, usable.substr(cell.localOffset, cell.localSize),
-                            ByteRun{location.file, location.offset + cell.localOffset, cell.localSize}, cell);
-            if (!DecodeRecord(payload, m_row.columns)) {
+                            ByteRun{location.file, location.offset + cell.localOffset, cell.localSize}, cell,
+                            m_places);
+            if (!DecodeRecord(payload, m_row.columns, m_scratch)) {
                 return WalkResult::Damaged;
             }
             m_tailPages += payload.PagesLeft();
@@ -613,6 +675,14 @@ class TableWalk {
     Pages& m_pages;
     const std::function<bool(const Row&)>& m_visit;
     VisitedPages m_visited;
+    // The page being walked and what is decoded of it: an interior page's children are taken from it before
+    // they are walked, so one of each serves every level.
+    std::unique_ptr<char[]> m_page;
+    BtreePage m_btree;
+    std::vector<LeafCell> m_cells;
+    std::vector<CellExtent> m_extents;
+    PayloadPlaces m_places;
+    std::string m_scratch;
     std::uint64_t m_tailPages = 0;
     Row m_row;
     bool m_visitedRows = false;  // m_row.rowid is the last row's: rowids only grow
@@ -624,6 +694,7 @@ bool HasBytes(const Value& value) {
 
 // Up to maxSize bytes from the value's runs; false when a run does not read or the runs outgrow the value.
 bool ReadRuns(Pages& pages, const Value& value, std::size_t maxSize, std::string& bytes) {
+    bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(value.size, maxSize)));
     for (const ByteRun& run : value.runs) {
         const std::size_t done = bytes.size();
         if (done == maxSize) {
@@ -633,10 +704,11 @@ bool ReadRuns(Pages& pages, const Value& value, std::size_t maxSize, std::string
             return false;
         }
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(run.length, maxSize - done));
-        bytes.resize(done + size);
-        if (!pages.files.Read(run.file, run.offset, size, bytes.data() + done)) {
+        const std::optional<std::string_view> held = pages.files.Hold(run.file, run.offset, size);
+        if (!held) {
             return false;
         }
+        bytes.append(*held);
     }
     return true;
 }
@@ -648,6 +720,9 @@ std::optional<std::string> ReadValueBytes(Pages& pages, const Value& value, std:
     }
     if (value.tail.length != value.size - bytes.size()) {
         return std::nullopt;
+    }
+    if (value.tail.length == 0) {
+        return bytes;  // most values lie in their row's page: no chain to set up
     }
     const ChainRead tail = FollowChain(*pages.map, pages.files.files(), value.tail, 0, value.tail.length,
                                        static_cast<std::size_t>(value.tail.length),
@@ -822,12 +897,10 @@ std::optional<std::string> Database::ReadLeading(const Value& value, std::size_t
     // The whole page the value starts in: the values read next often lie in it too.
     const ByteRun* first = value.runs.empty() ? nullptr : &value.runs.front();
     if (first && first->file == FileRole::Database) {
-        bytes.resize(pages.header.pageSize);
         const std::uint64_t page = first->offset / pages.header.pageSize * pages.header.pageSize;
-        if (!pages.files.Read(FileRole::Database, page, bytes.size(), bytes.data())) {
+        if (!pages.files.Hold(FileRole::Database, page, pages.header.pageSize)) {
             return std::nullopt;
         }
-        bytes.clear();
     }
     if (!ReadRuns(pages, value, maxSize, bytes)) {
         return std::nullopt;

@@ -19,6 +19,11 @@ class WrittenFile {
     virtual bool Overwrite(std::uint64_t offset, const char* data, std::size_t size) = 0;
     // Drops every byte given: the next given is the file's first again.
     virtual bool Restart() = 0;
+    // Appends up to size bytes of source from offset without passing them through the program; copied
+    // counts them, fewer only at the source's end. None, having copied nothing, where that cannot be done:
+    // the bytes are then to be given. False on a failure or a stop.
+    virtual std::optional<bool> CopyFrom(ReadableFile& source, std::uint64_t offset, std::uint64_t size,
+                                         std::uint64_t& copied) = 0;
 };
 
 // What is to be written: a cached file, or a cache entry's body decoded on the fly. It can be streamed from

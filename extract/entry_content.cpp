@@ -248,6 +248,29 @@ Content::Status EntryContent::StreamLeading(const Sink& sink) {
     return StreamBody(m_fs, m_entry, sink, BodyReads::Leading);
 }
 
+Content::Status EntryContent::StreamInto(const Sink& sink, WrittenFile& file) {
+    const bool asStored = m_entry.complete && m_entry.checksums.empty() && m_entry.pieces.size() == 1 &&
+                          !m_entry.pieces.front().linkedPages &&
+                          ParseContentEncoding(m_entry.contentEncoding) == ContentCoding::Identity;
+    if (!asStored) {
+        return Stream(sink);
+    }
+    const BodyPiece& piece = m_entry.pieces.front();
+    BodyFiles files(m_fs);
+    Status opening = Status::Done;
+    ReadableFile* const source = files.Open(piece.file, opening);
+    if (!source) {
+        return opening;
+    }
+    std::uint64_t copied = 0;
+    const std::optional<bool> done = file.CopyFrom(*source, piece.fileOffset, piece.length, copied);
+    if (!done) {
+        return Stream(sink);
+    }
+    // The browser may have shortened the file since it was listed.
+    return !*done ? Status::Refused : copied == piece.length ? Status::Done : Status::SourceFailed;
+}
+
 // Plain bodies are read where the range lies; coded ones must be decoded from their start.
 Content::Status EntryContent::StreamRange(std::uint64_t offset, std::uint64_t size, const Sink& sink) {
     if (ParseContentEncoding(m_entry.contentEncoding) != ContentCoding::Identity) {

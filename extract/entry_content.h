@@ -30,6 +30,8 @@ class EntryContent final : public Content {
     Status Stream(const Sink& sink) override;
     Status StreamLeading(const Sink& sink) override;
     Status StreamRange(std::uint64_t offset, std::uint64_t size, const Sink& sink) override;
+    // A plain body stored whole in one piece, with no checksums to check, is copied by the system.
+    Status StreamInto(const Sink& sink, WrittenFile& file) override;
     // A plain body kept whole is its stored bytes; a compressed one is known only once decoded.
     std::optional<std::uint64_t> Size() override;
     // The response's Last-Modified, else when the browser stored it.

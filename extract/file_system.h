@@ -82,6 +82,14 @@ class NewFile {
     virtual WriteStatus Overwrite(std::uint64_t offset, const char* data, std::size_t size) = 0;
     // Empties the file: the next write is its first byte again.
     virtual WriteStatus Restart() = 0;
+    // Appends up to size bytes of source from offset, copied by the system without passing through the
+    // program; copied counts them, fewer only at the source's end. None, having copied nothing, where the
+    // system cannot copy between the two.
+    virtual std::optional<WriteStatus> CopyFrom(ReadableFile& /*source*/, std::uint64_t /*offset*/,
+                                                std::uint64_t /*size*/, std::uint64_t& copied) {
+        copied = 0;
+        return std::nullopt;
+    }
     // The time the file shows as modified once committed, instead of when it was written. A file system that
     // cannot keep it, or a time it cannot hold, leaves the file as written: the bytes matter more.
     virtual void SetModifiedTime(FileTime /*time*/) {}

@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -166,6 +167,8 @@ class PosixReadableFile final : public ReadableFile {
         got = n > 0 ? static_cast<std::size_t>(n) : 0;
         return n >= 0;
     }
+
+    int Descriptor() const { return m_fd.get(); }
 
     bool ReadAt(std::uint64_t offset, char* buffer, std::size_t capacity, std::size_t& got) override {
         got = 0;
@@ -376,6 +379,38 @@ class PosixNewFile final : public NewFile {
             data += written;
             size -= static_cast<std::size_t>(written);
             offset += static_cast<std::uint64_t>(written);
+        }
+        return WriteStatus::Ok;
+    }
+
+    std::optional<WriteStatus> CopyFrom(ReadableFile& source, std::uint64_t offset, std::uint64_t size,
+                                        std::uint64_t& copied) override {
+        constexpr std::uint64_t kMostPerCall = std::uint64_t{1} << 30;
+        copied = 0;
+        const auto* posix = dynamic_cast<const PosixReadableFile*>(&source);
+        if (posix == nullptr) {
+            return std::nullopt;
+        }
+        auto from = static_cast<loff_t>(offset);
+        while (copied < size) {
+            const ssize_t n =
+                copy_file_range(posix->Descriptor(), &from, m_fd.get(), nullptr,
+                                static_cast<std::size_t>(std::min(size - copied, kMostPerCall)), 0);
+            if (n == 0) {
+                break;
+            }
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                // File systems that cannot copy say so on the first call.
+                if (copied == 0 &&
+                    (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                    return std::nullopt;
+                }
+                return WriteStatusFor(errno);
+            }
+            copied += static_cast<std::uint64_t>(n);
         }
         return WriteStatus::Ok;
     }

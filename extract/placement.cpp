@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -88,7 +89,8 @@ std::optional<Sha256Digest> DigestOf(ReadableFile& file, std::uint64_t size) {
 // A new file as content writes it, counting its bytes; Status is the last write's.
 class PlacedFile final : public WrittenFile {
   public:
-    PlacedFile(NewFile& file, HarvestProgress* progress) : m_file(file), m_progress(progress) {}
+    PlacedFile(NewFile& file, HarvestProgress* progress, bool& stopped)
+        : m_file(file), m_progress(progress), m_stopped(stopped) {}
 
     WriteStatus Status() const { return m_status; }
     std::uint64_t Size() const { return m_size; }
@@ -98,11 +100,33 @@ class PlacedFile final : public WrittenFile {
         if (m_status != WriteStatus::Ok) {
             return false;
         }
-        m_size += count;
-        if (m_progress != nullptr) {
-            m_progress->bytesWritten.fetch_add(count, std::memory_order_relaxed);
-        }
+        Count(count);
         return true;
+    }
+    // In parts, so that a stop is heard within one.
+    std::optional<bool> CopyFrom(ReadableFile& source, std::uint64_t offset, std::uint64_t size,
+                                 std::uint64_t& copied) override {
+        constexpr std::uint64_t kPart = 16 << 20;
+        for (copied = 0; copied < size;) {
+            if (StopRequested(m_progress)) {
+                m_stopped = true;
+                return false;
+            }
+            const std::uint64_t wanted = std::min(kPart, size - copied);
+            std::uint64_t part = 0;
+            const std::optional<WriteStatus> status = m_file.CopyFrom(source, offset + copied, wanted, part);
+            if (!status && copied == 0) {
+                return std::nullopt;
+            }
+            m_status = status.value_or(WriteStatus::Failed);
+            Count(part);
+            copied += part;
+            // A failure, or the source's end.
+            if (m_status != WriteStatus::Ok || part < wanted) {
+                break;
+            }
+        }
+        return m_status == WriteStatus::Ok;
     }
     bool Overwrite(std::uint64_t offset, const char* data, std::size_t count) override {
         m_status = m_file.Overwrite(offset, data, count);
@@ -118,8 +142,16 @@ class PlacedFile final : public WrittenFile {
     }
 
   private:
+    void Count(std::uint64_t count) {
+        m_size += count;
+        if (m_progress != nullptr) {
+            m_progress->bytesWritten.fetch_add(count, std::memory_order_relaxed);
+        }
+    }
+
     NewFile& m_file;
     HarvestProgress* m_progress;
+    bool& m_stopped;
     WriteStatus m_status = WriteStatus::Ok;
     std::uint64_t m_size = 0;
 };
@@ -325,8 +357,8 @@ class Placement {
 
     // Nothing when the name was taken while the file was written.
     std::optional<PlaceOutcome> Write(NewFile& file) {
-        PlacedFile placed(file, m_progress);
         bool stopped = false;
+        PlacedFile placed(file, m_progress, stopped);
         const Content::Status status = Stream(
             stopped, [&](const char* data, std::size_t chunk) { return placed.Append(data, chunk); },
             &placed);
@@ -393,6 +425,21 @@ Content::Status FileContent::Stream(const Sink& sink) {
             return Status::Refused;
         }
     }
+}
+
+// Copied by the system where it can: the bytes need no look on their way.
+Content::Status FileContent::StreamInto(const Sink& sink, WrittenFile& file) {
+    const std::unique_ptr<ReadableFile> source = m_fs.OpenForReading(m_path);
+    if (!source) {
+        return Stream(sink);
+    }
+    m_modifiedTime = source->ModifiedTime();
+    std::uint64_t copied = 0;
+    const std::optional<bool> done = file.CopyFrom(*source, 0, UINT64_MAX, copied);
+    if (!done) {
+        return Stream(sink);
+    }
+    return *done ? Status::Done : Status::Refused;
 }
 
 std::optional<std::uint64_t> FileContent::Size() {

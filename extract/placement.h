@@ -33,6 +33,7 @@ class FileContent final : public Content {
   public:
     FileContent(FileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
     Status Stream(const Sink& sink) override;
+    Status StreamInto(const Sink& sink, WrittenFile& file) override;
     std::optional<std::uint64_t> Size() override;
     // The source's, as the last pass opened it.
     std::optional<FileTime> ModifiedTime() override { return m_modifiedTime; }

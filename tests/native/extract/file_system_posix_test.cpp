@@ -25,6 +25,7 @@
 
 #include "extract/pipeline.h"
 #include "extract/utf8.h"
+#include "tests/support/memory_file_system.h"
 #include "tests/support/real_cache_data.h"
 #include "tests/support/temp_tree.h"
 
@@ -220,6 +221,44 @@ TEST(PosixFileSystem, EveryWayOfNamingLetsTheWriterGoBack) {
         EXPECT_EQ(file->Commit(), WriteStatus::Ok) << way.name;
         std::ifstream written(tree / "back", std::ios::binary);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "aGain!") << way.name;
+    }
+}
+
+// The system copies between its own files, up to the source's end; a file of another kind is not copied.
+TEST(PosixFileSystem, ANewFileCopiesFromAnotherWithoutPassingItsBytesThrough) {
+    TempTree tree;
+    tree.Write("source", "0123456789");
+    PosixFileSystem files;
+    MemoryFileSystem memory;
+    memory.AddFile(u"/source", "0123456789");
+    const struct {
+        const char* what;
+        FileSystem& from;
+        std::u16string path;
+        std::uint64_t offset, size;
+        std::optional<std::string> written;  // none when not copied
+    } kCases[] = {
+        {"a range", files, U(tree / "source"), 3, 4, "3456"},
+        {"past the end", files, U(tree / "source"), 7, 100, "789"},
+        {"another file system's file", memory, u"/source", 0, 4, std::nullopt},
+    };
+    for (const auto& c : kCases) {
+        CreateStatus status = CreateStatus::Failed;
+        auto file = files.CreateNewFile(U(tree / "copy"), status);
+        const auto source = c.from.OpenForReading(c.path);
+        ASSERT_TRUE(file && source) << c.what;
+        EXPECT_EQ(file->Write("<", 1), WriteStatus::Ok) << c.what;
+        std::uint64_t copied = 99;
+        const std::optional<WriteStatus> copy = file->CopyFrom(*source, c.offset, c.size, copied);
+        EXPECT_EQ(copy, c.written ? std::optional<WriteStatus>(WriteStatus::Ok) : std::nullopt) << c.what;
+        EXPECT_EQ(copied, c.written ? c.written->size() : 0u) << c.what;
+        EXPECT_EQ(file->Write(">", 1), WriteStatus::Ok) << c.what;
+        EXPECT_EQ(file->Commit(), WriteStatus::Ok) << c.what;
+        std::ifstream written(tree / "copy", std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}),
+                  "<" + c.written.value_or("") + ">")
+            << c.what;
+        fs::remove(tree / "copy");
     }
 }
 

@@ -353,34 +353,11 @@ class PosixNewFile final : public NewFile {
     }
 
     WriteStatus Write(const char* data, std::size_t size) override {
-        while (size > 0) {
-            const ssize_t written = write(m_fd.get(), data, size);
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return WriteStatusFor(errno);
-            }
-            data += written;
-            size -= static_cast<std::size_t>(written);
-        }
-        return WriteStatus::Ok;
+        return WriteAll(data, size, std::nullopt);
     }
 
     WriteStatus Overwrite(std::uint64_t offset, const char* data, std::size_t size) override {
-        while (size > 0) {
-            const ssize_t written = pwrite(m_fd.get(), data, size, static_cast<off_t>(offset));
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return WriteStatusFor(errno);
-            }
-            data += written;
-            size -= static_cast<std::size_t>(written);
-            offset += static_cast<std::uint64_t>(written);
-        }
-        return WriteStatus::Ok;
+        return WriteAll(data, size, offset);
     }
 
     std::optional<WriteStatus> CopyFrom(ReadableFile& source, std::uint64_t offset, std::uint64_t size,
@@ -442,6 +419,26 @@ class PosixNewFile final : public NewFile {
     }
 
   private:
+    // At the file's end, or at offset.
+    WriteStatus WriteAll(const char* data, std::size_t size, std::optional<std::uint64_t> offset) {
+        while (size > 0) {
+            const ssize_t written = offset ? pwrite(m_fd.get(), data, size, static_cast<off_t>(*offset))
+                                           : write(m_fd.get(), data, size);
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return WriteStatusFor(errno);
+            }
+            data += written;
+            size -= static_cast<std::size_t>(written);
+            if (offset) {
+                *offset += static_cast<std::uint64_t>(written);
+            }
+        }
+        return WriteStatus::Ok;
+    }
+
     WriteStatus Committed() {
         m_committed = true;
         return WriteStatus::Ok;

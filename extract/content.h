@@ -19,6 +19,8 @@ class WrittenFile {
     virtual bool Overwrite(std::uint64_t offset, const char* data, std::size_t size) = 0;
     // Drops every byte given: the next given is the file's first again.
     virtual bool Restart() = 0;
+    // Whether CopyFrom may copy at all.
+    virtual bool CopiesFiles() const = 0;
     // Appends up to size bytes of source from offset without passing them through the program; copied
     // counts them, fewer only at the source's end. None, having copied nothing, where that cannot be done:
     // the bytes are then to be given. False on a failure or a stop.

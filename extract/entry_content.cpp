@@ -249,8 +249,8 @@ Content::Status EntryContent::StreamLeading(const Sink& sink) {
 }
 
 Content::Status EntryContent::StreamInto(const Sink& sink, WrittenFile& file) {
-    const bool asStored = m_entry.complete && m_entry.checksums.empty() && m_entry.pieces.size() == 1 &&
-                          !m_entry.pieces.front().linkedPages &&
+    const bool asStored = file.CopiesFiles() && m_entry.complete && m_entry.checksums.empty() &&
+                          m_entry.pieces.size() == 1 && !m_entry.pieces.front().linkedPages &&
                           ParseContentEncoding(m_entry.contentEncoding) == ContentCoding::Identity;
     if (!asStored) {
         return Stream(sink);

@@ -82,6 +82,8 @@ class NewFile {
     virtual WriteStatus Overwrite(std::uint64_t offset, const char* data, std::size_t size) = 0;
     // Empties the file: the next write is its first byte again.
     virtual WriteStatus Restart() = 0;
+    // Whether CopyFrom may copy at all: where it cannot, a content need not open its source for it.
+    virtual bool CopiesFiles() const { return false; }
     // Appends up to size bytes of source from offset, copied by the system without passing through the
     // program; copied counts them, fewer only at the source's end. None, having copied nothing, where the
     // system cannot copy between the two.

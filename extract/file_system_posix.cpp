@@ -360,6 +360,7 @@ class PosixNewFile final : public NewFile {
         return WriteAll(data, size, offset);
     }
 
+    bool CopiesFiles() const override { return true; }
     std::optional<WriteStatus> CopyFrom(ReadableFile& source, std::uint64_t offset, std::uint64_t size,
                                         std::uint64_t& copied) override {
         constexpr std::uint64_t kMostPerCall = std::uint64_t{1} << 30;

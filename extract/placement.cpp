@@ -103,6 +103,7 @@ class PlacedFile final : public WrittenFile {
         Count(count);
         return true;
     }
+    bool CopiesFiles() const override { return m_file.CopiesFiles(); }
     // In parts, so that a stop is heard within one.
     std::optional<bool> CopyFrom(ReadableFile& source, std::uint64_t offset, std::uint64_t size,
                                  std::uint64_t& copied) override {
@@ -429,7 +430,7 @@ Content::Status FileContent::Stream(const Sink& sink) {
 
 // Copied by the system where it can: the bytes need no look on their way.
 Content::Status FileContent::StreamInto(const Sink& sink, WrittenFile& file) {
-    const std::unique_ptr<ReadableFile> source = m_fs.OpenForReading(m_path);
+    const std::unique_ptr<ReadableFile> source = file.CopiesFiles() ? m_fs.OpenForReading(m_path) : nullptr;
     if (!source) {
         return Stream(sink);
     }

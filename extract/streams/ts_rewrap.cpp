@@ -1429,13 +1429,17 @@ bool TsRewrap::State::EmitHead(const Rewrite& put, bool roomWritten) const {
             const char field[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
                                    static_cast<char>(size >> 8), static_cast<char>(size)};
             block.append(field, 4);
-            if (block.size() >= kWriteRun && !give(std::exchange(block, std::string()))) {
-                return false;
+            if (block.size() >= kWriteRun) {
+                if (!give(block)) {
+                    return false;
+                }
+                block.clear();
             }
         }
-        if (!block.empty() && !give(std::exchange(block, std::string()))) {
+        if (!block.empty() && !give(block)) {
             return false;
         }
+        block.clear();
     }
     return give(bytes.substr(at));
 }

@@ -282,9 +282,6 @@ Status RewrappedContent::Stream(const Sink& sink) {
 }
 
 Status RewrappedContent::StreamInto(const Sink& sink, WrittenFile& file) {
-    if (m_surveyed) {
-        return Stream(sink);
-    }
     std::unique_ptr<TsRewrap> rewrap = NewRewrap();
     bool sinkRefused = false;
     const TsRewrap::Sink write = [&](std::string_view bytes) {

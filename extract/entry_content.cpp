@@ -192,7 +192,8 @@ Content::Status StreamBody(FileSystem& fs, const CacheEntry& entry, const Conten
                            BodyReads reads) {
     using Status = Content::Status;
     const std::unique_ptr<BodyDecoder> decoder =
-        MakeBodyDecoder(ParseContentEncoding(entry.contentEncoding), kDecodedBodyCap);
+        MakeBodyDecoder(ParseContentEncoding(entry.contentEncoding), kDecodedBodyCap,
+                        reads == BodyReads::Whole ? DecodeReach::Whole : DecodeReach::Leading);
     if (!decoder) {
         return Status::SourceFailed;
     }

@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to one body decoder (chosen at build time) in pieces whose size the first byte picks,
-// under a small cap, and checks what reaches the sink.
+// under a small cap, and checks what reaches the sink; a body decoded whole must come out as it does
+// streamed.
 #include "extract/formats/decode.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
@@ -17,6 +19,35 @@ void Check(bool condition) {
     if (!condition) {
         std::abort();
     }
+}
+
+struct Outcome {
+    drovan::DecodeStatus status = drovan::DecodeStatus::Ok;
+    std::uint64_t size = 0;
+    std::uint64_t hash = 14695981039346656037ull;
+
+    bool operator==(const Outcome& other) const {
+        return status == other.status && size == other.size && hash == other.hash;
+    }
+};
+
+Outcome DecodeAll(const char* body, std::size_t bodySize, std::size_t piece, drovan::DecodeReach reach) {
+    Outcome outcome;
+    const drovan::ByteSink sink = [&outcome](const char* bytes, std::size_t count) {
+        outcome.size += count;
+        for (std::size_t i = 0; i < count; ++i) {
+            outcome.hash = (outcome.hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ull;
+        }
+        return true;
+    };
+    auto decoder = drovan::MakeBodyDecoder(drovan::ContentCoding::DECODE_FUZZ_CODING, kFuzzCap, reach);
+    for (std::size_t at = 0; at < bodySize && outcome.status == drovan::DecodeStatus::Ok; at += piece) {
+        outcome.status = decoder->Feed(body + at, std::min(piece, bodySize - at), sink);
+    }
+    if (outcome.status == drovan::DecodeStatus::Ok) {
+        outcome.status = decoder->Finish(sink);
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -55,5 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         Check(decoder->Finish(sink) == status);
         Check(total == before);
     }
+    Check(DecodeAll(body, bodySize, piece, drovan::DecodeReach::Whole) ==
+          DecodeAll(body, bodySize, bodySize + 1, drovan::DecodeReach::Leading));
     return 0;
 }

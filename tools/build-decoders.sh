@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the brotli and zstd decoders for the Windows build as static libraries from Debian's source packages,
+# Builds libdeflate and the brotli and zstd decoders for the Windows build as static libraries from Debian's source packages,
 # into build/deps/mingw/{include,lib}. The sources come through a private apt configuration holding deb-src
 # entries for the Debian archive this machine already uses; the machine's own apt sources stay untouched.
 # Does nothing when the libraries are already built.
@@ -10,7 +10,7 @@ prefix="$deps/mingw"
 stamp="$prefix/.built"
 cc=x86_64-w64-mingw32-gcc-posix
 ar=x86_64-w64-mingw32-ar
-packages=(brotli libzstd)
+packages=(brotli libzstd libdeflate)
 
 # One build at a time, however many scripts start it.
 mkdir -p "$deps"
@@ -93,9 +93,10 @@ for dsc in "$src"/*.dsc; do
 done
 brotli_dir="$(ls -d "$src"/brotli_*/)"
 zstd_dir="$(ls -d "$src"/libzstd_*/)"
+deflate_dir="$(ls -d "$src"/libdeflate_*/)"
 
 rm -rf "$prefix" "$deps/obj"
-mkdir -p "$prefix/include" "$prefix/lib" "$deps/obj/brotli" "$deps/obj/zstd"
+mkdir -p "$prefix/include" "$prefix/lib" "$deps/obj/brotli" "$deps/obj/zstd" "$deps/obj/deflate"
 jobs="$(nproc)"
 
 # Compiles the given C files with the flags in cflags into objects in $1, then archives them into $2.
@@ -108,7 +109,7 @@ compile_archive() {
     "$ar" rcs "$prefix/lib/$library" "$objects"/*.o
 }
 
-echo "Building the brotli and zstd decoders with $cc"
+echo "Building libdeflate and the brotli and zstd decoders with $cc"
 cflags=(-I"$brotli_dir/c/include")
 compile_archive "$deps/obj/brotli" libbrotlidec.a "$brotli_dir"/c/common/*.c "$brotli_dir"/c/dec/*.c
 cp -r "$brotli_dir/c/include/brotli" "$prefix/include/"
@@ -117,6 +118,12 @@ cp -r "$brotli_dir/c/include/brotli" "$prefix/include/"
 cflags=(-DZSTD_DISABLE_ASM -DZSTD_LEGACY_SUPPORT=0 -I"$zstd_dir/lib" -I"$zstd_dir/lib/common")
 compile_archive "$deps/obj/zstd" libzstd.a "$zstd_dir"/lib/common/*.c "$zstd_dir"/lib/decompress/*.c
 cp "$zstd_dir/lib/zstd.h" "$zstd_dir/lib/zstd_errors.h" "$prefix/include/"
+
+# Only the decompressors, and the checksums they verify.
+cflags=(-I"$deflate_dir")
+compile_archive "$deps/obj/deflate" libdeflate.a "$deflate_dir"/lib/{deflate,gzip,zlib}_decompress.c \
+    "$deflate_dir"/lib/{utils,crc32,adler32}.c "$deflate_dir"/lib/x86/cpu_features.c
+cp "$deflate_dir/libdeflate.h" "$prefix/include/"
 
 rm -rf "$deps/obj"
 echo "${packages[*]}" >"$stamp"

@@ -5,7 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-x86-64 wine wine64 xvfb xauth fonts-wine
-          fonts-wqy-microhei locales imagemagick xdotool zlib1g-dev libsqlite3-dev libbrotli-dev libzstd-dev libz-mingw-w64-dev
+          fonts-wqy-microhei locales imagemagick xdotool zlib1g-dev libsqlite3-dev libbrotli-dev libzstd-dev libdeflate-dev libz-mingw-w64-dev
           dpkg-dev exfat-fuse exfatprogs fuse3 dosfstools fusefat ffmpeg)
 missing=()
 for package in "${packages[@]}"; do

@@ -74,6 +74,7 @@ notice() {
     notice "zlib (libz-mingw-w64)" /usr/share/doc/libz-mingw-w64/copyright
     notice "Brotli decoder (brotli)" /usr/share/doc/libbrotli1/copyright
     notice "Zstandard decoder (libzstd)" /usr/share/doc/libzstd1/copyright
+    notice "libdeflate" /usr/share/doc/libdeflate0/copyright
     notice "mingw-w64 runtime and winpthreads (mingw-w64)" /usr/share/doc/mingw-w64-common/copyright
     notice "GCC runtime libraries: libgcc, libstdc++ (gcc-mingw-w64)" /usr/share/doc/gcc-mingw-w64-base/copyright
 } | sed 's/$/\r/' >"$notices"

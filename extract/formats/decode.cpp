@@ -1,12 +1,15 @@
 #include "extract/formats/decode.h"
 
 #include <brotli/decode.h>
+#include <libdeflate.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "extract/ascii.h"
 
@@ -22,6 +25,10 @@ constexpr std::size_t kOutputGrowth = 64;
 constexpr std::size_t kInflateInputChunk = 1u << 30;
 // The zstd content coding limits windows to 8 MiB, as browsers do; it also bounds what one decoder allocates.
 constexpr int kZstdWindowLogMax = 23;
+// A gzip body up to this size is held and inflated at once, when its trailer says it decodes to no more than
+// the held output size; the two bound what one decoder holds.
+constexpr std::size_t kHeldGzipInput = 1 << 20;
+constexpr std::size_t kHeldGzipOutput = 4 << 20;
 
 ContentCoding ParseOneCoding(std::string_view token) {
     if (EqualsIgnoringAsciiCase(token, "gzip") || EqualsIgnoringAsciiCase(token, "x-gzip")) {
@@ -244,6 +251,90 @@ class ZlibDecoder final : public CappedDecoder {
     z_stream m_stream{};
 };
 
+// A gzip body read whole, held and inflated at once by libdeflate, about twice as fast as zlib. One too large
+// to hold, or one libdeflate cannot take whole (several members, trailing bytes, damage, a size field that
+// lies), is fed to zlib as it always was, so the bytes that come out never differ.
+class HeldGzipDecoder final : public BodyDecoder {
+  public:
+    explicit HeldGzipDecoder(std::uint64_t cap) : m_cap(cap) {}
+
+    DecodeStatus Feed(const char* data, std::size_t size, const ByteSink& sink) override {
+        if (m_wholeStatus) {
+            return *m_wholeStatus;
+        }
+        if (!m_zlib && m_held.size() + size <= kHeldGzipInput) {
+            m_held.append(data, size);
+            return DecodeStatus::Ok;
+        }
+        const DecodeStatus status = FeedHeldToZlib(sink);
+        return status == DecodeStatus::Ok ? m_zlib->Feed(data, size, sink) : status;
+    }
+
+    DecodeStatus Finish(const ByteSink& sink) override {
+        if (!m_zlib && !m_wholeStatus) {
+            m_wholeStatus = InflateWhole(sink);
+        }
+        if (m_wholeStatus) {
+            return *m_wholeStatus;
+        }
+        const DecodeStatus status = FeedHeldToZlib(sink);
+        return status == DecodeStatus::Ok ? m_zlib->Finish(sink) : status;
+    }
+
+  private:
+    struct DecompressorFree {
+        void operator()(libdeflate_decompressor* decompressor) const {
+            libdeflate_free_decompressor(decompressor);
+        }
+    };
+
+    DecodeStatus FeedHeldToZlib(const ByteSink& sink) {
+        if (m_zlib) {
+            return DecodeStatus::Ok;
+        }
+        m_zlib = std::make_unique<ZlibDecoder>(true, m_cap);
+        const std::string held = std::move(m_held);
+        m_held = std::string();
+        return held.empty() ? DecodeStatus::Ok : m_zlib->Feed(held.data(), held.size(), sink);
+    }
+
+    // The held body inflated, when libdeflate takes it whole; nothing reaches the sink otherwise.
+    std::optional<DecodeStatus> InflateWhole(const ByteSink& sink) {
+        constexpr std::size_t kSmallestMember = 18;
+        if (m_held.size() < kSmallestMember) {
+            return std::nullopt;
+        }
+        const auto* end = reinterpret_cast<const unsigned char*>(m_held.data() + m_held.size());
+        const std::uint32_t isize =
+            end[-4] | end[-3] << 8 | end[-2] << 16 | static_cast<std::uint32_t>(end[-1]) << 24;
+        std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
+            libdeflate_alloc_decompressor());
+        if (isize > kHeldGzipOutput || isize > m_cap || !decompressor) {
+            return std::nullopt;
+        }
+        const std::unique_ptr<char[]> output(new char[std::max<std::size_t>(isize, 1)]);
+        std::size_t used = 0;
+        std::size_t produced = 0;
+        if (libdeflate_gzip_decompress_ex(decompressor.get(), m_held.data(), m_held.size(), output.get(),
+                                          isize, &used, &produced) != LIBDEFLATE_SUCCESS ||
+            used != m_held.size() || produced != isize) {
+            return std::nullopt;
+        }
+        m_held = std::string();
+        for (std::size_t at = 0; at < produced; at += kOutputChunk) {
+            if (!sink(output.get() + at, std::min(kOutputChunk, produced - at))) {
+                return DecodeStatus::Refused;
+            }
+        }
+        return DecodeStatus::Ok;
+    }
+
+    std::uint64_t m_cap;
+    std::string m_held;
+    std::unique_ptr<ZlibDecoder> m_zlib;
+    std::optional<DecodeStatus> m_wholeStatus;
+};
+
 class BrotliDecoder final : public CappedDecoder {
   public:
     explicit BrotliDecoder(std::uint64_t cap)
@@ -352,11 +443,15 @@ ContentCoding ParseContentEncoding(std::string_view headerValue) {
     return codings > 1 ? ContentCoding::Unsupported : coding;
 }
 
-std::unique_ptr<BodyDecoder> MakeBodyDecoder(ContentCoding coding, std::uint64_t outputCap) {
+std::unique_ptr<BodyDecoder> MakeBodyDecoder(ContentCoding coding, std::uint64_t outputCap,
+                                             DecodeReach reach) {
     switch (coding) {
         case ContentCoding::Identity:
             return std::make_unique<IdentityDecoder>(outputCap);
         case ContentCoding::Gzip:
+            if (reach == DecodeReach::Whole) {
+                return std::make_unique<HeldGzipDecoder>(outputCap);
+            }
             return std::make_unique<ZlibDecoder>(true, outputCap);
         case ContentCoding::Deflate:
             return std::make_unique<ZlibDecoder>(false, outputCap);

@@ -34,8 +34,13 @@ class BodyDecoder {
 
 constexpr std::uint64_t kDecodedBodyCap = 1ull << 30;
 
+// Whole: the caller feeds the whole body and wants all of it, so a small gzip body may be held until Finish
+// and inflated at once, the same bytes sooner. Leading: output as soon as the input allows, for a look.
+enum class DecodeReach { Leading, Whole };
+
 // Identity passes the bytes through under the same cap; Unsupported gives no decoder.
 [[nodiscard]] std::unique_ptr<BodyDecoder> MakeBodyDecoder(ContentCoding coding,
-                                                           std::uint64_t outputCap = kDecodedBodyCap);
+                                                           std::uint64_t outputCap = kDecodedBodyCap,
+                                                           DecodeReach reach = DecodeReach::Leading);
 
 }  // namespace drovan

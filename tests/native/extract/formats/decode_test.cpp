@@ -92,14 +92,14 @@ struct Decoded {
 
 // Feeds the body in pieces of `piece` bytes (0: all at once), stopping at the first failure.
 Decoded Decode(ContentCoding coding, const std::string& body, std::size_t piece = 0,
-               std::uint64_t cap = kDecodedBodyCap) {
+               std::uint64_t cap = kDecodedBodyCap, DecodeReach reach = DecodeReach::Leading) {
     Decoded decoded;
     const ByteSink sink = [&decoded](const char* data, std::size_t size) {
         decoded.bytes.append(data, size);
         decoded.largestPiece = std::max(decoded.largestPiece, size);
         return true;
     };
-    auto decoder = MakeBodyDecoder(coding, cap);
+    auto decoder = MakeBodyDecoder(coding, cap, reach);
     const std::size_t step = piece == 0 ? std::max<std::size_t>(body.size(), 1) : piece;
     for (std::size_t at = 0; at < body.size() && decoded.status == DecodeStatus::Ok; at += step) {
         decoded.status = decoder->Feed(body.data() + at, std::min(step, body.size() - at), sink);
@@ -341,6 +341,52 @@ TEST(BodyDecoder, RefusingSinkStopsTheDecoderForGood) {
         EXPECT_EQ(decoder->Finish(refuseSecond), DecodeStatus::Refused) << c.name;
         EXPECT_EQ(calls, 2) << c.name;
     }
+}
+
+std::string WithByte(std::string body, std::size_t fromEnd, char value) {
+    body[body.size() - fromEnd] = value;
+    return body;
+}
+
+// A body held whole goes to libdeflate, and to zlib when libdeflate cannot take it; either way the outcome is
+// the streamed one.
+TEST(BodyDecoder, AGzipBodyHeldWholeDecodesAsItDoesStreamed) {
+    const std::string text = Text(300 * 1024);
+    const std::string gzip = Deflate(text, Wrap::Gzip);
+    const struct {
+        const char* name;
+        std::string body;
+        std::uint64_t cap = kDecodedBodyCap;
+    } cases[] = {
+        {"one member", gzip},
+        {"two members", gzip + Deflate("second", Wrap::Gzip)},
+        {"trailing bytes", gzip + "x"},
+        {"size field too small", WithByte(gzip, 2, 0)},
+        {"size field too large", WithByte(gzip, 2, 0x3f)},
+        {"damaged checksum", WithByte(gzip, 6, 0)},
+        {"damaged stream", WithByte(gzip, gzip.size() / 2, 0)},
+        {"cut", gzip.substr(0, gzip.size() - 3)},
+        {"over the held input", Deflate(Noise(1100 * 1024), Wrap::Gzip)},
+        {"over the held output", Deflate(Text(5 << 20), Wrap::Gzip)},
+        {"over the cap", gzip, 1000},
+        {"empty", ""},
+    };
+    for (const auto& c : cases) {
+        const Decoded streamed = Decode(ContentCoding::Gzip, c.body, 0, c.cap);
+        for (std::size_t piece : {0, 999}) {
+            const Decoded held = Decode(ContentCoding::Gzip, c.body, piece, c.cap, DecodeReach::Whole);
+            EXPECT_EQ(held.status, streamed.status) << c.name << " piece " << piece;
+            EXPECT_TRUE(held.bytes == streamed.bytes) << c.name << " piece " << piece;
+            EXPECT_LE(held.largestPiece, 64u * 1024) << c.name;
+        }
+    }
+    int calls = 0;
+    const ByteSink refuseSecond = [&calls](const char*, std::size_t) { return ++calls < 2; };
+    auto decoder = MakeBodyDecoder(ContentCoding::Gzip, kDecodedBodyCap, DecodeReach::Whole);
+    EXPECT_EQ(decoder->Feed(gzip.data(), gzip.size(), refuseSecond), DecodeStatus::Ok);
+    EXPECT_EQ(decoder->Finish(refuseSecond), DecodeStatus::Refused);
+    EXPECT_EQ(decoder->Feed(gzip.data(), gzip.size(), refuseSecond), DecodeStatus::Refused);
+    EXPECT_EQ(calls, 2);
 }
 
 TEST(BodyDecoder, CorruptDecoderStaysCorrupt) {

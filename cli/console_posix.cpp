@@ -67,8 +67,8 @@ int RunHarvestOnConsole(FileSystem& fs, const HarvestArguments& arguments,
                         const std::optional<MachineSources>& machine, HarvestProgress& progress) {
     StandardError terminal;
     std::unique_ptr<ProgressDisplay> display;
-    if (WantsProgressLine(arguments) && isatty(STDERR_FILENO)) {
-        display = std::make_unique<ProgressDisplay>(progress, terminal);
+    if (WantsProgressLine(arguments, isatty(STDOUT_FILENO)) && isatty(STDERR_FILENO)) {
+        display = std::make_unique<ProgressDisplay>(progress, terminal, arguments.list);
     }
     StandardStreams output(display.get());
     const int status = RunHarvest(fs, arguments, machine, output, &progress);

@@ -32,7 +32,7 @@ const char* const kHarvestHelpText =
     "  --max-size N   only entries of at most N bytes\n"
     "  --since DATE   only entries cached since DATE: 2026-12-07 (local time), 2026-12-07T18:30+01:00\n"
     "  --format F     with --list: tsv (the default), csv with a header line, or json (an object a line)\n"
-    "  --quiet        no progress line while harvesting to a terminal\n"
+    "  --quiet        no progress line on a terminal\n"
     "  --help         print this help\n"
     "examples:\n"
     "  every video a copied browser profile holds:\n"

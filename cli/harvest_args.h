@@ -44,8 +44,9 @@ struct ParsedArguments {
 ParsedArguments ParseHarvestArguments(const std::vector<std::u16string>& args);
 
 // A harvest that writes files shows its progress on a terminal unless asked for quiet.
-inline bool WantsProgressLine(const HarvestArguments& arguments) {
-    return !arguments.quiet && !arguments.list && !arguments.help;
+// rowsOnTerminal: standard output is a terminal, where a listing's rows would break up the line.
+inline bool WantsProgressLine(const HarvestArguments& arguments, bool rowsOnTerminal) {
+    return !arguments.quiet && !arguments.help && !(arguments.list && rowsOnTerminal);
 }
 
 extern const char* const kHarvestUsageText;

@@ -111,8 +111,9 @@ int wmain(int argc, wchar_t** argv) {
     const drovan::HarvestArguments& arguments = *parsed.arguments;
     ConsoleError console;
     std::unique_ptr<drovan::ProgressDisplay> display;
-    if (drovan::WantsProgressLine(arguments) && IsConsole(GetStdHandle(STD_ERROR_HANDLE))) {
-        display = std::make_unique<drovan::ProgressDisplay>(progress, console);
+    if (drovan::WantsProgressLine(arguments, IsConsole(GetStdHandle(STD_OUTPUT_HANDLE))) &&
+        IsConsole(GetStdHandle(STD_ERROR_HANDLE))) {
+        display = std::make_unique<drovan::ProgressDisplay>(progress, console, arguments.list);
     }
     output.ShowProgress(display.get());
     return drovan::RunHarvest(fs, arguments, machine, output, &progress);

@@ -6,8 +6,8 @@
 
 namespace drovan {
 
-ProgressDisplay::ProgressDisplay(const HarvestProgress& progress, ProgressTerminal& terminal)
-    : m_progress(progress), m_terminal(terminal) {
+ProgressDisplay::ProgressDisplay(const HarvestProgress& progress, ProgressTerminal& terminal, bool listing)
+    : m_progress(progress), m_terminal(terminal), m_listing(listing) {
     try {
         m_thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -64,6 +64,7 @@ void ProgressDisplay::DrawLocked() {
     snapshot.seconds = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - m_start).count());
     snapshot.currentName = m_progress.CurrentName();
+    snapshot.listing = m_listing;
     m_terminal.Draw(ProgressLine(snapshot, m_terminal.Columns()));
     m_shown = true;
 }

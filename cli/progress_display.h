@@ -27,7 +27,8 @@ class ProgressTerminal {
 // first; the next tick draws it again below.
 class ProgressDisplay {
   public:
-    ProgressDisplay(const HarvestProgress& progress, ProgressTerminal& terminal);
+    // listing: the line counts rows listed, not files written.
+    ProgressDisplay(const HarvestProgress& progress, ProgressTerminal& terminal, bool listing);
     ProgressDisplay(const ProgressDisplay&) = delete;
     ProgressDisplay& operator=(const ProgressDisplay&) = delete;
     ~ProgressDisplay();
@@ -42,6 +43,7 @@ class ProgressDisplay {
 
     const HarvestProgress& m_progress;
     ProgressTerminal& m_terminal;
+    const bool m_listing;
     const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -103,11 +103,14 @@ std::size_t TerminalWidth(std::u16string_view text) {
 
 std::u16string ProgressLine(const ProgressSnapshot& snapshot, std::size_t columns) {
     std::u16string line = u"caches " + Decimal(snapshot.sourcesListed) + u" of " + Decimal(snapshot.sources) +
-                          u", written " + Decimal(snapshot.done);
-    if (snapshot.totalKnown) {
+                          (snapshot.listing ? u", listed " : u", written ") + Decimal(snapshot.done);
+    if (snapshot.totalKnown && !snapshot.listing) {
         line += u" of " + Decimal(snapshot.total);
     }
-    line += u", " + Bytes(snapshot.bytesWritten) + u", " + Elapsed(snapshot.seconds);
+    if (!snapshot.listing) {
+        line += u", " + Bytes(snapshot.bytesWritten);
+    }
+    line += u", " + Elapsed(snapshot.seconds);
     if (!snapshot.currentName.empty()) {
         line += u", " + ListField(snapshot.currentName);
     }

@@ -17,9 +17,11 @@ struct ProgressSnapshot {
     std::uint64_t bytesWritten = 0;
     std::uint64_t seconds = 0;  // since the harvest started
     std::u16string currentName;
+    bool listing = false;  // done counts rows listed; nothing is written
 };
 
-// "caches 2 of 3, written 120 of 400, 1.2 GB, 0:42, clip.mp4", cut to fit columns - 1 terminal cells (the
+// "caches 2 of 3, written 120 of 400, 1.2 GB, 0:42, clip.mp4", or for a listing "caches 2 of 3, listed 120,
+// 0:42, clip.mp4", cut to fit columns - 1 terminal cells (the
 // last cell left free: some terminals wrap when it is written). The name's control characters are encoded
 // as a listing's fields are, and its wide (East Asian) characters take two cells.
 std::u16string ProgressLine(const ProgressSnapshot& snapshot, std::size_t columns);

@@ -20,7 +20,7 @@ std::optional<std::uint64_t> CountedSize(Content& content, const HarvestProgress
     return status == Content::Status::Done ? std::optional<std::uint64_t>(size) : std::nullopt;
 }
 
-ListedRows::ListedRows(const RowSink& row, const HarvestProgress* progress, bool concurrently)
+ListedRows::ListedRows(const RowSink& row, HarvestProgress* progress, bool concurrently)
     : m_row(row), m_progress(progress) {
     if (!concurrently) {
         return;
@@ -78,6 +78,9 @@ void ListedRows::Finish() {
 void ListedRows::Count(Row& row, std::unique_lock<std::mutex>& lock) {
     if (row.state == State::Waiting) {
         row.state = State::Counting;
+        if (m_progress != nullptr) {
+            m_progress->SetCurrentName(row.item.facts->name);
+        }
         lock.unlock();
         row.item.facts->size = CountedSize(*row.item.content, m_progress);
         lock.lock();
@@ -95,6 +98,9 @@ void ListedRows::GiveKnown(std::unique_lock<std::mutex>& lock) {
         ++m_first;
         lock.unlock();
         m_row(*item.facts);
+        if (m_progress != nullptr) {
+            ++m_progress->done;
+        }
         lock.lock();
     }
 }

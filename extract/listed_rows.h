@@ -27,7 +27,7 @@ std::optional<std::uint64_t> CountedSize(Content& content, const HarvestProgress
 class ListedRows {
   public:
     using RowSink = std::function<void(const ItemFacts& facts)>;
-    ListedRows(const RowSink& row, const HarvestProgress* progress, bool concurrently);
+    ListedRows(const RowSink& row, HarvestProgress* progress, bool concurrently);
     ListedRows(const ListedRows&) = delete;
     ListedRows& operator=(const ListedRows&) = delete;
     ~ListedRows();
@@ -52,7 +52,7 @@ class ListedRows {
     void GiveKnown(std::unique_lock<std::mutex>& lock);
 
     const RowSink& m_row;
-    const HarvestProgress* m_progress;
+    HarvestProgress* m_progress;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     // Under m_mutex:

@@ -27,6 +27,7 @@ TEST(ProgressLine, SaysWhereTheHarvestIsInTheCellsThereAre) {
          48,
          "caches 1 of 1, written 0 of 1, 0 B, 0:00, 第一…"},
         {{1, 1, true, 1, 0, 0, 0, u"第一课.mp4"}, 1, ""},
+        {{2, 1, true, 9, 4, 0, 61, u"clip.mp4", true}, 80, "caches 1 of 2, listed 4, 1:01, clip.mp4"},
     };
     for (const auto& c : kCases) {
         const std::u16string line = ProgressLine(c.snapshot, c.columns);

@@ -14,7 +14,9 @@
 namespace drovan {
 namespace {
 
-void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
+// Mixed in locals: through the references, which may alias, every step would go to memory and back.
+inline void Mix(std::uint32_t& aRef, std::uint32_t& bRef, std::uint32_t& cRef) {
+    std::uint32_t a = aRef, b = bRef, c = cRef;
     a -= b, a -= c, a ^= c >> 13;
     b -= c, b -= a, b ^= a << 8;
     c -= a, c -= b, c ^= b >> 13;
@@ -24,6 +26,7 @@ void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
     a -= b, a -= c, a ^= c >> 3;
     b -= c, b -= a, b ^= a << 10;
     c -= a, c -= b, c ^= b >> 15;
+    aRef = a, bRef = b, cRef = c;
 }
 
 std::uint32_t WordLE(const unsigned char* p) {
@@ -150,9 +153,12 @@ void Lookup2Stream::Add(const char* data, std::size_t size) {
     // tail.
     while (size > 0) {
         if (m_pendingSize == 0 && size >= 12) {
-            m_a += WordLE(bytes), m_b += WordLE(bytes + 4), m_c += WordLE(bytes + 8);
-            Mix(m_a, m_b, m_c);
-            bytes += 12, size -= 12;
+            std::uint32_t a = m_a, b = m_b, c = m_c;
+            for (; size >= 12; bytes += 12, size -= 12) {
+                a += WordLE(bytes), b += WordLE(bytes + 4), c += WordLE(bytes + 8);
+                Mix(a, b, c);
+            }
+            m_a = a, m_b = b, m_c = c;
             continue;
         }
         const std::size_t taken = std::min(size, 12 - m_pendingSize);

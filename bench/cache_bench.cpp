@@ -741,32 +741,39 @@ int main(int argc, char** argv) {
         encoded += entry.gzip ? 1 : 0;
     }
 
+    // A kept folder holds the caches of earlier runs: each is made afresh, as the SQL database cannot be made
+    // over.
+    const auto fresh = [&work](const char* name) {
+        fs::remove_all(work / name);
+        return work / name;
+    };
+    fs::remove_all(work / "out");
     std::vector<Cache> caches;
     const double generated = Seconds([&] {
         if (options.only.empty() || options.only == "firefox") {
-            MakeFirefox(work / "cache2", plan, noise);
+            MakeFirefox(fresh("cache2"), plan, noise);
             caches.push_back({"firefox",
                               work / "cache2",
                               [&] { ReadEntryFileEnds(work / "cache2" / "entries", IsFirefoxEntryFile); },
                               {}});
         }
         if (options.only.empty() || options.only == "simple") {
-            MakeSimple(work / "simple", plan, noise);
+            MakeSimple(fresh("simple"), plan, noise);
             caches.push_back({"simple",
                               work / "simple",
                               [&] { ReadEntryFileEnds(work / "simple", IsSimpleEntryFile); },
                               {}});
         }
         if (options.only.empty() || options.only == "blockfile") {
-            const std::vector<std::uint32_t> records = MakeBlockfile(work / "blockfile", plan, noise);
+            const std::vector<std::uint32_t> records = MakeBlockfile(fresh("blockfile"), plan, noise);
             caches.push_back({"blockfile",
                               work / "blockfile",
                               [&work, records] { ReadBlockfileEnds(work / "blockfile", records); },
                               {}});
         }
         if (options.only.empty() || options.only == "sql") {
-            MakeSql(work / "sql", plan, noise);
-            fs::copy(work / "sql", work / "sql-copy");
+            MakeSql(fresh("sql"), plan, noise);
+            fs::copy(work / "sql", fresh("sql-copy"));
             caches.push_back({"sql", work / "sql", [&work] { SelectHeads(work / "sql-copy", false); },
                               [&work] { SelectHeads(work / "sql-copy", true); }});
         }

@@ -21,9 +21,9 @@ struct ProgressSnapshot {
 };
 
 // "caches 2 of 3, written 120 of 400, 1.2 GB, 0:42, clip.mp4", or for a listing "caches 2 of 3, listed 120,
-// 0:42, clip.mp4", cut to fit columns - 1 terminal cells (the
-// last cell left free: some terminals wrap when it is written). The name's control characters are encoded
-// as a listing's fields are, and its wide (East Asian) characters take two cells.
+// 0:42, clip.mp4", cut to fit columns - 1 terminal cells (the last cell left free: some terminals wrap when
+// it is written). The name's control characters are encoded as a listing's fields are, and its wide (East
+// Asian) characters take two cells.
 std::u16string ProgressLine(const ProgressSnapshot& snapshot, std::size_t columns);
 
 // The cells a terminal gives text: two for each wide character, none for a combining mark.

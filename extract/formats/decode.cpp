@@ -307,9 +307,12 @@ class HeldGzipDecoder final : public BodyDecoder {
         const auto* end = reinterpret_cast<const unsigned char*>(m_held.data() + m_held.size());
         const std::uint32_t isize =
             end[-4] | end[-3] << 8 | end[-2] << 16 | static_cast<std::uint32_t>(end[-1]) << 24;
-        std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
+        if (isize > kHeldGzipOutput || isize > m_cap) {
+            return std::nullopt;
+        }
+        const std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
             libdeflate_alloc_decompressor());
-        if (isize > kHeldGzipOutput || isize > m_cap || !decompressor) {
+        if (!decompressor) {
             return std::nullopt;
         }
         const std::unique_ptr<char[]> output(new char[std::max<std::size_t>(isize, 1)]);

@@ -301,7 +301,11 @@ class HeldGzipDecoder final : public BodyDecoder {
     // The held body inflated, when libdeflate takes it whole; nothing reaches the sink otherwise.
     std::optional<DecodeStatus> InflateWhole(const ByteSink& sink) {
         constexpr std::size_t kSmallestMember = 18;
-        if (m_held.size() < kSmallestMember) {
+        constexpr std::size_t kFlagsAt = 3;
+        // libdeflate passes over the header's CRC-16 that zlib checks.
+        constexpr unsigned char kHeaderCrcFlag = 0x02;
+        if (m_held.size() < kSmallestMember ||
+            (static_cast<unsigned char>(m_held[kFlagsAt]) & kHeaderCrcFlag) != 0) {
             return std::nullopt;
         }
         const auto* end = reinterpret_cast<const unsigned char*>(m_held.data() + m_held.size());

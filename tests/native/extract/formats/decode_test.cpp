@@ -369,6 +369,10 @@ TEST(BodyDecoder, AGzipBodyHeldWholeDecodesAsItDoesStreamed) {
         {"over the held input", Deflate(Noise(1100 * 1024), Wrap::Gzip)},
         {"over the held output", Deflate(Text(5 << 20), Wrap::Gzip)},
         {"over the cap", gzip, 1000},
+        // FHCRC with a wrong CRC-16 of the header, then the header's reserved flag.
+        {"header checksum",
+         gzip.substr(0, 3) + "\x02" + gzip.substr(4, 6) + std::string(2, '\0') + gzip.substr(10)},
+        {"reserved flag", gzip.substr(0, 3) + "\x20" + gzip.substr(4)},
         {"empty", ""},
     };
     for (const auto& c : cases) {

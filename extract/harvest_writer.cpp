@@ -146,6 +146,35 @@ class ItemQueue {
         }
     }
 
+    // Places item from content and counts the outcome; an item whose content its write refused is replaced
+    // by what it gives instead, placed here in its stead. False when nothing more is to be placed.
+    bool PlaceAndCount(HarvestItem& item, Content& content) {
+        PlaceFailure failure;
+        const PlaceOutcome outcome = Place(item, content, failure);
+        std::optional<std::vector<HarvestItem>> instead;
+        if (outcome == PlaceOutcome::Damaged) {
+            instead = m_grouping.Instead(content);
+        }
+        if (!instead) {
+            return Count(outcome, failure);
+        }
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_listedSummary.matched = m_listedSummary.matched - 1 + instead->size();
+            m_itemsInstead += instead->size();
+            ++m_itemsReplaced;
+            if (m_progress != nullptr) {
+                m_progress->total = m_progress->total - 1 + instead->size();
+            }
+        }
+        for (HarvestItem& other : *instead) {
+            if (!PlaceAndCount(other, *other.content)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     bool destinationFull() const { return m_destinationFull; }
 
     // Ends the second thread's work, waits for it and sums up what both threads listed and placed.
@@ -176,7 +205,8 @@ class ItemQueue {
         if (done.destinationFull) {
             // Every later copy would fail too: the file that met the full destination and the rest are
             // failed.
-            done.failed = Listed() - done.copied - done.alreadyPresent - m_placed.gone - m_placed.damaged;
+            done.failed = Listed() + m_itemsInstead - m_itemsReplaced - done.copied - done.alreadyPresent -
+                          m_placed.gone - m_placed.damaged;
             if (done.failed > m_placed.failed) {
                 CountFailure(done.failures, {u"no space left", std::u16string(m_destination)},
                              done.failed - m_placed.failed);
@@ -294,12 +324,16 @@ class ItemQueue {
                     return;
                 }
                 slot = &At(m_nextUnclaimed++);
+                // A content judged as it is written would be read whole before its first byte comes.
+                if (!slot->alone && m_grouping.JudgedAsWritten(*slot->item.content)) {
+                    slot->state = Slot::State::LeftToWriter;
+                    m_changed.notify_all();
+                    continue;
+                }
                 slot->state = slot->alone ? Slot::State::PlacingBySecond : Slot::State::Reading;
             }
             if (slot->alone) {
-                PlaceFailure failure;
-                const PlaceOutcome outcome = Place(slot->item, *slot->item.content, failure);
-                const bool more = Count(outcome, failure);
+                const bool more = PlaceAndCount(slot->item, *slot->item.content);
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 slot->state = Slot::State::PlacedBySecond;
                 slot->item = HarvestItem();
@@ -361,6 +395,8 @@ class ItemQueue {
     std::size_t m_heldBytes = 0;
     std::size_t m_placing = 0;  // placements under way
     std::size_t m_tooBigSeen = 0;
+    std::size_t m_itemsInstead = 0;  // placed in the stead of items replaced
+    std::size_t m_itemsReplaced = 0;
     bool m_fullSeen = false;  // no placement starts until those under way have ended
     HarvestSummary m_placed;  // with the sources gone and damaged in gone and damaged only
     // Either thread abandoned an item for a stop: the writer may have found no more to take by then.
@@ -385,8 +421,7 @@ HarvestSummary WriteHarvest(FileSystem& fs, const HarvestLister& list, Grouping&
         if (taken == Taken::End) {
             break;
         }
-        PlaceFailure failure;
-        if (taken == Taken::Write && !queue.Count(queue.Place(*item, *content, failure), failure)) {
+        if (taken == Taken::Write && !queue.PlaceAndCount(*item, *content)) {
             stopped = !queue.destinationFull();
             break;
         }

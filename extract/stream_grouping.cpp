@@ -1,6 +1,8 @@
 #include "extract/stream_grouping.h"
 
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -67,6 +69,9 @@ bool LooksLikePlaylist(std::string_view bytes) {
     return WithoutBom(bytes).substr(0, 7) == "#EXTM3U";
 }
 
+// Takes the content of an entry held, for the one stream written of it.
+using TakeContent = std::function<std::unique_ptr<Content>(std::size_t entry)>;
+
 // A fragment's length in its track's timescale: what its trun says, else the step from the one before.
 std::uint64_t FragmentLength(const std::vector<StreamEntry>& entries, std::size_t part,
                              const std::vector<std::uint64_t>& decodeTimes) {
@@ -81,9 +86,9 @@ std::uint64_t FragmentLength(const std::vector<StreamEntry>& entries, std::size_
 // A track of fragmented MP4 from its parts: an init segment and fragments, or one whole file. runStarts
 // (in order): where in parts the init of each later run lies; each run follows the one before without a gap.
 FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector<std::size_t>& runStarts,
-                        const std::vector<StreamEntry>& entries, std::vector<HarvestItem>& held) {
+                        const std::vector<StreamEntry>& entries, const TakeContent& take) {
     FragmentedTrack track;
-    track.init = std::move(held[parts.front()].content);
+    track.init = take(parts.front());
     std::int64_t shift = 0;
     auto nextRun = runStarts.begin();
     for (std::size_t i = 1; i < parts.size(); ++i) {
@@ -98,39 +103,44 @@ FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector
                     : track.decodeTimes.back() + FragmentLength(entries, parts[i - 1], track.decodeTimes);
             shift = static_cast<std::int64_t>(end) -
                     static_cast<std::int64_t>(next ? next->baseMediaDecodeTime.value_or(0) : 0);
-            track.laterRuns.push_back({track.fragments.size(), std::move(held[parts[i]].content), shift});
+            track.laterRuns.push_back({track.fragments.size(), take(parts[i]), shift});
             continue;
         }
         track.decodeTimes.push_back(time + static_cast<std::uint64_t>(shift));
-        track.fragments.push_back(std::move(held[parts[i]].content));
+        track.fragments.push_back(take(parts[i]));
     }
     return track;
 }
 
+std::unique_ptr<RewrappedContent> RewrappedStream(const FoundStream& stream,
+                                                  const std::vector<StreamEntry>& entries,
+                                                  const TakeContent& take, MemoryBudget& budget) {
+    std::vector<RewrappedContent::Segment> segments;
+    for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
+        segments.push_back({fed.source, fed.runStart, take(fed.entry), fed.entry});
+    }
+    return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2, budget,
+                                              stream.writtenSize);
+}
+
 // The one file a stream's parts make, as its join says.
 std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vector<StreamEntry>& entries,
-                                       std::vector<HarvestItem>& held, bool readAhead, MemoryBudget& budget) {
+                                       const TakeContent& take, bool readAhead, MemoryBudget& budget) {
     switch (stream.join) {
-        case StreamJoin::Rewrapped: {
-            std::vector<RewrappedContent::Segment> segments;
-            for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
-                segments.push_back({fed.source, fed.runStart, std::move(held[fed.entry].content)});
-            }
-            return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2,
-                                                      budget, stream.writtenSize);
-        }
+        case StreamJoin::Rewrapped:
+            return RewrappedStream(stream, entries, take, budget);
         case StreamJoin::Merged: {
             std::vector<FragmentedTrack> tracks;
-            tracks.push_back(TrackOf(stream.parts, stream.runStarts, entries, held));
+            tracks.push_back(TrackOf(stream.parts, stream.runStarts, entries, take));
             if (!stream.soundParts.empty()) {
-                tracks.push_back(TrackOf(stream.soundParts, stream.soundRunStarts, entries, held));
+                tracks.push_back(TrackOf(stream.soundParts, stream.soundRunStarts, entries, take));
             }
             return std::make_unique<MergedContent>(std::move(tracks));
         }
         case StreamJoin::Subtitles: {
             std::vector<std::unique_ptr<Content>> segments;
             for (std::size_t part : stream.parts) {
-                segments.push_back(std::move(held[part].content));
+                segments.push_back(take(part));
             }
             return std::make_unique<SubtitlesContent>(std::move(segments), stream.subtitleZero);
         }
@@ -139,12 +149,83 @@ std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vec
     }
     std::vector<std::unique_ptr<Content>> parts;
     for (std::size_t part : stream.parts) {
-        parts.push_back(std::move(held[part].content));
+        parts.push_back(take(part));
     }
     return std::make_unique<JoinedContent>(std::move(parts), readAhead);
 }
 
 }  // namespace
+
+// The streams stage's entries, kept within the budget while a harvest writes the streams it rewraps in one
+// pass: a stream whose write refuses its bytes is settled from them as a listing would have settled it.
+class StreamTables {
+  public:
+    StreamTables(MemoryBudget& budget, const HarvestFilter& filter, bool readAhead,
+                 const HarvestProgress* progress)
+        : tables(budget), m_budget(budget), m_filter(filter), m_readAhead(readAhead), m_progress(progress) {}
+
+    std::vector<StreamEntry> entries;
+    MemoryLease tables;
+    bool unheld = false;
+    bool partial = false;
+
+    // The items to write instead of written, once its write refused the bytes: the streams its segments
+    // make now, those the filter takes. None when the write failed otherwise.
+    std::optional<std::vector<HarvestItem>> Instead(RewrappedContent& written) {
+        if (!written.Refusal()) {
+            return std::nullopt;
+        }
+        // Both writing threads may meet a refusal.
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        std::unordered_map<std::size_t, std::unique_ptr<Content>> segments;
+        for (RewrappedContent::Segment& segment : written.TakeSegments()) {
+            segments[segment.entry] = std::move(segment.content);
+        }
+        const auto own = [&segments](const FoundStream& stream) {
+            const auto held = [&segments](std::size_t part) { return segments.count(part) > 0; };
+            return !stream.parts.empty() && std::all_of(stream.parts.begin(), stream.parts.end(), held) &&
+                   std::all_of(stream.soundParts.begin(), stream.soundParts.end(), held);
+        };
+        const std::vector<FoundStream> streams = FindAndSettleStreams(
+            entries,
+            [&segments](std::size_t entry) {
+                const auto found = segments.find(entry);
+                return found == segments.end() ? nullptr : found->second.get();
+            },
+            m_budget, unheld, partial, m_progress, own);
+        const TakeContent take = [&segments](std::size_t entry) { return std::move(segments[entry]); };
+        std::vector<HarvestItem> items;
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            if (own(streams[i]) && streams[i].verdict == StreamVerdict::Complete &&
+                FilterTakes(m_filter, streams, i)) {
+                items.push_back({streams[i].fileName,
+                                 {},
+                                 StreamContent(streams[i], entries, take, m_readAhead, m_budget),
+                                 std::nullopt,
+                                 nullptr});
+            }
+        }
+        return items;
+    }
+
+  private:
+    MemoryBudget& m_budget;
+    const HarvestFilter& m_filter;
+    bool m_readAhead;
+    const HarvestProgress* m_progress;
+    std::mutex m_mutex;
+};
+
+StreamGrouping::StreamGrouping(const HarvestFilter& filter, bool readAhead, StreamJoining joining,
+                               const HarvestProgress* progress, StreamHolds& holds, HarvestEnd end)
+    : m_filter(filter),
+      m_readAhead(readAhead),
+      m_joining(joining),
+      m_progress(progress),
+      m_holds(holds),
+      m_end(end) {}
+
+StreamGrouping::~StreamGrouping() = default;
 
 bool MayBePartOfStream(const CacheEntry& entry, const EntryLook& look) {
     if (entry.key.size() > kHeldKeyCap) {
@@ -444,8 +525,9 @@ void StreamGrouping::TakeStreams(std::vector<FoundStream>& streams,
 }
 
 std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, HarvestSummary& summary) {
-    MemoryLease tables(m_holds.Budget());
-    std::vector<StreamEntry> entries;
+    m_tables = std::make_unique<StreamTables>(m_holds.Budget(), m_filter, m_readAhead, m_progress);
+    StreamTables* const tables = m_tables.get();
+    std::vector<StreamEntry>& entries = tables->entries;
     entries.reserve(held.size());
     for (HarvestItem& item : held) {
         if (StopRequested(m_progress)) {
@@ -456,10 +538,18 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
     // No manifest can list more segments than the cache holds.
     ParseStreamTexts(
         entries, [&held](std::size_t i) { return held[i].content.get(); }, held.size(), m_holds.Budget(),
-        tables, m_progress);
+        tables->tables, m_progress);
+    tables->unheld = m_holds.LeftSomeOut();
+    tables->partial = m_joining == StreamJoining::Partial;
+    // A harvest that needs no sizes first surveys each stream as it writes it, in one read. One whose MP4 is
+    // of no type harvested is surveyed now: refused, it may be kept as a type that is.
+    const bool surveyFirst = m_end == HarvestEnd::List || m_filter.AsksSize();
+    const auto surveysNow = [this, surveyFirst](const FoundStream& stream) {
+        return surveyFirst || !NameOfTypes(stream.fileName, m_filter.types);
+    };
     std::vector<FoundStream> streams = FindAndSettleStreams(
-        entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(),
-        m_holds.LeftSomeOut(), m_joining == StreamJoining::Partial, m_progress);
+        entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(), tables->unheld,
+        tables->partial, m_progress, surveysNow);
     const std::vector<bool> belongs = StreamMembers(streams, held.size());
     std::vector<HarvestItem> grouped;
     for (std::size_t i = 0; i < held.size(); ++i) {
@@ -471,16 +561,38 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
             grouped.push_back(std::move(held[i]));
         }
     }
+    const TakeContent take = [&held](std::size_t entry) { return std::move(held[entry].content); };
     std::vector<std::unique_ptr<Content>> contents(streams.size());
     for (std::size_t i = 0; i < streams.size(); ++i) {
-        if (streams[i].verdict == StreamVerdict::Complete) {
-            contents[i] = StreamContent(streams[i], entries, held, m_readAhead, m_holds.Budget());
+        if (streams[i].verdict != StreamVerdict::Complete) {
+            continue;
+        }
+        if (streams[i].join == StreamJoin::Rewrapped && !streams[i].writtenSize) {
+            std::unique_ptr<RewrappedContent> content =
+                RewrappedStream(streams[i], entries, take, m_holds.Budget());
+            m_judgedAsWritten.emplace(content.get(), content.get());
+            contents[i] = std::move(content);
+        } else {
+            contents[i] = StreamContent(streams[i], entries, take, m_readAhead, m_holds.Budget());
         }
     }
     TakeStreams(streams, contents, grouped, summary);
-    // What is written keeps only the entries' contents, within the writer's own budget.
+    // What is written keeps only the entries' contents, within the writer's own budget, and the tables while
+    // a stream it rewraps may be refused.
     m_holds.Release();
+    if (m_judgedAsWritten.empty()) {
+        m_tables.reset();
+    }
     return grouped;
+}
+
+bool StreamGrouping::JudgedAsWritten(const Content& content) const {
+    return m_judgedAsWritten.count(&content) > 0;
+}
+
+std::optional<std::vector<HarvestItem>> StreamGrouping::Instead(Content& content) {
+    const auto found = m_judgedAsWritten.find(&content);
+    return found == m_judgedAsWritten.end() ? std::nullopt : m_tables->Instead(*found->second);
 }
 
 }  // namespace drovan

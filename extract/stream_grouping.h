@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "extract/cache_listing.h"
@@ -16,6 +17,8 @@
 namespace drovan {
 
 struct HarvestProgress;
+class RewrappedContent;
+class StreamTables;
 
 // Responses that may be part of a stream, by their type: playlists, manifests, segments, init segments.
 // One with a long key is not: held keys and URLs stay in memory until every source is listed.
@@ -77,17 +80,15 @@ class StreamGrouping final : public Grouping {
     // (may be null) ends the probing of held entries. The tables take from the budget holds held the entries
     // with.
     StreamGrouping(const HarvestFilter& filter, bool readAhead, StreamJoining joining,
-                   const HarvestProgress* progress, StreamHolds& holds, HarvestEnd end = HarvestEnd::Write)
-        : m_filter(filter),
-          m_readAhead(readAhead),
-          m_joining(joining),
-          m_progress(progress),
-          m_holds(holds),
-          m_end(end) {}
+                   const HarvestProgress* progress, StreamHolds& holds, HarvestEnd end = HarvestEnd::Write);
+    ~StreamGrouping() override;
     // Which entries the listing holds for it: none when streams are not joined.
     HoldTest HeldEntries() const;
     bool Holds(const HarvestItem& item) const override { return item.held.has_value(); }
     std::vector<HarvestItem> Group(std::vector<HarvestItem> held, HarvestSummary& summary) override;
+    // A stream rewrapped in one pass, without a survey before.
+    bool JudgedAsWritten(const Content& content) const override;
+    std::optional<std::vector<HarvestItem>> Instead(Content& content) override;
 
   private:
     void TakeStreams(std::vector<FoundStream>& streams, std::vector<std::unique_ptr<Content>>& contents,
@@ -99,6 +100,9 @@ class StreamGrouping final : public Grouping {
     const HarvestProgress* m_progress;
     StreamHolds& m_holds;
     HarvestEnd m_end;
+    // Kept from the grouping for the streams judged as written, by their contents.
+    std::unique_ptr<StreamTables> m_tables;
+    std::unordered_map<const Content*, RewrappedContent*> m_judgedAsWritten;
 };
 
 }  // namespace drovan

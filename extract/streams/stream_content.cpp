@@ -233,7 +233,8 @@ Status RewrappedContent::Survey(TsRewrap& rewrap, const Sink& sink, bool& sinkRe
             return read;
         }
     }
-    return rewrap.FinishSurvey() ? Status::Damaged : Status::Done;
+    m_refusal = rewrap.FinishSurvey();
+    return m_refusal ? Status::Damaged : Status::Done;
 }
 
 std::unique_ptr<TsRewrap> RewrappedContent::NewRewrap() const {

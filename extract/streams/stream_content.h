@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "extract/memory_budget.h"
@@ -22,6 +23,7 @@ class RewrappedContent final : public Content {
         std::size_t source = 0;  // 0: the stream's own segments; 1: a separate sound rendition's
         bool runStart = false;   // the first of a run after a discontinuity
         std::unique_ptr<Content> content;
+        std::size_t entry = 0;  // the finder's
     };
     // segments in the order they are fed: by time across sources. size: the MP4's, when a survey found it.
     RewrappedContent(std::vector<Segment> segments, std::size_t sources, MemoryBudget& budget,
@@ -33,6 +35,10 @@ class RewrappedContent final : public Content {
     // (the file then starts again), as Stream.
     Status StreamInto(const Sink& sink, WrittenFile& file) override;
     std::optional<FileTime> ModifiedTime() override;
+    // Why a survey of the bytes refused them (a stream the finder could not judge unread): the content is
+    // then damaged, and its segments are to be written otherwise.
+    const std::optional<std::string>& Refusal() const { return m_refusal; }
+    std::vector<Segment> TakeSegments() { return std::move(m_segments); }
 
   private:
     std::unique_ptr<TsRewrap> NewRewrap() const;
@@ -44,6 +50,7 @@ class RewrappedContent final : public Content {
     MemoryBudget& m_budget;
     std::optional<std::uint64_t> m_size;
     std::unique_ptr<TsRewrap> m_surveyed;  // a survey done already, that the next pass only writes
+    std::optional<std::string> m_refusal;
 };
 
 // WebVTT segments as one file whose cues follow the timeline of the video that starts at the 90 kHz time

@@ -349,7 +349,8 @@ std::pair<std::size_t, std::size_t> SurveyKey(const FoundStream& stream) {
 
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, bool partial, const HarvestProgress* progress) {
+                                              bool unheld, bool partial, const HarvestProgress* progress,
+                                              const SurveysNow& surveysNow) {
     // Each round blames one segment or more, which no stream is rewrapped from after: the rounds end.
     std::set<std::pair<std::size_t, std::size_t>> surveyed;
     std::map<std::pair<std::size_t, std::size_t>, std::uint64_t> rewrappedSizes;
@@ -358,7 +359,8 @@ std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
         bool blamed = false;
         for (const FoundStream& stream : streams) {
             if (stream.join != StreamJoin::Rewrapped || stream.verdict != StreamVerdict::Complete ||
-                StopRequested(progress) || !surveyed.insert(SurveyKey(stream)).second) {
+                StopRequested(progress) || !surveysNow(stream) ||
+                !surveyed.insert(SurveyKey(stream)).second) {
                 continue;
             }
             Survey survey = SurveyStream(entries, stream, contents, budget, progress);

@@ -33,14 +33,20 @@ std::vector<FedSegment> RewrapFeedOrder(const std::vector<StreamEntry>& entries,
 // The content of an entry, null for one that cannot be read.
 using EntryContents = std::function<Content*(std::size_t entry)>;
 
-// The streams FindStreams finds, each MPEG-TS stream it would rewrap first surveyed whole (its segments read
-// once, within budget): one the rewrap refuses after all (a PES over the budget, a sound format that changes,
-// timestamps that go back, tables over the budget) is joined as the cache holds it, and says why, before any
-// stream is named, so that a listing and a harvest agree. A refused pair of picture and sound is parted, and
-// each is judged alone. A stop asked through progress (may be null) ends the surveys. A stream to be
-// rewrapped learns its writtenSize. partial: as FindStreams takes it.
+// Which of the streams to be rewrapped are surveyed before any is named: all for a listing, which tells
+// their sizes; for a harvest, none at first (the write surveys as it writes, and a stream it refuses is
+// settled then), and those of a refused stream's entries after.
+using SurveysNow = std::function<bool(const FoundStream& stream)>;
+
+// The streams FindStreams finds, each MPEG-TS stream it would rewrap and surveysNow names first surveyed
+// whole (its segments read once, within budget): one the rewrap refuses after all (a PES over the budget, a
+// sound format that changes, timestamps that go back, tables over the budget) is joined as the cache holds
+// it, and says why. A refused pair of picture and sound is parted, and each is judged alone. A stop asked
+// through progress (may be null) ends the surveys. A stream surveyed learns its writtenSize. partial: as
+// FindStreams takes it.
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, bool partial, const HarvestProgress* progress);
+                                              bool unheld, bool partial, const HarvestProgress* progress,
+                                              const SurveysNow& surveysNow);
 
 }  // namespace drovan

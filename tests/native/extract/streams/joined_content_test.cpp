@@ -124,8 +124,8 @@ TEST(StreamContentTest, RewrapsOrSaysWhyNot) {
     };
     for (const auto& c : cases) {
         std::vector<RewrappedContent::Segment> segments;
-        segments.push_back({0, false, std::make_unique<BytesContent>(first, Status::Done)});
-        segments.push_back({0, false, std::make_unique<BytesContent>(second, c.end, c.secondLater)});
+        segments.push_back({0, false, std::make_unique<BytesContent>(first, Status::Done), 0});
+        segments.push_back({0, false, std::make_unique<BytesContent>(second, c.end, c.secondLater), 1});
         MemoryBudget budget;
         RewrappedContent content(std::move(segments), 1, budget);
         Status status = Status::Done;

@@ -41,6 +41,7 @@ set(DROVAN_EXTRACT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/../extract/streams/joined_content.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/streams/loose_pairs.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/streams/media_probe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../extract/streams/part_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/streams/stream_finder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/streams/stream_content.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../extract/stream_grouping.cpp

@@ -114,13 +114,14 @@ FragmentedTrack TrackOf(const std::vector<std::size_t>& parts, const std::vector
 
 std::unique_ptr<RewrappedContent> RewrappedStream(const FoundStream& stream,
                                                   const std::vector<StreamEntry>& entries,
-                                                  const TakeContent& take, MemoryBudget& budget) {
+                                                  const TakeContent& take, bool readAhead,
+                                                  MemoryBudget& budget) {
     std::vector<RewrappedContent::Segment> segments;
     for (const FedSegment& fed : RewrapFeedOrder(entries, stream)) {
         segments.push_back({fed.source, fed.runStart, take(fed.entry), fed.entry});
     }
     return std::make_unique<RewrappedContent>(std::move(segments), stream.soundParts.empty() ? 1 : 2, budget,
-                                              stream.writtenSize);
+                                              stream.writtenSize, readAhead);
 }
 
 // The one file a stream's parts make, as its join says.
@@ -128,7 +129,7 @@ std::unique_ptr<Content> StreamContent(const FoundStream& stream, const std::vec
                                        const TakeContent& take, bool readAhead, MemoryBudget& budget) {
     switch (stream.join) {
         case StreamJoin::Rewrapped:
-            return RewrappedStream(stream, entries, take, budget);
+            return RewrappedStream(stream, entries, take, readAhead, budget);
         case StreamJoin::Merged: {
             std::vector<FragmentedTrack> tracks;
             tracks.push_back(TrackOf(stream.parts, stream.runStarts, entries, take));
@@ -569,7 +570,7 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
         }
         if (streams[i].join == StreamJoin::Rewrapped && !streams[i].writtenSize) {
             std::unique_ptr<RewrappedContent> content =
-                RewrappedStream(streams[i], entries, take, m_holds.Budget());
+                RewrappedStream(streams[i], entries, take, m_readAhead, m_holds.Budget());
             m_judgedAsWritten.emplace(content.get(), content.get());
             contents[i] = std::move(content);
         } else {

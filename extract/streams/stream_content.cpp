@@ -11,6 +11,7 @@
 
 #include "extract/streams/fragment_merge.h"
 #include "extract/streams/joined_content.h"
+#include "extract/streams/part_reader.h"
 #include "extract/streams/ts_rewrap.h"
 #include "extract/streams/webvtt_join.h"
 
@@ -217,14 +218,42 @@ class TrackCursor {
     std::int64_t m_shift = 0;
 };
 
+// The segments' bytes in order: through a reader ahead where one may run, else straight from their contents.
+class SegmentReads {
+  public:
+    SegmentReads(std::vector<RewrappedContent::Segment>& segments, bool readAhead) : m_segments(segments) {
+        if (!readAhead || segments.size() < 2) {
+            return;
+        }
+        std::vector<Content*> parts;
+        for (const RewrappedContent::Segment& segment : segments) {
+            parts.push_back(segment.content.get());
+        }
+        try {
+            m_reader.emplace(std::move(parts));
+        } catch (const std::system_error&) {
+            // No second thread: this one reads them.
+        }
+    }
+    Status Stream(std::size_t index, const Content::Sink& sink) {
+        return m_reader ? m_reader->Stream(index, sink) : m_segments[index].content->Stream(sink);
+    }
+
+  private:
+    std::vector<RewrappedContent::Segment>& m_segments;
+    std::optional<PartReader> m_reader;
+};
+
 }  // namespace
 
 Status RewrappedContent::Survey(TsRewrap& rewrap, const Sink& sink, bool& sinkRefused) {
-    for (Segment& segment : m_segments) {
+    SegmentReads reads(m_segments, m_readAhead);
+    for (std::size_t i = 0; i < m_segments.size(); ++i) {
+        const Segment& segment = m_segments[i];
         if (segment.runStart) {
             rewrap.SurveyRunStart();
         }
-        const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
+        const Status read = reads.Stream(i, [&](const char* data, std::size_t size) {
             rewrap.Survey(segment.source, std::string_view(data, size));
             sinkRefused = sinkRefused || !sink(kNothing, 0);
             return !sinkRefused;
@@ -245,8 +274,6 @@ std::unique_ptr<TsRewrap> RewrappedContent::NewRewrap() const {
     return std::make_unique<TsRewrap>(m_budget, m_sources, RewrapOptionsFor(sizes));
 }
 
-// Each segment is read on this thread: a second one reading ahead would hold a segment only to drop and
-// read again those over its cap, which HLS segments of ten seconds often are.
 Status RewrappedContent::Stream(const Sink& sink) {
     bool sinkRefused = false;
     std::unique_ptr<TsRewrap> surveyed = std::move(m_surveyed);
@@ -265,11 +292,13 @@ Status RewrappedContent::Stream(const Sink& sink) {
     if (!rewrap.WriteHead(write)) {
         return Status::Refused;
     }
-    for (Segment& segment : m_segments) {
+    SegmentReads reads(m_segments, m_readAhead);
+    for (std::size_t i = 0; i < m_segments.size(); ++i) {
+        const Segment& segment = m_segments[i];
         if (segment.runStart && !rewrap.WriteRunStart(write)) {
             return sinkRefused ? Status::Refused : Status::Damaged;
         }
-        const Status read = segment.content->Stream([&](const char* data, std::size_t size) {
+        const Status read = reads.Stream(i, [&](const char* data, std::size_t size) {
             return rewrap.Write(segment.source, std::string_view(data, size), write);
         });
         if (read != Status::Done) {

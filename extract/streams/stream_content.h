@@ -26,9 +26,14 @@ class RewrappedContent final : public Content {
         std::size_t entry = 0;  // the finder's
     };
     // segments in the order they are fed: by time across sources. size: the MP4's, when a survey found it.
+    // readAhead: a second thread may read (and check) the segments ahead of the rewrap.
     RewrappedContent(std::vector<Segment> segments, std::size_t sources, MemoryBudget& budget,
-                     std::optional<std::uint64_t> size = std::nullopt)
-        : m_segments(std::move(segments)), m_sources(sources), m_budget(budget), m_size(size) {}
+                     std::optional<std::uint64_t> size = std::nullopt, bool readAhead = false)
+        : m_segments(std::move(segments)),
+          m_sources(sources),
+          m_budget(budget),
+          m_size(size),
+          m_readAhead(readAhead) {}
     Status Stream(const Sink& sink) override;
     std::optional<std::uint64_t> Size() override { return m_size; }
     // In one pass where the head has room at the file's start; else, or when the head outgrows its room
@@ -51,6 +56,7 @@ class RewrappedContent final : public Content {
     std::optional<std::uint64_t> m_size;
     std::unique_ptr<TsRewrap> m_surveyed;  // a survey done already, that the next pass only writes
     std::optional<std::string> m_refusal;
+    bool m_readAhead;
 };
 
 // WebVTT segments as one file whose cues follow the timeline of the video that starts at the 90 kHz time

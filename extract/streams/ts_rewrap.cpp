@@ -24,6 +24,10 @@ constexpr std::uint32_t kMovieTimescale = 1000;
 constexpr std::uint32_t kAacFrameSamples = 1024;
 constexpr std::uint32_t kLoneFrameDuration = kVideoTimescale / 25;
 constexpr std::size_t kWriteRun = std::size_t{1} << 20;
+// Bytes at least this many go to the sink as they lie: gathering them into the run would only copy them.
+constexpr std::size_t kDirectWrite = std::size_t{64} << 10;
+// A picture written as it is surveyed is written from the units its look found, up to this many.
+constexpr std::size_t kLookedUnits = 1024;
 constexpr std::size_t kMaxAudioCarry = std::size_t{1} << 14;  // above the largest ADTS or MPEG audio frame
 constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
 
@@ -765,6 +769,8 @@ class TsRewrap::State {
     void RecordVideoSample(std::size_t trackIndex, const PesUnit& unit, std::uint32_t size, bool sync);
     void WritePicture(std::size_t trackIndex, std::string_view payload);
     std::uint64_t PutPicture(const Track& track, std::string_view payload);
+    // A NAL unit after its length.
+    void PutUnit(std::string_view nal);
     template <typename T>
     bool Keep(std::vector<T>& table, T value);
     template <typename T>
@@ -811,6 +817,9 @@ class TsRewrap::State {
     bool m_mismatch = false;
     const Sink* m_sink = nullptr;
     std::string m_out;
+    // The units of the picture last looked at, in its payload; whole while there were few enough to keep.
+    std::vector<std::string_view> m_lookedUnits;
+    bool m_lookedUnitsWhole = false;
     std::size_t m_runIndex = 0;
     std::uint32_t m_runDone = 0;
     std::size_t m_run = 0;  // runs started in this pass after the first
@@ -1022,10 +1031,16 @@ void TsRewrap::State::CutVideo(std::size_t trackIndex, const PesUnit& unit) {
 // sets.
 PictureFacts TsRewrap::State::LookAtPicture(Track& track, std::string_view payload, bool keepParameterSets) {
     PictureFacts facts;
+    m_lookedUnits.clear();
+    m_lookedUnitsWhole = m_writesSurvey;
     ForEachNalUnit(payload, [&](std::string_view nal) {
         const unsigned type = NalType(track.codec, nal);
         if (IsAccessUnitDelimiter(track.codec, type)) {
             return;
+        }
+        m_lookedUnitsWhole = m_lookedUnitsWhole && m_lookedUnits.size() < kLookedUnits;
+        if (m_lookedUnitsWhole) {
+            m_lookedUnits.push_back(nal);
         }
         facts.size += 4 + nal.size();
         facts.sync = facts.sync || IsSyncUnit(track.codec, type);
@@ -1053,7 +1068,13 @@ void TsRewrap::State::SurveyPicture(std::size_t trackIndex, const PesUnit& unit)
     const std::size_t samples = track.sizes.size();
     RecordVideoSample(trackIndex, unit, static_cast<std::uint32_t>(facts.size), facts.sync);
     if (m_writesSurvey && track.sizes.size() > samples && Sound()) {
-        PutPicture(track, unit.payload);
+        if (!m_lookedUnitsWhole) {
+            PutPicture(track, unit.payload);
+            return;
+        }
+        for (const std::string_view nal : m_lookedUnits) {
+            PutUnit(nal);
+        }
     }
 }
 
@@ -1129,14 +1150,18 @@ std::uint64_t TsRewrap::State::PutPicture(const Track& track, std::string_view p
         if (IsAccessUnitDelimiter(track.codec, NalType(track.codec, nal))) {
             return;
         }
-        const auto size = static_cast<std::uint32_t>(nal.size());
-        const char length[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                                static_cast<char>(size >> 8), static_cast<char>(size)};
-        Put(std::string_view(length, 4));
-        Put(nal);
+        PutUnit(nal);
         written += 4 + nal.size();
     });
     return written;
+}
+
+void TsRewrap::State::PutUnit(std::string_view nal) {
+    const auto size = static_cast<std::uint32_t>(nal.size());
+    const char length[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                            static_cast<char>(size >> 8), static_cast<char>(size)};
+    Put(std::string_view(length, 4));
+    Put(nal);
 }
 
 void TsRewrap::State::CutAudio(std::size_t trackIndex, const PesUnit& unit) {
@@ -1285,6 +1310,13 @@ bool TsRewrap::State::ExpectSample(std::size_t trackIndex, std::uint32_t size) {
 void TsRewrap::State::Put(std::string_view bytes) {
     if (HoldsForRoom() && m_out.size() + bytes.size() > m_out.capacity()) {
         Fail(kOverBudget);
+        return;
+    }
+    if (bytes.size() >= kDirectWrite && !HoldsForRoom()) {
+        Flush();
+        if (!m_mismatch && !(*m_sink)(bytes)) {
+            m_mismatch = true;
+        }
         return;
     }
     m_out.append(bytes);

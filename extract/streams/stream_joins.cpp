@@ -4,12 +4,15 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <set>
+#include <system_error>
 #include <unordered_set>
 
 #include "extract/progress.h"
+#include "extract/streams/part_reader.h"
 #include "extract/streams/ts_rewrap.h"
 #include "extract/streams/url_reference.h"
 
@@ -298,17 +301,30 @@ Survey SurveyStream(const std::vector<StreamEntry>& entries, const FoundStream& 
     }
     auto rewrap =
         std::make_unique<TsRewrap>(budget, stream.soundParts.empty() ? 1 : 2, RewrapOptionsFor(sizes));
+    std::vector<Content*> parts;
     for (const FedSegment& fed : order) {
-        if (fed.runStart) {
+        parts.push_back(contents(fed.entry));
+        if (parts.back() == nullptr) {
+            return survey;
+        }
+    }
+    // A second thread reads (and checks) the segments while this one surveys them.
+    std::optional<PartReader> reader;
+    try {
+        reader.emplace(std::move(parts));
+    } catch (const std::system_error&) {
+        // No second thread: this one reads them.
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (order[i].runStart) {
             rewrap->SurveyRunStart();
         }
-        Content* const content = contents(fed.entry);
-        const Content::Status read = content == nullptr
-                                         ? Content::Status::SourceFailed
-                                         : content->Stream([&](const char* data, std::size_t size) {
-                                               rewrap->Survey(fed.source, std::string_view(data, size));
-                                               return !StopRequested(progress);
-                                           });
+        const Content::Sink feed = [&](const char* data, std::size_t size) {
+            rewrap->Survey(order[i].source, std::string_view(data, size));
+            return !StopRequested(progress);
+        };
+        const Content::Status read =
+            reader ? reader->Stream(i, feed) : contents(order[i].entry)->Stream(feed);
         if (read != Content::Status::Done) {
             return survey;
         }

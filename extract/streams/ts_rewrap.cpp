@@ -25,7 +25,7 @@ constexpr std::uint32_t kAacFrameSamples = 1024;
 constexpr std::uint32_t kLoneFrameDuration = kVideoTimescale / 25;
 constexpr std::size_t kWriteRun = std::size_t{1} << 20;
 // Bytes at least this many go to the sink as they lie: gathering them into the run would only copy them.
-constexpr std::size_t kDirectWrite = std::size_t{64} << 10;
+constexpr std::size_t kDirectWrite = std::size_t{16} << 10;
 // A picture written as it is surveyed is written from the units its look found, up to this many.
 constexpr std::size_t kLookedUnits = 1024;
 constexpr std::size_t kMaxAudioCarry = std::size_t{1} << 14;  // above the largest ADTS or MPEG audio frame

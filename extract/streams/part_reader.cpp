@@ -6,9 +6,10 @@
 namespace drovan {
 namespace {
 
-// Bytes read ahead stay below this, in pieces of kPieceSize.
+// Bytes read ahead stay below this, in pieces of kPieceSize; a few emptied pieces are kept for reuse.
 constexpr std::size_t kAheadBudget = 16 << 20;
 constexpr std::size_t kPieceSize = 1 << 20;
+constexpr std::size_t kSparePieces = 4;
 
 }  // namespace
 
@@ -105,7 +106,7 @@ std::vector<char> PartReader::SpareBuffer() {
 void PartReader::Recycle(std::vector<char> buffer) {
     buffer.clear();
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_spare.size() < kAheadBudget / kPieceSize) {
+    if (m_spare.size() < kSparePieces) {
         m_spare.push_back(std::move(buffer));
     }
 }

@@ -123,18 +123,20 @@ TEST(StreamContentTest, RewrapsOrSaysWhyNot) {
         {"stopped while surveying", "", Status::Done, 1, Status::Refused},
     };
     for (const auto& c : cases) {
-        std::vector<RewrappedContent::Segment> segments;
-        segments.push_back({0, false, std::make_unique<BytesContent>(first, Status::Done), 0});
-        segments.push_back({0, false, std::make_unique<BytesContent>(second, c.end, c.secondLater), 1});
-        MemoryBudget budget;
-        RewrappedContent content(std::move(segments), 1, budget);
-        Status status = Status::Done;
-        const std::string bytes = StreamedBytes(content, status, c.refuseAt);
-        EXPECT_EQ(status, c.status) << c.name;
-        if (c.status == Status::Done) {
-            EXPECT_EQ(TopLevelBoxes(bytes), (std::vector<std::string>{"ftyp", "moov", "mdat"})) << c.name;
-        } else if (c.refuseAt == 1) {
-            EXPECT_EQ(bytes, "") << c.name;
+        for (const bool readAhead : {false, true}) {
+            std::vector<RewrappedContent::Segment> segments;
+            segments.push_back({0, false, std::make_unique<BytesContent>(first, Status::Done), 0});
+            segments.push_back({0, false, std::make_unique<BytesContent>(second, c.end, c.secondLater), 1});
+            MemoryBudget budget;
+            RewrappedContent content(std::move(segments), 1, budget, std::nullopt, readAhead);
+            Status status = Status::Done;
+            const std::string bytes = StreamedBytes(content, status, c.refuseAt);
+            EXPECT_EQ(status, c.status) << c.name << readAhead;
+            if (c.status == Status::Done) {
+                EXPECT_EQ(TopLevelBoxes(bytes), (std::vector<std::string>{"ftyp", "moov", "mdat"})) << c.name;
+            } else if (c.refuseAt == 1) {
+                EXPECT_EQ(bytes, "") << c.name << readAhead;
+            }
         }
     }
 }

@@ -568,7 +568,8 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
         if (streams[i].verdict != StreamVerdict::Complete) {
             continue;
         }
-        if (streams[i].join == StreamJoin::Rewrapped && !streams[i].writtenSize) {
+        if (m_end == HarvestEnd::Write && streams[i].join == StreamJoin::Rewrapped &&
+            !streams[i].writtenSize) {
             std::unique_ptr<RewrappedContent> content =
                 RewrappedStream(streams[i], entries, take, m_readAhead, m_holds.Budget());
             m_judgedAsWritten.emplace(content.get(), content.get());

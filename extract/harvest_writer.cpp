@@ -148,7 +148,7 @@ class ItemQueue {
 
     // Places item from content and counts the outcome; an item whose content its write refused is replaced
     // by what it gives instead, placed here in its stead. False when nothing more is to be placed.
-    bool PlaceAndCount(HarvestItem& item, Content& content) {
+    bool PlaceAndCount(const HarvestItem& item, Content& content) {
         PlaceFailure failure;
         const PlaceOutcome outcome = Place(item, content, failure);
         std::optional<std::vector<HarvestItem>> instead;

@@ -117,7 +117,8 @@ HarvestSummary ListHarvest(FileSystem& fs, const std::vector<HarvestSource>& sou
     StartProgress(progress, sources.size());
     MemoryBudget budget(memoryLimit);
     StreamHolds streamHolds(budget, HarvestEnd::List);
-    StreamGrouping grouping(filter, false, joining, progress, streamHolds, HarvestEnd::List);
+    StreamGrouping grouping(filter, fs.ReadsAlongsideWrites(), joining, progress, streamHolds,
+                            HarvestEnd::List);
     const HarvestLister list =
         SourcesLister(fs, sources, u"", filter, grouping.HeldEntries(), progress, budget, HarvestEnd::List);
     std::vector<HarvestItem> held;

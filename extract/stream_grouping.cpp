@@ -167,8 +167,7 @@ class StreamTables {
 
     std::vector<StreamEntry> entries;
     MemoryLease tables;
-    bool unheld = false;
-    bool partial = false;
+    Settling settling;
 
     // The items to write instead of written, once its write refused the bytes: the streams its segments
     // make now, those the filter takes. None when the write failed otherwise.
@@ -193,7 +192,7 @@ class StreamTables {
                 const auto found = segments.find(entry);
                 return found == segments.end() ? nullptr : found->second.get();
             },
-            m_budget, unheld, partial, m_progress, own);
+            m_budget, settling, m_progress, own);
         const TakeContent take = [&segments](std::size_t entry) { return std::move(segments[entry]); };
         std::vector<HarvestItem> items;
         for (std::size_t i = 0; i < streams.size(); ++i) {
@@ -540,8 +539,7 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
     ParseStreamTexts(
         entries, [&held](std::size_t i) { return held[i].content.get(); }, held.size(), m_holds.Budget(),
         tables->tables, m_progress);
-    tables->unheld = m_holds.LeftSomeOut();
-    tables->partial = m_joining == StreamJoining::Partial;
+    tables->settling = {m_holds.LeftSomeOut(), m_joining == StreamJoining::Partial, m_readAhead};
     // A harvest that needs no sizes first surveys each stream as it writes it, in one read. One whose MP4 is
     // of no type harvested is surveyed now: refused, it may be kept as a type that is.
     const bool surveyFirst = m_end == HarvestEnd::List || m_filter.AsksSize();
@@ -549,8 +547,8 @@ std::vector<HarvestItem> StreamGrouping::Group(std::vector<HarvestItem> held, Ha
         return surveyFirst || !NameOfTypes(stream.fileName, m_filter.types);
     };
     std::vector<FoundStream> streams = FindAndSettleStreams(
-        entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(), tables->unheld,
-        tables->partial, m_progress, surveysNow);
+        entries, [&held](std::size_t i) { return held[i].content.get(); }, m_holds.Budget(), tables->settling,
+        m_progress, surveysNow);
     const std::vector<bool> belongs = StreamMembers(streams, held.size());
     std::vector<HarvestItem> grouped;
     for (std::size_t i = 0; i < held.size(); ++i) {

@@ -1,37 +1,19 @@
 #include "extract/streams/joined_content.h"
 
-#include <system_error>
 #include <utility>
 
 #include "extract/streams/part_reader.h"
 
 namespace drovan {
 
-Content::Status JoinedContent::StreamInOrder(const Sink& sink) {
-    for (const std::unique_ptr<Content>& part : m_parts) {
-        if (const Status status = part->Stream(sink); status != Status::Done) {
-            return status;
-        }
-    }
-    return Status::Done;
-}
-
 Content::Status JoinedContent::Stream(const Sink& sink) {
-    if (!m_readAhead || m_parts.size() < 2) {
-        return StreamInOrder(sink);
-    }
     std::vector<Content*> parts;
     for (const std::unique_ptr<Content>& part : m_parts) {
         parts.push_back(part.get());
     }
-    std::optional<PartReader> reader;
-    try {
-        reader.emplace(std::move(parts));
-    } catch (const std::system_error&) {
-        return StreamInOrder(sink);
-    }
+    PartsInOrder reads(std::move(parts), m_readAhead);
     for (std::size_t i = 0; i < m_parts.size(); ++i) {
-        if (const Status status = reader->Stream(i, sink); status != Status::Done) {
+        if (const Status status = reads.Stream(i, sink); status != Status::Done) {
             return status;
         }
     }

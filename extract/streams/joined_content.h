@@ -24,8 +24,6 @@ class JoinedContent final : public Content {
     std::optional<FileTime> ModifiedTime() override;
 
   private:
-    Status StreamInOrder(const Sink& sink);
-
     std::vector<std::unique_ptr<Content>> m_parts;
     bool m_readAhead = false;
 };

@@ -1,6 +1,7 @@
 #include "extract/streams/part_reader.h"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 namespace drovan {
@@ -109,6 +110,21 @@ void PartReader::Recycle(std::vector<char> buffer) {
     if (m_spare.size() < kSparePieces) {
         m_spare.push_back(std::move(buffer));
     }
+}
+
+PartsInOrder::PartsInOrder(std::vector<Content*> parts, bool readAhead) : m_parts(std::move(parts)) {
+    if (!readAhead || m_parts.size() < 2) {
+        return;
+    }
+    try {
+        m_reader.emplace(m_parts);
+    } catch (const std::system_error&) {
+        // No second thread: this one reads them.
+    }
+}
+
+Content::Status PartsInOrder::Stream(std::size_t index, const Content::Sink& sink) {
+    return m_reader ? m_reader->Stream(index, sink) : m_parts[index]->Stream(sink);
 }
 
 }  // namespace drovan

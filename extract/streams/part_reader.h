@@ -51,4 +51,17 @@ class PartReader {
     std::thread m_thread;
 };
 
+// Parts' bytes in order: read ahead by a PartReader where readAhead allows a second thread and one starts,
+// else straight from the parts.
+class PartsInOrder {
+  public:
+    PartsInOrder(std::vector<Content*> parts, bool readAhead);
+    // As PartReader::Stream.
+    Content::Status Stream(std::size_t index, const Content::Sink& sink);
+
+  private:
+    std::vector<Content*> m_parts;
+    std::optional<PartReader> m_reader;
+};
+
 }  // namespace drovan

@@ -218,36 +218,10 @@ class TrackCursor {
     std::int64_t m_shift = 0;
 };
 
-// The segments' bytes in order: through a reader ahead where one may run, else straight from their contents.
-class SegmentReads {
-  public:
-    SegmentReads(std::vector<RewrappedContent::Segment>& segments, bool readAhead) : m_segments(segments) {
-        if (!readAhead || segments.size() < 2) {
-            return;
-        }
-        std::vector<Content*> parts;
-        for (const RewrappedContent::Segment& segment : segments) {
-            parts.push_back(segment.content.get());
-        }
-        try {
-            m_reader.emplace(std::move(parts));
-        } catch (const std::system_error&) {
-            // No second thread: this one reads them.
-        }
-    }
-    Status Stream(std::size_t index, const Content::Sink& sink) {
-        return m_reader ? m_reader->Stream(index, sink) : m_segments[index].content->Stream(sink);
-    }
-
-  private:
-    std::vector<RewrappedContent::Segment>& m_segments;
-    std::optional<PartReader> m_reader;
-};
-
 }  // namespace
 
 Status RewrappedContent::Survey(TsRewrap& rewrap, const Sink& sink, bool& sinkRefused) {
-    SegmentReads reads(m_segments, m_readAhead);
+    PartsInOrder reads(Contents(), m_readAhead);
     for (std::size_t i = 0; i < m_segments.size(); ++i) {
         const Segment& segment = m_segments[i];
         if (segment.runStart) {
@@ -264,6 +238,14 @@ Status RewrappedContent::Survey(TsRewrap& rewrap, const Sink& sink, bool& sinkRe
     }
     m_refusal = rewrap.FinishSurvey();
     return m_refusal ? Status::Damaged : Status::Done;
+}
+
+std::vector<Content*> RewrappedContent::Contents() const {
+    std::vector<Content*> contents;
+    for (const Segment& segment : m_segments) {
+        contents.push_back(segment.content.get());
+    }
+    return contents;
 }
 
 std::unique_ptr<TsRewrap> RewrappedContent::NewRewrap() const {
@@ -292,7 +274,7 @@ Status RewrappedContent::Stream(const Sink& sink) {
     if (!rewrap.WriteHead(write)) {
         return Status::Refused;
     }
-    SegmentReads reads(m_segments, m_readAhead);
+    PartsInOrder reads(Contents(), m_readAhead);
     for (std::size_t i = 0; i < m_segments.size(); ++i) {
         const Segment& segment = m_segments[i];
         if (segment.runStart && !rewrap.WriteRunStart(write)) {

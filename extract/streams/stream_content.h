@@ -46,6 +46,7 @@ class RewrappedContent final : public Content {
     std::vector<Segment> TakeSegments() { return std::move(m_segments); }
 
   private:
+    std::vector<Content*> Contents() const;
     std::unique_ptr<TsRewrap> NewRewrap() const;
     // Feeds every segment to rewrap's survey, asking sink between reads whether to go on.
     Status Survey(TsRewrap& rewrap, const Sink& sink, bool& sinkRefused);

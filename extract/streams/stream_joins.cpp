@@ -4,11 +4,9 @@
 #include <array>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <set>
-#include <system_error>
 #include <unordered_set>
 
 #include "extract/progress.h"
@@ -291,30 +289,22 @@ struct Survey {
 
 // None refused when the bytes cannot be read (the write then fails as the read does) or a stop is asked.
 Survey SurveyStream(const std::vector<StreamEntry>& entries, const FoundStream& stream,
-                    const EntryContents& contents, MemoryBudget& budget, const HarvestProgress* progress) {
+                    const EntryContents& contents, MemoryBudget& budget, bool readAhead,
+                    const HarvestProgress* progress) {
     Survey survey;
     const std::vector<FedSegment> order = RewrapFeedOrder(entries, stream);
-    std::vector<std::optional<std::uint64_t>> sizes;
-    for (const FedSegment& fed : order) {
-        Content* const content = contents(fed.entry);
-        sizes.push_back(content != nullptr ? content->Size() : std::nullopt);
-    }
-    auto rewrap =
-        std::make_unique<TsRewrap>(budget, stream.soundParts.empty() ? 1 : 2, RewrapOptionsFor(sizes));
     std::vector<Content*> parts;
+    std::vector<std::optional<std::uint64_t>> sizes;
     for (const FedSegment& fed : order) {
         parts.push_back(contents(fed.entry));
         if (parts.back() == nullptr) {
             return survey;
         }
+        sizes.push_back(parts.back()->Size());
     }
-    // A second thread reads (and checks) the segments while this one surveys them.
-    std::optional<PartReader> reader;
-    try {
-        reader.emplace(std::move(parts));
-    } catch (const std::system_error&) {
-        // No second thread: this one reads them.
-    }
+    auto rewrap =
+        std::make_unique<TsRewrap>(budget, stream.soundParts.empty() ? 1 : 2, RewrapOptionsFor(sizes));
+    PartsInOrder reads(std::move(parts), readAhead);
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (order[i].runStart) {
             rewrap->SurveyRunStart();
@@ -323,8 +313,7 @@ Survey SurveyStream(const std::vector<StreamEntry>& entries, const FoundStream& 
             rewrap->Survey(order[i].source, std::string_view(data, size));
             return !StopRequested(progress);
         };
-        const Content::Status read =
-            reader ? reader->Stream(i, feed) : contents(order[i].entry)->Stream(feed);
+        const Content::Status read = reads.Stream(i, feed);
         if (read != Content::Status::Done) {
             return survey;
         }
@@ -340,18 +329,20 @@ Survey SurveyStream(const std::vector<StreamEntry>& entries, const FoundStream& 
 // picture alone is taken, else the picture.
 std::pair<std::size_t, std::string> Blame(const std::vector<StreamEntry>& entries, const FoundStream& stream,
                                           const std::string& together, const EntryContents& contents,
-                                          MemoryBudget& budget, const HarvestProgress* progress) {
+                                          MemoryBudget& budget, bool readAhead,
+                                          const HarvestProgress* progress) {
     if (stream.soundParts.empty()) {
         return {stream.parts.front(), together};
     }
     FoundStream alone = stream;
     alone.soundParts.clear();
     if (std::optional<std::string> picture =
-            SurveyStream(entries, alone, contents, budget, progress).refusal) {
+            SurveyStream(entries, alone, contents, budget, readAhead, progress).refusal) {
         return {stream.parts.front(), *picture};
     }
     alone.parts = stream.soundParts;
-    const std::optional<std::string> sound = SurveyStream(entries, alone, contents, budget, progress).refusal;
+    const std::optional<std::string> sound =
+        SurveyStream(entries, alone, contents, budget, readAhead, progress).refusal;
     return {stream.soundParts.front(), sound.value_or(together)};
 }
 
@@ -365,13 +356,13 @@ std::pair<std::size_t, std::size_t> SurveyKey(const FoundStream& stream) {
 
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, bool partial, const HarvestProgress* progress,
+                                              const Settling& settling, const HarvestProgress* progress,
                                               const SurveysNow& surveysNow) {
     // Each round blames one segment or more, which no stream is rewrapped from after: the rounds end.
     std::set<std::pair<std::size_t, std::size_t>> surveyed;
     std::map<std::pair<std::size_t, std::size_t>, std::uint64_t> rewrappedSizes;
     while (true) {
-        std::vector<FoundStream> streams = FindStreams(entries, unheld, partial);
+        std::vector<FoundStream> streams = FindStreams(entries, settling.unheld, settling.partial);
         bool blamed = false;
         for (const FoundStream& stream : streams) {
             if (stream.join != StreamJoin::Rewrapped || stream.verdict != StreamVerdict::Complete ||
@@ -379,10 +370,10 @@ std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                 !surveyed.insert(SurveyKey(stream)).second) {
                 continue;
             }
-            Survey survey = SurveyStream(entries, stream, contents, budget, progress);
+            Survey survey = SurveyStream(entries, stream, contents, budget, settling.readAhead, progress);
             if (survey.refusal) {
                 const auto [segment, reason] =
-                    Blame(entries, stream, *survey.refusal, contents, budget, progress);
+                    Blame(entries, stream, *survey.refusal, contents, budget, settling.readAhead, progress);
                 entries[segment].ts->rewrapRefusal = reason;
                 blamed = true;
                 continue;

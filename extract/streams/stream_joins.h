@@ -38,15 +38,22 @@ using EntryContents = std::function<Content*(std::size_t entry)>;
 // settled then), and those of a refused stream's entries after.
 using SurveysNow = std::function<bool(const FoundStream& stream)>;
 
+// How streams are settled: unheld and partial as FindStreams takes them; readAhead: a second thread may read
+// the segments a survey reads.
+struct Settling {
+    bool unheld = false;
+    bool partial = false;
+    bool readAhead = false;
+};
+
 // The streams FindStreams finds, each MPEG-TS stream it would rewrap and surveysNow names first surveyed
 // whole (its segments read once, within budget): one the rewrap refuses after all (a PES over the budget, a
 // sound format that changes, timestamps that go back, tables over the budget) is joined as the cache holds
 // it, and says why. A refused pair of picture and sound is parted, and each is judged alone. A stop asked
-// through progress (may be null) ends the surveys. A stream surveyed learns its writtenSize. partial: as
-// FindStreams takes it.
+// through progress (may be null) ends the surveys. A stream surveyed learns its writtenSize.
 std::vector<FoundStream> FindAndSettleStreams(std::vector<StreamEntry>& entries,
                                               const EntryContents& contents, MemoryBudget& budget,
-                                              bool unheld, bool partial, const HarvestProgress* progress,
+                                              const Settling& settling, const HarvestProgress* progress,
                                               const SurveysNow& surveysNow);
 
 }  // namespace drovan

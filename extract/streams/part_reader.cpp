@@ -27,14 +27,9 @@ PartReader::~PartReader() {
     m_thread.join();
 }
 
-Content::Status PartReader::Stream(std::size_t index, const Content::Sink& sink) {
+Content::Status PartReader::StreamNext(const Content::Sink& sink) {
     for (;;) {
         Piece piece = Take();
-        // What is left of a part whose taker refused it.
-        if (piece.part < index) {
-            Recycle(std::move(piece.bytes));
-            continue;
-        }
         const bool given = piece.bytes.empty() || sink(piece.bytes.data(), piece.bytes.size());
         Recycle(std::move(piece.bytes));
         if (!given) {
@@ -47,17 +42,17 @@ Content::Status PartReader::Stream(std::size_t index, const Content::Sink& sink)
 }
 
 void PartReader::ReadAll() {
-    for (std::size_t index = 0; index < m_parts.size(); ++index) {
-        Piece piece{index, SpareBuffer(), std::nullopt};
+    for (Content* const part : m_parts) {
+        Piece piece{SpareBuffer(), std::nullopt};
         bool quitting = false;
-        const Content::Status status = m_parts[index]->Stream([&](const char* data, std::size_t size) {
+        const Content::Status status = part->Stream([&](const char* data, std::size_t size) {
             while (size > 0) {
                 const std::size_t taken = std::min(size, kPieceSize - piece.bytes.size());
                 piece.bytes.insert(piece.bytes.end(), data, data + taken);
                 data += taken;
                 size -= taken;
                 if (piece.bytes.size() == kPieceSize &&
-                    !Hand({index, std::exchange(piece.bytes, SpareBuffer()), std::nullopt})) {
+                    !Hand({std::exchange(piece.bytes, SpareBuffer()), std::nullopt})) {
                     quitting = true;
                     return false;
                 }
@@ -124,7 +119,7 @@ PartsInOrder::PartsInOrder(std::vector<Content*> parts, bool readAhead) : m_part
 }
 
 Content::Status PartsInOrder::Stream(std::size_t index, const Content::Sink& sink) {
-    return m_reader ? m_reader->Stream(index, sink) : m_parts[index]->Stream(sink);
+    return m_reader ? m_reader->StreamNext(sink) : m_parts[index]->Stream(sink);
 }
 
 }  // namespace drovan

@@ -22,13 +22,12 @@ class PartReader {
     PartReader& operator=(const PartReader&) = delete;
     ~PartReader();
 
-    // Part index's bytes as they were read, to sink: the status its Stream gave, Refused once sink refuses.
-    // Parts are taken in order, each at most once.
-    Content::Status Stream(std::size_t index, const Content::Sink& sink);
+    // The next part's bytes as they were read, to sink: the status its Stream gave, Refused once sink
+    // refuses; after that, no part is to be taken.
+    Content::Status StreamNext(const Content::Sink& sink);
 
   private:
     struct Piece {
-        std::size_t part = 0;
         std::vector<char> bytes;
         std::optional<Content::Status> end;  // the part's last piece
     };
@@ -56,7 +55,7 @@ class PartReader {
 class PartsInOrder {
   public:
     PartsInOrder(std::vector<Content*> parts, bool readAhead);
-    // As PartReader::Stream.
+    // Part index's bytes to sink, as PartReader::StreamNext; parts are taken in order, none after a failure.
     Content::Status Stream(std::size_t index, const Content::Sink& sink);
 
   private:

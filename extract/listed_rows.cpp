@@ -47,14 +47,20 @@ void ListedRows::Add(HarvestItem item) {
     const bool known = item.facts->size.has_value() || !item.content;
     std::unique_lock<std::mutex> lock(m_mutex);
     m_rows.push_back({std::move(item), known ? State::Known : State::Waiting});
-    m_changed.notify_all();
-    while (m_rows.size() > (m_counter.joinable() ? kAhead : 0)) {
-        // While the other thread counts the first row, this one counts the next waiting one.
-        Row* const waiting = m_rows.front().state == State::Counting ? NextWaiting() : nullptr;
-        Count(waiting != nullptr ? *waiting : m_rows.front(), lock);
-        GiveKnown(lock);
+    if (!m_counter.joinable()) {
+        Drain(0, lock);
+        return;
     }
-    GiveKnown(lock);
+    // The second thread is woken for a row to count or for a few to give, not for every row.
+    if (m_counterIdle && (!known || m_rows.size() >= kGivenTogether)) {
+        m_changed.notify_all();
+    }
+    Drain(kAhead, lock);
+}
+
+void ListedRows::Finish() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Drain(0, lock);
 }
 
 ListedRows::Row* ListedRows::NextWaiting() {
@@ -66,43 +72,62 @@ ListedRows::Row* ListedRows::NextWaiting() {
     return m_nextWaiting < m_first + m_rows.size() ? &m_rows[m_nextWaiting - m_first] : nullptr;
 }
 
-void ListedRows::Finish() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_rows.empty()) {
-        Count(m_rows.front(), lock);
-        GiveKnown(lock);
+// Until at most `left` rows are in the queue (and, for none, the last is given), gives and counts rows on
+// this thread, or waits while the other does. While the other counts the first row, this one counts the next
+// waiting one.
+void ListedRows::Drain(std::size_t left, std::unique_lock<std::mutex>& lock) {
+    while (m_rows.size() > left || (left == 0 && m_giving)) {
+        if (m_giving) {
+            m_changed.wait(lock);
+            continue;
+        }
+        Row& front = m_rows.front();
+        Row* const next = front.state == State::Counting ? NextWaiting() : &front;
+        if (front.state == State::Known) {
+            GiveKnown(lock);
+        } else if (next != nullptr) {
+            Count(*next, lock);
+        } else {
+            m_changed.wait(lock);
+        }
     }
 }
 
-// Counts row when it waits, or waits while the other thread counts it.
 void ListedRows::Count(Row& row, std::unique_lock<std::mutex>& lock) {
-    if (row.state == State::Waiting) {
-        row.state = State::Counting;
-        if (m_progress != nullptr) {
-            m_progress->SetCurrentName(row.item.facts->name);
-        }
-        lock.unlock();
-        row.item.facts->size = CountedSize(*row.item.content, m_progress);
-        lock.lock();
-        row.state = State::Known;
-        m_changed.notify_all();
+    row.state = State::Counting;
+    if (m_progress != nullptr) {
+        m_progress->SetCurrentName(row.item.facts->name);
     }
-    m_changed.wait(lock, [&row] { return row.state == State::Known; });
+    lock.unlock();
+    row.item.facts->size = CountedSize(*row.item.content, m_progress);
+    lock.lock();
+    row.state = State::Known;
+    m_changed.notify_all();
 }
 
-// The rows at the front whose sizes are known, given in order; the row sink runs unlocked.
+// The rows at the front whose sizes are known, given in order by one thread at a time; the row sink runs
+// unlocked.
 void ListedRows::GiveKnown(std::unique_lock<std::mutex>& lock) {
+    m_giving = true;
+    std::vector<HarvestItem> given;
     while (!m_rows.empty() && m_rows.front().state == State::Known) {
-        HarvestItem item = std::move(m_rows.front().item);
-        m_rows.pop_front();
-        ++m_first;
-        lock.unlock();
-        m_row(*item.facts);
-        if (m_progress != nullptr) {
-            ++m_progress->done;
+        while (!m_rows.empty() && m_rows.front().state == State::Known) {
+            given.push_back(std::move(m_rows.front().item));
+            m_rows.pop_front();
+            ++m_first;
         }
+        lock.unlock();
+        for (const HarvestItem& item : given) {
+            m_row(*item.facts);
+            if (m_progress != nullptr) {
+                ++m_progress->done;
+            }
+        }
+        given.clear();
         lock.lock();
     }
+    m_giving = false;
+    m_changed.notify_all();
 }
 
 void ListedRows::CountAhead() {
@@ -110,12 +135,15 @@ void ListedRows::CountAhead() {
     for (;;) {
         if (Row* const row = NextWaiting()) {
             Count(*row, lock);
-            continue;
-        }
-        if (m_ending) {
+        } else if (!m_giving && !m_rows.empty() && m_rows.front().state == State::Known) {
+            GiveKnown(lock);
+        } else if (m_ending) {
             return;
+        } else {
+            m_counterIdle = true;
+            m_changed.wait(lock);
+            m_counterIdle = false;
         }
-        m_changed.wait(lock);
     }
 }
 

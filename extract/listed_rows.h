@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "extract/content.h"
 #include "extract/harvest_item.h"
@@ -21,9 +22,10 @@ struct HarvestProgress;
 std::optional<std::uint64_t> CountedSize(Content& content, const HarvestProgress* progress);
 
 // A listing's rows on their way out, in order: a complete item whose written size is not yet known (a
-// compressed body, a merge) waits while a second thread counts it, so that decoding overlaps the listing.
-// At most kAhead rows wait; past that, the listing thread counts the first one itself. concurrently: the file
-// system lets a second thread read beside the listing; without, the listing thread counts every row.
+// compressed body, a merge) waits while a second thread counts it, and that thread gives the rows too, so
+// that decoding and the rows' output overlap the listing. At most kAhead rows wait; past that, the listing
+// thread gives and counts them itself. concurrently: the file system lets a second thread read beside the
+// listing; without, the listing thread counts and gives every row.
 class ListedRows {
   public:
     using RowSink = std::function<void(const ItemFacts& facts)>;
@@ -39,6 +41,7 @@ class ListedRows {
 
   private:
     static constexpr std::size_t kAhead = 256;
+    static constexpr std::size_t kGivenTogether = 32;
     enum class State { Waiting, Counting, Known };
     struct Row {
         HarvestItem item;
@@ -48,6 +51,7 @@ class ListedRows {
     void CountAhead();
     // The first row still waiting to be counted, if any; under m_mutex.
     Row* NextWaiting();
+    void Drain(std::size_t left, std::unique_lock<std::mutex>& lock);
     void Count(Row& row, std::unique_lock<std::mutex>& lock);
     void GiveKnown(std::unique_lock<std::mutex>& lock);
 
@@ -59,6 +63,8 @@ class ListedRows {
     std::deque<Row> m_rows;
     std::size_t m_first = 0;        // the index of the front row
     std::size_t m_nextWaiting = 0;  // no row before it waits
+    bool m_giving = false;          // a thread gives rows
+    bool m_counterIdle = false;     // the second thread waits for work
     bool m_ending = false;
     std::thread m_counter;
 };

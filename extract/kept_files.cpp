@@ -78,13 +78,23 @@ std::unique_ptr<ReadableFile> KeptFiles::OpenForReading(std::u16string_view path
     if (!file) {
         return nullptr;
     }
+    std::shared_ptr<KeptFile> kept;
     if (m_kept.size() == kKeptFiles) {
+        // The record of the file let go is reused when no reader holds it: one is made for each entry read.
+        if (m_kept.front().use_count() == 1) {
+            kept = std::move(m_kept.front());
+        }
         m_kept.erase(m_kept.begin());
     }
-    // Not make_shared: the remembered bytes need no zeroing.
-    std::shared_ptr<KeptFile> kept(new KeptFile);
-    kept->path = std::u16string(path);
+    if (!kept) {
+        // Not make_shared: the remembered bytes need no zeroing.
+        kept.reset(new KeptFile);
+    }
+    kept->path.assign(path);
     kept->file = std::move(file);
+    for (KeptFile::RememberedRead& read : kept->reads) {
+        read.size = 0;
+    }
     m_kept.push_back(kept);
     return std::make_unique<SharedFile>(std::move(kept));
 }

@@ -133,12 +133,13 @@ void ListedRows::GiveKnown(std::unique_lock<std::mutex>& lock) {
 void ListedRows::CountAhead() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
+        if (m_ending) {
+            return;  // the rows are given, or dropped unwinding
+        }
         if (Row* const row = NextWaiting()) {
             Count(*row, lock);
         } else if (!m_giving && !m_rows.empty() && m_rows.front().state == State::Known) {
             GiveKnown(lock);
-        } else if (m_ending) {
-            return;
         } else {
             m_counterIdle = true;
             m_changed.wait(lock);

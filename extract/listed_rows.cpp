@@ -1,6 +1,7 @@
 #include "extract/listed_rows.h"
 
 #include <algorithm>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -45,14 +46,16 @@ ListedRows::~ListedRows() {
 
 void ListedRows::Add(HarvestItem item) {
     const bool known = item.facts->size.has_value() || !item.content;
+    std::vector<HarvestItem> spent;  // let go once the lock is
     std::unique_lock<std::mutex> lock(m_mutex);
+    spent.swap(m_spent);
     m_rows.push_back({std::move(item), known ? State::Known : State::Waiting});
     if (!m_counter.joinable()) {
         Drain(0, lock);
         return;
     }
-    // The second thread is woken for a row to count or for a few to give, not for every row.
-    if (m_counterIdle && (!known || m_rows.size() >= kGivenTogether)) {
+    // The second thread is woken once a few rows wait, to count them or give them, not for every row.
+    if (m_counterIdle && m_rows.size() >= kGivenTogether) {
         m_changed.notify_all();
     }
     Drain(kAhead, lock);
@@ -123,8 +126,11 @@ void ListedRows::GiveKnown(std::unique_lock<std::mutex>& lock) {
                 ++m_progress->done;
             }
         }
-        given.clear();
         lock.lock();
+        // Let go by the listing thread, which made them: freed on the other, each free would wait on the
+        // heap the listing allocates from.
+        std::move(given.begin(), given.end(), std::back_inserter(m_spent));
+        given.clear();
     }
     m_giving = false;
     m_changed.notify_all();

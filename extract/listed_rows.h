@@ -61,10 +61,11 @@ class ListedRows {
     std::condition_variable m_changed;
     // Under m_mutex:
     std::deque<Row> m_rows;
-    std::size_t m_first = 0;        // the index of the front row
-    std::size_t m_nextWaiting = 0;  // no row before it waits
-    bool m_giving = false;          // a thread gives rows
-    bool m_counterIdle = false;     // the second thread waits for work
+    std::vector<HarvestItem> m_spent;  // given rows, for the listing thread to let go
+    std::size_t m_first = 0;           // the index of the front row
+    std::size_t m_nextWaiting = 0;     // no row before it waits
+    bool m_giving = false;             // a thread gives rows
+    bool m_counterIdle = false;        // the second thread waits for work
     bool m_ending = false;
     std::thread m_counter;
 };

@@ -98,6 +98,10 @@ void ListedRows::Drain(std::size_t left, std::unique_lock<std::mutex>& lock) {
 
 void ListedRows::Count(Row& row, std::unique_lock<std::mutex>& lock) {
     row.state = State::Counting;
+    // A row left waiting is the idle thread's to count meanwhile.
+    if (m_counterIdle && NextWaiting() != nullptr) {
+        m_changed.notify_all();
+    }
     if (m_progress != nullptr) {
         m_progress->SetCurrentName(row.item.facts->name);
     }

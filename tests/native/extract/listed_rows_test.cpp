@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "extract/utf8.h"
@@ -23,6 +28,54 @@ class CountedContent final : public Content {
     std::size_t m_size;
     bool m_fails;
 };
+
+// One byte, or two when another body started streaming while this one waited for it.
+class MeetingContent final : public Content {
+  public:
+    Status Stream(const Sink& sink) override {
+        std::unique_lock<std::mutex> lock(s_mutex);
+        ++s_started;
+        s_arrived.notify_all();
+        const bool met =
+            s_arrived.wait_for(lock, std::chrono::seconds(10), [] { return s_started % 2 == 0; });
+        lock.unlock();
+        return sink("xx", met ? 2 : 1) ? Status::Done : Status::Refused;
+    }
+
+  private:
+    static inline std::mutex s_mutex;
+    static inline std::condition_variable s_arrived;
+    static inline int s_started = 0;
+};
+
+// Two rows left to count at the end, once the second thread has given what it had and waits, are counted
+// at once, one on each thread.
+TEST(ListedRows, CountsTheLastRowsOnBothThreads) {
+    std::atomic<int> given{0};
+    std::vector<std::optional<std::uint64_t>> sizes;
+    const ListedRows::RowSink sink = [&](const ItemFacts& facts) {
+        sizes.push_back(facts.size);
+        ++given;
+    };
+    ListedRows rows(sink, nullptr, true);
+    for (int i = 0; i < 34; ++i) {
+        HarvestItem item;
+        item.facts = std::make_unique<ItemFacts>();
+        if (i < 32) {
+            item.facts->size = 0;
+        } else {
+            while (given < 32) {
+                std::this_thread::yield();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            item.content = std::make_unique<MeetingContent>();
+        }
+        rows.Add(std::move(item));
+    }
+    rows.Finish();
+    EXPECT_EQ(std::vector<std::optional<std::uint64_t>>(sizes.begin() + 32, sizes.end()),
+              (std::vector<std::optional<std::uint64_t>>{2, 2}));
+}
 
 // Rows leave in the order they came, each with its size counted or kept, whichever thread counted it.
 TEST(ListedRows, GivesRowsInOrderWithTheSizesCounted) {
